@@ -1,0 +1,49 @@
+// The process-wide diagnostic log: every record goes to standard error; while the
+// user has switched it on, it is also stored in the status report (report.txt).
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <string>
+
+class DiagLog {
+public:
+    // The one log of the process. Before the configuration is loaded both switches are
+    // off and the report path is empty, so early records reach standard error only.
+    static DiagLog& Instance();
+
+    // Formats the record (at most 511 characters), appends the suffix chosen by `code`,
+    // writes it to standard error and, when log_err is on, to section "errlog".
+    // Returns `code` unchanged so callers can pass it on.
+    int32_t Report(const char* module, int32_t line, int32_t code, const char* format, ...)
+        __attribute__((format(printf, 5, 6)));
+    int32_t ReportV(const char* module, int32_t line, int32_t code, const char* format, va_list args);
+
+    // Stores `text` under the current time-of-day key in `section` of the status report.
+    // Callers test the switch themselves.
+    void WriteRecord(const char* section, const std::string& text);
+
+    // Set once while the configuration loads, before any worker thread exists.
+    void SetReportPath(const std::string& path);
+    void SetSwitches(uint32_t log_err, uint32_t log_cmd);
+    uint32_t log_err() const { return log_err_; }
+    uint32_t log_cmd() const { return log_cmd_; }
+    const std::string& ReportPath() const { return report_path_; }
+
+    // The last response text of a server (for code 12003); set by the publishing code.
+    void SetLastServerResponse(const std::string& text);
+
+private:
+    DiagLog() = default;
+    uint32_t log_err_ = 0;
+    uint32_t log_cmd_ = 0;
+    std::string report_path_;
+};
+
+// Shorthand used by every module: DIAG(module, code, format, ...) reports with the
+// calling line.
+#define DIAG(module, code, ...) DiagLog::Instance().Report((module), __LINE__, (code), __VA_ARGS__)
+
+// The message logged when opening a document or starting a program through the desktop
+// fails with a shell-style result code below 32.
+const char* ReportShellFailure(int result);

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages (and the npm test tools) that building and testing need.
+# Idempotent and quiet when nothing is missing. Run as root on Debian 12.
+#   scripts/install-deps.sh          build and run dependencies
+#   scripts/install-deps.sh --test   also the tools the test suite drives
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  cmake g++ make pkg-config ninja-build
+  libgtest-dev libgmock-dev
+  qt6-base-dev qt6-base-dev-tools
+  libsqlite3-dev sqlite3
+  libcurl4-openssl-dev
+  libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
+  libfreetype-dev libharfbuzz-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev
+)
+if [ "${1:-}" = "--test" ]; then
+  packages+=(python3 python3-pyftpdlib chromium xvfb nodejs npm mupdf-tools poppler-utils)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq >/dev/null
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+if [ "${1:-}" = "--test" ] && [ ! -d tests/viewer/node_modules/playwright-core ]; then
+  echo "Installing playwright-core for the viewer tests"
+  (cd tests/viewer && npm install --silent --no-audit --no-fund >/dev/null)
+fi
