@@ -16,7 +16,11 @@ packages=(
   libfreetype-dev libharfbuzz-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(python3 python3-pyftpdlib chromium xvfb nodejs npm mupdf-tools poppler-utils)
+  packages+=(python3 python3-pyftpdlib chromium xvfb mupdf-tools poppler-utils)
+  # Node.js may come from another source than Debian (whose npm then conflicts with it):
+  # only ask Debian for it when there is none.
+  command -v node >/dev/null || packages+=(nodejs)
+  command -v npm >/dev/null || packages+=(npm)
 fi
 
 missing=()
@@ -30,7 +34,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-if [ "${1:-}" = "--test" ] && [ ! -d tests/viewer/node_modules/playwright-core ]; then
+if [ "${1:-}" = "--test" ] && [ -f tests/viewer/package.json ] && [ ! -d tests/viewer/node_modules/playwright-core ]; then
   echo "Installing playwright-core for the viewer tests"
   (cd tests/viewer && npm install --silent --no-audit --no-fund >/dev/null)
 fi

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# The main job: installs what is missing, builds, and converts the shipped sample PDF into
+# a flip book with the batch command, which prints the path of the book's index.html.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh build
+build/bin/vellumark-batch data/samples/sample.pdf
