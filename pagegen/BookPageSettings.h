@@ -1,0 +1,36 @@
+// Everything the book page generator needs to know about one book: the values the
+// conversion worker measured or took from the job, and the HTML toolbar settings of
+// section "skin" of config.ini. The worker fills it; HtmlBuilder never looks at the
+// application configuration itself, so it can be driven (and tested) on its own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct BookPageSettings {
+    // ---- The book (from the job section and the engine's measurements).
+    int32_t page_width = 0;
+    int32_t page_height = 0;
+    // Sizes of the page images as the engine's size query reports them.
+    int32_t low_res_width = 0;
+    int32_t low_res_height = 0;
+    int32_t med_res_width = 0;
+    int32_t med_res_height = 0;
+    int32_t high_res_width = 0;
+    int32_t high_res_height = 0;
+    int32_t page_count = 0;
+    std::string job_key;  // 32 upper-case hex digits; names the book folder
+    std::string title;    // UTF-8, from the PDF's own metadata: untrusted
+
+    // ---- HTML toolbar settings (section "skin" of config.ini).
+    std::string skin_subdir = "skins/2";         // skin_subdir
+    std::string skin_cssfile = "site_styles.css";  // skin_cssfile
+    int32_t skin_usemail = 0;                     // skin_usemail: e-mail button shown
+    int32_t skin_usenote = 0;                     // skin_usenote: note button shown
+    int32_t skin_useownlogo = 0;                  // skin_useownlogo: own home link
+    std::string skin_logotxt;                     // skin_logotxt (raw bytes)
+    std::string skin_logourl;                     // skin_logourl
+    // lang_filename (raw, at most 63 bytes are used): the toolbar language fragment
+    // that replaces en.asp, cn.asp or fr.asp in include directives; empty: "en.asp".
+    std::string lang_filename;
+};
