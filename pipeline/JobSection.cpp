@@ -1,0 +1,108 @@
+#include "pipeline/JobSection.h"
+
+std::string TrimJobText(const std::string& text)
+{
+    const char* blanks = " \t\n\r";
+    size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return {};
+    size_t last = text.find_last_not_of(blanks);
+    return text.substr(first, last - first + 1);
+}
+
+int32_t NormaliseProgress(int32_t stored)
+{
+    if (stored < 1)
+        return 0;
+    if (stored <= 1000)
+        return stored * 100;
+    return stored;
+}
+
+bool WriteJobSection(IniFile& meta, IniFile& meta_w, const std::string& key, const JobSection& job)
+{
+    bool ok = meta.WriteText(key, "pdf_url", TrimJobText(job.pdf_url));
+    ok &= meta_w.WriteWide(key, "tags", TrimJobText(job.tags));
+    ok &= meta_w.WriteWide(key, "title", TrimJobText(job.title));
+    ok &= meta_w.WriteWide(key, "description", TrimJobText(job.description));
+    ok &= meta.WriteInt(key, "pagenum", job.pagenum);
+    ok &= meta.WriteInt(key, "pagewidth", job.pagewidth);
+    ok &= meta.WriteInt(key, "pageheight", job.pageheight);
+    ok &= meta.WriteDateTime(key, "timestamp", job.timestamp);
+    ok &= meta.WriteText(key, "progress", "0");
+    const JobParams& p = job.params;
+    ok &= meta.WriteInt(key, "use_ftp", p.use_ftp);
+    ok &= meta.WriteInt(key, "use_vazirudu", p.use_vazirudu);
+    ok &= meta.WriteInt(key, "preview_quality", p.preview_quality);
+    ok &= meta.WriteInt(key, "preview_smooth", p.preview_smooth);
+    ok &= meta.WriteInt(key, "zoomin_quality", p.zoomin_quality);
+    ok &= meta.WriteInt(key, "zoomin_smooth", p.zoomin_smooth);
+    ok &= meta.WriteInt(key, "dpi", p.dpi);
+    ok &= meta.WriteInt(key, "cat_id", p.cat_id);
+    ok &= meta.WriteInt(key, "subcat_id", p.subcat_id);
+    ok &= meta.WriteInt(key, "country_id", p.country_id);
+    ok &= meta.WriteInt(key, "state_id", p.state_id);
+    ok &= meta.WriteInt(key, "city_id", p.city_id);
+    if (p.use_ftp) {
+        ok &= meta.WriteText(key, "ftp_url", job.ftp_url);
+        ok &= meta.WriteText(key, "ftp_webaddr", job.ftp_webaddr);
+    }
+    if (p.use_vazirudu)
+        ok &= meta.WriteText(key, "vazirudu_user", job.vazirudu_user);
+    if (!job.export_folder.empty())
+        ok &= meta.WriteText(key, "export_folder", job.export_folder);
+    return ok;
+}
+
+JobParams ReadJobParams(const IniFile& meta, const std::string& key)
+{
+    JobParams p;
+    p.use_ftp = meta.ReadInt(key, "use_ftp");
+    p.use_vazirudu = meta.ReadInt(key, "use_vazirudu");
+    p.preview_quality = meta.ReadInt(key, "preview_quality");
+    p.preview_smooth = meta.ReadInt(key, "preview_smooth");
+    p.zoomin_quality = meta.ReadInt(key, "zoomin_quality");
+    p.zoomin_smooth = meta.ReadInt(key, "zoomin_smooth");
+    p.dpi = meta.ReadInt(key, "dpi");
+    p.cat_id = meta.ReadInt(key, "cat_id");
+    p.subcat_id = meta.ReadInt(key, "subcat_id");
+    p.country_id = meta.ReadInt(key, "country_id");
+    p.state_id = meta.ReadInt(key, "state_id");
+    p.city_id = meta.ReadInt(key, "city_id");
+    return p;
+}
+
+JobSection ReadJobSection(const IniFile& meta, const IniFile& meta_w, const std::string& key)
+{
+    JobSection job;
+    job.pdf_url = meta.ReadText(key, "pdf_url", 260);
+    job.pagenum = meta.ReadInt(key, "pagenum");
+    job.pagewidth = meta.ReadInt(key, "pagewidth");
+    job.pageheight = meta.ReadInt(key, "pageheight");
+    meta.ReadDateTime(key, "timestamp", job.timestamp);
+    job.progress = ReadJobProgress(meta, key);
+    job.params = ReadJobParams(meta, key);
+    job.ftp_url = meta.ReadText(key, "ftp_url", 260);
+    job.ftp_webaddr = meta.ReadText(key, "ftp_webaddr", 512);
+    job.vazirudu_user = meta.ReadText(key, "vazirudu_user", 64);
+    job.export_folder = meta.ReadText(key, "export_folder", 260);
+    job.title = meta_w.ReadWide(key, "title");
+    job.tags = meta_w.ReadWide(key, "tags");
+    job.description = meta_w.ReadWide(key, "description");
+    return job;
+}
+
+int32_t ReadJobProgress(const IniFile& meta, const std::string& key)
+{
+    return NormaliseProgress(meta.ReadInt(key, "progress"));
+}
+
+bool WriteJobProgress(IniFile& meta, const std::string& key, int32_t progress)
+{
+    return meta.WriteInt(key, "progress", progress);
+}
+
+bool IsFinished(const IniFile& meta, const std::string& key)
+{
+    return ReadJobProgress(meta, key) == kProgressFinished;
+}
