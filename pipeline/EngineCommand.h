@@ -1,0 +1,40 @@
+// The engine's command lines. Each builder returns the command-line text exactly as it is
+// logged (it begins with a blank and never repeats the program name) together with the
+// argument vector handed to the engine. Both are made from the same pieces: a quoted
+// piece appears in the text between double quotes and in the vector as one argument,
+// unchanged, so a quote or a blank in a title or a path can never split or add arguments.
+// All numbers are written in decimal without leading zeros.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct EngineCommand {
+    std::string text;               // the command line as logged, e.g. " -r 72 -size \"a.pdf\""
+    std::vector<std::string> args;  // the arguments after the program name
+};
+
+// Cover image "img-1-e-cover.jpg" into `dir` (the book's thumb folder).
+EngineCommand CoverCommand(int32_t resolution, const std::string& dir, const std::string& pdf);
+// Thumbnails "img-<n>-e.jpg" into `dir` (thumb), with progress lines.
+EngineCommand ThumbsCommand(int32_t resolution, const std::string& dir, const std::string& pdf);
+// Page images "img-<n>.jpg" and "img-<n>-f.png" into `dir`: the zoom, high, medium and low
+// runs, which differ only in their values.
+EngineCommand PageImagesCommand(int32_t resolution, int32_t quality, int32_t smooth,
+                                const std::string& dir, const std::string& pdf);
+// Print images "img-<n>-e.jpg" at 108, quality 70, into `dir` (print).
+EngineCommand PrintCommand(const std::string& dir, const std::string& pdf);
+// The search files into the book folder `book_dir`; `title` is UTF-8 and passed unescaped.
+EngineCommand SearchCommand(const std::string& book_dir, int32_t resolution, const std::string& title,
+                            int32_t page_count, const std::string& pdf);
+// Page size query: width and height on the first two output lines.
+EngineCommand SizeQueryCommand(int32_t resolution, const std::string& pdf);
+// Document information query: seven output lines (title, -, tags, description, page
+// count, page width, page height).
+EngineCommand InfoQueryCommand(int32_t resolution, const std::string& pdf);
+
+// The resolution at which a page side of `page_side` pixels at `dpi` becomes `size`
+// pixels (cover 128, thumbnails 60): size * dpi / page_side, remainder dropped. Returns 0
+// when `page_side` is not positive instead of dividing by zero.
+int32_t SideResolution(int32_t size, int32_t dpi, int32_t page_side);

@@ -1,0 +1,96 @@
+// One run of the conversion engine as a child process whose output is followed through a
+// pipe. Image runs (Start, Follow) read the engine's standard error for progress lines
+// "PN:<done>/<total>"; the two metadata queries read its standard output. The child gets
+// only its own pipe end (on standard error for image runs, standard output for queries),
+// standard input and the unused output stream from /dev/null, and no other descriptor of
+// this process, whichever thread opened it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+#include "pipeline/EngineCommand.h"
+#include "pipeline/PdfJob.h"
+
+// Indexes of a worker's image runs (one EngineRun each).
+enum : int32_t {
+    ENGINE_RUN_COVER = 0,
+    ENGINE_RUN_THUMBS = 1,
+    ENGINE_RUN_ZOOM = 2,
+    ENGINE_RUN_HIGH = 3,
+    ENGINE_RUN_MEDIUM = 4,
+    ENGINE_RUN_LOW = 5,
+    ENGINE_RUN_PRINT = 6,
+    ENGINE_RUN_COUNT = 7,
+};
+
+// The information query's results. Texts are UTF-8, each cut to at most 1024 UTF-16 units.
+struct EngineDocInfo {
+    std::string title;
+    std::string tags;
+    std::string description;
+    int32_t page_count = 0;
+    int32_t page_width = 0;
+    int32_t page_height = 0;
+};
+
+class EngineRun {
+public:
+    // Creates the pipe (close-on-exec on both ends). A failure is remembered: Start then
+    // fails and reads end at once.
+    EngineRun();
+    // Closes both pipe ends; an engine still running is terminated and reaped.
+    ~EngineRun();
+    EngineRun(const EngineRun&) = delete;
+    EngineRun& operator=(const EngineRun&) = delete;
+
+    // Starts `engine_path` with the arguments of `command`, standard error on the pipe.
+    // When log_cmd is on, the command text goes to section "cmdline" of the status report
+    // first. On failure logs "ERR:Cannot Start rastrix.exe", closes the write end (so a
+    // later read fails at once) and returns false.
+    bool Start(const std::string& engine_path, const EngineCommand& command);
+
+    // One blocking read of at most 4095 bytes. Returns -2 when the read fails or the engine
+    // closed its output (logs "ERR:ReadFile failed"); -1 when the chunk holds no "PN:"
+    // (the chunk goes to section "errlog" when log_err is on) or a number in it is 0 or not
+    // a number; 0 with `done` and `total` set otherwise. Only the first "PN:" of the chunk
+    // counts; `done` is never more than `total`.
+    int32_t ReadProgress(int32_t& done, int32_t& total);
+
+    // Follows a started run until its output ends (true) or the job's state becomes
+    // JOB_STATE_STOPPING (false: logs "INF:user abort" and terminates the engine). Each
+    // progress line sets job.progress = base + done * weight / total, where base is the
+    // progress on entry. `run_index` is one of ENGINE_RUN_*, used in the log.
+    bool Follow(PdfJob& job, int32_t run_index, int32_t weight);
+
+    // Ends the engine when it runs: logs "INF:process terminated", sends SIGTERM, then
+    // SIGKILL after a short grace, and reaps it.
+    void Terminate();
+
+    // True while a started engine has not been reaped.
+    bool Running() const { return pid_ > 0; }
+
+    // The size query: the engine's first two output lines as width and height. Fails
+    // (false) when the engine cannot be run or does not print two positive numbers.
+    static bool QuerySize(int32_t resolution, const std::string& engine_path, const std::string& pdf,
+                          int32_t& width, int32_t& height);
+
+    // The information query. Fails (false) when the engine cannot be run or does not print
+    // a positive page count, page width and page height on lines 5 to 7.
+    static bool QueryInfo(int32_t resolution, const std::string& engine_path, const std::string& pdf,
+                          EngineDocInfo& info);
+
+private:
+    // Waits for the engine to exit (after its output ended), terminating it when the job
+    // asks to stop meanwhile. Returns false on a stop request.
+    bool Reap(const PdfJob* job);
+    void CloseRead();
+    void CloseWrite();
+
+    int read_fd_ = -1;
+    int write_fd_ = -1;
+    pid_t pid_ = -1;
+    char buffer_[4096] = {};
+};
