@@ -1,0 +1,334 @@
+#include "pipeline/ProcessPdfThread.h"
+
+#include <cerrno>
+#include <string>
+#include <sys/stat.h>
+
+#include "config/AppConfig.h"
+#include "config/CommonUtil.h"
+#include "config/DiagLog.h"
+#include "config/JobKey.h"
+#include "pagegen/HtmlBuilder.h"
+#include "pipeline/CreateSearchDB.h"
+#include "pipeline/EngineCommand.h"
+#include "pipeline/EngineRun.h"
+#include "pipeline/ExportBook.h"
+#include "pipeline/JobSection.h"
+
+namespace {
+
+const char kModule[] = "ProcessPdfThread";
+
+bool FileExists(const std::string& path)
+{
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0;
+}
+
+void MakeFolder(const std::string& path)
+{
+    if (mkdir(path.c_str(), 0755) != 0 && errno != EEXIST)
+        DIAG(kModule, errno, "ERR:cannot create folder %s", path.c_str());
+}
+
+class PdfWorker {
+public:
+    PdfWorker(PdfJob& job, const AppConfig& cfg)
+        : job_(job), cfg_(cfg), key_(job.key), meta_(cfg.m_meta_ini.Path()), meta_w_(cfg.m_meta_w_ini.Path())
+    {
+    }
+    int Run();
+
+private:
+    struct ImageStep {
+        int run_index;
+        int32_t start, end;
+        const char* folder;
+        int32_t box_width, box_height;
+    };
+
+    int EndEarly();
+    int Finish();
+    bool StopRequested() const { return job_.state.load() == JOB_STATE_STOPPING; }
+    void SetBack(int32_t start)
+    {
+        if (job_.progress.load() > start)
+            job_.progress.store(start);
+    }
+    // Ends a step: the progress and the stored resume point become the step's end, so
+    // that a process killed later still resumes after this step.
+    void Reach(int32_t end)
+    {
+        job_.progress.store(end);
+        WriteJobProgress(meta_, key_, end);
+    }
+    std::string Folder(const char* name) const { return book_folder_ + "/" + name; }
+    bool ReadPublishingAccount();
+    bool CoverStep();
+    void PageStep();
+    // Runs one image step; false when the job must end early.
+    bool ImageRun(int run_index, const EngineCommand& command, int32_t end, int32_t weight,
+                  bool incomplete_is_fatal);
+
+    PdfJob& job_;
+    const AppConfig& cfg_;
+    std::string key_;
+    IniFile meta_;    // this worker's own objects for the shared job files
+    IniFile meta_w_;
+    std::string book_folder_;
+    int32_t use_ftp_ = 0, use_vazirudu_ = 0, export_ = 0, dpi_ = 0;
+    std::string pdf_path_, title_, tags_, description_;
+    int32_t pagenum_ = 0, page_width_ = 0, page_height_ = 0;
+    EngineRun runs_[ENGINE_RUN_COUNT];
+};
+
+int PdfWorker::Run()
+{
+    // Step 1: the job's own values.
+    use_ftp_ = job_.use_ftp;
+    use_vazirudu_ = job_.use_vazirudu;
+    export_ = job_.export_flag;
+    dpi_ = job_.dpi;
+    job_.result_code.store(0);
+
+    // The key names a folder under the books folder: anything but a well-formed key
+    // could reach outside it.
+    if (!IsJobKey(key_)) {
+        DIAG(kModule, 0, "ERR:invalid job key %s", key_.c_str());
+        return EndEarly();
+    }
+    book_folder_ = JoinPath(cfg_.m_books_folder, key_);
+
+    // Steps 2 to 4: the publishing accounts.
+    if (!ReadPublishingAccount())
+        return EndEarly();
+
+    // Step 5: the job section.
+    const IniFile& meta = meta_;
+    pdf_path_ = meta.ReadText(key_, "pdf_url", 260);
+    tags_ = meta_w_.ReadWide(key_, "tags");
+    title_ = meta_w_.ReadWide(key_, "title");
+    description_ = meta_w_.ReadWide(key_, "description");
+    pagenum_ = meta.ReadInt(key_, "pagenum");
+    page_width_ = meta.ReadInt(key_, "pagewidth");
+    page_height_ = meta.ReadInt(key_, "pageheight");
+    // Every resolution divides by the page size: a section without a usable size or
+    // resolution cannot be converted.
+    if (page_width_ < 1 || page_height_ < 1 || pagenum_ < 1 || dpi_ < 1) {
+        DIAG(kModule, 0, "ERR:invalid page size %dx%d, %d pages, dpi %d in job %s", page_width_,
+             page_height_, pagenum_, dpi_, key_.c_str());
+        return EndEarly();
+    }
+    MakeFolder(book_folder_);
+
+    // Step 6: cover.
+    if (job_.progress.load() < kProgressCoverDone) {
+        if (!CoverStep())
+            return EndEarly();
+        Reach(kProgressCoverDone);
+    }
+
+    // Step 7: book page.
+    if (job_.progress.load() < kProgressPageDone) {
+        PageStep();
+        Reach(kProgressPageDone);
+    }
+
+    // Step 8: search text; its outcome is not checked.
+    if (job_.progress.load() < kProgressSearchDone) {
+        CreateSearchDB(pdf_path_, book_folder_, dpi_, cfg_.m_engine_path, title_, pagenum_);
+        Reach(kProgressSearchDone);
+    }
+
+    // Step 9: thumbnails; an incomplete run is logged and the job goes on.
+    if (job_.progress.load() < kProgressThumbsDone) {
+        SetBack(kProgressSearchDone);
+        int32_t res = 60 * dpi_ / page_width_;
+        if (!ImageRun(ENGINE_RUN_THUMBS, ThumbsCommand(res, Folder("thumb"), pdf_path_),
+                      kProgressThumbsDone, 4000, false))
+            return EndEarly();
+    }
+
+    // Steps 10 to 13: zoom, high, medium and low images; an incomplete run ends the job.
+    const ImageStep steps[] = {
+        {ENGINE_RUN_ZOOM, kProgressThumbsDone, kProgressZoomDone, "100", 0, 0},
+        {ENGINE_RUN_HIGH, kProgressZoomDone, kProgressHighDone, "HighRes", cfg_.m_high_res_width, cfg_.m_high_res_height},
+        {ENGINE_RUN_MEDIUM, kProgressHighDone, kProgressMediumDone, "MedRes", cfg_.m_med_res_width, cfg_.m_med_res_height},
+        {ENGINE_RUN_LOW, kProgressMediumDone, kProgressLowDone, "LowRes", cfg_.m_low_res_width, cfg_.m_low_res_height},
+    };
+    for (const ImageStep& step : steps) {
+        if (job_.progress.load() >= step.end)
+            continue;
+        SetBack(step.start);
+        if (StopRequested())
+            return EndEarly();
+        MakeFolder(Folder(step.folder));
+        bool zoom = step.run_index == ENGINE_RUN_ZOOM;
+        int32_t res = zoom ? dpi_
+                           : BoxResolution(step.box_width, step.box_height, dpi_, page_width_, page_height_);
+        int32_t quality = zoom ? job_.zoomin_quality : job_.preview_quality;
+        int32_t smooth = zoom ? job_.zoomin_smooth : job_.preview_smooth;
+        if (!ImageRun(step.run_index, PageImagesCommand(res, quality, smooth, Folder(step.folder), pdf_path_),
+                      step.end, 8000, true))
+            return EndEarly();
+    }
+
+    // Step 14: print images; an incomplete run is logged and the job goes on.
+    if (job_.progress.load() < kProgressPrintDone) {
+        SetBack(kProgressLowDone);
+        if (StopRequested())
+            return EndEarly();
+        MakeFolder(Folder("print"));
+        if (!ImageRun(ENGINE_RUN_PRINT, PrintCommand(Folder("print"), pdf_path_), kProgressPrintDone,
+                      8000, false))
+            return EndEarly();
+    }
+
+    // Step 15: publishing.
+    if (use_ftp_ || use_vazirudu_) {
+        if (StopRequested())
+            return EndEarly();
+        // Publishing is not part of this program yet: a job that asks for it must not
+        // look finished, so it ends here and can be resumed once publishing exists.
+        DIAG(kModule, 0, "ERR:publishing is not available, job %s not published", key_.c_str());
+        return EndEarly();
+    }
+    return Finish();
+}
+
+bool PdfWorker::ReadPublishingAccount()
+{
+    const IniFile& meta = meta_;
+    if (use_ftp_) {
+        // The FTP profile named by the job; checked when the login step runs.
+        std::string profile = meta.ReadText(key_, "ftp_url", 260);
+        (void)profile;
+    }
+    if (use_vazirudu_) {
+        std::string user = meta.ReadText(key_, "vazirudu_user", 64);
+        if (user.empty()) {
+            DIAG(kModule, 0, "ERR:vazirudu_user empty");
+            return false;
+        }
+        std::string section = TrimJobText(user) + "#" + TrimJobText(cfg_.m_vazirudu_domain);
+        // A copy of the keyed cipher: workers share nothing of the configuration's.
+        Rijndael cipher = cfg_.m_cipher;
+        std::string password = cfg_.m_http_user_ini.ReadEnciphered(section, "http_passwd", cipher);
+        if (password.empty()) {
+            DIAG(kModule, 0, "ERR:vazirudu_passwd empty");
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PdfWorker::CoverStep()
+{
+    std::string thumb = Folder("thumb");
+    MakeFolder(thumb);
+    int32_t res = 128 * dpi_ / page_width_;
+    EngineRun& run = runs_[ENGINE_RUN_COVER];
+    if (!run.Start(cfg_.m_engine_path, CoverCommand(res, thumb, pdf_path_)))
+        return false;
+    return run.Follow(job_, ENGINE_RUN_COVER, 0);
+}
+
+void PdfWorker::PageStep()
+{
+    BookPageSettings settings;
+    settings.page_width = page_width_;
+    settings.page_height = page_height_;
+    settings.job_key = key_;
+    settings.page_count = pagenum_;
+    settings.title = title_;
+    settings.skin_subdir = cfg_.m_skin_subdir;
+    settings.skin_cssfile = cfg_.m_skin_cssfile;
+    settings.skin_usemail = cfg_.m_skin_usemail;
+    settings.skin_usenote = cfg_.m_skin_usenote;
+    settings.skin_useownlogo = cfg_.m_skin_useownlogo;
+    settings.skin_logotxt = cfg_.m_skin_logotxt;
+    settings.skin_logourl = cfg_.m_skin_logourl;
+    settings.lang_filename = cfg_.m_config_ini.ReadRaw("skin", "lang_filename", 64);
+
+    struct Box {
+        int32_t width, height;
+        int32_t *out_width, *out_height;
+    } boxes[] = {
+        {cfg_.m_low_res_width, cfg_.m_low_res_height, &settings.low_res_width, &settings.low_res_height},
+        {cfg_.m_med_res_width, cfg_.m_med_res_height, &settings.med_res_width, &settings.med_res_height},
+        {cfg_.m_high_res_width, cfg_.m_high_res_height, &settings.high_res_width, &settings.high_res_height},
+    };
+    for (Box& box : boxes) {
+        int32_t res = BoxResolution(box.width, box.height, dpi_, page_width_, page_height_);
+        EngineRun::QuerySize(res, cfg_.m_engine_path, pdf_path_, *box.out_width, *box.out_height);
+    }
+
+    const std::string& template_path = cfg_.m_template_target;
+    if (FileExists(template_path)) {
+        HtmlBuilder builder(settings);
+        builder.SetPageSize(page_width_, page_height_);
+        builder.MakePage(template_path, JoinPath(book_folder_, "index.html"));
+    } else {
+        DIAG(kModule, 0, "ERR:template_html_path %s missing", template_path.c_str());
+    }
+}
+
+bool PdfWorker::ImageRun(int run_index, const EngineCommand& command, int32_t end, int32_t weight,
+                         bool incomplete_is_fatal)
+{
+    EngineRun& run = runs_[run_index];
+    // A run that cannot start is followed all the same: its first read fails at once
+    // and the progress stays short of the step's end.
+    run.Start(cfg_.m_engine_path, command);
+    if (!run.Follow(job_, run_index, weight))
+        return false;
+    if (job_.progress.load() < end) {
+        DIAG(kModule, 0, "ERR:engine failed when execute %s", command.text.c_str());
+        if (incomplete_is_fatal)
+            return false;
+    }
+    Reach(end);
+    return true;
+}
+
+int PdfWorker::Finish()
+{
+    int exit_code = 0;
+    if (export_ && !use_ftp_ && !use_vazirudu_) {
+        std::string destination = meta_.ReadText(key_, "export_folder", 260);
+        exit_code = ExportBook(destination, key_, cfg_.m_books_folder);
+    }
+    // The progress is final before the slot is given back, so whoever sees the slot
+    // free sees the finished value.
+    job_.progress.store(kProgressFinished);
+    WriteJobProgress(meta_, key_, kProgressFinished);
+    job_.state.store(JOB_STATE_FREE);
+    return exit_code;
+}
+
+int PdfWorker::EndEarly()
+{
+    if (IsJobKey(key_))
+        WriteJobProgress(meta_, key_, job_.progress.load());
+    JobObserver* notify = job_.notify;
+    job_.state.store(JOB_STATE_FREE);
+    if (notify)
+        notify->OnJobIncomplete(&job_);
+    return kExitEndedEarly;
+}
+
+}  // namespace
+
+int32_t BoxResolution(int32_t box_width, int32_t box_height, int32_t dpi, int32_t page_width,
+                      int32_t page_height)
+{
+    if (page_width < page_height)
+        return box_height * dpi / page_height;
+    return box_width * dpi / page_width;
+}
+
+int ProcessPdfThread(PdfJob& slot, const AppConfig& cfg)
+{
+    PdfWorker worker(slot, cfg);
+    return worker.Run();
+}
