@@ -23,14 +23,19 @@ public:
     // Callers test the switch themselves.
     void WriteRecord(const char* section, const std::string& text);
 
-    // Set once while the configuration loads, before any worker thread exists.
+    // Set once while the configuration loads, before any worker thread exists. The log
+    // does not create the report's folder: when it is missing, writes fail silently.
     void SetReportPath(const std::string& path);
+    // Non-zero means on. The values are taken as given: the caller (AppConfig) applies
+    // the rule that only a stored value of exactly 1 switches a log on.
     void SetSwitches(uint32_t log_err, uint32_t log_cmd);
     uint32_t log_err() const { return log_err_; }
     uint32_t log_cmd() const { return log_cmd_; }
     const std::string& ReportPath() const { return report_path_; }
 
-    // The last response text of a server (for code 12003); set by the publishing code.
+    // The last response text of a server (for code 12003, at most 255 bytes kept); set by
+    // the publishing code. Kept per thread, like the internet library's own, so the
+    // reason logged is the one the reporting thread received.
     void SetLastServerResponse(const std::string& text);
 
 private:

@@ -17,11 +17,12 @@ public:
     int BlockLength() const { return block_len_; }
 
     // Whole runs only: an unkeyed object, an empty run or a length that is not a multiple
-    // of the block length leaves `out` untouched and returns false.
+    // of the block length leaves `out` untouched and returns false. Chaining modes start
+    // every call from the vector given to MakeKey. `in` and `out` may be the same buffer.
     bool Encrypt(const uint8_t* in, uint8_t* out, size_t len, Mode mode = Mode::ECB);
     bool Decrypt(const uint8_t* in, uint8_t* out, size_t len, Mode mode = Mode::ECB);
 
-    // One block (block_len bytes).
+    // One block (block_len bytes) of a keyed object.
     void EncryptBlock(const uint8_t* in, uint8_t* out) const;
     void DecryptBlock(const uint8_t* in, uint8_t* out) const;
 
@@ -31,8 +32,8 @@ private:
     int block_len_ = 0;
     int rounds_ = 0;
     uint8_t chain_[32] = {};
+    // Round keys, one row per round, one big-endian word per column.
     uint32_t enc_keys_[15][8] = {};
-    uint32_t dec_keys_[15][8] = {};
 };
 
 // The key and field size of the enciphered INI values.
