@@ -1,0 +1,26 @@
+// The command line of vellumark-batch.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct BatchOptions {
+    std::vector<std::string> pdfs;          // PDFs to convert
+    std::optional<std::string> title;       // default: the PDF's own
+    std::optional<std::string> keywords;    // default: the PDF's own
+    std::optional<std::string> description; // default: the PDF's own
+    std::string export_dir;                 // empty: no export
+    bool resume = false;                    // relaunch unfinished jobs
+    std::vector<std::string> resume_keys;   // with --resume: only these jobs
+    int32_t stop_after_progress = -1;       // request a stop at this progress; -1: never
+    bool publish = false;                   // use the configured publishing targets
+    bool help = false;
+};
+
+// Parses argv; on a mistake returns false with a message in `error`.
+bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string& error);
+
+// The --help text.
+const char* BatchUsage();

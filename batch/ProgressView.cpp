@@ -1,0 +1,51 @@
+#include "batch/ProgressView.h"
+
+#include <cstdio>
+
+#include "pipeline/PdfItemList.h"
+
+std::string ProgressView::Bar(int32_t progress, int width)
+{
+    if (progress < 0)
+        progress = 0;
+    if (progress > 100000)
+        progress = 100000;
+    int filled = static_cast<int>(static_cast<int64_t>(progress) * width / 100000);
+    std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
+                      std::string(static_cast<size_t>(width - filled), '.') + "] ";
+    std::string percent = CPdfItemList::FormatProgress(progress);
+    return bar + std::string(percent.size() < 6 ? 6 - percent.size() : 0, ' ') + percent;
+}
+
+void ProgressView::Show(const std::vector<JobLine>& lines)
+{
+    std::vector<std::string> texts;
+    for (const JobLine& line : lines) {
+        std::string name = line.name.size() > 28 ? line.name.substr(0, 25) + "..." : line.name;
+        if (terminal_)
+            texts.push_back(name + std::string(28 - name.size() + 1, ' ') + Bar(line.progress, 30) + "  " +
+                            line.state);
+        else
+            texts.push_back(line.key + " " + CPdfItemList::FormatProgress(line.progress) + " " + line.state +
+                            " " + line.name);
+    }
+    if (terminal_) {
+        if (drawn_ > 0)
+            std::fprintf(stderr, "\x1b[%dA", drawn_);
+        for (const std::string& text : texts)
+            std::fprintf(stderr, "\r\x1b[2K%s\n", text.c_str());
+        drawn_ = static_cast<int>(texts.size());
+    } else {
+        for (size_t i = 0; i < texts.size(); ++i)
+            if (i >= last_.size() || last_[i] != texts[i])
+                std::fprintf(stderr, "%s\n", texts[i].c_str());
+    }
+    last_ = texts;
+    std::fflush(stderr);
+}
+
+void ProgressView::Finish()
+{
+    drawn_ = 0;
+    std::fflush(stderr);
+}

@@ -1,0 +1,39 @@
+// vellumark-batch: converts PDF files into books without the desktop program's window,
+// through the same configuration, job table and worker.
+#include <csignal>
+#include <cstdio>
+
+#include "batch/BatchOptions.h"
+#include "batch/BatchRun.h"
+#include "config/AppConfig.h"
+
+namespace {
+void OnSignal(int)
+{
+    BatchRun::interrupted.store(true);
+}
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    BatchOptions options;
+    std::string error;
+    if (!ParseBatchOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "vellumark-batch: %s\n%s", error.c_str(), BatchUsage());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(BatchUsage(), stdout);
+        return 0;
+    }
+    // Ctrl-C or a polite kill stops the jobs where they are; they can be resumed.
+    struct sigaction action{};
+    action.sa_handler = OnSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    AppConfig& cfg = TheConfig();
+    cfg.Load();
+    BatchRun run(cfg, options);
+    return run.Run();
+}
