@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "pipeline/ChildProcess.h"
 #include "pipeline/EngineCommand.h"
 #include "pipeline/PdfJob.h"
 
@@ -62,7 +63,9 @@ public:
     // Follows a started run until its output ends (true) or the job's state becomes
     // JOB_STATE_STOPPING (false: logs "INF:user abort" and terminates the engine). Each
     // progress line sets job.progress = base + done * weight / total, where base is the
-    // progress on entry. `run_index` is one of ENGINE_RUN_*, used in the log.
+    // progress on entry. `run_index` is one of ENGINE_RUN_* (the caller's bookkeeping).
+    // The state is also checked while a silent engine writes nothing, so a hung engine
+    // can be stopped.
     bool Follow(PdfJob& job, int32_t run_index, int32_t weight);
 
     // Ends the engine when it runs: logs "INF:process terminated", sends SIGTERM, then
@@ -82,15 +85,23 @@ public:
     static bool QueryInfo(int32_t resolution, const std::string& engine_path, const std::string& pdf,
                           EngineDocInfo& info);
 
-private:
-    // Waits for the engine to exit (after its output ended), terminating it when the job
-    // asks to stop meanwhile. Returns false on a stop request.
-    bool Reap(const PdfJob* job);
-    void CloseRead();
-    void CloseWrite();
+    // Runs the engine with its standard output on a fresh pipe and reads that output to
+    // its end, keeping at most 64 KiB of it in `output` when one is given (the rest is
+    // read and dropped). Logs under `module`: "ERR:Stdout pipe creation failed",
+    // "ERR:Cannot get the meta infomation of the PDF" or "ERR:Closing handle failed", and
+    // returns false for those; true once the output ended and the engine was reaped.
+    static bool RunToEnd(const char* module, const std::string& engine_path, const EngineCommand& command,
+                         std::string* output, size_t chunk_size);
 
-    int read_fd_ = -1;
-    int write_fd_ = -1;
+private:
+    // Waits until the pipe can be read or `timeout_ms` passed; false on time-out.
+    bool WaitReadable(int timeout_ms);
+    // Waits for the engine to exit after its output ended; a stop request meanwhile
+    // terminates it and gives false.
+    bool WaitExit(const PdfJob& job);
+
+    UniqueFd read_end_;
+    UniqueFd write_end_;
     pid_t pid_ = -1;
     char buffer_[4096] = {};
 };

@@ -1,0 +1,97 @@
+#include "pipeline/EngineCommand.h"
+
+namespace {
+
+// Appends pieces to the text and the argument vector together, so the two cannot differ.
+class CommandBuilder {
+public:
+    // A bare piece: " " + piece in the text, one argument.
+    CommandBuilder& Word(const std::string& piece) {
+        cmd_.text += ' ';
+        cmd_.text += piece;
+        cmd_.args.push_back(piece);
+        return *this;
+    }
+    CommandBuilder& Number(int32_t value) { return Word(std::to_string(value)); }
+    // A quoted piece: " \"" + value + "\"" in the text, the value unchanged as one argument.
+    CommandBuilder& Quoted(const std::string& value) {
+        cmd_.text += " \"";
+        cmd_.text += value;
+        cmd_.text += '"';
+        cmd_.args.push_back(value);
+        return *this;
+    }
+    // The closing blank of the image runs' lines; adds no argument.
+    CommandBuilder& Blank() {
+        cmd_.text += ' ';
+        return *this;
+    }
+    EngineCommand Done() { return std::move(cmd_); }
+
+private:
+    EngineCommand cmd_;
+};
+
+// The common tail of every image run: -d "D" "P" and a closing blank.
+EngineCommand ImageTail(CommandBuilder& b, const std::string& dir, const std::string& pdf) {
+    return b.Word("-d").Quoted(dir).Quoted(pdf).Blank().Done();
+}
+
+}  // namespace
+
+EngineCommand CoverCommand(int32_t resolution, const std::string& dir, const std::string& pdf) {
+    CommandBuilder b;
+    b.Word("-r").Number(resolution).Word("-o").Word("none").Word("-page").Word("1");
+    b.Word("-postfix").Quoted("-cover").Word("-jpeg-quality").Word("75");
+    b.Word("-jpeg-smoothing-factor").Word("0").Word("-e").Word("jpeg");
+    return ImageTail(b, dir, pdf);
+}
+
+EngineCommand ThumbsCommand(int32_t resolution, const std::string& dir, const std::string& pdf) {
+    CommandBuilder b;
+    b.Word("-r").Number(resolution).Word("-verbose").Word("-o").Word("none");
+    b.Word("-jpeg-smoothing-factor").Word("0").Word("-e").Word("jpeg");
+    return ImageTail(b, dir, pdf);
+}
+
+EngineCommand PageImagesCommand(int32_t resolution, int32_t quality, int32_t smooth, const std::string& dir,
+                                const std::string& pdf) {
+    CommandBuilder b;
+    b.Word("-r").Number(resolution).Word("-verbose").Word("-o").Word("none");
+    b.Word("-jpeg-quality").Number(quality).Word("-jpeg-smoothing-factor").Number(smooth);
+    b.Word("-png-single-bit-alpha").Word("-bf");
+    return ImageTail(b, dir, pdf);
+}
+
+EngineCommand PrintCommand(const std::string& dir, const std::string& pdf) {
+    CommandBuilder b;
+    b.Word("-r").Word("108").Word("-verbose").Word("-o").Word("none");
+    b.Word("-jpeg-quality").Word("70").Word("-jpeg-smoothing-factor").Word("0");
+    b.Word("-e").Word("jpeg");
+    return ImageTail(b, dir, pdf);
+}
+
+EngineCommand SearchCommand(const std::string& book_dir, int32_t resolution, const std::string& title,
+                            int32_t page_count, const std::string& pdf) {
+    CommandBuilder b;
+    b.Word("-o").Word("all").Word("-output-dir").Quoted(book_dir);
+    b.Word("-r").Number(resolution).Word("-title").Quoted(title);
+    b.Word("-page-count").Number(page_count).Quoted(pdf);
+    return b.Done();
+}
+
+EngineCommand SizeQueryCommand(int32_t resolution, const std::string& pdf) {
+    CommandBuilder b;
+    return b.Word("-r").Number(resolution).Word("-size").Quoted(pdf).Done();
+}
+
+EngineCommand InfoQueryCommand(int32_t resolution, const std::string& pdf) {
+    CommandBuilder b;
+    return b.Word("-r").Number(resolution).Word("-i").Quoted(pdf).Done();
+}
+
+int32_t SideResolution(int32_t size, int32_t dpi, int32_t page_side) {
+    if (page_side <= 0) return 0;
+    // The product is formed in 64 bits so that large settings cannot overflow.
+    return static_cast<int32_t>(static_cast<int64_t>(size) * dpi / page_side);
+}
