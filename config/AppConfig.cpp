@@ -84,7 +84,7 @@ std::string AppConfig::SkinNumberOf(const std::string& skin_subdir)
 
 void AppConfig::SetProgramFolder(const std::string& folder)
 {
-    m_program_folder = folder.empty() ? folder : JoinPath(folder, "");
+    m_program_folder = folder;
     if (!m_program_folder.empty() && m_program_folder.back() != '/')
         m_program_folder += '/';
     m_default_cfg_known = false;
