@@ -1,0 +1,828 @@
+/* Book viewer shared by every book in the books folder.
+ *
+ * The book page (index.html, made from booklet.asp) carries the book's figures as data
+ * attributes of #vm-app and its toolbar texts in #vm-texts; this script turns them into a
+ * page-turning reader. It uses no other host and no module loader, so a book reads the same
+ * from a file:// address, from a static web server and as an exported copy (whose page
+ * refers to the shared files with " ./" instead of "../", hence the trimming of paths).
+ */
+(function () {
+  'use strict';
+
+  var doc = document;
+  function $(id) { return doc.getElementById(id); }
+  function resolve(path) { return new URL(String(path || '').trim(), location.href).href; }
+  function clamp(v, lo, hi) { return Math.max(lo, Math.min(hi, v)); }
+
+  var app, book, texts, state;
+
+  // ----- Book description -------------------------------------------------------------
+
+  function readBook() {
+    var d = app.dataset;
+    var pages = Math.max(1, parseInt(d.pages, 10) || 1);
+    var pw = parseInt(d.pageWidth, 10), ph = parseInt(d.pageHeight, 10);
+    var res = String(d.res || '').split(',').map(function (item) {
+      var f = item.trim().split(/\s+/);
+      return { dir: f[0], w: parseInt(f[1], 10) || 0, h: parseInt(f[2], 10) || 0 };
+    }).filter(function (r) { return r.dir && (r.w > 0 || r.h > 0); });
+    var aspect = pw > 0 && ph > 0 ? pw / ph : 0.75;
+    return {
+      pages: pages,
+      aspect: aspect,
+      id: String(d.book || '').trim(),
+      base: resolve(d.images || './'),
+      res: res.length ? res : [{ dir: 'MedRes', w: 580, h: 650 }],
+      printPage: resolve(d.print || '../print.html'),
+      title: readTitle()
+    };
+  }
+
+  // The page generator writes the title (escaped) into the heading.
+  function readTitle() {
+    var el = $('vm-heading');
+    return el ? el.textContent.trim() : '';
+  }
+
+  function text(key, fallback) {
+    var v = texts && texts.dataset[key];
+    return v && v.trim() ? v : fallback;
+  }
+
+  // Image of page n in one of the image folders; "-f.png" is the foreground layer.
+  function pageImage(dir, n, fg) { return book.base + dir + '/img-' + n + (fg ? '-f.png' : '.jpg'); }
+
+  // ----- Page text (txt.js), loaded once with a script element so that file:// works --------
+
+  var textPromise = null;
+  function loadText() {
+    if (textPromise) return textPromise;
+    textPromise = new Promise(function (done) {
+      if (window.VELLUMARK_BOOK_TEXT) { done(window.VELLUMARK_BOOK_TEXT); return; }
+      var s = doc.createElement('script');
+      s.src = book.base + 'txt.js';
+      s.onload = function () { done(window.VELLUMARK_BOOK_TEXT || null); };
+      s.onerror = function () { done(null); };
+      doc.head.appendChild(s);
+    }).then(function (t) {
+      if (!t || !Array.isArray(t.pages)) return null;
+      if (!book.title && t.title) setTitle(String(t.title));
+      refreshAltTexts();
+      return t;
+    });
+    return textPromise;
+  }
+
+  function pageText(n) {
+    var t = window.VELLUMARK_BOOK_TEXT;
+    return t && Array.isArray(t.pages) && typeof t.pages[n - 1] === 'string' ? t.pages[n - 1] : '';
+  }
+
+  function altText(n) {
+    var label = text('page', 'Page') + ' ' + n;
+    var body = pageText(n).replace(/\s+/g, ' ').trim();
+    if (body.length > 300) body = body.slice(0, 300).replace(/\s\S*$/, '') + '…';
+    return body ? label + ': ' + body : label;
+  }
+
+  function refreshAltTexts() {
+    var imgs = doc.querySelectorAll('img.vm-bg[data-page]');
+    for (var i = 0; i < imgs.length; i++) imgs[i].alt = altText(+imgs[i].dataset.page);
+  }
+
+  function setTitle(t) {
+    book.title = t;
+    if ($('vm-heading').textContent !== t) $('vm-heading').textContent = t;
+    if (t && doc.title !== t) doc.title = t;
+  }
+
+  // ----- Layout: spread or single page, page size, image resolution --------------------
+
+  function computeLayout() {
+    var stage = $('vm-stage');
+    var w = stage.clientWidth, h = stage.clientHeight;
+    var pad = Math.min(24, Math.max(8, Math.round(w * 0.02)));
+    var aw = Math.max(50, w - 2 * pad), ah = Math.max(50, h - 2 * pad);
+    // Two pages side by side only in a wide, landscape window; otherwise one page.
+    var spread = book.pages > 1 && w >= 700 && w >= h;
+    var ph = Math.min(ah, aw / (book.aspect * (spread ? 2 : 1)));
+    var pw = ph * book.aspect;
+    return { spread: spread, pw: Math.floor(pw), ph: Math.floor(ph), res: pickRes(pw, ph) };
+  }
+
+  // The smallest image set whose pages are at least as large as the displayed page in
+  // device pixels; the largest set when none is.
+  function pickRes(pw, ph) {
+    var dpr = window.devicePixelRatio || 1;
+    var need = ph * dpr * 0.95;
+    var sets = book.res.slice().sort(function (a, b) { return imgHeight(a) - imgHeight(b); });
+    for (var i = 0; i < sets.length; i++) if (imgHeight(sets[i]) >= need) return sets[i].dir;
+    return sets[sets.length - 1].dir;
+  }
+
+  // Pixel height of a page image of a set: portrait pages are scaled to the set's
+  // height, other pages to its width.
+  function imgHeight(r) {
+    if (book.aspect <= 1 || !r.w) return r.h || r.w / book.aspect;
+    return r.w / book.aspect;
+  }
+
+  // ----- Spreads ----------------------------------------------------------------------------
+
+  // Spread mode: the cover alone on the right, then pairs (2,3), (4,5), ...
+  function spreadCount() { return state.layout.spread ? Math.floor(book.pages / 2) + 1 : book.pages; }
+  function spreadOf(page) { return state.layout.spread ? Math.floor(page / 2) : page - 1; }
+  function spreadPages(k) {
+    if (!state.layout.spread) return [k + 1];
+    var l = 2 * k, r = 2 * k + 1;
+    return [l >= 1 && l <= book.pages ? l : 0, r <= book.pages ? r : 0];
+  }
+  function visiblePages() { return spreadPages(state.spread).filter(Boolean); }
+
+  function makePage(n) {
+    var page = doc.createElement('div');
+    page.className = 'vm-page';
+    if (!n) { page.classList.add('vm-blank'); return page; }
+    page.dataset.page = n;
+    var bg = doc.createElement('img');
+    bg.className = 'vm-bg';
+    bg.dataset.page = n;
+    bg.alt = altText(n);
+    bg.draggable = false;
+    bg.src = pageImage(state.layout.res, n, false);
+    var fg = doc.createElement('img');
+    fg.className = 'vm-fg';
+    fg.alt = '';
+    fg.draggable = false;
+    fg.onerror = function () { fg.hidden = true; };
+    fg.src = pageImage(state.layout.res, n, true);
+    page.appendChild(bg);
+    page.appendChild(fg);
+    page.classList.add('vm-loading');
+    bg.onload = function () { page.classList.remove('vm-loading'); };
+    bg.onerror = function () { page.classList.remove('vm-loading'); page.classList.add('vm-missing'); };
+    return page;
+  }
+
+  function pageReady(page) {
+    var imgs = page.querySelectorAll('img');
+    return Promise.all(Array.prototype.map.call(imgs, function (img) {
+      if (img.decode) return img.decode().catch(function () {});
+      return new Promise(function (ok) { if (img.complete) ok(); else { img.onload = ok; img.onerror = ok; } });
+    }));
+  }
+
+  function fill(slot, page) {
+    slot.textContent = '';
+    if (page) slot.appendChild(page);
+  }
+
+  function slots() {
+    var el = $('vm-book');
+    return { book: el, left: el.querySelector('.vm-left'), right: el.querySelector('.vm-right') };
+  }
+
+  function applyLayout() {
+    var s = slots(), L = state.layout;
+    s.book.classList.toggle('vm-spread', L.spread);
+    s.book.style.setProperty('--vm-pw', L.pw + 'px');
+    s.book.style.setProperty('--vm-ph', L.ph + 'px');
+    s.book.style.width = (L.spread ? 2 * L.pw : L.pw) + 'px';
+    s.book.style.height = L.ph + 'px';
+  }
+
+  // Shows spread k at once, without animation.
+  function render() {
+    var s = slots(), p = spreadPages(state.spread);
+    var pages;
+    if (state.layout.spread) {
+      pages = [makePage(p[0]), makePage(p[1])];
+      fill(s.left, pages[0]);
+      fill(s.right, pages[1]);
+    } else {
+      pages = [makePage(p[0])];
+      fill(s.left, pages[0]);
+      fill(s.right, null);
+    }
+    return Promise.all(pages.map(pageReady));
+  }
+
+  // Neighbouring spreads are fetched ahead so that a turn finds its images in the cache.
+  var preloaded = {};
+  function preload() {
+    [state.spread + 1, state.spread - 1].forEach(function (k) {
+      if (k < 0 || k >= spreadCount()) return;
+      spreadPages(k).forEach(function (n) {
+        if (!n) return;
+        [false, true].forEach(function (fg) {
+          var src = pageImage(state.layout.res, n, fg);
+          if (preloaded[src]) return;
+          var img = new Image();
+          img.src = src;
+          preloaded[src] = img;
+        });
+      });
+    });
+  }
+
+  // ----- Turning pages --------------------------------------------------------------------
+
+  var TURN_MS = 650;
+  var turning = null;
+
+  function reducedMotion() {
+    return window.matchMedia && window.matchMedia('(prefers-reduced-motion: reduce)').matches;
+  }
+
+  function goTo(page, opts) {
+    opts = opts || {};
+    page = clamp(Math.round(page) || 1, 1, book.pages);
+    var target = spreadOf(page);
+    if (turning) turning.finish();
+    var from = state.spread;
+    state.page = page;
+    state.spread = target;
+    var shown;
+    if (target === from && !opts.force) shown = Promise.resolve();
+    else if (opts.animate === false || reducedMotion() || !state.shown) shown = render();
+    else shown = turn(from, target);
+    afterMove();
+    return shown;
+  }
+
+  // One leaf turns over the spine: forward it carries the right page away and shows the
+  // target's left page on its back; backward the mirror image.
+  function turn(from, to) {
+    var s = slots(), fwd = to > from;
+    var cur = spreadPagesAt(from), tgt = spreadPages(to);
+    var leaf = doc.createElement('div');
+    leaf.className = 'vm-leaf ' + (fwd ? 'vm-leaf-fwd' : 'vm-leaf-back');
+    var front = doc.createElement('div'), back = doc.createElement('div');
+    front.className = 'vm-face vm-front';
+    back.className = 'vm-face vm-back';
+    var keyframes, under;
+    if (state.layout.spread) {
+      if (fwd) {
+        front.appendChild(makePage(cur[1]));
+        back.appendChild(makePage(tgt[0]));
+        fill(s.right, makePage(tgt[1]));
+        under = function () { fill(s.left, makePage(tgt[0])); };
+        keyframes = [{ transform: 'rotateY(0deg)' }, { transform: 'rotateY(-180deg)' }];
+      } else {
+        front.appendChild(makePage(cur[0]));
+        back.appendChild(makePage(tgt[1]));
+        fill(s.left, makePage(tgt[0]));
+        under = function () { fill(s.right, makePage(tgt[1])); };
+        keyframes = [{ transform: 'rotateY(0deg)' }, { transform: 'rotateY(180deg)' }];
+      }
+    } else if (fwd) {
+      front.appendChild(makePage(cur[0]));
+      fill(s.left, makePage(tgt[0]));
+      under = function () {};
+      keyframes = [{ transform: 'rotateY(0deg)' }, { transform: 'rotateY(-180deg)' }];
+    } else {
+      front.appendChild(makePage(tgt[0]));
+      under = function () { fill(s.left, makePage(tgt[0])); };
+      keyframes = [{ transform: 'rotateY(-180deg)' }, { transform: 'rotateY(0deg)' }];
+    }
+    leaf.appendChild(front);
+    leaf.appendChild(back);
+    s.book.appendChild(leaf);
+    var anim = leaf.animate(keyframes, { duration: TURN_MS, easing: 'cubic-bezier(.3,.1,.3,1)', fill: 'forwards' });
+    var shade = front.animate([{ opacity: 1 }, { opacity: 0.75 }], { duration: TURN_MS, fill: 'forwards' });
+    var done = false;
+    var handle = {
+      finish: function () {
+        if (done) return;
+        done = true;
+        under();
+        leaf.remove();
+        if (turning === handle) turning = null;
+        app.classList.remove('vm-turning');
+      }
+    };
+    turning = handle;
+    app.classList.add('vm-turning');
+    return anim.finished.then(handle.finish, handle.finish).then(function () { shade.cancel(); });
+  }
+
+  // The pages of spread k as they were laid out when the turn began.
+  function spreadPagesAt(k) { return spreadPages(k); }
+
+  function next() { return goTo(firstOf(state.spread + 1)); }
+  function prev() { return goTo(firstOf(state.spread - 1)); }
+  function firstOf(k) {
+    k = clamp(k, 0, spreadCount() - 1);
+    var p = spreadPages(k).filter(Boolean);
+    return p[0] || 1;
+  }
+
+  function afterMove() {
+    var pages = visiblePages();
+    var label = pages.join('–');
+    $('vm-pagenum').value = label;
+    $('vm-status').textContent = text('page', 'Page') + ' ' + label + ' ' + text('of', 'of') + ' ' + book.pages;
+    $('vm-first').disabled = $('vm-prev').disabled = state.spread <= 0;
+    $('vm-last').disabled = $('vm-next').disabled = state.spread >= spreadCount() - 1;
+    app.dataset.current = pages.join(',');
+    var hash = '#page=' + state.page;
+    if (location.hash !== hash) {
+      try { history.replaceState(history.state, '', hash); } catch (e) { /* sandboxed documents */ }
+    }
+    updateMail();
+    updateThumbCurrent();
+    if (!$('vm-note').hidden) showNotes();
+    if (!$('vm-zoom').hidden) showZoom();
+    preload();
+  }
+
+  function pageFromHash() {
+    var m = /(?:^#|&)page=(\d+)/.exec(location.hash);
+    return m ? parseInt(m[1], 10) : 0;
+  }
+
+  // ----- Input: keyboard, wheel, page edges, swipe -----------------------------------------
+
+  function isTextInput(el) {
+    if (!el) return false;
+    var tag = el.tagName;
+    return tag === 'INPUT' || tag === 'TEXTAREA' || tag === 'SELECT' || el.isContentEditable;
+  }
+
+  function onKey(e) {
+    if (e.key === 'Escape') { closeAll(); return; }
+    if (e.altKey || e.ctrlKey || e.metaKey || isTextInput(e.target)) return;
+    if (!$('vm-zoom').hidden && /^Arrow/.test(e.key)) return; // arrows pan the zoomed page
+    var act = {
+      ArrowRight: next, ArrowDown: next, PageDown: next,
+      ArrowLeft: prev, ArrowUp: prev, PageUp: prev,
+      Home: function () { return goTo(1); },
+      End: function () { return goTo(book.pages); }
+    }[e.key];
+    if (!act) return;
+    // Arrow keys keep their meaning inside panels (lists scroll with them).
+    if (e.target.closest && e.target.closest('.vm-panel') && /^Arrow/.test(e.key)) return;
+    e.preventDefault();
+    act();
+  }
+
+  var wheelSum = 0, wheelLock = 0;
+  function onWheel(e) {
+    if (!$('vm-zoom').hidden || e.ctrlKey) return;
+    e.preventDefault();
+    var now = Date.now();
+    if (now < wheelLock) return;
+    wheelSum += Math.abs(e.deltaY) >= Math.abs(e.deltaX) ? e.deltaY : e.deltaX;
+    if (Math.abs(wheelSum) < 40) return;
+    var fwd = wheelSum > 0;
+    wheelSum = 0;
+    wheelLock = now + 400; // one turn per flick of the wheel
+    if (fwd) next(); else prev();
+  }
+
+  var swipe = null;
+  function onPointerDown(e) {
+    if (e.pointerType === 'mouse') return;
+    swipe = { x: e.clientX, y: e.clientY, id: e.pointerId, t: Date.now() };
+  }
+  function onPointerUp(e) {
+    if (!swipe || e.pointerId !== swipe.id) return;
+    var dx = e.clientX - swipe.x, dy = e.clientY - swipe.y;
+    swipe = null;
+    if (Math.abs(dx) > 40 && Math.abs(dx) > 1.5 * Math.abs(dy)) {
+      if (dx < 0) next(); else prev();
+    }
+  }
+
+  // ----- Panels ------------------------------------------------------------------------------
+
+  var panels = { 'vm-thumbs': 'vm-thumbs-btn', 'vm-search': 'vm-search-btn', 'vm-note': 'vm-note-btn', 'vm-print': 'vm-print-btn' };
+
+  function togglePanel(id, open) {
+    var panel = $(id);
+    if (open === undefined) open = panel.hidden;
+    Object.keys(panels).forEach(function (other) {
+      if (other !== id && open) setPanel(other, false);
+    });
+    setPanel(id, open);
+    if (open) {
+      if (id === 'vm-thumbs') buildThumbs();
+      if (id === 'vm-note') showNotes();
+      if (id === 'vm-print') preparePrint();
+      var first = panel.querySelector(id === 'vm-search' ? 'input' : (id === 'vm-thumbs' ? '[aria-current]' : 'textarea, input, button'));
+      if (first) first.focus();
+    }
+  }
+
+  function setPanel(id, open) {
+    var panel = $(id), btn = $(panels[id]);
+    if (!panel) return;
+    var was = !panel.hidden;
+    panel.hidden = !open;
+    if (btn) btn.setAttribute('aria-expanded', String(open));
+    if (was && !open && btn && panel.contains(doc.activeElement)) btn.focus();
+  }
+
+  function closeAll() {
+    if (!$('vm-zoom').hidden) { setZoom(false); return; }
+    Object.keys(panels).forEach(function (id) { setPanel(id, false); });
+  }
+
+  // ----- Thumbnails --------------------------------------------------------------------------
+
+  var thumbsBuilt = false;
+  function buildThumbs() {
+    if (thumbsBuilt) { updateThumbCurrent(); return; }
+    thumbsBuilt = true;
+    var list = $('vm-thumb-list'), frag = doc.createDocumentFragment();
+    var tw = 60, th = Math.round(60 / book.aspect);
+    for (var n = 1; n <= book.pages; n++) {
+      var li = doc.createElement('li'), b = doc.createElement('button'), img = doc.createElement('img');
+      b.type = 'button';
+      b.className = 'vm-thumb';
+      b.dataset.page = n;
+      img.loading = 'lazy';
+      img.alt = '';
+      img.width = tw;
+      img.height = th;
+      img.src = book.base + 'thumb/img-' + n + '-e.jpg';
+      var cap = doc.createElement('span');
+      cap.textContent = n;
+      b.setAttribute('aria-label', text('page', 'Page') + ' ' + n);
+      b.appendChild(img);
+      b.appendChild(cap);
+      li.appendChild(b);
+      frag.appendChild(li);
+    }
+    list.appendChild(frag);
+    list.addEventListener('click', function (e) {
+      var b = e.target.closest('.vm-thumb');
+      if (!b) return;
+      setPanel('vm-thumbs', false);
+      goTo(+b.dataset.page);
+      $('vm-stage').focus({ preventScroll: true });
+    });
+    updateThumbCurrent();
+  }
+
+  function updateThumbCurrent() {
+    if (!thumbsBuilt) return;
+    var shown = visiblePages();
+    var items = $('vm-thumb-list').querySelectorAll('.vm-thumb');
+    for (var i = 0; i < items.length; i++) {
+      var on = shown.indexOf(+items[i].dataset.page) >= 0;
+      if (on) items[i].setAttribute('aria-current', 'page'); else items[i].removeAttribute('aria-current');
+    }
+    var cur = $('vm-thumb-list').querySelector('[aria-current]');
+    if (cur && !$('vm-thumbs').hidden) cur.scrollIntoView({ block: 'nearest' });
+  }
+
+  // ----- Search ------------------------------------------------------------------------------
+
+  function escapeRe(s) { return s.replace(/[.*+?^${}()|[\]\\]/g, '\\$&'); }
+
+  // Pages whose text holds the query (case-insensitive), each with an excerpt around the
+  // first match: [{page, before, match, after, count}].
+  function findPages(pages, query) {
+    var q = query.replace(/\s+/g, ' ').trim();
+    if (!q) return [];
+    var re = new RegExp(escapeRe(q).replace(/ /g, '\\s+'), 'giu');
+    var out = [];
+    for (var i = 0; i < pages.length; i++) {
+      var t = String(pages[i] || '');
+      re.lastIndex = 0;
+      var m = re.exec(t);
+      if (!m) continue;
+      var count = 1;
+      while (re.exec(t)) count++;
+      var a = m.index, b = a + m[0].length;
+      var s = Math.max(0, a - 40), e = Math.min(t.length, b + 80);
+      out.push({
+        page: i + 1, count: count,
+        before: (s > 0 ? '…' : '') + t.slice(s, a).replace(/\s+/g, ' ').replace(/^\S*\s/, s > 0 ? '' : '$&'),
+        match: t.slice(a, b),
+        after: t.slice(b, e).replace(/\s+/g, ' ') + (e < t.length ? '…' : '')
+      });
+    }
+    return out;
+  }
+
+  function runSearch(e) {
+    if (e) e.preventDefault();
+    var query = $('vm-search-box').value;
+    var status = $('vm-search-status'), list = $('vm-results');
+    list.textContent = '';
+    if (!query.trim()) { status.textContent = ''; return; }
+    status.textContent = text('loading', 'Loading…');
+    loadText().then(function (t) {
+      if (!t) { status.textContent = text('notext', 'This book has no searchable text.'); return; }
+      var found = findPages(t.pages, query);
+      status.textContent = found.length ? text('found', 'Pages found:') + ' ' + found.length : text('noresult', 'No page contains this text.');
+      var frag = doc.createDocumentFragment();
+      found.forEach(function (r) {
+        var li = doc.createElement('li'), b = doc.createElement('button');
+        b.type = 'button';
+        b.className = 'vm-result';
+        b.dataset.page = r.page;
+        var pg = doc.createElement('span');
+        pg.className = 'vm-result-page';
+        pg.textContent = text('page', 'Page') + ' ' + r.page;
+        var ex = doc.createElement('span');
+        ex.className = 'vm-result-text';
+        var mark = doc.createElement('mark');
+        mark.textContent = r.match;
+        ex.appendChild(doc.createTextNode(r.before));
+        ex.appendChild(mark);
+        ex.appendChild(doc.createTextNode(r.after));
+        b.appendChild(pg);
+        b.appendChild(ex);
+        li.appendChild(b);
+        frag.appendChild(li);
+      });
+      list.appendChild(frag);
+    });
+  }
+
+  // ----- Zoom --------------------------------------------------------------------------------
+
+  function setZoom(on) {
+    var zoom = $('vm-zoom');
+    if (on === !zoom.hidden) return;
+    zoom.hidden = !on;
+    app.classList.toggle('vm-zoomed', on);
+    $('vm-zoom-btn').setAttribute('aria-pressed', String(on));
+    if (on) { closePanelsOnly(); showZoom(); $('vm-zoom-view').focus({ preventScroll: true }); }
+    else { $('vm-zoom-view').textContent = ''; $('vm-zoom-btn').focus(); }
+  }
+
+  function closePanelsOnly() { Object.keys(panels).forEach(function (id) { setPanel(id, false); }); }
+
+  // The zoom images (folder 100) are fetched only here, at their own pixel size.
+  function showZoom() {
+    var view = $('vm-zoom-view');
+    var key = visiblePages().join(',');
+    if (view.dataset.pages === key) return;
+    view.dataset.pages = key;
+    view.textContent = '';
+    var row = doc.createElement('div');
+    row.className = 'vm-zoom-row';
+    visiblePages().forEach(function (n) {
+      var page = doc.createElement('div');
+      page.className = 'vm-zoom-page';
+      var bg = doc.createElement('img'), fg = doc.createElement('img');
+      bg.className = 'vm-bg';
+      bg.dataset.page = n;
+      bg.alt = altText(n);
+      bg.draggable = fg.draggable = false;
+      fg.className = 'vm-fg';
+      fg.alt = '';
+      fg.onerror = function () { fg.hidden = true; };
+      bg.src = pageImage('100', n, false);
+      fg.src = pageImage('100', n, true);
+      page.appendChild(bg);
+      page.appendChild(fg);
+      row.appendChild(page);
+    });
+    view.appendChild(row);
+    view.scrollLeft = 0;
+    view.scrollTop = 0;
+  }
+
+  // Dragging pans the zoomed page.
+  function enablePan(view) {
+    var drag = null;
+    view.addEventListener('pointerdown', function (e) {
+      if (e.button !== 0) return;
+      drag = { x: e.clientX, y: e.clientY, l: view.scrollLeft, t: view.scrollTop };
+      view.setPointerCapture(e.pointerId);
+      view.classList.add('vm-dragging');
+    });
+    view.addEventListener('pointermove', function (e) {
+      if (!drag) return;
+      view.scrollLeft = drag.l - (e.clientX - drag.x);
+      view.scrollTop = drag.t - (e.clientY - drag.y);
+    });
+    function end() { drag = null; view.classList.remove('vm-dragging'); }
+    view.addEventListener('pointerup', end);
+    view.addEventListener('pointercancel', end);
+  }
+
+  // ----- Notes (kept per book and page in this browser) -----------------------------------
+
+  function noteKey() { return 'vellumark.notes.' + (book.id || location.pathname); }
+  function readNotes() {
+    try { return JSON.parse(localStorage.getItem(noteKey()) || '{}') || {}; } catch (e) { return {}; }
+  }
+  function writeNote(page, value) {
+    var notes = readNotes();
+    if (value.trim()) notes[page] = value; else delete notes[page];
+    try {
+      if (Object.keys(notes).length) localStorage.setItem(noteKey(), JSON.stringify(notes));
+      else localStorage.removeItem(noteKey());
+    } catch (e) { return false; }
+    markNotes();
+    return true;
+  }
+
+  function showNotes() {
+    var box = $('vm-note-pages');
+    if (!box) return;
+    var notes = readNotes();
+    box.textContent = '';
+    visiblePages().forEach(function (n) {
+      var id = 'vm-note-' + n;
+      var label = doc.createElement('label');
+      label.htmlFor = id;
+      label.textContent = text('page', 'Page') + ' ' + n;
+      var area = doc.createElement('textarea');
+      area.id = id;
+      area.rows = 5;
+      area.dataset.page = n;
+      area.value = notes[n] || '';
+      area.addEventListener('input', function () { writeNote(n, area.value); });
+      box.appendChild(label);
+      box.appendChild(area);
+    });
+  }
+
+  function markNotes() {
+    var btn = $('vm-note-btn');
+    if (!btn) return;
+    var notes = readNotes();
+    btn.classList.toggle('vm-has-note', visiblePages().some(function (n) { return !!notes[n]; }));
+  }
+
+  // ----- E-mail, print, full screen --------------------------------------------------------
+
+  function bookAddress() { return location.href.split('#')[0] + '#page=' + state.page; }
+
+  function updateMail() {
+    var a = $('vm-email');
+    markNotes();
+    if (!a) return;
+    var subject = book.title || text('book', 'Book');
+    var body = text('mailBody', '') + '\n' + bookAddress();
+    a.href = 'mailto:?subject=' + encodeURIComponent(subject) + '&body=' + encodeURIComponent(body.trim());
+  }
+
+  function preparePrint() {
+    var pages = visiblePages();
+    $('vm-print-from').max = $('vm-print-to').max = book.pages;
+    $('vm-print-from').value = pages[0];
+    $('vm-print-to').value = pages[pages.length - 1];
+  }
+
+  // Address of the print view for the chosen pages: "current", "range" or "all".
+  function printAddress(what) {
+    var list;
+    if (what === 'all') list = '1-' + book.pages;
+    else if (what === 'range') {
+      var a = clamp(parseInt($('vm-print-from').value, 10) || 1, 1, book.pages);
+      var b = clamp(parseInt($('vm-print-to').value, 10) || a, 1, book.pages);
+      list = Math.min(a, b) + '-' + Math.max(a, b);
+    } else list = visiblePages().join(',');
+    var q = new URLSearchParams();
+    q.set('src', book.base + 'print/');
+    q.set('pages', list);
+    q.set('title', book.title || '');
+    q.set('label', text('print', 'Print'));
+    q.set('page', text('page', 'Page'));
+    q.set('auto', '1');
+    return book.printPage + '?' + q.toString();
+  }
+
+  function openPrint(e) {
+    e.preventDefault();
+    var form = $('vm-print-form');
+    var what = (form.querySelector('input[name="vm-print-what"]:checked') || {}).value || 'current';
+    var addr = printAddress(what);
+    app.dataset.printAddress = addr;
+    window.open(addr, '_blank');
+  }
+
+  function fullscreenElement() { return doc.fullscreenElement || doc.webkitFullscreenElement || null; }
+  function toggleFullscreen() {
+    var el = doc.documentElement;
+    if (fullscreenElement()) (doc.exitFullscreen || doc.webkitExitFullscreen).call(doc);
+    else {
+      var req = el.requestFullscreen || el.webkitRequestFullscreen;
+      var r = req && req.call(el);
+      if (r && r.catch) r.catch(function () {});
+    }
+  }
+  function onFullscreenChange() {
+    $('vm-full-btn').setAttribute('aria-pressed', String(!!fullscreenElement()));
+  }
+
+  // ----- Start ---------------------------------------------------------------------------------
+
+  function labelOptionalButtons() {
+    var mail = $('vm-email'), note = $('vm-note-btn');
+    if (mail) { mail.setAttribute('aria-label', text('email', 'Send by e-mail')); mail.title = text('email', 'Send by e-mail'); mail.setAttribute('role', 'button'); }
+    if (note) { note.setAttribute('aria-label', text('note', 'Notes')); note.title = text('note', 'Notes'); }
+    if (!(doc.fullscreenEnabled || doc.webkitFullscreenEnabled)) $('vm-full-btn').hidden = true;
+  }
+
+  function bind() {
+    $('vm-first').addEventListener('click', function () { goTo(1); });
+    $('vm-prev').addEventListener('click', prev);
+    $('vm-next').addEventListener('click', next);
+    $('vm-last').addEventListener('click', function () { goTo(book.pages); });
+    var box = $('vm-pagenum');
+    box.addEventListener('keydown', function (e) {
+      if (e.key === 'Enter') { e.preventDefault(); var n = parseInt(box.value, 10); if (n) goTo(n); else afterMove(); }
+    });
+    box.addEventListener('change', function () { var n = parseInt(box.value, 10); if (n) goTo(n); else afterMove(); });
+    box.addEventListener('focus', function () { box.select(); });
+
+    doc.addEventListener('keydown', onKey);
+    var stage = $('vm-stage');
+    stage.addEventListener('wheel', onWheel, { passive: false });
+    stage.addEventListener('pointerdown', onPointerDown);
+    stage.addEventListener('pointerup', onPointerUp);
+    stage.addEventListener('pointercancel', function () { swipe = null; });
+    doc.querySelector('.vm-edge-prev').addEventListener('click', function () { prev(); });
+    doc.querySelector('.vm-edge-next').addEventListener('click', function () { next(); });
+
+    $('vm-thumbs-btn').addEventListener('click', function () { togglePanel('vm-thumbs'); });
+    $('vm-search-btn').addEventListener('click', function () { togglePanel('vm-search'); loadText(); });
+    $('vm-print-btn').addEventListener('click', function () { togglePanel('vm-print'); });
+    if ($('vm-note-btn')) $('vm-note-btn').addEventListener('click', function () { togglePanel('vm-note'); });
+    else { $('vm-note').remove(); delete panels['vm-note']; }
+    doc.querySelectorAll('[data-close]').forEach(function (b) {
+      b.addEventListener('click', function () { setPanel(b.dataset.close, false); });
+    });
+    $('vm-search-form').addEventListener('submit', runSearch);
+    $('vm-results').addEventListener('click', function (e) {
+      var b = e.target.closest('.vm-result');
+      if (b) goTo(+b.dataset.page);
+    });
+    $('vm-print-form').addEventListener('submit', openPrint);
+    ['vm-print-from', 'vm-print-to'].forEach(function (id) {
+      $(id).addEventListener('input', function () {
+        var r = $('vm-print-form').querySelector('input[value="range"]');
+        if (r) r.checked = true;
+      });
+    });
+    $('vm-zoom-btn').addEventListener('click', function () { setZoom($('vm-zoom').hidden); });
+    $('vm-zoom-close').addEventListener('click', function () { setZoom(false); });
+    enablePan($('vm-zoom-view'));
+    $('vm-full-btn').addEventListener('click', toggleFullscreen);
+    doc.addEventListener('fullscreenchange', onFullscreenChange);
+    doc.addEventListener('webkitfullscreenchange', onFullscreenChange);
+
+    window.addEventListener('hashchange', function () {
+      var p = pageFromHash();
+      if (p && p !== state.page) goTo(p);
+    });
+    var pending = 0;
+    new ResizeObserver(function () {
+      cancelAnimationFrame(pending);
+      pending = requestAnimationFrame(relayout);
+    }).observe(stage);
+  }
+
+  function relayout() {
+    var L = computeLayout(), old = state.layout;
+    if (old && L.spread === old.spread && L.pw === old.pw && L.ph === old.ph) return;
+    if (turning) turning.finish();
+    state.layout = L;
+    state.spread = spreadOf(state.page);
+    applyLayout();
+    if (!old || L.spread !== old.spread || L.res !== old.res) { render(); afterMove(); }
+  }
+
+  function start() {
+    app = $('vm-app');
+    texts = $('vm-texts');
+    if (!app) return;
+    book = readBook();
+    state = { page: clamp(pageFromHash() || 1, 1, book.pages), spread: 0, layout: null, shown: false };
+    setTitle(book.title);
+    $('vm-pagetotal').textContent = '/ ' + book.pages;
+    labelOptionalButtons();
+    state.layout = computeLayout();
+    state.spread = spreadOf(state.page);
+    applyLayout();
+    bind();
+    render().then(function () {
+      state.shown = true;
+      app.dataset.ready = '1';
+      if (window.performance && performance.mark) performance.mark('vm-first-spread');
+      // Page text gives the images their alternative text; fetched once the first
+      // spread is up so that it never delays it.
+      setTimeout(loadText, 0);
+    });
+    afterMove();
+  }
+
+  // Exposed for the page's own tests and for scripts embedding a book.
+  window.VellumarkViewer = {
+    goTo: function (n) { return goTo(n); },
+    findPages: findPages,
+    current: function () { return visiblePages(); }
+  };
+
+  if (doc.readyState === 'loading') doc.addEventListener('DOMContentLoaded', start);
+  else start();
+})();
