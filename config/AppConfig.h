@@ -66,6 +66,10 @@ public:
     // Owned by this object and closed when it is destroyed.
     sqlite3* db() const { return m_db.get(); }
 
+    // The account-creation page of the web service: network/register_url of config.ini,
+    // else http://<service host>/createPubAccount.asp. Read when the dialog needs it.
+    std::string RegisterUrl() const;
+
     // Skin number of skin_subdir ("skins/2" gives "2"), empty when there is no "/".
     static std::string SkinNumberOf(const std::string& skin_subdir);
 

@@ -116,6 +116,14 @@ void AppConfig::ReadFtpProfile()
         m_ftp_port = 21;
 }
 
+std::string AppConfig::RegisterUrl() const
+{
+    std::string url = m_config_ini.ReadText("network", "register_url", 260);
+    if (url.empty())
+        url = std::string("http://") + kServiceHost + "/createPubAccount.asp";
+    return url;
+}
+
 void AppConfig::ReadSettings()
 {
     IniFile& c = m_config_ini;

@@ -106,6 +106,7 @@ TEST_F(AppConfigTest, FirstRunWithDefaultsCopiesThemAndKeepsTheShippedSettings)
     EXPECT_EQ("1.3", ConfigText("general", "ver"));
     EXPECT_EQ(2, config.m_threads_limit);
     EXPECT_EQ("books.vellumark.example", config.m_vazirudu_domain);
+    EXPECT_EQ("http://books.vellumark.example/createPubAccount.asp", config.RegisterUrl());
 
     // The English texts of the job lists, found without any language setting.
     EXPECT_EQ("lang_en.ini", config.m_localization_file);
@@ -264,6 +265,19 @@ TEST_F(AppConfigTest, KeysTakeTheirFallbacksAndNormalisedKeysAreWrittenBack)
     EXPECT_EQ("your.name@example.com", config.m_vazirudu_user);
     EXPECT_NE(std::string::npos, log.find("ERR:vazirudu_domain missing, use default"));
     EXPECT_EQ(std::string::npos, log.find("ERR:vazirudu_url missing"));
+}
+
+TEST_F(AppConfigTest, ProgramFolderFollowsTheSetterThenTheEnvironmentThenTheExecutable)
+{
+    AppConfig from_exe;
+    unsetenv("VELLUMARK_PROGRAM_DIR");
+    EXPECT_EQ(fs::canonical("/proc/self/exe").parent_path().string() + "/", from_exe.ProgramFolder());
+
+    setenv("VELLUMARK_PROGRAM_DIR", program.c_str(), 1);
+    AppConfig from_env;
+    EXPECT_EQ(program.string() + "/", from_env.ProgramFolder());
+    from_env.SetProgramFolder((home.Root() / "other").string());
+    EXPECT_EQ((home.Root() / "other/").string(), from_env.ProgramFolder());
 }
 
 TEST_F(AppConfigTest, SkinOffForcesTheLockedWindow)
