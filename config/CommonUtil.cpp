@@ -34,6 +34,23 @@ int CopyEntry(const fs::path& source, const fs::path& target)
     return ErrnoOf(ec);
 }
 
+// True when `inner` is `outer` or lies inside it: copying a folder there would copy
+// the copy again, without end.
+bool IsInside(const fs::path& inner, const fs::path& outer)
+{
+    std::error_code ec;
+    const fs::path a = fs::weakly_canonical(inner, ec);
+    const fs::path b = fs::weakly_canonical(outer, ec);
+    auto ai = a.begin();
+    for (auto bi = b.begin(); bi != b.end(); ++bi, ++ai) {
+        if (bi->empty())
+            continue;  // the empty element after a trailing separator
+        if (ai == a.end() || *ai != *bi)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string JoinPath(const std::string& folder, const std::string& name)
@@ -60,6 +77,8 @@ int copy_file_or_path(const std::string& destination, const std::string& source,
             folder = ".";
         if (!fs::is_directory(folder, ec))
             return ENOENT;
+        if (IsInside(target, folder))
+            return EINVAL;
         fs::create_directories(target, ec);
         if (!fs::is_directory(target, ec))
             return ec ? ErrnoOf(ec) : ENOTDIR;
@@ -71,12 +90,13 @@ int copy_file_or_path(const std::string& destination, const std::string& source,
     }
 
     // A trailing separator would leave the source without a file name.
-    fs::path from(source);
+    fs::path from = fs::path(source).lexically_normal();
     while (from.has_relative_path() && !from.has_filename())
         from = from.parent_path();
     if (!fs::exists(from, ec))
         return ec && ec.value() != ENOENT ? ErrnoOf(ec) : ENOENT;
-    if (fs::is_directory(target, ec))
-        return CopyEntry(from, target / from.filename());
-    return CopyEntry(from, target);
+    const fs::path to = fs::is_directory(target, ec) ? target / from.filename() : target;
+    if (fs::is_directory(from, ec) && IsInside(to, from))
+        return EINVAL;
+    return CopyEntry(from, to);
 }

@@ -87,6 +87,18 @@ TEST_F(CopyTest, MissingSourceGivesAnErrnoAndCopiesNothing)
     EXPECT_NE(0, copy_file_or_path((dst / "blocker/sub/a.txt").string(), (src / "a.txt").string(), 1));
 }
 
+TEST_F(CopyTest, AFolderIsNeverCopiedIntoItself)
+{
+    EXPECT_EQ(EINVAL, copy_file_or_path((src / "tree/deep/copy").string(), (src / "tree").string(), 1));
+    EXPECT_EQ(EINVAL, copy_file_or_path((src / "tree").string(), (src / "tree/*").string(), 1));
+    EXPECT_EQ(EINVAL, copy_file_or_path((src / "tree/").string(), (src / "tree/deep/..").string(), 1));
+    EXPECT_FALSE(fs::exists(src / "tree/deep/copy"));
+    EXPECT_FALSE(fs::exists(src / "tree/tree"));
+    // A sibling whose name merely starts with the source's name is fine.
+    EXPECT_EQ(0, copy_file_or_path((src / "tree2").string(), (src / "tree").string(), 1));
+    EXPECT_EQ("gamma", ReadFileBytes(src / "tree2/deep/c.txt"));
+}
+
 TEST(JobKeyTest, NewKeysAreDistinctVersionFourGuidsInUpperCaseHex)
 {
     std::set<std::string> keys;
