@@ -181,4 +181,8 @@ INSERT INTO subcategory (ID, Title, categoryID, status) VALUES
   (2403, 'Maps', 24, 2),
   (2404, 'Tour Operators', 24, 2),
   (2405, 'Travel Guides', 24, 2),
-  (2501, 'Miscellaneous', 25, 2);
+  (2501, 'Calendars', 25, 2),
+  (2502, 'Events & Invitations', 25, 2),
+  (2503, 'Miscellaneous', 25, 2),
+  (2504, 'Personal Projects', 25, 2),
+  (2505, 'Portfolios', 25, 2);
