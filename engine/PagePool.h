@@ -1,0 +1,45 @@
+// Runs one task per page on a pool of worker threads. Each worker has its own MuPDF
+// context clone and its own open copy of the document (a document must not be used by
+// two threads at once), takes the next page number when it is free, and frees all of a
+// page's memory before it takes the next one, so memory does not grow with the page count.
+#pragma once
+
+#include <mupdf/fitz.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/MupdfContext.h"
+
+// Writes whole lines to standard error, one write per line so that lines of different
+// threads never mix, and counts finished pages for the progress lines.
+class ProgressReporter {
+public:
+    ProgressReporter(int total, bool verbose) : total_(total), verbose_(verbose) {}
+    // Counts one finished (or failed) page and, when verbose, prints "PN:<done>/<total>"
+    // ended by CR LF; done therefore rises by one per line whatever order pages finish in.
+    void PageDone();
+    // Prints "rastrix: <text>" on its own line.
+    void Error(const std::string& text);
+    int Done() const;
+
+private:
+    mutable std::mutex mutex_;
+    int done_ = 0;
+    int total_;
+    bool verbose_;
+};
+
+// Task for one page (index from 0); returns false with `error` set when the page failed.
+using PageTask = std::function<bool(fz_context* ctx, fz_document* doc, int page_index, std::string& error)>;
+
+// Runs `task` for every page index in `pages` on `threads` workers (0 = one per core).
+// Failed pages are reported as "page N: <error>" and the run goes on. Returns the number
+// of pages that failed.
+int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::vector<int>& pages,
+             unsigned threads, const PageTask& task, ProgressReporter& progress);
+
+// Worker count: RASTRIX_THREADS when set to a number from 1 to 64, else one per core.
+unsigned DefaultWorkerCount();

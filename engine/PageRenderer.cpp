@@ -1,0 +1,212 @@
+#include "engine/PageRenderer.h"
+
+#include <cstring>
+
+#include "engine/AtomicFile.h"
+#include "engine/LayerDevice.h"
+#include "engine/PageGeometry.h"
+#include "engine/PngWriter.h"
+
+namespace {
+
+struct PagePixmaps {
+    fz_pixmap* background = nullptr;   // RGB, white, no alpha
+    fz_pixmap* foreground = nullptr;   // RGBA premultiplied, transparent
+};
+
+// Runs `list` (or the page, when there is no list) through an optional layer filter into
+// a fresh pixmap. Throws MuPDF errors to the caller's fz_try.
+fz_pixmap* DrawLayer(fz_context* ctx, fz_page* page, fz_display_list* list, const PagePixels& px,
+                     bool split, PageLayer layer)
+{
+    int alpha = split && layer == PageLayer::Foreground ? 1 : 0;
+    fz_pixmap* pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), fz_make_irect(0, 0, px.width, px.height),
+                                             nullptr, alpha);
+    fz_device* volatile draw = nullptr;
+    fz_device* volatile filter = nullptr;
+    fz_var(draw);
+    fz_var(filter);
+    fz_try(ctx)
+    {
+        if (alpha)
+            fz_clear_pixmap(ctx, pix);
+        else
+            fz_clear_pixmap_with_value(ctx, pix, 255);
+        draw = fz_new_draw_device(ctx, fz_identity, pix);
+        fz_device* dev = draw;
+        if (split) {
+            filter = NewLayerDevice(ctx, draw, layer);
+            dev = filter;
+        }
+        if (list)
+            fz_run_display_list(ctx, list, dev, px.ctm, fz_infinite_rect, nullptr);
+        else
+            fz_run_page(ctx, page, dev, px.ctm, nullptr);
+        if (filter)
+            fz_close_device(ctx, filter);
+        fz_close_device(ctx, draw);
+    }
+    fz_always(ctx)
+    {
+        fz_drop_device(ctx, filter);
+        fz_drop_device(ctx, draw);
+    }
+    fz_catch(ctx)
+    {
+        fz_drop_pixmap(ctx, pix);
+        fz_rethrow(ctx);
+    }
+    return pix;
+}
+
+// Kept free of C++ objects with destructors: MuPDF reports errors by longjmp.
+bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, bool split, PagePixmaps* out,
+              char* message, size_t message_size)
+{
+    fz_page* volatile page = nullptr;
+    fz_display_list* volatile list = nullptr;
+    fz_var(page);
+    fz_var(list);
+    bool ok = true;
+    fz_try(ctx)
+    {
+        page = fz_load_page(ctx, doc, page_index);
+        PagePixels px;
+        if (!ComputePagePixels(fz_bound_page(ctx, page), dpi, px)) {
+            if (px.width < 1 || px.height < 1)
+                fz_throw(ctx, FZ_ERROR_GENERIC, "the page has an empty page box");
+            fz_throw(ctx, FZ_ERROR_GENERIC, "the page is too large at this resolution (%d x %d pixels)",
+                     px.width, px.height);
+        }
+        if (split) {
+            // Interpret the page once, draw it twice.
+            list = fz_new_display_list_from_page(ctx, page);
+            out->background = DrawLayer(ctx, page, list, px, true, PageLayer::Background);
+            out->foreground = DrawLayer(ctx, page, list, px, true, PageLayer::Foreground);
+        } else {
+            out->background = DrawLayer(ctx, page, nullptr, px, false, PageLayer::Background);
+        }
+    }
+    fz_always(ctx)
+    {
+        fz_drop_display_list(ctx, list);
+        fz_drop_page(ctx, page);
+    }
+    fz_catch(ctx)
+    {
+        fz_drop_pixmap(ctx, out->background);
+        fz_drop_pixmap(ctx, out->foreground);
+        out->background = out->foreground = nullptr;
+        std::strncpy(message, fz_caught_message(ctx), message_size - 1);
+        message[message_size - 1] = 0;
+        ok = false;
+    }
+    return ok;
+}
+
+// Drops both pixmaps when the page is done, however it ends.
+class PixmapsGuard {
+public:
+    PixmapsGuard(fz_context* ctx, PagePixmaps& p) : ctx_(ctx), p_(p) {}
+    ~PixmapsGuard()
+    {
+        fz_drop_pixmap(ctx_, p_.background);
+        fz_drop_pixmap(ctx_, p_.foreground);
+    }
+    PixmapsGuard(const PixmapsGuard&) = delete;
+    PixmapsGuard& operator=(const PixmapsGuard&) = delete;
+
+private:
+    fz_context* ctx_;
+    PagePixmaps& p_;
+};
+
+bool WriteJpegFile(fz_context* ctx, fz_pixmap* pix, const std::string& path, const JpegSettings& jpeg,
+                   std::string& error)
+{
+    AtomicFile file;
+    if (!file.Open(path, error))
+        return false;
+    if (!WriteJpeg(file.Stream(), fz_pixmap_samples(ctx, pix), fz_pixmap_width(ctx, pix),
+                   fz_pixmap_height(ctx, pix), fz_pixmap_stride(ctx, pix), 3, jpeg, error)) {
+        error = "'" + path + "': " + error;
+        return false;
+    }
+    return file.Commit(error);
+}
+
+bool WritePngFile(fz_context* ctx, fz_pixmap* pix, const std::string& path, int dpi, std::string& error)
+{
+    AtomicFile file;
+    if (!file.Open(path, error))
+        return false;
+    if (!WritePngRgba(file.Stream(), fz_pixmap_samples(ctx, pix), fz_pixmap_width(ctx, pix),
+                      fz_pixmap_height(ctx, pix), fz_pixmap_stride(ctx, pix), dpi, error)) {
+        error = "'" + path + "': " + error;
+        return false;
+    }
+    return file.Commit(error);
+}
+
+} // namespace
+
+std::string ImagePath(const RenderSettings& settings, int page_number, ImageKind kind)
+{
+    std::string path = settings.folder;
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    path += "img-" + std::to_string(page_number);
+    switch (kind) {
+    case ImageKind::Single: return path + "-e" + settings.postfix + ".jpg";
+    case ImageKind::Background: return path + settings.postfix + ".jpg";
+    case ImageKind::Foreground: return path + "-f" + settings.postfix + ".png";
+    }
+    return path;
+}
+
+void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdiff_t stride, bool single_bit)
+{
+    for (int y = 0; y < height; ++y) {
+        unsigned char* p = samples + stride * y;
+        for (int x = 0; x < width; ++x, p += 4) {
+            unsigned a = p[3];
+            if (a == 0 || (single_bit && a < 128)) {
+                p[0] = p[1] = p[2] = p[3] = 0;
+                continue;
+            }
+            if (a != 255) {
+                for (int c = 0; c < 3; ++c) {
+                    unsigned v = (p[c] * 255u + a / 2) / a;
+                    p[c] = static_cast<unsigned char>(v > 255 ? 255 : v);
+                }
+                p[3] = single_bit ? 255 : static_cast<unsigned char>(a);
+            }
+        }
+    }
+}
+
+bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const RenderSettings& settings,
+                       std::string& error)
+{
+    bool split = settings.mode == ImageMode::SplitLayers;
+    PagePixmaps pixmaps;
+    char message[256] = {0};
+    bool drawn = DrawPage(ctx, doc, page_index, settings.dpi, split, &pixmaps, message, sizeof message);
+    PixmapsGuard guard(ctx, pixmaps);
+    if (!drawn) {
+        error = message;
+        return false;
+    }
+    int page_number = page_index + 1;
+    int dpi = static_cast<int>(settings.dpi + 0.5);
+    if (!split)
+        return WriteJpegFile(ctx, pixmaps.background, ImagePath(settings, page_number, ImageKind::Single),
+                             settings.jpeg, error);
+
+    fz_pixmap* fg = pixmaps.foreground;
+    FinishForegroundAlpha(fz_pixmap_samples(ctx, fg), fz_pixmap_width(ctx, fg), fz_pixmap_height(ctx, fg),
+                          fz_pixmap_stride(ctx, fg), settings.single_bit_alpha);
+    return WriteJpegFile(ctx, pixmaps.background, ImagePath(settings, page_number, ImageKind::Background),
+                         settings.jpeg, error) &&
+           WritePngFile(ctx, fg, ImagePath(settings, page_number, ImageKind::Foreground), dpi, error);
+}

@@ -1,0 +1,33 @@
+// Renders one page into its image files: one JPEG, or a background JPEG without text plus
+// a foreground PNG with the text on transparency.
+#pragma once
+
+#include <mupdf/fitz.h>
+
+#include <string>
+
+#include "engine/EngineOptions.h"
+#include "engine/JpegWriter.h"
+
+struct RenderSettings {
+    ImageMode mode = ImageMode::SingleJpeg;
+    double dpi = 72.0;
+    JpegSettings jpeg;
+    bool single_bit_alpha = false;
+    std::string folder;    // existing output folder
+    std::string postfix;   // appended to every name before its extension
+};
+
+// "img-<page>-e<postfix>.jpg", "img-<page><postfix>.jpg" or "img-<page>-f<postfix>.png"
+// in `folder`; page numbers count from 1.
+enum class ImageKind { Single, Background, Foreground };
+std::string ImagePath(const RenderSettings& settings, int page_number, ImageKind kind);
+
+// Renders page `page_index` (from 0) and writes its files. False (and `error`) when the
+// page cannot be rendered or written; no partial file is left behind.
+bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const RenderSettings& settings,
+                       std::string& error);
+
+// Turns premultiplied RGBA into straight RGBA; with `single_bit` every pixel becomes fully
+// opaque (alpha at least half) or fully transparent (and black).
+void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdiff_t stride, bool single_bit);

@@ -1,0 +1,95 @@
+#include "engine/PageText.h"
+
+#include <cstring>
+
+namespace {
+
+// Kept free of C++ objects with destructors: MuPDF reports errors by longjmp.
+fz_stext_page* LoadText(fz_context* ctx, fz_document* doc, int page_index, char* message, size_t message_size)
+{
+    fz_page* volatile page = nullptr;
+    fz_stext_page* volatile text = nullptr;
+    fz_var(page);
+    fz_var(text);
+    fz_try(ctx)
+    {
+        page = fz_load_page(ctx, doc, page_index);
+        fz_stext_options options;
+        std::memset(&options, 0, sizeof options);
+        // Ligatures split into their letters and blanks normalised, so that searching
+        // for "office" finds the word however the font spells it.
+        text = fz_new_stext_page_from_page(ctx, page, &options);
+    }
+    fz_always(ctx)
+        fz_drop_page(ctx, page);
+    fz_catch(ctx)
+    {
+        std::strncpy(message, fz_caught_message(ctx), message_size - 1);
+        message[message_size - 1] = 0;
+        return nullptr;
+    }
+    return text;
+}
+
+void AppendRune(std::string& out, int rune)
+{
+    // Control characters (unmapped glyphs often come out as such) are not text.
+    if (rune < 0x20 || rune == 0x7F || (rune >= 0x80 && rune < 0xA0)) {
+        out += ' ';
+        return;
+    }
+    char buf[FZ_UTFMAX];
+    int len = fz_runetochar(buf, rune);
+    out.append(buf, static_cast<size_t>(len));
+}
+
+std::string Trimmed(const std::string& s)
+{
+    size_t b = s.find_first_not_of(' ');
+    if (b == std::string::npos)
+        return std::string();
+    size_t e = s.find_last_not_of(' ');
+    return s.substr(b, e - b + 1);
+}
+
+} // namespace
+
+std::string PageText::Joined() const
+{
+    std::string out;
+    for (const auto& block : blocks)
+        for (const auto& line : block) {
+            if (!out.empty())
+                out += '\n';
+            out += line;
+        }
+    return out;
+}
+
+bool ExtractPageText(fz_context* ctx, fz_document* doc, int page_index, PageText& out, std::string& error)
+{
+    out.blocks.clear();
+    char message[256] = {0};
+    fz_stext_page* text = LoadText(ctx, doc, page_index, message, sizeof message);
+    if (!text) {
+        error = message;
+        return false;
+    }
+    for (fz_stext_block* block = text->first_block; block; block = block->next) {
+        if (block->type != FZ_STEXT_BLOCK_TEXT)
+            continue;
+        std::vector<std::string> lines;
+        for (fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
+            std::string s;
+            for (fz_stext_char* ch = line->first_char; ch; ch = ch->next)
+                AppendRune(s, ch->c);
+            s = Trimmed(s);
+            if (!s.empty())
+                lines.push_back(std::move(s));
+        }
+        if (!lines.empty())
+            out.blocks.push_back(std::move(lines));
+    }
+    fz_drop_stext_page(ctx, text);
+    return true;
+}

@@ -1,0 +1,16 @@
+// The text of one page as MuPDF reads it: blocks of lines in reading order, UTF-8.
+#pragma once
+
+#include <mupdf/fitz.h>
+
+#include <string>
+#include <vector>
+
+struct PageText {
+    std::vector<std::vector<std::string>> blocks;   // each block: its lines
+    // The page's lines joined by "\n" (blocks follow each other without a blank line).
+    std::string Joined() const;
+};
+
+// Extracts the text of page `page_index` (from 0). False (and `error`) on failure.
+bool ExtractPageText(fz_context* ctx, fz_document* doc, int page_index, PageText& out, std::string& error);

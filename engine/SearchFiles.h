@@ -1,0 +1,16 @@
+// The book's search files: txt.js (the text of every page for the viewer's search) and
+// text.html (the same text as a plain page for readers without script and for search
+// engines). Formats are described in docs/book-folder.md.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/PageText.h"
+
+std::string MakeTxtJs(const std::string& title, const std::vector<PageText>& pages);
+std::string MakeTextHtml(const std::string& title, const std::vector<PageText>& pages);
+
+// Writes both files into `folder` (created when missing), each through a temporary name.
+bool WriteSearchFiles(const std::string& folder, const std::string& title, const std::vector<PageText>& pages,
+                      std::string& error);
