@@ -1085,7 +1085,7 @@ INSERT INTO state (ID, countryID, StateName, Code, status) VALUES
   (643061, 643, 'Sakhalin Oblast', 'RU-SAK', 2),
   (643062, 643, 'Samara Oblast', 'RU-SAM', 2),
   (643063, 643, 'Saratov Oblast', 'RU-SAR', 2),
-  (643064, 643, 'Republic of North Ossetia–Alania', 'RU-SE', 2),
+  (643064, 643, 'Republic of North Ossetia-Alania', 'RU-SE', 2),
   (643065, 643, 'Smolensk Oblast', 'RU-SMO', 2),
   (643066, 643, 'Stavropol Krai', 'RU-STA', 2),
   (643067, 643, 'Sverdlovsk Oblast', 'RU-SVE', 2),
