@@ -74,6 +74,7 @@ public:
 
     // True while a started engine has not been reaped.
     bool Running() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
 
     // The size query: the engine's first two output lines as width and height. Fails
     // (false) when the engine cannot be run or does not print two positive numbers.
