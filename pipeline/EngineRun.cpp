@@ -108,6 +108,9 @@ bool EngineRun::WaitReadable(int timeout_ms) {
 }
 
 bool EngineRun::WaitExit(const PdfJob& job) {
+    // The engine closes its output when it exits, so it is normally gone at once; the
+    // pause between checks grows from 1 ms so a short run is not held up.
+    long pause_ms = 1;
     while (pid_ > 0) {
         int status = 0;
         if (TryReapChild(pid_, status)) {
@@ -119,8 +122,9 @@ bool EngineRun::WaitExit(const PdfJob& job) {
             Terminate();
             return false;
         }
-        timespec ts{0, 5 * 1000000L};
+        timespec ts{0, pause_ms * 1000000L};
         nanosleep(&ts, nullptr);
+        if (pause_ms < 20) pause_ms *= 2;
     }
     return true;
 }
