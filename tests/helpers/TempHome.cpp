@@ -48,11 +48,10 @@ void WriteFileBytes(const fs::path& path, const std::string& bytes)
 fs::path ProgramDir()
 {
     const char* dir = std::getenv("VELLUMARK_PROGRAM_DIR");
-    return dir ? fs::path(dir) : fs::current_path();
+    return dir ? fs::path(dir) : fs::path(VELLUMARK_TEST_PROGRAM_DIR);
 }
 
 fs::path SourceDir()
 {
-    const char* dir = std::getenv("VELLUMARK_SOURCE_DIR");
-    return dir ? fs::path(dir) : fs::current_path();
+    return fs::path(VELLUMARK_TEST_SOURCE_DIR);
 }
