@@ -1,5 +1,6 @@
 #include "engine/PageRenderer.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "engine/AtomicFile.h"
@@ -164,23 +165,113 @@ std::string ImagePath(const RenderSettings& settings, int page_number, ImageKind
     return path;
 }
 
-void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdiff_t stride, bool single_bit)
+namespace {
+
+// Coverage quantised to four levels, 0 when the pixel is left to the background.
+unsigned CoverageLevel(unsigned a)
 {
+    if (a < kOpaqueFrom)
+        return 0;
+    if (a < 96)
+        return 64;
+    if (a < 160)
+        return 128;
+    if (a < 224)
+        return 192;
+    return 255;
+}
+
+// Small set of RGB keys that gives up beyond 255 members.
+class ColourSet {
+public:
+    bool Add(uint32_t key)
+    {
+        if (key == last_)
+            return true;
+        last_ = key;
+        uint32_t slot = (key * 2654435761u) >> 22;   // 1024 slots
+        while (used_[slot]) {
+            if (keys_[slot] == key)
+                return true;
+            slot = (slot + 1) & 1023;
+        }
+        if (++count_ > 255)
+            return false;
+        used_[slot] = true;
+        keys_[slot] = key;
+        return true;
+    }
+
+private:
+    uint32_t keys_[1024] = {};
+    bool used_[1024] = {};
+    uint32_t last_ = 0xFFFFFFFFu;
+    int count_ = 0;
+};
+
+unsigned char Blend(unsigned text, unsigned under, unsigned level)
+{
+    return static_cast<unsigned char>((text * level + under * (255u - level) + 127u) / 255u);
+}
+
+} // namespace
+
+void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdiff_t stride,
+                           const unsigned char* background, ptrdiff_t background_stride, bool single_bit)
+{
+    // Straight colours; in single-bit mode the alpha becomes a coverage level.
     for (int y = 0; y < height; ++y) {
         unsigned char* p = samples + stride * y;
         for (int x = 0; x < width; ++x, p += 4) {
             unsigned a = p[3];
-            if (a == 0 || (single_bit && a < 128)) {
+            unsigned level = single_bit ? CoverageLevel(a) : a;
+            if (level == 0) {
                 p[0] = p[1] = p[2] = p[3] = 0;
                 continue;
             }
-            if (a != 255) {
+            if (a != 255)
                 for (int c = 0; c < 3; ++c) {
                     unsigned v = (p[c] * 255u + a / 2) / a;
                     p[c] = static_cast<unsigned char>(v > 255 ? 255 : v);
                 }
-                p[3] = single_bit ? 255 : static_cast<unsigned char>(a);
+            p[3] = static_cast<unsigned char>(level);
+        }
+    }
+    if (!single_bit)
+        return;
+
+    // Edge pixels take the text colour blended over the uncompressed background at their
+    // coverage level, i.e. (nearly) the colour the full page has there. When that needs
+    // more colours than a palette holds (text over pictures), edges are decided by a plain
+    // half-coverage threshold instead, keeping the file small.
+    ColourSet colours;
+    bool blend = background != nullptr;
+    for (int y = 0; y < height && blend; ++y) {
+        const unsigned char* p = samples + stride * y;
+        const unsigned char* b = background + background_stride * y;
+        for (int x = 0; x < width && blend; ++x, p += 4, b += 3) {
+            if (p[3] == 0)
+                continue;
+            uint32_t key = (uint32_t(Blend(p[0], b[0], p[3])) << 16) | (uint32_t(Blend(p[1], b[1], p[3])) << 8) |
+                           Blend(p[2], b[2], p[3]);
+            blend = colours.Add(key);
+        }
+    }
+    for (int y = 0; y < height; ++y) {
+        unsigned char* p = samples + stride * y;
+        const unsigned char* b = background ? background + background_stride * y : nullptr;
+        for (int x = 0; x < width; ++x, p += 4) {
+            unsigned level = p[3];
+            if (level == 0)
+                continue;
+            if (blend) {
+                for (int c = 0; c < 3; ++c)
+                    p[c] = Blend(p[c], b[3 * x + c], level);
+            } else if (level < 128) {
+                p[0] = p[1] = p[2] = p[3] = 0;
+                continue;
             }
+            p[3] = 255;
         }
     }
 }
@@ -204,8 +295,10 @@ bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const 
                              settings.jpeg, error);
 
     fz_pixmap* fg = pixmaps.foreground;
+    fz_pixmap* bg = pixmaps.background;
     FinishForegroundAlpha(fz_pixmap_samples(ctx, fg), fz_pixmap_width(ctx, fg), fz_pixmap_height(ctx, fg),
-                          fz_pixmap_stride(ctx, fg), settings.single_bit_alpha);
+                          fz_pixmap_stride(ctx, fg), fz_pixmap_samples(ctx, bg), fz_pixmap_stride(ctx, bg),
+                          settings.single_bit_alpha);
     return WriteJpegFile(ctx, pixmaps.background, ImagePath(settings, page_number, ImageKind::Background),
                          settings.jpeg, error) &&
            WritePngFile(ctx, fg, ImagePath(settings, page_number, ImageKind::Foreground), dpi, error);

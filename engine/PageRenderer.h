@@ -28,6 +28,14 @@ std::string ImagePath(const RenderSettings& settings, int page_number, ImageKind
 bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const RenderSettings& settings,
                        std::string& error);
 
-// Turns premultiplied RGBA into straight RGBA; with `single_bit` every pixel becomes fully
-// opaque (alpha at least half) or fully transparent (and black).
-void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdiff_t stride, bool single_bit);
+// Coverage (alpha out of 255) from which a foreground pixel is kept in single-bit mode.
+// Edge pixels with less coverage show the background image instead.
+constexpr unsigned kOpaqueFrom = 40;
+
+// Turns the foreground's premultiplied RGBA into what the PNG stores. Normally straight
+// (un-premultiplied) RGBA. With `single_bit` every pixel becomes fully transparent or
+// fully opaque; an opaque edge pixel takes the text colour blended over the uncompressed
+// `background` (RGB, same size) at its coverage (four levels), so the letters keep smooth
+// edges with a one-bit alpha and a small palette.
+void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdiff_t stride,
+                           const unsigned char* background, ptrdiff_t background_stride, bool single_bit);
