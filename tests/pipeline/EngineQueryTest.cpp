@@ -182,4 +182,18 @@ TEST_F(EngineQueryTest, RealEngineAnswersQueriesAndWritesSearchFiles) {
     EXPECT_TRUE(fs::exists(book / "text.html"));
     EXPECT_TRUE(fs::exists(book / "txt.js"));
     EXPECT_NE(ReadFileBytes(book / "text.html").find("Searchable page 2"), std::string::npos);
+
+    // An image run followed through its progress lines on standard error.
+    fs::create_directories(book / "thumb");
+    PdfJob job;
+    job.state = JOB_STATE_RUNNING;
+    job.progress = 6000;
+    EngineRun run;
+    ASSERT_TRUE(run.Start(engine.string(), ThumbsCommand(SideResolution(60, 72, info.page_width),
+                                                         (book / "thumb").string(), pdf.string())));
+    EXPECT_TRUE(run.Follow(job, ENGINE_RUN_THUMBS, 4000));
+    EXPECT_GT(job.progress.load(), 6000);
+    EXPECT_LE(job.progress.load(), 10000);
+    for (int page = 1; page <= 3; ++page)
+        EXPECT_TRUE(fs::exists(book / "thumb" / ("img-" + std::to_string(page) + "-e.jpg"))) << page;
 }
