@@ -331,7 +331,7 @@
     }
     updateMail();
     updateThumbCurrent();
-    if (!$('vm-note').hidden) showNotes();
+    if ($('vm-note') && !$('vm-note').hidden) showNotes();
     if (!$('vm-zoom').hidden) showZoom();
     preload();
   }

@@ -1,0 +1,58 @@
+// Makes books the way a user does: a PDF through vellumark-batch (the real engine and page
+// generator) into the books folder of a private HOME.
+import { spawnSync } from 'node:child_process';
+import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+
+export function batchProgram(programDir) { return join(programDir, 'vellumark-batch'); }
+
+// The programs a book needs; a list of what is missing (empty when all are there).
+export function missingPrograms(programDir) {
+  return ['vellumark-batch', 'rastrix'].filter((p) => !existsSync(join(programDir, p)));
+}
+
+export class BookMaker {
+  constructor(programDir, home) {
+    this.programDir = programDir;
+    this.home = home;
+    this.env = {
+      PATH: process.env.PATH, LANG: 'C.UTF-8', HOME: home,
+      XDG_DATA_HOME: join(home, '.local/share'), XDG_CONFIG_HOME: join(home, '.config'),
+      XDG_DATA_DIRS: join(home, 'share'), XDG_RUNTIME_DIR: join(home, 'run'),
+    };
+    for (const d of [this.env.XDG_RUNTIME_DIR, join(home, 'Documents')]) mkdirSync(d, { recursive: true, mode: 0o700 });
+  }
+
+  get booksFolder() { return join(this.home, 'Documents', 'vAziruduues'); }
+  get configFile() { return join(this.env.XDG_DATA_HOME, 'Corvane', 'Vellumark', 'config.ini'); }
+
+  // Converts one PDF; returns the path of the book's index.html. Throws with the batch's
+  // output when it fails.
+  convert(pdf, { exportDir = null, title = null, timeoutMs = 600000 } = {}) {
+    const args = [];
+    if (title !== null) args.push('--title', title);
+    if (exportDir) args.push('--export', exportDir);
+    args.push(pdf);
+    const run = spawnSync(batchProgram(this.programDir), args, { env: this.env, encoding: 'utf8', timeout: timeoutMs });
+    const out = `${run.stdout || ''}${run.stderr || ''}`;
+    if (run.status !== 0) throw new Error(`vellumark-batch ended with ${run.status ?? run.signal}:\n${out.slice(-3000)}`);
+    const page = (run.stdout || '').split('\n').map((l) => l.trim()).filter((l) => l.endsWith('index.html')).pop();
+    if (!page || !existsSync(page)) throw new Error(`vellumark-batch printed no book page:\n${out.slice(-3000)}`);
+    return page;
+  }
+
+  // Sets keys of section [skin] of config.ini (exists after the first conversion).
+  setSkin(values) {
+    const lines = readFileSync(this.configFile, 'utf8').split(/\r?\n/);
+    let start = lines.findIndex((l) => l.trim().toLowerCase() === '[skin]');
+    if (start < 0) { lines.push('[skin]'); start = lines.length - 1; }
+    let end = lines.findIndex((l, i) => i > start && /^\s*\[/.test(l));
+    if (end < 0) end = lines.length;
+    for (const [key, value] of Object.entries(values)) {
+      const at = lines.findIndex((l, i) => i > start && i < end && l.split('=')[0].trim().toLowerCase() === key.toLowerCase());
+      if (at >= 0) lines[at] = `${key}=${value}`;
+      else { lines.splice(end, 0, `${key}=${value}`); end++; }
+    }
+    writeFileSync(this.configFile, lines.join('\n'));
+  }
+}

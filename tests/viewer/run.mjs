@@ -1,0 +1,93 @@
+#!/usr/bin/env node
+// Browser tests of the book viewer. Makes books from a PDF with vellumark-batch (the real
+// engine and page generator), then reads them in headless Chromium from a file:// address,
+// from a web server on 127.0.0.1 and as an exported copy.
+//   node tests/viewer/run.mjs [program folder]      (default: $VELLUMARK_PROGRAM_DIR)
+// Exit status: 0 all passed, 1 a test failed, 77 skipped (the programs are not built).
+import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join, relative } from 'node:path';
+import { fileURLToPath, pathToFileURL } from 'node:url';
+import { BookMaker, missingPrograms } from './lib/books.mjs';
+import { launch } from './lib/browser.mjs';
+import { pageLines, pageWord, writePdf } from './lib/pdf.mjs';
+import { startServer } from './lib/server.mjs';
+import { checkSharedFiles } from './shared-files.mjs';
+import { viewerTests } from './viewer-tests.mjs';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const SKIP = 77;
+const programDir = process.argv[2] || process.env.VELLUMARK_PROGRAM_DIR;
+const uploadDir = join(here, '..', '..', 'data', 'DefaultCfg', 'Upload');
+
+const results = [];
+async function run(name, fn) {
+  const t0 = Date.now();
+  try {
+    await fn();
+    results.push({ name, ok: true });
+    console.log(`ok   ${name} (${Date.now() - t0} ms)`);
+  } catch (e) {
+    results.push({ name, ok: false });
+    console.log(`FAIL ${name}: ${e && e.stack ? e.stack : e}`);
+  }
+}
+
+// The shipped files are checked first: they need no build.
+for (const [name, fn] of checkSharedFiles(uploadDir)) await run(`shared files: ${name}`, fn);
+
+if (!programDir) {
+  console.error('No program folder: pass it as argument or set VELLUMARK_PROGRAM_DIR.');
+  process.exit(2);
+}
+const missing = missingPrograms(programDir);
+if (missing.length) {
+  console.log(`SKIP browser tests: ${missing.join(' and ')} not built in ${programDir}; ` +
+    'they need a book made by vellumark-batch and the engine.');
+  process.exit(results.every((r) => r.ok) ? SKIP : 1);
+}
+
+const artifacts = join(here, 'artifacts');
+mkdirSync(artifacts, { recursive: true });
+const work = mkdtempSync(join(tmpdir(), 'vellumark-viewer-'));
+let browser = null, server = null;
+try {
+  const PAGES = 9;
+  const TITLE = 'Field notes: <animals> & "friends"';
+  const pdf = join(work, 'animals.pdf');
+  writePdf(pdf, Array.from({ length: PAGES }, (_, i) => pageLines(i + 1)), { title: TITLE });
+
+  const maker = new BookMaker(programDir, join(work, 'home'));
+  const exportDir = join(work, 'export');
+  mkdirSync(exportDir);
+  const english = maker.convert(pdf, { exportDir, title: TITLE });
+  // A second book with the French toolbar and the e-mail and note buttons switched on.
+  maker.setSkin({ lang_filename: 'fr.asp', skin_lang: 'Français', skin_usemail: 1, skin_usenote: 1 });
+  const french = maker.convert(pdf, { title: TITLE });
+
+  server = await startServer(maker.booksFolder);
+  const httpUrl = (file) => server.url + relative(maker.booksFolder, file).split('\\').join('/');
+  browser = await launch();
+  const env = {
+    context: browser.context, artifacts, pages: PAGES, title: TITLE, pageWord, server,
+    books: {
+      file: pathToFileURL(english).href,
+      http: httpUrl(english),
+      export: pathToFileURL(join(exportDir, 'index.html')).href,
+      french: httpUrl(french),
+      frenchFile: pathToFileURL(french).href,
+    },
+  };
+  for (const [name, fn] of viewerTests(env)) await run(name, fn);
+} catch (e) {
+  results.push({ name: 'setup', ok: false });
+  console.log(`FAIL setup: ${e && e.stack ? e.stack : e}`);
+} finally {
+  if (browser) await browser.close();
+  if (server) await server.close();
+  rmSync(work, { recursive: true, force: true });
+}
+
+const failed = results.filter((r) => !r.ok);
+console.log(`${results.length - failed.length} passed, ${failed.length} failed; screenshots in ${artifacts}`);
+process.exit(failed.length ? 1 : 0);
