@@ -92,8 +92,9 @@ int32_t IniFile::ReadInt(const std::string& section, const std::string& key) con
     const std::string text = ReadRaw(section, key, kNumberLimit + 1);
     if (text.empty())
         return -1;
-    // Every character folds in, digit or not (bytes taken as signed, as the stored
-    // settings were read elsewhere); unsigned arithmetic gives the 32-bit wrap-around.
+    // Every character folds in, digit or not, taken as a signed char so that non-ASCII
+    // bytes fold to the same number wherever these files are read; unsigned arithmetic
+    // gives the 32-bit wrap-around without overflow.
     uint32_t value = 0;
     for (char c : text)
         value = value * 10u + static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)) - '0');
@@ -193,6 +194,7 @@ int IniFile::SectionNames(int entry_count, int entry_length)
     if (size <= INT32_MAX)
         buffer.reset(new (std::nothrow) char[static_cast<size_t>(size)]);
     if (!buffer) {
+        errno = ENOMEM;
         DIAG("Ini", errno, "NO memory for %lld bytes", size);
         return 0;
     }

@@ -4,6 +4,8 @@
 // file and section are created on first write. Every write is one read-modify-write under
 // a process-wide lock for that path and lands through a temporary file and rename.
 // Wide operations use UTF-16LE files that start with FF FE; in memory all text is UTF-8.
+// Every file keeps the encoding it has; a new file is UTF-8 without a mark. Line breaks in
+// a written section, key or value become blanks, so a value can never add lines.
 #pragma once
 
 #include <cstdint>
@@ -54,6 +56,8 @@ public:
     bool WriteDateTime(const std::string& section, const std::string& key, const DateTimeRecord& record);
     bool ReadDateTime(const std::string& section, const std::string& key, DateTimeRecord& record) const;
 
+    // Removes every section of that name (letter case ignored) with its keys; a missing
+    // file or section is not an error and no file is created.
     bool DeleteSection(const std::string& section);
 
     // Reads every section name into a list buffer of (entry_length + 1) * entry_count + 1
@@ -66,7 +70,9 @@ public:
     bool SectionExists(const std::string& name, int entry_count, int entry_length);
 
     // 64-byte field enciphered with 32-byte Rijndael blocks, stored as 128 upper-case
-    // hex digits. Reading an empty value gives "". The caller serialises use of `cipher`.
+    // hex digits. Reading an empty value gives "". The field holds at most 63 bytes of
+    // text (longer text is cut); an unkeyed cipher writes nothing and returns false.
+    // The caller serialises use of `cipher`.
     std::string ReadEnciphered(const std::string& section, const std::string& key, Rijndael& cipher) const;
     bool WriteEnciphered(const std::string& section, const std::string& key, const std::string& text,
                          Rijndael& cipher);

@@ -1,4 +1,4 @@
-// The settings store's profile-file rules on narrow and UTF-16 files, the typed values,
+// The settings store's INI rules on narrow and UTF-16 files, the typed values,
 // section lists, enciphered values, and the atomicity of concurrent writes.
 #include "config/IniFile.h"
 #include "config/Rijndael.h"
@@ -135,6 +135,11 @@ TEST_F(IniFileTest, WideFilesStayUtf16AndNarrowFilesStayNarrow)
     EXPECT_EQ(ReadFileBytes(PathOf("plain.ini")), "[job]\ntitle=" + text + "\n");
     EXPECT_EQ(narrow.ReadWide("job", "title"), text);
 
+    // Bytes that are not UTF-8 cannot be stored as UTF-16: they become U+FFFD, and the
+    // rest of the value survives.
+    wide.WriteWide("job", "bad", "a\xFF" "b");
+    EXPECT_EQ(wide.ReadWide("job", "bad"), "a\xEF\xBF\xBD" "b");
+
     // At most 2047 UTF-16 units are read, and a surrogate pair is never split.
     std::string long_text(2046, 'a');
     long_text += "\xF0\x9F\x98\x80";
@@ -179,6 +184,9 @@ TEST_F(IniFileTest, SectionListsAndDeletion)
     EXPECT_EQ(ini.SectionNameList(), (std::vector<std::string>{"Alpha", "b"}));
     EXPECT_EQ(ini.SectionNames(0, 32), 0);
     EXPECT_EQ(ini.SectionNames(-1, 32), 0);
+    // A size beyond any buffer is refused (and logged), never wrapped into a small one.
+    EXPECT_EQ(ini.SectionNames(INT32_MAX, INT32_MAX), 0);
+    EXPECT_TRUE(ini.SectionNameList().empty());
 
     EXPECT_TRUE(ini.SectionExists("Alpha", 10, 32));
     EXPECT_FALSE(ini.SectionExists("alpha", 10, 32));  // exact comparison
