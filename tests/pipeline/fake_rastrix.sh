@@ -1,0 +1,51 @@
+#!/bin/bash
+# A stand-in for the conversion engine that honours its command lines and file names
+# and can misbehave on request, so the worker's reactions can be tested exactly.
+#   FAKE_PAGES   page count (default 4)
+#   FAKE_LOG     file that receives one line per run: "<kind> <folder> <resolution>"
+#   FAKE_SHORT   folder name whose run reports only half of the pages, then exits
+#   FAKE_DELAY   seconds to sleep before each page (default 0.02, so that each progress
+#                line reaches the reader on its own)
+pages=${FAKE_PAGES:-4}
+res="" dir="" mode=img output_dir="" title="" cover=0 pdf=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    -r) res=$2; shift ;;
+    -d) dir=$2; shift ;;
+    -i) mode=info ;;
+    -size) mode=size ;;
+    -output-dir) mode=search; output_dir=$2; shift ;;
+    -title) title=$2; shift ;;
+    -postfix) cover=1; shift ;;
+    -o|-e|-page|-jpeg-quality|-jpeg-smoothing-factor|-page-count) shift ;;
+    -*) ;;
+    *) pdf=$1 ;;
+  esac
+  shift
+done
+log() { [ -n "$FAKE_LOG" ] && echo "$*" >> "$FAKE_LOG"; }
+case $mode in
+  info)
+    log info - "$res"
+    printf 'Fake title\n\nfake, tags\nFake description\n%d\n%d\n%d\n' "$pages" 1020 1320 ;;
+  size)
+    log size - "$res"
+    echo $((res * 85 / 10)); echo $((res * 11)) ;;
+  search)
+    log search - "$res"
+    echo "<html>$title</html>" > "$output_dir/text.html"
+    echo "window.VELLUMARK_BOOK_TEXT = {};" > "$output_dir/txt.js" ;;
+  img)
+    name=$(basename "$dir")
+    [ $cover = 1 ] && name=cover
+    log img "$name" "$res"
+    if [ $cover = 1 ]; then : > "$dir/img-1-e-cover.jpg"; exit 0; fi
+    last=$pages
+    [ "$FAKE_SHORT" = "$name" ] && last=$((pages / 2))
+    for ((i = 1; i <= last; i++)); do
+      sleep "${FAKE_DELAY:-0.02}"
+      : > "$dir/img-$i.jpg"
+      echo "PN:$i/$pages" >&2
+    done ;;
+esac
+exit 0
