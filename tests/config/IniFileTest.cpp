@@ -135,6 +135,13 @@ TEST_F(IniFileTest, WideFilesStayUtf16AndNarrowFilesStayNarrow)
     EXPECT_EQ(ReadFileBytes(PathOf("plain.ini")), "[job]\ntitle=" + text + "\n");
     EXPECT_EQ(narrow.ReadWide("job", "title"), text);
 
+    // A UTF-8 mark (as some editors write it) neither hides the first section nor is lost.
+    WriteFileBytes(PathOf("marked.ini"), "\xEF\xBB\xBF[general]\r\nk=v\r\n");
+    IniFile marked(PathOf("marked.ini"));
+    EXPECT_EQ(marked.ReadText("general", "k"), "v");
+    ASSERT_TRUE(marked.WriteText("general", "n", "1"));
+    EXPECT_EQ(ReadFileBytes(PathOf("marked.ini")), "\xEF\xBB\xBF[general]\r\nk=v\r\nn=1\r\n");
+
     // Bytes that are not UTF-8 cannot be stored as UTF-16: they become U+FFFD, and the
     // rest of the value survives.
     wide.WriteWide("job", "bad", "a\xFF" "b");
