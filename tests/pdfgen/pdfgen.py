@@ -95,17 +95,18 @@ class Page:
         return y
 
 
-def gradient_image(w, h, seed=0):
-    """A smooth colour picture with a few rings: compresses like a photograph would not,
-    but looks like an image and not like text."""
+def gradient_image(w, h, seed=0, light=False):
+    """A smooth colour picture with a few rings: looks like an image and not like text.
+    A light one (every channel 170 or more) lets a test tell dark letters from it."""
     data = bytearray()
     for j in range(h):
         for i in range(w):
             d = math.hypot(i - w * 0.6, j - h * 0.4)
             ring = 0.5 + 0.5 * math.sin(d / (3.0 + seed))
-            data += bytes((int(255 * i / max(1, w - 1)),
-                           int(200 * ring),
-                           int(255 * j / max(1, h - 1))))
+            rgb = (255 * i / max(1, w - 1), 200 * ring, 255 * j / max(1, h - 1))
+            if light:
+                rgb = tuple(170 + v / 3 for v in rgb)
+            data += bytes(int(v) for v in rgb)
     return bytes(data)
 
 
@@ -151,10 +152,10 @@ def text_page(number, size=A4, rotate=0, words=None):
     return page
 
 
-def image_page(number, size=A4):
+def image_page(number, size=A4, light=False):
     page = Page(size[0], size[1])
     page.rect(0, 0, size[0], size[1], fill=(0.85, 0.92, 1.0))
-    page.image("Im1", 40, 40, size[0] - 80, size[1] - 80, 96, 128, gradient_image(96, 128, number))
+    page.image("Im1", 40, 40, size[0] - 80, size[1] - 80, 96, 128, gradient_image(96, 128, number, light))
     return page
 
 
@@ -178,7 +179,7 @@ def fixtures(outdir):
     save("letter.pdf", build([text_page(1, (612, 792))]))
     # Text over a picture: the split must keep the picture in the background and the
     # letters in the foreground.
-    mixed = image_page(1)
+    mixed = image_page(1, light=True)
     mixed.text(60, 700, "FOREGROUND TEXT OVER AN IMAGE", 28, bold=True)
     mixed.line(60, 690, 500, 690, 0.8)
     save("mixed.pdf", build([mixed]))
@@ -193,6 +194,11 @@ def fixtures(outdir):
     special.text(50, 780, "Tags <b>&amp; \"quotes\" 'single' </script> caf\u00e9 \u00bd", 12)
     special.text(50, 760, "Second line with a backslash \\ and a dollar $", 12)
     save("special-text.pdf", build([special]))
+    # Metadata far longer than any caller keeps.
+    save("long-meta.pdf", build([text_page(1)], {"Title": "T\u00e9" * 3000, "Author": "A" * 5000,
+                                                 "Keywords": "k" * 5000, "Subject": "\u00df" * 5000}))
+    # The middle page is too large to render at 72 dpi: the run must go on without it.
+    save("huge-page.pdf", build([text_page(1), text_page(2, (14400, 14400)), text_page(3)]))
 
 
 SECTIONS = [

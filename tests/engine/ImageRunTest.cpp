@@ -1,0 +1,279 @@
+// Image runs of rastrix with the command lines the pipeline builds: file names, sizes,
+// progress lines, the background/foreground split and the JPEG settings.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <sys/wait.h>
+#include <thread>
+
+#include "tests/engine/RastrixProcess.h"
+#include "tests/helpers/TempHome.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kA4H = 841.89;
+
+std::string ProgressLines(int total)
+{
+    std::string expected;
+    for (int i = 1; i <= total; ++i)
+        expected += "PN:" + std::to_string(i) + "/" + std::to_string(total) + "\r\n";
+    return expected;
+}
+
+bool HasTempFile(const fs::path& folder)
+{
+    for (const std::string& name : FilesIn(folder))
+        if (name.find(".tmp") != std::string::npos)
+            return true;
+    return false;
+}
+
+TEST(RastrixImages, CoverRunWritesOnlyTheCoverAtTheRuleSize)
+{
+    TempHome home;
+    fs::path thumb = home.Root() / "book" / "thumb";   // missing parents are created
+    RunResult r = RunRastrix({"-r", "15", "-o", "none", "-page", "1", "-postfix", "-cover", "-jpeg-quality", "75",
+                              "-jpeg-smoothing-factor", "0", "-e", "jpeg", "-d", thumb.string(),
+                              Fixture("pages20.pdf")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_TRUE(r.err.empty()) << r.err;   // no progress without -verbose
+    ASSERT_EQ(FilesIn(thumb), std::vector<std::string>{"img-1-e-cover.jpg"});
+    Raster img;
+    ASSERT_TRUE(ReadJpeg(thumb / "img-1-e-cover.jpg", img));
+    EXPECT_EQ(img.width, 124);    // floor(595.276 * 15 / 72 + 0.5)
+    EXPECT_EQ(img.height, 175);   // floor(841.89 * 15 / 72 + 0.5)
+    EXPECT_EQ(JpegFirstQuantStep(thumb / "img-1-e-cover.jpg"), 8);   // quality 75
+}
+
+TEST(RastrixImages, VerboseRunNamesEveryPageAndCountsProgressInOrder)
+{
+    TempHome home;
+    fs::path dir = home.Root() / "thumb";
+    RunResult r = RunRastrix({"-r", "9", "-verbose", "-o", "none", "-jpeg-smoothing-factor", "0", "-e", "jpeg", "-d",
+                              dir.string(), Fixture("pages20.pdf")},
+                             {"RASTRIX_THREADS=4"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, ProgressLines(20));
+    std::vector<std::string> files = FilesIn(dir);
+    ASSERT_EQ(files.size(), 20u);
+    for (int n = 1; n <= 20; ++n)
+        EXPECT_TRUE(fs::exists(dir / ("img-" + std::to_string(n) + "-e.jpg"))) << n;
+    // No quality given: the documented default.
+    EXPECT_EQ(JpegFirstQuantStep(dir / "img-1-e.jpg"), 8);
+}
+
+TEST(RastrixImages, PortraitPageHitsTheWantedHeight)
+{
+    TempHome home;
+    const int dpi = 150;
+    const int page_height_at_dpi = static_cast<int>(std::floor(kA4H * dpi / 72.0 + 0.5));
+    for (int wanted : {750, 1000, 400}) {
+        SCOPED_TRACE(wanted);
+        // A resolution with its fraction lands within a pixel of the wanted height.
+        char exact[32];
+        std::snprintf(exact, sizeof exact, "%.4f", double(wanted) * dpi / page_height_at_dpi);
+        fs::path dir = home.Root() / ("h" + std::to_string(wanted));
+        RunResult r = RunRastrix({"-r", exact, "-png-single-bit-alpha", "-bf", "-d", dir.string(), "-page", "1",
+                                  Fixture("text3.pdf")});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        Raster bg, fg;
+        ASSERT_TRUE(ReadJpeg(dir / "img-1.jpg", bg));
+        ASSERT_TRUE(ReadPng(dir / "img-1-f.png", fg));
+        EXPECT_NEAR(bg.height, wanted, 1);
+        EXPECT_EQ(fg.width, bg.width);
+        EXPECT_EQ(fg.height, bg.height);
+        // A whole resolution, as a caller that rounds it passes: off by at most the page
+        // height in inches.
+        int whole = wanted * dpi / page_height_at_dpi;
+        fs::path dir2 = home.Root() / ("w" + std::to_string(wanted));
+        r = RunRastrix({"-r", std::to_string(whole), "-e", "jpeg", "-d", dir2.string(), "-page", "1",
+                        Fixture("text3.pdf")});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        Raster img;
+        ASSERT_TRUE(ReadJpeg(dir2 / "img-1-e.jpg", img));
+        EXPECT_EQ(img.height, static_cast<int>(std::floor(kA4H * whole / 72.0 + 0.5)));
+        EXPECT_NEAR(img.height, wanted, kA4H / 72.0 + 1);
+    }
+}
+
+TEST(RastrixImages, SplitPutsTextInACrispLayerAndPicturesBehindIt)
+{
+    TempHome home;
+    fs::path dir = home.Root() / "100";
+    RunResult r = RunRastrix({"-r", "72", "-verbose", "-o", "none", "-jpeg-quality", "25", "-jpeg-smoothing-factor",
+                              "0", "-png-single-bit-alpha", "-bf", "-d", dir.string(), Fixture("mixed.pdf")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, ProgressLines(1));
+    EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"img-1-f.png", "img-1.jpg"}));
+    Raster bg, fg;
+    ASSERT_TRUE(ReadJpeg(dir / "img-1.jpg", bg));
+    ASSERT_TRUE(ReadPng(dir / "img-1-f.png", fg));
+    ASSERT_EQ(bg.width, 595);
+    ASSERT_EQ(fg.width, 595);
+    EXPECT_EQ(JpegFirstQuantStep(dir / "img-1.jpg"), 32);   // quality 25
+
+    long opaque = 0, partial = 0;
+    for (int y = 0; y < fg.height; ++y)
+        for (int x = 0; x < fg.width; ++x) {
+            unsigned a = fg.At(x, y)[3];
+            opaque += a == 255;
+            partial += a != 0 && a != 255;
+        }
+    EXPECT_EQ(partial, 0);
+    EXPECT_GT(opaque, 2000);
+    // The heading's letters (28 pt bold at y 700..728 from the bottom) are in the
+    // foreground; the background there shows the picture, not dark letters.
+    long fg_dark = 0, bg_dark = 0;
+    for (int y = 842 - 728; y < 842 - 700; ++y)
+        for (int x = 60; x < 500; ++x) {
+            const unsigned char* f = fg.At(x, y);
+            fg_dark += f[3] == 255 && f[0] + f[1] + f[2] < 150;
+            const unsigned char* b = bg.At(x, y);
+            bg_dark += b[0] + b[1] + b[2] < 150;
+        }
+    EXPECT_GT(fg_dark, 1000);
+    EXPECT_LT(bg_dark, fg_dark / 20);
+    // Away from the text, the foreground is transparent over the picture.
+    for (int y = 400; y < 600; y += 7)
+        for (int x = 100; x < 500; x += 7)
+            ASSERT_EQ(fg.At(x, y)[3], 0) << x << "," << y;
+}
+
+TEST(RastrixImages, TextPageBackgroundIsPaperAndForegroundCarriesTheLetters)
+{
+    TempHome home;
+    fs::path dir = home.Root() / "LowRes";
+    RunResult r = RunRastrix({"-r", "100", "-png-single-bit-alpha", "-bf", "-d", dir.string(), "-page", "2",
+                              Fixture("text3.pdf")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"img-2-f.png", "img-2.jpg"}));
+    Raster bg, fg;
+    ASSERT_TRUE(ReadJpeg(dir / "img-2.jpg", bg));
+    ASSERT_TRUE(ReadPng(dir / "img-2-f.png", fg));
+    EXPECT_EQ(bg.channels, 1);   // nothing coloured left: stored as gray
+    int darkest = 255;
+    for (unsigned char v : bg.pixels)
+        darkest = std::min<int>(darkest, v);
+    EXPECT_GT(darkest, 230);
+    long black = 0;
+    for (int y = 0; y < fg.height; ++y)
+        for (int x = 0; x < fg.width; ++x)
+            black += fg.At(x, y)[3] == 255 && fg.At(x, y)[0] < 60;
+    EXPECT_GT(black, 1000);
+}
+
+TEST(RastrixImages, WithoutSingleBitTheForegroundKeepsSmoothAlpha)
+{
+    TempHome home;
+    fs::path dir = home.Root() / "soft";
+    RunResult r = RunRastrix({"-r", "100", "-bf", "-d", dir.string(), "-page", "1", Fixture("text3.pdf")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    Raster fg;
+    ASSERT_TRUE(ReadPng(dir / "img-1-f.png", fg));
+    long partial = 0;
+    for (int y = 0; y < fg.height; ++y)
+        for (int x = 0; x < fg.width; ++x)
+            partial += fg.At(x, y)[3] != 0 && fg.At(x, y)[3] != 255;
+    EXPECT_GT(partial, 100);
+}
+
+TEST(RastrixImages, QualityAndSmoothingReachTheEncoder)
+{
+    TempHome home;
+    auto render = [&](const std::string& q, const std::string& s) {
+        fs::path dir = home.Root() / ("q" + q + "s" + s);
+        RunResult r = RunRastrix({"-r", "72", "-jpeg-quality", q, "-jpeg-smoothing-factor", s, "-e", "jpeg", "-d",
+                                  dir.string(), "-page", "1", Fixture("images.pdf")});
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+        return dir / "img-1-e.jpg";
+    };
+    fs::path q10 = render("10", "0"), q90 = render("90", "0"), q90s = render("90", "60");
+    EXPECT_EQ(JpegFirstQuantStep(q10), 80);   // 16 * 5000 / 10 / 100
+    EXPECT_EQ(JpegFirstQuantStep(q90), 3);    // 16 * (200 - 180) / 100, rounded
+    EXPECT_LT(fs::file_size(q10), fs::file_size(q90));
+    // Smoothing blurs the input before encoding: same tables, different, smaller data.
+    EXPECT_EQ(JpegFirstQuantStep(q90s), 3);
+    EXPECT_NE(ReadFileBytes(q90s), ReadFileBytes(q90));
+    EXPECT_LT(fs::file_size(q90s), fs::file_size(q90));
+}
+
+TEST(RastrixImages, ParallelRunWritesTheSameBytesAsOneThread)
+{
+    TempHome home;
+    fs::path one = home.Root() / "one", many = home.Root() / "many";
+    std::vector<std::string> args = {"-r", "40", "-jpeg-quality", "25", "-png-single-bit-alpha", "-bf"};
+    auto run = [&](const fs::path& dir, const char* threads) {
+        std::vector<std::string> a = args;
+        a.insert(a.end(), {"-d", dir.string(), Fixture("pages20.pdf")});
+        RunResult r = RunRastrix(a, {std::string("RASTRIX_THREADS=") + threads});
+        EXPECT_EQ(r.exit_code, 0) << r.err;
+    };
+    run(one, "1");
+    run(many, "4");
+    std::vector<std::string> names = FilesIn(one);
+    ASSERT_EQ(names.size(), 40u);
+    ASSERT_EQ(FilesIn(many), names);
+    for (const std::string& name : names)
+        EXPECT_EQ(ReadFileBytes(one / name), ReadFileBytes(many / name)) << name;
+}
+
+TEST(RastrixImages, APageThatFailsIsReportedAndTheRunGoesOn)
+{
+    TempHome home;
+    fs::path dir = home.Root() / "print";
+    RunResult r = RunRastrix({"-r", "72", "-verbose", "-o", "none", "-jpeg-quality", "70", "-e", "jpeg", "-d",
+                              dir.string(), Fixture("huge-page.pdf")});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"img-1-e.jpg", "img-3-e.jpg"}));
+    EXPECT_NE(r.err.find("page 2"), std::string::npos) << r.err;
+    // The progress still runs to the end, in order.
+    std::string progress;
+    for (const std::string& line : Lines(r.err))
+        if (line.rfind("PN:", 0) == 0)
+            progress += line + "\n";
+    EXPECT_EQ(progress, "PN:1/3\r\nPN:2/3\r\nPN:3/3\r\n");
+}
+
+TEST(RastrixImages, MissingPageAndExistingFilesAreHandled)
+{
+    TempHome home;
+    fs::path dir = home.Root() / "x";
+    RunResult r = RunRastrix({"-page", "4", "-e", "jpeg", "-d", dir.string(), Fixture("text3.pdf")});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(Lines(r.err).size(), 1u);
+    // An existing image is replaced whole.
+    WriteFileBytes(dir / "img-1-e.jpg", std::string(100000, 'x'));
+    r = RunRastrix({"-page", "1", "-e", "jpeg", "-d", dir.string(), Fixture("text3.pdf")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    Raster img;
+    EXPECT_TRUE(ReadJpeg(dir / "img-1-e.jpg", img));
+    EXPECT_FALSE(HasTempFile(dir));
+}
+
+TEST(RastrixImages, TerminatedRunLeavesNoTemporaryFiles)
+{
+    TempHome home;
+    fs::path dir = home.Root() / "100";
+    // Stop the engine (as the pipeline does on a stop request) while it writes large
+    // images; whatever it leaves must be whole files.
+    pid_t pid = StartRastrix({"-r", "300", "-png-single-bit-alpha", "-bf", "-d", dir.string(), Fixture("pages20.pdf")});
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "the run ended before it was stopped";
+    EXPECT_FALSE(HasTempFile(dir));
+    for (const std::string& name : FilesIn(dir)) {
+        Raster img;
+        bool ok = name.size() > 4 && name.substr(name.size() - 4) == ".png" ? ReadPng(dir / name, img)
+                                                                           : ReadJpeg(dir / name, img);
+        EXPECT_TRUE(ok) << name;
+    }
+}
+
+} // namespace
