@@ -27,6 +27,12 @@ public:
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     int get() const { return fd_; }
+    void Reset(int fd)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
     // Closes now and reports whether the close succeeded (a late write error shows here).
     bool Close()
     {
@@ -84,10 +90,17 @@ bool ReplaceFile(const std::string& target, const std::string& bytes)
 {
     static std::atomic<unsigned> counter{0};
     const fs::path target_path(target);
-    const fs::path temp = target_path.parent_path() /
-                          ("." + target_path.filename().string() + ".tmp" + std::to_string(::getpid()) +
-                           "-" + std::to_string(counter.fetch_add(1)));
-    UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    fs::path temp;
+    UniqueFd fd(-1);
+    // A name left behind by a process that died mid-write (its id may come again) is
+    // skipped, not reused.
+    for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
+        temp = target_path.parent_path() / ("." + target_path.filename().string() + ".tmp" +
+                                            std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)));
+        fd.Reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd.get() < 0 && errno != EEXIST)
+            return false;
+    }
     if (fd.get() < 0)
         return false;
     struct stat old_stat {};
