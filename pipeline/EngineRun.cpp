@@ -49,6 +49,7 @@ EngineRun::~EngineRun() {
 }
 
 bool EngineRun::Start(const std::string& engine_path, const EngineCommand& command) {
+    // Recorded only once the log knows where the status report lies (configuration loaded).
     DiagLog& log = DiagLog::Instance();
     if (log.log_cmd() == 1 && !log.ReportPath().empty()) log.WriteRecord("cmdline", command.text);
 

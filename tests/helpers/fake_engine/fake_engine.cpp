@@ -13,6 +13,7 @@
 //   FAKE_ENGINE_FDS     fds: file that receives "<fd> <target>" per open descriptor
 #include <dirent.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -106,6 +107,8 @@ int main(int argc, char** argv) {
         }
     } else if (mode == "crash") {
         WriteText(2, "PN:1/4\n");
+        rlimit no_core{0, 0};  // no core file left in the test folder
+        setrlimit(RLIMIT_CORE, &no_core);
         raise(SIGSEGV);
     } else if (mode == "hang" || mode == "hang_ignore_term") {
         if (mode == "hang_ignore_term") signal(SIGTERM, SIG_IGN);
