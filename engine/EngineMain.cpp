@@ -22,10 +22,12 @@ namespace {
 // each text anyway.
 constexpr size_t kQueryTextBytes = 1200;
 constexpr size_t kAuthorBytes = 200;
+constexpr size_t kErrorLineBytes = 2000;
 
+// One line that can never pass for a progress line, whatever path or argument it quotes.
 void PrintError(const std::string& text)
 {
-    std::string line = "rastrix: " + text + "\n";
+    std::string line = "rastrix: " + DiagnosticLine(text, kErrorLineBytes) + "\n";
     ssize_t ignored = write(STDERR_FILENO, line.data(), line.size());
     (void)ignored;
 }
@@ -171,8 +173,8 @@ int ImageRun(const MupdfContext& base, const EngineOptions& opts, const std::vec
 
     ProgressReporter progress(static_cast<int>(pages.size()), opts.verbose);
     int failed = RunPages(base, opts.pdf_path, pages, DefaultWorkerCount(),
-                          [&settings](fz_context* ctx, fz_document* doc, int index, std::string& err) {
-                              return RenderPageToFiles(ctx, doc, index, settings, err);
+                          [&settings](fz_context* ctx, fz_document* doc, int index, fz_cookie* cookie, std::string& err) {
+                              return RenderPageToFiles(ctx, doc, index, settings, cookie, err);
                           },
                           progress);
     return failed == 0 ? kExitOk : kExitFailure;
@@ -184,8 +186,8 @@ int SearchRun(const MupdfContext& base, const EngineOptions& opts, const std::ve
     ProgressReporter progress(static_cast<int>(pages.size()), opts.verbose);
     // Page indices are 0..count-1 here, so a page's text lands in its own slot.
     int failed = RunPages(base, opts.pdf_path, pages, DefaultWorkerCount(),
-                          [&texts](fz_context* ctx, fz_document* doc, int index, std::string& err) {
-                              return ExtractPageText(ctx, doc, index, texts[static_cast<size_t>(index)], err);
+                          [&texts](fz_context* ctx, fz_document* doc, int index, fz_cookie* cookie, std::string& err) {
+                              return ExtractPageText(ctx, doc, index, cookie, texts[static_cast<size_t>(index)], err);
                           },
                           progress);
     std::string error;

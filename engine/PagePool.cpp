@@ -1,11 +1,15 @@
 #include "engine/PagePool.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
 #include <cstdlib>
 #include <thread>
 #include <unistd.h>
 
 #include "engine/PdfOpener.h"
+#include "engine/TextUtil.h"
 
 namespace {
 
@@ -35,13 +39,24 @@ void ProgressReporter::PageDone()
 void ProgressReporter::Error(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    WriteAll(STDERR_FILENO, "rastrix: " + text + "\n");
+    // One line that can never pass for a progress line, whatever it quotes.
+    WriteAll(STDERR_FILENO, "rastrix: " + DiagnosticLine(text, 2000) + "\n");
 }
 
 int ProgressReporter::Done() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return done_;
+}
+
+int PageTimeLimitSeconds()
+{
+    if (const char* env = std::getenv("RASTRIX_PAGE_SECONDS")) {
+        int n = std::atoi(env);
+        if (n >= 1 && n <= 86400)
+            return n;
+    }
+    return 300;
 }
 
 unsigned DefaultWorkerCount()
@@ -68,7 +83,21 @@ int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::v
     std::atomic<size_t> next{0};
     std::atomic<int> failed{0};
 
-    auto worker = [&]() {
+    // One cookie per worker; the watchdog aborts a page that runs past the limit.
+    using Clock = std::chrono::steady_clock;
+    struct Slot {
+        fz_cookie cookie;
+        std::atomic<int64_t> started_ms{-1};   // -1 while the worker is between pages
+    };
+    std::vector<Slot> slots(threads);
+    for (Slot& slot : slots)
+        std::memset(&slot.cookie, 0, sizeof slot.cookie);
+    const int64_t limit_ms = int64_t(PageTimeLimitSeconds()) * 1000;
+    auto now_ms = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+    };
+
+    auto worker = [&](Slot& slot) {
         ThreadContext ctx(base.Get());
         if (!ctx.Get()) {
             progress.Error("cannot start a renderer thread: out of memory");
@@ -83,7 +112,13 @@ int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::v
         }
         for (size_t i = next.fetch_add(1); i < pages.size(); i = next.fetch_add(1)) {
             error.clear();
-            if (!task(ctx.Get(), doc.Get(), pages[i], error)) {
+            std::memset(&slot.cookie, 0, sizeof slot.cookie);
+            slot.started_ms.store(now_ms());
+            bool ok = task(ctx.Get(), doc.Get(), pages[i], &slot.cookie, error);
+            slot.started_ms.store(-1);
+            if (!ok && slot.cookie.abort)
+                error = "stopped after " + std::to_string(limit_ms / 1000) + " seconds (" + error + ")";
+            if (!ok) {
                 failed.fetch_add(1);
                 progress.Error("page " + std::to_string(pages[i] + 1) + ": " + error);
             }
@@ -94,9 +129,30 @@ int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::v
     std::vector<std::thread> pool;
     pool.reserve(threads);
     for (unsigned t = 0; t < threads; ++t)
-        pool.emplace_back(worker);
+        pool.emplace_back(worker, std::ref(slots[t]));
+
+    std::mutex watch_mutex;
+    std::condition_variable watch_wake;
+    bool finished = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(watch_mutex);
+        while (!watch_wake.wait_for(lock, std::chrono::milliseconds(200), [&] { return finished; })) {
+            int64_t now = now_ms();
+            for (Slot& slot : slots) {
+                int64_t started = slot.started_ms.load();
+                if (started >= 0 && now - started > limit_ms)
+                    slot.cookie.abort = 1;
+            }
+        }
+    });
     for (std::thread& t : pool)
         t.join();
+    {
+        std::lock_guard<std::mutex> lock(watch_mutex);
+        finished = true;
+    }
+    watch_wake.notify_one();
+    watchdog.join();
 
     // Pages no worker could take (every worker failed to open the document) count as failed.
     size_t taken = next.load();

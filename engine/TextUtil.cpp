@@ -78,6 +78,14 @@ std::string OneLine(const std::string& text, size_t max_bytes)
     return out;
 }
 
+std::string DiagnosticLine(const std::string& text, size_t max_bytes)
+{
+    std::string line = OneLine(text, max_bytes);
+    for (size_t at = line.find("PN:"); at != std::string::npos; at = line.find("PN:", at + 4))
+        line.insert(at + 2, 1, ' ');
+    return line;
+}
+
 std::string JsonString(const std::string& utf8)
 {
     std::string clean = SanitizeUtf8(utf8);

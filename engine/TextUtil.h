@@ -13,6 +13,11 @@ std::string SanitizeUtf8(const std::string& text);
 // boundary.
 std::string OneLine(const std::string& text, size_t max_bytes);
 
+// The text of one diagnostic line on standard error: OneLine, and every "PN:" written as
+// "PN :". The caller takes the first "PN:" anywhere in what the engine prints for a
+// progress report, so a file name or argument quoted in a message must never contain it.
+std::string DiagnosticLine(const std::string& text, size_t max_bytes);
+
 // A JSON string literal (with its quotes) that is also safe inside a <script> element:
 // <, >, & and U+2028/U+2029 are written as \u escapes.
 std::string JsonString(const std::string& utf8);
