@@ -1,6 +1,9 @@
 #include "pipeline/ProcessPdfThread.h"
 
 #include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <vector>
 #include <string>
 #include <sys/stat.h>
 
@@ -14,6 +17,8 @@
 #include "pipeline/EngineRun.h"
 #include "pipeline/ExportBook.h"
 #include "pipeline/JobSection.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -67,8 +72,11 @@ private:
     bool CoverStep();
     void PageStep();
     // Runs one image step; false when the job must end early.
-    bool ImageRun(int run_index, const EngineCommand& command, int32_t end, int32_t weight,
-                  bool incomplete_is_fatal);
+    bool ImageRun(int run_index, const EngineCommand& command, const std::string& folder, int32_t end,
+                  int32_t weight, bool incomplete_is_fatal);
+    // True when every page's image files of the run are in `folder` and were written
+    // since `since`.
+    bool AllPagesWritten(int run_index, const std::string& folder, fs::file_time_type since) const;
 
     PdfJob& job_;
     const AppConfig& cfg_;
@@ -144,7 +152,7 @@ int PdfWorker::Run()
     if (job_.progress.load() < kProgressThumbsDone) {
         SetBack(kProgressSearchDone);
         int32_t res = 60 * dpi_ / page_width_;
-        if (!ImageRun(ENGINE_RUN_THUMBS, ThumbsCommand(res, Folder("thumb"), pdf_path_),
+        if (!ImageRun(ENGINE_RUN_THUMBS, ThumbsCommand(res, Folder("thumb"), pdf_path_), Folder("thumb"),
                       kProgressThumbsDone, 4000, false))
             return EndEarly();
     }
@@ -169,7 +177,7 @@ int PdfWorker::Run()
         int32_t quality = zoom ? job_.zoomin_quality : job_.preview_quality;
         int32_t smooth = zoom ? job_.zoomin_smooth : job_.preview_smooth;
         if (!ImageRun(step.run_index, PageImagesCommand(res, quality, smooth, Folder(step.folder), pdf_path_),
-                      step.end, 8000, true))
+                      Folder(step.folder), step.end, 8000, true))
             return EndEarly();
     }
 
@@ -179,8 +187,8 @@ int PdfWorker::Run()
         if (StopRequested())
             return EndEarly();
         MakeFolder(Folder("print"));
-        if (!ImageRun(ENGINE_RUN_PRINT, PrintCommand(Folder("print"), pdf_path_), kProgressPrintDone,
-                      8000, false))
+        if (!ImageRun(ENGINE_RUN_PRINT, PrintCommand(Folder("print"), pdf_path_), Folder("print"),
+                      kProgressPrintDone, 8000, false))
             return EndEarly();
     }
 
@@ -273,21 +281,47 @@ void PdfWorker::PageStep()
     }
 }
 
-bool PdfWorker::ImageRun(int run_index, const EngineCommand& command, int32_t end, int32_t weight,
-                         bool incomplete_is_fatal)
+bool PdfWorker::ImageRun(int run_index, const EngineCommand& command, const std::string& folder, int32_t end,
+                         int32_t weight, bool incomplete_is_fatal)
 {
     EngineRun& run = runs_[run_index];
+    // File times come from a coarser clock (a few milliseconds behind): allow for it.
+    fs::file_time_type since = fs::file_time_type::clock::now() - std::chrono::milliseconds(100);
     // A run that cannot start is followed all the same: its first read fails at once
     // and the progress stays short of the step's end.
     run.Start(cfg_.m_engine_path, command);
     if (!run.Follow(job_, run_index, weight))
         return false;
-    if (job_.progress.load() < end) {
+    // Only the first progress line of each read counts, so the last pages' lines can be
+    // lost when the engine writes them faster than they are read. A run that ended on
+    // its own and left every page's images behind is complete all the same; judging it
+    // failed would end a finished step early.
+    if (job_.progress.load() < end && !AllPagesWritten(run_index, folder, since)) {
         DIAG(kModule, 0, "ERR:engine failed when execute %s", command.text.c_str());
         if (incomplete_is_fatal)
             return false;
     }
     Reach(end);
+    return true;
+}
+
+bool PdfWorker::AllPagesWritten(int run_index, const std::string& folder, fs::file_time_type since) const
+{
+    bool page_images = run_index >= ENGINE_RUN_ZOOM && run_index <= ENGINE_RUN_LOW;
+    for (int32_t page = 1; page <= pagenum_; ++page) {
+        std::string stem = JoinPath(folder, "img-" + std::to_string(page));
+        std::vector<std::string> files;
+        if (page_images)
+            files = {stem + ".jpg", stem + "-f.png"};
+        else
+            files = {stem + "-e.jpg"};
+        for (const std::string& file : files) {
+            std::error_code ec;
+            fs::file_time_type written = fs::last_write_time(file, ec);
+            if (ec || written < since)
+                return false;
+        }
+    }
     return true;
 }
 

@@ -154,6 +154,7 @@ TEST_F(WorkerTest, ResumeSetsAnInterruptedStepBackAndSkipsFinishedOnes)
     // Resume as if stopped in the high step at 21000, with the high run now stopping
     // after 2 of 4 pages: the step restarts at 18000 and ends early at 18000 + 2*8000/4.
     setenv("FAKE_SHORT", "HighRes", 1);
+    fs::remove_all(Book() / "HighRes");
     JobParams params = ReadJobParams(IniFile(cfg_->m_meta_ini.Path()), key_);
     ASSERT_EQ(table_.LaunchJob(key_, params, &observer_, 21000), slot);
     WaitIdle();
@@ -184,6 +185,25 @@ TEST_F(WorkerTest, IncompleteThumbsGoOnIncompleteZoomEndsEarly)
     EXPECT_EQ(EngineRuns().back(), "img 100 120");
     ASSERT_EQ(observer_.Slots().size(), 1u);
     EXPECT_EQ(observer_.Slots()[0], &table_.Slot(second));
+}
+
+TEST_F(WorkerTest, ARunWhoseLastProgressLinesArriveTogetherStillCompletes)
+{
+    // All four progress lines of the high run reach the reader in one piece, so only
+    // "1 of 4" is counted; the pages are all there, so the step is complete.
+    setenv("FAKE_BURST", "HighRes", 1);
+    int slot = Submit();
+    WaitIdle();
+    unsetenv("FAKE_BURST");
+    EXPECT_EQ(table_.Slot(slot).progress.load(), kProgressFinished);
+    EXPECT_TRUE(observer_.Slots().empty());
+
+    // Without the pages' files the same short run still ends the job early.
+    fs::remove_all(Book());
+    setenv("FAKE_SHORT", "HighRes", 1);
+    int second = Submit();
+    WaitIdle();
+    EXPECT_EQ(table_.Slot(second).progress.load(), 22000);
 }
 
 TEST_F(WorkerTest, MissingEngineEndsEarlyWithTheSlotReported)

@@ -4,6 +4,7 @@
 #   FAKE_PAGES   page count (default 4)
 #   FAKE_LOG     file that receives one line per run: "<kind> <folder> <resolution>"
 #   FAKE_SHORT   folder name whose run reports only half of the pages, then exits
+#   FAKE_BURST   folder name whose run writes every page, then all progress lines at once
 #   FAKE_DELAY   seconds to sleep before each page (default 0.02, so that each progress
 #                line reaches the reader on its own)
 pages=${FAKE_PAGES:-4}
@@ -40,11 +41,17 @@ case $mode in
     [ $cover = 1 ] && name=cover
     log img "$name" "$res"
     if [ $cover = 1 ]; then : > "$dir/img-1-e-cover.jpg"; exit 0; fi
+    if [ "$FAKE_BURST" = "$name" ]; then
+      lines=""
+      for ((i = 1; i <= pages; i++)); do : > "$dir/img-$i.jpg"; : > "$dir/img-$i-f.png"; lines+="PN:$i/$pages"$'\n'; done
+      printf '%s' "$lines" >&2
+      exit 0
+    fi
     last=$pages
     [ "$FAKE_SHORT" = "$name" ] && last=$((pages / 2))
     for ((i = 1; i <= last; i++)); do
       sleep "${FAKE_DELAY:-0.02}"
-      : > "$dir/img-$i.jpg"
+      : > "$dir/img-$i.jpg"; : > "$dir/img-$i-f.png"; : > "$dir/img-$i-e.jpg"
       echo "PN:$i/$pages" >&2
     done ;;
 esac
