@@ -1,8 +1,89 @@
 #include "engine/MupdfContext.h"
 
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
 namespace {
 // Room for fonts and images that several pages share; the store evicts beyond this.
 constexpr size_t kStoreBytes = 96u << 20;
+
+// Each block carries its size in a header that keeps the malloc alignment.
+constexpr size_t kHeader = 16;
+std::atomic<size_t> g_in_use{0};
+size_t g_budget = 0;
+
+size_t BudgetBytes()
+{
+    size_t mb = 1536;
+    if (const char* env = std::getenv("RASTRIX_MEMORY_MB")) {
+        long v = std::atol(env);
+        if (v >= 64 && v <= 1048576)
+            mb = static_cast<size_t>(v);
+    }
+    return mb << 20;
+}
+
+bool Reserve(size_t size)
+{
+    size_t now = g_in_use.fetch_add(size) + size;
+    if (now > g_budget) {
+        g_in_use.fetch_sub(size);
+        return false;
+    }
+    return true;
+}
+
+void* CountedMalloc(void*, size_t size)
+{
+    if (size > g_budget || !Reserve(size))
+        return nullptr;
+    auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
+    if (!block) {
+        g_in_use.fetch_sub(size);
+        return nullptr;
+    }
+    std::memcpy(block, &size, sizeof size);
+    return block + kHeader;
+}
+
+void CountedFree(void*, void* ptr)
+{
+    if (!ptr)
+        return;
+    auto* block = static_cast<unsigned char*>(ptr) - kHeader;
+    size_t size;
+    std::memcpy(&size, block, sizeof size);
+    g_in_use.fetch_sub(size);
+    std::free(block);
+}
+
+void* CountedRealloc(void* user, void* old, size_t size)
+{
+    if (!old)
+        return CountedMalloc(user, size);
+    if (size == 0) {
+        CountedFree(user, old);
+        return nullptr;
+    }
+    auto* block = static_cast<unsigned char*>(old) - kHeader;
+    size_t old_size;
+    std::memcpy(&old_size, block, sizeof old_size);
+    if (size > old_size && (size > g_budget || !Reserve(size - old_size)))
+        return nullptr;
+    auto* grown = static_cast<unsigned char*>(std::realloc(block, size + kHeader));
+    if (!grown) {
+        if (size > old_size)
+            g_in_use.fetch_sub(size - old_size);
+        return nullptr;
+    }
+    if (size < old_size)
+        g_in_use.fetch_sub(old_size - size);
+    std::memcpy(grown, &size, sizeof size);
+    return grown + kHeader;
+}
+
+fz_alloc_context g_alloc = {nullptr, CountedMalloc, CountedRealloc, CountedFree};
 } // namespace
 
 MupdfContext::MupdfContext()
@@ -11,7 +92,8 @@ MupdfContext::MupdfContext()
     locks.user = this;
     locks.lock = &MupdfContext::Lock;
     locks.unlock = &MupdfContext::Unlock;
-    ctx_ = fz_new_context(nullptr, &locks, kStoreBytes);
+    g_budget = BudgetBytes();
+    ctx_ = fz_new_context(&g_alloc, &locks, kStoreBytes);
     if (!ctx_)
         return;
     // MuPDF's own warnings about damaged files are noise for our callers, who only read

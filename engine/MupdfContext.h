@@ -10,7 +10,10 @@
 
 class MupdfContext {
 public:
-    // Creates the base context; Get() is null when MuPDF could not start.
+    // Creates the base context; Get() is null when MuPDF could not start. Every MuPDF
+    // allocation of the process counts against one budget (RASTRIX_MEMORY_MB, default
+    // 1536): a hostile page that would eat the machine's memory fails with "out of
+    // memory" instead, and the run goes on with the next page.
     MupdfContext();
     ~MupdfContext();
     MupdfContext(const MupdfContext&) = delete;

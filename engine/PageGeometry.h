@@ -18,5 +18,5 @@ struct PagePixels {
 bool ComputePagePixels(fz_rect bounds, double dpi, PagePixels& out);
 
 // Pixel count of one page image above which a page is refused instead of rendered.
-constexpr long long kMaxPagePixels = 120LL * 1000 * 1000;
+constexpr long long kMaxPagePixels = 50LL * 1000 * 1000;
 constexpr int kMaxPageSide = 60000;

@@ -56,7 +56,7 @@ int PageTimeLimitSeconds()
         if (n >= 1 && n <= 86400)
             return n;
     }
-    return 300;
+    return 120;
 }
 
 unsigned DefaultWorkerCount()

@@ -33,13 +33,21 @@ private:
 };
 
 // Task for one page (index from 0); returns false with `error` set when the page failed.
-using PageTask = std::function<bool(fz_context* ctx, fz_document* doc, int page_index, std::string& error)>;
+// The task passes `cookie` to MuPDF, which stops the page when the watchdog sets its
+// abort flag (a page that runs past the time limit).
+using PageTask = std::function<bool(fz_context* ctx, fz_document* doc, int page_index, fz_cookie* cookie,
+                                    std::string& error)>;
 
 // Runs `task` for every page index in `pages` on `threads` workers (0 = one per core).
 // Failed pages are reported as "page N: <error>" and the run goes on. Returns the number
 // of pages that failed.
 int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::vector<int>& pages,
              unsigned threads, const PageTask& task, ProgressReporter& progress);
+
+// Seconds one page may take before it is stopped and reported as failed:
+// RASTRIX_PAGE_SECONDS when set to a number from 1 to 86400, else 120. A hostile page
+// (endless patterns, enormous content) thus cannot hang a run.
+int PageTimeLimitSeconds();
 
 // Worker count: RASTRIX_THREADS when set to a number from 1 to 64, else one per core.
 unsigned DefaultWorkerCount();

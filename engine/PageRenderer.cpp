@@ -18,7 +18,7 @@ struct PagePixmaps {
 // Runs `list` (or the page, when there is no list) through an optional layer filter into
 // a fresh pixmap. Throws MuPDF errors to the caller's fz_try.
 fz_pixmap* DrawLayer(fz_context* ctx, fz_page* page, fz_display_list* list, const PagePixels& px,
-                     bool split, PageLayer layer)
+                     bool split, PageLayer layer, fz_cookie* cookie)
 {
     int alpha = split && layer == PageLayer::Foreground ? 1 : 0;
     fz_pixmap* pix = fz_new_pixmap_with_bbox(ctx, fz_device_rgb(ctx), fz_make_irect(0, 0, px.width, px.height),
@@ -40,9 +40,11 @@ fz_pixmap* DrawLayer(fz_context* ctx, fz_page* page, fz_display_list* list, cons
             dev = filter;
         }
         if (list)
-            fz_run_display_list(ctx, list, dev, px.ctm, fz_infinite_rect, nullptr);
+            fz_run_display_list(ctx, list, dev, px.ctm, fz_infinite_rect, cookie);
         else
-            fz_run_page(ctx, page, dev, px.ctm, nullptr);
+            fz_run_page(ctx, page, dev, px.ctm, cookie);
+        if (cookie && cookie->abort)
+            fz_throw(ctx, FZ_ERROR_GENERIC, "the page took too long to draw");
         if (filter)
             fz_close_device(ctx, filter);
         fz_close_device(ctx, draw);
@@ -62,12 +64,14 @@ fz_pixmap* DrawLayer(fz_context* ctx, fz_page* page, fz_display_list* list, cons
 
 // Kept free of C++ objects with destructors: MuPDF reports errors by longjmp.
 bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, bool split, PagePixmaps* out,
-              char* message, size_t message_size)
+              fz_cookie* cookie, char* message, size_t message_size)
 {
     fz_page* volatile page = nullptr;
     fz_display_list* volatile list = nullptr;
+    fz_device* volatile recorder = nullptr;
     fz_var(page);
     fz_var(list);
+    fz_var(recorder);
     bool ok = true;
     fz_try(ctx)
     {
@@ -81,15 +85,21 @@ bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, boo
         }
         if (split) {
             // Interpret the page once, draw it twice.
-            list = fz_new_display_list_from_page(ctx, page);
-            out->background = DrawLayer(ctx, page, list, px, true, PageLayer::Background);
-            out->foreground = DrawLayer(ctx, page, list, px, true, PageLayer::Foreground);
+            list = fz_new_display_list(ctx, fz_bound_page(ctx, page));
+            recorder = fz_new_list_device(ctx, list);
+            fz_run_page(ctx, page, recorder, fz_identity, cookie);
+            fz_close_device(ctx, recorder);
+            if (cookie && cookie->abort)
+                fz_throw(ctx, FZ_ERROR_GENERIC, "the page took too long to read");
+            out->background = DrawLayer(ctx, page, list, px, true, PageLayer::Background, cookie);
+            out->foreground = DrawLayer(ctx, page, list, px, true, PageLayer::Foreground, cookie);
         } else {
-            out->background = DrawLayer(ctx, page, nullptr, px, false, PageLayer::Background);
+            out->background = DrawLayer(ctx, page, nullptr, px, false, PageLayer::Background, cookie);
         }
     }
     fz_always(ctx)
     {
+        fz_drop_device(ctx, recorder);
         fz_drop_display_list(ctx, list);
         fz_drop_page(ctx, page);
     }
@@ -277,12 +287,12 @@ void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdif
 }
 
 bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const RenderSettings& settings,
-                       std::string& error)
+                       fz_cookie* cookie, std::string& error)
 {
     bool split = settings.mode == ImageMode::SplitLayers;
     PagePixmaps pixmaps;
     char message[256] = {0};
-    bool drawn = DrawPage(ctx, doc, page_index, settings.dpi, split, &pixmaps, message, sizeof message);
+    bool drawn = DrawPage(ctx, doc, page_index, settings.dpi, split, &pixmaps, cookie, message, sizeof message);
     PixmapsGuard guard(ctx, pixmaps);
     if (!drawn) {
         error = message;

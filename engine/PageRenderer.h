@@ -25,8 +25,9 @@ std::string ImagePath(const RenderSettings& settings, int page_number, ImageKind
 
 // Renders page `page_index` (from 0) and writes its files. False (and `error`) when the
 // page cannot be rendered or written; no partial file is left behind.
+// `cookie` (may be null) lets another thread stop the page.
 bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const RenderSettings& settings,
-                       std::string& error);
+                       fz_cookie* cookie, std::string& error);
 
 // Coverage (alpha out of 255) from which a foreground pixel is kept in single-bit mode.
 // Edge pixels with less coverage show the background image instead.

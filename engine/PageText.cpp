@@ -5,12 +5,15 @@
 namespace {
 
 // Kept free of C++ objects with destructors: MuPDF reports errors by longjmp.
-fz_stext_page* LoadText(fz_context* ctx, fz_document* doc, int page_index, char* message, size_t message_size)
+fz_stext_page* LoadText(fz_context* ctx, fz_document* doc, int page_index, fz_cookie* cookie, char* message,
+                        size_t message_size)
 {
     fz_page* volatile page = nullptr;
     fz_stext_page* volatile text = nullptr;
+    fz_device* volatile dev = nullptr;
     fz_var(page);
     fz_var(text);
+    fz_var(dev);
     fz_try(ctx)
     {
         page = fz_load_page(ctx, doc, page_index);
@@ -18,12 +21,21 @@ fz_stext_page* LoadText(fz_context* ctx, fz_document* doc, int page_index, char*
         std::memset(&options, 0, sizeof options);
         // Ligatures split into their letters and blanks normalised, so that searching
         // for "office" finds the word however the font spells it.
-        text = fz_new_stext_page_from_page(ctx, page, &options);
+        text = fz_new_stext_page(ctx, fz_bound_page(ctx, page));
+        dev = fz_new_stext_device(ctx, text, &options);
+        fz_run_page(ctx, page, dev, fz_identity, cookie);
+        fz_close_device(ctx, dev);
+        if (cookie && cookie->abort)
+            fz_throw(ctx, FZ_ERROR_GENERIC, "the page took too long to read");
     }
     fz_always(ctx)
+    {
+        fz_drop_device(ctx, dev);
         fz_drop_page(ctx, page);
+    }
     fz_catch(ctx)
     {
+        fz_drop_stext_page(ctx, text);
         std::strncpy(message, fz_caught_message(ctx), message_size - 1);
         message[message_size - 1] = 0;
         return nullptr;
@@ -66,11 +78,12 @@ std::string PageText::Joined() const
     return out;
 }
 
-bool ExtractPageText(fz_context* ctx, fz_document* doc, int page_index, PageText& out, std::string& error)
+bool ExtractPageText(fz_context* ctx, fz_document* doc, int page_index, fz_cookie* cookie, PageText& out,
+                     std::string& error)
 {
     out.blocks.clear();
     char message[256] = {0};
-    fz_stext_page* text = LoadText(ctx, doc, page_index, message, sizeof message);
+    fz_stext_page* text = LoadText(ctx, doc, page_index, cookie, message, sizeof message);
     if (!text) {
         error = message;
         return false;

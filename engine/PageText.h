@@ -13,4 +13,6 @@ struct PageText {
 };
 
 // Extracts the text of page `page_index` (from 0). False (and `error`) on failure.
-bool ExtractPageText(fz_context* ctx, fz_document* doc, int page_index, PageText& out, std::string& error);
+// `cookie` (may be null) lets another thread stop the page.
+bool ExtractPageText(fz_context* ctx, fz_document* doc, int page_index, fz_cookie* cookie, PageText& out,
+                     std::string& error);

@@ -238,6 +238,26 @@ TEST(RastrixImages, APageThatFailsIsReportedAndTheRunGoesOn)
     EXPECT_EQ(progress, "PN:1/3\r\nPN:2/3\r\nPN:3/3\r\n");
 }
 
+TEST(RastrixImages, APageThatWouldRunForeverIsStoppedByTheTimeLimit)
+{
+    TempHome home;
+    fs::path dir = home.Root() / "zoom";
+    // Page 2 draws 10^9 squares through nested forms.
+    RunResult r = RunRastrix({"-r", "50", "-verbose", "-png-single-bit-alpha", "-bf", "-d", dir.string(),
+                              Fixture("slow-page.pdf")},
+                             {"RASTRIX_PAGE_SECONDS=1"}, 60);
+    EXPECT_EQ(r.exit_code, 1) << r.err;
+    EXPECT_NE(r.err.find("page 2: stopped after 1 seconds"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("PN:3/3\r\n"), std::string::npos);
+    EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"img-1-f.png", "img-1.jpg", "img-3-f.png", "img-3.jpg"}));
+    // The text run is guarded the same way and still writes the other pages' text.
+    RunResult t = RunRastrix({"-o", "all", "-output-dir", dir.string(), "-r", "50", "-title", "t",
+                              Fixture("slow-page.pdf")},
+                             {"RASTRIX_PAGE_SECONDS=1"}, 60);
+    EXPECT_EQ(t.exit_code, 1) << t.err;
+    EXPECT_NE(ReadFileBytes(dir / "txt.js").find("This is page 3 of"), std::string::npos);
+}
+
 TEST(RastrixImages, MissingPageAndExistingFilesAreHandled)
 {
     TempHome home;

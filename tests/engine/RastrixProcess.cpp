@@ -1,6 +1,8 @@
 #include "tests/engine/RastrixProcess.h"
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
@@ -19,7 +21,7 @@
 extern char** environ;
 namespace fs = std::filesystem;
 
-RunResult RunRastrix(const std::vector<std::string>& args, const std::vector<std::string>& env)
+RunResult RunRastrix(const std::vector<std::string>& args, const std::vector<std::string>& env, int timeout_seconds)
 {
     RunResult result;
     std::string program = (ProgramDir() / "rastrix").string();
@@ -60,8 +62,19 @@ RunResult RunRastrix(const std::vector<std::string>& args, const std::vector<std
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
     int open_count = 2;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    bool timed_out = false;
     while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0)
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timed_out = true;
+            kill(pid, SIGKILL);
+            for (pollfd& p : fds)
+                if (p.fd >= 0)
+                    close(p.fd);
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left.count())) < 0)
             break;
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -79,7 +92,7 @@ RunResult RunRastrix(const std::vector<std::string>& args, const std::vector<std
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.exit_code = WIFEXITED(status) && !timed_out ? WEXITSTATUS(status) : -1;
     return result;
 }
 

@@ -13,7 +13,9 @@ struct RunResult {
 };
 
 // Runs build/bin/rastrix with `args` (no shell), extra environment entries "NAME=value".
-RunResult RunRastrix(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+// A run still going after `timeout_seconds` is killed and reported with exit code -1.
+RunResult RunRastrix(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
+                     int timeout_seconds = 120);
 
 // Starts rastrix with its output thrown away and returns its process id (or -1); the
 // caller waits for it.

@@ -55,6 +55,7 @@ class Page:
         self.width, self.height, self.rotate = width, height, rotate
         self.ops = bytearray()
         self.images = {}
+        self.form_depth = 0  # > 0: the page draws a nest of forms (see nested_forms)
 
     def text(self, x, y, text, size=11, bold=False, color=(0, 0, 0)):
         font = b"/F2" if bold else b"/F1"
@@ -110,6 +111,18 @@ def gradient_image(w, h, seed=0, light=False):
     return bytes(data)
 
 
+def nested_forms(w, depth):
+    """Forms that each draw the next one ten times: ten to the power `depth` little
+    squares from a few hundred bytes, a page that takes practically forever to draw."""
+    inner = w.add(Stream({"Type": Name("XObject"), "Subtype": Name("Form"), "BBox": [0, 0, 10, 10]},
+                         b"0 0 1 1 re f\n"))
+    for _ in range(depth):
+        ops = b"".join(b"q 0.9 0 0 0.9 %d %d cm /X Do Q\n" % (i, i) for i in range(10))
+        inner = w.add(Stream({"Type": Name("XObject"), "Subtype": Name("Form"), "BBox": [0, 0, 10, 10],
+                              "Resources": {"XObject": {"X": inner}}}, ops))
+    return inner
+
+
 def build(pages, info=None, user_password=None, owner_password=None):
     w = PdfWriter()
     font_regular = w.add({"Type": Name("Font"), "Subtype": Name("Type1"),
@@ -125,6 +138,8 @@ def build(pages, info=None, user_password=None, owner_password=None):
                                            "Width": pw, "Height": ph,
                                            "ColorSpace": Name("DeviceRGB"),
                                            "BitsPerComponent": 8}, rgb))
+        if page.form_depth:
+            xobjects["Nest"] = nested_forms(w, page.form_depth)
         resources = {"Font": {"F1": font_regular, "F2": font_bold}}
         if xobjects:
             resources["XObject"] = xobjects
@@ -199,6 +214,11 @@ def fixtures(outdir):
                                                  "Keywords": "k" * 5000, "Subject": "\u00df" * 5000}))
     # The middle page is too large to render at 72 dpi: the run must go on without it.
     save("huge-page.pdf", build([text_page(1), text_page(2, (14400, 14400)), text_page(3)]))
+    # The middle page would take hours: the page time limit must stop it.
+    bomb = text_page(2)
+    bomb.form_depth = 9
+    bomb.ops += b"q 50 0 0 50 50 50 cm /Nest Do Q\n"
+    save("slow-page.pdf", build([text_page(1), bomb, text_page(3)]))
 
 
 SECTIONS = [
