@@ -15,6 +15,7 @@
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <meta name="generator" content="Vellumark">
+<link rel="icon" href="data:,">
 <title><%=strTitle%></title>
 <link rel="stylesheet" href="../RurovOzeza.v1.css">
 <link rel="stylesheet" href="<%=sub_css%>">

@@ -220,6 +220,8 @@
           var img = new Image();
           img.src = src;
           preloaded[src] = img;
+          // Decoding ahead keeps the decode off the frames of the turn.
+          if (img.decode) img.decode().catch(function () {});
         });
       });
     });

@@ -1,7 +1,7 @@
 // Makes books the way a user does: a PDF through vellumark-batch (the real engine and page
 // generator) into the books folder of a private HOME.
 import { spawnSync } from 'node:child_process';
-import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, readFileSync, readdirSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 
 export function batchProgram(programDir) { return join(programDir, 'vellumark-batch'); }
@@ -26,9 +26,18 @@ export class BookMaker {
   get booksFolder() { return join(this.home, 'Documents', 'vAziruduues'); }
   get configFile() { return join(this.env.XDG_DATA_HOME, 'Corvane', 'Vellumark', 'config.ini'); }
 
-  // Converts one PDF; returns the path of the book's index.html. Throws with the batch's
-  // output when it fails.
+  // The index.html of every book in the books folder.
+  bookPages() {
+    if (!existsSync(this.booksFolder)) return [];
+    return readdirSync(this.booksFolder).filter((d) => /^[0-9A-F]{32}$/.test(d))
+      .map((d) => join(this.booksFolder, d, 'index.html')).filter((p) => existsSync(p));
+  }
+
+  // Converts one PDF; returns the path of the book's index.html in the books folder (with
+  // an export folder the batch prints the exported copy's page instead). Throws with the
+  // batch's output when it fails.
   convert(pdf, { exportDir = null, title = null, timeoutMs = 600000 } = {}) {
+    const before = this.bookPages();
     const args = [];
     if (title !== null) args.push('--title', title);
     if (exportDir) args.push('--export', exportDir);
@@ -38,7 +47,10 @@ export class BookMaker {
     if (run.status !== 0) throw new Error(`vellumark-batch ended with ${run.status ?? run.signal}:\n${out.slice(-3000)}`);
     const page = (run.stdout || '').split('\n').map((l) => l.trim()).filter((l) => l.endsWith('index.html')).pop();
     if (!page || !existsSync(page)) throw new Error(`vellumark-batch printed no book page:\n${out.slice(-3000)}`);
-    return page;
+    if (!exportDir) return page;
+    const made = this.bookPages().filter((p) => !before.includes(p));
+    if (made.length !== 1) throw new Error(`one new book expected in ${this.booksFolder}, found ${made.length}`);
+    return made[0];
   }
 
   // Sets keys of section [skin] of config.ini (exists after the first conversion).

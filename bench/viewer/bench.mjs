@@ -1,0 +1,148 @@
+#!/usr/bin/env node
+// Benchmark of the book viewer on a 200-page book served from 127.0.0.1:
+//  - time from navigation start until the first spread is decoded and shown (goal < 1 s),
+//  - the requests made before the first turn (goal: the first spread, its neighbours and
+//    the shared files only),
+//  - frame rate of a page turn, from Chromium's trace of the compositor (goal >= 50 fps).
+// Usage:
+//   node bench/viewer/bench.mjs [program folder]   makes the book with vellumark-batch
+//   node bench/viewer/bench.mjs --book PATH         measures an existing book's index.html
+// Results are printed and written to bench/results/viewer.json.
+import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join, relative, resolve } from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { BookMaker, missingPrograms } from '../../tests/viewer/lib/books.mjs';
+import { launch } from '../../tests/viewer/lib/browser.mjs';
+import { pageLines, writePdf } from '../../tests/viewer/lib/pdf.mjs';
+import { startServer } from '../../tests/viewer/lib/server.mjs';
+
+const here = dirname(fileURLToPath(import.meta.url));
+const PAGES = 200;
+const RUNS = 7;
+const TURNS = 6;
+
+const median = (xs) => { const s = [...xs].sort((a, b) => a - b); return s[Math.floor(s.length / 2)]; };
+
+async function makeBook(work) {
+  const i = process.argv.indexOf('--book');
+  if (i > 0) return { page: resolve(process.argv[i + 1]), made: null };
+  const programDir = process.argv[2] || process.env.VELLUMARK_PROGRAM_DIR;
+  if (!programDir) throw new Error('pass the program folder (build-*/bin) or --book PATH');
+  const missing = missingPrograms(programDir);
+  if (missing.length) throw new Error(`${missing.join(' and ')} missing in ${programDir}`);
+  const pdf = join(work, 'bench.pdf');
+  writePdf(pdf, Array.from({ length: PAGES }, (_, n) => pageLines(n + 1)), { title: 'Viewer benchmark' });
+  const maker = new BookMaker(programDir, join(work, 'home'));
+  const t0 = Date.now();
+  const page = maker.convert(pdf, { timeoutMs: 3600000 });
+  return { page, made: (Date.now() - t0) / 1000 };
+}
+
+// Reads a trace that Chromium returns as a stream.
+async function readTrace(cdp, stream) {
+  let data = '';
+  for (;;) {
+    const chunk = await cdp.send('IO.read', { handle: stream, size: 1 << 20 });
+    data += chunk.base64Encoded ? Buffer.from(chunk.data, 'base64').toString() : chunk.data;
+    if (chunk.eof) break;
+  }
+  await cdp.send('IO.close', { handle: stream });
+  const parsed = JSON.parse(data);
+  return Array.isArray(parsed) ? parsed : parsed.traceEvents;
+}
+
+async function firstSpread(context, url, server) {
+  const page = await context.newPage();
+  const cdp = await context.newCDPSession(page);
+  await cdp.send('Network.enable');
+  await cdp.send('Network.setCacheDisabled', { cacheDisabled: true });
+  const from = server.log.length;
+  await page.goto(url);
+  await page.waitForSelector('#vm-app[data-ready]', { timeout: 30000 });
+  // The spread is on screen once the frame after the mark has been presented.
+  const ms = await page.evaluate(() => new Promise((ok) => requestAnimationFrame(() => requestAnimationFrame(() =>
+    ok(performance.getEntriesByName('vm-first-spread')[0].startTime)))));
+  await page.waitForTimeout(400); // let idle-time fetches (page text, neighbours) happen before the first turn
+  const requests = server.log.slice(from).map((r) => r.path);
+  return { page, cdp, ms, requests };
+}
+
+async function turnFrameRate(page, cdp) {
+  const rates = [];
+  for (let i = 0; i < TURNS; i++) {
+    await page.waitForTimeout(300);
+    await cdp.send('Tracing.start', {
+      categories: 'devtools.timeline,disabled-by-default-devtools.timeline.frame,benchmark',
+      transferMode: 'ReturnAsStream',
+    });
+    const t0 = await page.evaluate(() => performance.now());
+    await page.click('#vm-next');
+    await page.waitForFunction(() => !document.querySelector('#vm-app').classList.contains('vm-turning'), null, { timeout: 5000 });
+    const t1 = await page.evaluate(() => performance.now());
+    const done = new Promise((ok) => cdp.once('Tracing.tracingComplete', ok));
+    await cdp.send('Tracing.end');
+    const { stream } = await done;
+    const events = await readTrace(cdp, stream);
+    // Frames the compositor drew while the leaf turned.
+    const frames = events.filter((e) => e.name === 'DrawFrame').map((e) => e.ts).sort((a, b) => a - b);
+    if (frames.length < 2) { rates.push(0); continue; }
+    const span = (frames[frames.length - 1] - frames[0]) / 1e6;
+    rates.push({ frames: frames.length, seconds: span, fps: (frames.length - 1) / span, turnMs: t1 - t0 });
+  }
+  return rates;
+}
+
+function classify(paths, bookDir) {
+  const out = { page: [], shared: [], spread: [], neighbours: [], text: [], other: [] };
+  for (const p of paths) {
+    const inBook = p.startsWith(`/${bookDir}/`) ? p.slice(bookDir.length + 2) : null;
+    const m = inBook && /^(LowRes|MedRes|HighRes)\/img-(\d+)(-f\.png|\.jpg)$/.exec(inBook);
+    if (inBook === 'index.html') out.page.push(p);
+    else if (m) (+m[2] === 1 ? out.spread : [2, 3].includes(+m[2]) ? out.neighbours : out.other).push(p);
+    else if (inBook === 'txt.js') out.text.push(p);
+    else if (!inBook) out.shared.push(p);
+    else out.other.push(p);
+  }
+  return out;
+}
+
+const work = mkdtempSync(join(tmpdir(), 'vellumark-viewer-bench-'));
+let browser = null, server = null;
+try {
+  const { page: bookPage, made } = await makeBook(work);
+  const books = dirname(dirname(bookPage));
+  const bookDir = relative(books, dirname(bookPage));
+  server = await startServer(books);
+  const url = `${server.url}${bookDir}/index.html`;
+  browser = await launch({ viewport: { width: 1280, height: 800 } });
+
+  const times = [];
+  let requests = null, rates = null;
+  for (let r = 0; r < RUNS; r++) {
+    const run = await firstSpread(browser.context, url, server);
+    times.push(run.ms);
+    if (r === 0) { requests = run.requests; rates = await turnFrameRate(run.page, run.cdp); }
+    await run.page.close();
+  }
+  const kinds = classify(requests, bookDir);
+  const fps = rates.filter((x) => x && x.fps).map((x) => x.fps);
+  const result = {
+    book: { pages: PAGES, conversionSeconds: made },
+    firstSpreadMs: { median: median(times), runs: times.map((t) => Math.round(t)), goal: '< 1000' },
+    requestsBeforeFirstTurn: {
+      total: requests.length, page: kinds.page.length, shared: kinds.shared, firstSpread: kinds.spread.length,
+      neighbours: kinds.neighbours.length, pageText: kinds.text.length, other: kinds.other,
+      goal: 'first spread, its neighbours and the shared files only',
+    },
+    turnFrameRate: { medianFps: fps.length ? median(fps) : 0, turns: rates, goal: '>= 50' },
+  };
+  const outDir = join(here, '..', 'results');
+  mkdirSync(outDir, { recursive: true });
+  writeFileSync(join(outDir, 'viewer.json'), JSON.stringify(result, null, 2));
+  console.log(JSON.stringify(result, null, 2));
+} finally {
+  if (browser) await browser.close();
+  if (server) await server.close();
+  rmSync(work, { recursive: true, force: true });
+}
