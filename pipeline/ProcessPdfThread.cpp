@@ -206,12 +206,9 @@ int PdfWorker::Run()
 
 bool PdfWorker::ReadPublishingAccount()
 {
+    // The FTP profile and its account are read by the login step, which belongs to the
+    // publishing steps. The web-service account is checked before any conversion work.
     const IniFile& meta = meta_;
-    if (use_ftp_) {
-        // The FTP profile named by the job; checked when the login step runs.
-        std::string profile = meta.ReadText(key_, "ftp_url", 260);
-        (void)profile;
-    }
     if (use_vazirudu_) {
         std::string user = meta.ReadText(key_, "vazirudu_user", 64);
         if (user.empty()) {
