@@ -92,7 +92,7 @@ private:
 
 int PdfWorker::Run()
 {
-    // Step 1: the job's own values.
+    // The job's own values.
     use_ftp_ = job_.use_ftp;
     use_vazirudu_ = job_.use_vazirudu;
     export_ = job_.export_flag;
@@ -107,11 +107,11 @@ int PdfWorker::Run()
     }
     book_folder_ = JoinPath(cfg_.m_books_folder, key_);
 
-    // Steps 2 to 4: the publishing accounts.
+    // The publishing accounts.
     if (!ReadPublishingAccount())
         return EndEarly();
 
-    // Step 5: the job section.
+    // The job section.
     const IniFile& meta = meta_;
     pdf_path_ = meta.ReadText(key_, "pdf_url", 260);
     tags_ = meta_w_.ReadWide(key_, "tags");
@@ -129,26 +129,26 @@ int PdfWorker::Run()
     }
     MakeFolder(book_folder_);
 
-    // Step 6: cover.
+    // Cover.
     if (job_.progress.load() < kProgressCoverDone) {
         if (!CoverStep())
             return EndEarly();
         Reach(kProgressCoverDone);
     }
 
-    // Step 7: book page.
+    // Book page.
     if (job_.progress.load() < kProgressPageDone) {
         PageStep();
         Reach(kProgressPageDone);
     }
 
-    // Step 8: search text; its outcome is not checked.
+    // Search text; its outcome is not checked.
     if (job_.progress.load() < kProgressSearchDone) {
         CreateSearchDB(pdf_path_, book_folder_, dpi_, cfg_.m_engine_path, title_, pagenum_);
         Reach(kProgressSearchDone);
     }
 
-    // Step 9: thumbnails; an incomplete run is logged and the job goes on.
+    // Thumbnails; an incomplete run is logged and the job goes on.
     if (job_.progress.load() < kProgressThumbsDone) {
         SetBack(kProgressSearchDone);
         int32_t res = 60 * dpi_ / page_width_;
@@ -157,7 +157,7 @@ int PdfWorker::Run()
             return EndEarly();
     }
 
-    // Steps 10 to 13: zoom, high, medium and low images; an incomplete run ends the job.
+    // Zoom, high, medium and low images; an incomplete run ends the job.
     const ImageStep steps[] = {
         {ENGINE_RUN_ZOOM, kProgressThumbsDone, kProgressZoomDone, "100", 0, 0},
         {ENGINE_RUN_HIGH, kProgressZoomDone, kProgressHighDone, "HighRes", cfg_.m_high_res_width, cfg_.m_high_res_height},
@@ -181,7 +181,7 @@ int PdfWorker::Run()
             return EndEarly();
     }
 
-    // Step 14: print images; an incomplete run is logged and the job goes on.
+    // Print images; an incomplete run is logged and the job goes on.
     if (job_.progress.load() < kProgressPrintDone) {
         SetBack(kProgressLowDone);
         if (StopRequested())
@@ -192,7 +192,7 @@ int PdfWorker::Run()
             return EndEarly();
     }
 
-    // Step 15: publishing.
+    // Publishing.
     if (use_ftp_ || use_vazirudu_) {
         if (StopRequested())
             return EndEarly();
