@@ -81,7 +81,7 @@ INSERT INTO subcategory (ID, Title, categoryID, status) VALUES
   (802, 'Electrical Engineering', 8, 2),
   (803, 'Electronics', 8, 2),
   (804, 'Mechanical Engineering', 8, 2),
-  (805, 'Standards & Specifications', 8, 2),
+  (805, 'Standards & Technical Norms', 8, 2),
   (901, 'Animals & Wildlife', 9, 2),
   (902, 'Climate', 9, 2),
   (903, 'Conservation', 9, 2),
