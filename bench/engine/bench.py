@@ -1,0 +1,315 @@
+#!/usr/bin/env python3
+"""Engine benchmark: speed against pdftoppm and mutool draw, quality per byte of the
+background/foreground pairs, and peak memory against the page count. Run through
+bench/engine/run.sh, which builds the programs first.
+
+  bench.py --bin DIR --out DIR [--pages N] [--mem-pages M] [--reps R] [--dpi D] [--only KIND]
+
+Times are wall-clock seconds of whole program runs, measured side by side: every
+repetition runs our command and the peer's command one after the other, and the table
+gives the median over the repetitions. CPU seconds (user + system, children included)
+are given next to them because they are less disturbed by other load on the machine.
+"""
+
+import argparse
+import os
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+# The default job (configuration defaults): dpi 120, page images at quality 25 with
+# smoothing 100, boxes LowRes 480x500, MedRes 580x650, HighRes 680x750, cover 128 and
+# thumbnails 60 pixels wide, print at 108 dpi quality 70.
+DPI = 120
+PREVIEW_Q, PREVIEW_S = 25, 100
+ZOOM_Q, ZOOM_S = 25, 100
+BOXES = {"high": (680, 750), "medium": (580, 650), "low": (480, 500)}
+
+
+def log(msg):
+    sys.stdout.write(msg + "\n")
+    sys.stdout.flush()
+
+
+def run_timed(argv, env=None, stdout=subprocess.DEVNULL):
+    """Wall seconds and CPU seconds of one child run; raises when it fails."""
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    t0 = time.monotonic()
+    proc = subprocess.run(argv, env=env, stdout=stdout, stderr=subprocess.PIPE)
+    wall = time.monotonic() - t0
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
+    if proc.returncode != 0:
+        raise RuntimeError("%s failed (%d): %s" % (" ".join(argv), proc.returncode, proc.stderr[-500:]))
+    cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    return wall, cpu
+
+
+def page_size(rastrix, pdf, dpi):
+    out = subprocess.run([rastrix, "-r", str(dpi), "-i", pdf], capture_output=True, text=True, check=True)
+    lines = out.stdout.split("\n")
+    return int(lines[4]), int(lines[5]), int(lines[6])
+
+
+def default_job(rastrix, pdf, work, dpi):
+    """The seven image runs of a default job, in the worker's order, as (name, our argv,
+    [peer argv...], folder, kind, resolution)."""
+    pages, width, height = page_size(rastrix, pdf, dpi)
+    portrait = width < height
+
+    def res(box):
+        return box[1] * dpi // height if portrait else box[0] * dpi // width
+
+    def bf(name, n, q, s):
+        d = os.path.join(work, "ours", name)
+        ours = [rastrix, "-r", str(n), "-verbose", "-o", "none", "-jpeg-quality", str(q),
+                "-jpeg-smoothing-factor", str(s), "-png-single-bit-alpha", "-bf", "-d", d, pdf]
+        p = os.path.join(work, "peer", name)
+        peer = [["pdftoppm", "-r", str(n), "-jpeg", "-jpegopt", "quality=%d" % q, pdf, p + "/img"],
+                ["pdftoppm", "-r", str(n), "-png", pdf, p + "/img"]]
+        return (name, ours, peer, d, "bf", n)
+
+    def jpeg(name, n, q, s, extra=(), peer_extra=()):
+        d = os.path.join(work, "ours", name)
+        ours = [rastrix, "-r", str(n)] + list(extra) + ["-o", "none"]
+        if q is not None:
+            ours += ["-jpeg-quality", str(q)]
+        ours += ["-jpeg-smoothing-factor", str(s), "-e", "jpeg", "-d", d, pdf]
+        p = os.path.join(work, "peer", name)
+        peer = [["pdftoppm", "-r", str(n)] + list(peer_extra) +
+                ["-jpeg", "-jpegopt", "quality=%d" % (q or 75), pdf, p + "/img"]]
+        return (name, ours, peer, d, "jpeg", n)
+
+    cover = jpeg("cover", 128 * dpi // width, 75, 0, ["-page", "1", "-postfix", "-cover"], ["-f", "1", "-l", "1"])
+    # Our cover run's options come in the caller's order.
+    cover[1][:] = [rastrix, "-r", str(128 * dpi // width), "-o", "none", "-page", "1", "-postfix", "-cover",
+                   "-jpeg-quality", "75", "-jpeg-smoothing-factor", "0", "-e", "jpeg", "-d", cover[3], pdf]
+    thumbs = jpeg("thumbs", 60 * dpi // width, None, 0, ["-verbose"])
+    runs = [cover, thumbs, bf("zoom", dpi, ZOOM_Q, ZOOM_S),
+            bf("high", res(BOXES["high"]), PREVIEW_Q, PREVIEW_S),
+            bf("medium", res(BOXES["medium"]), PREVIEW_Q, PREVIEW_S),
+            bf("low", res(BOXES["low"]), PREVIEW_Q, PREVIEW_S),
+            jpeg("print", 108, 70, 0, ["-verbose"])]
+    return pages, width, height, runs
+
+
+def fresh(*folders):
+    for f in folders:
+        shutil.rmtree(f, ignore_errors=True)
+        os.makedirs(f)
+
+
+def folder_bytes(folder):
+    return sum(os.path.getsize(os.path.join(folder, n)) for n in os.listdir(folder))
+
+
+def speed(args, pdf, work, threads):
+    pages, width, height, runs = default_job(args.rastrix, pdf, work, args.dpi)
+    env = dict(os.environ, RASTRIX_THREADS=str(threads))
+    log("\n## Speed: the seven image runs of a default job, %d pages of %dx%d px at %d dpi, "
+        "%d threads for us, pdftoppm single-threaded as it is; median of %d" %
+        (pages, width, height, args.dpi, threads, args.reps))
+    per_run = {r[0]: {"ours": [], "peer": [], "ours_cpu": [], "peer_cpu": []} for r in runs}
+    totals = {"ours": [], "peer": [], "ours_cpu": [], "peer_cpu": []}
+    for rep in range(args.reps):
+        tot = dict.fromkeys(totals, 0.0)
+        for name, ours, peer, folder, kind, n in runs:
+            fresh(folder, os.path.join(work, "peer", name))
+            w, c = run_timed(ours, env)
+            per_run[name]["ours"].append(w)
+            per_run[name]["ours_cpu"].append(c)
+            tot["ours"] += w
+            tot["ours_cpu"] += c
+            pw = pc = 0.0
+            for argv in peer:
+                w, c = run_timed(argv)
+                pw += w
+                pc += c
+            per_run[name]["peer"].append(pw)
+            per_run[name]["peer_cpu"].append(pc)
+            tot["peer"] += pw
+            tot["peer_cpu"] += pc
+        for k in totals:
+            totals[k].append(tot[k])
+        log("  repetition %d: ours %.2f s, pdftoppm %.2f s" % (rep + 1, tot["ours"], tot["peer"]))
+    med = statistics.median
+    log("| run | -r | ours wall s | pdftoppm wall s | ratio | ours CPU s | pdftoppm CPU s | CPU ratio | our bytes | pdftoppm bytes |")
+    log("|---|---|---|---|---|---|---|---|---|---|")
+    for name, ours, peer, folder, kind, n in runs:
+        r = per_run[name]
+        ob = folder_bytes(folder)
+        pb = folder_bytes(os.path.join(work, "peer", name))
+        log("| %s | %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %d | %d |" % (
+            name, n, med(r["ours"]), med(r["peer"]), med(r["ours"]) / med(r["peer"]),
+            med(r["ours_cpu"]), med(r["peer_cpu"]), med(r["ours_cpu"]) / med(r["peer_cpu"]), ob, pb))
+    ratio = med(totals["ours"]) / med(totals["peer"])
+    log("| **all seven** | | %.2f | %.2f | **%.2f** | %.2f | %.2f | %.2f | | |" % (
+        med(totals["ours"]), med(totals["peer"]), ratio, med(totals["ours_cpu"]), med(totals["peer_cpu"]),
+        med(totals["ours_cpu"]) / med(totals["peer_cpu"])))
+    log("Goal: at most 0.50 of pdftoppm's wall time -> %s (%.2f)" % ("MET" if ratio <= 0.5 else "MISSED", ratio))
+    return runs
+
+
+def zoom_vs_mutool(args, pdf, work, threads):
+    _, _, _, runs = default_job(args.rastrix, pdf, work, args.dpi)
+    zoom = [r for r in runs if r[0] == "zoom"][0]
+    env = dict(os.environ, RASTRIX_THREADS=str(threads))
+    peer_dir = os.path.join(work, "mutool")
+    mutool = ["mutool", "draw", "-q", "-r", str(args.dpi), "-T", str(threads), "-B", "256",
+              "-o", os.path.join(peer_dir, "img-%d.pnm"), pdf]
+    ours_w, ours_c, peer_w, peer_c = [], [], [], []
+    for rep in range(args.reps):
+        fresh(zoom[3], peer_dir)
+        w, c = run_timed(zoom[1], env)
+        ours_w.append(w)
+        ours_c.append(c)
+        w, c = run_timed(mutool)
+        peer_w.append(w)
+        peer_c.append(c)
+    med = statistics.median
+    ratio = med(ours_w) / med(peer_w)
+    log("\n## Zoom run alone against mutool draw (%d dpi, %d threads each, PNM), median of %d" %
+        (args.dpi, threads, args.reps))
+    log("| | wall s | CPU s | bytes written |")
+    log("|---|---|---|---|")
+    log("| ours (-bf: JPEG q%d + PNG) | %.2f | %.2f | %d |" % (ZOOM_Q, med(ours_w), med(ours_c), folder_bytes(zoom[3])))
+    log("| mutool draw -T %d -B 256 (PNM) | %.2f | %.2f | %d |" % (threads, med(peer_w), med(peer_c),
+                                                                 folder_bytes(peer_dir)))
+    log("Goal: at most 1.30 of mutool's wall time -> %s (%.2f; CPU ratio %.2f)" % (
+        "MET" if ratio <= 1.3 else "MISSED", ratio, med(ours_c) / med(peer_c)))
+    shutil.rmtree(peer_dir, ignore_errors=True)
+
+
+def text_only_pages(count, limit):
+    # Pages of the benchmark document without a figure (every third) or a box (every fifth).
+    return [n for n in range(1, count + 1) if n % 3 and n % 5][:limit]
+
+
+def quality(args, pdf, work, runs, pages):
+    log("\n## Quality per byte: -bf runs at quality %d (smoothing %d) on text-only pages %s" %
+        (PREVIEW_Q, PREVIEW_S, ",".join(map(str, pages))))
+    log("Error of the image against a lossless render of the same page at the same size, over RGB:")
+    log("mean absolute error (MAE, 0..255) and PSNR; sums of bytes and means of errors over the pages.")
+    log("Plain JPEG: the whole page at quality %d; equal bytes: the lowest quality whose plain JPEG is at" % PREVIEW_Q)
+    log("least as large as our pair (smoothing 0, same encoder).")
+    log("| run | -r | pair bytes | pair MAE | pair PSNR | plain q%d bytes | MAE | PSNR | equal-bytes q | bytes | MAE | PSNR |" % PREVIEW_Q)
+    log("|---|---|---|---|---|---|---|---|---|---|---|---|")
+    met = True
+    for name, ours, peer, folder, kind, n in runs:
+        if kind != "bf":
+            continue
+        rows = {"layers": [], "plain": [], "equal": []}
+        for p in pages:
+            out = subprocess.run([args.probe, pdf, str(p), str(n), os.path.join(folder, "img-%d.jpg" % p),
+                                  os.path.join(folder, "img-%d-f.png" % p), str(PREVIEW_Q)],
+                                 capture_output=True, text=True, check=True).stdout
+            for line in out.strip().split("\n"):
+                kind_, q, b, mae, psnr = line.split()
+                rows[kind_].append((int(q), int(b), float(mae), float(psnr)))
+
+        def agg(r):
+            return (sum(x[1] for x in r), statistics.mean(x[2] for x in r), statistics.mean(x[3] for x in r))
+        lb, lm, lp = agg(rows["layers"])
+        pb, pm, pp = agg(rows["plain"])
+        eb, em, ep = agg(rows["equal"])
+        qs = sorted({x[0] for x in rows["equal"]})
+        log("| %s | %d | %d | %.2f | %.2f | %d | %.2f | %.2f | %s | %d | %.2f | %.2f |" % (
+            name, n, lb, lm, lp, pb, pm, pp, "%d-%d" % (qs[0], qs[-1]) if len(qs) > 1 else qs[0], eb, em, ep))
+        met = met and all(l[2] < e[2] for l, e in zip(rows["layers"], rows["equal"]))
+    log("Goal: less error than the plain JPEG of equal bytes -> %s (per page, MAE)" % ("MET" if met else "MISSED"))
+
+
+def peak_rss_kb(argv, env):
+    out = subprocess.run(["/usr/bin/time", "-f", "%M"] + argv, env=env, stdout=subprocess.DEVNULL,
+                         stderr=subprocess.PIPE, text=True)
+    if out.returncode != 0:
+        raise RuntimeError("%s failed: %s" % (" ".join(argv), out.stderr[-500:]))
+    return int(out.stderr.strip().split("\n")[-1])
+
+
+def memory(args, small_pdf, small_pages, big_pdf, big_pages, work, threads):
+    env = dict(os.environ, RASTRIX_THREADS=str(threads))
+    log("\n## Memory: peak resident set (/usr/bin/time -v 'Maximum resident set size'), %d threads" % threads)
+    log("| run | %d pages MB | %d pages MB | growth |" % (small_pages, big_pages))
+    log("|---|---|---|---|")
+    worst = 0.0
+    grew = False
+    d = os.path.join(work, "mem")
+    for name, make in [
+            ("zoom (-bf, %d dpi)" % args.dpi, lambda pdf: [args.rastrix, "-r", str(args.dpi), "-verbose", "-o", "none",
+                                                          "-jpeg-quality", "25", "-jpeg-smoothing-factor", "100",
+                                                          "-png-single-bit-alpha", "-bf", "-d", d, pdf]),
+            ("print (-e jpeg, 108 dpi)", lambda pdf: [args.rastrix, "-r", "108", "-verbose", "-o", "none",
+                                                     "-jpeg-quality", "70", "-jpeg-smoothing-factor", "0",
+                                                     "-e", "jpeg", "-d", d, pdf]),
+            ("search (-o all)", lambda pdf: [args.rastrix, "-o", "all", "-output-dir", d, "-r", str(args.dpi),
+                                             "-title", "Benchmark", "-page-count", "100000", pdf])]:
+        vals = []
+        for pdf in (small_pdf, big_pdf):
+            fresh(d)
+            vals.append(peak_rss_kb(make(pdf), env) / 1024.0)
+        growth = vals[1] / vals[0]
+        worst = max(worst, *vals)
+        # More than a tenth more for five times the pages counts as growth.
+        grew = grew or growth > 1.10
+        log("| %s | %.1f | %.1f | %.2f |" % (name, vals[0], vals[1], growth))
+    shutil.rmtree(d, ignore_errors=True)
+    ok = worst < 300 and not grew
+    log("Goal: no growth with the page count, under 300 MB -> %s (largest %.1f MB)" % ("MET" if ok else "MISSED", worst))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--bin", required=True)
+    ap.add_argument("--out", required=True)
+    ap.add_argument("--pages", type=int, default=100)
+    ap.add_argument("--mem-pages", type=int, default=500)
+    ap.add_argument("--reps", type=int, default=3)
+    ap.add_argument("--dpi", type=int, default=DPI)
+    ap.add_argument("--threads", type=int, default=os.cpu_count() or 1)
+    ap.add_argument("--only", choices=["speed", "mutool", "quality", "memory"], action="append")
+    args = ap.parse_args()
+    args.rastrix = os.path.join(args.bin, "rastrix")
+    args.probe = os.path.join(args.bin, "rastrix_quality_probe")
+    only = set(args.only or ["speed", "mutool", "quality", "memory"])
+
+    os.makedirs(args.out, exist_ok=True)
+    work = os.path.join(args.out, "work")
+    pdf = os.path.join(args.out, "bench-%d.pdf" % args.pages)
+    big = os.path.join(args.out, "bench-%d.pdf" % args.mem_pages)
+    for path, n in ((pdf, args.pages), (big, args.mem_pages)):
+        if not os.path.exists(path) and (path == pdf or "memory" in only):
+            subprocess.run([sys.executable, os.path.join(HERE, "make_bench_pdf.py"), str(n), path], check=True)
+    log("# Engine benchmark, %s" % time.strftime("%Y-%m-%d %H:%M:%S %Z"))
+    log("Document: %s, %d pages of A4, text in two columns on every page (about 650 words), a figure on every" % (
+        os.path.basename(pdf), args.pages))
+    log("third page (bar chart, RGB picture or circles), a shaded box on every fifth (bench/engine/make_bench_pdf.py).")
+    log("Machine: %d cores, load average %.1f at start." % (os.cpu_count() or 0, os.getloadavg()[0]))
+
+    runs = None
+    if "speed" in only or "quality" in only:
+        if "speed" in only:
+            runs = speed(args, pdf, work, args.threads)
+        else:
+            _, _, _, runs = default_job(args.rastrix, pdf, work, args.dpi)
+            env = dict(os.environ, RASTRIX_THREADS=str(args.threads))
+            for r in runs:
+                if r[4] == "bf":
+                    fresh(r[3])
+                    run_timed(r[1], env)
+    if "quality" in only:
+        quality(args, pdf, work, runs, text_only_pages(args.pages, 6))
+    if "mutool" in only:
+        zoom_vs_mutool(args, pdf, work, args.threads)
+    if "memory" in only:
+        memory(args, pdf, args.pages, big, args.mem_pages, work, args.threads)
+    log("\nLoad average at the end: %.1f" % os.getloadavg()[0])
+    shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
