@@ -4,7 +4,8 @@
 // from a web server on 127.0.0.1 and as an exported copy.
 //   node tests/viewer/run.mjs [program folder]      (default: $VELLUMARK_PROGRAM_DIR)
 // Exit status: 0 all passed, 1 a test failed, 77 skipped (the programs are not built).
-import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import assert from 'node:assert/strict';
+import { mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join, relative } from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
@@ -64,6 +65,21 @@ try {
   // A second book with the French toolbar and the e-mail and note buttons switched on.
   maker.setSkin({ lang_filename: 'fr.asp', skin_lang: 'Français', skin_usemail: 1, skin_usenote: 1 });
   const french = maker.convert(pdf, { title: TITLE });
+
+  await run('the configuration refresh puts the shared files into the books folder', () => {
+    for (const f of ['index.js', 'print.html', 'booklet.asp', 'bar2.asp', 'service.asp', 'RurovOzeza.v1.css',
+      'skins/2/skin.js', 'skins/2/site_styles.css', 'lang/lang.xml', 'lang/fr.asp']) {
+      const shipped = join(programDir, 'DefaultCfg', 'Upload', f);
+      assert.ok(readFileSync(join(maker.booksFolder, f)).equals(readFileSync(shipped)), `${f} as shipped`);
+    }
+  });
+  await run('the exported page refers to its shared files with " ./"', () => {
+    const page = readFileSync(join(exportDir, 'index.html'), 'utf8');
+    assert.ok(!page.includes('../'), 'no reference one level up is left');
+    for (const ref of ['" ./index.js"', '" ./RurovOzeza.v1.css"', '" ./skins/2/site_styles.css"', '" ./print.html"']) {
+      assert.ok(page.includes(ref), ref);
+    }
+  });
 
   server = await startServer(maker.booksFolder);
   const httpUrl = (file) => server.url + relative(maker.booksFolder, file).split('\\').join('/');

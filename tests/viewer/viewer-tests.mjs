@@ -246,6 +246,23 @@ export function viewerTests(env) {
     await finish(t, 'narrow-single-page');
   }]);
 
+  tests.push(['the page images follow the displayed size and the pixel ratio', async () => {
+    const chosen = async (width, height, scale) => {
+      const page = await context.newPage();
+      const cdp = await context.newCDPSession(page);
+      await cdp.send('Emulation.setDeviceMetricsOverride', { width, height, deviceScaleFactor: scale, mobile: false });
+      await page.goto(books.http);
+      await page.waitForSelector('#vm-app[data-ready]', WAIT);
+      const src = await page.$eval('.vm-slot .vm-page[data-page="1"] .vm-bg', (i) => i.src);
+      await page.close();
+      return /\/(\w+Res)\/img-1\.jpg$/.exec(src)[1];
+    };
+    assert.equal(await chosen(1280, 480, 1), 'LowRes', 'a low window takes the small images');
+    assert.equal(await chosen(1280, 800, 1), 'HighRes', 'a page about 700 pixels high takes the large ones');
+    assert.equal(await chosen(1280, 700, 1), 'MedRes');
+    assert.equal(await chosen(1280, 480, 2), 'HighRes', 'a high pixel ratio takes larger images');
+  }]);
+
   tests.push(['every control is a labelled button reachable by keyboard with visible focus', async () => {
     const t = await open(books.http);
     const { page } = t;

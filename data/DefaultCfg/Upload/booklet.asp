@@ -30,7 +30,7 @@
   data-skin="<%=sub_skindir%>" data-print="../print.html" data-service="<%=web_service%>">
 <a class="vm-skip" href="#vm-stage"><%=g_SKIP%></a>
 <!--#include file="bar2.asp"-->
-<main id="vm-stage" class="vm-stage" tabindex="-1" aria-roledescription="<%=g_BOOK%>" aria-label="<%=g_BOOK%>">
+<main id="vm-stage" class="vm-stage" tabindex="-1" aria-label="<%=g_BOOK%>">
   <div id="vm-book" class="vm-book">
     <div class="vm-slot vm-left"></div>
     <div class="vm-slot vm-right"></div>

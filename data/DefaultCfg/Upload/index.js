@@ -27,12 +27,14 @@
       return { dir: f[0], w: parseInt(f[1], 10) || 0, h: parseInt(f[2], 10) || 0 };
     }).filter(function (r) { return r.dir && (r.w > 0 || r.h > 0); });
     var aspect = pw > 0 && ph > 0 ? pw / ph : 0.75;
+    var zoom = String(d.zoomFrame || '').trim().split(/\s+/).map(Number);
     return {
       pages: pages,
       aspect: aspect,
       id: String(d.book || '').trim(),
       base: resolve(d.images || './'),
       res: res.length ? res : [{ dir: 'MedRes', w: 580, h: 650 }],
+      zoomFrame: zoom.length === 2 && zoom[0] > 0 && zoom[1] > 0 ? zoom : null,
       printPage: resolve(d.print || '../print.html'),
       title: readTitle()
     };
@@ -93,7 +95,7 @@
   function setTitle(t) {
     book.title = t;
     if ($('vm-heading').textContent !== t) $('vm-heading').textContent = t;
-    if (t && doc.title !== t) doc.title = t;
+    doc.title = t || text('book', 'Book');
   }
 
   // ----- Layout: spread or single page, page size, image resolution --------------------
@@ -579,6 +581,13 @@
       fg.className = 'vm-fg';
       fg.alt = '';
       fg.onerror = function () { fg.hidden = true; };
+      // Until the zoom image arrives, a page-sized frame with the loading sign stands in.
+      if (book.zoomFrame) {
+        page.classList.add('vm-loading');
+        page.style.minWidth = book.zoomFrame[0] + 'px';
+        page.style.minHeight = book.zoomFrame[1] + 'px';
+        bg.onload = bg.onerror = function () { page.classList.remove('vm-loading'); page.style.minWidth = page.style.minHeight = ''; };
+      }
       bg.src = pageImage('100', n, false);
       fg.src = pageImage('100', n, true);
       page.appendChild(bg);
@@ -720,7 +729,7 @@
 
   function labelOptionalButtons() {
     var mail = $('vm-email'), note = $('vm-note-btn');
-    if (mail) { mail.setAttribute('aria-label', text('email', 'Send by e-mail')); mail.title = text('email', 'Send by e-mail'); mail.setAttribute('role', 'button'); }
+    if (mail) { mail.setAttribute('aria-label', text('email', 'Send by e-mail')); mail.title = text('email', 'Send by e-mail'); }
     if (note) { note.setAttribute('aria-label', text('note', 'Notes')); note.title = text('note', 'Notes'); }
     if (!(doc.fullscreenEnabled || doc.webkitFullscreenEnabled)) $('vm-full-btn').hidden = true;
   }

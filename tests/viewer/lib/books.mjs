@@ -53,6 +53,16 @@ export class BookMaker {
     return made[0];
   }
 
+  // Resumes a job that ended early; returns its book page.
+  resume(key, { timeoutMs = 3600000 } = {}) {
+    const run = spawnSync(batchProgram(this.programDir), ['--resume', key], { env: this.env, encoding: 'utf8', timeout: timeoutMs });
+    const page = join(this.booksFolder, key, 'index.html');
+    if (run.status !== 0 || !existsSync(page)) {
+      throw new Error(`vellumark-batch --resume ended with ${run.status ?? run.signal}:\n${`${run.stdout}${run.stderr}`.slice(-3000)}`);
+    }
+    return page;
+  }
+
   // Sets keys of section [skin] of config.ini (exists after the first conversion).
   setSkin(values) {
     const lines = readFileSync(this.configFile, 'utf8').split(/\r?\n/);
