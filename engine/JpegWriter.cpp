@@ -3,7 +3,6 @@
 #include <csetjmp>
 #include <cstring>
 #include <jpeglib.h>
-#include <vector>
 
 namespace {
 
@@ -24,7 +23,7 @@ void OnJpegMessage(j_common_ptr, int) {}
 
 // Kept free of C++ objects with destructors: libjpeg reports errors by longjmp.
 bool Encode(FILE* out, const unsigned char* samples, int width, int height, ptrdiff_t stride,
-            int components, const JpegSettings& settings, unsigned char* gray_row, char* message)
+            int components, const JpegSettings& settings, char* message)
 {
     jpeg_compress_struct cinfo;
     ErrorManager err;
@@ -47,37 +46,17 @@ bool Encode(FILE* out, const unsigned char* samples, int width, int height, ptrd
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, settings.quality, TRUE);
     cinfo.smoothing_factor = settings.smoothing;
-    // Huffman tables fitted to the image: large flat areas (paper) then cost a bit per
-    // block instead of four.
-    cinfo.optimize_coding = TRUE;
+    cinfo.optimize_coding = settings.optimize_coding ? TRUE : FALSE;
     cinfo.density_unit = 1;
     cinfo.X_density = static_cast<UINT16>(settings.dpi);
     cinfo.Y_density = static_cast<UINT16>(settings.dpi);
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
-        const unsigned char* src = samples + stride * static_cast<ptrdiff_t>(cinfo.next_scanline);
-        JSAMPROW row = const_cast<JSAMPROW>(src);
-        if (gray_row) {
-            // Source is RGB with equal channels: keep one of them.
-            for (int x = 0; x < width; ++x)
-                gray_row[x] = src[3 * x];
-            row = gray_row;
-        }
+        JSAMPROW row = const_cast<JSAMPROW>(samples + stride * static_cast<ptrdiff_t>(cinfo.next_scanline));
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
-    return true;
-}
-
-bool IsGray(const unsigned char* samples, int width, int height, ptrdiff_t stride)
-{
-    for (int y = 0; y < height; ++y) {
-        const unsigned char* p = samples + stride * y;
-        for (int x = 0; x < width; ++x, p += 3)
-            if (p[0] != p[1] || p[1] != p[2])
-                return false;
-    }
     return true;
 }
 
@@ -90,15 +69,12 @@ bool WriteJpeg(FILE* out, const unsigned char* samples, int width, int height, p
         error = "image size out of range for JPEG";
         return false;
     }
-    // A page without colour (most text pages) is stored as gray: a third of the data.
-    std::vector<unsigned char> gray;
-    if (components == 3 && IsGray(samples, width, height, stride)) {
-        gray.resize(static_cast<size_t>(width));
-        components = 1;
+    if (components != 1 && components != 3) {
+        error = "JPEG needs gray or RGB pixels";
+        return false;
     }
     char message[JMSG_LENGTH_MAX];
-    if (!Encode(out, samples, width, height, stride, components, settings, gray.empty() ? nullptr : gray.data(),
-                message)) {
+    if (!Encode(out, samples, width, height, stride, components, settings, message)) {
         error = std::string("JPEG encoding failed: ") + message;
         return false;
     }

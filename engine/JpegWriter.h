@@ -1,5 +1,5 @@
 // Writes 8-bit RGB or gray rows as a baseline JPEG with libjpeg's quality scaling and its
-// input smoothing factor. RGB rows without colour are stored as a grayscale JPEG.
+// input smoothing factor.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,7 @@ struct JpegSettings {
     int quality = 75;    // 1..100
     int smoothing = 0;   // 0..100, libjpeg's smoothing_factor
     int dpi = 72;        // stored in the JFIF header
+    bool optimize_coding = false;   // Huffman tables fitted to the image (smaller, slower)
 };
 
 // `samples` holds `height` rows of `width` pixels with `components` bytes each (3 = RGB,

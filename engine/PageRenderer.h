@@ -36,7 +36,8 @@ constexpr unsigned kOpaqueFrom = 40;
 // Turns the foreground's premultiplied RGBA into what the PNG stores. Normally straight
 // (un-premultiplied) RGBA. With `single_bit` every pixel becomes fully transparent or
 // fully opaque; an opaque edge pixel takes the text colour blended over the uncompressed
-// `background` (RGB, same size) at its coverage (four levels), so the letters keep smooth
-// edges with a one-bit alpha and a small palette.
+// `background` (gray or RGB by `background_components`, same size) at its coverage (four
+// levels), so the letters keep smooth edges with a one-bit alpha and a small palette.
 void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdiff_t stride,
-                           const unsigned char* background, ptrdiff_t background_stride, bool single_bit);
+                           const unsigned char* background, int background_components,
+                           ptrdiff_t background_stride, bool single_bit);

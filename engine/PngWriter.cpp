@@ -1,5 +1,7 @@
 #include "engine/PngWriter.h"
 
+#include "engine/PixelScan.h"
+
 #include <csetjmp>
 #include <cstdint>
 #include <cstring>
@@ -14,37 +16,59 @@ struct Palette {
     png_color colors[256];
     int count = 1;
     int bit_depth = 8;
+    // Open-addressing map from 0xRRGGBB to entry; slots hold key + 1 (0 = free).
+    uint32_t slot_key[1024] = {};
+    uint8_t slot_index[1024] = {};
+
+    static uint32_t Slot(uint32_t key) { return (key * 2654435761u) >> 22; }
+
+    // Index of `key`, adding it when new; -1 when the palette is full.
+    int Find(uint32_t key)
+    {
+        uint32_t slot = Slot(key);
+        while (slot_key[slot]) {
+            if (slot_key[slot] == key + 1)
+                return slot_index[slot];
+            slot = (slot + 1) & 1023;
+        }
+        if (count == 256)
+            return -1;
+        slot_key[slot] = key + 1;
+        slot_index[slot] = static_cast<uint8_t>(count);
+        colors[count] = png_color{static_cast<png_byte>(key >> 16), static_cast<png_byte>(key >> 8),
+                                  static_cast<png_byte>(key)};
+        return count++;
+    }
 };
+
+inline uint32_t Pixel(const unsigned char* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+inline uint32_t Key(const unsigned char* p)
+{
+    return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+}
 
 // Finds a palette for an image whose alpha is only 0 or 255; false when the image has
 // partial alpha or more than 255 opaque colours.
 bool FindPalette(const unsigned char* samples, int width, int height, ptrdiff_t stride, Palette& pal)
 {
-    uint32_t keys[256];
-    keys[0] = 0xFFFFFFFFu;
     pal.colors[0] = png_color{0, 0, 0};
-    uint32_t last_key = 0xFFFFFFFFu;
+    uint32_t last = 0;
     for (int y = 0; y < height; ++y) {
-        const unsigned char* p = samples + stride * y;
-        for (int x = 0; x < width; ++x, p += 4) {
-            if (p[3] == 0)
+        const unsigned char* row = samples + stride * y;
+        for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {
+            const unsigned char* p = row + 4 * x;
+            uint32_t v = Pixel(p);
+            if (v == last || p[3] == 0)
                 continue;
-            if (p[3] != 255)
+            if (p[3] != 255 || pal.Find(Key(p)) < 0)
                 return false;
-            uint32_t key = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
-            if (key == last_key)
-                continue;
-            int i = 1;
-            while (i < pal.count && keys[i] != key)
-                ++i;
-            if (i == pal.count) {
-                if (pal.count == 256)
-                    return false;
-                keys[pal.count] = key;
-                pal.colors[pal.count] = png_color{p[0], p[1], p[2]};
-                ++pal.count;
-            }
-            last_key = key;
+            last = v;
         }
     }
     pal.bit_depth = pal.count <= 2 ? 1 : pal.count <= 4 ? 2 : pal.count <= 16 ? 4 : 8;
@@ -52,36 +76,29 @@ bool FindPalette(const unsigned char* samples, int width, int height, ptrdiff_t 
 }
 
 // Packs one RGBA row into palette indices of `bit_depth` bits.
-void PackRow(const unsigned char* p, int width, const Palette& pal, unsigned char* row)
+void PackRow(const unsigned char* src, int width, Palette& pal, unsigned char* row)
 {
     int per_byte = 8 / pal.bit_depth;
     std::memset(row, 0, static_cast<size_t>((width + per_byte - 1) / per_byte));
+    uint32_t last = 0;
     int last_index = 0;
-    uint32_t last_key = 0xFFFFFFFFu;
-    for (int x = 0; x < width; ++x, p += 4) {
-        int index = 0;
-        if (p[3] != 0) {
-            uint32_t key = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
-            if (key == last_key) {
-                index = last_index;
-            } else {
-                index = 1;
-                while (index < pal.count &&
-                       !(pal.colors[index].red == p[0] && pal.colors[index].green == p[1] &&
-                         pal.colors[index].blue == p[2]))
-                    ++index;
-                last_key = key;
-                last_index = index;
-            }
+    for (int x = NextNonEmpty(src, 0, width); x < width; x = NextNonEmpty(src, x + 1, width)) {
+        const unsigned char* p = src + 4 * x;
+        if (p[3] == 0)
+            continue;
+        uint32_t v = Pixel(p);
+        if (v != last) {
+            last = v;
+            last_index = pal.Find(Key(p));
         }
         int shift = 8 - pal.bit_depth * (x % per_byte + 1);
-        row[x / per_byte] = static_cast<unsigned char>(row[x / per_byte] | (index << shift));
+        row[x / per_byte] = static_cast<unsigned char>(row[x / per_byte] | (last_index << shift));
     }
 }
 
 // Kept free of C++ objects with destructors: libpng reports errors by longjmp.
 bool Encode(FILE* out, const unsigned char* samples, int width, int height, ptrdiff_t stride,
-            int dpi, const Palette* pal, unsigned char* row, char* message)
+            int dpi, Palette* pal, unsigned char* row, char* message)
 {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
