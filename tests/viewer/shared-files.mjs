@@ -53,7 +53,7 @@ export function scanSkinList(text) {
 // Names and values of the g_ assignments of a language fragment.
 function fragmentTexts(text) {
   const out = new Map();
-  for (const m of text.matchAll(/<%(g_[A-Z][A-Za-z0-9_]*)="([^"\r\n]*)"%>/g)) out.set(m[1], m[2]);
+  for (const m of text.matchAll(/^(g_[A-Z][A-Za-z0-9_]*)="([^"\r\n]*)"\r?$/gm)) out.set(m[1], m[2]);
   return out;
 }
 
@@ -76,7 +76,7 @@ export function checkSharedFiles(upload) {
         const opens = (body.match(/<%/g) || []).length, closes = (body.match(/%>/g) || []).length;
         assert.equal(opens, closes, `${f}: every tag is closed`);
         // An assignment must have no blank before "=", or it sets nothing.
-        assert.ok(!/<%\s*[A-Za-z_]+ +=/.test(body), `${f}: no blank before = in an assignment`);
+        assert.ok(!/^(<%)?\s*[A-Za-z_]+ +=/m.test(body), `${f}: no blank before = in an assignment`);
       }
     }],
     ['language list names five fragments, each complete', () => {

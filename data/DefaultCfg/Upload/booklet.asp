@@ -4,12 +4,14 @@
      panels below write. -->
 <!DOCTYPE html>
 <!--#include file="lang/en.asp"-->
-<%toolbar_width=900%>
-<%home_link=#page=1%>
-<%home_img=home.svg%>
-<%home_content=1%>
-<%email_button=<a id="vm-email" class="vm-btn" href="mailto:"><svg aria-hidden="true"><use href="#vm-i-mail"/></svg></a>%>
-<%note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded="false" aria-controls="vm-note"><svg aria-hidden="true"><use href="#vm-i-note"/></svg></button>%>
+<%
+toolbar_width=900
+home_link=#page=1
+home_img=home.svg
+home_content=1
+email_button=<a id="vm-email" class="vm-btn" href="mailto:"><svg aria-hidden="true"><use href="#vm-i-mail"/></svg></a>
+note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded="false" aria-controls="vm-note"><svg aria-hidden="true"><use href="#vm-i-note"/></svg></button>
+%>
 <html lang="<%=g_LANG%>">
 <head>
 <meta charset="utf-8">
