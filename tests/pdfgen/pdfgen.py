@@ -2,7 +2,8 @@
 """Makes the PDF documents that the engine tests and the shipped sample use.
 
   pdfgen.py fixtures OUTDIR     every test document, under fixed names, into OUTDIR
-  pdfgen.py sample OUTFILE      the multi-page sample book (A4 portrait, text and figures)
+  pdfgen.py sample OUTFILE [N]  the sample book (A4 portrait, text and figures), 12 pages
+                                or N pages (the sections repeat)
 """
 
 import math
@@ -302,11 +303,12 @@ def figure(page, kind, x, y, w, h, seed):
                         (0.9 - 0.15 * i, 0.5, 0.2 + 0.15 * i))
 
 
-def sample(path):
+def sample(path, page_count=len(SECTIONS)):
     pages = []
     margin = 64
     width = A4[0] - 2 * margin
-    for number, (heading, paragraphs) in enumerate(SECTIONS, start=1):
+    for number in range(1, page_count + 1):
+        heading, paragraphs = SECTIONS[(number - 1) % len(SECTIONS)]
         page = Page(*A4)
         page.text(margin, A4[1] - 50, "Vellumark sample book", 9, color=(0.4, 0.4, 0.4))
         page.line(margin, A4[1] - 56, A4[0] - margin, A4[1] - 56, 0.5, (0.6, 0.6, 0.6))
@@ -333,13 +335,14 @@ def sample(path):
 
 
 def main(argv):
-    if len(argv) != 3 or argv[1] not in ("fixtures", "sample"):
+    if len(argv) not in (3, 4) or argv[1] not in ("fixtures", "sample") or \
+            (len(argv) == 4 and (argv[1] != "sample" or not argv[3].isdigit())):
         sys.stderr.write(__doc__)
         return 2
     if argv[1] == "fixtures":
         fixtures(argv[2])
     else:
-        sample(argv[2])
+        sample(argv[2], int(argv[3]) if len(argv) == 4 else len(SECTIONS))
     return 0
 
 
