@@ -1,5 +1,6 @@
 #include "engine/PageGeometry.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -19,9 +20,10 @@ bool ComputePagePixels(fz_rect bounds, double dpi, PagePixels& out)
     double h_pt = static_cast<double>(bounds.y1) - bounds.y0;
     if (!(w_pt > 0.0) || !(h_pt > 0.0) || !std::isfinite(w_pt) || !std::isfinite(h_pt))
         return false;
-    out.width = PixelsFor(w_pt, dpi);
-    out.height = PixelsFor(h_pt, dpi);
-    if (out.width < 1 || out.height < 1 || out.width > kMaxPageSide || out.height > kMaxPageSide ||
+    // A sliver of a page still gets one pixel rather than no image at all.
+    out.width = std::max(1, PixelsFor(w_pt, dpi));
+    out.height = std::max(1, PixelsFor(h_pt, dpi));
+    if (out.width > kMaxPageSide || out.height > kMaxPageSide ||
         static_cast<long long>(out.width) * out.height > kMaxPagePixels)
         return false;
     // Scale each axis on its own so that the page fills the rounded pixel size exactly.

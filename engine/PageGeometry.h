@@ -2,7 +2,8 @@
 //   width  = floor(page box width in points  * N / 72 + 0.5)
 //   height = floor(page box height in points * N / 72 + 0.5)
 // on the page's box after its rotation (the box MuPDF reports for the page), N being the
-// resolution in dots per inch. The page is then scaled to exactly that many pixels.
+// resolution in dots per inch, and at least 1. The page is then scaled to exactly that
+// many pixels.
 #pragma once
 
 #include <mupdf/fitz.h>
