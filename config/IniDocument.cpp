@@ -27,7 +27,9 @@ std::optional<std::string_view> HeaderName(std::string_view line)
     if (line.empty() || line.front() != '[')
         return std::nullopt;
     line.remove_prefix(1);
-    const auto close = line.find(']');
+    // The name ends at the last "]", so a name that holds one (a profile named after a
+    // user's folder) reads back as written.
+    const auto close = line.rfind(']');
     return Trim(close == std::string_view::npos ? line : line.substr(0, close));
 }
 

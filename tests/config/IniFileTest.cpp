@@ -209,6 +209,20 @@ TEST_F(IniFileTest, SectionListsAndDeletion)
     EXPECT_FALSE(missing.Exists());
 }
 
+TEST_F(IniFileTest, SectionNamesWithBracketsRoundTrip)
+{
+    // A profile named after a user's folder may hold "]": the header ends at the last one.
+    IniFile ini(PathOf("ftp.ini"));
+    const std::string profile = "host.example/books]2";
+    ASSERT_TRUE(ini.WriteText(profile, "ftp_webaddr", "http://a"));
+    ASSERT_TRUE(ini.WriteText(profile, "ftp_webaddr", "http://b"));
+    ASSERT_TRUE(ini.WriteInt(profile, "ftp_port", 2121));
+    EXPECT_EQ(ini.ReadText(profile, "ftp_webaddr"), "http://b");
+    EXPECT_EQ(ini.ReadText("host.example/books", "ftp_webaddr"), "");
+    EXPECT_EQ(ReadFileBytes(ini.Path()), "[" + profile + "]\nftp_webaddr=http://b\nftp_port=2121\n");
+    EXPECT_TRUE(ini.SectionExists(profile, 10, 64));
+}
+
 TEST_F(IniFileTest, EncipheredValues)
 {
     Rijndael cipher;
