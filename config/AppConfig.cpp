@@ -18,12 +18,6 @@ namespace {
 
 const char kModule[] = "AppConfig";
 
-bool Exists(const std::string& path)
-{
-    std::error_code ec;
-    return fs::exists(path, ec);
-}
-
 // Folder creation failures pass silently: the later file operations log what fails.
 void MakeFolder(const std::string& path)
 {
@@ -109,11 +103,11 @@ const std::string& AppConfig::DefaultConfigFolder()
     m_default_cfg_known = true;
     const std::string shipped = ProgramFolder() + "DefaultCfg";
     const std::string common = folders::CommonDataFolder() + "/Corvane";
-    if (fs::is_directory(shipped)) {
+    if (IsFolder(shipped)) {
         m_default_cfg_folder = shipped + "/";
         // An older installation left its defaults in the common data folder. That folder
         // belongs to the package manager here, so it is only noted, never deleted.
-        if (Exists(common))
+        if (PathExists(common))
             DIAG(kModule, 0, "INF:legacy folder %s kept", common.c_str());
     } else {
         m_default_cfg_folder = common + "/Vellumark/";
@@ -124,7 +118,7 @@ const std::string& AppConfig::DefaultConfigFolder()
 void AppConfig::CopyDefaults(bool overwrite)
 {
     const std::string& source = DefaultConfigFolder();
-    if (!fs::is_directory(source))
+    if (!IsFolder(source))
         return;
     const int flag = overwrite ? 1 : 0;
     const std::pair<const char*, int> files[] = {
@@ -151,7 +145,7 @@ void AppConfig::SelectLanguage()
     // is not written, so a later change of locale is followed too.
     const std::string code = folders::LocaleLanguage();
     const std::string candidate = "lang_" + code + ".ini";
-    if (!code.empty() && Exists(ProgramFolder() + "DefaultCfg/" + candidate))
+    if (!code.empty() && PathExists(ProgramFolder() + "DefaultCfg/" + candidate))
         m_localization_file = candidate;
     else
         m_localization_file = kDefaultLanguageFile;
@@ -175,7 +169,7 @@ void AppConfig::LoadLanguageTexts()
 void AppConfig::OpenDatabase()
 {
     m_db.reset();
-    if (!Exists(m_db_path)) {
+    if (!PathExists(m_db_path)) {
         DIAG(kModule, errno, "ERR:database %s missing", m_db_path.c_str());
         return;
     }
@@ -229,7 +223,7 @@ void AppConfig::Load()
     }
 
     // 4. First run: create the data folder and fill it from the shipped defaults.
-    m_first_run = !fs::is_directory(m_data_folder);
+    m_first_run = !IsFolder(m_data_folder);
     if (m_first_run) {
         MakeFolder(m_data_folder);
         CopyDefaults(true);
@@ -252,7 +246,7 @@ void AppConfig::Load()
     // 8, 9. The reference database; files missing from the data folder arrive again,
     // without replacing any that are there.
     m_db_path = m_data_folder + "data.db3";
-    if (!Exists(m_db_path) || !m_http_ini.Exists())
+    if (!PathExists(m_db_path) || !m_http_ini.Exists())
         CopyDefaults(false);
     OpenDatabase();
 

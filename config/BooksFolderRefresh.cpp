@@ -20,29 +20,11 @@ namespace {
 
 const char kModule[] = "AppConfig";
 
-bool Exists(const std::string& path)
-{
-    std::error_code ec;
-    return fs::exists(path, ec);
-}
-
 void CopyLogged(const std::string& destination, const std::string& source, int overwrite)
 {
     int rc = copy_file_or_path(destination, source, overwrite, 0);
     if (rc != 0)
         DIAG(kModule, rc, "ERR:copy_file_or_path failed, return %d ", rc);
-}
-
-// The integer fold of the settings store (every character adds c - '0' after a
-// multiplication by ten, 32-bit wrap-around; empty text gives -1).
-int32_t FoldInteger(const std::string& text)
-{
-    if (text.empty())
-        return -1;
-    uint32_t value = 0;
-    for (char c : text)
-        value = value * 10u + static_cast<uint32_t>(static_cast<int32_t>(c) - '0');
-    return static_cast<int32_t>(value);
 }
 
 // True when the data folder's config.ini was written by a build that may take the
@@ -53,7 +35,8 @@ bool BuildAllowsRefresh(const std::string& data)
     IniFile config(JoinPath(data, "config.ini"));
     if (!config.Exists())
         return true;
-    int64_t build = FoldInteger(config.ReadText("general", "buildver", 64));
+    // The settings store's integer fold of the stored text.
+    int64_t build = config.ReadInt("general", "buildver");
     return build >= 0 && build <= AppConfig::kBuildStamp;
 }
 
@@ -157,7 +140,7 @@ bool ImportSampleBooks(const std::string& books, const std::string& defaults)
     std::string target_text = ReadWhole(target_meta);
     std::vector<SectionBlock> present = SplitSections(target_text, nullptr);
 
-    if (!Exists(target_meta))
+    if (!PathExists(target_meta))
         target_text = preamble;
     bool changed = false;
     bool ok = true;
@@ -168,7 +151,7 @@ bool ImportSampleBooks(const std::string& books, const std::string& defaults)
         if (known || block.name.empty())
             continue;
         const std::string book_source = JoinPath(defaults, "Upload/" + block.name);
-        if (Exists(book_source)) {
+        if (PathExists(book_source)) {
             int rc = ReplaceFolder(JoinPath(books, block.name), book_source);
             if (rc != 0) {
                 DIAG(kModule, rc, "ERR:copy_file_or_path failed, return %d ", rc);
@@ -192,7 +175,7 @@ void RefreshBooksFolder(const std::string& books, const std::string& data, const
                         const std::string& skin_number, bool first_run, IniFile& app_ini)
 {
     app_ini.SetPath(defaults, "app.ini");
-    if (defaults.empty() || !fs::is_directory(defaults))
+    if (defaults.empty() || !IsFolder(defaults))
         return;
     if (!first_run && !BuildAllowsRefresh(data))
         return;
@@ -216,7 +199,7 @@ void RefreshBooksFolder(const std::string& books, const std::string& data, const
     if (skin_number.empty()) {
         // Without a skin number there is no skin folder to bring over.
         DIAG(kModule, 0, "INF:no skin number, skin files not copied");
-    } else if (!Exists(skins + "/" + skin_number + "/skin.js")) {
+    } else if (!PathExists(skins + "/" + skin_number + "/skin.js")) {
         CopyLogged(skins, upload + "skins/" + skin_number, 1);
     }
     // Left over by an old copy that nested the skin folder inside itself.
@@ -229,6 +212,6 @@ void RefreshBooksFolder(const std::string& books, const std::string& data, const
     // The shipped folder belongs to the installation (shared by every user, usually
     // read-only), so sample books are copied out of it rather than moved, and only
     // books the user's meta.ini does not list yet are imported.
-    if (Exists(JoinPath(defaults, "meta.ini")))
+    if (PathExists(JoinPath(defaults, "meta.ini")))
         ImportSampleBooks(books, defaults);
 }

@@ -53,6 +53,18 @@ bool IsInside(const fs::path& inner, const fs::path& outer)
 
 }  // namespace
 
+bool PathExists(const std::string& path)
+{
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
+
+bool IsFolder(const std::string& path)
+{
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
 std::string JoinPath(const std::string& folder, const std::string& name)
 {
     if (folder.empty() || folder.back() == '/' || folder.back() == '\\')

@@ -18,6 +18,11 @@
 int copy_file_or_path(const std::string& destination, const std::string& source, int overwrite,
                       int show_progress = 0);
 
+// Whether a file or folder (PathExists) or a folder (IsFolder) is there. A path that
+// cannot be examined (no search permission, a loop of symbolic links) counts as absent.
+bool PathExists(const std::string& path);
+bool IsFolder(const std::string& path);
+
 // Joins a folder and a name with one '/' (none added when the folder is empty or already
 // ends in '/' or '\\').
 std::string JoinPath(const std::string& folder, const std::string& name);

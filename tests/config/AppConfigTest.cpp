@@ -311,6 +311,26 @@ TEST_F(AppConfigTest, CurrentFtpProfileIsReadWithItsAccount)
     EXPECT_EQ(1, config.m_ftp_passive);
 }
 
+TEST_F(AppConfigTest, FoldersThatCannotBeReachedAreLoggedNotFatal)
+{
+    // A link that points at itself makes every lookup below it fail (ELOOP), as a folder
+    // without search permission does for an ordinary user: the load carries on with the
+    // built-in values instead of ending the program.
+    fs::create_symlink("loop", home.Root() / "loop");
+    setenv("XDG_DATA_HOME", (home.Root() / "loop").c_str(), 1);
+    AppConfig config;
+    config.SetProgramFolder((home.Root() / "loop/prog").string());
+    testing::internal::CaptureStderr();
+    EXPECT_NO_THROW(config.Load());
+    std::string log = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ((home.Root() / "shared/Corvane/Vellumark/").string(), config.DefaultConfigFolder());
+    EXPECT_NE(std::string::npos, log.find("ERR:database "));
+    EXPECT_EQ(nullptr, config.db());
+    EXPECT_EQ(1, config.m_threads_limit);
+    EXPECT_TRUE(fs::is_directory(books));
+}
+
 TEST_F(AppConfigTest, LocaleChoosesAShippedLanguageFile)
 {
     ShipDefaults();
