@@ -70,13 +70,15 @@ bool AtomicFile::Open(const std::string& final_path, std::string& error)
     std::string name = slash == std::string::npos ? final_path : final_path.substr(slash + 1);
     temp_path_ = folder + "." + name + "." + std::to_string(getpid()) + "-" +
                  std::to_string(g_sequence.fetch_add(1)) + ".tmp";
+    // Registered before it exists, so that a termination at any moment removes it.
+    TempFileRegistry::Add(temp_path_);
     int fd = open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         error = "cannot create '" + final_path + "': " + ErrnoText(errno);
+        TempFileRegistry::Remove(temp_path_);
         temp_path_.clear();
         return false;
     }
-    TempFileRegistry::Add(temp_path_);
     file_ = fdopen(fd, "wb");
     if (!file_) {
         error = "cannot write '" + final_path + "': " + ErrnoText(errno);
