@@ -794,6 +794,8 @@
   }
 
   function relayout() {
+    // Panels open below the toolbar, whose height depends on how its buttons wrap.
+    app.style.setProperty('--vm-bar-h', $('vm-bar').offsetHeight + 'px');
     var L = computeLayout(), old = state.layout;
     if (old && L.spread === old.spread && L.pw === old.pw && L.ph === old.ph) return;
     if (turning) turning.finish();
@@ -812,6 +814,7 @@
     setTitle(book.title);
     $('vm-pagetotal').textContent = '/ ' + book.pages;
     labelOptionalButtons();
+    app.style.setProperty('--vm-bar-h', $('vm-bar').offsetHeight + 'px');
     state.layout = computeLayout();
     state.spread = spreadOf(state.page);
     applyLayout();
