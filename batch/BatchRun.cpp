@@ -167,7 +167,8 @@ bool BatchRun::Resume()
     }
     if (unfinished.SelectionMark() < 0) {
         std::fprintf(stderr, "vellumark-batch: no unfinished job to resume\n");
-        return ok && !options_.resume_keys.empty() ? false : ok;
+        // Nothing to resume is no failure, unless particular jobs were asked for.
+        return ok && options_.resume_keys.empty();
     }
     RelaunchSelected(cfg_, table_, unfinished, -1, this);
     // The resumed rows join the rows this run shows.
