@@ -5,6 +5,7 @@
  * page-turning reader. It uses no other host and no module loader, so a book reads the same
  * from a file:// address, from a static web server and as an exported copy (whose page
  * refers to the shared files with " ./" instead of "../", hence the trimming of paths).
+ * It is one file because it is the only script that publishing sends with the books.
  */
 (function () {
   'use strict';
