@@ -43,8 +43,12 @@ bool ParseResolution(const std::string& text, double& out)
         return false;
     errno = 0;
     double value = std::strtod(text.c_str(), nullptr);
+    // A caller that computes a whole resolution for a small image of a large page rounds
+    // anything below 1 down to 0; 1 is the nearest resolution it can have meant.
+    if (value == 0.0)
+        value = 1.0;
     // Upper bound keeps a single page image within a sane allocation.
-    if (errno != 0 || !std::isfinite(value) || value < 1.0 || value > 2400.0)
+    if (errno != 0 || !std::isfinite(value) || value < 0.05 || value > 2400.0)
         return false;
     out = value;
     return true;
@@ -191,7 +195,8 @@ const char* EngineUsageText()
         "  -title TEXT             the book title for the text files\n"
         "  -page-count C           at most C pages\n"
         "Common:\n"
-        "  -r N                    resolution in dots per inch (default 72, fractions allowed)\n"
+        "  -r N                    resolution in dots per inch (default 72, fractions allowed;\n"
+        "                          0 is taken as 1)\n"
         "  -o none                 no text output\n"
         "  --help, --version\n"
         "\n"

@@ -74,6 +74,24 @@ TEST(RastrixQuery, SizeFollowsOneRuleForEveryPageShapeAndAgreesWithInfo)
     }
 }
 
+TEST(RastrixQuery, ResolutionRoundedDownToZeroRendersAtOne)
+{
+    // A 60-pixel thumbnail of a page 14400 points wide asks for 0.3 dpi; a caller with
+    // whole numbers passes 0, and the nearest image it can get is at 1 dpi.
+    TempHome home;
+    RunResult size = RunRastrix({"-r", "0", "-size", Fixture("square.pdf")});
+    ASSERT_EQ(size.exit_code, 0) << size.err;
+    EXPECT_EQ(Lines(size.out), (std::vector<std::string>{"7", "7"}));
+    fs::path dir = home.Root() / "thumb";
+    RunResult run = RunRastrix({"-r", "0", "-e", "jpeg", "-d", dir.string(), Fixture("huge-page.pdf")});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    Raster img;
+    ASSERT_TRUE(ReadJpeg(dir / "img-2-e.jpg", img));
+    EXPECT_EQ(img.width, 200);   // 14400 points at 1 dpi
+    RunResult fraction = RunRastrix({"-r", "0.3", "-size", Fixture("huge-page.pdf")});
+    EXPECT_EQ(Lines(fraction.out), (std::vector<std::string>{"2", "4"}));   // page 1 is A4
+}
+
 TEST(RastrixQuery, UnreadableDocumentsFailWithOneLineAndNoImages)
 {
     TempHome home;
@@ -128,7 +146,7 @@ TEST(RastrixUsage, BadCommandLinesExitTwoWithOneLine)
         {"-r", "72", "-size"},                               // no PDF
         {"-size", pdf, pdf},                                 // two PDFs
         {"-size", pdf, "-r"},                                // missing value
-        {"-r", "0", "-size", pdf},
+        {"-r", "0.01", "-size", pdf},
         {"-r", "abc", "-size", pdf},
         {"-r", "-5", "-size", pdf},
         {"-jpeg-quality", "0", "-e", "jpeg", "-d", "x", pdf},
