@@ -26,7 +26,7 @@ void CheckAccepted(const EngineOptions& o)
         return;
     if (o.pdf_path.empty())
         Fail("accepted without a PDF path");
-    if (!(o.resolution >= 1.0 && o.resolution <= 2400.0))
+    if (!(o.resolution >= 0.05 && o.resolution <= 2400.0))
         Fail("resolution out of range");
     if (o.jpeg_quality < 1 || o.jpeg_quality > 100)
         Fail("JPEG quality out of range");
