@@ -151,6 +151,7 @@ int PdfWorker::Run()
     // Thumbnails; an incomplete run is logged and the job goes on.
     if (job_.progress.load() < kProgressThumbsDone) {
         SetBack(kProgressSearchDone);
+        MakeFolder(Folder("thumb"));  // gone when the book folder was removed since the cover
         int32_t res = 60 * dpi_ / page_width_;
         if (!ImageRun(ENGINE_RUN_THUMBS, ThumbsCommand(res, Folder("thumb"), pdf_path_), Folder("thumb"),
                       kProgressThumbsDone, 4000, false))
