@@ -235,13 +235,14 @@ void AppConfig::Load()
     RefreshBooksFolder(m_books_folder, m_data_folder, DefaultConfigFolder(), m_skin_number, m_first_run,
                        m_app_ini);
 
-    // Whether config.ini existed before this load wrote into it: the language choice
-    // below may create the file, and must not keep the defaults from being written.
+    // The language choice below may create config.ini just to store its name; such a
+    // file still gets the written defaults.
     const bool had_config = m_config_ini.Exists();
 
     // 6, 7. The language file and the job list texts.
     SelectLanguage();
     LoadLanguageTexts();
+    const bool config_only_holds_language = !had_config && m_config_ini.Exists();
 
     // 8, 9. The reference database; files missing from the data folder arrive again,
     // without replacing any that are there.
@@ -262,8 +263,9 @@ void AppConfig::Load()
     else
         m_engine_path = m_program_name;
 
-    // 12. A config.ini made by the program gets the written defaults.
-    if (!had_config)
+    // 12. A config.ini made by the program gets the written defaults; one that arrived
+    // from the shipped defaults in step 8 is kept as shipped.
+    if (config_only_holds_language || !m_config_ini.Exists())
         WriteDefaults();
 
     // 13. The template target.

@@ -155,6 +155,21 @@ TEST_F(AppConfigTest, LanguageFromTheRegistryIsStoredWithoutLosingTheWrittenDefa
     EXPECT_EQ("0", ConfigText("general", "use_skin"));
 }
 
+TEST_F(AppConfigTest, AConfigurationRestoredFromTheDefaultsGetsNoWrittenDefaults)
+{
+    // The data folder lost config.ini and http.ini: both arrive again from the shipped
+    // defaults, and the shipped settings are kept as they are.
+    ShipDefaults();
+    WriteFileBytes(data / "ftp.ini", "[files.example.org]\nftp_port=21\n");
+    AppConfig config;
+    Load(config);
+    EXPECT_FALSE(config.first_run());
+    EXPECT_TRUE(fs::exists(data / "http.ini"));
+    EXPECT_EQ("0", ConfigText("network", "use_ftp"));
+    EXPECT_EQ("0", ConfigText("network", "use_vazirudu"));
+    EXPECT_EQ(0, config.m_use_ftp);
+}
+
 TEST_F(AppConfigTest, RefreshIsSkippedForAForeignBuildAndRunsForOurOwn)
 {
     ShipDefaults();
