@@ -216,6 +216,9 @@ void BatchRun::Poll()
             line.progress = queue_.Item(row)->progress;
             line.state = queue_.CellText(row, CPdfItemList::kColState);
         }
+        // The state text of an ended job reads the same whether it finished or not.
+        if (job.ended_early)
+            line.state = "ended early";
         lines.push_back(line);
     }
     view_.Show(lines);
