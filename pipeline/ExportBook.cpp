@@ -51,7 +51,13 @@ bool IsSameOrInside(const fs::path& inner, const fs::path& outer) {
 std::vector<fs::path> HomeFolders() {
     std::vector<fs::path> homes;
     if (const char* home = std::getenv("HOME"); home && *home) homes.push_back(Resolved(home));
-    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && *pw->pw_dir)
+    // The reentrant lookup: several workers may export at the same time, and getpwuid's
+    // shared result could be overwritten or freed under another thread.
+    const long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(hint > 16384 ? static_cast<size_t>(hint) : 16384);
+    passwd entry {};
+    passwd* pw = nullptr;
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &pw) == 0 && pw && pw->pw_dir && *pw->pw_dir)
         homes.push_back(Resolved(pw->pw_dir));
     return homes;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "tests/helpers/TempHome.h"
@@ -126,4 +127,26 @@ TEST_F(ExportBookTest, InvalidKeysAndMissingBooksAreRefusedBeforeEmptying) {
     }
     EXPECT_EQ(ExportBook("relative/dir", kKey, books.string()), 1);
     EXPECT_EQ(ExportBook("", kKey, books.string()), 1);
+}
+
+// Workers of different jobs export at the same time: each export is complete and none
+// disturbs another (the home-folder check runs in every one of them).
+TEST_F(ExportBookTest, ConcurrentExportsEachProduceACompleteBook) {
+    constexpr int kThreads = 4;
+    std::vector<int> results(kThreads * 5, -1);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 5; ++round) {
+                results[t * 5 + round] = Export(home.Root() / ("export" + std::to_string(t)));
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int result : results) EXPECT_EQ(result, 0);
+    for (int t = 0; t < kThreads; ++t) {
+        const fs::path to = home.Root() / ("export" + std::to_string(t));
+        EXPECT_EQ(ReadFileBytes(to / "HighRes/img-1.jpg"), "jpeg");
+        EXPECT_EQ(ReadFileBytes(to / "index.html").find("../"), std::string::npos);
+    }
 }
