@@ -3,7 +3,9 @@
 #include "config/AppConfig.h"
 #include "config/CommonUtil.h"
 #include "config/DiagLog.h"
+#include "config/IniDocument.h"
 #include "config/IniFile.h"
+#include "config/IniStorage.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -57,7 +59,12 @@ std::vector<SectionBlock> SplitSections(const std::string& content, std::string*
         size_t first = line.find_first_not_of(" \t");
         size_t close = line.find(']');
         if (first != std::string::npos && line[first] == '[' && close != std::string::npos && close > first) {
-            blocks.push_back({line.substr(first + 1, close - first - 1), std::string()});
+            // Blanks around the name are not part of it, as for the settings store.
+            std::string name = line.substr(first + 1, close - first - 1);
+            const size_t from = name.find_first_not_of(" \t");
+            name = from == std::string::npos ? std::string()
+                                              : name.substr(from, name.find_last_not_of(" \t") - from + 1);
+            blocks.push_back({name, std::string()});
         }
         if (blocks.empty()) {
             if (preamble)
@@ -137,17 +144,25 @@ bool ImportSampleBooks(const std::string& books, const std::string& defaults)
     const std::string target_meta = JoinPath(books, "meta.ini");
     std::string preamble;
     std::vector<SectionBlock> shipped = SplitSections(ReadWhole(source_meta), &preamble);
-    std::string target_text = ReadWhole(target_meta);
-    std::vector<SectionBlock> present = SplitSections(target_text, nullptr);
-
-    if (!PathExists(target_meta))
+    std::string target_text;
+    if (!ini_storage::ReadBytes(target_meta, target_text)) {
+        // A meta.ini that is there but cannot be read is never replaced: that would
+        // throw away every job record in it.
+        if (errno != ENOENT) {
+            DIAG(kModule, errno, "ERR:cannot read %s", target_meta.c_str());
+            return false;
+        }
         target_text = preamble;
+    }
+    // The sections as the settings store sees them (through a UTF-8 mark, names trimmed).
+    const std::vector<std::string> present = IniDocument::Parse(target_text).SectionNames();
+
     bool changed = false;
     bool ok = true;
     for (const SectionBlock& block : shipped) {
         bool known = false;
-        for (const SectionBlock& have : present)
-            known = known || strcasecmp(have.name.c_str(), block.name.c_str()) == 0;
+        for (const std::string& have : present)
+            known = known || strcasecmp(have.c_str(), block.name.c_str()) == 0;
         if (known || block.name.empty())
             continue;
         const std::string book_source = JoinPath(defaults, "Upload/" + block.name);

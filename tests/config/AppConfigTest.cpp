@@ -230,6 +230,24 @@ TEST_F(AppConfigTest, SampleBooksAreImportedOnceWithoutReplacingTheUsersJobs)
     EXPECT_TRUE(fs::exists(defaults / "meta.ini"));
 }
 
+TEST_F(AppConfigTest, ASampleBookTheUserAlreadyHasIsFoundInAFileWithAUtf8Mark)
+{
+    // The settings store reads meta.ini through a UTF-8 mark and around blanks in the
+    // header; the import must see the same sections, or it would replace the user's
+    // book folder and list the book twice.
+    ShipDefaults();
+    WriteFileBytes(defaults / "meta.ini", std::string("[") + kKey + "]\npagenum=3\n");
+    WriteFileBytes(defaults / "Upload" / kKey / "index.html", "sample");
+    WriteFileBytes(books / "meta.ini", std::string("\xEF\xBB\xBF[ ") + kKey + " ]\npagenum=3\ntitle=mine\n");
+    WriteFileBytes(books / kKey / "index.html", "edited by the user");
+    AppConfig config;
+    Load(config);
+    EXPECT_EQ("edited by the user", ReadFileBytes(books / kKey / "index.html"));
+    IniFile meta((books / "meta.ini").string());
+    ASSERT_GT(meta.SectionNames(16, 40), 0);
+    EXPECT_EQ(1u, meta.SectionNameList().size());
+}
+
 TEST_F(AppConfigTest, KeysTakeTheirFallbacksAndNormalisedKeysAreWrittenBack)
 {
     WriteFileBytes(data / "config.ini",
