@@ -72,6 +72,17 @@ protected:
         return run.ReadProgress(done, total);
     }
 
+    // Starts the stand-in engine as the environment now sets it up, follows it from
+    // progress `start` with `weight` until its output ends, and returns the progress.
+    int32_t FollowToEnd(PdfJob& job, int32_t start, int32_t run_index, int32_t weight) {
+        job.progress = start;
+        EngineRun run;
+        EXPECT_TRUE(run.Start(Fake(), Thumbs()));
+        EXPECT_TRUE(run.Follow(job, run_index, weight));
+        EXPECT_FALSE(run.Running());
+        return job.progress.load();
+    }
+
     TempHome home;
 };
 
@@ -107,31 +118,18 @@ TEST_F(EngineRunTest, ReadProgressRejectsChunksWithoutUsableNumbers) {
 TEST_F(EngineRunTest, FollowAddsTheWeightedShareToTheProgressOnEntry) {
     PdfJob job;
     job.state = JOB_STATE_RUNNING;
-    job.progress = 10000;
     Set("FAKE_ENGINE_MODE", "raw");
     Set("FAKE_ENGINE_TEXT", "PN:10/20\n");
-    EngineRun run;
-    ASSERT_TRUE(run.Start(Fake(), Thumbs()));
-    EXPECT_TRUE(run.Follow(job, ENGINE_RUN_ZOOM, 8000));
-    EXPECT_EQ(job.progress.load(), 14000);
-    EXPECT_FALSE(run.Running());
+    EXPECT_EQ(FollowToEnd(job, 10000, ENGINE_RUN_ZOOM, 8000), 14000);
 
     // Every page in separate writes ends at the step's end; weight 0 leaves it alone.
     Set("FAKE_ENGINE_MODE", "progress");
     Set("FAKE_ENGINE_PAGES", "7");
     Set("FAKE_ENGINE_DELAY", "5");
-    job.progress = 6000;
-    EngineRun all;
-    ASSERT_TRUE(all.Start(Fake(), Thumbs()));
-    EXPECT_TRUE(all.Follow(job, ENGINE_RUN_THUMBS, 4000));
-    EXPECT_LE(job.progress.load(), 10000);
-    EXPECT_GE(job.progress.load(), 6000 + 4000 / 7);
-
-    job.progress = 42000;
-    EngineRun none;
-    ASSERT_TRUE(none.Start(Fake(), Thumbs()));
-    EXPECT_TRUE(none.Follow(job, ENGINE_RUN_PRINT, 0));
-    EXPECT_EQ(job.progress.load(), 42000);
+    const int32_t all = FollowToEnd(job, 6000, ENGINE_RUN_THUMBS, 4000);
+    EXPECT_LE(all, 10000);
+    EXPECT_GE(all, 6000 + 4000 / 7);
+    EXPECT_EQ(FollowToEnd(job, 42000, ENGINE_RUN_PRINT, 0), 42000);
 }
 
 TEST_F(EngineRunTest, CrashNonZeroExitAndHugeOutputEndTheRunNormally) {
@@ -148,20 +146,12 @@ TEST_F(EngineRunTest, CrashNonZeroExitAndHugeOutputEndTheRunNormally) {
     Set("FAKE_ENGINE_MODE", "raw");
     Set("FAKE_ENGINE_TEXT", "PN:3/3\n");
     Set("FAKE_ENGINE_EXIT", "3");
-    job.progress = 0;
-    EngineRun failing;
-    ASSERT_TRUE(failing.Start(Fake(), Thumbs()));
-    EXPECT_TRUE(failing.Follow(job, ENGINE_RUN_ZOOM, 8000));
-    EXPECT_EQ(job.progress.load(), 8000);
+    EXPECT_EQ(FollowToEnd(job, 0, ENGINE_RUN_ZOOM, 8000), 8000);
 
     // A megabyte of noise is drained in bounded reads without blocking the engine.
     unsetenv("FAKE_ENGINE_EXIT");
     Set("FAKE_ENGINE_MODE", "big");
-    job.progress = 0;
-    EngineRun big;
-    ASSERT_TRUE(big.Start(Fake(), Thumbs()));
-    EXPECT_TRUE(big.Follow(job, ENGINE_RUN_ZOOM, 8000));
-    EXPECT_EQ(job.progress.load(), 8000);
+    EXPECT_EQ(FollowToEnd(job, 0, ENGINE_RUN_ZOOM, 8000), 8000);
 }
 
 TEST_F(EngineRunTest, StopRequestTerminatesAndReapsTheEngine) {
