@@ -88,19 +88,35 @@ async function turnFrameRate(page, cdp) {
       categories: 'devtools.timeline,disabled-by-default-devtools.timeline.frame,benchmark',
       transferMode: 'ReturnAsStream',
     });
-    const t0 = await page.evaluate(() => performance.now());
-    await page.click('#vm-next');
+    // The turn is started in the page, and the start and end of the leaf's movement are
+    // stamped into the trace, so that only the frames drawn while it turns are counted.
+    const timing = await page.evaluate(() => new Promise((done) => {
+      const t0 = performance.now();
+      let started = 0;
+      document.querySelector('#vm-next').click();
+      const find = () => {
+        const leaf = document.getAnimations().find((a) => a.effect && a.effect.target.classList.contains('vm-leaf'));
+        if (!leaf) { requestAnimationFrame(find); return; }
+        leaf.ready.then(() => { started = performance.now(); console.timeStamp('vm-turn-start'); });
+        leaf.finished.then(() => { console.timeStamp('vm-turn-end'); done({ startMs: started - t0, turnMs: performance.now() - started }); });
+      };
+      find();
+    }));
     await page.waitForFunction(() => !document.querySelector('#vm-app').classList.contains('vm-turning'), null, { timeout: 5000 });
-    const t1 = await page.evaluate(() => performance.now());
+    await page.waitForTimeout(100);
     const done = new Promise((ok) => cdp.once('Tracing.tracingComplete', ok));
     await cdp.send('Tracing.end');
     const { stream } = await done;
     const events = await readTrace(cdp, stream);
+    const stamp = (name) => events.find((e) => e.name === 'TimeStamp' && e.args && e.args.data && e.args.data.message === name);
+    const start = stamp('vm-turn-start'), end = stamp('vm-turn-end');
+    if (!start || !end) throw new Error('the trace holds no turn stamps');
     // Frames the compositor drew while the leaf turned.
-    const frames = events.filter((e) => e.name === 'DrawFrame').map((e) => e.ts).sort((a, b) => a - b);
-    if (frames.length < 2) { rates.push(0); continue; }
-    const span = (frames[frames.length - 1] - frames[0]) / 1e6;
-    rates.push({ frames: frames.length, seconds: span, fps: (frames.length - 1) / span, turnMs: t1 - t0 });
+    const frames = events.filter((e) => e.name === 'DrawFrame' && e.ts >= start.ts && e.ts <= end.ts).map((e) => e.ts).sort((a, b) => a - b);
+    const seconds = (end.ts - start.ts) / 1e6;
+    const gaps = frames.slice(1).map((t, k) => (t - frames[k]) / 1000);
+    rates.push({ frames: frames.length, seconds, fps: frames.length / seconds, longestGapMs: gaps.length ? Math.max(...gaps) : null,
+      clickToStartMs: timing.startMs, turnMs: timing.turnMs });
   }
   return rates;
 }

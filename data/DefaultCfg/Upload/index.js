@@ -292,14 +292,15 @@
     }
     leaf.appendChild(front);
     leaf.appendChild(back);
+    leaf.style.transform = keyframes[0].transform;
     s.book.appendChild(leaf);
-    var anim = leaf.animate(keyframes, { duration: TURN_MS, easing: 'cubic-bezier(.3,.1,.3,1)', fill: 'forwards' });
-    var shade = front.animate([{ opacity: 1 }, { opacity: 0.75 }], { duration: TURN_MS, fill: 'forwards' });
-    var done = false;
+    var anim = null, shade = null, done = false;
     var handle = {
       finish: function () {
         if (done) return;
         done = true;
+        if (anim) anim.cancel();
+        if (shade) shade.cancel();
         under();
         leaf.remove();
         if (turning === handle) turning = null;
@@ -308,8 +309,19 @@
     };
     turning = handle;
     app.classList.add('vm-turning');
-    return anim.finished.then(handle.finish, handle.finish).then(function () { shade.cancel(); });
+    // The leaf starts moving once its images are decoded (they usually are, having been
+    // fetched ahead), so that no frame of the turn waits for a decode; a slow image
+    // holds the turn back for a moment at most.
+    var ready = Promise.all([pageReady(front), pageReady(back)]);
+    var atMost = new Promise(function (ok) { setTimeout(ok, 250); });
+    return Promise.race([ready, atMost]).then(function () {
+      if (done) return;
+      anim = leaf.animate(keyframes, { duration: TURN_MS, easing: 'cubic-bezier(.3,.1,.3,1)', fill: 'forwards' });
+      shade = front.animate([{ opacity: 1 }, { opacity: 0.75 }], { duration: TURN_MS, fill: 'forwards' });
+      return anim.finished.then(handle.finish, handle.finish);
+    });
   }
+
 
   // The pages of spread k as they were laid out when the turn began.
   function spreadPagesAt(k) { return spreadPages(k); }
