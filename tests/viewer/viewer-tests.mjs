@@ -174,6 +174,9 @@ export function viewerTests(env) {
       await page.screenshot({ path: join(artifacts, `${mode}-zoom-open.png`) });
       await page.keyboard.press('Escape');
       assert.ok(await page.$eval('#vm-zoom', (z) => z.hidden), 'Escape leaves the zoom');
+      await page.click('#vm-zoom-btn');
+      await page.waitForFunction(() => document.querySelectorAll('#vm-zoom-view img.vm-bg').length === 2, null, WAIT);
+      await page.click('#vm-zoom-close');
       await finish(t, `${mode}-zoom`);
     }]);
 
@@ -321,6 +324,20 @@ export function viewerTests(env) {
       await finish(t, `${mode}-toolbar`);
     }]);
   }
+
+  tests.push(['a note the browser cannot keep is reported, not lost in silence', async () => {
+    const page = await context.newPage();
+    await page.addInitScript(() => {
+      Storage.prototype.setItem = () => { throw new DOMException('full', 'QuotaExceededError'); };
+    });
+    await page.goto(books.french);
+    await page.waitForSelector('#vm-app[data-ready]', WAIT);
+    await page.click('#vm-note-btn');
+    await page.fill('#vm-note-1', 'Lost?');
+    assert.equal(await page.textContent('#vm-note-status'), 'Ce navigateur ne garde pas les notes.');
+    assert.equal(await page.getAttribute('#vm-note-1', 'aria-invalid'), 'true');
+    await page.close();
+  }]);
 
   tests.push(['service page opens a book at a page and refuses other addresses', async () => {
     const key = books.http.match(/([0-9A-F]{32})\/index\.html$/)[1];

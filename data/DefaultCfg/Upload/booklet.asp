@@ -63,6 +63,7 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
 <aside id="vm-note" class="vm-panel" hidden aria-labelledby="vm-note-h">
   <div class="vm-panel-head"><h2 id="vm-note-h"><%=g_NOTE%></h2><button type="button" class="vm-btn vm-close" data-close="vm-note" aria-label="<%=g_CLOSE%>" title="<%=g_CLOSE%>"><svg aria-hidden="true"><use href="#vm-i-close"/></svg></button></div>
   <div id="vm-note-pages"></div>
+  <p id="vm-note-status" class="vm-panel-note vm-warning" role="alert"></p>
   <p class="vm-panel-note"><%=g_NOTEHINT%></p>
 </aside>
 <aside id="vm-print" class="vm-panel" hidden aria-labelledby="vm-print-h">
@@ -82,7 +83,7 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
 <div id="vm-texts" hidden data-of="<%=g_OF%>" data-page="<%=g_PAGE%>" data-pages="<%=g_PAGES%>"
   data-found="<%=g_FOUND%>" data-noresult="<%=g_NORESULT%>" data-loading="<%=g_LOADING%>"
   data-notext="<%=g_NOTEXT%>" data-print="<%=g_PRINT%>" data-mail-body="<%=g_MAILBODY%>"
-  data-email="<%=g_EMAIL%>" data-note="<%=g_NOTE%>"></div>
+  data-email="<%=g_EMAIL%>" data-note="<%=g_NOTE%>" data-note-fail="<%=g_NOTEFAIL%>"></div>
 </div>
 </body>
 </html>

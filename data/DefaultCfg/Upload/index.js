@@ -110,12 +110,12 @@
     var spread = book.pages > 1 && w >= 700 && w >= h;
     var ph = Math.min(ah, aw / (book.aspect * (spread ? 2 : 1)));
     var pw = ph * book.aspect;
-    return { spread: spread, pw: Math.floor(pw), ph: Math.floor(ph), res: pickRes(pw, ph) };
+    return { spread: spread, pw: Math.floor(pw), ph: Math.floor(ph), res: pickRes(ph) };
   }
 
   // The smallest image set whose pages are at least as large as the displayed page in
   // device pixels; the largest set when none is.
-  function pickRes(pw, ph) {
+  function pickRes(ph) {
     var dpr = window.devicePixelRatio || 1;
     var need = ph * dpr * 0.95;
     var sets = book.res.slice().sort(function (a, b) { return imgHeight(a) - imgHeight(b); });
@@ -188,8 +188,6 @@
   function applyLayout() {
     var s = slots(), L = state.layout;
     s.book.classList.toggle('vm-spread', L.spread);
-    s.book.style.setProperty('--vm-pw', L.pw + 'px');
-    s.book.style.setProperty('--vm-ph', L.ph + 'px');
     s.book.style.width = (L.spread ? 2 * L.pw : L.pw) + 'px';
     s.book.style.height = L.ph + 'px';
   }
@@ -211,23 +209,26 @@
   }
 
   // Neighbouring spreads are fetched ahead so that a turn finds its images in the cache.
+  // Only the current neighbours are held, so a long read does not pile up decoded images.
   var preloaded = {};
   function preload() {
+    var keep = {};
     [state.spread + 1, state.spread - 1].forEach(function (k) {
       if (k < 0 || k >= spreadCount()) return;
       spreadPages(k).forEach(function (n) {
         if (!n) return;
         [false, true].forEach(function (fg) {
           var src = pageImage(state.layout.res, n, fg);
-          if (preloaded[src]) return;
+          if (preloaded[src]) { keep[src] = preloaded[src]; return; }
           var img = new Image();
           img.src = src;
-          preloaded[src] = img;
+          keep[src] = img;
           // Decoding ahead keeps the decode off the frames of the turn.
           if (img.decode) img.decode().catch(function () {});
         });
       });
     });
+    preloaded = keep;
   }
 
   // ----- Turning pages --------------------------------------------------------------------
@@ -239,8 +240,7 @@
     return window.matchMedia && window.matchMedia('(prefers-reduced-motion: reduce)').matches;
   }
 
-  function goTo(page, opts) {
-    opts = opts || {};
+  function goTo(page) {
     page = clamp(Math.round(page) || 1, 1, book.pages);
     var target = spreadOf(page);
     if (turning) turning.finish();
@@ -248,8 +248,8 @@
     state.page = page;
     state.spread = target;
     var shown;
-    if (target === from && !opts.force) shown = Promise.resolve();
-    else if (opts.animate === false || reducedMotion() || !state.shown) shown = render();
+    if (target === from) shown = Promise.resolve();
+    else if (reducedMotion() || !state.shown) shown = render();
     else shown = turn(from, target);
     afterMove();
     return shown;
@@ -259,7 +259,7 @@
   // target's left page on its back; backward the mirror image.
   function turn(from, to) {
     var s = slots(), fwd = to > from;
-    var cur = spreadPagesAt(from), tgt = spreadPages(to);
+    var cur = spreadPages(from), tgt = spreadPages(to);
     var leaf = doc.createElement('div');
     leaf.className = 'vm-leaf ' + (fwd ? 'vm-leaf-fwd' : 'vm-leaf-back');
     var front = doc.createElement('div'), back = doc.createElement('div');
@@ -322,10 +322,6 @@
     });
   }
 
-
-  // The pages of spread k as they were laid out when the turn began.
-  function spreadPagesAt(k) { return spreadPages(k); }
-
   function next() { return goTo(firstOf(state.spread + 1)); }
   function prev() { return goTo(firstOf(state.spread - 1)); }
   function firstOf(k) {
@@ -339,14 +335,22 @@
     var label = pages.join('–');
     $('vm-pagenum').value = label;
     $('vm-status').textContent = text('page', 'Page') + ' ' + label + ' ' + text('of', 'of') + ' ' + book.pages;
+    var focused = doc.activeElement;
     $('vm-first').disabled = $('vm-prev').disabled = state.spread <= 0;
     $('vm-last').disabled = $('vm-next').disabled = state.spread >= spreadCount() - 1;
+    // A button switched off at either end would drop the keyboard focus: it moves to
+    // the button that turns the other way.
+    if (focused && focused.disabled) {
+      var other = { 'vm-next': 'vm-prev', 'vm-last': 'vm-first', 'vm-prev': 'vm-next', 'vm-first': 'vm-last' }[focused.id];
+      if (other && !$(other).disabled) $(other).focus();
+    }
     app.dataset.current = pages.join(',');
     var hash = '#page=' + state.page;
     if (location.hash !== hash) {
       try { history.replaceState(history.state, '', hash); } catch (e) { /* sandboxed documents */ }
     }
     updateMail();
+    markNotes();
     updateThumbCurrent();
     if ($('vm-note') && !$('vm-note').hidden) showNotes();
     if (!$('vm-zoom').hidden) showZoom();
@@ -400,7 +404,7 @@
   var swipe = null;
   function onPointerDown(e) {
     if (e.pointerType === 'mouse') return;
-    swipe = { x: e.clientX, y: e.clientY, id: e.pointerId, t: Date.now() };
+    swipe = { x: e.clientX, y: e.clientY, id: e.pointerId };
   }
   function onPointerUp(e) {
     if (!swipe || e.pointerId !== swipe.id) return;
@@ -498,28 +502,25 @@
 
   function escapeRe(s) { return s.replace(/[.*+?^${}()|[\]\\]/g, '\\$&'); }
 
-  // Pages whose text holds the query (case-insensitive), each with an excerpt around the
-  // first match: [{page, before, match, after, count}].
+  // Pages whose text holds the query (case-insensitive, any run of blanks matching a
+  // blank), each with an excerpt around the first match: [{page, before, match, after}].
   function findPages(pages, query) {
     var q = query.replace(/\s+/g, ' ').trim();
     if (!q) return [];
-    var re = new RegExp(escapeRe(q).replace(/ /g, '\\s+'), 'giu');
+    var re = new RegExp(escapeRe(q).replace(/ /g, '\\s+'), 'iu');
     var out = [];
     for (var i = 0; i < pages.length; i++) {
       var t = String(pages[i] || '');
-      re.lastIndex = 0;
       var m = re.exec(t);
       if (!m) continue;
-      var count = 1;
-      while (re.exec(t)) count++;
       var a = m.index, b = a + m[0].length;
       var s = Math.max(0, a - 40), e = Math.min(t.length, b + 80);
-      out.push({
-        page: i + 1, count: count,
-        before: (s > 0 ? '…' : '') + t.slice(s, a).replace(/\s+/g, ' ').replace(/^\S*\s/, s > 0 ? '' : '$&'),
-        match: t.slice(a, b),
-        after: t.slice(b, e).replace(/\s+/g, ' ') + (e < t.length ? '…' : '')
-      });
+      var before = t.slice(s, a).replace(/\s+/g, ' ');
+      var after = t.slice(b, e).replace(/\s+/g, ' ');
+      // An excerpt that starts or ends inside the text loses its cut word.
+      if (s > 0) before = '…' + before.replace(/^\S*\s?/, '');
+      if (e < t.length) after = after.replace(/\s?\S*$/, '') + '…';
+      out.push({ page: i + 1, before: before, match: t.slice(a, b), after: after });
     }
     return out;
   }
@@ -569,7 +570,11 @@
     app.classList.toggle('vm-zoomed', on);
     $('vm-zoom-btn').setAttribute('aria-pressed', String(on));
     if (on) { closePanelsOnly(); showZoom(); $('vm-zoom-view').focus({ preventScroll: true }); }
-    else { $('vm-zoom-view').textContent = ''; $('vm-zoom-btn').focus(); }
+    else {
+      $('vm-zoom-view').textContent = '';
+      delete $('vm-zoom-view').dataset.pages;
+      $('vm-zoom-btn').focus();
+    }
   }
 
   function closePanelsOnly() { Object.keys(panels).forEach(function (id) { setPanel(id, false); }); }
@@ -637,6 +642,7 @@
   function readNotes() {
     try { return JSON.parse(localStorage.getItem(noteKey()) || '{}') || {}; } catch (e) { return {}; }
   }
+  // False when the browser refuses to keep the note (storage off or full).
   function writeNote(page, value) {
     var notes = readNotes();
     if (value.trim()) notes[page] = value; else delete notes[page];
@@ -663,7 +669,12 @@
       area.rows = 5;
       area.dataset.page = n;
       area.value = notes[n] || '';
-      area.addEventListener('input', function () { writeNote(n, area.value); });
+      area.addEventListener('input', function () {
+        // A note the browser cannot keep is said so at once, not lost in silence.
+        var kept = writeNote(n, area.value);
+        area.setAttribute('aria-invalid', String(!kept));
+        $('vm-note-status').textContent = kept ? '' : text('noteFail', 'This browser does not keep notes.');
+      });
       box.appendChild(label);
       box.appendChild(area);
     });
@@ -682,7 +693,6 @@
 
   function updateMail() {
     var a = $('vm-email');
-    markNotes();
     if (!a) return;
     var subject = book.title || text('book', 'Book');
     var body = text('mailBody', '') + '\n' + bookAddress();
@@ -842,13 +852,6 @@
     });
     afterMove();
   }
-
-  // Exposed for the page's own tests and for scripts embedding a book.
-  window.VellumarkViewer = {
-    goTo: function (n) { return goTo(n); },
-    findPages: findPages,
-    current: function () { return visiblePages(); }
-  };
 
   if (doc.readyState === 'loading') doc.addEventListener('DOMContentLoaded', start);
   else start();

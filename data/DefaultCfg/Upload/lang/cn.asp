@@ -36,4 +36,5 @@ g_LOADING="正在加载…"
 g_NOTEXT="本书没有可搜索的文字。"
 g_TEXTVERSION="文字版本"
 g_MAILBODY="请看这本书："
+g_NOTEFAIL="此浏览器无法保存笔记。"
 %>

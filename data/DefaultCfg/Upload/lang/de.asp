@@ -36,4 +36,5 @@ g_LOADING="Wird geladen…"
 g_NOTEXT="Dieses Buch hat keinen durchsuchbaren Text."
 g_TEXTVERSION="Textfassung"
 g_MAILBODY="Sieh dir dieses Buch an:"
+g_NOTEFAIL="Dieser Browser speichert keine Notizen."
 %>

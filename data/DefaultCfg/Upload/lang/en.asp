@@ -36,4 +36,5 @@ g_LOADING="Loading…"
 g_NOTEXT="This book has no searchable text."
 g_TEXTVERSION="Text version"
 g_MAILBODY="Have a look at this book:"
+g_NOTEFAIL="This browser does not keep notes."
 %>

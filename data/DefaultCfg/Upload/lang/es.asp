@@ -36,4 +36,5 @@ g_LOADING="Cargando…"
 g_NOTEXT="Este libro no tiene texto para buscar."
 g_TEXTVERSION="Versión de texto"
 g_MAILBODY="Mira este libro:"
+g_NOTEFAIL="Este navegador no guarda notas."
 %>

@@ -36,4 +36,5 @@ g_LOADING="Chargement…"
 g_NOTEXT="Ce livre n’a pas de texte à rechercher."
 g_TEXTVERSION="Version texte"
 g_MAILBODY="Voici un livre à découvrir :"
+g_NOTEFAIL="Ce navigateur ne garde pas les notes."
 %>
