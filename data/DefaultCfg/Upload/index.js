@@ -730,8 +730,8 @@
     var form = $('vm-print-form');
     var what = (form.querySelector('input[name="vm-print-what"]:checked') || {}).value || 'current';
     var addr = printAddress(what);
-    app.dataset.printAddress = addr;
-    window.open(addr, '_blank');
+    // Where pop-ups are blocked, the print view opens in place of the book.
+    if (!window.open(addr, '_blank')) location.assign(addr);
   }
 
   function fullscreenElement() { return doc.fullscreenElement || doc.webkitFullscreenElement || null; }
