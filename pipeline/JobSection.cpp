@@ -1,5 +1,8 @@
 #include "pipeline/JobSection.h"
 
+#include <ctime>
+#include <sys/time.h>
+
 std::string TrimJobText(const std::string& text)
 {
     const char* blanks = " \t\n\r";
@@ -105,4 +108,22 @@ bool WriteJobProgress(IniFile& meta, const std::string& key, int32_t progress)
 bool IsFinished(const IniFile& meta, const std::string& key)
 {
     return ReadJobProgress(meta, key) == kProgressFinished;
+}
+
+DateTimeRecord CurrentUtcTime()
+{
+    timeval now{};
+    gettimeofday(&now, nullptr);
+    tm parts{};
+    gmtime_r(&now.tv_sec, &parts);
+    DateTimeRecord r;
+    r.year = static_cast<uint16_t>(parts.tm_year + 1900);
+    r.month = static_cast<uint16_t>(parts.tm_mon + 1);
+    r.day_of_week = static_cast<uint16_t>(parts.tm_wday);
+    r.day = static_cast<uint16_t>(parts.tm_mday);
+    r.hour = static_cast<uint16_t>(parts.tm_hour);
+    r.minute = static_cast<uint16_t>(parts.tm_min);
+    r.second = static_cast<uint16_t>(parts.tm_sec);
+    r.milliseconds = static_cast<uint16_t>(now.tv_usec / 1000);
+    return r;
 }

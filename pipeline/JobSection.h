@@ -25,6 +25,9 @@ struct JobSection {
     std::string description;    // meta_w.ini
 };
 
+// The current time in UTC as a date-time record (the job's timestamp).
+DateTimeRecord CurrentUtcTime();
+
 // Removes leading and trailing blanks, tabs and line feeds (and carriage returns, which
 // a pasted Windows text leaves behind).
 std::string TrimJobText(const std::string& text);

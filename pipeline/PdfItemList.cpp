@@ -15,23 +15,6 @@
 namespace {
 const char kModule[] = "PdfItemList";
 
-DateTimeRecord UtcNow()
-{
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    tm parts{};
-    gmtime_r(&now.tv_sec, &parts);
-    DateTimeRecord r;
-    r.year = static_cast<uint16_t>(parts.tm_year + 1900);
-    r.month = static_cast<uint16_t>(parts.tm_mon + 1);
-    r.day_of_week = static_cast<uint16_t>(parts.tm_wday);
-    r.day = static_cast<uint16_t>(parts.tm_mday);
-    r.hour = static_cast<uint16_t>(parts.tm_hour);
-    r.minute = static_cast<uint16_t>(parts.tm_min);
-    r.second = static_cast<uint16_t>(parts.tm_sec);
-    r.milliseconds = static_cast<uint16_t>(now.tv_usec / 1000);
-    return r;
-}
 
 // A point in time that orders records; the day of the week plays no part.
 int64_t TimeOrder(const DateTimeRecord& r)
@@ -110,7 +93,7 @@ int CPdfItemList::AddRow(int row, std::unique_ptr<PdfItem> item, bool stamp_now)
         return 0;
     }
     if (stamp_now)
-        item->timestamp = UtcNow();
+        item->timestamp = CurrentUtcTime();
     if (row < 0 || row > RowCount())
         row = RowCount();
     rows_.insert(rows_.begin() + row, Row{std::move(item), false});

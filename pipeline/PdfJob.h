@@ -48,30 +48,6 @@ public:
     virtual void OnJobIncomplete(PdfJob* slot) = 0;
 };
 
-struct PdfJob {
-    std::atomic<int32_t> progress{0};
-    std::atomic<int32_t> state{JOB_STATE_FREE};
-    std::atomic<int32_t> result_code{0};
-
-    int32_t use_ftp = 0;
-    int32_t use_vazirudu = 0;
-    int32_t preview_quality = 0;
-    int32_t preview_smooth = 0;
-    int32_t zoomin_quality = 0;
-    int32_t zoomin_smooth = 0;
-    int32_t dpi = 0;
-    int32_t cat_id = 0;
-    int32_t subcat_id = 0;
-    int32_t country_id = 0;
-    int32_t state_id = 0;
-    int32_t city_id = 0;
-    int32_t export_flag = 0;
-
-    bool has_thread = false;           // a worker thread was started for this run
-    JobObserver* notify = nullptr;     // receiver of WM_JOB_INCOMPLETE; null = nobody
-    char key[36] = {};                 // the job key, NUL-terminated
-};
-
 // The launch parameters of a job (everything LaunchJob copies into its slot besides
 // the key, the receiver and the initial progress).
 struct JobParams {
@@ -89,3 +65,16 @@ struct JobParams {
     int32_t city_id = 0;
     int32_t export_flag = 0;
 };
+
+// One slot of the job table: the launch parameters plus what worker and UI share.
+struct PdfJob : JobParams {
+    std::atomic<int32_t> progress{0};
+    std::atomic<int32_t> state{JOB_STATE_FREE};
+    std::atomic<int32_t> result_code{0};
+
+    bool has_thread = false;           // a worker thread was started for this run
+    JobObserver* notify = nullptr;     // receiver of WM_JOB_INCOMPLETE; null = nobody
+    char key[36] = {};                 // the job key, NUL-terminated
+};
+
+

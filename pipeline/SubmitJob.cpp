@@ -2,8 +2,6 @@
 
 #include <memory>
 #include <sys/stat.h>
-#include <sys/time.h>
-#include <ctime>
 
 #include "config/AppConfig.h"
 #include "config/DiagLog.h"
@@ -14,24 +12,6 @@
 
 namespace {
 const char kModule[] = "MainDlg";
-
-DateTimeRecord UtcNow()
-{
-    timeval now{};
-    gettimeofday(&now, nullptr);
-    tm parts{};
-    gmtime_r(&now.tv_sec, &parts);
-    DateTimeRecord r;
-    r.year = static_cast<uint16_t>(parts.tm_year + 1900);
-    r.month = static_cast<uint16_t>(parts.tm_mon + 1);
-    r.day_of_week = static_cast<uint16_t>(parts.tm_wday);
-    r.day = static_cast<uint16_t>(parts.tm_mday);
-    r.hour = static_cast<uint16_t>(parts.tm_hour);
-    r.minute = static_cast<uint16_t>(parts.tm_min);
-    r.second = static_cast<uint16_t>(parts.tm_sec);
-    r.milliseconds = static_cast<uint16_t>(now.tv_usec / 1000);
-    return r;
-}
 }  // namespace
 
 JobTargets TargetsFromSettings(const AppConfig& cfg)
@@ -59,7 +39,7 @@ int SubmitJob(AppConfig& cfg, JobTable& table, const SubmitRequest& request, Job
     if (key_out)
         *key_out = key;
 
-    DateTimeRecord now = UtcNow();
+    DateTimeRecord now = CurrentUtcTime();
     if (list) {
         auto item = std::make_unique<PdfItem>();
         item->progress = 0;
