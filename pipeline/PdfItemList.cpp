@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <sys/time.h>
 
 #include "config/DiagLog.h"
 #include "config/IniFile.h"
