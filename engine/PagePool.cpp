@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <cstdlib>
+#include <memory>
 #include <thread>
 #include <unistd.h>
 
@@ -12,6 +13,8 @@
 #include "engine/TextUtil.h"
 
 namespace {
+
+constexpr int kPagesPerOpen = 40;
 
 void WriteAll(int fd, const std::string& text)
 {
@@ -103,18 +106,38 @@ int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::v
             progress.Error("cannot start a renderer thread: out of memory");
             return;
         }
-        int page_count = 0;
         std::string error;
-        DocumentHandle doc(ctx.Get(), OpenPdf(ctx.Get(), pdf_path, page_count, error));
-        if (!doc.Get()) {
-            progress.Error(error);
+        // The document keeps every object it has read, and the shared store keeps the
+        // images and fonts read through it; opening the document afresh now and then
+        // and letting go of what the old one cached keeps a long run from growing with
+        // the page count (pages rarely share images, and fonts reload quickly).
+        std::unique_ptr<DocumentHandle> doc;
+        int pages_on_doc = 0;
+        auto open = [&]() {
+            if (doc) {
+                doc.reset();
+                fz_empty_store(ctx.Get());
+            }
+            int page_count = 0;
+            doc = std::make_unique<DocumentHandle>(ctx.Get(), OpenPdf(ctx.Get(), pdf_path, page_count, error));
+            pages_on_doc = 0;
+            if (!doc->Get())
+                progress.Error(error);
+            return doc->Get() != nullptr;
+        };
+        if (!open())
             return;
-        }
         for (size_t i = next.fetch_add(1); i < pages.size(); i = next.fetch_add(1)) {
+            if (++pages_on_doc > kPagesPerOpen && !open()) {
+                // This page was taken; it counts as failed like the ones nobody takes.
+                failed.fetch_add(1);
+                progress.PageDone();
+                return;
+            }
             error.clear();
             std::memset(&slot.cookie, 0, sizeof slot.cookie);
             slot.started_ms.store(now_ms());
-            bool ok = task(ctx.Get(), doc.Get(), pages[i], &slot.cookie, error);
+            bool ok = task(ctx.Get(), doc->Get(), pages[i], &slot.cookie, error);
             slot.started_ms.store(-1);
             if (!ok && slot.cookie.abort)
                 error = "stopped after " + std::to_string(limit_ms / 1000) + " seconds (" + error + ")";
