@@ -103,7 +103,7 @@ export function checkSharedFiles(upload) {
     }],
     ['no file refers to another host', () => {
       const files = ['booklet.asp', 'bar2.asp', 'index.js', 'service.asp', 'print.html', 'RurovOzeza.v1.css',
-        'skins/2/site_styles.css', 'skins/2/home.svg', 'skins/2/loading.svg'];
+        'skins/2/site_styles.css', 'skins/2/home.svg', 'skins/2/icon.svg', 'skins/2/loading.svg'];
       for (const f of files) {
         const body = read(f).replace(/xmlns="http:\/\/www\.w3\.org\/2000\/svg"/g, '');
         assert.ok(!/(src|href|url)\s*[=(]\s*["']?\s*(https?:)?\/\//i.test(body), `${f} loads from another host`);

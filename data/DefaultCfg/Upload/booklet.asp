@@ -17,7 +17,7 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <meta name="generator" content="Vellumark">
-<link rel="icon" href="data:,">
+<link rel="icon" href="<%=sub_skindir%>/icon.svg" type="image/svg+xml">
 <title><%=strTitle%></title>
 <link rel="stylesheet" href="../RurovOzeza.v1.css">
 <link rel="stylesheet" href="<%=sub_css%>">
@@ -29,7 +29,7 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
   data-book="<%=guid%>" data-images="<%=img_parent_dir%>"
   data-res="LowRes <%=LowResWidth%> <%=LowResHeight%>,MedRes <%=MedResWidth%> <%=MedResHeight%>,HighRes <%=HighResWidth%> <%=HighResHeight%>"
   data-zoom-frame="<%=zoom_container_width%> <%=zoom_container_height%>"
-  data-skin="<%=sub_skindir%>" data-print="../print.html" data-service="<%=web_service%>">
+  data-print="../print.html" data-service="<%=web_service%>">
 <a class="vm-skip" href="#vm-stage"><%=g_SKIP%></a>
 <!--#include file="bar2.asp"-->
 <main id="vm-stage" class="vm-stage" tabindex="-1" aria-label="<%=g_BOOK%>">

@@ -37,6 +37,7 @@
       res: res.length ? res : [{ dir: 'MedRes', w: 580, h: 650 }],
       zoomFrame: zoom.length === 2 && zoom[0] > 0 && zoom[1] > 0 ? zoom : null,
       printPage: resolve(d.print || '../print.html'),
+      service: d.service && d.service.trim() ? resolve(d.service) : '',
       title: readTitle()
     };
   }
@@ -689,7 +690,16 @@
 
   // ----- E-mail, print, full screen --------------------------------------------------------
 
-  function bookAddress() { return location.href.split('#')[0] + '#page=' + state.page; }
+  // The address a reader passes on. A published book (on a web server, in the folder
+  // named by its job key) is given by the service page next to the shared files, which
+  // opens it at the page; a local or exported copy by its own address.
+  function bookAddress() {
+    var here = location.href.split('#')[0];
+    var published = /^https?:$/.test(location.protocol) && book.service && /^[0-9A-F]{32}$/.test(book.id) &&
+      new RegExp('/' + book.id + '/(index\\.html)?$').test(location.pathname);
+    if (!published) return here + '#page=' + state.page;
+    return book.service + '?book=' + book.id + '&page=' + state.page;
+  }
 
   function updateMail() {
     var a = $('vm-email');
@@ -771,6 +781,9 @@
 
     doc.addEventListener('keydown', onKey);
     var stage = $('vm-stage');
+    // The skip link moves the focus without taking the page's place in the address.
+    var skip = doc.querySelector('.vm-skip');
+    if (skip) skip.addEventListener('click', function (e) { e.preventDefault(); stage.focus(); });
     stage.addEventListener('wheel', onWheel, { passive: false });
     stage.addEventListener('pointerdown', onPointerDown);
     stage.addEventListener('pointerup', onPointerUp);

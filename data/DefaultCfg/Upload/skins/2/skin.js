@@ -4,6 +4,7 @@ var VELLUMARK_SKIN_FILES = [
   'site_styles.css',
   'desk.png',
   'home.svg',
+  'icon.svg',
   'loading.svg',
   'skin.js',
 ];
