@@ -188,6 +188,8 @@ def fixtures(outdir):
             "Subject": "Line one\nLine two\rLine three"}
     save("text3.pdf", build([text_page(i) for i in range(1, 4)], info))
     save("pages20.pdf", build([text_page(i) for i in range(1, 21)]))
+    # Long enough that every worker reopens the document during a run.
+    save("pages100.pdf", build([text_page(i) if i % 7 else image_page(i) for i in range(1, 101)]))
     save("images.pdf", build([image_page(1), image_page(2)]))
     save("landscape.pdf", build([text_page(1, (A4[1], A4[0]))]))
     save("square.pdf", build([text_page(1, (500, 500))]))
