@@ -29,7 +29,7 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
   data-book="<%=guid%>" data-images="<%=img_parent_dir%>"
   data-res="LowRes <%=LowResWidth%> <%=LowResHeight%>,MedRes <%=MedResWidth%> <%=MedResHeight%>,HighRes <%=HighResWidth%> <%=HighResHeight%>"
   data-zoom-frame="<%=zoom_container_width%> <%=zoom_container_height%>"
-  data-print="../print.html" data-service="<%=web_service%>">
+  data-print="../print.html">
 <a class="vm-skip" href="#vm-stage"><%=g_SKIP%></a>
 <!--#include file="bar2.asp"-->
 <main id="vm-stage" class="vm-stage" tabindex="-1" aria-label="<%=g_BOOK%>">

@@ -37,7 +37,6 @@
       res: res.length ? res : [{ dir: 'MedRes', w: 580, h: 650 }],
       zoomFrame: zoom.length === 2 && zoom[0] > 0 && zoom[1] > 0 ? zoom : null,
       printPage: resolve(d.print || '../print.html'),
-      service: d.service && d.service.trim() ? resolve(d.service) : '',
       title: readTitle()
     };
   }
@@ -690,16 +689,9 @@
 
   // ----- E-mail, print, full screen --------------------------------------------------------
 
-  // The address a reader passes on. A published book (on a web server, in the folder
-  // named by its job key) is given by the service page next to the shared files, which
-  // opens it at the page; a local or exported copy by its own address.
-  function bookAddress() {
-    var here = location.href.split('#')[0];
-    var published = /^https?:$/.test(location.protocol) && book.service && /^[0-9A-F]{32}$/.test(book.id) &&
-      new RegExp('/' + book.id + '/(index\\.html)?$').test(location.pathname);
-    if (!published) return here + '#page=' + state.page;
-    return book.service + '?book=' + book.id + '&page=' + state.page;
-  }
+  // The address a reader passes on: the book's own, at the page being read. (Not the
+  // service page: a web server that knows no type for .asp may offer it as a download.)
+  function bookAddress() { return location.href.split('#')[0] + '#page=' + state.page; }
 
   function updateMail() {
     var a = $('vm-email');
