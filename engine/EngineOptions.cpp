@@ -201,5 +201,11 @@ const char* EngineUsageText()
         "  --help, --version\n"
         "\n"
         "Pixel size of a page: floor(points * N / 72 + 0.5) on each side of the page box\n"
-        "after its rotation. Exit codes: 0 done, 1 document or page failure, 2 usage error.\n";
+        "after its rotation, at least 1. Exit codes: 0 done, 1 document or page failure,\n"
+        "2 usage error.\n"
+        "\n"
+        "Environment:\n"
+        "  RASTRIX_THREADS         worker threads (default: one per core)\n"
+        "  RASTRIX_PAGE_SECONDS    time limit of one page (default 120)\n"
+        "  RASTRIX_MEMORY_MB       memory budget of the renderer (default 1536)\n";
 }
