@@ -20,10 +20,18 @@ bool IsThin(const fz_stroke_state* stroke, fz_matrix ctm)
     return width * fz_matrix_expansion(ctm) <= kThinStrokePixels;
 }
 
+// Rules and underlines are often filled rectangles rather than strokes: a filled shape
+// no thicker than a thin stroke is line art too.
+bool IsThinFill(fz_context* ctx, const fz_path* path, fz_matrix ctm)
+{
+    fz_rect r = fz_bound_path(ctx, path, nullptr, ctm);
+    return fz_is_valid_rect(r) && (r.x1 - r.x0 <= kThinStrokePixels || r.y1 - r.y0 <= kThinStrokePixels);
+}
+
 void FillPath(fz_context* ctx, fz_device* dev, const fz_path* path, int even_odd, fz_matrix ctm,
               fz_colorspace* cs, const float* color, float alpha, fz_color_params cp)
 {
-    if (InMask(dev) || !IsForeground(dev))
+    if (InMask(dev) || IsThinFill(ctx, path, ctm) == IsForeground(dev))
         fz_fill_path(ctx, Self(dev)->target, path, even_odd, ctm, cs, color, alpha, cp);
 }
 

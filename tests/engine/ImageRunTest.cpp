@@ -137,10 +137,34 @@ TEST(RastrixImages, SplitPutsTextInACrispLayerAndPicturesBehindIt)
         }
     EXPECT_GT(fg_dark, 1000);
     EXPECT_LT(bg_dark, fg_dark / 20);
+    // Thin line art goes with the text, stroked (y 690) or filled (y 600); a thick bar
+    // (y 500..530) stays in the background.
+    auto dark_in_fg = [&](int y) {
+        int n = 0;
+        for (int x = 80; x < 480; ++x)
+            n += fg.At(x, y)[3] == 255 && fg.At(x, y)[0] < 100;
+        return n;
+    };
+    auto dark_in_bg = [&](int y) {
+        int n = 0;
+        for (int x = 80; x < 480; ++x)
+            n += bg.At(x, y)[0] + bg.At(x, y)[1] + bg.At(x, y)[2] < 300;
+        return n;
+    };
+    for (int y : {842 - 690, 842 - 601}) {
+        int fg_rows = dark_in_fg(y - 1) + dark_in_fg(y) + dark_in_fg(y + 1);
+        int bg_rows = dark_in_bg(y - 1) + dark_in_bg(y) + dark_in_bg(y + 1);
+        EXPECT_GT(fg_rows, 380) << "rule at row " << y;
+        EXPECT_LT(bg_rows, 20) << "rule at row " << y;
+    }
+    EXPECT_EQ(dark_in_fg(842 - 515), 0);
+    EXPECT_EQ(dark_in_bg(842 - 515), 400);
     // Away from the text, the foreground is transparent over the picture.
     for (int y = 400; y < 600; y += 7)
         for (int x = 100; x < 500; x += 7)
-            ASSERT_EQ(fg.At(x, y)[3], 0) << x << "," << y;
+            if (y < 842 - 602 || y > 842 - 599) {
+                ASSERT_EQ(fg.At(x, y)[3], 0) << x << "," << y;
+            }
 }
 
 TEST(RastrixImages, TextPageBackgroundIsPaperAndForegroundCarriesTheLetters)

@@ -200,6 +200,8 @@ def fixtures(outdir):
     mixed = image_page(1, light=True)
     mixed.text(60, 700, "FOREGROUND TEXT OVER AN IMAGE", 28, bold=True)
     mixed.line(60, 690, 500, 690, 0.8)
+    mixed.rect(60, 600, 440, 1.2, fill=(0, 0, 0))  # a rule drawn as a filled rectangle
+    mixed.rect(60, 500, 440, 30, fill=(0.1, 0.1, 0.1))  # a thick bar stays in the picture
     save("mixed.pdf", build([mixed]))
     save("encrypted.pdf", build([text_page(1)], user_password="secret", owner_password="owner"))
     save("owner-only.pdf", build([text_page(1)], owner_password="owner"))
