@@ -2,7 +2,8 @@
 # Builds the engine's fuzz targets with clang (libFuzzer, AddressSanitizer, UBSan) and runs
 # them for a bounded time, one job each.
 #   engine/fuzz/run.sh [SECONDS] [document|options|both]   (default 300 seconds, both)
-# Findings land in build-fuzz/findings/<target>/ (crash-*, timeout-*, oom-*); a replay:
+# Findings land in build-fuzz/findings/<target>/ (crash-*, timeout-*, oom-*, and slow-unit-*
+# for inputs slower than 10 s, which are reported but are no failure); a replay:
 #   build-fuzz/bin/rastrix_fuzz_document build-fuzz/findings/document/crash-...
 # The script exits non-zero when a target found something.
 set -euo pipefail
@@ -45,7 +46,9 @@ for i in "${!pids[@]}"; do
   if ! wait "${pids[$i]}"; then status=1; fi
   t=${targets[$i]}
   echo "== $t: $(grep -E '^stat::number_of_executed_units' "$build/fuzz-$t.log" | awk '{print $2}') inputs run"
-  ls "$build/findings/$t" 2>/dev/null | sed 's/^/   finding: /'
+  # Slow inputs are worth a look but are no failure (the sanitizers slow everything down).
+  ls "$build/findings/$t" 2>/dev/null | grep -v '^slow-unit-' | sed 's/^/   finding: /' || true
+  ls "$build/findings/$t" 2>/dev/null | grep '^slow-unit-' | sed 's/^/   slow input: /' || true
   rm -rf "$build/tmp-$t"
 done
 exit $status
