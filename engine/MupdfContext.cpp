@@ -125,7 +125,9 @@ void MupdfContext::Lock(void* user, int lock)
     for (int i = 0; i < 200; ++i) {
         if (mutex.try_lock())
             return;
+#if defined(__x86_64__) || defined(__i386__)
         __builtin_ia32_pause();
+#endif
     }
     mutex.lock();
 }
