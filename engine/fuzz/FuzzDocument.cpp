@@ -50,6 +50,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     // One worker thread: a finding must replay the same way.
     setenv("RASTRIX_THREADS", "1", 1);
+    // A renderer memory budget well inside the fuzzer's own limit, so that a document
+    // asking for too much takes the engine's out-of-memory paths instead of ending the run.
+    setenv("RASTRIX_MEMORY_MB", "512", 1);
     const char* tmp = std::getenv("TMPDIR");
     g_work = fs::path(tmp && *tmp ? tmp : "/tmp") / ("rastrix-fuzz-" + std::to_string(getpid()));
     fs::create_directories(g_work);
