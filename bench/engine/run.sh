@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Engine benchmark: builds rastrix and the quality probe, makes the benchmark documents
 # and prints the tables (also written to bench/results/engine-<time>.md).
-#   bench/engine/run.sh [bench.py options: --pages N --mem-pages M --reps R --only KIND ...]
+#   bench/engine/run.sh [bench.py options: --pages N --mem-pages M (and twice M) --reps R --only KIND ...]
 # Needs pdftoppm (poppler-utils), mutool (mupdf-tools) and /usr/bin/time (time).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
