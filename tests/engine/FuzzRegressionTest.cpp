@@ -4,59 +4,16 @@
 // for a progress line.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tests/engine/RastrixProcess.h"
 #include "tests/helpers/TempHome.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Outcome {
-    bool exited = false;   // false: killed by a signal
-    int code = -1;
-    std::string err;
-};
-
-// Runs rastrix without a shell; standard error is collected through a file so that a
-// large output can never block the child.
-Outcome RunRastrixOn(const std::vector<std::string>& args, const fs::path& work)
-{
-    fs::path err_file = work / "stderr.txt";
-    std::string program = (ProgramDir() / "rastrix").string();
-    std::vector<char*> argv{program.data()};
-    std::vector<std::string> copy = args;
-    for (std::string& a : copy)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    Outcome out;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return out;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    out.exited = WIFEXITED(status);
-    out.code = out.exited ? WEXITSTATUS(status) : -1;
-    out.err = ReadFileBytes(err_file);
-    return out;
-}
 
 std::vector<fs::path> HostileDocuments()
 {
@@ -106,9 +63,9 @@ TEST(FuzzRegression, HostileDocumentsNeverCrashTheRunsOfABook)
              doc.string()},
         };
         for (const auto& args : runs) {
-            Outcome out = RunRastrixOn(args, home.Root());
-            ASSERT_TRUE(out.exited) << "killed by a signal: " << args[2] << " " << out.err;
-            EXPECT_TRUE(out.code == 0 || out.code == 1) << "exit " << out.code << ": " << out.err;
+            RunResult out = RunRastrix(args);
+            ASSERT_NE(out.exit_code, -1) << "killed by a signal or hung: " << args[2] << " " << out.err;
+            EXPECT_TRUE(out.exit_code == 0 || out.exit_code == 1) << "exit " << out.exit_code << ": " << out.err;
         }
         EXPECT_TRUE(TempFilesIn(images).empty());
         EXPECT_TRUE(TempFilesIn(book).empty());
@@ -136,10 +93,10 @@ TEST(FuzzRegression, ErrorLinesQuotingCraftedTextStayOneLineWithoutProgress)
         {"-r", crafted, "-d", images.string(), damaged.string()},
     };
     for (const auto& args : runs) {
-        Outcome out = RunRastrixOn(args, home.Root());
+        RunResult out = RunRastrix(args);
         SCOPED_TRACE(out.err);
-        ASSERT_TRUE(out.exited);
-        EXPECT_NE(out.code, 0);
+        ASSERT_NE(out.exit_code, -1);
+        EXPECT_NE(out.exit_code, 0);
         ASSERT_FALSE(out.err.empty());
         EXPECT_EQ(out.err.find('\n'), out.err.size() - 1) << "more than one line";
         EXPECT_EQ(out.err.find('\r'), std::string::npos);
