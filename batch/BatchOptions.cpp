@@ -24,6 +24,7 @@ const char* BatchUsage()
            "                            (thousandths of a percent, 0 to 100000)\n"
            "  --publish                 publish as configured in the desktop program (by\n"
            "                            default nothing is published)\n"
+           "  --verbose                 also print the diagnostic records on standard error\n"
            "  --help                    show this text\n"
            "\n"
            "Exit status: 0 when every job finished, 1 when a job ended early or failed,\n"
@@ -51,6 +52,8 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
                 options.pdfs.push_back(arg);
         } else if (arg == "--") {
             options_done = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            options.verbose = true;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
         } else if (arg == "--title") {

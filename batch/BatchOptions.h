@@ -16,6 +16,7 @@ struct BatchOptions {
     std::vector<std::string> resume_keys;   // with --resume: only these jobs
     int32_t stop_after_progress = -1;       // request a stop at this progress; -1: never
     bool publish = false;                   // use the configured publishing targets
+    bool verbose = false;                   // show the diagnostic records on stderr
     bool help = false;
 };
 

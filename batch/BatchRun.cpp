@@ -20,9 +20,11 @@ namespace fs = std::filesystem;
 std::atomic<bool> BatchRun::interrupted{false};
 
 namespace {
-// The desktop program refreshes once a second; the batch command looks more often so
-// that a stop request lands close to the progress asked for.
+// The desktop program refreshes once a second; the batch command looks more often, and
+// much more often when it is to stop at a given progress, so that the stop request lands
+// inside the step that progress belongs to even when the engine is fast.
 constexpr auto kPollPeriod = std::chrono::milliseconds(200);
+constexpr auto kStopWatchPeriod = std::chrono::milliseconds(10);
 
 std::string Absolute(const std::string& path)
 {
@@ -79,7 +81,7 @@ int BatchRun::Run()
         Poll();
         if (!table_.AnyActive() && table_.PendingList().empty())
             break;
-        std::this_thread::sleep_for(kPollPeriod);
+        std::this_thread::sleep_for(options_.stop_after_progress >= 0 ? kStopWatchPeriod : kPollPeriod);
     }
     table_.JoinAll();
     Poll();
@@ -235,7 +237,8 @@ int BatchRun::Report()
                         table_.Slot(slot).state.load() == JOB_STATE_FREE && !job.ended_early;
         if (!finished) {
             ++failed;
-            std::fprintf(stderr, "vellumark-batch: %s: job %s ended early; resume it with --resume %s\n",
+            std::fprintf(stderr, "vellumark-batch: %s: job %s ended early (--verbose shows why); resume it with "
+                         "--resume %s\n",
                          job.pdf.c_str(), job.key.c_str(), job.key.c_str());
             continue;
         }

@@ -6,6 +6,7 @@
 #include "batch/BatchOptions.h"
 #include "batch/BatchRun.h"
 #include "config/AppConfig.h"
+#include "config/DiagLog.h"
 
 namespace {
 void OnSignal(int)
@@ -31,6 +32,10 @@ int main(int argc, char** argv)
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+
+    // The diagnostic records would drown the progress display; they still reach the
+    // status report when the log is switched on in config.ini.
+    DiagLog::Instance().SetDebugOutput(options.verbose);
 
     AppConfig& cfg = TheConfig();
     cfg.Load();

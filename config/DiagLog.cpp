@@ -95,9 +95,11 @@ int32_t DiagLog::ReportV(const char* module, int32_t line, int32_t code, const c
     text.resize(Utf8PrefixLength(text, kRecordSize - 1));
 
     // One write per record and line feed, so records of different threads never mix.
-    const std::string line_out = text + "\n";
-    std::fwrite(line_out.data(), 1, line_out.size(), stderr);
-    std::fflush(stderr);
+    if (debug_output_) {
+        const std::string line_out = text + "\n";
+        std::fwrite(line_out.data(), 1, line_out.size(), stderr);
+        std::fflush(stderr);
+    }
 
     if (log_err_)
         WriteRecord("errlog", text);

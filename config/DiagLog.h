@@ -33,6 +33,11 @@ public:
     uint32_t log_cmd() const { return log_cmd_; }
     const std::string& ReportPath() const { return report_path_; }
 
+    // Whether records reach standard error (on by default). A terminal program that has
+    // its own output, such as the batch command, turns it off unless asked to be verbose;
+    // the status report is written all the same. Set once, before any worker thread.
+    void SetDebugOutput(bool on) { debug_output_ = on; }
+
     // The last response text of a server (for code 12003, at most 255 bytes kept); set by
     // the publishing code. Kept per thread, like the internet library's own, so the
     // reason logged is the one the reporting thread received.
@@ -42,6 +47,7 @@ private:
     DiagLog() = default;
     uint32_t log_err_ = 0;
     uint32_t log_cmd_ = 0;
+    bool debug_output_ = true;
     std::string report_path_;
 };
 

@@ -62,6 +62,7 @@ protected:
     {
         DiagLog::Instance().SetSwitches(0, 0);
         DiagLog::Instance().SetReportPath("");
+        DiagLog::Instance().SetDebugOutput(true);
     }
     std::string Report() const { return (home_.Root() / "data" / "report.txt").string(); }
 
@@ -201,4 +202,18 @@ TEST(ReportShellFailure, TextPerResultCode)
     EXPECT_STREQ(ReportShellFailure(31), "ShellExecute failed:SE_ERR_NOASSOC");
     for (int other : {1, 4, 12, 25, -3})
         EXPECT_STREQ(ReportShellFailure(other), "ShellExecute failed:unknow reason");
+}
+
+TEST_F(DiagLogTest, ADisabledDebugChannelStillFillsTheReport)
+{
+    log_.SetReportPath(Report());
+    log_.SetSwitches(1, 0);
+    log_.SetDebugOutput(false);
+    StderrCapture err(home_.Root() / "stderr.txt");
+    const std::string key = TimeKey();
+    log_.Report("ProcessPdfThread", 7, 0, "ERR:engine failed");
+    EXPECT_EQ(err.Text(), "");
+    if (key == TimeKey()) {
+        EXPECT_EQ(IniFile(Report()).ReadRaw("errlog", key), "ERR:engine failed, line 7 in ProcessPdfThread errno:0");
+    }
 }

@@ -38,7 +38,7 @@ export class BookMaker {
   // batch's output when it fails.
   convert(pdf, { exportDir = null, title = null, timeoutMs = 600000 } = {}) {
     const before = this.bookPages();
-    const args = [];
+    const args = ['--verbose'];
     if (title !== null) args.push('--title', title);
     if (exportDir) args.push('--export', exportDir);
     args.push(pdf);
