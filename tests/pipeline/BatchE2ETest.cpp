@@ -97,7 +97,8 @@ protected:
 
     pid_t Start(const std::vector<std::string>& args, const std::string& tag)
     {
-        std::vector<std::string> argv_text = {batch_.string()};
+        // --verbose: a failing test shows the diagnostic records in its message.
+        std::vector<std::string> argv_text = {batch_.string(), "--verbose"};
         argv_text.insert(argv_text.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& a : argv_text)
@@ -277,7 +278,7 @@ TEST_F(BatchE2E, AMultiPagePdfBecomesACompleteBook)
 TEST_F(BatchE2E, StopDuringTheHighStepThenResumeRedoesOnlyTheRest)
 {
     Configure({{"general/log_cmd", "1"}, {"general/log_err", "1"}});
-    fs::path pdf = MakePdf("long.pdf", 40);
+    fs::path pdf = MakePdf("long.pdf", 100);
     RunResult stopped = Run({"--stop-after-progress", "20000", pdf.string()}, "stopped");
     EXPECT_EQ(stopped.code, 1) << stopped.err;
     EXPECT_TRUE(stopped.out.empty());
@@ -295,7 +296,7 @@ TEST_F(BatchE2E, StopDuringTheHighStepThenResumeRedoesOnlyTheRest)
     ASSERT_EQ(resumed.code, 0) << resumed.err;
     EXPECT_EQ(Lines(resumed.out), std::vector<std::string>{(books_ / key / "index.html").string()});
     EXPECT_EQ(StoredProgress(key), 100000);
-    ExpectCompleteBook(books_ / key, 40);
+    ExpectCompleteBook(books_ / key, 100);
 
     // Only the high, medium, low and print runs ran again: the stored command lines name
     // none of the earlier folders, and their images were not rewritten.
@@ -320,7 +321,7 @@ TEST_F(BatchE2E, StopDuringTheHighStepThenResumeRedoesOnlyTheRest)
 TEST_F(BatchE2E, ResumeAfterTheProcessWasKilledMidJob)
 {
     Configure({{"general/log_cmd", "1"}, {"general/log_err", "1"}});
-    fs::path pdf = MakePdf("killed.pdf", 40);
+    fs::path pdf = MakePdf("killed.pdf", 100);
     pid_t pid = Start({pdf.string()}, "killed");
     ASSERT_GT(pid, 0);
     // Wait until the job has stored a resume point past the zoom step, then kill it.
@@ -344,7 +345,7 @@ TEST_F(BatchE2E, ResumeAfterTheProcessWasKilledMidJob)
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     RunResult resumed = Run({"--resume", key}, "resumed");
     ASSERT_EQ(resumed.code, 0) << resumed.err;
-    ExpectCompleteBook(books_ / key, 40);
+    ExpectCompleteBook(books_ / key, 100);
     for (const std::string& record : CommandRecords()) {
         EXPECT_EQ(record.find("/thumb\""), std::string::npos) << record;
         EXPECT_EQ(record.find("/100\""), std::string::npos) << record;
