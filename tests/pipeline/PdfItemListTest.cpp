@@ -2,6 +2,7 @@
 // finished rows, sorting and the column texts.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -86,8 +87,12 @@ TEST(PdfItemList, OnlyTheFirst1024SectionsAreConsidered)
 
 TEST(PdfItemList, RefreshCopiesSlotsAndFinishedRowsMove)
 {
-    // Key 4 runs until it is asked to stop; the others finish at once.
-    JobTable table([](PdfJob& job) {
+    // Key 4 runs until it is asked to stop; the others finish once all three are launched,
+    // so that a finished slot is not handed to the next launch before the refresh sees it.
+    std::atomic<bool> launched{false};
+    JobTable table([&launched](PdfJob& job) {
+        while (!launched.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         while (job.key == Key(4) && job.state.load() != JOB_STATE_STOPPING)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         if (job.key != Key(4))
@@ -107,6 +112,7 @@ TEST(PdfItemList, RefreshCopiesSlotsAndFinishedRowsMove)
     int running = table.LaunchJob(Key(4), {}, nullptr, 0);
     table.LaunchJob(Key(1), {}, nullptr, 0);
     table.LaunchJob(Key(2), {}, nullptr, 0);
+    launched = true;
     for (int i = 0; i < 500 && (table.Slot(1).state != JOB_STATE_FREE || table.Slot(2).state != JOB_STATE_FREE); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     table.Slot(running).result_code = 3;
