@@ -7,6 +7,7 @@
 #include "batch/BatchRun.h"
 #include "config/AppConfig.h"
 #include "config/DiagLog.h"
+#include "config/InstanceLock.h"
 
 namespace {
 void OnSignal(int)
@@ -36,6 +37,16 @@ int main(int argc, char** argv)
     // The diagnostic records would drown the progress display; they still reach the
     // status report when the log is switched on in config.ini.
     DiagLog::Instance().SetDebugOutput(options.verbose);
+
+    // Two programs updating the same job records at once would lose each other's
+    // changes: while the desktop program or another batch command runs, do nothing.
+    InstanceLock lock;
+    if (!lock.TryAcquire(error)) {
+        if (error.empty())
+            error = "another Vellumark program is running; try again when it has ended";
+        std::fprintf(stderr, "vellumark-batch: %s\n", error.c_str());
+        return 1;
+    }
 
     AppConfig& cfg = TheConfig();
     cfg.Load();

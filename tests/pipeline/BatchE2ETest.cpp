@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "config/IniFile.h"
+#include "config/InstanceLock.h"
 #include "tests/helpers/TempHome.h"
 
 extern char** environ;
@@ -273,6 +274,24 @@ TEST_F(BatchE2E, AMultiPagePdfBecomesACompleteBook)
     RunResult missing = Run({(home_.Root() / "none.pdf").string()});
     EXPECT_EQ(missing.code, 1);
     EXPECT_TRUE(missing.out.empty());
+}
+
+TEST_F(BatchE2E, WhileAnotherProgramRunsTheBatchChangesNothing)
+{
+    fs::path pdf = MakePdf("waiting.pdf", 2);
+    {
+        InstanceLock other;  // what the desktop program or another batch command holds
+        std::string error;
+        ASSERT_TRUE(other.TryAcquire(error)) << error;
+        RunResult refused = Run({pdf.string()}, "refused");
+        EXPECT_EQ(refused.code, 1);
+        EXPECT_TRUE(refused.out.empty());
+        EXPECT_NE(refused.err.find("another Vellumark program is running"), std::string::npos) << refused.err;
+        EXPECT_FALSE(fs::exists(data_)) << "the configuration was set up anyway";
+        EXPECT_FALSE(fs::exists(books_ / "meta.ini"));
+    }
+    RunResult after = Run({pdf.string()}, "after");
+    EXPECT_EQ(after.code, 0) << after.err;
 }
 
 TEST_F(BatchE2E, StopDuringTheHighStepThenResumeRedoesOnlyTheRest)
