@@ -34,7 +34,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-if [ "${1:-}" = "--test" ] && [ -f tests/viewer/package.json ] && [ ! -d tests/viewer/node_modules/playwright-core ]; then
-  echo "Installing playwright-core for the viewer tests"
-  (cd tests/viewer && npm install --silent --no-audit --no-fund >/dev/null)
+# The viewer tests' npm packages, as pinned by package-lock.json, when any is missing.
+if [ "${1:-}" = "--test" ] && [ -f tests/viewer/package.json ] &&
+   ! (cd tests/viewer && npm ls --depth=0 >/dev/null 2>&1); then
+  echo "Installing the npm packages of the viewer tests"
+  (cd tests/viewer && npm ci --silent --no-audit --no-fund >/dev/null)
 fi
