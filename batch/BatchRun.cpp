@@ -11,6 +11,7 @@
 #include "config/CommonUtil.h"
 #include "config/JobKey.h"
 #include "pipeline/EngineRun.h"
+#include "pipeline/ExportTarget.h"
 #include "pipeline/JobSection.h"
 #include "pipeline/ProcessPdfThread.h"
 #include "pipeline/SubmitJob.h"
@@ -32,6 +33,26 @@ std::string Absolute(const std::string& path)
     fs::path full = fs::absolute(path, ec);
     return ec ? path : full.lexically_normal().string();
 }
+
+// A path or text as one line of output: control characters (a line break in a file
+// name) are shown escaped, so every message stays one line.
+std::string Printable(const std::string& text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c < 0x20 || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        } else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
 }  // namespace
 
 BatchRun::BatchRun(AppConfig& cfg, const BatchOptions& options)
@@ -52,34 +73,41 @@ BatchRun::~BatchRun()
 
 void BatchRun::OnJobIncomplete(PdfJob* slot)
 {
-    std::lock_guard<std::mutex> lock(incomplete_lock_);
-    incomplete_.push_back(slot->key);
+    std::lock_guard<std::mutex> lock(outcomes_lock_);
+    Outcome& outcome = outcomes_[slot->key];
+    outcome.ended = true;
+    outcome.result_code = slot->result_code.load();
+}
+
+void BatchRun::OnJobFinished(PdfJob* slot, int exit_code)
+{
+    std::lock_guard<std::mutex> lock(outcomes_lock_);
+    Outcome& outcome = outcomes_[slot->key];
+    outcome.ended = true;
+    outcome.finished = true;
+    outcome.exit_code = exit_code;
+}
+
+void BatchRun::OnJobNote(PdfJob* slot, const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(outcomes_lock_);
+    outcomes_[slot->key].notes.push_back(text);
 }
 
 int BatchRun::Run()
 {
+    // Every export destination is checked before any job exists, so a refused one
+    // leaves nothing behind and costs no conversion.
+    std::vector<Planned> plan;
+    if (!Plan(plan))
+        return 1;
     if (options_.resume && !Resume())
         ++failures_;
-    std::string export_root = options_.export_dir.empty() ? std::string() : Absolute(options_.export_dir);
-    std::vector<std::string> used;
-    for (const std::string& pdf : options_.pdfs) {
-        // One PDF exports into the folder itself; several each into a sub-folder named
-        // after the PDF, since every export empties its destination first.
-        std::string export_dir = export_root;
-        if (!export_root.empty() && options_.pdfs.size() > 1) {
-            std::string stem = fs::path(pdf).stem().string();
-            std::string name = stem;
-            for (int n = 2; std::find(used.begin(), used.end(), name) != used.end(); ++n)
-                name = stem + "-" + std::to_string(n);
-            used.push_back(name);
-            export_dir = JoinPath(export_root, name);
-        }
-        if (!Submit(pdf, export_dir))
-            ++failures_;
-    }
+    waiting_.assign(plan.begin(), plan.end());
     while (true) {
+        SubmitWaiting();
         Poll();
-        if (!table_.AnyActive() && table_.PendingList().empty())
+        if (!table_.AnyActive() && table_.PendingList().empty() && (waiting_.empty() || interrupted.load()))
             break;
         std::this_thread::sleep_for(options_.stop_after_progress >= 0 ? kStopWatchPeriod : kPollPeriod);
     }
@@ -89,16 +117,77 @@ int BatchRun::Run()
     return Report();
 }
 
-bool BatchRun::Submit(const std::string& pdf_arg, const std::string& export_dir)
+bool BatchRun::Plan(std::vector<Planned>& plan)
 {
-    std::string pdf = Absolute(pdf_arg);
+    const std::string export_root = options_.export_dir.empty() ? std::string() : Absolute(options_.export_dir);
+    std::vector<std::string> used;
+    bool ok = true;
+    if (!export_root.empty() && options_.pdfs.size() > 1) {
+        std::string reason = ExportLocationRefusal(export_root, GuardFor(cfg_, std::string()));
+        if (!reason.empty()) {
+            std::fprintf(stderr, "vellumark-batch: export into %s refused: %s\n", Printable(export_root).c_str(),
+                         reason.c_str());
+            ok = false;
+        }
+    }
+    for (const std::string& pdf_arg : options_.pdfs) {
+        Planned planned{pdf_arg, Absolute(pdf_arg), export_root};
+        // One PDF exports into the folder itself; several each into a sub-folder named
+        // after the PDF, made safe as a folder name and unique among this run's.
+        if (!export_root.empty() && options_.pdfs.size() > 1) {
+            const std::string stem = ExportFolderName(planned.pdf);
+            std::string name = stem;
+            for (int n = 2; std::find(used.begin(), used.end(), name) != used.end(); ++n)
+                name = stem + "-" + std::to_string(n);
+            used.push_back(name);
+            planned.export_dir = JoinPath(export_root, name);
+        }
+        if (!planned.export_dir.empty()) {
+            std::string reason = ExportRefusal(planned.export_dir, GuardFor(cfg_, planned.pdf));
+            if (reason.empty())
+                reason = UnstorablePathReason(planned.export_dir);
+            if (!reason.empty()) {
+                std::fprintf(stderr, "vellumark-batch: export into %s refused: %s\n",
+                             Printable(planned.export_dir).c_str(), reason.c_str());
+                ok = false;
+            }
+        }
+        plan.push_back(planned);
+    }
+    if (!ok)
+        std::fprintf(stderr, "vellumark-batch: nothing was converted; choose another export folder\n");
+    return ok;
+}
+
+void BatchRun::SubmitWaiting()
+{
+    // The batch keeps its own queue: only a few jobs wait in the table at a time, so
+    // that any number of PDFs fits in its slots.
+    while (!waiting_.empty() && !interrupted.load() && table_.HasFreeSlot() &&
+           static_cast<int32_t>(table_.PendingList().size()) < table_.ThreadLimit()) {
+        Planned planned = waiting_.front();
+        waiting_.pop_front();
+        if (!Submit(planned))
+            ++failures_;
+    }
+}
+
+bool BatchRun::Submit(const Planned& planned)
+{
+    const std::string& pdf = planned.pdf;
+    const std::string shown = Printable(planned.pdf_arg);
     if (!fs::exists(pdf)) {
-        std::fprintf(stderr, "vellumark-batch: %s: no such file\n", pdf_arg.c_str());
+        std::fprintf(stderr, "vellumark-batch: %s: no such file\n", shown.c_str());
+        return false;
+    }
+    if (std::string reason = UnstorablePathReason(pdf); !reason.empty()) {
+        std::fprintf(stderr, "vellumark-batch: %s: cannot be converted: %s; rename the file or its folder\n",
+                     shown.c_str(), reason.c_str());
         return false;
     }
     EngineDocInfo info;
     if (!EngineRun::QueryInfo(cfg_.m_dpi, cfg_.m_engine_path, pdf, info)) {
-        std::fprintf(stderr, "vellumark-batch: %s: the engine cannot read this PDF\n", pdf_arg.c_str());
+        std::fprintf(stderr, "vellumark-batch: %s: the engine cannot read this PDF\n", shown.c_str());
         return false;
     }
     SubmitRequest request;
@@ -121,22 +210,20 @@ bool BatchRun::Submit(const std::string& pdf_arg, const std::string& export_dir)
     JobTargets targets;
     if (options_.publish)
         targets = TargetsFromSettings(cfg_);
-    std::string key;
-    Job job;
-    job.pdf = pdf;
-    if (!export_dir.empty()) {
-        std::error_code ec;
-        fs::create_directories(export_dir, ec);
+    if (!planned.export_dir.empty()) {
         targets.export_requested = true;
-        targets.export_folder = export_dir;
+        targets.export_folder = planned.export_dir;
     }
+    std::string key;
     int slot = SubmitJob(cfg_, table_, request, targets, false, &queue_, &key, this);
     if (slot < 0) {
-        std::fprintf(stderr, "vellumark-batch: %s: the job could not be started\n", pdf_arg.c_str());
+        std::fprintf(stderr, "vellumark-batch: %s: the job could not be started\n", shown.c_str());
         return false;
     }
+    Job job;
     job.key = key;
-    job.export_dir = targets.export_folder;
+    job.pdf = pdf;
+    job.export_dir = planned.export_dir;
     jobs_.push_back(job);
     return true;
 }
@@ -180,28 +267,34 @@ bool BatchRun::Resume()
     return ok;
 }
 
-void BatchRun::TakeIncomplete()
+void BatchRun::TakeOutcomes()
 {
-    std::vector<std::string> keys;
-    {
-        std::lock_guard<std::mutex> lock(incomplete_lock_);
-        keys.swap(incomplete_);
+    std::lock_guard<std::mutex> lock(outcomes_lock_);
+    for (Job& job : jobs_) {
+        auto found = outcomes_.find(job.key);
+        if (found != outcomes_.end())
+            job.outcome = found->second;
     }
-    for (const std::string& key : keys)
-        for (Job& job : jobs_)
-            if (job.key == key)
-                job.ended_early = true;
 }
 
 void BatchRun::Poll()
 {
     queue_.Refresh(table_);
-    TakeIncomplete();
+    TakeOutcomes();
     bool stop_all = interrupted.load();
     std::vector<JobLine> lines;
     for (Job& job : jobs_) {
+        JobLine line;
+        line.key = job.key;
+        line.name = CPdfItemList::FileNameOf(job.pdf);
+        if (job.outcome.ended) {
+            // Its slot may serve another job by now: the reported outcome stands.
+            line.progress = job.outcome.finished ? kProgressFinished : StoredProgress(job.key);
+            line.state = job.outcome.finished ? cfg_.m_process_msg[JOB_STATE_FREE] : "ended early";
+            lines.push_back(line);
+            continue;
+        }
         int slot = table_.FindSlotByKey(job.key);
-        int row = queue_.FindRowByKey(job.key);
         if (slot >= 0) {
             int32_t progress = table_.Slot(slot).progress.load();
             bool wanted = options_.stop_after_progress >= 0 && job.start_progress < options_.stop_after_progress &&
@@ -211,16 +304,11 @@ void BatchRun::Poll()
                 job.stop_requested = true;
             }
         }
-        JobLine line;
-        line.key = job.key;
-        line.name = CPdfItemList::FileNameOf(job.pdf);
+        int row = queue_.FindRowByKey(job.key);
         if (row >= 0) {
             line.progress = queue_.Item(row)->progress;
             line.state = queue_.CellText(row, CPdfItemList::kColState);
         }
-        // The state text of an ended job reads the same whether it finished or not.
-        if (job.ended_early)
-            line.state = "ended early";
         lines.push_back(line);
     }
     view_.Show(lines);
@@ -228,32 +316,41 @@ void BatchRun::Poll()
     table_.StartPendingJobs();
 }
 
+int32_t BatchRun::StoredProgress(const std::string& key) const
+{
+    return NormaliseProgress(cfg_.m_meta_ini.ReadInt(key, "progress"));
+}
+
 int BatchRun::Report()
 {
     int failed = failures_;
     for (const Job& job : jobs_) {
-        int slot = table_.FindSlotByKey(job.key);
-        bool finished = slot >= 0 && table_.Slot(slot).progress.load() == kProgressFinished &&
-                        table_.Slot(slot).state.load() == JOB_STATE_FREE && !job.ended_early;
-        if (!finished) {
+        const std::string pdf = Printable(job.pdf);
+        for (const std::string& note : job.outcome.notes)
+            std::fprintf(stderr, "vellumark-batch: %s: %s\n", pdf.c_str(), Printable(note).c_str());
+        if (!job.outcome.finished) {
             ++failed;
-            std::fprintf(stderr, "vellumark-batch: %s: job %s ended early (--verbose shows why); resume it with "
-                         "--resume %s\n",
-                         job.pdf.c_str(), job.key.c_str(), job.key.c_str());
+            std::string why = job.outcome.result_code == JOB_RESULT_CONVERSION_FAILED ? "failed" : "ended early";
+            // A job that ended early is resumable from its stored progress.
+            std::fprintf(stderr, "vellumark-batch: %s: job %s %s (--verbose shows more); resume it with --resume %s\n",
+                         pdf.c_str(), job.key.c_str(), why.c_str(), job.key.c_str());
             continue;
         }
         std::string page = JoinPath(JoinPath(cfg_.m_books_folder, job.key), "index.html");
         if (!job.export_dir.empty()) {
-            std::string exported = JoinPath(job.export_dir, "index.html");
-            if (!fs::exists(exported)) {
+            if (job.outcome.exit_code != 0) {
                 ++failed;
-                std::fprintf(stderr, "vellumark-batch: %s: the export into %s failed\n", job.pdf.c_str(),
-                             job.export_dir.c_str());
+                std::fprintf(stderr, "vellumark-batch: %s: the book was made (%s) but its export into %s failed\n",
+                             pdf.c_str(), page.c_str(), Printable(job.export_dir).c_str());
                 continue;
             }
-            page = exported;
+            page = JoinPath(job.export_dir, "index.html");
         }
         std::printf("%s\n", page.c_str());
+    }
+    for (const Planned& planned : waiting_) {
+        ++failed;
+        std::fprintf(stderr, "vellumark-batch: %s: not started (interrupted)\n", Printable(planned.pdf_arg).c_str());
     }
     std::fflush(stdout);
     return failed == 0 ? 0 : 1;

@@ -1,9 +1,12 @@
-// One run of the batch command: submits or resumes jobs through the same job table and
-// job submission as the desktop program, polls the slots until every job has ended, and
-// reports each book.
+// One run of the batch command: checks every export destination, submits the PDFs
+// through the same job table and job submission as the desktop program (more PDFs than
+// there are job slots wait in the batch's own queue), resumes jobs, follows them to
+// their end, and reports each job's real outcome.
 #pragma once
 
 #include <atomic>
+#include <deque>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,26 +27,45 @@ public:
     // Runs every job to its end; the process exit status (0 only when all finished).
     int Run();
 
-    // Called on a worker thread when a job ends early.
+    // Called on worker threads, while the slot still belongs to the job.
     void OnJobIncomplete(PdfJob* slot) override;
+    void OnJobFinished(PdfJob* slot, int exit_code) override;
+    void OnJobNote(PdfJob* slot, const std::string& text) override;
 
     // Set from a signal handler: stop every job (they stay resumable).
     static std::atomic<bool> interrupted;
 
 private:
+    // A PDF of the command line, before it is submitted.
+    struct Planned {
+        std::string pdf_arg;     // as given
+        std::string pdf;         // absolute
+        std::string export_dir;  // where its book is exported, or empty
+    };
+    // What the workers reported about one job.
+    struct Outcome {
+        bool ended = false;
+        bool finished = false;
+        int exit_code = 0;       // of a finished job: 0, or the export's failure
+        int32_t result_code = 0; // of a job that ended early
+        std::vector<std::string> notes;
+    };
     struct Job {
         std::string key;
         std::string pdf;
-        std::string export_dir;     // where this job's book is exported, or empty
+        std::string export_dir;
         int32_t start_progress = 0;
         bool stop_requested = false;
-        bool ended_early = false;
+        Outcome outcome;  // copied from the reports as they arrive
     };
 
-    bool Submit(const std::string& pdf, const std::string& export_dir);
+    bool Plan(std::vector<Planned>& plan);
+    void SubmitWaiting();
+    bool Submit(const Planned& planned);
     bool Resume();
     void Poll();
-    void TakeIncomplete();
+    void TakeOutcomes();
+    int32_t StoredProgress(const std::string& key) const;
     int Report();
 
     AppConfig& cfg_;
@@ -51,9 +73,10 @@ private:
     JobTable table_;
     CPdfItemList queue_{false};
     ProgressView view_;
+    std::deque<Planned> waiting_;
     std::vector<Job> jobs_;
     int failures_ = 0;
 
-    std::mutex incomplete_lock_;
-    std::vector<std::string> incomplete_;  // keys of jobs reported ended early
+    std::mutex outcomes_lock_;
+    std::map<std::string, Outcome> outcomes_;  // by job key, filled by the workers
 };

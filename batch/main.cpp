@@ -14,6 +14,17 @@ void OnSignal(int)
 {
     BatchRun::interrupted.store(true);
 }
+
+bool TakeLock(InstanceLock& lock, const std::string& books_folder)
+{
+    std::string error;
+    if (lock.TryAcquire(books_folder, error))
+        return true;
+    if (error.empty())
+        error = "another Vellumark program is running; try again when it has ended";
+    std::fprintf(stderr, "vellumark-batch: %s\n", error.c_str());
+    return false;
+}
 }  // namespace
 
 int main(int argc, char** argv)
@@ -39,17 +50,19 @@ int main(int argc, char** argv)
     DiagLog::Instance().SetDebugOutput(options.verbose);
 
     // Two programs updating the same job records at once would lose each other's
-    // changes: while the desktop program or another batch command runs, do nothing.
+    // changes: while the desktop program or another batch command works on the same
+    // books folder, do nothing. The lock is held before the configuration is loaded,
+    // since loading already writes to the books folder.
     InstanceLock lock;
-    if (!lock.TryAcquire(error)) {
-        if (error.empty())
-            error = "another Vellumark program is running; try again when it has ended";
-        std::fprintf(stderr, "vellumark-batch: %s\n", error.c_str());
+    const std::string books_folder = AppConfig::LocateBooksFolder();
+    if (!TakeLock(lock, books_folder))
         return 1;
-    }
-
     AppConfig& cfg = TheConfig();
     cfg.Load();
+    // A first start may take the books folder from the shipped settings instead.
+    InstanceLock loaded_lock;
+    if (cfg.m_books_folder != books_folder && !TakeLock(loaded_lock, cfg.m_books_folder))
+        return 1;
     BatchRun run(cfg, options);
     return run.Run();
 }

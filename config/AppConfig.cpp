@@ -160,8 +160,8 @@ void AppConfig::LoadLanguageTexts()
         std::snprintf(key, sizeof key, "process_%d", i + 1);
         m_process_msg[i] = LimitUtf16Units(m_lang_ini.ReadWide("PROCESS_MSG", key), 255);
     }
-    for (int i = 0; i < 5; ++i) {
-        std::snprintf(key, sizeof key, "error_%d", i + 1);
+    for (size_t i = 0; i < m_error_msg.size(); ++i) {
+        std::snprintf(key, sizeof key, "error_%zu", i + 1);
         m_error_msg[i] = LimitUtf16Units(m_lang_ini.ReadWide("PROCESS_MSG", key), 255);
     }
 }
@@ -186,6 +186,18 @@ void AppConfig::OpenDatabase()
 }
 
 
+std::string AppConfig::BooksFolderFor(const std::string& vazirudu_path)
+{
+    const std::string root = vazirudu_path.empty() ? folders::DocumentsFolder() : vazirudu_path;
+    return RemoveOneTrailingSeparator(root) + "/" + kBooksFolderName;
+}
+
+std::string AppConfig::LocateBooksFolder()
+{
+    IniFile config(folders::UserDataFolder() + "/Corvane/Vellumark/config.ini");
+    return BooksFolderFor(config.ReadText("general", "vazirudu_path", 260));
+}
+
 void AppConfig::Load()
 {
     // 1. The data folder.
@@ -208,12 +220,9 @@ void AppConfig::Load()
     // 3. The books folder with meta.ini and meta_w.ini; meta_w.ini starts as a bare
     // UTF-16LE byte-order mark so that the wide writes store UTF-16.
     m_vazirudu_path = m_config_ini.ReadText("general", "vazirudu_path", 260);
-    std::string root = m_vazirudu_path;
-    if (root.empty()) {
-        root = folders::DocumentsFolder();
-        MakeFolder(root);
-    }
-    m_books_folder = RemoveOneTrailingSeparator(root) + "/" + kBooksFolderName;
+    if (m_vazirudu_path.empty())
+        MakeFolder(folders::DocumentsFolder());
+    m_books_folder = BooksFolderFor(m_vazirudu_path);
     MakeFolder(m_books_folder);
     m_meta_ini.SetPath(m_books_folder, "meta.ini");
     m_meta_w_ini.SetPath(m_books_folder, "meta_w.ini");

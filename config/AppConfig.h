@@ -48,12 +48,21 @@ public:
     // reads every setting. Failures are logged and never stop the program.
     void Load();
 
+    // The books folder for a configured `vazirudu_path` (empty: the documents folder).
+    static std::string BooksFolderFor(const std::string& vazirudu_path);
+    // The books folder that Load will choose, found without creating or changing
+    // anything: the single-instance lock lives there, and must be held before Load
+    // touches the job records.
+    static std::string LocateBooksFolder();
+
     // The program folder with a trailing '/'. By default the folder of /proc/self/exe;
     // the environment variable VELLUMARK_PROGRAM_DIR, when set and not empty, replaces
     // it (tests and a build tree run the programs from elsewhere), and SetProgramFolder
     // replaces both. Call the setter before Load.
     const std::string& ProgramFolder();
     void SetProgramFolder(const std::string& folder);
+    // The program folder as Load found it (empty before Load), for readers on any thread.
+    const std::string& LoadedProgramFolder() const { return m_program_folder; }
 
     // The shipped defaults: program folder + "DefaultCfg/" when that exists, else the
     // common data folder + "Corvane/Vellumark/". Computed once per object.
@@ -74,9 +83,9 @@ public:
     static std::string SkinNumberOf(const std::string& skin_subdir);
 
     // ---- Language texts of section PROCESS_MSG (state s shows m_process_msg[s],
-    //      result code c shows m_error_msg[c]; keys process_1..5 and error_1..5).
+    //      result code c shows m_error_msg[c]; keys process_1..5 and error_1..6).
     std::array<std::string, 5> m_process_msg;
-    std::array<std::string, 5> m_error_msg;
+    std::array<std::string, 6> m_error_msg;
 
     // ---- Folders and paths. Folders named "..._folder" end in '/', except the books
     //      folder, which names the folder itself.

@@ -1,20 +1,18 @@
 #include "config/InstanceLock.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/file.h>
-#include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 
-std::string InstanceLock::LockPath()
+#include "config/CommonUtil.h"
+
+std::string InstanceLock::LockPath(const std::string& books_folder)
 {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    struct stat info{};
-    if (runtime && *runtime == '/' && stat(runtime, &info) == 0 && S_ISDIR(info.st_mode))
-        return std::string(runtime) + "/rastrix@corvane.lock";
-    return "/tmp/rastrix@corvane-" + std::to_string(getuid()) + ".lock";
+    return JoinPath(books_folder, "rastrix@corvane.lock");
 }
 
 InstanceLock::~InstanceLock()
@@ -23,14 +21,16 @@ InstanceLock::~InstanceLock()
         close(fd_);  // closing the last descriptor releases the lock
 }
 
-bool InstanceLock::TryAcquire(std::string& error)
+bool InstanceLock::TryAcquire(const std::string& books_folder, std::string& error)
 {
     error.clear();
     if (fd_ >= 0)
         return true;
-    std::string path = LockPath();
+    std::error_code ec;
+    std::filesystem::create_directories(books_folder, ec);
+    std::string path = LockPath(books_folder);
     // Close-on-exec: an engine started by the holder must not keep the lock alive after
-    // the holder has ended. O_NOFOLLOW: in the shared /tmp, a planted link is refused.
+    // the holder has ended. O_NOFOLLOW: a link planted in place of the file is refused.
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         error = "cannot open the lock file '" + path + "': " + std::strerror(errno);

@@ -1,7 +1,9 @@
-// The lock that lets only one Vellumark program at a time work on the user's books
-// folder and job records: an exclusive flock on "rastrix@corvane.lock" in
-// $XDG_RUNTIME_DIR (else /tmp/rastrix@corvane-<uid>.lock). The kernel releases it when
-// the holder ends, however it ends, so a crash never leaves a stale lock behind.
+// The lock that lets only one Vellumark program at a time work on a books folder and its
+// job records: an exclusive flock on "rastrix@corvane.lock" inside the books folder. The
+// path depends only on the books folder, not on the session's environment, so a desktop
+// session and a cron job working on the same books exclude each other. The kernel
+// releases the lock when the holder ends, however it ends, so a crash never leaves a
+// stale lock behind.
 #pragma once
 
 #include <string>
@@ -13,13 +15,14 @@ public:
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // Takes the lock without waiting. False when another program holds it (`error`
-    // empty) or when the lock file cannot be opened (`error` says why).
-    bool TryAcquire(std::string& error);
+    // Takes the lock of `books_folder` without waiting, creating the folder when it is
+    // missing. False when another program holds it (`error` empty) or when the lock file
+    // cannot be opened or locked (`error` says why).
+    bool TryAcquire(const std::string& books_folder, std::string& error);
     bool Held() const { return fd_ >= 0; }
 
-    // Where the lock file lives for the current environment.
-    static std::string LockPath();
+    // The lock file of a books folder.
+    static std::string LockPath(const std::string& books_folder);
 
 private:
     int fd_ = -1;

@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
@@ -79,6 +80,7 @@ int32_t EngineRun::ReadProgress(int32_t& done, int32_t& total) {
     }
     buffer_[n] = '\0';
     std::string_view chunk(buffer_, static_cast<size_t>(n));
+    CollectMessages(chunk);
 
     size_t pn = chunk.find("PN:");
     if (pn == std::string_view::npos) {
@@ -101,6 +103,20 @@ int32_t EngineRun::ReadProgress(int32_t& done, int32_t& total) {
     return 0;
 }
 
+void EngineRun::CollectMessages(std::string_view chunk) {
+    constexpr std::string_view kPrefix = "rastrix: ";
+    constexpr size_t kMaxLine = 2048;
+    for (char c : chunk) {
+        if (c != '\n' && c != '\r') {
+            if (partial_line_.size() < kMaxLine) partial_line_ += c;
+            continue;
+        }
+        if (partial_line_.compare(0, kPrefix.size(), kPrefix) == 0 && messages_.size() < kMaxMessages)
+            messages_.push_back(partial_line_);
+        partial_line_.clear();
+    }
+}
+
 bool EngineRun::WaitReadable(int timeout_ms) {
     if (!read_end_.Valid()) return true;  // the read fails at once
     pollfd pfd{read_end_.Get(), POLLIN, 0};
@@ -113,9 +129,13 @@ bool EngineRun::WaitExit(const PdfJob& job) {
     // pause between checks grows from 1 ms so a short run is not held up.
     long pause_ms = 1;
     while (pid_ > 0) {
-        int status = 0;
+        int status = -1;  // stays -1 when there was nothing left to reap
         if (TryReapChild(pid_, status)) {
             pid_ = -1;
+            if (status != -1 && WIFEXITED(status))
+                exit_status_ = WEXITSTATUS(status);
+            else if (status != -1 && WIFSIGNALED(status))
+                exit_status_ = 128 + WTERMSIG(status);
             break;
         }
         if (job.state.load() == JOB_STATE_STOPPING) {
@@ -139,6 +159,7 @@ bool EngineRun::Follow(PdfJob& job, int32_t /*run_index*/, int32_t weight) {
         int32_t r = ReadProgress(done, total);
         if (r == -2) {
             read_end_.Reset();
+            CollectMessages("\n");  // a last line without its line end
             return WaitExit(job);
         }
         if (r == -1 || weight == 0) continue;

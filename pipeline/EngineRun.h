@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "pipeline/ChildProcess.h"
 #include "pipeline/EngineCommand.h"
@@ -74,6 +76,13 @@ public:
 
     // True while a started engine has not been reaped.
     bool Running() const { return pid_ > 0; }
+    // The reaped engine's exit code (128 + signal number when a signal ended it); -1
+    // while it runs, when it never started or was terminated.
+    int ExitStatus() const { return exit_status_; }
+    // The engine's own message lines read so far ("rastrix: page 3: ...", "rastrix:
+    // warning: page 4: ..."), at most kMaxMessages of them, without their line ends.
+    const std::vector<std::string>& Messages() const { return messages_; }
+    static constexpr size_t kMaxMessages = 64;
     pid_t Pid() const { return pid_; }
 
     // The size query: the engine's first two output lines as width and height. Fails
@@ -100,9 +109,15 @@ private:
     // Waits for the engine to exit after its output ended; a stop request meanwhile
     // terminates it and gives false.
     bool WaitExit(const PdfJob& job);
+    // Keeps the engine's message lines of a chunk; a line cut by the read is completed
+    // by the next chunk.
+    void CollectMessages(std::string_view chunk);
 
     UniqueFd read_end_;
     UniqueFd write_end_;
     pid_t pid_ = -1;
+    int exit_status_ = -1;
+    std::string partial_line_;
+    std::vector<std::string> messages_;
     char buffer_[4096] = {};
 };

@@ -2,13 +2,13 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <new>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -26,61 +26,16 @@ constexpr const char* kModule = "ExportBook";
 // The shared book files copied next to the book, in this order.
 const char* const kSharedFiles[] = {"index.js", "service.asp", "print.html", "RurovOzeza.v1.css"};
 
-// The path with every symbolic link of its existing part resolved and no trailing
-// separator; empty when it cannot be resolved.
-fs::path Resolved(const std::string& path) {
-    if (path.empty()) return {};
-    std::error_code ec;
-    fs::path p = fs::weakly_canonical(fs::path(path), ec);
-    if (ec) return {};
-    std::string s = p.string();
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
-    return fs::path(s);
-}
-
-// True when `inner` is `outer` or lies inside it (both resolved).
-bool IsSameOrInside(const fs::path& inner, const fs::path& outer) {
-    auto i = inner.begin();
-    for (auto o = outer.begin(); o != outer.end(); ++o, ++i) {
-        if (i == inner.end() || *i != *o) return false;
-    }
-    return true;
-}
-
-// The user's home folders: $HOME and the password database's entry, when they differ.
-std::vector<fs::path> HomeFolders() {
-    std::vector<fs::path> homes;
-    if (const char* home = std::getenv("HOME"); home && *home) homes.push_back(Resolved(home));
-    // The reentrant lookup: several workers may export at the same time, and getpwuid's
-    // shared result could be overwritten or freed under another thread.
-    const long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(hint > 16384 ? static_cast<size_t>(hint) : 16384);
-    passwd entry {};
-    passwd* pw = nullptr;
-    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &pw) == 0 && pw && pw->pw_dir && *pw->pw_dir)
-        homes.push_back(Resolved(pw->pw_dir));
-    return homes;
-}
-
-// Why exporting `key` into `dst` would destroy something, or nullptr when it would not.
-// Emptying the destination is the export's first step, so a destination that holds the
-// user's books or home must be refused before anything is deleted.
-const char* RefusalReason(const std::string& dst, const std::string& key, const std::string& books_dir) {
+// Why exporting `key` into `dst` would destroy something, or an empty text when it would
+// not. Emptying the destination is the export's first step, so everything is checked
+// before anything is created or deleted.
+std::string RefusalReason(const std::string& dst, const std::string& key, const ExportGuard& guard) {
     if (!IsJobKey(key)) return "the job key is not 32 upper-case hexadecimal digits";
-    if (dst.empty() || dst.front() != '/') return "the destination is not an absolute path";
-    fs::path target = Resolved(dst);
-    fs::path books = Resolved(books_dir);
-    if (target.empty() || books.empty()) return "the destination or the books folder cannot be resolved";
-    if (target == target.root_path()) return "the destination is the file-system root";
-    for (const fs::path& home : HomeFolders()) {
-        if (!home.empty() && IsSameOrInside(home, target)) return "the destination is or contains the home folder";
-    }
-    if (IsSameOrInside(target, books)) return "the destination is the books folder or lies inside it";
-    if (IsSameOrInside(books, target)) return "the destination contains the books folder";
+    std::string reason = ExportRefusal(dst, guard);
+    if (!reason.empty()) return reason;
     std::error_code ec;
-    if (fs::exists(target, ec) && !fs::is_directory(target, ec)) return "the destination is not a folder";
-    if (!fs::is_directory(books / key, ec)) return "the book folder does not exist";
-    return nullptr;
+    if (!fs::is_directory(fs::path(guard.books_folder) / key, ec)) return "the book folder does not exist";
+    return {};
 }
 
 // Deletes everything inside `dst`; the folder itself stays (and is made when missing).
@@ -101,21 +56,47 @@ void Copy(const std::string& destination, const std::string& source, int show_pr
     if (rc != 0) DIAG(kModule, rc, "ERR:copy_file_or_path failed, return %d ", rc);
 }
 
-// Turns every "../" of the page into " ./": the shared files now lie next to the page.
-// The length stays the same, so the page is rewritten in place.
+// True when the page's bytes at `at` start with `text`.
+bool StartsWith(const std::vector<char>& page, size_t at, std::string_view text) {
+    return at + text.size() <= page.size() && std::equal(text.begin(), text.end(), page.begin() + at);
+}
+
+// True when "../" at `at` starts the value of an address attribute of the template
+// (href="../, src='../, data-print="../): text from the PDF or the user is escaped by
+// the page generator and can never open an attribute value there.
+bool StartsTemplateAddress(const std::vector<char>& page, size_t at) {
+    if (at < 2 || (page[at - 1] != '"' && page[at - 1] != '\'') || page[at - 2] != '=') return false;
+    for (std::string_view name : {"href", "src", "data-print"}) {
+        if (at >= name.size() + 2 && StartsWith(page, at - 2 - name.size(), name)) return true;
+    }
+    return false;
+}
+
+// True when "../" at `at` names one of the shared book files or folders.
+bool NamesSharedFile(const std::vector<char>& page, size_t at) {
+    for (std::string_view name : {"index.js", "service.asp", "print.html", "RurovOzeza.v1.css", "skins/", "lang/"}) {
+        if (StartsWith(page, at + 3, name)) return true;
+    }
+    return false;
+}
+
+// Turns the template's "../" references to the shared files into " ./": they now lie
+// next to the page. The length stays the same, so the page is rewritten in place.
 void LocaliseReferences(std::vector<char>& page) {
     for (size_t i = 0; i + 2 < page.size(); ++i) {
-        if (page[i] == '.' && page[i + 1] == '.' && page[i + 2] == '/') page[i] = ' ';
+        if (StartsWith(page, i, "../") && StartsTemplateAddress(page, i) && NamesSharedFile(page, i)) page[i] = ' ';
     }
 }
 
 }  // namespace
 
-int ExportBook(const std::string& dst, const std::string& key, const std::string& books_dir) {
-    if (const char* reason = RefusalReason(dst, key, books_dir)) {
-        DIAG(kModule, 0, "ERR:export to %s refused: %s", dst.c_str(), reason);
+int ExportBook(const std::string& dst, const std::string& key, const ExportGuard& guard) {
+    const std::string reason = RefusalReason(dst, key, guard);
+    if (!reason.empty()) {
+        DIAG(kModule, 0, "ERR:export to %s refused: %s", dst.c_str(), reason.c_str());
         return 1;
     }
+    const std::string& books_dir = guard.books_folder;
     const fs::path target(dst);
     EmptyFolder(target);
 

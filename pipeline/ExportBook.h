@@ -5,11 +5,11 @@
 
 #include <string>
 
-// Exports the book `key` of the books folder `books_dir` into `dst`.
-// Returns 0 when exported; 1 when the destination was refused (nothing is deleted) or the
-// page "index.html" cannot be opened in it; 2 when the page cannot be read or written.
-// Refused: a key that is not 32 upper-case hex digits, and a destination that is empty,
-// relative, the file-system root, the user's home folder or a folder containing it, the
-// books folder, a folder inside it or a folder containing it (compared after resolving
-// symbolic links).
-int ExportBook(const std::string& dst, const std::string& key, const std::string& books_dir);
+#include "pipeline/ExportTarget.h"
+
+// Exports the book `key` of the books folder `guard.books_folder` into `dst`.
+// Returns 0 when exported; 1 when the destination was refused (nothing is created or
+// deleted) or the page "index.html" cannot be opened in it; 2 when the page cannot be
+// read or written. Refused: a key that is not 32 upper-case hex digits, a book folder
+// that does not exist, and every destination that ExportRefusal refuses.
+int ExportBook(const std::string& dst, const std::string& key, const ExportGuard& guard);

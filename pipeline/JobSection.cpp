@@ -13,6 +13,17 @@ std::string TrimJobText(const std::string& text)
     return text.substr(first, last - first + 1);
 }
 
+std::string UnstorablePathReason(const std::string& path)
+{
+    if (path.find_first_of("\n\r") != std::string::npos)
+        return "the path contains a line break";
+    if (TrimJobText(path) != path)
+        return "the path begins or ends with a blank or a tab";
+    if (path.size() >= kJobPathBytes)
+        return "the path is too long";
+    return {};
+}
+
 int32_t NormaliseProgress(int32_t stored)
 {
     if (stored < 1)
@@ -78,7 +89,7 @@ JobParams ReadJobParams(const IniFile& meta, const std::string& key)
 JobSection ReadJobSection(const IniFile& meta, const IniFile& meta_w, const std::string& key)
 {
     JobSection job;
-    job.pdf_url = meta.ReadText(key, "pdf_url", 260);
+    job.pdf_url = meta.ReadText(key, "pdf_url", kJobPathBytes);
     job.pagenum = meta.ReadInt(key, "pagenum");
     job.pagewidth = meta.ReadInt(key, "pagewidth");
     job.pageheight = meta.ReadInt(key, "pageheight");
@@ -88,7 +99,7 @@ JobSection ReadJobSection(const IniFile& meta, const IniFile& meta_w, const std:
     job.ftp_url = meta.ReadText(key, "ftp_url", 260);
     job.ftp_webaddr = meta.ReadText(key, "ftp_webaddr", 512);
     job.vazirudu_user = meta.ReadText(key, "vazirudu_user", 64);
-    job.export_folder = meta.ReadText(key, "export_folder", 260);
+    job.export_folder = meta.ReadText(key, "export_folder", kJobPathBytes);
     job.title = meta_w.ReadWide(key, "title");
     job.tags = meta_w.ReadWide(key, "tags");
     job.description = meta_w.ReadWide(key, "description");

@@ -2,11 +2,16 @@
 // resume point) and in the UTF-16 meta_w.ini (the book's title, tags and description).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "config/IniFile.h"
 #include "pipeline/PdfJob.h"
+
+// The capacity with which the paths of a job section (`pdf_url`, `export_folder`) are
+// read: a path cut short would name another file.
+inline constexpr size_t kJobPathBytes = 4096;
 
 struct JobSection {
     std::string pdf_url;
@@ -31,6 +36,11 @@ DateTimeRecord CurrentUtcTime();
 // Removes leading and trailing blanks, tabs and line feeds (and carriage returns, which
 // a pasted Windows text leaves behind).
 std::string TrimJobText(const std::string& text);
+
+// Why `path` cannot be stored in a job section and read back as the same path, or an
+// empty text when it can: a line break would end the INI line, a blank or tab at either
+// end would be trimmed, and a path of kJobPathBytes or more would be cut.
+std::string UnstorablePathReason(const std::string& path);
 
 // The stored progress on the current scale: below 1 gives 0, 1 to 1000 is in tenths of a
 // percent (an older scale) and is multiplied by 100, larger values stand.

@@ -112,6 +112,14 @@ bool JobTable::AnyActive() const
     return false;
 }
 
+bool JobTable::HasFreeSlot() const
+{
+    for (const PdfJob& job : slots_)
+        if (job.state.load() == JOB_STATE_FREE)
+            return true;
+    return false;
+}
+
 void JobTable::JoinAll()
 {
     for (std::thread& thread : threads_)

@@ -52,6 +52,8 @@ public:
 
     // True while any slot is running, stopping, uploading or pending.
     bool AnyActive() const;
+    // True when LaunchJob would find a slot for a new job (an ended job's slot counts).
+    bool HasFreeSlot() const;
     // Waits for every worker thread that has been started (the slots' jobs must end by
     // themselves or by a stop request).
     void JoinAll();

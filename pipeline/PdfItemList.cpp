@@ -46,8 +46,7 @@ const char* CPdfItemList::HeaderKey(int column)
     return column >= 0 && column < kColumnCount ? keys[column] : "";
 }
 
-void CPdfItemList::SetTexts(const std::array<std::string, 5>& state_texts,
-                            const std::array<std::string, 5>& result_texts)
+void CPdfItemList::SetTexts(const StateTexts& state_texts, const ResultTexts& result_texts)
 {
     state_texts_ = state_texts;
     result_texts_ = result_texts;
@@ -71,7 +70,7 @@ int CPdfItemList::Build(const IniFile& meta)
         if (finished != processed_)
             continue;
         auto item = std::make_unique<PdfItem>();
-        item->pdf_path = meta.ReadText(key, "pdf_url", 260);
+        item->pdf_path = meta.ReadText(key, "pdf_url", kJobPathBytes);
         item->state = 0;
         item->progress = ReadJobProgress(meta, key);
         item->key = key;
@@ -218,11 +217,6 @@ int CPdfItemList::FindRowByKey(const std::string& key) const
         if (rows_[static_cast<size_t>(row)].item->key == key)
             return row;
     return -1;
-}
-
-std::string CPdfItemList::TextFor(const std::array<std::string, 5>& texts, int32_t index) const
-{
-    return index >= 0 && index < 5 ? texts[static_cast<size_t>(index)] : std::string();
 }
 
 std::string CPdfItemList::CellText(int row, int column) const

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "pipeline/PdfItem.h"
+#include "pipeline/PdfJob.h"
 
 class IniFile;
 class JobTable;
@@ -39,8 +40,9 @@ public:
     bool IsProcessedList() const { return processed_; }
     void SetListener(PdfItemListListener* listener) { listener_ = listener; }
     // The state texts (index = state) and result texts (index = result code).
-    void SetTexts(const std::array<std::string, 5>& state_texts,
-                  const std::array<std::string, 5>& result_texts);
+    using StateTexts = std::array<std::string, 5>;
+    using ResultTexts = std::array<std::string, JOB_RESULT_COUNT>;
+    void SetTexts(const StateTexts& state_texts, const ResultTexts& result_texts);
 
     // Fills the list from the job sections of meta.ini: the processed list takes the
     // finished jobs, the queue list all others. Then sorts by time, newest first.
@@ -93,13 +95,17 @@ private:
         std::unique_ptr<PdfItem> item;
         bool selected = false;
     };
-    std::string TextFor(const std::array<std::string, 5>& texts, int32_t index) const;
+    template <size_t N>
+    static std::string TextFor(const std::array<std::string, N>& texts, int32_t index)
+    {
+        return index >= 0 && static_cast<size_t>(index) < N ? texts[static_cast<size_t>(index)] : std::string();
+    }
     int Compare(const PdfItem& a, const PdfItem& b, int column) const;
 
     bool processed_;
     PdfItemListListener* listener_ = nullptr;
-    std::array<std::string, 5> state_texts_;
-    std::array<std::string, 5> result_texts_;
+    StateTexts state_texts_;
+    ResultTexts result_texts_;
     std::vector<Row> rows_;
     int sort_column_ = -1;
     int sort_direction_ = 1;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 // Slot states.
 enum : int32_t {
@@ -14,6 +15,18 @@ enum : int32_t {
     JOB_STATE_PENDING = 2,    // waiting in the pending list for a free worker
     JOB_STATE_STOPPING = 3,   // a stop was requested; worker, engine runner and upload poll it
     JOB_STATE_UPLOADING = 4,  // the worker runs the upload plan
+};
+
+// Result codes: why a job ended early (0 also for a stop and for failures without a
+// code of their own). Each has a text in section PROCESS_MSG of the language file.
+enum : int32_t {
+    JOB_RESULT_OK = 0,
+    JOB_RESULT_FTP_LOGIN_FAILED = 1,
+    JOB_RESULT_UPLOAD_FAILED = 2,
+    JOB_RESULT_UPLOAD_STOPPED = 3,
+    JOB_RESULT_TITLE_MODIFIED = 4,
+    JOB_RESULT_CONVERSION_FAILED = 5,  // the engine failed or left an expected file unwritten
+    JOB_RESULT_COUNT = 6,
 };
 
 // Job progress in thousandths of a percent; the step ends double as resume points.
@@ -39,13 +52,23 @@ inline constexpr int kExitEndedEarly = 102;
 
 struct PdfJob;
 
-// Receives the unfinished end of a job. Called on the worker's thread: an implementation
-// hands the slot on to its own thread (a queued call in the UI, a locked queue in the
-// batch command). Finished jobs are noticed by polling and never reported here.
+// Receives the end of a job and the notes about it. Called on the worker's thread: an
+// implementation hands what it needs on to its own thread (a queued call in the UI, a
+// locked queue in the batch command). The desktop program notices finished jobs by
+// polling; a front end that must know each job's outcome after its slot is reused (the
+// batch command) takes it from OnJobFinished.
 class JobObserver {
 public:
     virtual ~JobObserver() = default;
+    // The job ended early. Called before the slot is given back (state free), so the
+    // slot's key and result code are still this job's.
     virtual void OnJobIncomplete(PdfJob* slot) = 0;
+    // The job finished; `exit_code` is the worker's (0, or the export's result when the
+    // book was exported). Called before the slot is given back.
+    virtual void OnJobFinished(PdfJob* /*slot*/, int /*exit_code*/) {}
+    // A note for the user about the job: a page the engine could not fully read, or why
+    // the job failed. Called on the worker's thread.
+    virtual void OnJobNote(PdfJob* /*slot*/, const std::string& /*text*/) {}
 };
 
 // The launch parameters of a job (everything LaunchJob copies into its slot besides

@@ -1,10 +1,12 @@
 #include "pipeline/ProcessPdfThread.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <vector>
 #include <string>
+#include <string_view>
 #include <sys/stat.h>
 
 #include "config/AppConfig.h"
@@ -16,6 +18,7 @@
 #include "pipeline/EngineCommand.h"
 #include "pipeline/EngineRun.h"
 #include "pipeline/ExportBook.h"
+#include "pipeline/ExportTarget.h"
 #include "pipeline/JobSection.h"
 
 namespace fs = std::filesystem;
@@ -53,7 +56,15 @@ private:
     };
 
     int EndEarly();
+    // Ends early with the conversion-failed result and a note saying why.
+    int Fail(const std::string& why);
     int Finish();
+    // Tells the log (and the status report, also when its switch is off) and the job's
+    // observer about a note for the user.
+    void Note(const std::string& text);
+    // Reports the run's warnings (each text once per job); true when the run exited
+    // cleanly, else logs the command and the engine's messages and sets `why`.
+    bool RunSucceeded(const EngineRun& run, const EngineCommand& command, std::string& why);
     bool StopRequested() const { return job_.state.load() == JOB_STATE_STOPPING; }
     void SetBack(int32_t start)
     {
@@ -69,11 +80,13 @@ private:
     }
     std::string Folder(const char* name) const { return book_folder_ + "/" + name; }
     bool ReadPublishingAccount();
-    bool CoverStep();
-    void PageStep();
-    // Runs one image step; false when the job must end early.
+    // Each step: true when done, else false with `why` empty for a stop request or
+    // saying what failed.
+    bool CoverStep(std::string& why);
+    bool PageStep(std::string& why);
+    bool SearchStep(std::string& why);
     bool ImageRun(int run_index, const EngineCommand& command, const std::string& folder, int32_t end,
-                  int32_t weight, bool incomplete_is_fatal);
+                  int32_t weight, std::string& why);
     // True when every page's image files of the run are in `folder` and were written
     // since `since`.
     bool AllPagesWritten(int run_index, const std::string& folder, fs::file_time_type since) const;
@@ -88,6 +101,7 @@ private:
     std::string pdf_path_, title_, tags_, description_;
     int32_t pagenum_ = 0, page_width_ = 0, page_height_ = 0;
     EngineRun runs_[ENGINE_RUN_COUNT];
+    std::vector<std::string> noted_;  // warnings told already
 };
 
 int PdfWorker::Run()
@@ -113,7 +127,7 @@ int PdfWorker::Run()
 
     // The job section.
     const IniFile& meta = meta_;
-    pdf_path_ = meta.ReadText(key_, "pdf_url", 260);
+    pdf_path_ = meta.ReadText(key_, "pdf_url", kJobPathBytes);
     tags_ = meta_w_.ReadWide(key_, "tags");
     title_ = meta_w_.ReadWide(key_, "title");
     description_ = meta_w_.ReadWide(key_, "description");
@@ -127,38 +141,44 @@ int PdfWorker::Run()
              page_height_, pagenum_, dpi_, key_.c_str());
         return EndEarly();
     }
+    // A conversion step that finds no PDF would fail for reasons the user cannot guess.
+    if (!FileExists(pdf_path_))
+        return Fail("the PDF " + pdf_path_ + " is missing");
     MakeFolder(book_folder_);
 
+    std::string why;
     // Cover.
     if (job_.progress.load() < kProgressCoverDone) {
-        if (!CoverStep())
-            return EndEarly();
+        if (!CoverStep(why))
+            return why.empty() ? EndEarly() : Fail(why);
         Reach(kProgressCoverDone);
     }
 
     // Book page.
     if (job_.progress.load() < kProgressPageDone) {
-        PageStep();
+        if (!PageStep(why))
+            return Fail(why);
         Reach(kProgressPageDone);
     }
 
-    // Search text; its outcome is not checked.
+    // Search text.
     if (job_.progress.load() < kProgressSearchDone) {
-        CreateSearchDB(pdf_path_, book_folder_, dpi_, cfg_.m_engine_path, title_, pagenum_);
+        if (!SearchStep(why))
+            return Fail(why);
         Reach(kProgressSearchDone);
     }
 
-    // Thumbnails; an incomplete run is logged and the job goes on.
+    // Thumbnails.
     if (job_.progress.load() < kProgressThumbsDone) {
         SetBack(kProgressSearchDone);
         MakeFolder(Folder("thumb"));  // gone when the book folder was removed since the cover
         int32_t res = 60 * dpi_ / page_width_;
         if (!ImageRun(ENGINE_RUN_THUMBS, ThumbsCommand(res, Folder("thumb"), pdf_path_), Folder("thumb"),
-                      kProgressThumbsDone, 4000, false))
-            return EndEarly();
+                      kProgressThumbsDone, 4000, why))
+            return why.empty() ? EndEarly() : Fail(why);
     }
 
-    // Zoom, high, medium and low images; an incomplete run ends the job.
+    // Zoom, high, medium and low images.
     const ImageStep steps[] = {
         {ENGINE_RUN_ZOOM, kProgressThumbsDone, kProgressZoomDone, "100", 0, 0},
         {ENGINE_RUN_HIGH, kProgressZoomDone, kProgressHighDone, "HighRes", cfg_.m_high_res_width, cfg_.m_high_res_height},
@@ -178,19 +198,19 @@ int PdfWorker::Run()
         int32_t quality = zoom ? job_.zoomin_quality : job_.preview_quality;
         int32_t smooth = zoom ? job_.zoomin_smooth : job_.preview_smooth;
         if (!ImageRun(step.run_index, PageImagesCommand(res, quality, smooth, Folder(step.folder), pdf_path_),
-                      Folder(step.folder), step.end, 8000, true))
-            return EndEarly();
+                      Folder(step.folder), step.end, 8000, why))
+            return why.empty() ? EndEarly() : Fail(why);
     }
 
-    // Print images; an incomplete run is logged and the job goes on.
+    // Print images.
     if (job_.progress.load() < kProgressPrintDone) {
         SetBack(kProgressLowDone);
         if (StopRequested())
             return EndEarly();
         MakeFolder(Folder("print"));
         if (!ImageRun(ENGINE_RUN_PRINT, PrintCommand(Folder("print"), pdf_path_), Folder("print"),
-                      kProgressPrintDone, 8000, false))
-            return EndEarly();
+                      kProgressPrintDone, 8000, why))
+            return why.empty() ? EndEarly() : Fail(why);
     }
 
     // Publishing.
@@ -228,18 +248,41 @@ bool PdfWorker::ReadPublishingAccount()
     return true;
 }
 
-bool PdfWorker::CoverStep()
+bool PdfWorker::CoverStep(std::string& why)
 {
     std::string thumb = Folder("thumb");
     MakeFolder(thumb);
     int32_t res = 128 * dpi_ / page_width_;
     EngineRun& run = runs_[ENGINE_RUN_COVER];
-    if (!run.Start(cfg_.m_engine_path, CoverCommand(res, thumb, pdf_path_)))
+    const EngineCommand command = CoverCommand(res, thumb, pdf_path_);
+    if (!run.Start(cfg_.m_engine_path, command)) {
+        why = "the conversion engine " + cfg_.m_engine_path + " cannot be started";
         return false;
-    return run.Follow(job_, ENGINE_RUN_COVER, 0);
+    }
+    if (!run.Follow(job_, ENGINE_RUN_COVER, 0))
+        return false;
+    if (!RunSucceeded(run, command, why))
+        return false;
+    if (!FileExists(JoinPath(thumb, "img-1-e-cover.jpg"))) {
+        why = "the engine wrote no cover image";
+        return false;
+    }
+    return true;
 }
 
-void PdfWorker::PageStep()
+bool PdfWorker::SearchStep(std::string& why)
+{
+    CreateSearchDB(pdf_path_, book_folder_, dpi_, cfg_.m_engine_path, title_, pagenum_);
+    for (const char* name : {"text.html", "txt.js"}) {
+        if (!FileExists(JoinPath(book_folder_, name))) {
+            why = std::string("the engine wrote no search text (") + name + ")";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PdfWorker::PageStep(std::string& why)
 {
     BookPageSettings settings;
     settings.page_width = page_width_;
@@ -269,38 +312,82 @@ void PdfWorker::PageStep()
         EngineRun::QuerySize(res, cfg_.m_engine_path, pdf_path_, *box.out_width, *box.out_height);
     }
 
+    // A book without its page cannot be opened: a missing template or a page that
+    // cannot be written fails the job instead of finishing it without a page.
     const std::string& template_path = cfg_.m_template_target;
-    if (FileExists(template_path)) {
-        HtmlBuilder builder(settings);
-        builder.SetPageSize(page_width_, page_height_);
-        builder.MakePage(template_path, JoinPath(book_folder_, "index.html"));
-    } else {
+    if (!FileExists(template_path)) {
         DIAG(kModule, 0, "ERR:template_html_path %s missing", template_path.c_str());
+        why = "the page template " + template_path + " is missing";
+        return false;
     }
+    HtmlBuilder builder(settings);
+    builder.SetPageSize(page_width_, page_height_);
+    if (!builder.MakePage(template_path, JoinPath(book_folder_, "index.html"))) {
+        why = "the book's page cannot be written into " + book_folder_;
+        return false;
+    }
+    return true;
 }
 
 bool PdfWorker::ImageRun(int run_index, const EngineCommand& command, const std::string& folder, int32_t end,
-                         int32_t weight, bool incomplete_is_fatal)
+                         int32_t weight, std::string& why)
 {
     EngineRun& run = runs_[run_index];
     // File times come from a coarser clock (a few milliseconds behind): allow for it.
     fs::file_time_type since = fs::file_time_type::clock::now() - std::chrono::milliseconds(100);
     // A run that cannot start is followed all the same: its first read fails at once
-    // and the progress stays short of the step's end.
+    // and the run is judged failed below.
     run.Start(cfg_.m_engine_path, command);
     if (!run.Follow(job_, run_index, weight))
         return false;
-    // Only the first progress line of each read counts, so the last pages' lines can be
-    // lost when the engine writes them faster than they are read. A run that ended on
-    // its own and left every page's images behind is complete all the same; judging it
-    // failed would end a finished step early.
-    if (job_.progress.load() < end && !AllPagesWritten(run_index, folder, since)) {
+    if (!RunSucceeded(run, command, why))
+        return false;
+    // Only the first progress line of each read counts, so the progress may fall short
+    // of the step's end: the files the run leaves behind decide.
+    if (!AllPagesWritten(run_index, folder, since)) {
         DIAG(kModule, 0, "ERR:engine failed when execute %s", command.text.c_str());
-        if (incomplete_is_fatal)
-            return false;
+        why = "the engine did not write every page's images into " + folder;
+        return false;
     }
     Reach(end);
     return true;
+}
+
+bool PdfWorker::RunSucceeded(const EngineRun& run, const EngineCommand& command, std::string& why)
+{
+    constexpr std::string_view kWarning = "rastrix: warning: ";
+    std::string failure;
+    for (const std::string& line : run.Messages()) {
+        if (line.compare(0, kWarning.size(), kWarning) == 0)
+            Note("warning: " + line.substr(kWarning.size()));
+        else if (failure.empty())
+            failure = line.substr(line.find(' ') + 1);  // the first error names the page
+    }
+    if (run.ExitStatus() == 0)
+        return true;
+    DIAG(kModule, 0, "ERR:engine failed when execute %s", command.text.c_str());
+    if (run.ExitStatus() < 0)
+        why = "the conversion engine " + cfg_.m_engine_path + " cannot be started";
+    else if (failure.empty())
+        why = "the conversion engine ended with code " + std::to_string(run.ExitStatus());
+    else
+        why = "the conversion engine failed: " + failure;
+    return false;
+}
+
+void PdfWorker::Note(const std::string& text)
+{
+    if (std::find(noted_.begin(), noted_.end(), text) != noted_.end())
+        return;
+    noted_.push_back(text);
+    DIAG(kModule, 0, "INF:job %s: %s", key_.c_str(), text.c_str());
+    // Warnings about the book belong in the status report whether or not the user has
+    // switched diagnostic records on.
+    DiagLog& log = DiagLog::Instance();
+    if (!log.log_err() && !log.ReportPath().empty())
+        log.WriteRecord("errlog", "job " + key_ + ": " + text);
+    if (job_.notify)
+        job_.notify->OnJobNote(&job_, text);
 }
 
 bool PdfWorker::AllPagesWritten(int run_index, const std::string& folder, fs::file_time_type since) const
@@ -327,25 +414,39 @@ int PdfWorker::Finish()
 {
     int exit_code = 0;
     if (export_ && !use_ftp_ && !use_vazirudu_) {
-        std::string destination = meta_.ReadText(key_, "export_folder", 260);
-        exit_code = ExportBook(destination, key_, cfg_.m_books_folder);
+        std::string destination = meta_.ReadText(key_, "export_folder", kJobPathBytes);
+        exit_code = ExportBook(destination, key_, GuardFor(cfg_, pdf_path_));
+        if (exit_code != 0)
+            Note("the export into " + destination + " failed (see the status report)");
     }
     // The progress is final before the slot is given back, so whoever sees the slot
     // free sees the finished value.
     job_.progress.store(kProgressFinished);
     WriteJobProgress(meta_, key_, kProgressFinished);
+    if (job_.notify)
+        job_.notify->OnJobFinished(&job_, exit_code);
     job_.state.store(JOB_STATE_FREE);
     return exit_code;
+}
+
+int PdfWorker::Fail(const std::string& why)
+{
+    DIAG(kModule, 0, "ERR:job %s failed: %s", key_.c_str(), why.c_str());
+    job_.result_code.store(JOB_RESULT_CONVERSION_FAILED);
+    if (job_.notify)
+        job_.notify->OnJobNote(&job_, why);
+    return EndEarly();
 }
 
 int PdfWorker::EndEarly()
 {
     if (IsJobKey(key_))
         WriteJobProgress(meta_, key_, job_.progress.load());
-    JobObserver* notify = job_.notify;
+    // The observer hears of the end while the slot is still this job's: once it is free,
+    // the controlling thread may hand it to the next job.
+    if (job_.notify)
+        job_.notify->OnJobIncomplete(&job_);
     job_.state.store(JOB_STATE_FREE);
-    if (notify)
-        notify->OnJobIncomplete(&job_);
     return kExitEndedEarly;
 }
 

@@ -33,6 +33,14 @@ int SubmitJob(AppConfig& cfg, JobTable& table, const SubmitRequest& request, Job
         DIAG(kModule, errno, "ERR:File missing:%s", request.pdf_path.c_str());
         return -1;
     }
+    // A path that would not read back as itself would leave a job that can never run.
+    for (const std::string& path : {request.pdf_path, targets.export_folder}) {
+        std::string reason = UnstorablePathReason(path);
+        if (!reason.empty() && !path.empty()) {
+            DIAG(kModule, 0, "ERR:%s cannot be stored: %s", path.c_str(), reason.c_str());
+            return -1;
+        }
+    }
     std::string key = NewJobKey();
     if (key.empty())
         return -1;

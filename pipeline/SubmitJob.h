@@ -42,7 +42,8 @@ JobTargets TargetsFromSettings(const AppConfig& cfg);
 // meta.ini and meta_w.ini, and a launch into the table at progress 0. With `remember`
 // the choices are stored in config.ini as the desktop program does (and a pending export
 // request is cleared); the batch command leaves the user's settings alone. Returns the
-// slot index, or -1 (missing PDF file, no key, table full).
+// slot index, or -1 (missing PDF file, a PDF or export path that UnstorablePathReason
+// refuses, no key, table full).
 int SubmitJob(AppConfig& cfg, JobTable& table, const SubmitRequest& request, JobTargets& targets,
               bool remember, CPdfItemList* list, std::string* key_out, JobObserver* notify);
 

@@ -2,6 +2,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -12,50 +13,63 @@
 
 extern char** environ;
 
-TEST(InstanceLock, LivesInTheRuntimeFolderElseInTmpPerUser)
+// A desktop session (with a runtime folder) and a cron job (without one) on the same
+// books folder must exclude each other: the lock depends on the books folder alone.
+TEST(InstanceLock, LivesInTheBooksFolderWhateverTheSessionEnvironment)
 {
     TempHome home;
-    EXPECT_EQ(InstanceLock::LockPath(), (home.Root() / "runtime/rastrix@corvane.lock").string());
-    std::string fallback = "/tmp/rastrix@corvane-" + std::to_string(getuid()) + ".lock";
-    setenv("XDG_RUNTIME_DIR", (home.Root() / "missing").c_str(), 1);
-    EXPECT_EQ(InstanceLock::LockPath(), fallback);
+    const std::string books = (home.Root() / "books").string();
+    EXPECT_EQ(InstanceLock::LockPath(books), books + "/rastrix@corvane.lock");
+    EXPECT_EQ(InstanceLock::LockPath(books + "/"), books + "/rastrix@corvane.lock");
+
+    std::string error;
+    InstanceLock session;
+    ASSERT_TRUE(session.TryAcquire(books, error)) << error;
+    EXPECT_TRUE(std::filesystem::is_regular_file(books + "/rastrix@corvane.lock"));
     unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(InstanceLock::LockPath(), fallback);
+    InstanceLock cron;
+    EXPECT_FALSE(cron.TryAcquire(books, error));
+    EXPECT_TRUE(error.empty()) << error;
+    // Another books folder is another set of job records.
+    InstanceLock elsewhere;
+    EXPECT_TRUE(elsewhere.TryAcquire((home.Root() / "other books").string(), error)) << error;
 }
 
 TEST(InstanceLock, OnlyOneHolderAtATimeAndTheLockEndsWithItsHolder)
 {
     TempHome home;
+    const std::string books = (home.Root() / "books").string();
     std::string error;
     {
         InstanceLock first;
-        ASSERT_TRUE(first.TryAcquire(error)) << error;
-        EXPECT_TRUE(first.TryAcquire(error));  // taking it again is harmless
+        ASSERT_TRUE(first.TryAcquire(books, error)) << error;
+        EXPECT_TRUE(first.TryAcquire(books, error));  // taking it again is harmless
 
         InstanceLock second;
-        EXPECT_FALSE(second.TryAcquire(error));
+        EXPECT_FALSE(second.TryAcquire(books, error));
         EXPECT_TRUE(error.empty()) << error;  // held elsewhere: not an error of its own
         EXPECT_FALSE(second.Held());
     }
     InstanceLock after;
-    EXPECT_TRUE(after.TryAcquire(error)) << error;
+    EXPECT_TRUE(after.TryAcquire(books, error)) << error;
 }
 
 TEST(InstanceLock, AChildProcessDoesNotKeepTheLockAlive)
 {
     TempHome home;
+    const std::string books = (home.Root() / "books").string();
     std::string error;
     pid_t child = -1;
     {
         InstanceLock holder;
-        ASSERT_TRUE(holder.TryAcquire(error)) << error;
+        ASSERT_TRUE(holder.TryAcquire(books, error)) << error;
         char sleep_path[] = "/bin/sleep";
         char seconds[] = "30";
         char* argv[] = {sleep_path, seconds, nullptr};
         ASSERT_EQ(posix_spawn(&child, sleep_path, nullptr, nullptr, argv, environ), 0);
     }
     InstanceLock next;
-    EXPECT_TRUE(next.TryAcquire(error)) << "the child still holds the lock " << error;
+    EXPECT_TRUE(next.TryAcquire(books, error)) << "the child still holds the lock " << error;
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
 }
@@ -64,9 +78,9 @@ TEST(InstanceLock, AnUnusableLockFileIsReported)
 {
     TempHome home;
     // A folder where the lock file should be: it cannot be opened for writing.
-    std::filesystem::create_directories(home.Root() / "runtime/rastrix@corvane.lock");
+    std::filesystem::create_directories(home.Root() / "books/rastrix@corvane.lock");
     InstanceLock lock;
     std::string error;
-    EXPECT_FALSE(lock.TryAcquire(error));
+    EXPECT_FALSE(lock.TryAcquire((home.Root() / "books").string(), error));
     EXPECT_NE(error.find("rastrix@corvane.lock"), std::string::npos) << error;
 }

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/helpers/TempHome.h"
@@ -13,9 +14,18 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kKey = "0123456789ABCDEF0123456789ABCDEF";
+// The template's own addresses of the shared files, and text from the PDF that looks
+// like them (title, description) and must survive the export unchanged.
 const std::string kPage =
+    "<title>Doc ../ title ../index.js</title><meta name=\"description\" content=\"../index.js\">"
     "<script src=\"../index.js\"></script><link href=\"../RurovOzeza.v1.css\">"
-    "<img src=\"../skins/2/a.png\"><a href=\"HighRes/img-1.jpg\">..</a>../";
+    "<img src='../skins/2/a.png'><div data-print=\"../print.html\"></div>"
+    "<a href=\"HighRes/img-1.jpg\">..</a>../";
+const std::string kExportedPage =
+    "<title>Doc ../ title ../index.js</title><meta name=\"description\" content=\"../index.js\">"
+    "<script src=\" ./index.js\"></script><link href=\" ./RurovOzeza.v1.css\">"
+    "<img src=' ./skins/2/a.png'><div data-print=\" ./print.html\"></div>"
+    "<a href=\"HighRes/img-1.jpg\">..</a>../";
 
 }  // namespace
 
@@ -30,46 +40,101 @@ protected:
         WriteFileBytes(book / "index.html", kPage);
         WriteFileBytes(book / "HighRes/img-1.jpg", "jpeg");
         WriteFileBytes(book / "txt.js", "text");
+        guard.books_folder = books.string();
+        guard.data_folder = (home.Root() / "data/Corvane/Vellumark/").string();
+        guard.program_folder = (home.Root() / "program/").string();
+        guard.pdf_path = (home.Root() / "pdfs/doc.pdf").string();
+        WriteFileBytes(guard.data_folder + "config.ini", "[general]");
+        WriteFileBytes(guard.program_folder + "rastrix", "engine");
+        WriteFileBytes(guard.pdf_path, "%PDF");
         dst = home.Root() / "export";
     }
     int Export(const fs::path& to, const std::string& key = kKey) {
-        return ExportBook(to.string(), key, books.string());
+        return ExportBook(to.string(), key, guard);
+    }
+    // Nothing the program or the user keeps was touched.
+    void ExpectKeptFilesIntact() {
+        EXPECT_EQ(ReadFileBytes(book / "index.html"), kPage);
+        EXPECT_EQ(ReadFileBytes(books / "index.js"), "shared index.js");
+        EXPECT_EQ(ReadFileBytes(guard.data_folder + "config.ini"), "[general]");
+        EXPECT_EQ(ReadFileBytes(guard.program_folder + "rastrix"), "engine");
+        EXPECT_EQ(ReadFileBytes(guard.pdf_path), "%PDF");
     }
 
     TempHome home;
+    ExportGuard guard;
     fs::path books, book, dst;
 };
 
-TEST_F(ExportBookTest, ExportMakesASelfContainedFolderAndRemovesWhatWasThere) {
-    WriteFileBytes(dst / "old.txt", "old");
-    WriteFileBytes(dst / "old/deep/x.bin", "old");
-    fs::create_directories(home.Root() / "keep");
-    WriteFileBytes(home.Root() / "keep/precious", "mine");
-    fs::create_directory_symlink(home.Root() / "keep", dst / "link");
-
+TEST_F(ExportBookTest, ExportMakesASelfContainedFolderAndRewritesOnlyTheTemplateAddresses) {
     EXPECT_EQ(Export(dst), 0);
-    EXPECT_FALSE(fs::exists(dst / "old.txt"));
-    EXPECT_FALSE(fs::exists(dst / "old"));
-    EXPECT_FALSE(fs::exists(fs::symlink_status(dst / "link")));
-    EXPECT_EQ(ReadFileBytes(home.Root() / "keep/precious"), "mine");  // links are removed, not followed
-
     EXPECT_EQ(ReadFileBytes(dst / "HighRes/img-1.jpg"), "jpeg");
     EXPECT_EQ(ReadFileBytes(dst / "txt.js"), "text");
     EXPECT_EQ(ReadFileBytes(dst / "service.asp"), "shared service.asp");
     EXPECT_EQ(ReadFileBytes(dst / "RurovOzeza.v1.css"), "shared RurovOzeza.v1.css");
     EXPECT_EQ(ReadFileBytes(dst / "skins/2/a.png"), "skin");
-
-    std::string page = ReadFileBytes(dst / "index.html");
-    EXPECT_EQ(page.size(), kPage.size());
-    EXPECT_EQ(page.find("../"), std::string::npos);
-    EXPECT_NE(page.find("\" ./index.js\""), std::string::npos);
-    EXPECT_NE(page.find("\" ./skins/2/a.png\""), std::string::npos);
-    EXPECT_NE(page.find(">..</a> ./"), std::string::npos);  // ".." alone and a final "../"
+    EXPECT_EQ(ReadFileBytes(dst / "index.html"), kExportedPage);
     EXPECT_EQ(ReadFileBytes(book / "index.html"), kPage);  // the book itself is untouched
+    EXPECT_TRUE(IsEarlierExport(dst.string()));
+}
+
+TEST_F(ExportBookTest, AnEarlierExportIsReplacedWithoutFollowingLinks) {
+    ASSERT_EQ(Export(dst), 0);
+    WriteFileBytes(dst / "thumb/stale.jpg", "old");
+    fs::create_directories(home.Root() / "keep");
+    WriteFileBytes(home.Root() / "keep/precious", "mine");
+    fs::create_directory_symlink(home.Root() / "keep", dst / "LowRes");
+
+    EXPECT_EQ(Export(dst), 0);
+    EXPECT_FALSE(fs::exists(dst / "thumb/stale.jpg"));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dst / "LowRes")));
+    EXPECT_EQ(ReadFileBytes(home.Root() / "keep/precious"), "mine");  // links are removed, not followed
+    EXPECT_EQ(ReadFileBytes(dst / "index.html"), kExportedPage);
+}
+
+// A folder that holds anything but an earlier export is the user's: it is refused before
+// anything is created or deleted, whatever else it holds.
+TEST_F(ExportBookTest, AFolderThatIsNotAnExportIsRefusedAndKept) {
+    WriteFileBytes(dst / "old.txt", "old");
+    EXPECT_EQ(Export(dst), 1);
+    EXPECT_EQ(ReadFileBytes(dst / "old.txt"), "old");
+    EXPECT_FALSE(fs::exists(dst / "index.html"));
+
+    // An export the user has added a file of their own to is theirs too.
+    fs::remove(dst / "old.txt");
+    ASSERT_EQ(Export(dst), 0);
+    WriteFileBytes(dst / "notes.txt", "mine");
+    EXPECT_FALSE(IsEarlierExport(dst.string()));
+    EXPECT_EQ(Export(dst), 1);
+    EXPECT_EQ(ReadFileBytes(dst / "notes.txt"), "mine");
+    EXPECT_NE(ExportRefusal(dst.string(), guard).find("notes.txt"), std::string::npos);
+
+    // A file is no folder.
+    WriteFileBytes(home.Root() / "file", "x");
+    EXPECT_EQ(Export(home.Root() / "file"), 1);
+    EXPECT_EQ(ReadFileBytes(home.Root() / "file"), "x");
+}
+
+TEST_F(ExportBookTest, SubFolderNamesMadeFromPdfNamesStayInsideTheirFolder) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"/in/...pdf", "book"},          {"/in/..pdf", "book"},
+        {"/in/.pdf", "book"},            {"/in/.ssh.pdf", "ssh"},
+        {"/in/Desktop.pdf", "Desktop"},  {"/in/Report.PDF", "Report"},
+        {"/in/two\nlines.pdf", "two_lines"}, {"C:\\x\\win.pdf", "win"},
+        {"/in/ . hidden .pdf", "hidden"}, {"/in/notes", "notes"},
+    };
+    for (const auto& [pdf, name] : cases)
+        EXPECT_EQ(ExportFolderName(pdf), name) << pdf;
+    // Long names are cut at a character boundary.
+    std::string long_name;
+    for (int i = 0; i < 150; ++i) long_name += "\xC3\xA9";  // é, two bytes each
+    std::string cut = ExportFolderName("/in/" + long_name + ".pdf");
+    EXPECT_LE(cut.size(), 200u);
+    EXPECT_EQ(cut.size() % 2, 0u);
 }
 
 TEST_F(ExportBookTest, PageWithoutParentReferencesIsWrittenBackUnchanged) {
-    const std::string page = "<p>a/b ./c .. ..</p>\n..";
+    const std::string page = "<p>a/b ./c .. .. ../x</p>\n..";
     WriteFileBytes(book / "index.html", page);
     EXPECT_EQ(Export(dst), 0);
     EXPECT_EQ(ReadFileBytes(dst / "index.html"), page);
@@ -87,14 +152,22 @@ TEST_F(ExportBookTest, BookWithoutPageIsCopiedAndReportsOne) {
     EXPECT_TRUE(fs::exists(dst / "skins/2/a.png"));
 }
 
-// Emptying any of these would destroy the user's books or home: each is refused before
-// anything is deleted.
+// Emptying any of these would destroy the user's books, settings, program, PDF or home:
+// each is refused before anything is created or deleted.
 TEST_F(ExportBookTest, DangerousDestinationsAreRefusedAndNothingIsDeleted) {
     WriteFileBytes(home.Home() / "notes.txt", "mine");
     fs::create_directory_symlink(books, home.Root() / "books-link");
     fs::create_directory_symlink(home.Home(), home.Root() / "home-link");
 
+    fs::create_directories(home.Root() / "pdfs/sub");
     const fs::path refused[] = {
+        guard.data_folder,
+        home.Root() / "data",
+        fs::path(guard.data_folder) / "inside",
+        guard.program_folder,
+        fs::path(guard.program_folder) / "out",
+        home.Root() / "pdfs",
+        guard.pdf_path,
         books,
         book,
         books / "other",
@@ -110,23 +183,23 @@ TEST_F(ExportBookTest, DangerousDestinationsAreRefusedAndNothingIsDeleted) {
     for (const fs::path& to : refused) {
         SCOPED_TRACE(to.string());
         EXPECT_EQ(Export(to), 1);
-        EXPECT_EQ(ReadFileBytes(book / "index.html"), kPage);
-        EXPECT_EQ(ReadFileBytes(books / "index.js"), "shared index.js");
+        ExpectKeptFilesIntact();
         EXPECT_EQ(ReadFileBytes(home.Home() / "notes.txt"), "mine");
     }
-    EXPECT_FALSE(fs::exists(books / "other"));
+    EXPECT_FALSE(fs::exists(books / "other"));  // nothing is created for a refused export
+    EXPECT_FALSE(fs::exists(fs::path(guard.program_folder) / "out"));
 }
 
 TEST_F(ExportBookTest, InvalidKeysAndMissingBooksAreRefusedBeforeEmptying) {
-    WriteFileBytes(dst / "keep.txt", "keep");
+    ASSERT_EQ(Export(dst), 0);  // an earlier export: only the key can refuse it
     for (const std::string& key : std::vector<std::string>{"../vAziruduues", "0123456789abcdef0123456789abcdef", "",
                                   "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF", std::string(kKey) + "/.."}) {
         SCOPED_TRACE(key);
         EXPECT_EQ(Export(dst, key), 1);
-        EXPECT_EQ(ReadFileBytes(dst / "keep.txt"), "keep");
+        EXPECT_EQ(ReadFileBytes(dst / "index.html"), kExportedPage);
     }
-    EXPECT_EQ(ExportBook("relative/dir", kKey, books.string()), 1);
-    EXPECT_EQ(ExportBook("", kKey, books.string()), 1);
+    EXPECT_EQ(ExportBook("relative/dir", kKey, guard), 1);
+    EXPECT_EQ(ExportBook("", kKey, guard), 1);
 }
 
 // Workers of different jobs export at the same time: each export is complete and none
@@ -147,6 +220,6 @@ TEST_F(ExportBookTest, ConcurrentExportsEachProduceACompleteBook) {
     for (int t = 0; t < kThreads; ++t) {
         const fs::path to = home.Root() / ("export" + std::to_string(t));
         EXPECT_EQ(ReadFileBytes(to / "HighRes/img-1.jpg"), "jpeg");
-        EXPECT_EQ(ReadFileBytes(to / "index.html").find("../"), std::string::npos);
+        EXPECT_EQ(ReadFileBytes(to / "index.html"), kExportedPage);
     }
 }

@@ -40,8 +40,8 @@ std::unique_ptr<PdfItem> Item(const std::string& key, const std::string& path, i
 }
 
 const std::array<std::string, 5> kStates = {"Free", "Running", "Pending", "Stopping", "Uploading"};
-const std::array<std::string, 5> kResults = {"OK", "Login failed", "Upload failed", "Upload stopped",
-                                             "Title modified"};
+const CPdfItemList::ResultTexts kResults = {"OK", "Login failed", "Upload failed", "Upload stopped",
+                                             "Title modified", "Conversion failed"};
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config/AppConfig.h"
@@ -32,15 +33,37 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         slots_.push_back(slot);
     }
+    void OnJobFinished(PdfJob* slot, int exit_code) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_.emplace_back(slot->key, exit_code);
+    }
+    void OnJobNote(PdfJob*, const std::string& text) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        notes_.push_back(text);
+    }
     std::vector<PdfJob*> Slots()
     {
         std::lock_guard<std::mutex> lock(mutex_);
         return slots_;
     }
+    std::vector<std::pair<std::string, int>> Finished()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return finished_;
+    }
+    std::vector<std::string> Notes()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return notes_;
+    }
 
 private:
     std::mutex mutex_;
     std::vector<PdfJob*> slots_;
+    std::vector<std::pair<std::string, int>> finished_;
+    std::vector<std::string> notes_;
 };
 
 class WorkerTest : public ::testing::Test {
@@ -123,7 +146,9 @@ TEST_F(WorkerTest, AFullRunTakesEveryStepInOrderAtItsResolution)
     WaitIdle();
     EXPECT_EQ(table_.Slot(slot).progress.load(), kProgressFinished);
     EXPECT_EQ(StoredProgress(), kProgressFinished);
-    EXPECT_TRUE(observer_.Slots().empty());  // a finished job posts nothing
+    EXPECT_TRUE(observer_.Slots().empty());  // a finished job posts no early end
+    EXPECT_EQ(observer_.Finished(), (std::vector<std::pair<std::string, int>>{{key_, 0}}));
+    EXPECT_TRUE(observer_.Notes().empty());
     std::vector<std::string> expected = {
         "img cover 15",  // 128 * 120 / 1020
         "size - 45",     // low: 500 * 120 / 1320 (portrait)
@@ -163,15 +188,26 @@ TEST_F(WorkerTest, ResumeSetsAnInterruptedStepBackAndSkipsFinishedOnes)
     EXPECT_EQ(StoredProgress(), 22000);
     ASSERT_EQ(observer_.Slots().size(), 1u);
     EXPECT_EQ(observer_.Slots()[0], &table_.Slot(slot));
-    EXPECT_EQ(table_.Slot(slot).result_code.load(), 0);
+    EXPECT_EQ(table_.Slot(slot).result_code.load(), JOB_RESULT_CONVERSION_FAILED);
 }
 
-TEST_F(WorkerTest, IncompleteThumbsGoOnIncompleteZoomEndsEarly)
+// A book is done only when every step wrote every file: an incomplete run of any step,
+// thumbnails and print images included, fails the job and says where.
+TEST_F(WorkerTest, IncompleteRunsOfEveryStepFailTheJob)
 {
     setenv("FAKE_SHORT", "thumb", 1);
     int first = Submit();
     WaitIdle();
-    EXPECT_EQ(table_.Slot(first).progress.load(), kProgressFinished);
+    EXPECT_EQ(table_.Slot(first).progress.load(), 8000);  // 6000 + 2 * 4000 / 4
+    EXPECT_EQ(table_.Slot(first).result_code.load(), JOB_RESULT_CONVERSION_FAILED);
+    ASSERT_EQ(observer_.Notes().size(), 1u);
+    EXPECT_NE(observer_.Notes()[0].find("/thumb"), std::string::npos) << observer_.Notes()[0];
+
+    setenv("FAKE_SHORT", "print", 1);
+    Submit();
+    WaitIdle();
+    EXPECT_EQ(StoredProgress(), 46000);  // 42000 + 2 * 8000 / 4
+    EXPECT_TRUE(observer_.Finished().empty());
 
     setenv("FAKE_SHORT", "100", 1);
     fs::remove(log_);
@@ -183,8 +219,43 @@ TEST_F(WorkerTest, IncompleteThumbsGoOnIncompleteZoomEndsEarly)
     EXPECT_EQ(table_.Slot(second).progress.load(), 14000);  // 10000 + 2 * 8000 / 4
     EXPECT_EQ(StoredProgress(), 14000);
     EXPECT_EQ(EngineRuns().back(), "img 100 120");
-    ASSERT_EQ(observer_.Slots().size(), 1u);
-    EXPECT_EQ(observer_.Slots()[0], &table_.Slot(second));
+    ASSERT_EQ(observer_.Slots().size(), 3u);
+    EXPECT_EQ(observer_.Slots()[2], &table_.Slot(second));
+}
+
+TEST_F(WorkerTest, AFailedEngineRunFailsTheJobWithTheEnginesMessage)
+{
+    // Every page's files are there, but the engine said a page failed and exited 1.
+    setenv("FAKE_FAIL", "MedRes", 1);
+    int slot = Submit();
+    WaitIdle();
+    unsetenv("FAKE_FAIL");
+    EXPECT_EQ(table_.Slot(slot).result_code.load(), JOB_RESULT_CONVERSION_FAILED);
+    EXPECT_EQ(StoredProgress(), kProgressHighDone + 8000);  // every page was reported
+    ASSERT_EQ(observer_.Notes().size(), 1u);
+    EXPECT_EQ(observer_.Notes()[0], "the conversion engine failed: page 3: the page is broken");
+    EXPECT_TRUE(observer_.Finished().empty());
+
+    // Without its page template a book has no page: the job fails at the page step.
+    fs::remove(cfg_->m_template_target);
+    Submit();
+    WaitIdle();
+    EXPECT_EQ(StoredProgress(), kProgressCoverDone);
+    ASSERT_EQ(observer_.Notes().size(), 2u);
+    EXPECT_NE(observer_.Notes()[1].find("page template"), std::string::npos) << observer_.Notes()[1];
+}
+
+TEST_F(WorkerTest, PagesTheEngineCouldNotFullyReadAreNotedOnceAndTheJobFinishes)
+{
+    setenv("FAKE_WARN", "1", 1);
+    int slot = Submit();
+    WaitIdle();
+    unsetenv("FAKE_WARN");
+    EXPECT_EQ(table_.Slot(slot).progress.load(), kProgressFinished);
+    EXPECT_EQ(observer_.Notes(),
+              std::vector<std::string>{"warning: page 2: some of its content could not be read"});
+    // The warning reaches the status report even with diagnostic records switched off.
+    EXPECT_NE(ReadFileBytes(DiagLog::Instance().ReportPath()).find("page 2: some of its content"), std::string::npos);
 }
 
 TEST_F(WorkerTest, ARunWhoseLastProgressLinesArriveTogetherStillCompletes)
@@ -218,7 +289,7 @@ TEST_F(WorkerTest, MissingEngineEndsEarlyWithTheSlotReported)
     EXPECT_EQ(table_.Slot(slot).state.load(), JOB_STATE_FREE);
     ASSERT_EQ(observer_.Slots().size(), 1u);
     EXPECT_EQ(observer_.Slots()[0], &table_.Slot(slot));
-    EXPECT_EQ(observer_.Slots()[0]->result_code.load(), 0);
+    EXPECT_EQ(observer_.Slots()[0]->result_code.load(), JOB_RESULT_CONVERSION_FAILED);
 }
 
 TEST_F(WorkerTest, StopDuringARunEndsEarlyAtTheLastReportedPage)

@@ -7,6 +7,9 @@
 #   FAKE_BURST   folder name whose run writes every page, then all progress lines at once
 #   FAKE_DELAY   seconds to sleep before each page (default 0.02, so that each progress
 #                line reaches the reader on its own)
+#   FAKE_FAIL    folder name whose run writes every page, then reports page 3 broken and
+#                exits 1
+#   FAKE_WARN    every image run reports page 2 as not fully read (and still succeeds)
 pages=${FAKE_PAGES:-4}
 res="" dir="" mode=img output_dir="" title="" cover=0 pdf=""
 while [ $# -gt 0 ]; do
@@ -47,12 +50,14 @@ case $mode in
       printf '%s' "$lines" >&2
       exit 0
     fi
+    [ -n "$FAKE_WARN" ] && echo "rastrix: warning: page 2: some of its content could not be read" >&2
     last=$pages
     [ "$FAKE_SHORT" = "$name" ] && last=$((pages / 2))
     for ((i = 1; i <= last; i++)); do
       sleep "${FAKE_DELAY:-0.02}"
       : > "$dir/img-$i.jpg"; : > "$dir/img-$i-f.png"; : > "$dir/img-$i-e.jpg"
       echo "PN:$i/$pages" >&2
-    done ;;
+    done
+    if [ "$FAKE_FAIL" = "$name" ]; then echo "rastrix: page 3: the page is broken" >&2; exit 1; fi ;;
 esac
 exit 0
