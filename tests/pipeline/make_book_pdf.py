@@ -3,7 +3,7 @@
 coloured boxes, an RGB picture and thin rules, and the document information (title,
 keywords, subject). Used by the end-to-end tests and the pipeline benchmark.
 
-    make_book_pdf.py OUT.pdf [--pages N] [--title T] [--landscape]
+    make_book_pdf.py OUT.pdf [--pages N] [--title T] [--landscape] [--points W H]
 """
 import argparse
 import os
@@ -30,9 +30,12 @@ def main():
     parser.add_argument("--pages", type=int, default=6)
     parser.add_argument("--title", default="Vellumark Test Book")
     parser.add_argument("--landscape", action="store_true")
+    parser.add_argument("--points", type=int, nargs=2, metavar=("W", "H"), help="page size in points")
     args = parser.parse_args()
 
     width, height = (792, 612) if args.landscape else (612, 792)
+    if args.points:
+        width, height = args.points
     pdf = PdfWriter()
     font = pdf.add({"Type": Name("Font"), "Subtype": Name("Type1"), "BaseFont": Name("Helvetica")})
     pages_ref = pdf.reserve()
