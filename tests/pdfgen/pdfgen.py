@@ -223,6 +223,8 @@ def fixtures(outdir):
     save("huge-single.pdf", build([text_page(1, (14400, 14400))]))
     # A long strip: under the pixel count at 360 dpi, but not under the longest side.
     save("strip.pdf", build([text_page(1, (14400, 100), words="A strip of a page.")]))
+    # The damage tests cut up copies of this one.
+    save("pages6.pdf", build([text_page(i) for i in range(1, 7)]))
     # The middle page would take hours: the page time limit must stop it.
     bomb = text_page(2)
     bomb.form_depth = 9
