@@ -78,9 +78,10 @@ std::string Metadata(fz_context* ctx, fz_document* doc, const char* key)
     return std::string(buf);
 }
 
-// Width and height of page 1 at `dpi`, or false when there is no usable page 1.
-bool FirstPagePixels(fz_context* ctx, fz_document* doc, int page_count, double dpi, PagePixels& px,
-                     std::string& error)
+// Width and height of page 1 at `dpi`, or false when there is no usable page 1: the size
+// its image gets (within the pixel cap), or with `nominal` the size by the rule alone.
+bool FirstPagePixels(fz_context* ctx, fz_document* doc, int page_count, double dpi, bool nominal,
+                     PagePixels& px, std::string& error)
 {
     fz_rect bounds;
     if (page_count < 1) {
@@ -91,9 +92,8 @@ bool FirstPagePixels(fz_context* ctx, fz_document* doc, int page_count, double d
         error = "page 1 cannot be read";
         return false;
     }
-    // A page too large to render still has a size to report.
-    ComputePagePixels(bounds, dpi, px);
-    if (px.width < 1 || px.height < 1) {
+    bool sized = nominal ? NominalPagePixels(bounds, dpi, px.width, px.height) : ComputePagePixels(bounds, dpi, px);
+    if (!sized) {
         error = "page 1 has an empty page box";
         return false;
     }
@@ -104,7 +104,7 @@ int SizeQuery(fz_context* ctx, fz_document* doc, int page_count, const EngineOpt
 {
     PagePixels px;
     std::string error;
-    if (!FirstPagePixels(ctx, doc, page_count, opts.resolution, px, error)) {
+    if (!FirstPagePixels(ctx, doc, page_count, opts.resolution, false, px, error)) {
         PrintError(error);
         return kExitFailure;
     }
@@ -116,7 +116,9 @@ int InfoQuery(fz_context* ctx, fz_document* doc, int page_count, const EngineOpt
 {
     PagePixels px;
     std::string error;
-    bool sized = FirstPagePixels(ctx, doc, page_count, opts.resolution, px, error);
+    // The size by the rule, also for a page drawn smaller under the pixel cap: callers
+    // derive resolutions from it.
+    bool sized = FirstPagePixels(ctx, doc, page_count, opts.resolution, true, px, error);
     std::string out;
     out += OneLine(Metadata(ctx, doc, FZ_META_INFO_TITLE), kQueryTextBytes) + "\n";
     out += OneLine(Metadata(ctx, doc, FZ_META_INFO_AUTHOR), kAuthorBytes) + "\n";

@@ -96,8 +96,9 @@ MupdfContext::MupdfContext()
     ctx_ = fz_new_context(&g_alloc, &locks, kStoreBytes);
     if (!ctx_)
         return;
-    // MuPDF's own warnings about damaged files are noise for our callers, who only read
-    // progress lines; real failures are reported by us, one line each.
+    // MuPDF's own messages would reach standard error in its own words and lines. They
+    // are silenced here; the page workers collect them per page instead (PageWarnings)
+    // and report a damaged page in one line of ours.
     fz_set_warning_callback(ctx_, [](void*, const char*) {}, nullptr);
     fz_set_error_callback(ctx_, [](void*, const char*) {}, nullptr);
     fz_try(ctx_)

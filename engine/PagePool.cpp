@@ -9,6 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "engine/PageWarnings.h"
 #include "engine/PdfOpener.h"
 #include "engine/TextUtil.h"
 
@@ -44,6 +45,20 @@ void ProgressReporter::Error(const std::string& text)
     std::lock_guard<std::mutex> lock(mutex_);
     // One line that can never pass for a progress line, whatever it quotes.
     WriteAll(STDERR_FILENO, "rastrix: " + DiagnosticLine(text, 2000) + "\n");
+}
+
+void ProgressReporter::Warning(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    WriteAll(STDERR_FILENO, "rastrix: warning: " + DiagnosticLine(text, 2000) + "\n");
+}
+
+void ProgressReporter::RepairWarning()
+{
+    // One engine process is one conversion step, which may run several page runs.
+    static std::atomic<bool> reported{false};
+    if (!reported.exchange(true))
+        Warning("the file is damaged and was repaired");
 }
 
 int ProgressReporter::Done() const
@@ -121,10 +136,15 @@ int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::v
             int page_count = 0;
             doc = std::make_unique<DocumentHandle>(ctx.Get(), OpenPdf(ctx.Get(), pdf_path, page_count, error));
             pages_on_doc = 0;
-            if (!doc->Get())
+            if (!doc->Get()) {
                 progress.Error(error);
-            return doc->Get() != nullptr;
+                return false;
+            }
+            if (DocumentWasRepaired(ctx.Get(), doc->Get()))
+                progress.RepairWarning();
+            return true;
         };
+        PageWarnings warnings(ctx.Get());
         if (!open())
             return;
         for (size_t i = next.fetch_add(1); i < pages.size(); i = next.fetch_add(1)) {
@@ -137,14 +157,21 @@ int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::v
             error.clear();
             std::memset(&slot.cookie, 0, sizeof slot.cookie);
             slot.started_ms.store(now_ms());
+            warnings.Begin();
             bool ok = task(ctx.Get(), doc->Get(), pages[i], &slot.cookie, error);
+            std::string damage = warnings.End(slot.cookie);
             slot.started_ms.store(-1);
             if (!ok && slot.cookie.abort)
                 error = "stopped after " + std::to_string(limit_ms / 1000) + " seconds (" + error + ")";
             if (!ok) {
                 failed.fetch_add(1);
                 progress.Error("page " + std::to_string(pages[i] + 1) + ": " + error);
+            } else if (!damage.empty()) {
+                progress.Warning("page " + std::to_string(pages[i] + 1) + ": " + damage);
             }
+            // MuPDF also repairs a file when it first meets a broken object in a page.
+            if (DocumentWasRepaired(ctx.Get(), doc->Get()))
+                progress.RepairWarning();
             progress.PageDone();
         }
     };

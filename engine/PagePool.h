@@ -23,6 +23,11 @@ public:
     void PageDone();
     // Prints "rastrix: <text>" on its own line.
     void Error(const std::string& text);
+    // Prints "rastrix: warning: <text>" on its own line: something the run got past.
+    void Warning(const std::string& text);
+    // Prints "rastrix: warning: the file is damaged and was repaired", once per process
+    // however many runs and workers find it.
+    void RepairWarning();
     int Done() const;
 
 private:
@@ -39,8 +44,10 @@ using PageTask = std::function<bool(fz_context* ctx, fz_document* doc, int page_
                                     std::string& error)>;
 
 // Runs `task` for every page index in `pages` on `threads` workers (0 = one per core).
-// Failed pages are reported as "page N: <error>" and the run goes on. Returns the number
-// of pages that failed.
+// Failed pages are reported as "page N: <error>" and the run goes on. A page that MuPDF
+// read only in part (it reported damage but the page did not fail) is reported as the
+// warning "page N: <reason>", and a file that had to be repaired as RepairWarning().
+// Returns the number of pages that failed.
 int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::vector<int>& pages,
              unsigned threads, const PageTask& task, ProgressReporter& progress);
 

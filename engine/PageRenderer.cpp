@@ -107,12 +107,9 @@ bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, boo
     {
         page = fz_load_page(ctx, doc, page_index);
         PagePixels px;
-        if (!ComputePagePixels(fz_bound_page(ctx, page), dpi, px)) {
-            if (px.width < 1 || px.height < 1)
-                fz_throw(ctx, FZ_ERROR_GENERIC, "the page has an empty page box");
-            fz_throw(ctx, FZ_ERROR_GENERIC, "the page is too large at this resolution (%d x %d pixels)",
-                     px.width, px.height);
-        }
+        // A page too large for the pixel cap comes out at the largest size under it.
+        if (!ComputePagePixels(fz_bound_page(ctx, page), dpi, px))
+            fz_throw(ctx, FZ_ERROR_GENERIC, "the page has an empty page box");
         // Interpret the page once into a list, noting whether it uses colour; a page
         // without colour is drawn and stored as gray (a third of the work and data).
         list = fz_new_display_list(ctx, fz_bound_page(ctx, page));

@@ -2,6 +2,7 @@
 // progress lines, the background/foreground split and the JPEG settings.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <sys/wait.h>
@@ -250,18 +251,72 @@ TEST(RastrixImages, ParallelRunWritesTheSameBytesAsOneThread)
 TEST(RastrixImages, APageThatFailsIsReportedAndTheRunGoesOn)
 {
     TempHome home;
-    fs::path dir = home.Root() / "print";
-    RunResult r = RunRastrix({"-r", "72", "-verbose", "-o", "none", "-jpeg-quality", "70", "-e", "jpeg", "-d",
-                              dir.string(), Fixture("huge-page.pdf")});
+    fs::path dir = home.Root() / "zoom";
+    // Page 2's layers (50 million pixels under the cap) do not fit a small memory budget.
+    RunResult r = RunRastrix({"-r", "72", "-verbose", "-o", "none", "-png-single-bit-alpha", "-bf", "-d",
+                              dir.string(), Fixture("huge-page.pdf")},
+                             {"RASTRIX_MEMORY_MB=64"});
     EXPECT_EQ(r.exit_code, 1);
-    EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"img-1-e.jpg", "img-3-e.jpg"}));
-    EXPECT_NE(r.err.find("page 2"), std::string::npos) << r.err;
+    EXPECT_EQ(FilesIn(dir), (std::vector<std::string>{"img-1-f.png", "img-1.jpg", "img-3-f.png", "img-3.jpg"}));
+    EXPECT_NE(r.err.find("rastrix: page 2: "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
     // The progress still runs to the end, in order.
     std::string progress;
     for (const std::string& line : Lines(r.err))
         if (line.rfind("PN:", 0) == 0)
             progress += line + "\n";
     EXPECT_EQ(progress, "PN:1/3\r\nPN:2/3\r\nPN:3/3\r\n");
+}
+
+// A page too large for the pixel cap at the job's resolution still gets its images, at
+// the largest size under the cap, and the size query names that size beforehand.
+TEST(RastrixImages, PageAboveThePixelCapIsDrawnAtTheLargestSizeUnderIt)
+{
+    TempHome home;
+    struct Case {
+        const char* file;
+        const char* dpi;
+        int width, height;   // the documented rule: floor(exact side * f)
+    } cases[] = {
+        {"huge-single.pdf", "120", 7071, 7071},   // 24000 x 24000 by the rule
+        {"strip.pdf", "360", 60000, 416},         // 72000 x 500: over the longest side only
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        fs::path dir = home.Root() / c.file;
+        RunResult r = RunRastrix({"-r", c.dpi, "-verbose", "-o", "none", "-jpeg-quality", "25",
+                                  "-png-single-bit-alpha", "-bf", "-d", dir.string(), Fixture(c.file)});
+        ASSERT_EQ(r.exit_code, 0) << r.err;
+        EXPECT_EQ(r.err, ProgressLines(1));
+        Raster bg, fg;
+        ASSERT_TRUE(ReadJpeg(dir / "img-1.jpg", bg));
+        ASSERT_TRUE(ReadPng(dir / "img-1-f.png", fg));
+        EXPECT_EQ(bg.width, c.width);
+        EXPECT_EQ(bg.height, c.height);
+        EXPECT_EQ(fg.width, bg.width);
+        EXPECT_EQ(fg.height, bg.height);
+        EXPECT_LE(static_cast<long long>(bg.width) * bg.height, 50000000LL);
+        EXPECT_LE(bg.width, 60000);
+        // The page is drawn into the smaller image, not cut off: its heading is there.
+        long dark = 0;
+        for (int y = 0; y < fg.height; ++y)
+            for (int x = 0; x < std::min(fg.width, 2000); ++x)
+                dark += fg.At(x, y)[3] == 255;
+        EXPECT_GT(dark, 20);
+        RunResult size = RunRastrix({"-r", c.dpi, "-size", Fixture(c.file)});
+        ASSERT_EQ(size.exit_code, 0) << size.err;
+        EXPECT_EQ(Lines(size.out), (std::vector<std::string>{std::to_string(bg.width), std::to_string(bg.height)}));
+    }
+    // The single-image run (thumbnails, print) follows the same cap.
+    fs::path print = home.Root() / "print";
+    RunResult r = RunRastrix({"-r", "120", "-e", "jpeg", "-d", print.string(), Fixture("huge-page.pdf")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    Raster img;
+    ASSERT_TRUE(ReadJpeg(print / "img-2-e.jpg", img));
+    EXPECT_EQ(img.width, 7071);
+    EXPECT_EQ(img.height, 7071);
+    ASSERT_TRUE(ReadJpeg(print / "img-1-e.jpg", img));
+    EXPECT_EQ(img.width, 992);   // A4 beside it keeps the rule: floor(595.276 * 120 / 72 + 0.5)
 }
 
 TEST(RastrixImages, APageThatWouldRunForeverIsStoppedByTheTimeLimit)

@@ -74,6 +74,39 @@ TEST(RastrixQuery, SizeFollowsOneRuleForEveryPageShapeAndAgreesWithInfo)
     }
 }
 
+// At the cap's edge: the size query gives the image's size, the info query the size by
+// the rule, which callers divide by to compute resolutions.
+TEST(RastrixQuery, SizeIsCappedButInfoKeepsTheRuleSize)
+{
+    struct Case {
+        const char* dpi;
+        int rule;     // floor(500 * dpi / 72 + 0.5)
+        int capped;   // the image's side
+    } cases[] = {
+        {"1018.2", 7071, 7071},   // 7071^2 is just under 50 million pixels: unchanged
+        {"1018.3", 7072, 7071},   // 7072^2 is over: the largest square under the cap
+        {"2400", 16667, 7071},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.dpi);
+        RunResult size = RunRastrix({"-r", c.dpi, "-size", Fixture("square.pdf")});
+        ASSERT_EQ(size.exit_code, 0) << size.err;
+        EXPECT_EQ(Lines(size.out), (std::vector<std::string>{std::to_string(c.capped), std::to_string(c.capped)}));
+        RunResult info = RunRastrix({"-r", c.dpi, "-i", Fixture("square.pdf")});
+        ASSERT_EQ(info.exit_code, 0) << info.err;
+        std::vector<std::string> lines = Lines(info.out);
+        ASSERT_EQ(lines.size(), 7u);
+        EXPECT_EQ(lines[5], std::to_string(c.rule));
+        EXPECT_EQ(lines[6], std::to_string(c.rule));
+    }
+    RunResult huge = RunRastrix({"-r", "120", "-i", Fixture("huge-single.pdf")});
+    ASSERT_EQ(huge.exit_code, 0) << huge.err;
+    std::vector<std::string> lines = Lines(huge.out);
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[5], "24000");
+    EXPECT_EQ(lines[6], "24000");
+}
+
 TEST(RastrixQuery, ResolutionRoundedDownToZeroRendersAtOne)
 {
     // A 60-pixel thumbnail of a page 14400 points wide asks for 0.3 dpi; a caller with

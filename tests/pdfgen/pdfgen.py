@@ -217,8 +217,14 @@ def fixtures(outdir):
     # Metadata far longer than any caller keeps.
     save("long-meta.pdf", build([text_page(1)], {"Title": "T\u00e9" * 3000, "Author": "A" * 5000,
                                                  "Keywords": "k" * 5000, "Subject": "\u00df" * 5000}))
-    # The middle page is too large to render at 72 dpi: the run must go on without it.
+    # The middle page is far above the pixel cap at any usual resolution: it is drawn
+    # smaller, at the largest size under the cap.
     save("huge-page.pdf", build([text_page(1), text_page(2, (14400, 14400)), text_page(3)]))
+    save("huge-single.pdf", build([text_page(1, (14400, 14400))]))
+    # A long strip: under the pixel count at 360 dpi, but not under the longest side.
+    save("strip.pdf", build([text_page(1, (14400, 100), words="A strip of a page.")]))
+    # The damage tests cut up copies of this one.
+    save("pages6.pdf", build([text_page(i) for i in range(1, 7)]))
     # The middle page would take hours: the page time limit must stop it.
     bomb = text_page(2)
     bomb.form_depth = 9
