@@ -60,8 +60,8 @@ private:
     int Fail(const std::string& why);
     int Finish();
     // Tells the log (and the status report, also when its switch is off) and the job's
-    // observer about a note for the user.
-    void Note(const std::string& text);
+    // observer about notes for the user; each text once per job.
+    void Note(const std::vector<std::string>& texts);
     // Reports the run's warnings (each text once per job); true when the run exited
     // cleanly, else logs the command and the engine's messages and sets `why`.
     bool RunSucceeded(const EngineRun& run, const EngineCommand& command, std::string& why);
@@ -357,12 +357,14 @@ bool PdfWorker::RunSucceeded(const EngineRun& run, const EngineCommand& command,
 {
     constexpr std::string_view kWarning = "rastrix: warning: ";
     std::string failure;
+    std::vector<std::string> warnings;
     for (const std::string& line : run.Messages()) {
         if (line.compare(0, kWarning.size(), kWarning) == 0)
-            Note("warning: " + line.substr(kWarning.size()));
+            warnings.push_back("warning: " + line.substr(kWarning.size()));
         else if (failure.empty())
             failure = line.substr(line.find(' ') + 1);  // the first error names the page
     }
+    Note(warnings);
     if (run.ExitStatus() == 0)
         return true;
     DIAG(kModule, 0, "ERR:engine failed when execute %s", command.text.c_str());
@@ -375,19 +377,24 @@ bool PdfWorker::RunSucceeded(const EngineRun& run, const EngineCommand& command,
     return false;
 }
 
-void PdfWorker::Note(const std::string& text)
+void PdfWorker::Note(const std::vector<std::string>& texts)
 {
-    if (std::find(noted_.begin(), noted_.end(), text) != noted_.end())
-        return;
-    noted_.push_back(text);
-    DIAG(kModule, 0, "INF:job %s: %s", key_.c_str(), text.c_str());
-    // Warnings about the book belong in the status report whether or not the user has
-    // switched diagnostic records on.
+    std::string record;
+    for (const std::string& text : texts) {
+        if (std::find(noted_.begin(), noted_.end(), text) != noted_.end())
+            continue;
+        noted_.push_back(text);
+        DIAG(kModule, 0, "INF:job %s: %s", key_.c_str(), text.c_str());
+        record += (record.empty() ? "job " + key_ + ": " : std::string(" | ")) + text;
+        if (job_.notify)
+            job_.notify->OnJobNote(&job_, text);
+    }
+    // Notes about the book belong in the status report whether or not the user has
+    // switched diagnostic records on. The report keeps one record per second, so the
+    // notes of one run share a record.
     DiagLog& log = DiagLog::Instance();
-    if (!log.log_err() && !log.ReportPath().empty())
-        log.WriteRecord("errlog", "job " + key_ + ": " + text);
-    if (job_.notify)
-        job_.notify->OnJobNote(&job_, text);
+    if (!record.empty() && !log.log_err() && !log.ReportPath().empty())
+        log.WriteRecord("errlog", record);
 }
 
 bool PdfWorker::AllPagesWritten(int run_index, const std::string& folder, fs::file_time_type since) const
@@ -417,7 +424,7 @@ int PdfWorker::Finish()
         std::string destination = meta_.ReadText(key_, "export_folder", kJobPathBytes);
         exit_code = ExportBook(destination, key_, GuardFor(cfg_, pdf_path_));
         if (exit_code != 0)
-            Note("the export into " + destination + " failed (see the status report)");
+            Note({"the export into " + destination + " failed (see the status report)"});
     }
     // The progress is final before the slot is given back, so whoever sees the slot
     // free sees the finished value.

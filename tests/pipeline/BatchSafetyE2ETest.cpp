@@ -6,9 +6,11 @@
 // outside the intended folder was touched.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -150,6 +152,59 @@ TEST_F(BatchE2E, AFailedEngineRunFailsTheJobAndSaysWhy)
     ASSERT_FALSE(key.empty());
     EXPECT_EQ(StoredProgress(key), 26000);  // the medium step never finished: resumable there
     EXPECT_EQ(IniFile((books_ / "meta.ini").string()).ReadInt(key, "progress"), 26000);
+}
+
+TEST_F(BatchE2E, APosterSizePageStillMakesACompleteBook)
+{
+    // 14400 x 14400 pt is 24000 pixels a side at 120 dpi, far over the engine's cap:
+    // the zoom and print images come out at the largest size under it.
+    const fs::path pdf = home_.Root() / "poster.pdf";
+    std::string command = "python3 '" + (SourceDir() / "tests/pipeline/make_book_pdf.py").string() + "' '" +
+                          pdf.string() + "' --pages 1 --points 14400 14400";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    RunResult r = Run({pdf.string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string key = KeyOf(Lines(r.out).at(0));
+    ExpectCompleteBook(books_ / key, 1);
+    auto [w, h] = JpegSize(books_ / key / "100/img-1.jpg");
+    EXPECT_EQ(w, h);
+    EXPECT_LE(int64_t(w) * h, 50LL * 1000 * 1000);
+    EXPECT_GT(w, 7000);
+}
+
+TEST_F(BatchE2E, PagesTheEngineCouldNotFullyReadAreReportedAsWarnings)
+{
+    Configure({});
+    const fs::path intact = MakePdf("intact.pdf", 6);
+    // The content streams of pages 4 to 6 lose their data, as in a file cut short in
+    // transfer and repaired when read: those pages come out blank.
+    std::string pdf = ReadFileBytes(intact);
+    std::vector<std::string> contents;
+    std::regex page_object(R"(/Type /Page /[^\n]*/Contents (\d+) 0 R)");
+    for (auto it = std::sregex_iterator(pdf.begin(), pdf.end(), page_object); it != std::sregex_iterator(); ++it)
+        contents.push_back((*it)[1].str());
+    ASSERT_EQ(contents.size(), 6u);
+    for (size_t page = 6; page >= 4; --page) {
+        size_t data = pdf.find("stream\n", pdf.find("\n" + contents[page - 1] + " 0 obj\n")) + 7;
+        pdf.erase(data + 10, pdf.find("\nendstream", data) - data - 10);
+    }
+    const fs::path damaged = home_.Root() / "damaged.pdf";
+    WriteFileBytes(damaged, pdf);
+
+    RunResult r = Run({damaged.string()});
+    ASSERT_EQ(r.code, 0) << r.err;  // the book is made, with the warnings
+    for (const char* page : {"page 4", "page 5", "page 6"})
+        EXPECT_TRUE(Contains(r.err, "damaged.pdf: warning: " + std::string(page) + ": read only in part")) << r.err;
+    EXPECT_FALSE(Contains(r.err, "warning: page 3")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "damaged.pdf: warning: the file is damaged and was repaired")) << r.err;
+    const std::string report = ReadFileBytes(books_ / "report.txt");
+    EXPECT_TRUE(Contains(report, "warning: page 4: read only in part")) << report;
+    ExpectCompleteBook(books_ / KeyOf(Lines(r.out).at(0)), 6);
+
+    // An intact PDF gives no warning at all.
+    RunResult clean = Run({intact.string()}, "clean");
+    ASSERT_EQ(clean.code, 0) << clean.err;
+    EXPECT_FALSE(Contains(clean.err, "warning")) << clean.err;
 }
 
 TEST_F(BatchE2E, AFileNameWithALineBreakIsRefusedAndTheOthersConvert)
