@@ -26,6 +26,9 @@ namespace {
 // inside the step that progress belongs to even when the engine is fast.
 constexpr auto kPollPeriod = std::chrono::milliseconds(200);
 constexpr auto kStopWatchPeriod = std::chrono::milliseconds(10);
+// While PDFs wait in the batch's own queue, a worker that frees up should get the next
+// one soon: short jobs would otherwise leave the workers idle between polls.
+constexpr auto kFeedPeriod = std::chrono::milliseconds(20);
 
 std::string Absolute(const std::string& path)
 {
@@ -109,7 +112,9 @@ int BatchRun::Run()
         Poll();
         if (!table_.AnyActive() && table_.PendingList().empty() && (waiting_.empty() || interrupted.load()))
             break;
-        std::this_thread::sleep_for(options_.stop_after_progress >= 0 ? kStopWatchPeriod : kPollPeriod);
+        std::this_thread::sleep_for(options_.stop_after_progress >= 0 ? kStopWatchPeriod
+                                    : waiting_.empty()                 ? kPollPeriod
+                                                                       : kFeedPeriod);
     }
     table_.JoinAll();
     Poll();
