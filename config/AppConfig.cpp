@@ -161,7 +161,7 @@ void AppConfig::LoadLanguageTexts()
         m_process_msg[i] = LimitUtf16Units(m_lang_ini.ReadWide("PROCESS_MSG", key), 255);
     }
     for (size_t i = 0; i < m_error_msg.size(); ++i) {
-        std::snprintf(key, sizeof key, "error_%zu", i + 1);
+        std::snprintf(key, sizeof key, "error_%d", static_cast<int>(i) + 1);
         m_error_msg[i] = LimitUtf16Units(m_lang_ini.ReadWide("PROCESS_MSG", key), 255);
     }
 }
