@@ -155,7 +155,7 @@ void AppConfig::LoadLanguageTexts()
 {
     m_language_path = ProgramFolder() + "DefaultCfg/" + m_localization_file;
     m_lang_ini.SetPath(m_language_path);
-    char key[16];
+    char key[24];
     for (int i = 0; i < 5; ++i) {
         std::snprintf(key, sizeof key, "process_%d", i + 1);
         m_process_msg[i] = LimitUtf16Units(m_lang_ini.ReadWide("PROCESS_MSG", key), 255);
