@@ -294,6 +294,7 @@ void BatchRun::Poll()
         line.name = CPdfItemList::FileNameOf(job.pdf);
         if (job.outcome.ended) {
             // Its slot may serve another job by now: the reported outcome stands.
+            line.ended = true;
             line.progress = job.outcome.finished ? kProgressFinished : StoredProgress(job.key);
             line.state = job.outcome.finished ? cfg_.m_process_msg[JOB_STATE_FREE] : "ended early";
             lines.push_back(line);
@@ -316,7 +317,7 @@ void BatchRun::Poll()
         }
         lines.push_back(line);
     }
-    view_.Show(lines);
+    view_.Show(lines, waiting_.size());
     table_.RecountRunning();
     table_.StartPendingJobs();
 }

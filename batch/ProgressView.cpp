@@ -17,21 +17,43 @@ std::string ProgressView::Bar(int32_t progress, int width)
     return bar + std::string(percent.size() < 6 ? 6 - percent.size() : 0, ' ') + percent;
 }
 
-void ProgressView::Show(const std::vector<JobLine>& lines)
+void ProgressView::Show(const std::vector<JobLine>& lines, size_t queued)
 {
     std::vector<std::string> texts;
-    for (const JobLine& line : lines) {
-        std::string name = line.name.size() > 28 ? line.name.substr(0, 25) + "..." : line.name;
-        if (terminal_)
-            texts.push_back(name + std::string(28 - name.size() + 1, ' ') + Bar(line.progress, 30) + "  " +
-                            line.state);
-        else
+    if (terminal_) {
+        // A long run would scroll its bars off the screen: the jobs still at work come
+        // first, ended ones only while there is room.
+        std::vector<const JobLine*> shown;
+        for (const JobLine& line : lines)
+            if (!line.ended && shown.size() < kMaxBars)
+                shown.push_back(&line);
+        size_t ended = 0;
+        for (const JobLine& line : lines) {
+            if (!line.ended)
+                continue;
+            ++ended;
+            if (shown.size() < kMaxBars)
+                shown.push_back(&line);
+        }
+        for (const JobLine* line : shown) {
+            std::string name = line->name.size() > 28 ? line->name.substr(0, 25) + "..." : line->name;
+            texts.push_back(name + std::string(28 - name.size() + 1, ' ') + Bar(line->progress, 30) + "  " +
+                            line->state);
+        }
+        if (shown.size() < lines.size() || queued > 0)
+            texts.push_back("... " + std::to_string(lines.size() - shown.size()) + " more jobs, " +
+                            std::to_string(ended) + " ended, " + std::to_string(queued) + " PDFs waiting");
+    } else {
+        for (const JobLine& line : lines)
             texts.push_back(line.key + " " + CPdfItemList::FormatProgress(line.progress) + " " + line.state +
                             " " + line.name);
     }
     if (terminal_) {
         if (drawn_ > 0)
             std::fprintf(stderr, "\x1b[%dA", drawn_);
+        // Fewer lines than last time: blank the rest of the old ones.
+        if (texts.size() < static_cast<size_t>(drawn_))
+            texts.resize(static_cast<size_t>(drawn_));
         for (const std::string& text : texts)
             std::fprintf(stderr, "\r\x1b[2K%s\n", text.c_str());
         drawn_ = static_cast<int>(texts.size());

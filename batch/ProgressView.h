@@ -11,12 +11,16 @@ struct JobLine {
     std::string name;    // the PDF's file name
     int32_t progress = 0;
     std::string state;   // state text
+    bool ended = false;  // finished or ended early: its line no longer changes
 };
 
 class ProgressView {
 public:
     explicit ProgressView(bool terminal) : terminal_(terminal) {}
-    void Show(const std::vector<JobLine>& lines);
+    // `queued`: PDFs not submitted yet. On a terminal at most kMaxBars jobs get a bar,
+    // those still running first; the others are counted on one summary line.
+    void Show(const std::vector<JobLine>& lines, size_t queued = 0);
+    static constexpr size_t kMaxBars = 20;
     // Leaves the bars in place and moves below them.
     void Finish();
 
