@@ -138,7 +138,18 @@ bool FtpSession::Perform() {
         return true;
     }
     last_reply_ = LastLine(headers_);
-    if (!last_reply_.empty()) DiagLog::Instance().SetLastServerResponse(last_reply_);
+    // A refusal is explained by the server's reply; a broken or silent connection by
+    // the library's description (the last reply then predates the failure).
+    const bool refused = last_failure_ == FtpFailure::Other && !last_reply_.empty();
+    DiagLog::Instance().SetLastServerResponse(refused ? last_reply_ : std::string(curl_easy_strerror(code)));
+    return false;
+}
+
+bool FtpSession::FailLocally(int32_t code) {
+    last_failure_ = FtpFailure::Other;
+    last_error_ = code;
+    last_reply_.clear();
+    DiagLog::Instance().SetLastServerResponse(curl_easy_strerror(static_cast<CURLcode>(code)));
     return false;
 }
 
@@ -148,9 +159,7 @@ bool FtpSession::Open(const FtpEndpoint& endpoint) {
     endpoint_ = endpoint;
     handle_.reset(curl_easy_init());
     if (!handle_) {
-        last_failure_ = FtpFailure::Other;
-        last_error_ = CURLE_FAILED_INIT;
-        return false;
+        return FailLocally(CURLE_FAILED_INIT);
     }
     CURL* h = handle_.get();
     const long timeout = endpoint.timeout_ms;
@@ -185,9 +194,7 @@ void FtpSession::Close() { handle_.reset(); }
 
 bool FtpSession::RunCommand(const std::string& command) {
     if (!handle_) {
-        last_failure_ = FtpFailure::Other;
-        last_error_ = CURLE_FAILED_INIT;
-        return false;
+        return FailLocally(CURLE_FAILED_INIT);
     }
     Prepare(FolderUrl(current_));
     CurlSlist list(curl_slist_append(nullptr, command.c_str()));
@@ -200,9 +207,7 @@ bool FtpSession::RunCommand(const std::string& command) {
 
 bool FtpSession::ChangeFolder(const std::string& path) {
     if (!handle_) {
-        last_failure_ = FtpFailure::Other;
-        last_error_ = CURLE_FAILED_INIT;
-        return false;
+        return FailLocally(CURLE_FAILED_INIT);
     }
     const std::string target = Resolve(current_, path);
     // With no body requested, curl changes into the folder of the address and stops.
@@ -221,15 +226,11 @@ bool FtpSession::RemoveFolder(const std::string& name) { return RunCommand("RMD 
 
 bool FtpSession::PutFile(const std::string& local_path, const std::string& remote_name) {
     if (!handle_) {
-        last_failure_ = FtpFailure::Other;
-        last_error_ = CURLE_FAILED_INIT;
-        return false;
+        return FailLocally(CURLE_FAILED_INIT);
     }
     FILE* file = std::fopen(local_path.c_str(), "rb");
     if (!file) {
-        last_failure_ = FtpFailure::Other;
-        last_error_ = CURLE_READ_ERROR;
-        return false;
+        return FailLocally(CURLE_READ_ERROR);
     }
     std::fseek(file, 0, SEEK_END);
     const long size = std::ftell(file);
@@ -251,15 +252,11 @@ bool FtpSession::PutFile(const std::string& local_path, const std::string& remot
 
 bool FtpSession::GetFile(const std::string& remote_name, const std::string& local_path) {
     if (!handle_) {
-        last_failure_ = FtpFailure::Other;
-        last_error_ = CURLE_FAILED_INIT;
-        return false;
+        return FailLocally(CURLE_FAILED_INIT);
     }
     FILE* file = std::fopen(local_path.c_str(), "wb");
     if (!file) {
-        last_failure_ = FtpFailure::Other;
-        last_error_ = CURLE_WRITE_ERROR;
-        return false;
+        return FailLocally(CURLE_WRITE_ERROR);
     }
     CURL* h = handle_.get();
     char* escaped = curl_easy_escape(h, remote_name.c_str(), static_cast<int>(remote_name.size()));

@@ -55,6 +55,9 @@ public:
     FtpFailure LastFailure() const { return last_failure_; }
     // The libcurl code of the last failed operation (0 after success).
     int32_t LastError() const { return last_error_; }
+    // The code to log a failure with: the log then gives the server's reply (or, when
+    // the server sent none, the library's description) as the reason. 0 after success.
+    int32_t DiagCode() const { return last_error_ == 0 ? 0 : 12003; }
     // The last reply line of the server to a failed command.
     const std::string& LastReply() const { return last_reply_; }
 
@@ -66,6 +69,8 @@ private:
     bool Perform();
     std::string FolderUrl(const std::string& folder) const;
     bool RunCommand(const std::string& command);
+    // Records a failure found before anything was sent (no handle, unreadable file).
+    bool FailLocally(int32_t code);
 
     CurlEasy handle_;
     FtpEndpoint endpoint_;

@@ -73,7 +73,7 @@ bool Uploader::SendSkinFiles(const std::string& skin_script, const std::string& 
             if (!retry::WaitUnlessStopped(retry::DelayMs(attempt), job_state_) || !ConnectFtp()) return false;
             DIAG(kModule, 0, "INF:ftp timeout! reconnecting. Into dir %s", working_folder_.c_str());
             if (!ftp_.ChangeFolder(working_folder_) || !ftp_.ChangeFolder(settings_.skin_subdir)) {
-                DIAG(kModule, ftp_.LastError(), "ERR:FtpSetCurrentDirectory failed! reconnecting. Into dir %s",
+                DIAG(kModule, ftp_.DiagCode(), "ERR:FtpSetCurrentDirectory failed! reconnecting. Into dir %s",
                      working_folder_.c_str());
                 return false;
             }
@@ -84,7 +84,7 @@ bool Uploader::SendSkinFiles(const std::string& skin_script, const std::string& 
                 DIAG(kModule, 0, "ERR:failed to connect to ftp server reconnecting. Into dir %s",
                      working_folder_.c_str());
             else
-                DIAG(kModule, ftp_.LastError(), "ERR:FtpPutFile faild, %s", local.c_str());
+                DIAG(kModule, ftp_.DiagCode(), "ERR:FtpPutFile faild, %s", local.c_str());
             return false;
         }
     }
@@ -104,7 +104,7 @@ bool Uploader::SendTemplateFiles() {
             continue;
         }
         if (!ftp_.PutFile(local, file.name)) {
-            DIAG(kModule, ftp_.LastError(), "ERR:FtpPutFile faild, %s", local.c_str());
+            DIAG(kModule, ftp_.DiagCode(), "ERR:FtpPutFile faild, %s", local.c_str());
             return false;
         }
     }
@@ -131,13 +131,13 @@ int32_t Uploader::PrepareFtpDir(const std::string& job_key, int32_t stage_start,
 
     if (!ftp_.MakeFolder("skins")) DIAG(kModule, 0, "INF:skins already exists");
     if (!ftp_.ChangeFolder("skins")) {
-        DIAG(kModule, ftp_.LastError(), "ERR:FtpSetCurrentDirectory failed");
+        DIAG(kModule, ftp_.DiagCode(), "ERR:FtpSetCurrentDirectory failed");
         return FailureTail();
     }
     const std::string skin_number = SkinNumber(settings_.skin_subdir);
     if (!ftp_.MakeFolder(skin_number)) DIAG(kModule, 0, "INF:%s exists.", skin_number.c_str());
     if (!ftp_.ChangeFolder(skin_number)) {
-        DIAG(kModule, ftp_.LastError(), "ERR:FtpSetCurrentDirectory failed");
+        DIAG(kModule, ftp_.DiagCode(), "ERR:FtpSetCurrentDirectory failed");
         return FailureTail();
     }
     const std::string local_skin_folder = settings_.books_folder + "/skins/" + skin_number + "/";
@@ -147,7 +147,7 @@ int32_t Uploader::PrepareFtpDir(const std::string& job_key, int32_t stage_start,
     const bool current = SkinIsCurrent(skin_script, skin_script.size());
     if (!current && !SendSkinFiles(skin_script, local_skin_folder)) return FailureTail();
     if (!ftp_.ChangeFolder("../..")) {
-        DIAG(kModule, ftp_.LastError(), "ERR:FtpSetCurrentDirectory failed! reconnecting. Into dir %s",
+        DIAG(kModule, ftp_.DiagCode(), "ERR:FtpSetCurrentDirectory failed! reconnecting. Into dir %s",
              working_folder_.c_str());
         return FailureTail();
     }

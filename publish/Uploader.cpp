@@ -57,7 +57,7 @@ bool Uploader::ConnectFtp() {
     endpoint.timeout_ms = settings_.net_timeout_ms;
     endpoint.active_address = settings_.ftp_active_address;
     if (!ftp_.Open(endpoint)) {
-        DIAG(kModule, ftp_.LastError(), "ERR:ftp InternetConnect error");
+        DIAG(kModule, ftp_.DiagCode(), "ERR:ftp InternetConnect error");
         CloseAll();
         return false;
     }
@@ -68,7 +68,7 @@ void Uploader::CloseAll() { ftp_.Close(); }
 
 bool Uploader::SetupFirstFtpDir() {
     if (!ftp_.IsOpen()) {
-        DIAG(kModule, ftp_.LastError(), "FtpGetCurrentDirectory failed");
+        DIAG(kModule, ftp_.DiagCode(), "FtpGetCurrentDirectory failed");
         return false;
     }
     working_folder_ = ftp_.LoginFolder().substr(0, 260);
@@ -78,7 +78,7 @@ bool Uploader::SetupFirstFtpDir() {
     working_folder_ += ftp_path_.substr(skip);
     working_folder_ = working_folder_.substr(0, kMaxPath);
     if (!ftp_.ChangeFolder(working_folder_)) {
-        DIAG(kModule, ftp_.LastError(), "ERR:FtpSetCurrentDirectory failed");
+        DIAG(kModule, ftp_.DiagCode(), "ERR:FtpSetCurrentDirectory failed");
         return false;
     }
     return true;
@@ -91,12 +91,12 @@ bool Uploader::GotoGuidFtpDir(const std::string& name) {
     }
     if (!ftp_.ChangeFolder(name)) {
         if (!ftp_.MakeFolder(name)) {
-            DIAG(kModule, ftp_.LastError(), "ERR:FtpCreateDirectory failed! reconnecting. Into dir %s",
+            DIAG(kModule, ftp_.DiagCode(), "ERR:FtpCreateDirectory failed! reconnecting. Into dir %s",
                  working_folder_.c_str());
             return false;
         }
         if (!ftp_.ChangeFolder(name)) {
-            DIAG(kModule, ftp_.LastError(), "ERR:FtpSetCurrentDirectory! reconnecting. Into dir %s",
+            DIAG(kModule, ftp_.DiagCode(), "ERR:FtpSetCurrentDirectory! reconnecting. Into dir %s",
                  working_folder_.c_str());
             return false;
         }
@@ -125,18 +125,18 @@ bool Uploader::upload_one_file_ftp(const std::string& local_path, const std::str
     for (int32_t attempt = 0; attempt < tries;) {
         if (attempt > 0) DIAG(kModule, 0, "INF:timeout,try %d times", attempt);
         if (!ftp_.IsOpen() && !ReconnectInto(attempt, return_folder)) {
-            DIAG(kModule, ftp_.LastError(), "ERR:FtpSetCurrentDirectory failed");
+            DIAG(kModule, ftp_.DiagCode(), "ERR:FtpSetCurrentDirectory failed");
             return false;
         }
         if (ftp_.PutFile(local_path, name)) return true;
-        DIAG(kModule, ftp_.LastError(), "INF:FtpPutFile() failed, try to reconnect");
+        DIAG(kModule, ftp_.DiagCode(), "INF:FtpPutFile() failed, try to reconnect");
         last = ftp_.LastFailure();
         if (last == FtpFailure::Other) {
-            DIAG(kModule, ftp_.LastError(), "ERR:unable to reconnect,errno=%d", ftp_.LastError());
+            DIAG(kModule, ftp_.DiagCode(), "ERR:unable to reconnect,errno=%d", ftp_.LastError());
             return false;
         }
         if (!ReconnectInto(attempt, return_folder)) {
-            DIAG(kModule, ftp_.LastError(), "ERR:FtpSetCurrentDirectory failed");
+            DIAG(kModule, ftp_.DiagCode(), "ERR:FtpSetCurrentDirectory failed");
             return false;
         }
         ++attempt;
