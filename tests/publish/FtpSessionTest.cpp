@@ -7,6 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <chrono>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -90,6 +96,44 @@ TEST_F(FtpSessionTest, FilesGoUpAndComeBackByteExactInPassiveAndActiveMode) {
         EXPECT_EQ(session.LastFailure(), FtpFailure::Other);
         EXPECT_FALSE(session.LastReply().empty()) << "the server's refusal is kept as the reason";
     }
+}
+
+TEST_F(FtpSessionTest, OneControlConnectionServesEveryOperation) {
+    ASSERT_TRUE(server_.Running());
+    WriteFileBytes(home_.Root() / "f.txt", "text");
+    FtpSession session;
+    ASSERT_TRUE(session.Open(Endpoint()));
+    ASSERT_TRUE(session.MakeFolder("d"));
+    ASSERT_TRUE(session.ChangeFolder("d"));
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(session.PutFile((home_.Root() / "f.txt").string(), "f" + std::to_string(i)));
+    ASSERT_TRUE(session.GetFile("f3", (home_.Root() / "g.txt").string()));
+    ASSERT_TRUE(session.ChangeFolder(".."));
+    EXPECT_EQ(ReadFileBytes(home_.Root() / "connections.log"), "connect\n");
+}
+
+TEST(FtpSessionSilentServerTest, AServerThatNeverAnswersTimesOutWithinTheWait) {
+    // A listening socket that never accepts: the connection is made but no greeting comes.
+    const int listener = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    FtpEndpoint endpoint;
+    endpoint.host = "127.0.0.1";
+    endpoint.port = ntohs(address.sin_port);
+    endpoint.user = "alice";
+    endpoint.password = "secret";
+    endpoint.timeout_ms = 1000;
+    FtpSession session;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(session.Open(endpoint));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(session.LastFailure(), FtpFailure::TimedOut) << "curl code " << session.LastError();
+    close(listener);
 }
 
 TEST(FtpSessionDropTest, ADroppedConnectionDuringAPutIsAResetNotAnotherError) {

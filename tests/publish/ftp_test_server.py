@@ -2,7 +2,8 @@
 
 Usage: ftp_test_server.py ROOT PORT_FILE [--drop-once]
 Serves ROOT for user "alice" (password "secret") on 127.0.0.1 at a free port, which
-it writes to PORT_FILE once it listens. With --drop-once the first upload that has
+it writes to PORT_FILE once it listens. Each control connection adds a line to
+connections.log beside ROOT. With --drop-once the first upload that has
 received data loses its data and control connections, as a failing network would.
 """
 import os
@@ -28,11 +29,23 @@ class DroppingDTPHandler(DTPHandler):
     handle_read_event = handle_read
 
 
+class CountingFTPHandler(FTPHandler):
+    """Notes every control connection in ROOT/../connections.log."""
+
+    def on_connect(self):
+        with open(os.path.join(os.path.dirname(ROOT[0]), "connections.log"), "a") as log:
+            log.write("connect\n")
+
+
+ROOT = [""]
+
+
 def main():
     root, port_file = sys.argv[1], sys.argv[2]
+    ROOT[0] = os.path.abspath(root)
     authorizer = DummyAuthorizer()
     authorizer.add_user("alice", "secret", root, perm="elradfmwMT")
-    handler = FTPHandler
+    handler = CountingFTPHandler
     handler.authorizer = authorizer
     handler.dtp_handler = DroppingDTPHandler
     handler.permit_foreign_addresses = False
