@@ -4,21 +4,11 @@
 #pragma once
 
 #include "publish/FtpSession.h"
+#include "publish/PublishSettings.h"
 
 #include <atomic>
 #include <cstdint>
 #include <string>
-
-// The settings the publishing session reads (taken from the application configuration
-// by the caller).
-struct PublishSettings {
-    int32_t ftp_upld_try_times = 4;
-    std::string skin_subdir = "skins/2";
-    std::string books_folder;  // holds the skins folder and the shared template files
-    int32_t http_chunk_size = 48;  // KB
-    int32_t net_timeout_ms = 30000;  // longest wait for the network in one operation
-    std::string ftp_active_address = "-";
-};
 
 class Uploader {
 public:
