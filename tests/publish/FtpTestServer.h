@@ -1,0 +1,26 @@
+// Runs the loopback FTP test server (Debian's python3 with pyftpdlib) for one test,
+// serving a fresh folder; the server is killed when the object goes.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+
+class FtpTestServer {
+public:
+    // `drop_once`: the first upload loses its connections part-way.
+    explicit FtpTestServer(const std::filesystem::path& root, bool drop_once = false);
+    ~FtpTestServer();
+    FtpTestServer(const FtpTestServer&) = delete;
+    FtpTestServer& operator=(const FtpTestServer&) = delete;
+
+    bool Running() const { return port_ > 0; }
+    int Port() const { return port_; }
+    const std::filesystem::path& Root() const { return root_; }
+    void Stop();
+
+private:
+    std::filesystem::path root_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};

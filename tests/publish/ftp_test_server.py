@@ -1,0 +1,62 @@
+"""A loopback FTP server for the publishing tests.
+
+Usage: ftp_test_server.py ROOT PORT_FILE [--drop-once]
+Serves ROOT for user "alice" (password "secret") on 127.0.0.1 at a free port, which
+it writes to PORT_FILE once it listens. Each control connection adds a line to
+connections.log beside ROOT. With --drop-once the first upload that has
+received data loses its data and control connections, as a failing network would.
+"""
+import os
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+DROP = {"pending": "--drop-once" in sys.argv}
+
+
+class DroppingDTPHandler(DTPHandler):
+    def handle_read(self):
+        if DROP["pending"] and self.receive:
+            DROP["pending"] = False
+            control = self.cmd_channel
+            self.close()
+            control.close()
+            return
+        DTPHandler.handle_read(self)
+
+    handle_read_event = handle_read
+
+
+class CountingFTPHandler(FTPHandler):
+    """Notes every control connection in ROOT/../connections.log."""
+
+    def on_connect(self):
+        with open(os.path.join(os.path.dirname(ROOT[0]), "connections.log"), "a") as log:
+            log.write("connect\n")
+
+
+ROOT = [""]
+
+
+def main():
+    root, port_file = sys.argv[1], sys.argv[2]
+    ROOT[0] = os.path.abspath(root)
+    authorizer = DummyAuthorizer()
+    authorizer.add_user("alice", "secret", root, perm="elradfmwMT")
+    handler = CountingFTPHandler
+    handler.authorizer = authorizer
+    handler.dtp_handler = DroppingDTPHandler
+    handler.permit_foreign_addresses = False
+    server = FTPServer(("127.0.0.1", 0), handler)
+    port = server.socket.getsockname()[1]
+    tmp = port_file + ".tmp"
+    with open(tmp, "w") as out:
+        out.write(str(port))
+    os.rename(tmp, port_file)
+    server.serve_forever(timeout=0.2)
+
+
+if __name__ == "__main__":
+    main()
