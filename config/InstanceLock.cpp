@@ -8,13 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::string InstanceLock::LockPath()
+std::string InstanceLock::LockPath(const std::string& name)
 {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     struct stat info{};
     if (runtime && *runtime == '/' && stat(runtime, &info) == 0 && S_ISDIR(info.st_mode))
-        return std::string(runtime) + "/rastrix@corvane.lock";
-    return "/tmp/rastrix@corvane-" + std::to_string(getuid()) + ".lock";
+        return std::string(runtime) + "/" + name + ".lock";
+    return "/tmp/" + name + "-" + std::to_string(getuid()) + ".lock";
 }
 
 InstanceLock::~InstanceLock()
@@ -28,7 +28,7 @@ bool InstanceLock::TryAcquire(std::string& error)
     error.clear();
     if (fd_ >= 0)
         return true;
-    std::string path = LockPath();
+    std::string path = LockPath(name_);
     // Close-on-exec: an engine started by the holder must not keep the lock alive after
     // the holder has ended. O_NOFOLLOW: in the shared /tmp, a planted link is refused.
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

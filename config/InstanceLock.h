@@ -2,13 +2,18 @@
 // folder and job records: an exclusive flock on "rastrix@corvane.lock" in
 // $XDG_RUNTIME_DIR (else /tmp/rastrix@corvane-<uid>.lock). The kernel releases it when
 // the holder ends, however it ends, so a crash never leaves a stale lock behind.
+// A program that must run beside those (the support tool) takes a lock of another name,
+// which keeps only its own second copy out.
 #pragma once
 
 #include <string>
+#include <utility>
 
 class InstanceLock {
 public:
-    InstanceLock() = default;
+    static constexpr const char* kProgramsLockName = "rastrix@corvane";
+
+    explicit InstanceLock(std::string name = kProgramsLockName) : name_(std::move(name)) {}
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
@@ -18,9 +23,10 @@ public:
     bool TryAcquire(std::string& error);
     bool Held() const { return fd_ >= 0; }
 
-    // Where the lock file lives for the current environment.
-    static std::string LockPath();
+    // Where the lock file of that name lives for the current environment.
+    static std::string LockPath(const std::string& name = kProgramsLockName);
 
 private:
+    std::string name_;
     int fd_ = -1;
 };

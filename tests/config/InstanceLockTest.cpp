@@ -41,6 +41,19 @@ TEST(InstanceLock, OnlyOneHolderAtATimeAndTheLockEndsWithItsHolder)
     EXPECT_TRUE(after.TryAcquire(error)) << error;
 }
 
+TEST(InstanceLock, ALockOfAnotherNameNeitherBlocksNorIsBlocked)
+{
+    TempHome home;
+    std::string error;
+    InstanceLock programs;
+    ASSERT_TRUE(programs.TryAcquire(error)) << error;
+    InstanceLock other("other-tool");
+    EXPECT_EQ(InstanceLock::LockPath("other-tool"), (home.Root() / "runtime/other-tool.lock").string());
+    ASSERT_TRUE(other.TryAcquire(error)) << error;
+    InstanceLock other_again("other-tool");
+    EXPECT_FALSE(other_again.TryAcquire(error));
+}
+
 TEST(InstanceLock, AChildProcessDoesNotKeepTheLockAlive)
 {
     TempHome home;
