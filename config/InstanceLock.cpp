@@ -10,9 +10,9 @@
 
 #include "config/CommonUtil.h"
 
-std::string InstanceLock::LockPath(const std::string& books_folder)
+std::string InstanceLock::LockPath(const std::string& folder, const std::string& name)
 {
-    return JoinPath(books_folder, "rastrix@corvane.lock");
+    return JoinPath(folder, name + ".lock");
 }
 
 InstanceLock::~InstanceLock()
@@ -21,14 +21,14 @@ InstanceLock::~InstanceLock()
         close(fd_);  // closing the last descriptor releases the lock
 }
 
-bool InstanceLock::TryAcquire(const std::string& books_folder, std::string& error)
+bool InstanceLock::TryAcquire(const std::string& folder, std::string& error)
 {
     error.clear();
     if (fd_ >= 0)
         return true;
     std::error_code ec;
-    std::filesystem::create_directories(books_folder, ec);
-    std::string path = LockPath(books_folder);
+    std::filesystem::create_directories(folder, ec);
+    std::string path = LockPath(folder, name_);
     // Close-on-exec: an engine started by the holder must not keep the lock alive after
     // the holder has ended. O_NOFOLLOW: a link planted in place of the file is refused.
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);

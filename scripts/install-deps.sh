@@ -9,14 +9,14 @@ cd "$(dirname "$0")/.."
 packages=(
   cmake g++ make pkg-config ninja-build
   libgtest-dev libgmock-dev
-  qt6-base-dev qt6-base-dev-tools
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
   libsqlite3-dev sqlite3
   libcurl4-openssl-dev
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
   libfreetype-dev libharfbuzz-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(python3 python3-pyftpdlib chromium xvfb mupdf-tools poppler-utils time)
+  packages+=(python3 python3-pyftpdlib chromium xvfb xauth fonts-dejavu-core mupdf-tools poppler-utils time)
   # Node.js may come from another source than Debian (whose npm then conflicts with it):
   # only ask Debian for it when there is none.
   command -v node >/dev/null || packages+=(nodejs)

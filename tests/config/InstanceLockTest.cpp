@@ -54,6 +54,20 @@ TEST(InstanceLock, OnlyOneHolderAtATimeAndTheLockEndsWithItsHolder)
     EXPECT_TRUE(after.TryAcquire(books, error)) << error;
 }
 
+TEST(InstanceLock, ALockOfAnotherNameNeitherBlocksNorIsBlocked)
+{
+    TempHome home;
+    const std::string folder = (home.Root() / "books").string();
+    std::string error;
+    InstanceLock programs;
+    ASSERT_TRUE(programs.TryAcquire(folder, error)) << error;
+    InstanceLock other("other-tool");
+    EXPECT_EQ(InstanceLock::LockPath(folder, "other-tool"), folder + "/other-tool.lock");
+    ASSERT_TRUE(other.TryAcquire(folder, error)) << error;
+    InstanceLock other_again("other-tool");
+    EXPECT_FALSE(other_again.TryAcquire(folder, error));
+}
+
 TEST(InstanceLock, AChildProcessDoesNotKeepTheLockAlive)
 {
     TempHome home;
