@@ -336,7 +336,11 @@ int BatchRun::Report()
             std::fprintf(stderr, "vellumark-batch: %s: %s\n", pdf.c_str(), Printable(note).c_str());
         if (!job.outcome.finished) {
             ++failed;
-            std::string why = job.outcome.result_code == JOB_RESULT_CONVERSION_FAILED ? "failed" : "ended early";
+            const int32_t code = job.outcome.result_code;
+            std::string why = code == JOB_RESULT_CONVERSION_FAILED ? "failed" : "ended early";
+            // Login and upload failures have a text of their own in the language file.
+            if (code > JOB_RESULT_OK && code < JOB_RESULT_CONVERSION_FAILED)
+                why += ": " + cfg_.m_error_msg[static_cast<size_t>(code)];
             // A job that ended early is resumable from its stored progress.
             std::fprintf(stderr, "vellumark-batch: %s: job %s %s (--verbose shows more); resume it with --resume %s\n",
                          pdf.c_str(), job.key.c_str(), why.c_str(), job.key.c_str());

@@ -20,6 +20,7 @@
 #include "pipeline/ExportBook.h"
 #include "pipeline/ExportTarget.h"
 #include "pipeline/JobSection.h"
+#include "pipeline/PdfWorker.h"
 
 namespace fs = std::filesystem;
 
@@ -39,70 +40,9 @@ void MakeFolder(const std::string& path)
         DIAG(kModule, errno, "ERR:cannot create folder %s", path.c_str());
 }
 
-class PdfWorker {
-public:
-    PdfWorker(PdfJob& job, const AppConfig& cfg)
-        : job_(job), cfg_(cfg), key_(job.key), meta_(cfg.m_meta_ini.Path()), meta_w_(cfg.m_meta_w_ini.Path())
-    {
-    }
-    int Run();
+}  // namespace
 
-private:
-    struct ImageStep {
-        int run_index;
-        int32_t start, end;
-        const char* folder;
-        int32_t box_width, box_height;
-    };
-
-    int EndEarly();
-    // Ends early with the conversion-failed result and a note saying why.
-    int Fail(const std::string& why);
-    int Finish();
-    // Tells the log (and the status report, also when its switch is off) and the job's
-    // observer about notes for the user; each text once per job.
-    void Note(const std::vector<std::string>& texts);
-    // Reports the run's warnings (each text once per job); true when the run exited
-    // cleanly, else logs the command and the engine's messages and sets `why`.
-    bool RunSucceeded(const EngineRun& run, const EngineCommand& command, std::string& why);
-    bool StopRequested() const { return job_.state.load() == JOB_STATE_STOPPING; }
-    void SetBack(int32_t start)
-    {
-        if (job_.progress.load() > start)
-            job_.progress.store(start);
-    }
-    // Ends a step: the progress and the stored resume point become the step's end, so
-    // that a process killed later still resumes after this step.
-    void Reach(int32_t end)
-    {
-        job_.progress.store(end);
-        WriteJobProgress(meta_, key_, end);
-    }
-    std::string Folder(const char* name) const { return book_folder_ + "/" + name; }
-    bool ReadPublishingAccount();
-    // Each step: true when done, else false with `why` empty for a stop request or
-    // saying what failed.
-    bool CoverStep(std::string& why);
-    bool PageStep(std::string& why);
-    bool SearchStep(std::string& why);
-    bool ImageRun(int run_index, const EngineCommand& command, const std::string& folder, int32_t end,
-                  int32_t weight, std::string& why);
-    // True when every page's image files of the run are in `folder` and were written
-    // since `since`.
-    bool AllPagesWritten(int run_index, const std::string& folder, fs::file_time_type since) const;
-
-    PdfJob& job_;
-    const AppConfig& cfg_;
-    std::string key_;
-    IniFile meta_;    // this worker's own objects for the shared job files
-    IniFile meta_w_;
-    std::string book_folder_;
-    int32_t use_ftp_ = 0, use_vazirudu_ = 0, export_ = 0, dpi_ = 0;
-    std::string pdf_path_, title_, tags_, description_;
-    int32_t pagenum_ = 0, page_width_ = 0, page_height_ = 0;
-    EngineRun runs_[ENGINE_RUN_COUNT];
-    std::vector<std::string> noted_;  // warnings told already
-};
+namespace pipeline_detail {
 
 int PdfWorker::Run()
 {
@@ -213,22 +153,13 @@ int PdfWorker::Run()
             return why.empty() ? EndEarly() : Fail(why);
     }
 
-    // Publishing.
-    if (use_ftp_ || use_vazirudu_) {
-        if (StopRequested())
-            return EndEarly();
-        // Publishing is not part of this program yet: a job that asks for it must not
-        // look finished, so it ends here and can be resumed once publishing exists.
-        DIAG(kModule, 0, "ERR:publishing is not available, job %s not published", key_.c_str());
-        return EndEarly();
-    }
-    return Finish();
+    return PublishAndFinish();
 }
 
 bool PdfWorker::ReadPublishingAccount()
 {
-    // The FTP profile and its account are read by the login step, which belongs to the
-    // publishing steps. The web-service account is checked before any conversion work.
+    // The FTP profile and its account are read by the login step. The web-service account
+    // is checked before any conversion work.
     const IniFile& meta = meta_;
     if (use_vazirudu_) {
         std::string user = meta.ReadText(key_, "vazirudu_user", 64);
@@ -244,6 +175,8 @@ bool PdfWorker::ReadPublishingAccount()
             DIAG(kModule, 0, "ERR:vazirudu_passwd empty");
             return false;
         }
+        service_user_ = TrimJobText(user);
+        service_password_ = password;
     }
     return true;
 }
@@ -457,7 +390,7 @@ int PdfWorker::EndEarly()
     return kExitEndedEarly;
 }
 
-}  // namespace
+}  // namespace pipeline_detail
 
 int32_t BoxResolution(int32_t box_width, int32_t box_height, int32_t dpi, int32_t page_width,
                       int32_t page_height)
@@ -469,6 +402,6 @@ int32_t BoxResolution(int32_t box_width, int32_t box_height, int32_t dpi, int32_
 
 int ProcessPdfThread(PdfJob& slot, const AppConfig& cfg)
 {
-    PdfWorker worker(slot, cfg);
+    pipeline_detail::PdfWorker worker(slot, cfg);
     return worker.Run();
 }

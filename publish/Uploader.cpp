@@ -15,13 +15,6 @@ bool EndsWithSeparator(const std::string& text) {
 
 Uploader::Uploader(std::atomic<int32_t>* progress, std::atomic<int32_t>* job_state, PublishSettings& settings)
     : progress_(progress), job_state_(job_state), settings_(settings) {
-    (void)status_value_;
-    (void)http_on_;
-    (void)http_port_;
-    (void)user_row_id_;
-    (void)job_values_;
-    (void)cover_width_;
-    (void)cover_height_;
     if (settings_.http_chunk_size < 1) {
         DIAG(kModule, 0, "ERR:m_http_chunk_size<=0?!");
         settings_.http_chunk_size = 48;

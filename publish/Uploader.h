@@ -28,6 +28,24 @@ public:
     // 0 when the book's folders and the shared files are ready, 1 on failure.
     int32_t PrepareFtpDir(const std::string& job_key, int32_t stage_start, int32_t stage_span);
 
+    // Web-service half.
+    void SetHttpTarget(const std::string& host, int32_t port, const std::string& path);
+    bool ConnectHttp();
+    bool HttpConnected() const;
+    // Logs in; the user row id (also kept for the metadata), 0 on failure.
+    int32_t Login(const std::string& user, const std::string& password);
+    // The job's web-service switch and its category, subcategory, country, state, city.
+    void SetJobValues(const int32_t values[6]);
+    void SetCoverSize(int32_t width, int32_t height);
+    bool handle_pdf_metadata_http(const std::string& pdf_name, const std::string& job_key, int32_t page_count,
+                                  int32_t page_width, int32_t page_height, const std::string& title,
+                                  const std::string& description, const std::string& tags, int32_t reserved,
+                                  int64_t pdf_size);
+    bool upload_one_file_http(const std::string& local_path, const std::string& job_key, const std::string& subdir);
+    int32_t StatusValue() const { return status_value_; }
+    void ClearStatus() { status_value_ = 0; }
+    bool HttpOn() const { return http_on_ != 0; }
+
     // Read access for the upload plan and for checks.
     bool FtpOn() const { return ftp_on_ != 0; }
     bool FtpConnected() const { return ftp_.IsOpen(); }
@@ -37,6 +55,8 @@ public:
     int32_t ChunkSize() const { return chunk_size_; }
     int32_t FileAttempts() const { return file_attempts_; }
     FtpSession& Ftp() { return ftp_; }
+    std::atomic<int32_t>* Progress() const { return progress_; }
+    std::atomic<int32_t>* JobState() const { return job_state_; }
 
 private:
     // Closes the FTP connection, waits the retry delay of `attempt` (ending early on a

@@ -310,8 +310,9 @@ TEST_F(WorkerTest, StopDuringARunEndsEarlyAtTheLastReportedPage)
     EXPECT_EQ(job.result_code.load(), 0);
 }
 
-TEST_F(WorkerTest, PublishingTargetsNeverReportSuccess)
+TEST_F(WorkerTest, PublishingTargetsWithoutAccountNeverReportSuccess)
 {
+    // An FTP profile that has no account in ftp.ini ends the job before any connection.
     JobTargets targets;
     targets.use_ftp = 1;
     targets.ftp_url = "ftp.example.org/books";
@@ -319,7 +320,7 @@ TEST_F(WorkerTest, PublishingTargetsNeverReportSuccess)
     int slot = Submit(1020, 1320, targets);
     WaitIdle();
     std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("ERR:publishing is not available"), std::string::npos) << log;
+    EXPECT_NE(log.find("ERR:ftp profile ftp.example.org/books has no account"), std::string::npos) << log;
     EXPECT_EQ(table_.Slot(slot).progress.load(), kProgressPrintDone);
     EXPECT_EQ(StoredProgress(), kProgressPrintDone);
     EXPECT_EQ(observer_.Slots().size(), 1u);

@@ -138,7 +138,7 @@ TEST(FtpSessionSilentServerTest, AServerThatNeverAnswersTimesOutWithinTheWait) {
 
 TEST(FtpSessionDropTest, ADroppedConnectionDuringAPutIsAResetNotAnotherError) {
     TempHome home;
-    FtpTestServer server(home.Root(), /*drop_once=*/true);
+    FtpTestServer server(home.Root(), FtpFault::DropOnce);
     ASSERT_TRUE(server.Running());
     const fs::path local = home.Root() / "big.bin";
     WriteFileBytes(local, SampleBytes(4 * 1024 * 1024));

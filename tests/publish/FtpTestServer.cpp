@@ -13,12 +13,13 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
-FtpTestServer::FtpTestServer(const fs::path& root, bool drop_once) : root_(root / "served") {
+FtpTestServer::FtpTestServer(const fs::path& root, FtpFault fault) : root_(root / "served") {
     fs::create_directories(root_);
     const fs::path port_file = root / "ftp.port";
     const std::string script = (SourceDir() / "tests/publish/ftp_test_server.py").string();
     std::vector<std::string> args = {"/usr/bin/python3", script, root_.string(), port_file.string()};
-    if (drop_once) args.push_back("--drop-once");
+    if (fault == FtpFault::DropOnce) args.push_back("--drop-once");
+    if (fault == FtpFault::ReadOnly) args.push_back("--read-only");
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);

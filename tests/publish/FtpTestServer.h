@@ -6,10 +6,16 @@
 #include <string>
 #include <sys/types.h>
 
+// A fault the server shows.
+enum class FtpFault {
+    None,
+    DropOnce,  // the first upload loses its connections part-way
+    ReadOnly,  // the account may list and read but every write is refused
+};
+
 class FtpTestServer {
 public:
-    // `drop_once`: the first upload loses its connections part-way.
-    explicit FtpTestServer(const std::filesystem::path& root, bool drop_once = false);
+    explicit FtpTestServer(const std::filesystem::path& root, FtpFault fault = FtpFault::None);
     ~FtpTestServer();
     FtpTestServer(const FtpTestServer&) = delete;
     FtpTestServer& operator=(const FtpTestServer&) = delete;

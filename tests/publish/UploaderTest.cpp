@@ -116,7 +116,7 @@ TEST_F(UploaderTest, RefusedPutFailsAtOnceAndStopRequestEndsTheRun) {
 
 TEST_F(UploaderTest, DroppedConnectionDuringAPutIsRecoveredIntoTheSameFolder) {
     server_.reset();
-    server_ = std::make_unique<FtpTestServer>(home_.Root() / "drop", /*drop_once=*/true);
+    server_ = std::make_unique<FtpTestServer>(home_.Root() / "drop", FtpFault::DropOnce);
     ASSERT_TRUE(server_->Running());
     std::string bytes(3 * 1024 * 1024, 'b');
     for (size_t i = 0; i < bytes.size(); i += 4096) bytes[i] = static_cast<char>(i / 4096);

@@ -1,10 +1,11 @@
 """A loopback FTP server for the publishing tests.
 
-Usage: ftp_test_server.py ROOT PORT_FILE [--drop-once]
+Usage: ftp_test_server.py ROOT PORT_FILE [--drop-once] [--read-only]
 Serves ROOT for user "alice" (password "secret") on 127.0.0.1 at a free port, which
 it writes to PORT_FILE once it listens. Each control connection adds a line to
 connections.log beside ROOT. With --drop-once the first upload that has
 received data loses its data and control connections, as a failing network would.
+With --read-only the account may list and read but every write is refused.
 """
 import os
 import sys
@@ -44,7 +45,8 @@ def main():
     root, port_file = sys.argv[1], sys.argv[2]
     ROOT[0] = os.path.abspath(root)
     authorizer = DummyAuthorizer()
-    authorizer.add_user("alice", "secret", root, perm="elradfmwMT")
+    perm = "elr" if "--read-only" in sys.argv else "elradfmwMT"
+    authorizer.add_user("alice", "secret", root, perm=perm)
     handler = CountingFTPHandler
     handler.authorizer = authorizer
     handler.dtp_handler = DroppingDTPHandler

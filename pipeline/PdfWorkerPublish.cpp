@@ -1,0 +1,170 @@
+// The worker's publishing steps: login to the targets, the book's metadata, and the
+// upload plan for each target, then the finish.
+#include <sys/stat.h>
+
+#include "config/CommonUtil.h"
+#include "config/DiagLog.h"
+#include "pipeline/BookAddress.h"
+#include "pipeline/PdfWorker.h"
+#include "publish/PublishSettings.h"
+#include "publish/UploadPlan.h"
+#include "publish/Uploader.h"
+
+namespace {
+
+const char kModule[] = "ProcessPdfThread";
+
+// The job-section key that keeps the web service's own resume mark when a job publishes
+// to both targets: the FTP plan advances the job's progress, the web plan this mark, so
+// that each target receives the whole book.
+const char kWebMarkKey[] = "progress_vazirudu";
+
+int64_t FileSize(const std::string& path)
+{
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+std::string FinalComponent(const std::string& path)
+{
+    size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+}  // namespace
+
+namespace pipeline_detail {
+
+bool PdfWorker::SetFtpTargetFromProfile(Uploader& uploader)
+{
+    std::string profile = meta_.ReadText(key_, "ftp_url", 260);
+    if (profile.rfind("ftp://", 0) == 0)
+        profile.erase(0, 6);
+    // A copy of the keyed cipher: workers share nothing of the configuration's.
+    Rijndael cipher = cfg_.m_cipher;
+    std::string user = cfg_.m_ftp_ini.ReadEnciphered(profile, "ftp_user", cipher);
+    std::string password = cfg_.m_ftp_ini.ReadEnciphered(profile, "ftp_passwd", cipher);
+    if (user.size() > 63)
+        user.resize(63);
+    if (password.size() > 63)
+        password.resize(63);
+    if (profile.empty() || user.empty() || password.empty()) {
+        DIAG(kModule, 0, "ERR:ftp profile %s has no account", profile.c_str());
+        return false;
+    }
+    int32_t passive = cfg_.m_ftp_ini.ReadInt(profile, "ftp_passive");
+    int32_t port = cfg_.m_ftp_ini.ReadInt(profile, "ftp_port");
+    uploader.SetFtpTarget(profile, user, password, passive < 0 ? 1 : passive, port < 1 ? 21 : port);
+    return true;
+}
+
+bool PdfWorker::RunUploadPlan(Uploader& uploader, int& ended)
+{
+    int32_t result = UploadBook(uploader, pdf_path_, book_folder_, pagenum_, cfg_.m_upload_pdf);
+    if (result == kPlanPublished)
+        return true;
+    job_.result_code.store(result == kPlanStopped ? JOB_RESULT_UPLOAD_STOPPED : JOB_RESULT_UPLOAD_FAILED);
+    if (result != kPlanStopped && job_.notify)
+        job_.notify->OnJobNote(&job_, "the upload failed (see the status report)");
+    ended = EndEarly();
+    return false;
+}
+
+int PdfWorker::PublishAndFinish()
+{
+    if (!use_ftp_ && !use_vazirudu_)
+        return Finish();
+    if (StopRequested())
+        return EndEarly();
+
+    PublishSettings settings = PublishSettingsFrom(cfg_);
+    const bool both = use_ftp_ && use_vazirudu_;
+    // The web service's resume mark: the job's progress, unless FTP advances that one.
+    std::atomic<int32_t> web_mark{kProgressUploadStart};
+    if (both && job_.progress.load() >= kProgressUploadStart) {
+        int32_t stored = meta_.ReadInt(key_, kWebMarkKey);
+        web_mark.store(stored >= kProgressUploadStart ? stored : kProgressUploadStart);
+    }
+    Uploader web(both ? &web_mark : &job_.progress, &job_.state, settings);
+    Uploader ftp(&job_.progress, &job_.state, settings);
+    const std::string& host = cfg_.m_vazirudu_domain;
+
+    // Login.
+    if (use_vazirudu_) {
+        web.SetHttpTarget(host, 80, cfg_.m_vazirudu_url);
+        web.SetCoverSize(128, page_height_ * 128 / page_width_);
+        DIAG(kModule, 0, "INF:will %s login", host.c_str());
+        if (web.Login(service_user_, service_password_) <= 0) {
+            // The password never reaches the log.
+            DIAG(kModule, 0, "ERR:%s login failed,u:%s p:********", host.c_str(), service_user_.c_str());
+            Note({"not published on " + host + ": the login as " + service_user_ + " failed"});
+            use_vazirudu_ = 0;
+        }
+    }
+    if (use_ftp_) {
+        if (!SetFtpTargetFromProfile(ftp))
+            return EndEarly();
+        if (!ftp.ConnectFtp()) {
+            job_.result_code.store(JOB_RESULT_FTP_LOGIN_FAILED);
+            DIAG(kModule, 0, "ERR:ftp login failed");
+            return EndEarly();
+        }
+    }
+    if (job_.progress.load() < kProgressLoginDone)
+        job_.progress.store(kProgressLoginDone);
+    if (StopRequested())
+        return EndEarly();
+
+    // Metadata.
+    if (job_.progress.load() < kProgressMetadataDone) {
+        if (use_vazirudu_) {
+            const int32_t values[6] = {use_vazirudu_,      job_.cat_id,   job_.subcat_id,
+                                       job_.country_id,    job_.state_id, job_.city_id};
+            web.SetJobValues(values);
+            web.ClearStatus();
+            if (!web.handle_pdf_metadata_http(FinalComponent(pdf_path_), key_, pagenum_, page_width_, page_height_,
+                                              title_, description_, tags_, 0, FileSize(pdf_path_))) {
+                DIAG(kModule, 0, "ERR:%s handle_pdf_metadata failed", host.c_str());
+                return EndEarly();
+            }
+            if (web.StatusValue() == 5) {
+                DIAG(kModule, 0, "ERR:title modified");
+                Note({"the publishing service changed the book's title"});
+                job_.result_code.store(JOB_RESULT_TITLE_MODIFIED);
+            }
+            web.ClearStatus();
+        }
+        Reach(kProgressMetadataDone);
+    }
+    if (StopRequested())
+        return EndEarly();
+    if (job_.progress.load() < kProgressUploadStart)
+        job_.progress.store(kProgressUploadStart);
+
+    // Upload.
+    int ended = 0;
+    if (use_ftp_) {
+        if (!RunUploadPlan(ftp, ended))
+            return ended;
+        Note({"published at " + FtpBookAddress(meta_.ReadText(key_, "ftp_webaddr", 512), key_)});
+    }
+    if (use_vazirudu_) {
+        if (!web.HttpConnected() && !web.ConnectHttp()) {
+            DIAG(kModule, 0, "ERR:%s http_connect failed", host.c_str());
+            Note({"not published on " + host + ": no connection"});
+            use_vazirudu_ = 0;
+        } else {
+            bool published = RunUploadPlan(web, ended);
+            if (both)
+                meta_.WriteInt(key_, kWebMarkKey, web_mark.load());
+            if (!published)
+                return ended;
+            Note({"published at " + WebServiceBookAddress(cfg_.m_vazirudu_webaddr, key_)});
+        }
+    }
+    ftp.CloseAll();
+    web.CloseAll();
+    return Finish();
+}
+
+}  // namespace pipeline_detail

@@ -1,0 +1,188 @@
+#include "publish/UploadPlan.h"
+
+#include "config/DiagLog.h"
+#include "pipeline/PdfJob.h"
+#include "publish/RetryPolicy.h"
+
+namespace {
+constexpr const char* kModule = "Upload";
+constexpr int32_t kFileAttempts = 2;  // on top of the retries inside each transport
+
+std::string JoinFolder(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) return folder + name;
+    return folder + "/" + name;
+}
+
+// Sends `local_path` at most twice; -1 when a stop comes first, 0 sent, 1 failed.
+int32_t SendWithAttempts(Uploader& uploader, const std::string& local_path, const std::string& job_key,
+                         const std::string& subdir) {
+    for (int32_t attempt = 0; attempt < kFileAttempts; ++attempt) {
+        if (retry::StopRequested(uploader.JobState())) return kPlanStopped;
+        if (upload_one_file(uploader, local_path, job_key, subdir)) return kPlanPublished;
+    }
+    return kPlanFailed;
+}
+
+// Enters the image folder `subdir` of the book on the FTP server, creating it when new.
+bool EnterFtpSubfolder(Uploader& uploader, const std::string& job_key, const std::string& subdir) {
+    // After a resume that skipped the folder preparation the session still stands in the
+    // login folder: without the book folder nothing can be sent.
+    if (uploader.WorkingFolder().empty() && !uploader.GotoGuidFtpDir(job_key)) {
+        DIAG(kModule, 0, "ERR:GotoGuidFtpDir failed");
+        return false;
+    }
+    FtpSession& ftp = uploader.Ftp();
+    if (ftp.ChangeFolder(subdir)) return true;
+    if (!ftp.MakeFolder(subdir)) {
+        DIAG(kModule, ftp.DiagCode(), "ERR:FtpCreateDirectory failed");
+        return false;
+    }
+    if (!ftp.ChangeFolder(subdir)) {
+        DIAG(kModule, ftp.DiagCode(), "ERR:FtpSetCurrentDirectory failed");
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+bool upload_one_file(Uploader& uploader, const std::string& local_path, const std::string& job_key,
+                     const std::string& subdir) {
+    if (uploader.HttpOn() && !uploader.upload_one_file_http(local_path, job_key, subdir)) {
+        DIAG(kModule, 0, "INF:upload_one_file_http failede");
+        return false;
+    }
+    if (uploader.FtpOn() && !uploader.upload_one_file_ftp(local_path, subdir)) {
+        DIAG(kModule, 0, "ERR:upload_one_file_ftp failed");
+        return false;
+    }
+    return true;
+}
+
+int32_t upload_pdf_file(Uploader& uploader, const std::string& pdf_path, const std::string& job_key) {
+    return upload_one_file(uploader, pdf_path, job_key, "") ? kPlanPublished : kPlanFailed;
+}
+
+int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const std::string& job_key,
+                      const std::string& subdir, int32_t page_count, int32_t start_mark,
+                      std::atomic<int32_t>* progress, int32_t span) {
+    const int32_t base = progress ? progress->load() : 0;
+    int32_t result = kPlanPublished;
+    if (uploader.FtpOn() && !EnterFtpSubfolder(uploader, job_key, subdir)) return kPlanFailed;
+
+    const std::string local_folder = JoinFolder(book_folder, subdir);
+    const bool single_image = subdir == "thumb" || subdir == "print";
+    if (subdir == "thumb" && (!progress || progress->load() <= start_mark)) {
+        const int32_t sent = SendWithAttempts(uploader, JoinFolder(local_folder, "img-1-e-cover.jpg"), job_key, subdir);
+        if (sent == kPlanStopped) return kPlanStopped;
+        if (sent != kPlanPublished) {
+            DIAG(kModule, 0, "ERR:unable to upload cover");
+            return kPlanFailed;
+        }
+    }
+
+    int32_t first_page = 1;
+    if (progress && progress->load() >= 0 && span > 0)
+        first_page = (progress->load() - start_mark) * page_count / span + 1;
+    if (first_page < 1) first_page = 1;
+    for (int32_t page = first_page; page <= page_count; ++page) {
+        const std::string stem = JoinFolder(local_folder, "img-" + std::to_string(page));
+        const int32_t sent = SendWithAttempts(uploader, stem + (single_image ? "-e.jpg" : ".jpg"), job_key, subdir);
+        if (sent == kPlanStopped) return kPlanStopped;
+        if (sent != kPlanPublished) {
+            DIAG(kModule, 0, "ERR:unable to upload page%d", page);
+            return kPlanFailed;
+        }
+        if (!single_image) {
+            // A missing foreground layer fails the folder, but only after every page was tried.
+            const int32_t layer = SendWithAttempts(uploader, stem + "-f.png", job_key, subdir);
+            if (layer == kPlanStopped) return kPlanStopped;
+            if (layer != kPlanPublished) {
+                DIAG(kModule, 0, "ERR:unable to upload page%d", page);
+                result = kPlanFailed;
+            }
+        }
+        if (progress && page_count > 0) progress->store(base + page * span / page_count);
+    }
+
+    if (uploader.FtpOn() && !uploader.Ftp().ChangeFolder("..")) {
+        DIAG(kModule, uploader.Ftp().DiagCode(), "ERR:FtpSetCurrentDirectory failed");
+        return kPlanFailed;  // the next stage would land in the wrong folder
+    }
+    return result;
+}
+
+int32_t upload_static_html(Uploader& uploader, const std::string& book_folder, const std::string& job_key) {
+    if (uploader.FtpOn()) {
+        if (uploader.WorkingFolder().empty() && !uploader.GotoGuidFtpDir(job_key)) return kPlanFailed;
+        // The service makes the book's page itself: index.html goes by FTP only.
+        if (!uploader.upload_one_file_ftp(JoinFolder(book_folder, "index.html"), "")) {
+            DIAG(kModule, 0, "upload_one_file_ftp failed");
+            return kPlanFailed;
+        }
+    }
+    for (const char* name : {"txt.js", "text.html"}) {
+        if (!upload_one_file(uploader, JoinFolder(book_folder, name), job_key, "")) {
+            DIAG(kModule, 0, "upload_one_file failed");
+            return kPlanFailed;
+        }
+    }
+    return kPlanPublished;
+}
+
+int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::string& book_folder,
+                   int32_t page_count, int32_t upload_pdf) {
+    std::atomic<int32_t>* progress = uploader.Progress();
+    std::atomic<int32_t>* state = uploader.JobState();
+    auto mark = [progress] { return progress ? progress->load() : 0; };
+    auto raise_to = [progress](int32_t value) {
+        if (progress && progress->load() < value) progress->store(value);
+    };
+    auto stopped = [state] { return retry::StopRequested(state); };
+
+    if (state) state->store(JOB_STATE_UPLOADING);
+    std::string folder = book_folder;
+    while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+    const std::string job_key = folder.size() >= 32 ? folder.substr(folder.size() - 32) : folder;
+
+    if (uploader.FtpOn() && mark() < kMarkFoldersDone) {
+        const int32_t prepared = uploader.PrepareFtpDir(job_key, kMarkFoldersStart, kMarkFoldersDone - kMarkFoldersStart);
+        if (prepared != 0) {
+            DIAG(kModule, 0, "PrepareFtpDir failed, ret=%d", prepared);
+            return kPlanFailed;
+        }
+    }
+    if (stopped()) return kPlanStopped;
+
+    if (mark() < kMarkPdfDone && upload_pdf > 0) {
+        if (stopped()) return kPlanStopped;
+        if (upload_pdf_file(uploader, pdf_path, job_key) != kPlanPublished) {
+            DIAG(kModule, 0, "upload_pdf_file failed");
+            return kPlanFailed;
+        }
+        if (progress) progress->store(kMarkPdfDone);
+    }
+
+    raise_to(kFolderStages[0].start_mark);
+    for (const FolderStage& stage : kFolderStages) {
+        if (stopped()) return kPlanStopped;
+        if (mark() >= stage.end_mark()) continue;
+        const int32_t result =
+            handle_subdir(uploader, folder, job_key, stage.folder, page_count, stage.start_mark, progress, stage.span);
+        if (result != kPlanPublished) {
+            if (&stage == &kFolderStages[0]) DIAG(kModule, 0, "ERR:handle_subdir failed");
+            else DIAG(kModule, 0, "handle_subdir failed");
+            return result;
+        }
+        if (progress) progress->store(stage.end_mark());
+    }
+
+    if (stopped()) return kPlanStopped;
+    if (mark() < kMarkStaticDone) {
+        if (upload_static_html(uploader, folder, job_key) != kPlanPublished) {
+            DIAG(kModule, 0, "upload_static_html failed");
+            return kPlanFailed;
+        }
+        if (progress) progress->store(kMarkStaticDone);
+    }
+    return kPlanPublished;
+}

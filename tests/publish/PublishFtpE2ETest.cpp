@@ -1,0 +1,146 @@
+// End to end: vellumark-batch --publish with the real engine sends books to a loopback
+// FTP server, survives a dropped connection, resumes a stopped upload at its page, and
+// reports a server that refuses writes as a failed upload.
+#include "tests/pipeline/BatchE2EFixture.h"
+#include "tests/publish/FtpTestServer.h"
+
+#include "config/AppConfig.h"
+#include "config/IniFile.h"
+
+#include <chrono>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Every regular file under `root`, by its path relative to `root`.
+std::map<std::string, std::string> Tree(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(root)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), root).string()] = ReadFileBytes(entry.path());
+    return files;
+}
+
+class PublishFtpE2E : public BatchE2E {
+protected:
+    // Points the configured FTP target at `server`'s folder "books".
+    void UseFtpServer(const FtpTestServer& server) {
+        ASSERT_TRUE(server.Running());
+        fs::create_directories(server.Root() / "books");
+        Configure({{"network/use_ftp", "1"}, {"network/ftp_url", "127.0.0.1/books"}});
+        AppConfig cfg;  // only for its keyed cipher
+        IniFile ftp((data_ / "ftp.ini").string());
+        const std::string profile = "127.0.0.1/books";
+        ASSERT_TRUE(ftp.WriteEnciphered(profile, "ftp_user", "alice", cfg.m_cipher));
+        ASSERT_TRUE(ftp.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher));
+        ftp.WriteText(profile, "ftp_webaddr", "http://127.0.0.1/books/");
+        ftp.WriteInt(profile, "ftp_port", server.Port());
+        ftp.WriteInt(profile, "ftp_passive", 1);
+    }
+
+    // The remote book folder equals the local one file for file, byte for byte.
+    void ExpectPublished(const FtpTestServer& server, const std::string& key) {
+        const auto local = Tree(books_ / key);
+        const auto remote = Tree(server.Root() / "books" / key);
+        ASSERT_FALSE(local.empty());
+        EXPECT_EQ(remote.size(), local.size());
+        for (const auto& [name, bytes] : local) {
+            auto found = remote.find(name);
+            ASSERT_NE(found, remote.end()) << name << " was not published";
+            EXPECT_TRUE(found->second == bytes) << name << " differs on the server";
+        }
+    }
+
+    static fs::file_time_type TimeOf(const fs::path& file) {
+        std::error_code ec;
+        return fs::last_write_time(file, ec);
+    }
+};
+
+TEST_F(PublishFtpE2E, ABookIsPublishedWholeAndTheSharedFilesOnlyOnce) {
+    FtpTestServer server(home_.Root() / "ftp");
+    UseFtpServer(server);
+    RunResult first = Run({"--publish", MakePdf("brochure.pdf", 3).string()});
+    ASSERT_EQ(first.code, 0) << first.err;
+    const std::string key = OnlyKey();
+    ASSERT_EQ(StoredProgress(key), 100000);
+    ExpectPublished(server, key);
+    EXPECT_NE(first.err.find("published at http://127.0.0.1/books/" + key + "/index.html"), std::string::npos)
+        << first.err;
+
+    // The skin and the shared files of the books folder are there, byte for byte.
+    const fs::path remote = server.Root() / "books";
+    const auto skin = Tree(remote / "skins/2");
+    ASSERT_FALSE(skin.empty());
+    for (const auto& [name, bytes] : skin) EXPECT_TRUE(bytes == ReadFileBytes(books_ / "skins/2" / name)) << name;
+    for (const char* shared : {"index.js", "RurovOzeza.v1.css"})
+        EXPECT_TRUE(ReadFileBytes(remote / shared) == ReadFileBytes(books_ / shared)) << shared;
+
+    // A second book finds the skin current and leaves skins and shared files alone.
+    const auto skin_time = TimeOf(remote / "skins/2/skin.js");
+    const auto script_time = TimeOf(remote / "index.js");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    RunResult second = Run({"--publish", MakePdf("second.pdf", 2).string()}, "second");
+    ASSERT_EQ(second.code, 0) << second.err;
+    EXPECT_EQ(TimeOf(remote / "skins/2/skin.js"), skin_time);
+    EXPECT_EQ(TimeOf(remote / "index.js"), script_time);
+    for (const std::string& other : Keys()) ExpectPublished(server, other);
+}
+
+TEST_F(PublishFtpE2E, AStoppedUploadResumesAtThePageItStoppedAt) {
+    FtpTestServer server(home_.Root() / "ftp");
+    UseFtpServer(server);
+    const int pages = 10;
+    RunResult stopped = Run({"--publish", "--stop-after-progress", "67000", MakePdf("manual.pdf", pages).string()});
+    EXPECT_NE(stopped.code, 0);
+    const std::string key = OnlyKey();
+    const int32_t mark = StoredProgress(key);
+    ASSERT_GE(mark, 67000) << stopped.err;
+    ASSERT_LT(mark, 70000) << stopped.err;
+
+    // Pages before the resume page stay as they are; the rest arrive in the second run.
+    const int32_t first_page = (mark - 65000) * pages / 5000 + 1;
+    const fs::path high = server.Root() / "books" / key / "HighRes";
+    std::map<int, fs::file_time_type> before;
+    for (int page = 1; page < first_page; ++page)
+        before[page] = TimeOf(high / ("img-" + std::to_string(page) + ".jpg"));
+    const auto zoom_time = TimeOf(server.Root() / "books" / key / "100/img-1.jpg");
+    EXPECT_FALSE(fs::exists(high / ("img-" + std::to_string(pages) + ".jpg")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    RunResult resumed = Run({"--resume", key}, "resume");
+    ASSERT_EQ(resumed.code, 0) << resumed.err;
+    EXPECT_EQ(StoredProgress(key), 100000);
+    for (const auto& [page, time] : before)
+        EXPECT_EQ(TimeOf(high / ("img-" + std::to_string(page) + ".jpg")), time) << "page " << page << " was sent again";
+    EXPECT_EQ(TimeOf(server.Root() / "books" / key / "100/img-1.jpg"), zoom_time);
+    ExpectPublished(server, key);
+}
+
+TEST_F(PublishFtpE2E, AConnectionDroppedMidFileIsSurvived) {
+    FtpTestServer server(home_.Root() / "ftp", FtpFault::DropOnce);
+    UseFtpServer(server);
+    RunResult run = Run({"--publish", MakePdf("flaky.pdf", 2).string()});
+    ASSERT_EQ(run.code, 0) << run.err;
+    ExpectPublished(server, OnlyKey());
+    // The batch's own connection and at least one reconnection after the drop.
+    EXPECT_GE(Lines(ReadFileBytes(home_.Root() / "ftp/connections.log")).size(), 2u);
+}
+
+TEST_F(PublishFtpE2E, AServerThatRefusesWritesFailsTheUpload) {
+    FtpTestServer server(home_.Root() / "ftp", FtpFault::ReadOnly);
+    UseFtpServer(server);
+    RunResult run = Run({"--publish", MakePdf("refused.pdf", 2).string()});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_TRUE(run.out.empty()) << run.out;
+    EXPECT_NE(run.err.find("Upload failed"), std::string::npos) << run.err;
+    const std::string key = OnlyKey();
+    // Converted, not published: resumable from the upload.
+    EXPECT_GE(StoredProgress(key), 60000);
+    EXPECT_LT(StoredProgress(key), 100000);
+    EXPECT_TRUE(Tree(server.Root() / "books").empty());
+}
+
+}  // namespace
