@@ -65,7 +65,6 @@ int32_t upload_pdf_file(Uploader& uploader, const std::string& pdf_path, const s
 int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const std::string& job_key,
                       const std::string& subdir, int32_t page_count, int32_t start_mark,
                       std::atomic<int32_t>* progress, int32_t span) {
-    const int32_t base = progress ? progress->load() : 0;
     int32_t result = kPlanPublished;
     if (uploader.FtpOn() && !EnterFtpSubfolder(uploader, job_key, subdir)) return kPlanFailed;
 
@@ -101,7 +100,11 @@ int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const 
                 result = kPlanFailed;
             }
         }
-        if (progress && page_count > 0) progress->store(base + page * span / page_count);
+        // The mark names the pages sent so far, counted from the stage's start (not from
+        // where this run began, which would overshoot the stage on a resume). Once a page
+        // has failed the mark stays before it, so that a resume sends it again.
+        if (progress && page_count > 0 && result == kPlanPublished)
+            progress->store(start_mark + page * span / page_count);
     }
 
     if (uploader.FtpOn() && !uploader.Ftp().ChangeFolder("..")) {
