@@ -1,4 +1,5 @@
 #include "batch/BatchRun.h"
+#include "batch/JobStage.h"
 
 #include <algorithm>
 #include <chrono>
@@ -314,6 +315,10 @@ void BatchRun::Poll()
         if (row >= 0) {
             line.progress = queue_.Item(row)->progress;
             line.state = queue_.CellText(row, CPdfItemList::kColState);
+            // A running job also names its step, the upload's folder included.
+            int32_t state = slot >= 0 ? table_.Slot(slot).state.load() : JOB_STATE_FREE;
+            if (state == JOB_STATE_RUNNING || state == JOB_STATE_UPLOADING)
+                line.state += " (" + JobStageName(line.progress) + ")";
         }
         lines.push_back(line);
     }

@@ -99,6 +99,8 @@ TEST_F(PublishFtpE2E, AStoppedUploadResumesAtThePageItStoppedAt) {
     const int32_t mark = StoredProgress(key);
     ASSERT_GE(mark, 67000) << stopped.err;
     ASSERT_LT(mark, 70000) << stopped.err;
+    // The progress display names the upload's stages.
+    EXPECT_NE(stopped.err.find("Uploading (HighRes)"), std::string::npos) << stopped.err;
 
     // Pages before the resume page stay as they are; the rest arrive in the second run.
     const int32_t first_page = (mark - 65000) * pages / 5000 + 1;
