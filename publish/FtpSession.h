@@ -67,11 +67,15 @@ public:
 private:
     void Prepare(const std::string& url);
     bool Perform();
+    // Runs the prepared transfer on the session's multi handle, which keeps the control
+    // connection between transfers.
+    CURLcode RunTransfer();
     std::string FolderUrl(const std::string& folder) const;
     bool RunCommand(const std::string& command);
     // Records a failure found before anything was sent (no handle, unreadable file).
     bool FailLocally(int32_t code);
 
+    CurlMulti multi_;  // declared first: released after the easy handle
     CurlEasy handle_;
     FtpEndpoint endpoint_;
     std::string login_folder_;
