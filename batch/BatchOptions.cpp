@@ -9,6 +9,9 @@ const char* BatchUsage()
 {
     return "Usage: vellumark-batch [options] FILE.pdf...\n"
            "       vellumark-batch --resume [KEY...]\n"
+           "       vellumark-batch --set-ftp-target HOST/FOLDER --ftp-user NAME --ftp-webaddr URL\n"
+           "                       [--ftp-port N] [--ftp-active] < password\n"
+           "       vellumark-batch --set-service-account E-MAIL [--service-host HOST[:PORT]] < password\n"
            "Converts PDF files into flip books in the books folder, with the settings of the\n"
            "desktop program, and prints the path of each book's index.html.\n"
            "\n"
@@ -28,6 +31,17 @@ const char* BatchUsage()
            "  --publish                 publish as configured in the desktop program (by\n"
            "                            default nothing is published)\n"
            "  --verbose                 also print the diagnostic records on standard error\n"
+           "  --set-ftp-target ADDRESS  save an FTP profile (HOST/FOLDER) and make it the FTP\n"
+           "                            target of --publish; the password is the first line\n"
+           "                            of standard input (asked for on a terminal)\n"
+           "  --ftp-user NAME           the FTP account (with --set-ftp-target)\n"
+           "  --ftp-webaddr URL         the web address under which FOLDER is seen\n"
+           "  --ftp-port N              the FTP port (default 21)\n"
+           "  --ftp-active              active instead of passive FTP transfers\n"
+           "  --set-service-account E-MAIL\n"
+           "                            save the publishing service account and make the\n"
+           "                            service a target of --publish; password as above\n"
+           "  --service-host HOST       the service's host name, optionally with :PORT\n"
            "  --help                    show this text\n"
            "\n"
            "Exit status: 0 when every job finished, 1 when a job ended early or failed,\n"
@@ -92,12 +106,62 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
                 return false;
             }
             options.stop_after_progress = static_cast<int32_t>(n);
+        } else if (arg == "--set-ftp-target") {
+            options.ftp_target.emplace();
+            if (!value(i, "--set-ftp-target", options.ftp_target->profile))
+                return false;
+        } else if (arg == "--ftp-user" || arg == "--ftp-webaddr" || arg == "--ftp-port" || arg == "--ftp-active") {
+            if (!options.ftp_target) {
+                error = arg + " belongs after --set-ftp-target";
+                return false;
+            }
+            if (arg == "--ftp-active") {
+                options.ftp_target->passive = false;
+            } else if (!value(i, arg.c_str(), text)) {
+                return false;
+            } else if (arg == "--ftp-user") {
+                options.ftp_target->user = text;
+            } else if (arg == "--ftp-webaddr") {
+                options.ftp_target->webaddr = text;
+            } else {
+                char* end = nullptr;
+                long n = std::strtol(text.c_str(), &end, 10);
+                if (text.empty() || *end != '\0' || n < 1 || n > 65535) {
+                    error = "--ftp-port needs a number from 1 to 65535";
+                    return false;
+                }
+                options.ftp_target->port = static_cast<int32_t>(n);
+            }
+        } else if (arg == "--set-service-account") {
+            options.service_account.emplace();
+            if (!value(i, "--set-service-account", options.service_account->user))
+                return false;
+        } else if (arg == "--service-host") {
+            if (!options.service_account) {
+                error = "--service-host belongs after --set-service-account";
+                return false;
+            }
+            if (!value(i, "--service-host", options.service_account->host))
+                return false;
         } else {
             error = "unknown option " + arg;
             return false;
         }
     }
-    if (!options.help && options.pdfs.empty() && !options.resume) {
+    const bool setup = options.ftp_target || options.service_account;
+    if (options.ftp_target && options.service_account) {
+        error = "save one target at a time";
+        return false;
+    }
+    if (setup && (!options.pdfs.empty() || options.resume)) {
+        error = "a target is saved on its own: convert in a second command";
+        return false;
+    }
+    if (options.ftp_target && (options.ftp_target->user.empty() || options.ftp_target->webaddr.empty())) {
+        error = "--set-ftp-target needs --ftp-user and --ftp-webaddr";
+        return false;
+    }
+    if (!options.help && !setup && options.pdfs.empty() && !options.resume) {
         error = "no PDF file given";
         return false;
     }

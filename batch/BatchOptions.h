@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "batch/TargetSetup.h"
+
 struct BatchOptions {
     std::vector<std::string> pdfs;          // PDFs to convert
     std::optional<std::string> title;       // default: the PDF's own
@@ -18,6 +20,9 @@ struct BatchOptions {
     bool publish = false;                   // use the configured publishing targets
     bool verbose = false;                   // show the diagnostic records on stderr
     bool help = false;
+    // Saving a publishing target instead of converting (the password comes on stdin).
+    std::optional<FtpTargetSetup> ftp_target;
+    std::optional<ServiceAccountSetup> service_account;
 };
 
 // Parses argv; on a mistake returns false with a message in `error`.

@@ -69,7 +69,7 @@ fs::path BatchE2E::MakePdf(const std::string& name, int pages, const std::string
     return pdf;
 }
 
-pid_t BatchE2E::Start(const std::vector<std::string>& args, const std::string& tag)
+pid_t BatchE2E::Start(const std::vector<std::string>& args, const std::string& tag, const std::string& input)
 {
     // --verbose: a failing test shows the diagnostic records in its message.
     std::vector<std::string> argv_text = {batch_.string(), "--verbose"};
@@ -80,6 +80,10 @@ pid_t BatchE2E::Start(const std::vector<std::string>& args, const std::string& t
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (!input.empty()) {
+        WriteFileBytes(home_.Root() / (tag + ".in"), input);
+        posix_spawn_file_actions_addopen(&actions, 0, (home_.Root() / (tag + ".in")).c_str(), O_RDONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, 1, (home_.Root() / (tag + ".out")).c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, (home_.Root() / (tag + ".err")).c_str(),
@@ -101,9 +105,9 @@ RunResult BatchE2E::Finish(pid_t pid, const std::string& tag)
     return r;
 }
 
-RunResult BatchE2E::Run(const std::vector<std::string>& args, const std::string& tag)
+RunResult BatchE2E::Run(const std::vector<std::string>& args, const std::string& tag, const std::string& input)
 {
-    return Finish(Start(args, tag), tag);
+    return Finish(Start(args, tag, input), tag);
 }
 
 std::vector<std::string> BatchE2E::Lines(const std::string& text)

@@ -31,9 +31,10 @@ protected:
     // changed, as the desktop program's dialogs would.
     void Configure(const std::map<std::string, std::string>& keys);
     std::filesystem::path MakePdf(const std::string& name, int pages, const std::string& title = "Generated Book");
-    pid_t Start(const std::vector<std::string>& args, const std::string& tag);
+    // `input`, when not empty, is the program's standard input.
+    pid_t Start(const std::vector<std::string>& args, const std::string& tag, const std::string& input = "");
     RunResult Finish(pid_t pid, const std::string& tag);
-    RunResult Run(const std::vector<std::string>& args, const std::string& tag = "run");
+    RunResult Run(const std::vector<std::string>& args, const std::string& tag = "run", const std::string& input = "");
 
     static std::vector<std::string> Lines(const std::string& text);
     // The job key of a printed index.html path (its folder's name).

@@ -4,8 +4,6 @@
 #include "tests/pipeline/BatchE2EFixture.h"
 #include "tests/publish/FtpTestServer.h"
 
-#include "config/AppConfig.h"
-#include "config/IniFile.h"
 
 #include <chrono>
 #include <thread>
@@ -25,19 +23,19 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
 
 class PublishFtpE2E : public BatchE2E {
 protected:
-    // Points the configured FTP target at `server`'s folder "books".
+    // Points the configured FTP target at `server`'s folder "books", as a user without the
+    // desktop program does.
     void UseFtpServer(const FtpTestServer& server) {
         ASSERT_TRUE(server.Running());
         fs::create_directories(server.Root() / "books");
-        Configure({{"network/use_ftp", "1"}, {"network/ftp_url", "127.0.0.1/books"}});
-        AppConfig cfg;  // only for its keyed cipher
-        IniFile ftp((data_ / "ftp.ini").string());
-        const std::string profile = "127.0.0.1/books";
-        ASSERT_TRUE(ftp.WriteEnciphered(profile, "ftp_user", "alice", cfg.m_cipher));
-        ASSERT_TRUE(ftp.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher));
-        ftp.WriteText(profile, "ftp_webaddr", "http://127.0.0.1/books/");
-        ftp.WriteInt(profile, "ftp_port", server.Port());
-        ftp.WriteInt(profile, "ftp_passive", 1);
+        RunResult saved = Run({"--set-ftp-target", "127.0.0.1/books", "--ftp-user", "alice", "--ftp-webaddr",
+                               "http://127.0.0.1/books/", "--ftp-port", std::to_string(server.Port())},
+                              "target", "secret\n");
+        ASSERT_EQ(saved.code, 0) << saved.err;
+        // Neither the account nor the password is readable in the profile.
+        const std::string profile = ReadFileBytes(data_ / "ftp.ini");
+        EXPECT_EQ(profile.find("secret"), std::string::npos);
+        EXPECT_EQ(profile.find("alice"), std::string::npos);
     }
 
     // The remote book folder equals the local one file for file, byte for byte.
