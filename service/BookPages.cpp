@@ -124,7 +124,13 @@ WebReply BookPages::SharedFile(const std::string& rest) {
         if (!IsSafeFileName(part)) return NotFound();
         path /= part;
     }
-    // The page template and its fragments are the service's own input, not content.
+    // The page template and its fragments are the service's own input, not content;
+    // service.asp is a plain page that opens a book at a page.
+    if (rest == "service.asp") {
+        WebReply reply = FileReply(path);
+        if (reply.status == 200) reply.content_type = "text/html; charset=utf-8";
+        return reply;
+    }
     if (path.extension() == ".asp") return NotFound();
     return FileReply(path);
 }

@@ -388,6 +388,9 @@ TEST_F(ServiceTest, PublishedBookPageAndItsFiles) {
     EXPECT_EQ(service_->Get("/vellumark/books/%2e%2e/%2e%2e/data/service.db").status, 404);
     EXPECT_EQ(service_->Get(base + "%2e%2e/%2e%2e/service.db").status, 404);
     EXPECT_EQ(service_->Get("/vellumark/books/booklet.asp").status, 404) << "the template is not content";
+    const HttpResult opener = service_->Get("/vellumark/books/service.asp");
+    EXPECT_EQ(opener.status, 200);
+    EXPECT_EQ(opener.content_type, "text/html; charset=utf-8");
 
     const HttpResult notice = service_->Get("/vellumark/corvanenotifier.aspx?ver=1.3bld=201302010343");
     EXPECT_EQ(notice.status, 200);
