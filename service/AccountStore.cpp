@@ -88,7 +88,8 @@ int32_t AccountStore::Login(const std::string& email, const std::string& passwor
     for (int attempt = 0; attempt < 8; ++attempt) {
         // 1 .. 2^31 - 1: the client reads the answer as a positive 32-bit number.
         const auto token = static_cast<int32_t>(randombytes_uniform(0x7fffffffu - 1u) + 1u);
-        Statement insert(db_.Handle(), "INSERT INTO session (token, account, address, created) VALUES (?1, ?2, ?3, ?4)");
+        Statement insert(db_.Handle(), "INSERT INTO session (token, account, address, created, seq)"
+                         " VALUES (?1, ?2, ?3, ?4, (SELECT ifnull(max(seq), 0) + 1 FROM session))");
         if (insert.Ok() && insert.Bind(1, token).Bind(2, account).Bind(3, address).Bind(4, Now()).Run()) return token;
     }
     return 0;
@@ -101,10 +102,15 @@ int64_t AccountStore::SessionAccount(int64_t token, const std::string& address) 
     return find.Int(0);
 }
 
-bool AccountStore::HasLiveSession(int64_t account, const std::string& address) {
+int64_t AccountStore::NewestSessionAccount(const std::string& address) {
     auto lock = db_.Lock();
-    Statement find(db_.Handle(), "SELECT 1 FROM session WHERE account = ?1 AND address = ?2 AND created >= ?3");
-    return find.Ok() && find.Bind(1, account).Bind(2, address).Bind(3, Now() - kSessionSeconds).Step();
+    // Sessions are numbered at random, so the row order (rowid is the token) says
+    // nothing; the newest is the latest created, the last inserted among equal times.
+    Statement find(db_.Handle(),
+                   "SELECT account FROM session WHERE address = ?1 AND created >= ?2"
+                   " ORDER BY created DESC, seq DESC LIMIT 1");
+    if (!find.Ok() || !find.Bind(1, address).Bind(2, Now() - kSessionSeconds).Step()) return 0;
+    return find.Int(0);
 }
 
 }  // namespace service

@@ -3,7 +3,8 @@
 // A login answers a session number, not the account's row id: the number the client
 // later quotes in a book's metadata must come from a login of that account from the
 // same address within the session's life, so a guessed or forged number does not let
-// anyone file books under another account.
+// anyone file books under another account. The upload message names no account at all:
+// the newest login from its address stands for it.
 #pragma once
 
 #include "service/ServiceDatabase.h"
@@ -30,8 +31,8 @@ public:
     int32_t Login(const std::string& email, const std::string& password, const std::string& address);
     // The account of a live session opened from `address`, else 0.
     int64_t SessionAccount(int64_t token, const std::string& address);
-    // True when `account` holds a live session opened from `address`.
-    bool HasLiveSession(int64_t account, const std::string& address);
+    // The account of the newest live session opened from `address`, else 0.
+    int64_t NewestSessionAccount(const std::string& address);
 
 private:
     ServiceDatabase& db_;

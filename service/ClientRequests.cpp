@@ -92,11 +92,11 @@ std::string ClientRequests::Upload(std::string_view body, const std::string& add
     if (!IsJobKey(header.key)) return Refuse("malformed book key");
     if (!IsSafeFileName(header.file_name)) return Refuse("file name refused");
     if (!IsBookSubFolder(header.sub_folder)) return Refuse("folder refused");
-    // The upload header names no account: a book takes files only from an address where
-    // its owner is logged in.
+    // The upload header names no account: a book takes files only from an address whose
+    // newest login is its owner's.
     const int64_t owner = books_.Owner(header.key);
     if (owner == 0) return Refuse("unknown book, its metadata comes first");
-    if (!accounts_.HasLiveSession(owner, address)) return Refuse("the book's owner is not logged in here");
+    if (accounts_.NewestSessionAccount(address) != owner) return Refuse("the book belongs to another account");
     auto lock = books_.LockBook(header.key);
     if (!books_.WriteUpload(header, body.substr(header.data_offset), why)) return Refuse(why);
     return "OK";

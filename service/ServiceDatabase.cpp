@@ -22,8 +22,10 @@ CREATE TABLE IF NOT EXISTS session (
   token    INTEGER PRIMARY KEY,
   account  INTEGER NOT NULL REFERENCES account(id),
   address  TEXT NOT NULL,
-  created  INTEGER NOT NULL
+  created  INTEGER NOT NULL,
+  seq      INTEGER NOT NULL
 );
+CREATE INDEX IF NOT EXISTS session_address ON session (address, created);
 CREATE TABLE IF NOT EXISTS book (
   key          TEXT PRIMARY KEY,
   owner        INTEGER NOT NULL REFERENCES account(id),

@@ -13,6 +13,8 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -102,12 +104,16 @@ int main(int argc, char** argv) {
     std::printf("vellumark-service: listening on http://%s:%d/\n", options.listen.c_str(), port);
     std::fflush(stdout);
 
-    std::thread stopper([&server, stop_signals] {
+    std::atomic<bool> serving_ended{false};
+    std::thread stopper([&server, &serving_ended, stop_signals] {
         int signal = 0;
         sigwait(&stop_signals, &signal);
+        // A stop before the server loop runs would be lost: wait for it to start.
+        while (!serving_ended && !server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         server.stop();
     });
     const bool served = server.listen_after_bind();
+    serving_ended = true;
     // Wakes the stopper when the server ended by itself.
     ::kill(::getpid(), SIGTERM);
     stopper.join();

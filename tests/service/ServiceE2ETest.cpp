@@ -246,6 +246,15 @@ TEST_F(ServiceTest, MetadataIsTiedToTheLoginAndItsOwner) {
     EXPECT_EQ(service_->Exchange(bodies::Metadata(kKey, intruder, "Taken", "d", "t", "f.pdf")).body.substr(0, 4),
               "ERR:");
     EXPECT_NE(service_->Get("/vellumark/booklet.asp?guid=" + kKey).body.find("First title"), std::string::npos);
+    // Uploads name no account: after the intruder's login, files for the owner's book are
+    // refused until the owner logs in again.
+    EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, "img-1.jpg", "thumb", "x")).body.substr(0, 4), "ERR:");
+    EXPECT_FALSE(fs::exists(Data() / "books" / kKey / "thumb"));
+    const long long again = Login("owner@x.org", "secret1");
+    EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, "img-1.jpg", "thumb", "x")).body, "OK");
+    EXPECT_EQ(service_->Exchange(bodies::Metadata(kKey, token, "Second title", "d", "t", "f.pdf")).body, "OK")
+        << "an earlier session of the owner still sends metadata";
+    EXPECT_GT(again, 0);
     // The owner may change the book's metadata.
     EXPECT_EQ(service_->Exchange(bodies::Metadata(kKey, token, "Second title", "d", "t", "f.pdf")).body, "OK");
     EXPECT_NE(service_->Get("/vellumark/booklet.asp?guid=" + kKey).body.find("Second title"), std::string::npos);
