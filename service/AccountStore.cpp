@@ -1,0 +1,116 @@
+#include "service/AccountStore.h"
+
+#include "config/DiagLog.h"
+#include "service/RequestParsers.h"
+
+#include <ctime>
+#include <sodium.h>
+
+namespace service {
+namespace {
+
+constexpr const char* kModule = "AccountStore";
+
+int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
+
+bool HashPassword(const std::string& password, std::string& hash) {
+    char out[crypto_pwhash_STRBYTES];
+    if (crypto_pwhash_str(out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                          crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0) {
+        DIAG(kModule, 0, "ERR:password hashing ran out of memory");
+        return false;
+    }
+    hash = out;
+    return true;
+}
+
+// A hash of no real password, checked against when the e-mail is unknown so that a
+// refused login takes as long whether or not the account exists.
+const std::string& DecoyHash() {
+    static const std::string hash = [] {
+        std::string made;
+        HashPassword("decoy password of no account", made);
+        return made;
+    }();
+    return hash;
+}
+
+}  // namespace
+
+bool IsValidLoginText(const std::string& text) {
+    if (text.empty() || text.size() > kLoginTextMax) return false;
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) return false;
+    }
+    return true;
+}
+
+AccountStore::AccountStore(ServiceDatabase& db) : db_(db) {}
+
+bool AccountStore::InitCrypto() { return sodium_init() >= 0; }
+
+CreateResult AccountStore::Create(const std::string& email, const std::string& password) {
+    if (!IsValidLoginText(email) || !IsValidLoginText(password) || email.find('@') == std::string::npos)
+        return CreateResult::Invalid;
+    std::string hash;
+    if (!HashPassword(password, hash)) return CreateResult::Failed;
+    auto lock = db_.Lock();
+    {
+        Statement exists(db_.Handle(), "SELECT 1 FROM account WHERE email = ?1");
+        if (!exists.Ok()) return CreateResult::Failed;
+        if (exists.Bind(1, email).Step()) return CreateResult::Exists;
+    }
+    Statement insert(db_.Handle(), "INSERT INTO account (email, pwhash, created) VALUES (?1, ?2, ?3)");
+    if (!insert.Ok() || !insert.Bind(1, email).Bind(2, hash).Bind(3, Now()).Run()) return CreateResult::Failed;
+    return CreateResult::Created;
+}
+
+int32_t AccountStore::Login(const std::string& email, const std::string& password, const std::string& address) {
+    int64_t account = 0;
+    std::string hash;
+    if (IsValidLoginText(email)) {
+        auto lock = db_.Lock();
+        Statement find(db_.Handle(), "SELECT id, pwhash FROM account WHERE email = ?1");
+        if (find.Ok() && find.Bind(1, email).Step()) {
+            account = find.Int(0);
+            hash = find.Text(1);
+        }
+    }
+    // The slow check runs without the database lock, so logins do not hold up uploads.
+    const std::string& against = account ? hash : DecoyHash();
+    const bool right = crypto_pwhash_str_verify(against.c_str(), password.data(), password.size()) == 0;
+    if (!account || !right) return 0;
+
+    auto lock = db_.Lock();
+    Statement expire(db_.Handle(), "DELETE FROM session WHERE created < ?1");
+    expire.Bind(1, Now() - kSessionSeconds).Run();
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        // 1 .. 2^31 - 1: the client reads the answer as a positive 32-bit number.
+        const auto token = static_cast<int32_t>(randombytes_uniform(0x7fffffffu - 1u) + 1u);
+        Statement insert(db_.Handle(), "INSERT INTO session (token, account, address, created, seq)"
+                         " VALUES (?1, ?2, ?3, ?4, (SELECT ifnull(max(seq), 0) + 1 FROM session))");
+        if (insert.Ok() && insert.Bind(1, token).Bind(2, account).Bind(3, address).Bind(4, Now()).Run()) return token;
+    }
+    return 0;
+}
+
+int64_t AccountStore::SessionAccount(int64_t token, const std::string& address) {
+    auto lock = db_.Lock();
+    Statement find(db_.Handle(), "SELECT account FROM session WHERE token = ?1 AND address = ?2 AND created >= ?3");
+    if (!find.Ok() || !find.Bind(1, token).Bind(2, address).Bind(3, Now() - kSessionSeconds).Step()) return 0;
+    return find.Int(0);
+}
+
+int64_t AccountStore::NewestSessionAccount(const std::string& address) {
+    auto lock = db_.Lock();
+    // Sessions are numbered at random, so the row order (rowid is the token) says
+    // nothing; the newest is the latest created, the last inserted among equal times.
+    Statement find(db_.Handle(),
+                   "SELECT account FROM session WHERE address = ?1 AND created >= ?2"
+                   " ORDER BY created DESC, seq DESC LIMIT 1");
+    if (!find.Ok() || !find.Bind(1, address).Bind(2, Now() - kSessionSeconds).Step()) return 0;
+    return find.Int(0);
+}
+
+}  // namespace service

@@ -1,0 +1,54 @@
+// The published books on the web: a book's page, made on request from the shipped page
+// template and the book's stored metadata, its uploaded files, and the shared viewer
+// files (script, styles, skins, language files) of the shipped Upload folder.
+//
+// Addresses, under the web prefix "/vellumark/":
+//   booklet.asp?guid=KEY     sends the browser on to books/KEY/
+//   books/KEY/               the book's page (also books/KEY/index.html)
+//   books/KEY/[FOLDER/]NAME  an uploaded file
+//   books/NAME...            a shared file; the page refers to them with "../"
+#pragma once
+
+#include "service/BookStore.h"
+
+#include <filesystem>
+#include <string>
+
+namespace service {
+
+// What to answer a GET: a body, a file to send, or a redirect.
+struct WebReply {
+    int status = 404;
+    std::string content_type = "text/plain; charset=utf-8";
+    std::string body;
+    std::filesystem::path file;  // sent when not empty
+    std::string location;        // for a redirect
+};
+
+class BookPages {
+public:
+    static constexpr const char* kBooksPrefix = "/vellumark/books/";
+
+    // `upload_dir`: the shipped Upload folder (page template and shared files);
+    // `temp_dir`: where pages are made before they are read back.
+    BookPages(BookStore& books, std::filesystem::path upload_dir, std::filesystem::path temp_dir);
+
+    WebReply Booklet(const std::string& guid);
+    // `rest`: the address after kBooksPrefix, already decoded.
+    WebReply Serve(const std::string& rest);
+    // The book's page as HTML; false when it cannot be made.
+    bool MakePage(const BookRecord& book, std::string& html);
+
+private:
+    WebReply BookFile(const std::string& key, const std::string& folder, const std::string& name);
+    WebReply SharedFile(const std::string& rest);
+
+    BookStore& books_;
+    std::filesystem::path upload_dir_;
+    std::filesystem::path temp_dir_;
+};
+
+// The content type for a file name, by its extension.
+std::string ContentTypeFor(const std::string& name);
+
+}  // namespace service

@@ -1,0 +1,105 @@
+#include "service/ClientRequests.h"
+
+#include "config/DiagLog.h"
+#include "config/JobKey.h"
+#include "service/NameRules.h"
+
+namespace service {
+namespace {
+
+constexpr const char* kModule = "ClientRequests";
+
+// "OK", NUL, "5", NUL: the client's status 5, the service changed the title.
+const std::string kTitleChangedReply("OK\0" "5\0", 5);
+
+std::string Refuse(const std::string& why) {
+    DIAG(kModule, 0, "INF:refused: %s", why.c_str());
+    return "ERR:" + why;
+}
+
+}  // namespace
+
+bool SupplyTitle(BookMetadata& metadata) {
+    if (metadata.title.find_first_not_of(" \t\r\n") != std::string::npos) return false;
+    std::string name = metadata.pdf_name;
+    const size_t dot = name.size() >= 4 ? name.size() - 4 : std::string::npos;
+    if (dot != std::string::npos) {
+        std::string extension = name.substr(dot);
+        for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        if (extension == ".pdf") name.resize(dot);
+    }
+    metadata.title = name.find_first_not_of(" \t\r\n") == std::string::npos ? "Untitled" : name;
+    return true;
+}
+
+ClientRequests::ClientRequests(AccountStore& accounts, BookStore& books, ReferenceSync& reference,
+                               uint64_t latest_build)
+    : accounts_(accounts), books_(books), reference_(reference), latest_build_(latest_build) {}
+
+std::string ClientRequests::Handle(std::string_view body, const std::string& address) {
+    // The client's probe: every message is preceded by an empty POST.
+    if (body.empty()) return std::string();
+    const std::string_view code = RequestCode(body);
+    const std::string_view payload = body.size() > 4 ? body.substr(4) : std::string_view();
+    if (code == "logi") return Login(payload, address);
+    if (code == "upgr") return std::to_string(latest_build_);
+    if (code == "updt") return ReferenceUpdate(payload);
+    if (code == "meta") return Metadata(payload, address);
+    if (code == "upld") return Upload(body, address);
+    return Refuse("unknown request");
+}
+
+std::string ClientRequests::Login(std::string_view payload, const std::string& address) {
+    LoginRequest login;
+    if (!ParseLogin(payload, login)) {
+        DIAG(kModule, 0, "INF:refused: malformed login from %s", address.c_str());
+        return "0";
+    }
+    const int32_t token = accounts_.Login(login.user, login.password, address);
+    if (token == 0) DIAG(kModule, 0, "INF:login refused for %s from %s", login.user.c_str(), address.c_str());
+    return std::to_string(token);
+}
+
+std::string ClientRequests::ReferenceUpdate(std::string_view payload) {
+    ReferenceIds ids;
+    if (!ParseReferenceIds(payload, ids)) return Refuse("malformed reference ids");
+    std::string sql;
+    if (!reference_.BuildUpdate(ids, sql)) return Refuse("reference database unreadable");
+    return LengthPrefixed(sql);
+}
+
+std::string ClientRequests::Metadata(std::string_view payload, const std::string& address) {
+    BookMetadata metadata;
+    std::string why;
+    if (!ParseMetadata(payload, metadata, why)) return Refuse(why);
+    if (!IsJobKey(metadata.key)) return Refuse("malformed book key");
+    const int64_t account = accounts_.SessionAccount(metadata.user_row_id, address);
+    if (account == 0) return Refuse("not logged in");
+    const bool title_changed = SupplyTitle(metadata);
+    auto lock = books_.LockBook(metadata.key);
+    switch (books_.SaveMetadata(metadata, account)) {
+        case SaveResult::Saved: return title_changed ? kTitleChangedReply : "OK";
+        case SaveResult::OtherOwner: return Refuse("the book belongs to another account");
+        case SaveResult::Failed: break;
+    }
+    return Refuse("the book cannot be stored");
+}
+
+std::string ClientRequests::Upload(std::string_view body, const std::string& address) {
+    UploadHeader header;
+    std::string why;
+    if (!ParseUploadHeader(body, header, why)) return Refuse(why);
+    if (!IsJobKey(header.key)) return Refuse("malformed book key");
+    if (!IsSafeFileName(header.file_name)) return Refuse("file name refused");
+    if (!IsBookSubFolder(header.sub_folder)) return Refuse("folder refused");
+    // The upload header names no account: a book takes files only from an address whose
+    // newest login is its owner's.
+    const int64_t owner = books_.Owner(header.key);
+    if (owner == 0) return Refuse("unknown book, its metadata comes first");
+    if (accounts_.NewestSessionAccount(address) != owner) return Refuse("the book belongs to another account");
+    auto lock = books_.LockBook(header.key);
+    if (!books_.WriteUpload(header, body.substr(header.data_offset), why)) return Refuse(why);
+    return "OK";
+}
+
+}  // namespace service

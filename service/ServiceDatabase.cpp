@@ -1,0 +1,114 @@
+#include "service/ServiceDatabase.h"
+
+#include "config/DiagLog.h"
+
+#include <sqlite3.h>
+
+namespace service {
+namespace {
+
+constexpr const char* kModule = "ServiceDatabase";
+
+constexpr const char* kSchema = R"sql(
+PRAGMA journal_mode = WAL;
+PRAGMA foreign_keys = ON;
+CREATE TABLE IF NOT EXISTS account (
+  id       INTEGER PRIMARY KEY,
+  email    TEXT NOT NULL UNIQUE COLLATE NOCASE,
+  pwhash   TEXT NOT NULL,
+  created  INTEGER NOT NULL
+);
+CREATE TABLE IF NOT EXISTS session (
+  token    INTEGER PRIMARY KEY,
+  account  INTEGER NOT NULL REFERENCES account(id),
+  address  TEXT NOT NULL,
+  created  INTEGER NOT NULL,
+  seq      INTEGER NOT NULL
+);
+CREATE INDEX IF NOT EXISTS session_address ON session (address, created);
+CREATE TABLE IF NOT EXISTS book (
+  key          TEXT PRIMARY KEY,
+  owner        INTEGER NOT NULL REFERENCES account(id),
+  title        TEXT NOT NULL,
+  description  TEXT NOT NULL,
+  tags         TEXT NOT NULL,
+  pdf_name     TEXT NOT NULL,
+  page_count   INTEGER NOT NULL,
+  page_width   INTEGER NOT NULL,
+  page_height  INTEGER NOT NULL,
+  category     INTEGER NOT NULL,
+  subcategory  INTEGER NOT NULL,
+  country      INTEGER NOT NULL,
+  state        INTEGER NOT NULL,
+  city         INTEGER NOT NULL,
+  pdf_size     INTEGER NOT NULL,
+  cover_width  INTEGER NOT NULL,
+  cover_height INTEGER NOT NULL,
+  updated      INTEGER NOT NULL
+);
+)sql";
+
+}  // namespace
+
+ServiceDatabase::~ServiceDatabase() {
+    if (db_) sqlite3_close(db_);
+}
+
+bool ServiceDatabase::Open(const std::string& path, std::string& why) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr) != SQLITE_OK) {
+        why = "cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
+        return false;
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    char* error = nullptr;
+    if (sqlite3_exec(db_, kSchema, nullptr, nullptr, &error) != SQLITE_OK) {
+        why = "cannot set up " + path + ": " + (error ? error : "unknown error");
+        sqlite3_free(error);
+        return false;
+    }
+    return true;
+}
+
+Statement::Statement(sqlite3* db, const char* sql) : db_(db) {
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+        DIAG(kModule, 0, "ERR:SQL error: %s", sqlite3_errmsg(db));
+        stmt_ = nullptr;
+    }
+}
+
+Statement::~Statement() {
+    if (stmt_) sqlite3_finalize(stmt_);
+}
+
+Statement& Statement::Bind(int index, int64_t value) {
+    if (stmt_) sqlite3_bind_int64(stmt_, index, value);
+    return *this;
+}
+
+Statement& Statement::Bind(int index, std::string_view text) {
+    if (stmt_) sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    return *this;
+}
+
+bool Statement::Step() {
+    if (!stmt_) return false;
+    last_ = sqlite3_step(stmt_);
+    if (last_ != SQLITE_ROW && last_ != SQLITE_DONE) DIAG(kModule, 0, "ERR:SQL error: %s", sqlite3_errmsg(db_));
+    return last_ == SQLITE_ROW;
+}
+
+bool Statement::Run() {
+    while (Step()) {
+    }
+    return last_ == SQLITE_DONE;
+}
+
+int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+
+std::string Statement::Text(int column) const {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))) : std::string();
+}
+
+}  // namespace service

@@ -1,0 +1,122 @@
+// vellumark-service: the publishing web service the desktop program uploads books to.
+// Starts on the options of the command line, prints the address it listens on as its
+// first line, and serves until SIGINT or SIGTERM.
+#include "config/DiagLog.h"
+#include "service/AccountStore.h"
+#include "service/BookPages.h"
+#include "service/BookStore.h"
+#include "service/ClientRequests.h"
+#include "service/ReferenceSync.h"
+#include "service/ServiceDatabase.h"
+#include "service/ServiceOptions.h"
+#include "service/ServiceRoutes.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <pthread.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace service;
+
+namespace {
+
+int Fail(const std::string& why) {
+    std::fprintf(stderr, "vellumark-service: %s\n", why.c_str());
+    return 1;
+}
+
+// The folder of this program, where the build and the installation put DefaultCfg/.
+fs::path ProgramFolder() {
+    std::error_code error;
+    const fs::path self = fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::current_path(error) : self.parent_path();
+}
+
+// Keeps a second service from using the same data folder; held until the process ends.
+bool LockDataFolder(const fs::path& folder) {
+    const int fd = ::open((folder / "service.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ServiceOptions options;
+    std::string why;
+    if (!ParseServiceOptions(std::vector<std::string>(argv + 1, argv + argc), options, why)) {
+        std::fprintf(stderr, "vellumark-service: %s\n%s", why.c_str(), kUsage);
+        return 2;
+    }
+    if (!AccountStore::InitCrypto()) return Fail("the cryptography library cannot start");
+
+    const fs::path data = options.data_dir;
+    const fs::path default_cfg = ProgramFolder() / "DefaultCfg";
+    const fs::path upload_dir = default_cfg / "Upload";
+    if (options.reference_db.empty()) options.reference_db = (default_cfg / "data.db3").string();
+
+    std::error_code error;
+    for (const fs::path& folder : {data, data / "books", data / "tmp"}) {
+        fs::create_directories(folder, error);
+        if (error) return Fail("data folder " + data.string() + " unusable: " + error.message());
+    }
+    if (::access(data.c_str(), W_OK) != 0) return Fail("data folder " + data.string() + " is not writable");
+    if (!LockDataFolder(data)) return Fail("data folder " + data.string() + " is in use by another service");
+    if (!fs::is_regular_file(upload_dir / "booklet.asp", error))
+        return Fail("the page template " + (upload_dir / "booklet.asp").string() + " is missing");
+
+    ServiceDatabase database;
+    if (!database.Open((data / "service.db").string(), why)) return Fail(why);
+    ReferenceSync reference;
+    if (!reference.Open(options.reference_db, why)) return Fail(why);
+    AccountStore accounts(database);
+    BookStore books(database, data / "books");
+    BookPages pages(books, upload_dir, data / "tmp");
+    ClientRequests requests(accounts, books, reference, options.latest_build);
+
+    // SIGINT and SIGTERM are taken by one waiting thread only (every thread the server
+    // starts inherits the blocked mask), which stops the server cleanly.
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    httplib::Server server;
+    InstallRoutes(server, options, requests, pages, accounts);
+    int port = options.port;
+    if (port == 0) {
+        port = server.bind_to_any_port(options.listen);
+        if (port < 0) return Fail("cannot listen on " + options.listen);
+    } else if (!server.bind_to_port(options.listen, port)) {
+        return Fail("cannot listen on " + options.listen + " port " + std::to_string(port) +
+                    " (in use, not an address of this machine, or port below 1024 without the right)");
+    }
+    std::printf("vellumark-service: listening on http://%s:%d/\n", options.listen.c_str(), port);
+    std::fflush(stdout);
+
+    std::atomic<bool> serving_ended{false};
+    std::thread stopper([&server, &serving_ended, stop_signals] {
+        int signal = 0;
+        sigwait(&stop_signals, &signal);
+        // A stop before the server loop runs would be lost: wait for it to start.
+        while (!serving_ended && !server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        server.stop();
+    });
+    const bool served = server.listen_after_bind();
+    serving_ended = true;
+    // Wakes the stopper when the server ended by itself.
+    ::kill(::getpid(), SIGTERM);
+    stopper.join();
+    if (!served) DIAG("ServiceMain", 0, "INF:the server ended");
+    return 0;
+}

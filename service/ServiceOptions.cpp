@@ -1,0 +1,60 @@
+#include "service/ServiceOptions.h"
+
+#include <charconv>
+
+namespace service {
+namespace {
+
+template <typename T>
+bool ParseNumber(const std::string& text, T& out) {
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& out, std::string& why) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& name = args[i];
+        if (i + 1 >= args.size()) {
+            why = name.rfind("--", 0) == 0 ? name + " needs a value" : "unknown argument " + name;
+            return false;
+        }
+        const std::string& value = args[++i];
+        if (name == "--data") {
+            out.data_dir = value;
+        } else if (name == "--listen") {
+            out.listen = value;
+        } else if (name == "--port") {
+            if (!ParseNumber(value, out.port) || out.port < 0 || out.port > 65535) {
+                why = "--port needs a number from 0 to 65535";
+                return false;
+            }
+        } else if (name == "--latest-build") {
+            if (!ParseNumber(value, out.latest_build)) {
+                why = "--latest-build needs a decimal number";
+                return false;
+            }
+        } else if (name == "--reference") {
+            out.reference_db = value;
+        } else if (name == "--notice") {
+            out.notice_file = value;
+        } else if (name == "--service-path") {
+            if (value.empty() || value.front() != '/') {
+                why = "--service-path must start with /";
+                return false;
+            }
+            out.service_path = value;
+        } else {
+            why = "unknown option " + name;
+            return false;
+        }
+    }
+    if (out.data_dir.empty()) {
+        why = "--data DIR is required";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace service

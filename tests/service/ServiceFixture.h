@@ -1,0 +1,75 @@
+// Runs the real vellumark-service program for a test: on 127.0.0.1 with a free port
+// and a fresh data folder, reading its port from the first line it prints; the process
+// is stopped when the object goes. A small libcurl client talks to it the way the
+// desktop program does (an empty POST before every message). Other tests reuse it.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct HttpResult {
+    long status = 0;  // 0: no answer
+    std::string body;
+    std::string content_type;
+};
+
+class ServiceProcess {
+public:
+    // Starts the service with --data `data_dir`, --listen 127.0.0.1, --port 0 and
+    // `extra_args`. Running() tells whether it printed its address within `wait`.
+    explicit ServiceProcess(const std::filesystem::path& data_dir, const std::vector<std::string>& extra_args = {},
+                            std::chrono::seconds wait = std::chrono::seconds(15));
+    ~ServiceProcess();
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    bool Running() const { return port_ > 0; }
+    int Port() const { return port_; }
+    const std::string& FirstLine() const { return first_line_; }
+    std::string BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+    // Sends `signal` and waits (bounded) for the exit; the exit status, or -1.
+    int Stop(int signal);
+
+    // One client message: the empty probe POST, then `body` on the service path.
+    HttpResult Exchange(const std::string& body, const std::string& service_path = "/vellumark/standalone.ashx") const;
+    // A single POST of `body` (no probe) with the given content type.
+    HttpResult Post(const std::string& path, const std::string& body,
+                    const std::string& content_type = "application/octet-stream") const;
+    // A GET; redirects are followed when `follow` is set.
+    HttpResult Get(const std::string& path, bool follow = true) const;
+
+private:
+    pid_t pid_ = -1;
+    int port_ = 0;
+    std::string first_line_;
+};
+
+// The program under test: vellumark-service in the build's program folder.
+std::filesystem::path ServiceProgram();
+
+// Runs the service with `args` that should keep it from starting: its exit status
+// (-1 when it had to be killed after `wait`) and what it wrote to standard error.
+int RunServiceExpectingFailure(const std::vector<std::string>& args, std::string& stderr_text,
+                               std::chrono::seconds wait = std::chrono::seconds(15));
+
+// The client's bodies, built as the desktop program builds them.
+namespace service_bodies {
+std::string Login(const std::string& user, const std::string& password);
+std::string VersionCheck(const std::string& build);
+std::string ReferenceIds(const std::vector<long long>& subcategory_ids, const std::vector<long long>& category_ids);
+// Eighteen numbers as the client writes them; lengths are taken from the texts.
+std::string Metadata(const std::string& key, long long user_row_id, const std::string& title,
+                     const std::string& description, const std::string& tags, const std::string& pdf_name,
+                     int page_count = 3, int page_width = 595, int page_height = 842);
+// A whole-file upload (chunk_kib 0) or chunk `chunk_index` of `chunk_kib` KiB.
+std::string Upload(const std::string& key, const std::string& file_name, const std::string& sub_folder,
+                   const std::string& data, int chunk_index = -1, int chunk_kib = 0);
+// Sends `data` as the client does: one request when it fits a chunk, else chunk by chunk.
+// The reply of the last request.
+HttpResult UploadFile(const ServiceProcess& service, const std::string& key, const std::string& file_name,
+                      const std::string& sub_folder, const std::string& data, int chunk_kib = 48);
+}  // namespace service_bodies
