@@ -3,6 +3,8 @@
 #include "config/DiagLog.h"
 #include "publish/RetryPolicy.h"
 
+#include <algorithm>
+
 namespace {
 constexpr const char* kModule = "Upload";
 constexpr size_t kMaxHost = 255;
@@ -15,17 +17,12 @@ bool EndsWithSeparator(const std::string& text) {
 
 Uploader::Uploader(std::atomic<int32_t>* progress, std::atomic<int32_t>* job_state, PublishSettings& settings)
     : progress_(progress), job_state_(job_state), settings_(settings) {
-    (void)status_value_;
-    (void)http_on_;
-    (void)http_port_;
-    (void)user_row_id_;
-    (void)job_values_;
-    (void)cover_width_;
-    (void)cover_height_;
     if (settings_.http_chunk_size < 1) {
         DIAG(kModule, 0, "ERR:m_http_chunk_size<=0?!");
         settings_.http_chunk_size = 48;
     }
+    // A chunk is never larger than the service accepts.
+    settings_.http_chunk_size = std::min(settings_.http_chunk_size, 48);
     chunk_size_ = settings_.http_chunk_size * 1024;
 }
 
@@ -64,7 +61,10 @@ bool Uploader::ConnectFtp() {
     return true;
 }
 
-void Uploader::CloseAll() { ftp_.Close(); }
+void Uploader::CloseAll() {
+    http_.Close();
+    ftp_.Close();
+}
 
 bool Uploader::SetupFirstFtpDir() {
     if (!ftp_.IsOpen()) {
