@@ -55,6 +55,9 @@ public:
     // Logs in; the user row id (also kept for the metadata message), 0 on failure.
     // Names and passwords of more than 31 bytes are refused.
     int32_t LoginHttp(const std::string& user, const std::string& password);
+    // Logs that the login of `user` to the service failed. The password is never
+    // written: it appears as asterisks.
+    void ReportLoginFailure(const std::string& user) const;
     // True when the service knows a newer build than this one.
     bool CheckNewVersion();
     // Sends the known reference ids and applies the changes the service returns to the

@@ -137,6 +137,11 @@ int32_t Uploader::LoginHttp(const std::string& user, const std::string& password
     return user_row_id_;
 }
 
+void Uploader::ReportLoginFailure(const std::string& user) const {
+    DIAG(kModule, 0, "ERR:%s login failed,u:%s p:********", http_reply::Printable(http_host_, 128).c_str(),
+         http_reply::Printable(user, 256).c_str());
+}
+
 bool Uploader::CheckNewVersion() {
     if (!http_.IsOpen() && !ConnectHttp()) return false;
     DIAG(kModule, 0, "INF:will HttpOpenRequest");
