@@ -72,13 +72,15 @@ bool RunOwn(sqlite3* db, Authorization& auth, const char* sql) {
 
 // Runs every statement of `sql` in turn; false at the first one that is refused or fails.
 bool RunStatements(sqlite3* db, const std::string& sql) {
+    // The text ends at its first NUL, as a C string does.
     const char* next = sql.c_str();
-    const char* end = next + sql.size();
+    const char* end = next + std::strlen(next);
     while (next < end) {
         sqlite3_stmt* raw = nullptr;
         const char* tail = nullptr;
         if (sqlite3_prepare_v2(db, next, static_cast<int>(end - next), &raw, &tail) != SQLITE_OK) return false;
         Statement statement(raw);
+        if (!tail || tail <= next) break;
         next = tail;
         if (!statement) continue;  // only spaces or comments
         // A statement that changes nothing has no place in an update.

@@ -13,6 +13,7 @@
 #include <sqlite3.h>
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 namespace {
 
@@ -92,6 +93,11 @@ TEST_F(ReferenceUpdateTest, ChangesToReferenceRowsApplyTogether) {
     EXPECT_EQ(Scalar("SELECT status FROM subcategory WHERE ID = 101"), "1");
     EXPECT_EQ(Scalar("SELECT StateName FROM state WHERE ID = 4001"), "Kabul") << "the view writes through";
     EXPECT_EQ(Scalar("SELECT count(*) FROM city WHERE ID = 4001001"), "0");
+
+    EXPECT_TRUE(ApplyReferenceSql(db_, "UPDATE category SET status = 1 WHERE ID = 99;\0DROP TABLE city"s))
+        << "the text ends at a NUL";
+    EXPECT_EQ(Scalar("SELECT status FROM category WHERE ID = 99"), "1");
+    EXPECT_EQ(Scalar("SELECT name FROM sqlite_master WHERE name = 'city'"), "city") << "nothing after the NUL runs";
 }
 
 TEST_F(ReferenceUpdateTest, AnythingElseIsRefusedAndLeavesTheDatabaseUnchanged) {
