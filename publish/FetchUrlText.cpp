@@ -7,14 +7,6 @@ namespace {
 constexpr const char* kModule = "Upload";
 constexpr size_t kMaxText = 4u * 1024 * 1024;
 constexpr long kWaitSeconds = 30;
-
-size_t CollectText(char* data, size_t size, size_t count, void* user) {
-    auto* text = static_cast<std::string*>(user);
-    const size_t bytes = size * count;
-    if (text->size() + bytes > kMaxText) return 0;
-    text->append(data, bytes);
-    return bytes;
-}
 }  // namespace
 
 std::string FetchUrlText(const std::string& url) {
@@ -22,7 +14,8 @@ std::string FetchUrlText(const std::string& url) {
     CurlEasy handle(curl_easy_init());
     if (!handle) return {};
     CURL* h = handle.get();
-    std::string text;
+    BoundedText page;
+    page.limit = kMaxText;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     // Never a local file or another protocol, also not through a redirect.
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -36,13 +29,13 @@ std::string FetchUrlText(const std::string& url) {
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kWaitSeconds);
     // An error page is not the notice that was asked for.
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectText);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &text);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBoundedText);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &page);
     const CURLcode code = curl_easy_perform(h);
     if (code != CURLE_OK) {
         DiagLog::Instance().SetLastServerResponse(curl_easy_strerror(code));
         DIAG(kModule, 12003, "INF:cannot fetch a page");
         return {};
     }
-    return text;
+    return page.text;
 }

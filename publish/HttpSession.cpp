@@ -10,14 +10,6 @@ namespace {
 // A reply larger than this is not a reply of the service; the exchange is abandoned.
 constexpr size_t kMaxReply = 64u * 1024 * 1024;
 
-size_t CollectReply(char* data, size_t size, size_t count, void* user) {
-    auto* reply = static_cast<std::string*>(user);
-    const size_t bytes = size * count;
-    if (reply->size() + bytes > kMaxReply) return 0;
-    reply->append(data, bytes);
-    return bytes;
-}
-
 size_t ReadBody(char* buffer, size_t size, size_t count, void* user) {
     auto* source = static_cast<HttpSession::Source*>(user);
     const PostBody& body = *source->body;
@@ -89,13 +81,14 @@ bool HttpSession::Open(const std::string& url, const std::string& user_agent, in
     curl_easy_setopt(h, CURLOPT_READDATA, &source_);
     curl_easy_setopt(h, CURLOPT_SEEKFUNCTION, SeekBody);
     curl_easy_setopt(h, CURLOPT_SEEKDATA, &source_);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectReply);
+    reply_.limit = kMaxReply;
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBoundedText);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply_);
     return headers_ != nullptr;
 }
 
 bool HttpSession::Post(const PostBody& body) {
-    reply_.clear();
+    reply_.text.clear();
     status_ = 0;
     source_ = Source{&body, 0, false};
     if (!handle_) {

@@ -36,7 +36,7 @@ public:
     // completed exchange is in Status().
     bool Post(const PostBody& body);
     long Status() const { return status_; }
-    const std::string& Reply() const { return reply_; }
+    const std::string& Reply() const { return reply_.text; }
 
     // The libcurl code of the last failed exchange (0 after success).
     int32_t LastError() const { return last_error_; }
@@ -56,7 +56,7 @@ private:
     CurlEasy handle_;
     CurlSlist headers_;
     Source source_;
-    std::string reply_;
+    BoundedText reply_;
     long status_ = 0;
     int32_t last_error_ = 0;
 };
