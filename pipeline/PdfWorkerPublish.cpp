@@ -1,5 +1,6 @@
 // The worker's publishing steps: login to the targets, the book's metadata, and the
 // upload plan for each target, then the finish.
+#include <array>
 #include <sys/stat.h>
 
 #include "config/CommonUtil.h"
@@ -94,9 +95,9 @@ int PdfWorker::PublishAndFinish()
         web.SetHttpTarget(host, 80, cfg_.m_vazirudu_url);
         web.SetCoverSize(128, page_height_ * 128 / page_width_);
         DIAG(kModule, 0, "INF:will %s login", host.c_str());
-        if (web.Login(service_user_, service_password_) <= 0) {
+        if (web.LoginHttp(service_user_, service_password_) <= 0) {
             // The password never reaches the log.
-            DIAG(kModule, 0, "ERR:%s login failed,u:%s p:********", host.c_str(), service_user_.c_str());
+            web.ReportLoginFailure(service_user_);
             Note({"not published on " + host + ": the login as " + service_user_ + " failed"});
             use_vazirudu_ = 0;
         }
@@ -118,10 +119,10 @@ int PdfWorker::PublishAndFinish()
     // Metadata.
     if (job_.progress.load() < kProgressMetadataDone) {
         if (use_vazirudu_) {
-            const int32_t values[6] = {use_vazirudu_,      job_.cat_id,   job_.subcat_id,
-                                       job_.country_id,    job_.state_id, job_.city_id};
+            const std::array<int32_t, 6> values = {use_vazirudu_,   job_.cat_id,   job_.subcat_id,
+                                                   job_.country_id, job_.state_id, job_.city_id};
             web.SetJobValues(values);
-            web.ClearStatus();
+            web.ResetStatusValue();
             if (!web.handle_pdf_metadata_http(FinalComponent(pdf_path_), key_, pagenum_, page_width_, page_height_,
                                               title_, description_, tags_, 0, FileSize(pdf_path_))) {
                 DIAG(kModule, 0, "ERR:%s handle_pdf_metadata failed", host.c_str());
@@ -132,7 +133,7 @@ int PdfWorker::PublishAndFinish()
                 Note({"the publishing service changed the book's title"});
                 job_.result_code.store(JOB_RESULT_TITLE_MODIFIED);
             }
-            web.ClearStatus();
+            web.ResetStatusValue();
         }
         Reach(kProgressMetadataDone);
     }

@@ -3,6 +3,8 @@
 #include "config/DiagLog.h"
 #include "publish/RetryPolicy.h"
 
+#include <algorithm>
+
 namespace {
 constexpr const char* kModule = "Upload";
 constexpr size_t kMaxHost = 255;
@@ -19,6 +21,8 @@ Uploader::Uploader(std::atomic<int32_t>* progress, std::atomic<int32_t>* job_sta
         DIAG(kModule, 0, "ERR:m_http_chunk_size<=0?!");
         settings_.http_chunk_size = 48;
     }
+    // A chunk is never larger than the service accepts.
+    settings_.http_chunk_size = std::min(settings_.http_chunk_size, 48);
     chunk_size_ = settings_.http_chunk_size * 1024;
 }
 
@@ -57,7 +61,10 @@ bool Uploader::ConnectFtp() {
     return true;
 }
 
-void Uploader::CloseAll() { ftp_.Close(); }
+void Uploader::CloseAll() {
+    http_.Close();
+    ftp_.Close();
+}
 
 bool Uploader::SetupFirstFtpDir() {
     if (!ftp_.IsOpen()) {

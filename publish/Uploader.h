@@ -1,14 +1,20 @@
-// The publishing session of one job: logs in to the user's FTP server (and, later, the
-// web service), prepares the book's remote folders and stores files with bounded
-// reconnects. Used by one worker thread; failures are reported by result and logged.
+// The publishing session of one job: logs in to the user's FTP server or to the
+// publishing web service, prepares the book's remote folders, describes the book to the
+// service and stores files with bounded retries. Used by one thread; failures are
+// reported by result and logged.
 #pragma once
 
 #include "publish/FtpSession.h"
+#include "publish/HttpSession.h"
 #include "publish/PublishSettings.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
+
+struct sqlite3;
 
 class Uploader {
 public:
@@ -28,25 +34,53 @@ public:
     // 0 when the book's folders and the shared files are ready, 1 on failure.
     int32_t PrepareFtpDir(const std::string& job_key, int32_t stage_start, int32_t stage_span);
 
-    // Web-service half.
-    void SetHttpTarget(const std::string& host, int32_t port, const std::string& path);
+    // ---- Web service. `host` is the configured service host: "host", "host:port",
+    //      "http://host[:port]" or "https://host[:port]" (a port given there replaces
+    //      `port`).
+    void SetHttpTarget(const std::string& host, uint16_t port, const std::string& path);
     bool ConnectHttp();
-    bool HttpConnected() const;
-    // Logs in; the user row id (also kept for the metadata), 0 on failure.
-    int32_t Login(const std::string& user, const std::string& password);
-    // The job's web-service switch and its category, subcategory, country, state, city.
-    void SetJobValues(const int32_t values[6]);
+    // The empty request that precedes every message; false when it cannot be sent or
+    // the service asks for credentials.
+    bool Authenticate();
+    // Handles the message text of a length-prefixed reply.
+    using ReplyHandler = std::function<void(const std::string&)>;
+    // One message: the empty probe, then a POST of the 4-byte `code` and `body`. With a
+    // handler the reply is read as a length-prefixed message and passed to it; without
+    // one the caller reads the reply (IsOK, GetUserRowID).
+    bool PostByHttp(const char* code, const std::string& body, const ReplyHandler* handler);
+    // Judges the last reply as a status text; `number` (may be null) receives the number
+    // that follows "OK" when there is one.
+    bool IsOK(int32_t* number);
+    int32_t GetUserRowID();
+    // Logs in; the user row id (also kept for the metadata message), 0 on failure.
+    // Names and passwords of more than 31 bytes are refused.
+    int32_t LoginHttp(const std::string& user, const std::string& password);
+    // Logs that the login of `user` to the service failed. The password is never
+    // written: it appears as asterisks.
+    void ReportLoginFailure(const std::string& user) const;
+    // True when the service knows a newer build than this one.
+    bool CheckNewVersion();
+    // Sends the known reference ids and applies the changes the service returns to the
+    // reference database `db`: 0 sent, 1 no connection or the exchange failed,
+    // 2 database missing, empty or unreadable.
+    int32_t UpdateReferenceDb(sqlite3* db);
+    // Web-service switch, category, subcategory, country, state and city ids of the job.
+    void SetJobValues(const std::array<int32_t, 6>& values);
     void SetCoverSize(int32_t width, int32_t height);
-    bool handle_pdf_metadata_http(const std::string& pdf_name, const std::string& job_key, int32_t page_count,
+    bool handle_pdf_metadata_http(const std::string& pdf_path, const std::string& job_key, int32_t page_count,
                                   int32_t page_width, int32_t page_height, const std::string& title,
                                   const std::string& description, const std::string& tags, int32_t reserved,
                                   int64_t pdf_size);
     bool upload_one_file_http(const std::string& local_path, const std::string& job_key, const std::string& subdir);
-    int32_t StatusValue() const { return status_value_; }
-    void ClearStatus() { status_value_ = 0; }
-    bool HttpOn() const { return http_on_ != 0; }
 
     // Read access for the upload plan and for checks.
+    bool HttpOn() const { return http_on_ != 0; }
+    bool HttpConnected() const { return http_.IsOpen(); }
+    int32_t StatusValue() const { return status_value_; }
+    void ResetStatusValue() { status_value_ = 0; }
+    int32_t UserRowId() const { return user_row_id_; }
+    const std::string& HttpHost() const { return http_host_; }
+    uint16_t HttpPort() const { return http_port_; }
     bool FtpOn() const { return ftp_on_ != 0; }
     bool FtpConnected() const { return ftp_.IsOpen(); }
     const std::string& WorkingFolder() const { return working_folder_; }
@@ -67,10 +101,18 @@ private:
     bool SendTemplateFiles();
     int32_t FailureTail();
     int32_t TryTimes() const;
+    int32_t HttpTryTimes() const;
+    // Sends one upload request; false when the exchange failed or was refused.
+    bool SendByHttpOnce(const PostBody& body);
+    bool UploadWhole(FILE* file, int64_t size, const std::string& job_key, const std::string& name,
+                     const std::string& subdir);
+    bool UploadChunks(FILE* file, int64_t size, const std::string& job_key, const std::string& name,
+                      const std::string& subdir);
 
     // Shared with the web-service half.
     int32_t status_value_ = 0;
     int32_t http_on_ = 0;
+    HttpSession http_;
     std::string http_host_;
     uint16_t http_port_ = 80;
     std::string http_path_;
@@ -85,7 +127,7 @@ private:
     std::string ftp_password_;
     int32_t passive_ = 1;
     int32_t ftp_port_ = 21;
-    int32_t job_values_[6] = {};
+    std::array<int32_t, 6> job_values_{};
     std::string local_path_;
     int32_t file_attempts_ = 2;
     std::atomic<int32_t>* progress_ = nullptr;

@@ -2,9 +2,10 @@
 // serving a fresh folder; the server is killed when the object goes.
 #pragma once
 
+#include "PeerProcess.h"
+
 #include <filesystem>
-#include <string>
-#include <sys/types.h>
+#include <memory>
 
 // A fault the server shows.
 enum class FtpFault {
@@ -16,17 +17,15 @@ enum class FtpFault {
 class FtpTestServer {
 public:
     explicit FtpTestServer(const std::filesystem::path& root, FtpFault fault = FtpFault::None);
-    ~FtpTestServer();
     FtpTestServer(const FtpTestServer&) = delete;
     FtpTestServer& operator=(const FtpTestServer&) = delete;
 
-    bool Running() const { return port_ > 0; }
-    int Port() const { return port_; }
+    bool Running() const { return process_->Port() > 0; }
+    int Port() const { return process_->Port(); }
     const std::filesystem::path& Root() const { return root_; }
-    void Stop();
+    void Stop() { process_->Stop(); }
 
 private:
     std::filesystem::path root_;
-    pid_t pid_ = -1;
-    int port_ = 0;
+    std::unique_ptr<PeerProcess> process_;
 };

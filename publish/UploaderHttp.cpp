@@ -1,0 +1,293 @@
+// The web-service half of the publishing session: login, version check, book metadata
+// and file uploads, each message preceded by an empty probe request.
+#include "publish/Uploader.h"
+
+#include "config/DiagLog.h"
+#include "publish/HttpReplies.h"
+#include "publish/RetryPolicy.h"
+#include "publish/ServiceAddress.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+
+namespace {
+constexpr const char* kModule = "Upload";
+constexpr const char* kUserAgent = "corvane rastrixGUI";
+constexpr size_t kMaxSubdir = 31;
+constexpr size_t kLoggedReply = 63;
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+std::string FinalComponent(const std::string& path) {
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// The wait before each chunk in ms: 0 or less reads as 1000, more than 5000 as 5000.
+int32_t ChunkWaitMs(int32_t stored) {
+    if (stored <= 0) return 1000;
+    return std::min(stored, 5000);
+}
+}  // namespace
+
+int32_t Uploader::HttpTryTimes() const { return retry::ClampTryTimes(settings_.http_upld_try_times); }
+
+void Uploader::SetHttpTarget(const std::string& host, uint16_t port, const std::string& path) {
+    http_on_ = 1;
+    http_host_ = host;
+    http_port_ = port;
+    http_path_ = path;
+}
+
+bool Uploader::ConnectHttp() {
+    EnsureCurlGlobalInit();
+    if (http_on_ == 0) return true;
+    ServiceAddress address;
+    if (!ParseServiceAddress(http_host_, http_port_, address) ||
+        !http_.Open(ServiceUrl(address, http_path_), kUserAgent, settings_.net_timeout_ms)) {
+        DIAG(kModule, 0, "ERR:InternetConnect error");
+        CloseAll();
+        return false;
+    }
+    return true;
+}
+
+bool Uploader::Authenticate() {
+    if (!http_.Post(PostBody{})) return false;
+    const long status = http_.Status();
+    if (status <= 0) {
+        DIAG(kModule, 0, "ERR:HttpQueryInfo failed");
+        return false;
+    }
+    if (status != 401 && status != 407) return true;
+    // There is no way to ask the user for other credentials here: the service refused.
+    DiagLog::Instance().SetLastServerResponse("HTTP status " + std::to_string(status));
+    DIAG(kModule, 12003, "InternetErrorDlg failed");
+    return false;
+}
+
+bool Uploader::PostByHttp(const char* code, const std::string& body, const ReplyHandler* handler) {
+    if (!Authenticate()) {
+        DIAG(kModule, http_.DiagCode(), "ERR:Autheticate failed");
+        return false;
+    }
+    PostBody message;
+    message.head = std::string(code, 4) + body;
+    if (!http_.Post(message)) {
+        DIAG(kModule, http_.DiagCode(), "ERR:HttpSendRequestEx failed");
+        return false;
+    }
+    if (!handler) return true;
+    std::string text;
+    switch (http_reply::ParseLengthPrefixed(http_.Reply(), text)) {
+        case http_reply::Prefixed::NotANumber:
+            DIAG(kModule, 0, "ERR:latest server installed?");
+            return false;
+        case http_reply::Prefixed::Empty:
+            DIAG(kModule, 0, "no message");
+            return false;
+        case http_reply::Prefixed::Short:
+            DIAG(kModule, 0, "INF:InternetReadFile failed");
+            return false;
+        case http_reply::Prefixed::Ok:
+            break;
+    }
+    (*handler)(text);
+    return true;
+}
+
+bool Uploader::IsOK(int32_t* number) {
+    const http_reply::Status status = http_reply::JudgeStatus(http_.Reply());
+    if (!status.ok) {
+        DIAG(kModule, 0, "ERR:http response %s", http_reply::Printable(status.text, kLoggedReply).c_str());
+        return false;
+    }
+    if (number && status.has_number) *number = status.number;
+    return true;
+}
+
+int32_t Uploader::GetUserRowID() {
+    DIAG(kModule, 0, "INF:will ZeroMemory");
+    DIAG(kModule, 0, "INF:will InternetReadFile in GetUserRowID");
+    return http_reply::UserRowId(http_.Reply());
+}
+
+int32_t Uploader::LoginHttp(const std::string& user, const std::string& password) {
+    if (!http_.IsOpen() && !ConnectHttp()) return 0;
+    DIAG(kModule, 0, "INF:will HttpOpenRequest");
+    std::string body;
+    if (!http_body::LoginBody(user, password, body)) {
+        DIAG(kModule, 0, "ERR:user name or password longer than %zu bytes", http_body::kLoginFieldSize - 1);
+        return 0;
+    }
+    DIAG(kModule, 0, "INF:will PostByHttp");
+    if (!PostByHttp("logi", body, nullptr)) {
+        DIAG(kModule, 0, "ERR:HttpOpenRequest failed");
+        return 0;
+    }
+    user_row_id_ = GetUserRowID();
+    if (user_row_id_ <= 0) {
+        DIAG(kModule, 0, "ERR:GetUserRowID failed");
+        return 0;
+    }
+    return user_row_id_;
+}
+
+void Uploader::ReportLoginFailure(const std::string& user) const {
+    DIAG(kModule, 0, "ERR:%s login failed,u:%s p:********", http_reply::Printable(http_host_, 128).c_str(),
+         http_reply::Printable(user, 256).c_str());
+}
+
+bool Uploader::CheckNewVersion() {
+    if (!http_.IsOpen() && !ConnectHttp()) return false;
+    DIAG(kModule, 0, "INF:will HttpOpenRequest");
+    if (!PostByHttp("upgr", http_body::VersionBody(), nullptr)) {
+        DIAG(kModule, 0, "ERR:HttpOpenRequest failed");
+        return false;
+    }
+    switch (http_reply::NewerBuild(http_.Reply())) {
+        case http_reply::Version::Newer:
+            return true;
+        case http_reply::Version::NotANumber:
+            DIAG(kModule, 0, "ERR:server installed?");
+            return false;
+        case http_reply::Version::NoNewer:
+            return false;
+    }
+    return false;
+}
+
+void Uploader::SetJobValues(const std::array<int32_t, 6>& values) { job_values_ = values; }
+
+void Uploader::SetCoverSize(int32_t width, int32_t height) {
+    cover_width_ = width;
+    cover_height_ = height;
+}
+
+bool Uploader::handle_pdf_metadata_http(const std::string& pdf_path, const std::string& job_key, int32_t page_count,
+                                        int32_t page_width, int32_t page_height, const std::string& title,
+                                        const std::string& description, const std::string& tags, int32_t reserved,
+                                        int64_t pdf_size) {
+    if (http_on_ == 0) return true;
+    if (!http_.IsOpen()) {
+        DIAG(kModule, 0, "HttpOpenRequest failed");
+        return false;
+    }
+    http_body::BookMetadata meta;
+    meta.job_key = job_key;
+    meta.page_count = page_count;
+    meta.page_width = page_width;
+    meta.page_height = page_height;
+    meta.user_row_id = user_row_id_;
+    meta.reserved = reserved;
+    meta.job_values = job_values_;
+    meta.title = title;
+    meta.description = description;
+    meta.tags = tags;
+    meta.pdf_name = FinalComponent(pdf_path);
+    meta.pdf_size = pdf_size;
+    meta.cover_width = cover_width_;
+    meta.cover_height = cover_height_;
+    if (!PostByHttp("meta", http_body::MetadataText(meta), nullptr)) return false;
+    int32_t number = 0;
+    if (!IsOK(&number)) return false;
+    // 5: the service changed the book's title.
+    if (number == 5) status_value_ = 5;
+    return true;
+}
+
+bool Uploader::SendByHttpOnce(const PostBody& body) {
+    if (!http_.Post(body)) {
+        if (http_.FileEndedEarly()) DIAG(kModule, 0, "INF:ReadFile failed?");
+        else DIAG(kModule, http_.DiagCode(), "ERR:HttpSendRequestEx failed");
+        return false;
+    }
+    // A refused request did not store its bytes, whatever a later reply says.
+    if (http_.Status() < 200 || http_.Status() > 299) {
+        DIAG(kModule, 0, "ERR:http status %ld", http_.Status());
+        return false;
+    }
+    return true;
+}
+
+bool Uploader::UploadWhole(FILE* file, int64_t size, const std::string& job_key, const std::string& name,
+                           const std::string& subdir) {
+    const PostBody body{http_body::UploadHeader(job_key, name, subdir, -1, 0), file, 0, size};
+    const int32_t tries = HttpTryTimes();
+    for (int32_t attempt = 0; attempt < tries; ++attempt) {
+        if (SendByHttpOnce(body)) return true;
+        DIAG(kModule, 0, "ERR:SendByHttpOnce failed,try %d", attempt + 1);
+        if (attempt + 1 < tries && !retry::WaitUnlessStopped(retry::DelayMs(attempt), job_state_)) return false;
+    }
+    DIAG(kModule, 0, "ERR:failed to upload %s by http", name.c_str());
+    return false;
+}
+
+bool Uploader::UploadChunks(FILE* file, int64_t size, const std::string& job_key, const std::string& name,
+                            const std::string& subdir) {
+    const http_body::ChunkPlan plan = http_body::PlanChunks(size, chunk_size_);
+    const int32_t tries = HttpTryTimes();
+    const int32_t wait_ms = ChunkWaitMs(settings_.http_wait_after_upld_chunk);
+    for (int64_t k = 0; k < plan.count; ++k) {
+        // The wait throttles large uploads; a stop request ends the file between chunks.
+        if (!retry::WaitUnlessStopped(wait_ms, job_state_)) {
+            DIAG(kModule, 0, "INF:upload of %s stopped before chunk %lld", name.c_str(), static_cast<long long>(k));
+            return false;
+        }
+        const auto index = static_cast<int32_t>(k);
+        const PostBody body{http_body::UploadHeader(job_key, name, subdir, index, settings_.http_chunk_size), file,
+                            plan.Offset(k), plan.Bytes(k)};
+        bool sent = false;
+        for (int32_t attempt = 0; attempt < tries && !sent; ++attempt) {
+            sent = SendByHttpOnce(body);
+            if (sent) break;
+            DIAG(kModule, 0, "ERR:SendByHttpOnce failed");
+            if (attempt + 1 < tries && !retry::WaitUnlessStopped(retry::DelayMs(attempt), job_state_)) return false;
+        }
+        if (!sent) {
+            DIAG(kModule, 0, "ERR:failed to upload chunk %d of %s by http", index, name.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Uploader::upload_one_file_http(const std::string& local_path, const std::string& job_key,
+                                    const std::string& subdir) {
+    // A stop request is honoured before a file is begun.
+    if (retry::StopRequested(job_state_)) return false;
+    const std::string folder = subdir.substr(0, kMaxSubdir);
+    if (!http_.IsOpen() && !ConnectHttp()) {
+        DIAG(kModule, 0, "ERR:no http connection");
+        return false;
+    }
+    if (!Authenticate()) {
+        DIAG(kModule, http_.DiagCode(), "Authenticate failed");
+        return false;
+    }
+    FilePtr file(std::fopen(local_path.c_str(), "rb"));
+    if (!file) {
+        DIAG(kModule, errno, "ERR:CreateFile failed on %s", local_path.c_str());
+        DIAG(kModule, 0, "ERR:UploadFileByHttp failed");
+        return false;
+    }
+    const int64_t size = fseeko(file.get(), 0, SEEK_END) == 0 ? ftello(file.get()) : -1;
+    if (size < 0) {
+        DIAG(kModule, errno, "ERR:CreateFile failed on %s", local_path.c_str());
+        DIAG(kModule, 0, "ERR:UploadFileByHttp failed");
+        return false;
+    }
+    const std::string name = FinalComponent(local_path);
+    const bool sent = size > chunk_size_ ? UploadChunks(file.get(), size, job_key, name, folder)
+                                         : UploadWhole(file.get(), size, job_key, name, folder);
+    if (!sent) {
+        DIAG(kModule, 0, "ERR:UploadFileByHttp failed");
+        return false;
+    }
+    // Only the reply to the last request tells whether the service kept the file.
+    return IsOK(nullptr);
+}

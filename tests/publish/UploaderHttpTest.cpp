@@ -1,0 +1,298 @@
+// The web-service half of the publishing session against a scripted loopback peer that
+// keeps every request byte for byte.
+#include "HttpTestPeer.h"
+
+#include "pipeline/PdfJob.h"
+#include "publish/FetchUrlText.h"
+#include "publish/HttpReplies.h"
+#include "publish/Uploader.h"
+#include "tests/helpers/TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+namespace {
+
+const std::string kKey = "0123456789ABCDEF0123456789ABCDEF";
+const std::string kPath = "/vellumark/standalone.ashx";
+
+// The fields of an upload body, read back as the service reads them.
+struct Upload {
+    std::string key, name, subdir, index, kib, data;
+};
+
+Upload ParseUpload(const std::string& body) {
+    Upload up;
+    up.key = body.substr(4, 32);
+    const size_t tail_size = std::stoul(body.substr(36, 8).c_str());
+    std::vector<std::string> fields;
+    for (size_t at = 44; at < 44 + tail_size;) {
+        const size_t nul = body.find('\0', at);
+        fields.push_back(body.substr(at, nul - at));
+        at = nul + 1;
+    }
+    up.name = fields.at(0);
+    up.subdir = fields.at(1);
+    if (fields.size() == 4) {
+        up.index = fields[2];
+        up.kib = fields[3];
+    }
+    up.data = body.substr(44 + tail_size);
+    return up;
+}
+
+std::set<std::string> HeaderNames(const std::string& head) {
+    std::set<std::string> names;
+    size_t at = head.find("\r\n");
+    while (at != std::string::npos) {
+        const size_t end = head.find("\r\n", at + 2);
+        const std::string line = head.substr(at + 2, end == std::string::npos ? end : end - at - 2);
+        names.insert(line.substr(0, line.find(':')));
+        at = end;
+    }
+    return names;
+}
+
+std::string SampleBytes(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + 7) % 256);
+    return bytes;
+}
+
+class UploaderHttpTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Loopback requests never go through a proxy of the machine.
+        setenv("NO_PROXY", "*", 1);
+        settings_.net_timeout_ms = 5000;
+        settings_.http_wait_after_upld_chunk = 1;
+        settings_.http_upld_try_times = 2;
+    }
+
+    void StartPeer(const std::string& script) {
+        peer_ = std::make_unique<HttpTestPeer>(home_.Root() / ("peer" + std::to_string(++peers_)), script);
+        ASSERT_TRUE(peer_->Running());
+    }
+
+    std::unique_ptr<Uploader> Connected() {
+        auto up = std::make_unique<Uploader>(&progress_, &state_, settings_);
+        up->SetHttpTarget(peer_->Host(), 80, kPath);
+        EXPECT_TRUE(up->ConnectHttp());
+        return up;
+    }
+
+    std::string WriteSample(const std::string& name, size_t size) {
+        const fs::path path = home_.Root() / "book" / name;
+        WriteFileBytes(path, SampleBytes(size));
+        return path.string();
+    }
+
+    // The upload requests after the probe, checked to carry `name`, the job key and the
+    // sub-folder.
+    std::vector<Upload> Uploads(const std::string& name, const std::string& subdir = "HighRes") {
+        std::vector<Upload> uploads;
+        for (const PeerRequest& request : peer_->Requests()) {
+            if (request.Code() != "upld" || request.dropped) continue;
+            Upload up = ParseUpload(request.body);
+            EXPECT_EQ(up.key, kKey);
+            EXPECT_EQ(up.subdir, subdir);
+            if (up.name == name) uploads.push_back(up);
+        }
+        return uploads;
+    }
+
+    TempHome home_;
+    int peers_ = 0;
+    std::unique_ptr<HttpTestPeer> peer_;
+    PublishSettings settings_;
+    std::atomic<int32_t> progress_{0};
+    std::atomic<int32_t> state_{JOB_STATE_UPLOADING};
+};
+
+TEST_F(UploaderHttpTest, EveryMessageIsAnEmptyProbeThenTheExactBodyOnOneConnection) {
+    StartPeer(R"({"replies": {"logi": "42", "meta": "OK\u00005\u0000", "upgr": "201402010000"}})");
+    auto up = Connected();
+    EXPECT_EQ(up->LoginHttp("alice@example.com", "secret"), 42);
+    up->SetJobValues({1, 3, 301, 840, 840001, 840001000});
+    up->SetCoverSize(128, 180);
+    EXPECT_TRUE(up->handle_pdf_metadata_http("/docs/a b.pdf", kKey, 3, 600, 800, "Title", "Desc", "tags", 0, 5000));
+    EXPECT_EQ(up->StatusValue(), 5) << "status 5: the service changed the title";
+    EXPECT_TRUE(up->CheckNewVersion());
+
+    const auto requests = peer_->Requests();
+    ASSERT_EQ(requests.size(), 6u);
+    std::string login;
+    ASSERT_TRUE(http_body::LoginBody("alice@example.com", "secret", login));
+    const std::string bodies[] = {"logi" + login,
+                                  "meta" + kKey + "3,600,800,42,0,1,3,301,840,840001,840001000,5,4,4,7,5000,128,180:" +
+                                      "TitleDesctagsa b.pdf",
+                                  "upgr" + http_body::VersionBody()};
+    for (size_t i = 0; i < requests.size(); ++i) {
+        const PeerRequest& request = requests[i];
+        EXPECT_EQ(request.head.substr(0, request.head.find("\r\n")), "POST " + kPath + " HTTP/1.1");
+        EXPECT_EQ(HeaderNames(request.head), (std::set<std::string>{"Host", "User-Agent", "Content-Length"}))
+            << request.head;
+        EXPECT_NE(request.head.find("User-Agent: corvane rastrixGUI"), std::string::npos);
+        EXPECT_EQ(request.connection, requests[0].connection) << "the connection is kept open";
+        if (i % 2 == 0) {
+            EXPECT_EQ(request.body, "") << "request " << i << " is the probe";
+            EXPECT_NE(request.head.find("Content-Length: 0"), std::string::npos);
+        } else {
+            EXPECT_EQ(request.body, bodies[i / 2]);
+            EXPECT_NE(request.head.find("Content-Length: " + std::to_string(bodies[i / 2].size())), std::string::npos);
+        }
+    }
+}
+
+TEST_F(UploaderHttpTest, LoginFailuresNeverShowThePassword) {
+    StartPeer(R"({"replies": {"logi": "0"}})");
+    auto up = Connected();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(up->LoginHttp("alice@example.com", "hunter2-secret"), 0);
+    EXPECT_EQ(up->LoginHttp("alice@example.com", "hunter2-secret-that-is-far-too-long"), 0);
+    up->ReportLoginFailure("alice@example.com");
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log.find("hunter2"), std::string::npos) << log;
+    EXPECT_NE(log.find("login failed,u:alice@example.com p:********"), std::string::npos) << log;
+    EXPECT_EQ(peer_->Requests().size(), 2u) << "a password that does not fit is not sent at all";
+}
+
+TEST_F(UploaderHttpTest, ServiceAskingForCredentialsFailsTheProbe) {
+    StartPeer(R"({"probe_status": 401, "replies": {"logi": "42", "upld": "OK"}})");
+    auto up = Connected();
+    EXPECT_EQ(up->LoginHttp("alice", "secret"), 0);
+    EXPECT_FALSE(up->upload_one_file_http(WriteSample("img-1.jpg", 10), kKey, "HighRes"));
+    const auto requests = peer_->Requests();
+    ASSERT_EQ(requests.size(), 2u) << "nothing follows a refused probe";
+    EXPECT_EQ(requests[0].body, "");
+    EXPECT_EQ(requests[1].body, "");
+}
+
+TEST_F(UploaderHttpTest, FilesUpToOneChunkGoWholeLargerOnesInChunks) {
+    StartPeer(R"({"replies": {"upld": "OK"}})");
+    auto up = Connected();
+    const std::string exact = WriteSample("exact.jpg", 49152);
+    const std::string plus_one = WriteSample("plus1.jpg", 49153);
+    const std::string large = WriteSample("large.jpg", 100000);
+    ASSERT_TRUE(up->upload_one_file_http(exact, kKey, "HighRes"));
+    ASSERT_TRUE(up->upload_one_file_http(plus_one, kKey, "HighRes"));
+    ASSERT_TRUE(up->upload_one_file_http(large, kKey, "HighRes"));
+
+    const auto whole = Uploads("exact.jpg");
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_EQ(whole[0].index, "") << "no chunk fields";
+    EXPECT_EQ(whole[0].data, ReadFileBytes(exact));
+
+    const auto two = Uploads("plus1.jpg");
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[1].index, "1");
+    EXPECT_EQ(two[1].data.size(), 1u);
+
+    const auto three = Uploads("large.jpg");
+    ASSERT_EQ(three.size(), 3u);
+    const size_t sizes[] = {49152, 49152, 1696};
+    std::string joined;
+    for (size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(three[k].index, std::to_string(k));
+        EXPECT_EQ(three[k].kib, "48");
+        EXPECT_EQ(three[k].data.size(), sizes[k]);
+        joined += three[k].data;
+    }
+    EXPECT_EQ(joined, ReadFileBytes(large));
+    EXPECT_EQ(peer_->Requests().size(), 1u + 1 + 1 + 2 + 1 + 3) << "one probe per file";
+}
+
+TEST_F(UploaderHttpTest, ChunkCutOffMidwayIsSentAgainAndTheFileArrivesWhole) {
+    // Request 0 is the probe, 1 the first chunk, 2 the second: cut off half-way, and so
+    // is the library's own immediate resend on a fresh connection (3), so the second
+    // attempt after the retry wait has to deliver it.
+    StartPeer(R"({"drop_requests": [2, 3], "replies": {"upld": "OK"}})");
+    auto up = Connected();
+    const std::string large = WriteSample("large.jpg", 100000);
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(up->upload_one_file_http(large, kKey, "HighRes"));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("ERR:SendByHttpOnce failed"), std::string::npos) << log;
+    const auto requests = peer_->Requests();
+    ASSERT_EQ(requests.size(), 6u);
+    EXPECT_TRUE(requests[2].dropped);
+    EXPECT_TRUE(requests[3].dropped);
+    std::string joined;
+    for (const Upload& chunk : Uploads("large.jpg")) joined += chunk.data;
+    EXPECT_EQ(joined, ReadFileBytes(large));
+}
+
+TEST_F(UploaderHttpTest, RefusalsAndMissingFilesFailTheFile) {
+    StartPeer(R"({"replies": {"upld": "disk full\r\nINF:forged"}, "status": {"upld": 200}})");
+    auto up = Connected();
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(up->upload_one_file_http(WriteSample("img-1.jpg", 10), kKey, "HighRes"));
+    EXPECT_FALSE(up->upload_one_file_http((home_.Root() / "missing.jpg").string(), kKey, "HighRes"));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("ERR:http response disk full??INF:forged"), std::string::npos) << log;
+    EXPECT_NE(log.find("ERR:CreateFile failed on"), std::string::npos) << log;
+
+    StartPeer(R"({"replies": {"upld": "can not create file"}})");
+    auto again = Connected();
+    EXPECT_TRUE(again->upload_one_file_http(WriteSample("img-2.jpg", 10), kKey, ""))
+        << "the service already holds the file";
+
+    StartPeer(R"({"replies": {"upld": "OK"}, "status": {"upld": 500}})");
+    auto broken = Connected();
+    EXPECT_FALSE(broken->upload_one_file_http(WriteSample("img-3.jpg", 10), kKey, ""))
+        << "a refused request did not store the file, whatever its reply says";
+    EXPECT_EQ(peer_->Requests().size(), 3u) << "probe, then both attempts";
+}
+
+TEST_F(UploaderHttpTest, StopRequestEndsAChunkedUploadBetweenChunks) {
+    StartPeer(R"({"replies": {"upld": "OK"}})");
+    settings_.http_chunk_size = 1;
+    settings_.http_wait_after_upld_chunk = 300;
+    auto up = Connected();
+    const std::string file = WriteSample("many.jpg", 10 * 1024);
+    bool result = true;
+    std::thread worker([&] { result = up->upload_one_file_http(file, kKey, "HighRes"); });
+    const bool first_chunk_arrived = peer_->WaitForRequests(2);
+    state_ = JOB_STATE_STOPPING;
+    worker.join();
+    ASSERT_TRUE(first_chunk_arrived);
+    EXPECT_FALSE(result);
+    EXPECT_LE(Uploads("many.jpg").size(), 2u) << "no chunk is begun after the stop request";
+}
+
+TEST_F(UploaderHttpTest, HostWithHttpsSchemeSpeaksTls) {
+    StartPeer(R"({"replies": {"logi": "42"}})");
+    settings_.net_timeout_ms = 1000;
+    Uploader up(&progress_, &state_, settings_);
+    up.SetHttpTarget("https://" + peer_->Host(), 80, kPath);
+    ASSERT_TRUE(up.ConnectHttp());
+    EXPECT_EQ(up.LoginHttp("alice", "secret"), 0) << "a plain peer cannot complete a TLS handshake";
+    for (const PeerRequest& request : peer_->Requests()) EXPECT_EQ(request.body.find("secret"), std::string::npos);
+
+    Uploader bad(&progress_, &state_, settings_);
+    bad.SetHttpTarget("evil@host", 80, kPath);
+    EXPECT_FALSE(bad.ConnectHttp());
+    Uploader off(&progress_, &state_, settings_);
+    EXPECT_TRUE(off.ConnectHttp()) << "with the web service off there is nothing to connect";
+}
+
+TEST_F(UploaderHttpTest, FetchUrlTextReturnsThePageOrNothing) {
+    StartPeer(R"({"get_reply": "<p>news</p>"})");
+    const std::string url = "http://" + peer_->Host() + "/notice.html";
+    EXPECT_EQ(FetchUrlText(url), "<p>news</p>");
+    const auto requests = peer_->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].head.find("GET /notice.html HTTP/1.1"), std::string::npos);
+    EXPECT_NE(requests[0].head.find("User-Agent: Vellumark\r\n"), std::string::npos);
+
+    EXPECT_EQ(FetchUrlText("file:///etc/hostname"), "") << "only web addresses are fetched";
+    StartPeer(R"({"get_status": 404, "get_reply": "not found"})");
+    EXPECT_EQ(FetchUrlText("http://" + peer_->Host() + "/gone"), "");
+}
+
+}  // namespace
