@@ -12,6 +12,7 @@ import { fileURLToPath, pathToFileURL } from 'node:url';
 import { BookMaker, missingPrograms } from './lib/books.mjs';
 import { launch } from './lib/browser.mjs';
 import { pageLines, pageWord, writePdf } from './lib/pdf.mjs';
+import { haveService, startService } from './lib/service.mjs';
 import { startServer } from './lib/server.mjs';
 import { checkSharedFiles } from './shared-files.mjs';
 import { viewerTests } from './viewer-tests.mjs';
@@ -51,7 +52,7 @@ if (missing.length) {
 const artifacts = join(here, 'artifacts');
 mkdirSync(artifacts, { recursive: true });
 const work = mkdtempSync(join(tmpdir(), 'vellumark-viewer-'));
-let browser = null, server = null;
+let browser = null, server = null, service = null;
 try {
   const PAGES = 9;
   const TITLE = 'Field notes: <animals> & "friends"';
@@ -81,6 +82,14 @@ try {
     }
   });
 
+  // The same book published to our own publishing service, read where the service serves it.
+  let published = null;
+  if (haveService(programDir)) {
+    service = await startService(programDir, join(work, 'service'));
+    await service.createAccount('reader@example.org', 'open-sesame');
+    published = maker.publish(pdf, { host: service.host, email: 'reader@example.org', password: 'open-sesame', title: TITLE });
+  }
+
   server = await startServer(maker.booksFolder);
   const httpUrl = (file) => server.url + relative(maker.booksFolder, file).split('\\').join('/');
   browser = await launch();
@@ -92,6 +101,7 @@ try {
       export: pathToFileURL(join(exportDir, 'index.html')).href,
       french: httpUrl(french),
       frenchFile: pathToFileURL(french).href,
+      service: published,
     },
   };
   for (const [name, fn] of viewerTests(env)) await run(name, fn);
@@ -101,6 +111,7 @@ try {
 } finally {
   if (browser) await browser.close();
   if (server) await server.close();
+  if (service) service.close();
   rmSync(work, { recursive: true, force: true });
 }
 

@@ -63,11 +63,31 @@ export class BookMaker {
     return page;
   }
 
+  // Publishes one PDF to the publishing service at `host` with the account `email`, as a
+  // user of the batch command does; returns the address the book is read at.
+  publish(pdf, { host, email, password, title = null, timeoutMs = 600000 }) {
+    const save = spawnSync(batchProgram(this.programDir), ['--set-service-account', email, '--service-host', host],
+      { env: this.env, encoding: 'utf8', input: `${password}\n` });
+    if (save.status !== 0) throw new Error(`the account was not saved: ${save.stderr}`);
+    // No pause between the chunks of a file: the tests have no network to spare.
+    this.setConfig('network', { http_wait_after_upld_chunk: 1 });
+    const args = ['--publish'];
+    if (title !== null) args.push('--title', title);
+    args.push(pdf);
+    const run = spawnSync(batchProgram(this.programDir), args, { env: this.env, encoding: 'utf8', timeout: timeoutMs });
+    const address = (run.stderr || '').match(/published at (\S+)/);
+    if (run.status !== 0 || !address) throw new Error(`not published (${run.status ?? run.signal}):\n${(run.stderr || '').slice(-3000)}`);
+    return address[1];
+  }
+
   // Sets keys of section [skin] of config.ini (exists after the first conversion).
-  setSkin(values) {
+  setSkin(values) { this.setConfig('skin', values); }
+
+  // Sets keys of one section of config.ini.
+  setConfig(section, values) {
     const lines = readFileSync(this.configFile, 'utf8').split(/\r?\n/);
-    let start = lines.findIndex((l) => l.trim().toLowerCase() === '[skin]');
-    if (start < 0) { lines.push('[skin]'); start = lines.length - 1; }
+    let start = lines.findIndex((l) => l.trim().toLowerCase() === `[${section}]`);
+    if (start < 0) { lines.push(`[${section}]`); start = lines.length - 1; }
     let end = lines.findIndex((l, i) => i > start && /^\s*\[/.test(l));
     if (end < 0) end = lines.length;
     for (const [key, value] of Object.entries(values)) {
