@@ -1,34 +1,64 @@
-// Publishes one converted book folder to an FTP server with the upload plan, the way a
-// job does after its conversion, and prints the seconds it took. Used by run.sh.
-//   publish_bench BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER
-#include "config/CommonUtil.h"
+// Publishes one converted book folder with the upload plan, the way a job does after its
+// conversion, and prints the seconds it took. Used by run.sh.
+//   publish_bench ftp BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER      (user alice, password secret)
+//   publish_bench service BOOK_FOLDER BOOKS_FOLDER HOST:PORT E-MAIL     (password on stdin)
 #include "publish/UploadPlan.h"
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <string>
 
-int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: publish_bench BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER\n");
-        return 2;
-    }
-    const std::string book = argv[1];
+namespace {
+
+int32_t PageCount(const std::string& book) {
     int32_t pages = 0;
     while (std::filesystem::exists(book + "/thumb/img-" + std::to_string(pages + 1) + "-e.jpg")) ++pages;
+    return pages;
+}
+
+// Logs in to the service and sends the book's metadata, as a job does before its upload.
+bool PrepareService(Uploader& uploader, const std::string& host, const std::string& user, const std::string& book) {
+    std::string password;
+    std::getline(std::cin, password);
+    uploader.SetHttpTarget(host, 80, "/vellumark/standalone.ashx");
+    if (uploader.LoginHttp(user, password) <= 0) return false;
+    uploader.SetJobValues({1, 0, 0, 0, 0, 0});
+    const std::string key = std::filesystem::path(book).filename().string();
+    return uploader.handle_pdf_metadata_http("bench.pdf", key, PageCount(book), 595, 842, "Benchmark", "", "", 0, 0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (argc != 6 || (mode != "ftp" && mode != "service")) {
+        std::fprintf(stderr, "usage: publish_bench ftp BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER\n"
+                             "       publish_bench service BOOK_FOLDER BOOKS_FOLDER HOST:PORT E-MAIL < password\n");
+        return 2;
+    }
+    const std::string book = argv[2];
     PublishSettings settings;
-    settings.books_folder = argv[2];
+    settings.books_folder = argv[3];
+    settings.http_wait_after_upld_chunk = 1;  // no throttling between chunks
     std::atomic<int32_t> progress{kMarkFoldersStart};
     std::atomic<int32_t> state{0};
     const auto start = std::chrono::steady_clock::now();
     Uploader uploader(&progress, &state, settings);
-    uploader.SetFtpTarget(std::string("127.0.0.1/") + argv[4], "alice", "secret", 1, std::stoi(argv[3]));
-    if (!uploader.ConnectFtp()) {
+    bool ready = false;
+    if (mode == "ftp") {
+        uploader.SetFtpTarget(std::string("127.0.0.1/") + argv[5], "alice", "secret", 1, std::stoi(argv[4]));
+        ready = uploader.ConnectFtp();
+    } else {
+        ready = PrepareService(uploader, argv[4], argv[5], book);
+    }
+    if (!ready) {
         std::fprintf(stderr, "publish_bench: cannot log in\n");
         return 1;
     }
-    const int32_t result = UploadBook(uploader, "", book, pages, 0);
+    const int32_t result = UploadBook(uploader, "", book, PageCount(book), 0);
     uploader.CloseAll();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (result != kPlanPublished) {
