@@ -3,6 +3,7 @@
 // wrong password leaves the book unpublished; a service that dies mid-book leaves the
 // job resumable, and the resume completes the book.
 #include "tests/pipeline/BatchE2EFixture.h"
+#include "tests/publish/FtpTestServer.h"
 #include "tests/service/ServiceFixture.h"
 
 #include "config/IniFile.h"
@@ -127,6 +128,44 @@ TEST_F(PublishServiceE2E, AServiceThatDiesMidBookLeavesTheJobResumable) {
     ASSERT_EQ(resumed.code, 0) << resumed.err;
     EXPECT_EQ(StoredProgress(key), 100000);
     ExpectPublished(key);
+}
+
+TEST_F(PublishServiceE2E, WithBothTargetsEachReceivesTheWholeBook) {
+    FtpTestServer ftp(home_.Root() / "ftp");
+    ASSERT_TRUE(ftp.Running());
+    fs::create_directories(ftp.Root() / "books");
+    RunResult saved = Run({"--set-ftp-target", "127.0.0.1/books", "--ftp-user", "alice", "--ftp-webaddr",
+                           "http://127.0.0.1/books/", "--ftp-port", std::to_string(ftp.Port())},
+                          "target", "secret\n");
+    ASSERT_EQ(saved.code, 0) << saved.err;
+    UseService("open-sesame");
+
+    // The first run dies with the service; the resume finishes both targets.
+    pid_t batch = Start({"--publish", MakePdf("both.pdf", 4).string()}, "first");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    bool seen = false;
+    while (!seen && std::chrono::steady_clock::now() < deadline) {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(home_.Root() / "svc/books", ec))
+            seen = seen || fs::exists(entry.path() / "MedRes/img-1.jpg");
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_TRUE(seen);
+    service_->Stop(SIGKILL);
+    EXPECT_EQ(Finish(batch, "first").code, 1);
+    service_ = std::make_unique<ServiceProcess>(home_.Root() / "svc");
+    ASSERT_TRUE(service_->Running());
+    UseService("open-sesame");
+    RunResult resumed = Run({"--resume", OnlyKey()}, "resume");
+    ASSERT_EQ(resumed.code, 0) << resumed.err;
+
+    const std::string key = OnlyKey();
+    ExpectPublished(key);
+    for (const auto& entry : fs::recursive_directory_iterator(books_ / key)) {
+        if (!entry.is_regular_file()) continue;
+        const fs::path remote = ftp.Root() / "books" / key / fs::relative(entry.path(), books_ / key);
+        EXPECT_TRUE(ReadFileBytes(remote) == ReadFileBytes(entry.path())) << remote;
+    }
 }
 
 }  // namespace
