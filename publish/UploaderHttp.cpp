@@ -91,7 +91,8 @@ bool Uploader::PostByHttp(const char* code, const std::string& body, const Reply
             DIAG(kModule, 0, "no message");
             return false;
         case http_reply::Prefixed::Short:
-            DIAG(kModule, 0, "INF:InternetReadFile failed");
+            // Part of a message could pass for a whole one; it is not handed on.
+            DIAG(kModule, 0, "ERR:reply shorter than its length field");
             return false;
         case http_reply::Prefixed::Ok:
             break;
