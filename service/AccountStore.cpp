@@ -4,6 +4,7 @@
 #include "service/RequestParsers.h"
 
 #include <ctime>
+#include <semaphore>
 #include <sodium.h>
 
 namespace service {
@@ -11,10 +12,22 @@ namespace {
 
 constexpr const char* kModule = "AccountStore";
 
+// Each hash takes tens of MiB of memory on purpose: at most two run at once, so a burst
+// of logins or sign-ups waits instead of exhausting the host's memory.
+std::counting_semaphore<2> hash_slots(2);
+
+struct HashSlot {
+    HashSlot() { hash_slots.acquire(); }
+    ~HashSlot() { hash_slots.release(); }
+    HashSlot(const HashSlot&) = delete;
+    HashSlot& operator=(const HashSlot&) = delete;
+};
+
 int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
 
 bool HashPassword(const std::string& password, std::string& hash) {
     char out[crypto_pwhash_STRBYTES];
+    HashSlot slot;
     if (crypto_pwhash_str(out, password.data(), password.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
                           crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0) {
         DIAG(kModule, 0, "ERR:password hashing ran out of memory");
@@ -79,6 +92,7 @@ int32_t AccountStore::Login(const std::string& email, const std::string& passwor
     }
     // The slow check runs without the database lock, so logins do not hold up uploads.
     const std::string& against = account ? hash : DecoyHash();
+    HashSlot slot;
     const bool right = crypto_pwhash_str_verify(against.c_str(), password.data(), password.size()) == 0;
     if (!account || !right) return 0;
 

@@ -81,7 +81,9 @@ WebReply BookPages::Booklet(const std::string& guid) {
     if (!IsJobKey(guid) || !books_.Find(guid, book)) return NotFound();
     WebReply reply;
     reply.status = 302;
-    reply.location = std::string(kBooksPrefix) + guid + "/";
+    // Relative, so that the address stays right behind a proxy that mounts the service
+    // under another path.
+    reply.location = "books/" + guid + "/";
     return reply;
 }
 
@@ -93,7 +95,7 @@ WebReply BookPages::Serve(const std::string& rest) {
     if (parts.size() == 1) {  // books/KEY: the page's relative addresses need the slash
         WebReply reply;
         reply.status = 301;
-        reply.location = std::string(kBooksPrefix) + parts[0] + "/";
+        reply.location = parts[0] + "/";
         return reply;
     }
     if (parts.size() == 2 && (parts[1].empty() || parts[1] == "index.html")) {

@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
     }
     if (::access(data.c_str(), W_OK) != 0) return Fail("data folder " + data.string() + " is not writable");
     if (!LockDataFolder(data)) return Fail("data folder " + data.string() + " is in use by another service");
+    // Pages are made in tmp/ and read back at once: what a killed run left there is junk.
+    for (const auto& entry : fs::directory_iterator(data / "tmp", error)) fs::remove(entry.path(), error);
     if (!fs::is_regular_file(upload_dir / "booklet.asp", error))
         return Fail("the page template " + (upload_dir / "booklet.asp").string() + " is missing");
 

@@ -104,7 +104,7 @@ void InstallRoutes(httplib::Server& server, const ServiceOptions& options, Clien
     server.Get("/vellumark/booklet.asp", [&pages](const httplib::Request& req, httplib::Response& res) {
         SendReply(pages.Booklet(req.get_param_value("guid")), res);
     });
-    server.Get("/vellumark/books/(.*)", [&pages](const httplib::Request& req, httplib::Response& res) {
+    server.Get(std::string(BookPages::kBooksPrefix) + "(.*)", [&pages](const httplib::Request& req, httplib::Response& res) {
         SendReply(pages.Serve(req.matches[1]), res);
     });
 

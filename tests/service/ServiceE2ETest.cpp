@@ -372,6 +372,7 @@ TEST_F(ServiceTest, PublishedBookPageAndItsFiles) {
     // The desktop program opens booklet.asp?guid=KEY; it leads to the book's own folder.
     const HttpResult redirect = service_->Get("/vellumark/booklet.asp?guid=" + kKey, false);
     EXPECT_EQ(redirect.status, 302);
+    EXPECT_EQ(service_->Get("/vellumark/books/" + kKey).status, 200) << "the folder address without its slash";
     const HttpResult page = service_->Get("/vellumark/booklet.asp?guid=" + kKey);
     ASSERT_EQ(page.status, 200);
     EXPECT_EQ(page.content_type, "text/html; charset=utf-8");
