@@ -17,11 +17,11 @@ import sys
 STAGES = [
     ("page faults, memory release (kernel)",
      lambda c: any(s in ("asm_exc_page_fault", "exc_page_fault", "do_madvise", "__x64_sys_munmap") for s, _ in c)),
-    ("layer post-processing", lambda c: has(c, "FinishForegroundAlpha") or has(c, "ForegroundPass")),
-    ("PNG: deflate", lambda c: png(c) and ("libz" in c[0][1] or "libdeflate" in c[0][1]
-                                           or c[0][0].startswith(("deflate", "libdeflate")))),
-    ("PNG: libpng (filters, CRC)", lambda c: png(c) and "libpng" in c[0][1]),
-    ("PNG: palette scan and row packing", lambda c: png(c)),
+    ("PNG: deflate", lambda c: png(c) and ("libz" in c[0][1] or "libdeflate" in c[0][1])),
+    ("PNG: filters, chunks, CRC", lambda c: png(c) and ("libpng" in c[0][1] or has(c, "FilterRow")
+                                                        or has(c, "WriteChunk"))),
+    ("PNG: palette scan and row packing", lambda c: png(c) or has(c, "PaletteImage::")),
+    ("layer post-processing", lambda c: has(c, "FinishForegroundAlpha")),
     ("JPEG encoding", lambda c: has(c, "WriteJpeg") or "libjpeg" in c[0][1]),
     ("colour test of the background", lambda c: has(c, "TestBackgroundColour")),
     ("drawing the layers (MuPDF)", lambda c: has(c, "DrawLayer") or has(c, "fz_run_display_list")),
@@ -35,7 +35,7 @@ def has(chain, name):
 
 
 def png(chain):
-    return has(chain, "WritePngRgba") or has(chain, "WritePng")
+    return has(chain, "WritePngRgba") or has(chain, "PngWriter::")
 
 
 def samples(lines):
