@@ -11,9 +11,8 @@ constexpr size_t kStoreBytes = 96u << 20;
 // Each block carries its size in a header that keeps the malloc alignment.
 constexpr size_t kHeader = 16;
 std::atomic<size_t> g_in_use{0};
-size_t g_budget = 0;
 
-size_t BudgetBytes()
+size_t ReadBudgetBytes()
 {
     size_t mb = 1536;
     if (const char* env = std::getenv("RASTRIX_MEMORY_MB")) {
@@ -24,10 +23,17 @@ size_t BudgetBytes()
     return mb << 20;
 }
 
+// Read once, by whichever comes first: the base context or a buffer of ours.
+size_t BudgetBytes()
+{
+    static const size_t budget = ReadBudgetBytes();
+    return budget;
+}
+
 bool Reserve(size_t size)
 {
     size_t now = g_in_use.fetch_add(size) + size;
-    if (now > g_budget) {
+    if (now > BudgetBytes()) {
         g_in_use.fetch_sub(size);
         return false;
     }
@@ -36,7 +42,7 @@ bool Reserve(size_t size)
 
 void* CountedMalloc(void*, size_t size)
 {
-    if (size > g_budget || !Reserve(size))
+    if (size > BudgetBytes() || !Reserve(size))
         return nullptr;
     auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
     if (!block) {
@@ -69,7 +75,7 @@ void* CountedRealloc(void* user, void* old, size_t size)
     auto* block = static_cast<unsigned char*>(old) - kHeader;
     size_t old_size;
     std::memcpy(&old_size, block, sizeof old_size);
-    if (size > old_size && (size > g_budget || !Reserve(size - old_size)))
+    if (size > old_size && (size > BudgetBytes() || !Reserve(size - old_size)))
         return nullptr;
     auto* grown = static_cast<unsigned char*>(std::realloc(block, size + kHeader));
     if (!grown) {
@@ -86,13 +92,43 @@ void* CountedRealloc(void* user, void* old, size_t size)
 fz_alloc_context g_alloc = {nullptr, CountedMalloc, CountedRealloc, CountedFree};
 } // namespace
 
+BudgetBuffer::~BudgetBuffer()
+{
+    Release();
+}
+
+void BudgetBuffer::Release()
+{
+    if (!data_)
+        return;
+    std::free(data_);
+    g_in_use.fetch_sub(size_);
+    data_ = nullptr;
+    size_ = 0;
+}
+
+unsigned char* BudgetBuffer::Get(size_t bytes)
+{
+    if (data_ && bytes <= size_ && bytes >= size_ / 2)
+        return data_;
+    Release();
+    if (bytes == 0 || bytes > BudgetBytes() || !Reserve(bytes))
+        return nullptr;
+    data_ = static_cast<unsigned char*>(std::malloc(bytes));
+    if (!data_) {
+        g_in_use.fetch_sub(bytes);
+        return nullptr;
+    }
+    size_ = bytes;
+    return data_;
+}
+
 MupdfContext::MupdfContext()
 {
     fz_locks_context locks;
     locks.user = this;
     locks.lock = &MupdfContext::Lock;
     locks.unlock = &MupdfContext::Unlock;
-    g_budget = BudgetBytes();
     ctx_ = fz_new_context(&g_alloc, &locks, kStoreBytes);
     if (!ctx_)
         return;

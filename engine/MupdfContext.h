@@ -29,6 +29,29 @@ private:
     fz_context* ctx_ = nullptr;
 };
 
+// Memory of our own (page pixels, encoder buffers) that counts against the same budget as
+// MuPDF's allocations and is kept from one page to the next: a worker reuses it instead of
+// asking the system for fresh pages, which the kernel would have to fault in and clear
+// every time.
+class BudgetBuffer {
+public:
+    BudgetBuffer() = default;
+    ~BudgetBuffer();
+    BudgetBuffer(const BudgetBuffer&) = delete;
+    BudgetBuffer& operator=(const BudgetBuffer&) = delete;
+
+    // At least `bytes` bytes (contents left from earlier use), or null when the budget or
+    // the system has no room. A buffer more than twice as large as asked for is given
+    // back first, so that one huge page does not hold its memory for the rest of a run.
+    unsigned char* Get(size_t bytes);
+
+private:
+    void Release();
+
+    unsigned char* data_ = nullptr;
+    size_t size_ = 0;
+};
+
 // A per-thread clone of the base context, dropped with the object.
 class ThreadContext {
 public:

@@ -1,7 +1,8 @@
 // Runs one task per page on a pool of worker threads. Each worker has its own MuPDF
 // context clone and its own open copy of the document (a document must not be used by
-// two threads at once), takes the next page number when it is free, and frees all of a
-// page's memory before it takes the next one, so memory does not grow with the page count.
+// two threads at once), takes the next page number when it is free, and frees a page's
+// memory before it takes the next one (only its pixel and encoder buffers are kept for
+// the next page), so memory does not grow with the page count.
 #pragma once
 
 #include <mupdf/fitz.h>

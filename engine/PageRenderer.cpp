@@ -1,15 +1,32 @@
 #include "engine/PageRenderer.h"
 
-#include <cstdint>
 #include <cstring>
 
 #include "engine/AtomicFile.h"
+#include "engine/ForegroundLayer.h"
 #include "engine/LayerDevice.h"
+#include "engine/MupdfContext.h"
 #include "engine/PageGeometry.h"
-#include "engine/PixelScan.h"
+#include "engine/PaletteImage.h"
 #include "engine/PngWriter.h"
 
 namespace {
+
+// What a worker thread keeps from one page to the next: the layers' pixels, the text
+// layer's palette image and the PNG writer's compressors and buffers. Freed when the
+// thread ends.
+struct WorkerBuffers {
+    BudgetBuffer background;
+    BudgetBuffer foreground;
+    PaletteImage palette;
+    PngWriter png;
+};
+
+WorkerBuffers& Buffers()
+{
+    thread_local WorkerBuffers buffers;
+    return buffers;
+}
 
 struct PagePixmaps {
     fz_pixmap* background = nullptr;   // RGB or gray, white, no alpha
@@ -46,14 +63,19 @@ void TestBackgroundColour(fz_context* ctx, fz_display_list* list, int* has_colou
         *has_colour = 1;   // colour found, or unsure: keep the colour
 }
 
-// Runs `list` (or the page, when there is no list) through an optional layer filter into
-// a fresh pixmap. Throws MuPDF errors to the caller's fz_try.
+// Runs `list` through an optional layer filter into a pixmap over `memory` (the worker's
+// buffer for that layer). Throws MuPDF errors to the caller's fz_try.
 fz_pixmap* DrawLayer(fz_context* ctx, fz_display_list* list, const PagePixels& px, bool split, PageLayer layer,
-                     bool gray, fz_cookie* cookie)
+                     bool gray, BudgetBuffer& memory, fz_cookie* cookie)
 {
     int alpha = split && layer == PageLayer::Foreground ? 1 : 0;
     fz_colorspace* cs = gray && !alpha ? fz_device_gray(ctx) : fz_device_rgb(ctx);
-    fz_pixmap* pix = fz_new_pixmap_with_bbox(ctx, cs, fz_make_irect(0, 0, px.width, px.height), nullptr, alpha);
+    size_t components = static_cast<size_t>(fz_colorspace_n(ctx, cs) + alpha);
+    unsigned char* samples = memory.Get(static_cast<size_t>(px.width) * static_cast<size_t>(px.height) * components);
+    if (!samples)
+        fz_throw(ctx, FZ_ERROR_MEMORY, "out of memory for the page's pixels");
+    fz_pixmap* pix = fz_new_pixmap_with_bbox_and_data(ctx, cs, fz_make_irect(0, 0, px.width, px.height), nullptr,
+                                                      alpha, samples);
     fz_device* volatile draw = nullptr;
     fz_device* volatile filter = nullptr;
     fz_var(draw);
@@ -123,9 +145,12 @@ bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, boo
         out->background_has_colour = out->page_has_colour;
         if (split && out->page_has_colour)
             TestBackgroundColour(ctx, list, &out->background_has_colour);
-        out->background = DrawLayer(ctx, list, px, split, PageLayer::Background, !out->background_has_colour, cookie);
+        WorkerBuffers& buffers = Buffers();
+        out->background = DrawLayer(ctx, list, px, split, PageLayer::Background, !out->background_has_colour,
+                                    buffers.background, cookie);
         if (split)
-            out->foreground = DrawLayer(ctx, list, px, true, PageLayer::Foreground, false, cookie);
+            out->foreground = DrawLayer(ctx, list, px, true, PageLayer::Foreground, false, buffers.foreground,
+                                        cookie);
     }
     fz_always(ctx)
     {
@@ -146,7 +171,8 @@ bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, boo
     return ok;
 }
 
-// Drops both pixmaps when the page is done, however it ends.
+// Drops both pixmaps (not their pixels, which the worker keeps) when the page is done,
+// however it ends.
 class PixmapsGuard {
 public:
     PixmapsGuard(fz_context* ctx, PagePixmaps& p) : ctx_(ctx), p_(p) {}
@@ -178,13 +204,18 @@ bool WriteJpegFile(fz_context* ctx, fz_pixmap* pix, const std::string& path, con
     return file.Commit(error);
 }
 
-bool WritePngFile(fz_context* ctx, fz_pixmap* pix, const std::string& path, int dpi, std::string& error)
+// The text layer as a palette image when `palette` holds it complete, else as RGBA.
+bool WritePngFile(fz_context* ctx, fz_pixmap* pix, PaletteImage& palette, PngWriter& png, const std::string& path,
+                  int dpi, std::string& error)
 {
     AtomicFile file;
     if (!file.Open(path, error))
         return false;
-    if (!WritePngRgba(file.Stream(), fz_pixmap_samples(ctx, pix), fz_pixmap_width(ctx, pix),
-                      fz_pixmap_height(ctx, pix), fz_pixmap_stride(ctx, pix), dpi, error)) {
+    bool written = palette.Complete()
+                       ? png.WritePalette(file.Stream(), palette, dpi, error)
+                       : png.WriteRgba(file.Stream(), fz_pixmap_samples(ctx, pix), fz_pixmap_width(ctx, pix),
+                                       fz_pixmap_height(ctx, pix), fz_pixmap_stride(ctx, pix), dpi, error);
+    if (!written) {
         error = "'" + path + "': " + error;
         return false;
     }
@@ -205,121 +236,6 @@ std::string ImagePath(const RenderSettings& settings, int page_number, ImageKind
     case ImageKind::Foreground: return path + "-f" + settings.postfix + ".png";
     }
     return path;
-}
-
-namespace {
-
-// Coverage quantised to four levels, 0 when the pixel is left to the background.
-unsigned CoverageLevel(unsigned a)
-{
-    if (a < kOpaqueFrom)
-        return 0;
-    if (a < 96)
-        return 64;
-    if (a < 160)
-        return 128;
-    if (a < 224)
-        return 192;
-    return 255;
-}
-
-// Small set of RGB keys that gives up beyond 255 members.
-class ColourSet {
-public:
-    bool Add(uint32_t key)
-    {
-        if (key == last_)
-            return true;
-        last_ = key;
-        uint32_t slot = (key * 2654435761u) >> 22;   // 1024 slots
-        while (used_[slot]) {
-            if (keys_[slot] == key)
-                return true;
-            slot = (slot + 1) & 1023;
-        }
-        if (++count_ > 255)
-            return false;
-        used_[slot] = true;
-        keys_[slot] = key;
-        return true;
-    }
-
-private:
-    uint32_t keys_[1024] = {};
-    bool used_[1024] = {};
-    uint32_t last_ = 0xFFFFFFFFu;
-    int count_ = 0;
-};
-
-unsigned char Blend(unsigned text, unsigned under, unsigned level)
-{
-    return static_cast<unsigned char>((text * level + under * (255u - level) + 127u) / 255u);
-}
-
-} // namespace
-
-void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdiff_t stride,
-                           const unsigned char* background, int background_components,
-                           ptrdiff_t background_stride, bool single_bit)
-{
-    const int bc = background_components == 1 ? 1 : 3;
-    const int step[3] = {0, bc == 1 ? 0 : 1, bc == 1 ? 0 : 2};   // channel offsets in a background pixel
-    // Most of a text layer is empty: a transparent premultiplied pixel is four zero
-    // bytes, and runs of them are skipped in large steps.
-    // First pass: straight colours; in single-bit mode the alpha becomes a coverage
-    // level, and the colours that blending would need are counted.
-    ColourSet colours;
-    bool blend = single_bit && background != nullptr;
-    for (int y = 0; y < height; ++y) {
-        unsigned char* row = samples + stride * y;
-        const unsigned char* b = background ? background + background_stride * y : nullptr;
-        for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {
-            unsigned char* p = row + 4 * x;
-            unsigned a = p[3];
-            unsigned level = single_bit ? CoverageLevel(a) : a;
-            if (level == 0) {
-                p[0] = p[1] = p[2] = p[3] = 0;
-                continue;
-            }
-            if (a != 255)
-                for (int c = 0; c < 3; ++c) {
-                    unsigned v = (p[c] * 255u + a / 2) / a;
-                    p[c] = static_cast<unsigned char>(v > 255 ? 255 : v);
-                }
-            p[3] = static_cast<unsigned char>(level);
-            if (blend) {
-                const unsigned char* u = b + bc * x;
-                uint32_t key = (uint32_t(Blend(p[0], u[step[0]], level)) << 16) |
-                               (uint32_t(Blend(p[1], u[step[1]], level)) << 8) | Blend(p[2], u[step[2]], level);
-                blend = colours.Add(key);
-            }
-        }
-    }
-    if (!single_bit)
-        return;
-
-    // Second pass: edge pixels take the text colour blended over the uncompressed
-    // background at their coverage level, i.e. (nearly) the colour the full page has
-    // there. When that needs more colours than a palette holds (text over pictures),
-    // edges are decided by a plain half-coverage threshold instead, keeping the file small.
-    for (int y = 0; y < height; ++y) {
-        unsigned char* row = samples + stride * y;
-        const unsigned char* b = background ? background + background_stride * y : nullptr;
-        for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {
-            unsigned char* p = row + 4 * x;
-            if (p[3] == 255)
-                continue;
-            unsigned level = p[3];
-            if (blend) {
-                for (int c = 0; c < 3; ++c)
-                    p[c] = Blend(p[c], b[bc * x + step[c]], level);
-            } else if (level < 128) {
-                p[0] = p[1] = p[2] = p[3] = 0;
-                continue;
-            }
-            p[3] = 255;
-        }
-    }
 }
 
 bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const RenderSettings& settings,
@@ -346,10 +262,15 @@ bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const 
 
     fz_pixmap* fg = pixmaps.foreground;
     fz_pixmap* bg = pixmaps.background;
+    WorkerBuffers& buffers = Buffers();
+    // The text layer's rows go into its palette image as soon as they are final; without
+    // room for one it is written as RGBA.
+    bool palette = buffers.palette.Start(fz_pixmap_width(ctx, fg), fz_pixmap_height(ctx, fg));
     FinishForegroundAlpha(fz_pixmap_samples(ctx, fg), fz_pixmap_width(ctx, fg), fz_pixmap_height(ctx, fg),
                           fz_pixmap_stride(ctx, fg), fz_pixmap_samples(ctx, bg), fz_pixmap_components(ctx, bg),
-                          fz_pixmap_stride(ctx, bg), settings.single_bit_alpha);
+                          fz_pixmap_stride(ctx, bg), settings.single_bit_alpha, palette ? &buffers.palette : nullptr);
     return WriteJpegFile(ctx, pixmaps.background, ImagePath(settings, page_number, ImageKind::Background), jpeg,
                          error) &&
-           WritePngFile(ctx, fg, ImagePath(settings, page_number, ImageKind::Foreground), dpi, error);
+           WritePngFile(ctx, fg, buffers.palette, buffers.png, ImagePath(settings, page_number, ImageKind::Foreground),
+                        dpi, error);
 }

@@ -28,16 +28,3 @@ std::string ImagePath(const RenderSettings& settings, int page_number, ImageKind
 // `cookie` (may be null) lets another thread stop the page.
 bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const RenderSettings& settings,
                        fz_cookie* cookie, std::string& error);
-
-// Coverage (alpha out of 255) from which a foreground pixel is kept in single-bit mode.
-// Edge pixels with less coverage show the background image instead.
-constexpr unsigned kOpaqueFrom = 40;
-
-// Turns the foreground's premultiplied RGBA into what the PNG stores. Normally straight
-// (un-premultiplied) RGBA. With `single_bit` every pixel becomes fully transparent or
-// fully opaque; an opaque edge pixel takes the text colour blended over the uncompressed
-// `background` (gray or RGB by `background_components`, same size) at its coverage (four
-// levels), so the letters keep smooth edges with a one-bit alpha and a small palette.
-void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdiff_t stride,
-                           const unsigned char* background, int background_components,
-                           ptrdiff_t background_stride, bool single_bit);

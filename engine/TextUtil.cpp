@@ -45,7 +45,7 @@ std::string SanitizeUtf8(const std::string& text)
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
-        uint32_t cp;
+        uint32_t cp = 0;
         size_t len = DecodeUtf8(text, i, cp);
         if (len == 0) {
             out += kReplacement;
@@ -63,7 +63,7 @@ std::string OneLine(const std::string& text, size_t max_bytes)
     std::string clean = SanitizeUtf8(text);
     std::string out;
     for (size_t i = 0; i < clean.size();) {
-        uint32_t cp;
+        uint32_t cp = 0;
         size_t len = DecodeUtf8(clean, i, cp);
         bool blank = cp < 0x20 || cp == 0x7F || cp == 0x85 || cp == 0x2028 || cp == 0x2029;
         size_t add = blank ? 1 : len;
@@ -97,7 +97,7 @@ std::string JsonString(const std::string& utf8)
             out += hex[(cp >> shift) & 0xF];
     };
     for (size_t i = 0; i < clean.size();) {
-        uint32_t cp;
+        uint32_t cp = 0;
         size_t len = DecodeUtf8(clean, i, cp);
         switch (cp) {
         case '"': out += "\\\""; break;

@@ -14,7 +14,7 @@ packages=(
   libcurl4-openssl-dev
   libcpp-httplib-dev libsodium-dev
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
-  libfreetype-dev libharfbuzz-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev
+  libfreetype-dev libharfbuzz-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(python3 python3-pyftpdlib chromium xvfb xauth fonts-dejavu-core mupdf-tools poppler-utils time lftp)

@@ -1,0 +1,146 @@
+#include "engine/ForegroundLayer.h"
+
+#include <cstdint>
+
+#include "engine/PaletteImage.h"
+#include "engine/PixelScan.h"
+
+namespace {
+
+// Coverage quantised to four levels, 0 when the pixel is left to the background.
+unsigned CoverageLevel(unsigned a)
+{
+    if (a < kOpaqueFrom)
+        return 0;
+    if (a < 96)
+        return 64;
+    if (a < 160)
+        return 128;
+    if (a < 224)
+        return 192;
+    return 255;
+}
+
+// Straight colour values by alpha and premultiplied value, rounded and capped at 255:
+// a look-up instead of three divisions per edge pixel.
+class Unpremultiply {
+public:
+    Unpremultiply()
+    {
+        for (unsigned a = 1; a < 256; ++a)
+            for (unsigned v = 0; v < 256; ++v) {
+                unsigned s = (v * 255u + a / 2) / a;
+                table_[a][v] = static_cast<unsigned char>(s > 255 ? 255 : s);
+            }
+    }
+    unsigned char operator()(unsigned a, unsigned v) const { return table_[a][v]; }
+
+private:
+    unsigned char table_[256][256] = {};
+};
+
+// Small set of RGB keys that gives up beyond 255 members.
+class ColourSet {
+public:
+    bool Add(uint32_t key)
+    {
+        if (key == last_)
+            return true;
+        last_ = key;
+        uint32_t slot = (key * 2654435761u) >> 22;   // 1024 slots
+        while (used_[slot]) {
+            if (keys_[slot] == key)
+                return true;
+            slot = (slot + 1) & 1023;
+        }
+        if (++count_ > 255)
+            return false;
+        used_[slot] = true;
+        keys_[slot] = key;
+        return true;
+    }
+
+private:
+    uint32_t keys_[1024] = {};
+    bool used_[1024] = {};
+    uint32_t last_ = 0xFFFFFFFFu;
+    int count_ = 0;
+};
+
+unsigned char Blend(unsigned text, unsigned under, unsigned level)
+{
+    return static_cast<unsigned char>((text * level + under * (255u - level) + 127u) / 255u);
+}
+
+} // namespace
+
+void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdiff_t stride,
+                           const unsigned char* background, int background_components,
+                           ptrdiff_t background_stride, bool single_bit, PaletteImage* palette)
+{
+    static const Unpremultiply unpremultiply;
+    const int bc = background_components == 1 ? 1 : 3;
+    const int step[3] = {0, bc == 1 ? 0 : 1, bc == 1 ? 0 : 2};   // channel offsets in a background pixel
+    // Rows go to the palette image while it can hold them.
+    auto add_row = [&](const unsigned char* row) {
+        if (palette && !palette->AddRow(row))
+            palette = nullptr;
+    };
+    // Most of a text layer is empty: a transparent premultiplied pixel is four zero
+    // bytes, and runs of them are skipped in large steps.
+    // First pass: straight colours; in single-bit mode the alpha becomes a coverage
+    // level, and the colours that blending would need are counted.
+    ColourSet colours;
+    bool blend = single_bit && background != nullptr;
+    for (int y = 0; y < height; ++y) {
+        unsigned char* row = samples + stride * y;
+        const unsigned char* b = background ? background + background_stride * y : nullptr;
+        for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {
+            unsigned char* p = row + 4 * x;
+            unsigned a = p[3];
+            unsigned level = single_bit ? CoverageLevel(a) : a;
+            if (level == 0) {
+                p[0] = p[1] = p[2] = p[3] = 0;
+                continue;
+            }
+            if (a != 255)
+                for (int c = 0; c < 3; ++c)
+                    p[c] = unpremultiply(a, p[c]);
+            p[3] = static_cast<unsigned char>(level);
+            if (blend) {
+                const unsigned char* u = b + bc * x;
+                uint32_t key = (uint32_t(Blend(p[0], u[step[0]], level)) << 16) |
+                               (uint32_t(Blend(p[1], u[step[1]], level)) << 8) | Blend(p[2], u[step[2]], level);
+                blend = colours.Add(key);
+            }
+        }
+        if (!single_bit)
+            add_row(row);
+    }
+    if (!single_bit)
+        return;
+
+    // Second pass: edge pixels take the text colour blended over the uncompressed
+    // background at their coverage level, i.e. (nearly) the colour the full page has
+    // there. When that needs more colours than a palette holds (text over pictures),
+    // edges are decided by a plain half-coverage threshold instead, keeping the file small.
+    for (int y = 0; y < height; ++y) {
+        unsigned char* row = samples + stride * y;
+        const unsigned char* b = background ? background + background_stride * y : nullptr;
+        for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {
+            unsigned char* p = row + 4 * x;
+            if (p[3] == 255)
+                continue;
+            unsigned level = p[3];
+            if (blend) {
+                for (int c = 0; c < 3; ++c)
+                    p[c] = Blend(p[c], b[bc * x + step[c]], level);
+            } else if (level < 128) {
+                p[0] = p[1] = p[2] = p[3] = 0;
+                continue;
+            }
+            p[3] = 255;
+        }
+        add_row(row);
+    }
+}

@@ -1,0 +1,113 @@
+#include "engine/PaletteImage.h"
+
+#include <cstring>
+
+#include "engine/PixelScan.h"
+
+namespace {
+
+size_t RowBytes(int width, int bit_depth)
+{
+    return (static_cast<size_t>(width) * static_cast<size_t>(bit_depth) + 7) / 8;
+}
+
+} // namespace
+
+bool PaletteImage::Start(int width, int height)
+{
+    width_ = width;
+    height_ = height;
+    rows_ = 0;
+    count_ = 1;
+    packed_ = false;
+    std::memset(slot_key_, 0, sizeof slot_key_);
+    std::memset(colours_, 0, 3);
+    scanlines_ = width > 0 && height > 0 ? buffer_.Get((RowBytes(width, 8) + 1) * static_cast<size_t>(height))
+                                         : nullptr;
+    usable_ = scanlines_ != nullptr;
+    return usable_;
+}
+
+int PaletteImage::Find(uint32_t key)
+{
+    uint32_t slot = (key * 2654435761u) >> 22;
+    while (slot_key_[slot]) {
+        if (slot_key_[slot] == key + 1)
+            return slot_index_[slot];
+        slot = (slot + 1) & (kSlots - 1);
+    }
+    if (count_ == 256)
+        return -1;
+    slot_key_[slot] = key + 1;
+    slot_index_[slot] = static_cast<uint8_t>(count_);
+    colours_[3 * count_] = static_cast<unsigned char>(key >> 16);
+    colours_[3 * count_ + 1] = static_cast<unsigned char>(key >> 8);
+    colours_[3 * count_ + 2] = static_cast<unsigned char>(key);
+    return count_++;
+}
+
+bool PaletteImage::AddRow(const unsigned char* rgba)
+{
+    if (!usable_ || rows_ >= height_)
+        return usable_ = false;
+    unsigned char* out = scanlines_ + (RowBytes(width_, 8) + 1) * static_cast<size_t>(rows_);
+    std::memset(out, 0, RowBytes(width_, 8) + 1);   // filter "none", every pixel transparent
+    ++out;
+    // Neighbouring pixels of a letter mostly share a colour: the last look-up is reused.
+    uint32_t last = 0;
+    int last_index = 0;
+    for (int x = NextNonEmpty(rgba, 0, width_); x < width_; x = NextNonEmpty(rgba, x + 1, width_)) {
+        const unsigned char* p = rgba + 4 * static_cast<ptrdiff_t>(x);
+        if (p[3] == 0)
+            continue;
+        if (p[3] != 255)
+            return usable_ = false;
+        uint32_t key = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+        if (key + 1 != last) {
+            last_index = Find(key);
+            if (last_index < 0)
+                return usable_ = false;
+            last = key + 1;
+        }
+        out[x] = static_cast<unsigned char>(last_index);
+    }
+    ++rows_;
+    return true;
+}
+
+int PaletteImage::BitDepth() const
+{
+    return count_ <= 2 ? 1 : count_ <= 4 ? 2 : count_ <= 16 ? 4 : 8;
+}
+
+size_t PaletteImage::ScanlineBytes() const
+{
+    return (RowBytes(width_, packed_ ? BitDepth() : 8) + 1) * static_cast<size_t>(height_);
+}
+
+void PaletteImage::Pack()
+{
+    if (packed_ || !Complete())
+        return;
+    packed_ = true;
+    const int depth = BitDepth();
+    if (depth == 8)
+        return;
+    // In place, from the top: a packed row never reaches past the unpacked bytes it has
+    // yet to read (it starts no later and is shorter).
+    const int per_byte = 8 / depth;
+    const size_t wide = RowBytes(width_, 8) + 1;
+    const size_t narrow = RowBytes(width_, depth) + 1;
+    for (int y = 0; y < height_; ++y) {
+        const unsigned char* src = scanlines_ + wide * static_cast<size_t>(y) + 1;
+        unsigned char* dst = scanlines_ + narrow * static_cast<size_t>(y);
+        dst[0] = 0;
+        ++dst;
+        for (int x = 0; x < width_; x += per_byte) {
+            unsigned byte = 0;
+            for (int k = 0; k < per_byte; ++k)
+                byte = (byte << depth) | (x + k < width_ ? src[x + k] : 0u);
+            *dst++ = static_cast<unsigned char>(byte);
+        }
+    }
+}

@@ -1,0 +1,55 @@
+// An image as palette entries, built row by row from straight RGBA while the rows are
+// still in the cache, and stored directly as PNG scanlines. Entry 0 is the transparent
+// colour; entries 1.. hold the opaque colours in the order they first appear. An image
+// with a pixel neither fully transparent nor fully opaque, or with more than 255 opaque
+// colours, is no palette image: the caller then stores it as RGBA.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "engine/MupdfContext.h"
+
+class PaletteImage {
+public:
+    // Starts an image of `width` x `height` pixels (the buffer is kept for the next image).
+    // False when there is no memory for it.
+    bool Start(int width, int height);
+
+    // Maps the next row (from the top) to palette entries. False, from then on, once the
+    // image turns out to be no palette image.
+    bool AddRow(const unsigned char* rgba);
+
+    // Whether every row has been added and the image is a palette image.
+    bool Complete() const { return usable_ && rows_ == height_; }
+
+    // Packs the rows to the smallest bit depth that holds the palette (1, 2, 4 or 8), as
+    // PNG scanlines: each row a filter byte (none) and its packed entries. Call once, when
+    // Complete().
+    void Pack();
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    int BitDepth() const;
+    int ColourCount() const { return count_; }
+    // RGB of every entry, three bytes each; entry 0 (transparent) is black.
+    const unsigned char* Colours() const { return colours_; }
+    const unsigned char* Scanlines() const { return scanlines_; }
+    size_t ScanlineBytes() const;
+
+private:
+    int Find(uint32_t key);
+
+    static constexpr int kSlots = 1024;   // open addressing, at most a quarter full
+    uint32_t slot_key_[kSlots] = {};      // key + 1; 0 = free
+    uint8_t slot_index_[kSlots] = {};
+    unsigned char colours_[256 * 3] = {};
+    int count_ = 1;
+    int width_ = 0;
+    int height_ = 0;
+    int rows_ = 0;
+    bool usable_ = false;
+    bool packed_ = false;
+    BudgetBuffer buffer_;
+    unsigned char* scanlines_ = nullptr;
+};
