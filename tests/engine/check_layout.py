@@ -1,0 +1,87 @@
+#!/usr/bin/env python3
+"""Compares a book's layout.js with what the test document's generator put in the PDF
+(navigation.expected.json): direction, outline, labels, word texts and boxes, links.
+Prints one line per difference and exits with 1 when there is any.
+  check_layout.py LAYOUT_JS EXPECTED_JSON"""
+
+import json
+import sys
+
+PREFIX = "window.VELLUMARK_BOOK_LAYOUT = "
+# One pixel at 100 dpi, in points.
+TOLERANCE = 72.0 / 100.0
+
+
+def load_layout(path):
+    text = open(path, encoding="utf-8").read()
+    assert text.startswith(PREFIX) and text.endswith(";\n"), "not the layout.js shape"
+    return json.loads(text[len(PREFIX):-2])
+
+
+def boxes_in_points(page, unit):
+    """[x0, y0, x1, y1] in points per box of a layout page."""
+    b = page["boxes"]
+    sx, sy = page["w"] / unit, page["h"] / unit
+    return [[b[i] * sx, b[i + 1] * sy, (b[i] + b[i + 2]) * sx, (b[i + 1] + b[i + 3]) * sy]
+            for i in range(0, len(b), 4)]
+
+
+def close(a, b):
+    return all(abs(x - y) <= TOLERANCE for x, y in zip(a, b))
+
+
+def word_box_fits(box, expected, size):
+    """Horizontal edges within a pixel of the glyph advances the generator set. The
+    height of a glyph comes from the font the engine draws with, which for a font the
+    PDF does not embed is a substitute; so the box must cover the ascent and descent the
+    PDF declares and stay within 1.4 font sizes."""
+    x0, top, x1, bottom = expected
+    return (abs(box[0] - x0) <= TOLERANCE and abs(box[2] - x1) <= TOLERANCE and
+            box[1] <= top + TOLERANCE and box[3] >= bottom - TOLERANCE and
+            box[3] - box[1] <= 1.4 * size + TOLERANCE)
+
+
+def main(layout_path, expected_path):
+    got = load_layout(layout_path)
+    want = json.load(open(expected_path, encoding="utf-8"))
+    problems = []
+    if got.get("version") != 1:
+        problems.append("version %r" % got.get("version"))
+    for key in ("direction", "pageCount", "outline"):
+        if got.get(key) != want[key]:
+            problems.append("%s: %r, expected %r" % (key, got.get(key), want[key]))
+    if len(got["pages"]) != len(want["pages"]):
+        problems.append("%d pages, expected %d" % (len(got["pages"]), len(want["pages"])))
+    unit = got["unit"]
+    for n, (page, exp) in enumerate(zip(got["pages"], want["pages"]), 1):
+        if abs(page["w"] - exp["w"]) > 0.01 or abs(page["h"] - exp["h"]) > 0.01:
+            problems.append("page %d: size %s x %s" % (n, page["w"], page["h"]))
+        if page.get("label") != exp["label"]:
+            problems.append("page %d: label %r, expected %r" % (n, page.get("label"), exp["label"]))
+        words = page["text"].split()
+        expected_words = [w[0] for w in exp["words"]]
+        if words != expected_words:
+            problems.append("page %d: words %r, expected %r" % (n, words, expected_words))
+        boxes = boxes_in_points(page, unit)
+        if len(boxes) != len(words):
+            problems.append("page %d: %d boxes for %d words" % (n, len(boxes), len(words)))
+        for box, w in zip(boxes, exp["words"]):
+            if not word_box_fits(box, w[1:5], w[5]):
+                problems.append("page %d: box of %r is %s, expected %s" % (n, w[0], box, w[1:]))
+        links = sorted(page["links"], key=lambda l: (l[0], l[1]))
+        expected_links = sorted(exp["links"], key=lambda l: (l[0], l[1]))
+        if len(links) != len(expected_links):
+            problems.append("page %d: links %r, expected %r" % (n, links, expected_links))
+            continue
+        for link, e in zip(links, expected_links):
+            sx, sy = page["w"] / unit, page["h"] / unit
+            box = [link[0] * sx, link[1] * sy, (link[0] + link[2]) * sx, (link[1] + link[3]) * sy]
+            if not close(box, e[:4]) or link[4] != e[4]:
+                problems.append("page %d: link %r, expected %r" % (n, [box, link[4]], e))
+    for p in problems:
+        print(p)
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1], sys.argv[2]))
