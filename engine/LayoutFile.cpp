@@ -18,21 +18,60 @@ std::string Points(float value)
     return s;
 }
 
+const char kLayoutDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
 long Scaled(float value, float extent)
 {
     if (extent <= 0)
         return 0;
     double v = std::round(static_cast<double>(value) / extent * kLayoutUnit);
-    return static_cast<long>(std::fmax(0.0, std::fmin(v, kLayoutUnit)));
+    return static_cast<long>(std::fmax(0.0, std::fmin(v, kLayoutUnit - 1)));
 }
 
-// x, y, width, height in layout units; width and height come from the rounded edges so
-// that both edges are as exact as the unit allows.
-void AppendBox(std::string& out, fz_rect box, const PageLayout& page)
+// One number from 0 to kLayoutUnit - 1 as two digits, the high one first.
+void AppendNumber(std::string& out, long v)
+{
+    out += kLayoutDigits[(v >> 6) & 63];
+    out += kLayoutDigits[v & 63];
+}
+
+// An edge and the extent up to the other edge, both edges rounded, so that each is as
+// exact as the unit allows.
+void AppendSpan(std::string& out, float from, float to, float extent)
+{
+    long a = Scaled(from, extent), b = Scaled(to, extent);
+    AppendNumber(out, a);
+    AppendNumber(out, b > a ? b - a : 0);
+}
+
+// Per line of the page: top and height of the line, then left and width of each of its
+// words.
+std::string PackedLines(const PageLayout& page)
+{
+    std::string out;
+    for (size_t first = 0; first < page.words.size();) {
+        size_t end = first + 1;
+        while (end < page.words.size() && !page.words[end].starts_line)
+            ++end;
+        float top = page.words[first].box.y0, bottom = page.words[first].box.y1;
+        for (size_t i = first; i < end; ++i) {
+            top = std::fmin(top, page.words[i].box.y0);
+            bottom = std::fmax(bottom, page.words[i].box.y1);
+        }
+        AppendSpan(out, top, bottom, page.height);
+        for (size_t i = first; i < end; ++i)
+            AppendSpan(out, page.words[i].box.x0, page.words[i].box.x1, page.width);
+        first = end;
+    }
+    return out;
+}
+
+// A link as [x, y, width, height, target] in layout units.
+std::string LinkBox(fz_rect box, const PageLayout& page)
 {
     long x0 = Scaled(box.x0, page.width), y0 = Scaled(box.y0, page.height);
     long x1 = Scaled(box.x1, page.width), y1 = Scaled(box.y1, page.height);
-    out += std::to_string(x0) + ',' + std::to_string(y0) + ',' + std::to_string(x1 - x0) + ',' +
+    return std::to_string(x0) + ',' + std::to_string(y0) + ',' + std::to_string(x1 - x0) + ',' +
            std::to_string(y1 - y0);
 }
 
@@ -64,27 +103,14 @@ std::string MakeLayoutPage(const PageLayout& page, const std::string& label, int
     std::string out = "{\"w\":" + Points(page.width) + ",\"h\":" + Points(page.height);
     if (!label.empty())
         out += ",\"label\":" + JsonString(label);
-    std::string text;
-    for (const LayoutWord& w : page.words) {
-        if (!text.empty())
-            text += w.starts_line ? '\n' : ' ';
-        text += w.text;
-    }
-    out += ",\"text\":" + JsonString(text) + ",\"boxes\":[";
-    for (size_t i = 0; i < page.words.size(); ++i) {
-        if (i > 0)
-            out += ',';
-        AppendBox(out, page.words[i].box, page);
-    }
-    out += "],\"links\":[";
+    out += ",\"lines\":\"" + PackedLines(page) + "\",\"links\":[";
     bool first = true;
     for (const LayoutLink& link : page.links) {
         if (link.page > page_count || (link.page == 0 && link.uri.empty()))
             continue;
         out += first ? "[" : ",[";
         first = false;
-        AppendBox(out, link.box, page);
-        out += ',' + (link.page > 0 ? std::to_string(link.page) : JsonString(link.uri)) + ']';
+        out += LinkBox(link.box, page) + ',' + (link.page > 0 ? std::to_string(link.page) : JsonString(link.uri)) + ']';
     }
     out += "]}";
     return out;

@@ -13,8 +13,9 @@
 #include "engine/DocumentNavigation.h"
 #include "engine/PageLayout.h"
 
-// Box coordinates are written in this many parts of the page width and height.
-constexpr int kLayoutUnit = 10000;
+// Box coordinates are written in this many parts of the page width and height, each as
+// two characters of kLayoutDigits (a base-64 digit pair).
+constexpr int kLayoutUnit = 4096;
 constexpr int kLayoutVersion = 1;
 
 // The file's text before the first page's entry, and after the last one.

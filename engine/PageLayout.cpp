@@ -9,10 +9,12 @@ namespace {
 // Addresses longer than this are not real links.
 constexpr size_t kMaxAddressBytes = 2048;
 
+// Word breaks are exactly where a script splitting the page's txt.js text at white space
+// breaks it: control characters (written there as blanks) and JavaScript's white space.
 bool IsBlank(int c)
 {
-    return c <= 0x20 || (c >= 0x7F && c <= 0xA0) || (c >= 0x2000 && c <= 0x200B) || c == 0x3000 ||
-           c == 0x2028 || c == 0x2029;
+    return c <= 0x20 || (c >= 0x7F && c <= 0xA0) || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+           c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000 || c == 0xFEFF;
 }
 
 void AppendRune(std::string& out, int rune)

@@ -28,7 +28,8 @@ struct PageLayout {
 };
 
 // The words of a text page, in reading order (the order of its blocks, lines and
-// characters), measured from `bounds`' top left corner.
+// characters), measured from `bounds`' top left corner. They are the words of the page's
+// txt.js text split at white space, line by line.
 void CollectWords(fz_stext_page* text, fz_rect bounds, PageLayout& out);
 
 // Appends the links of `links` that lead somewhere a reader may safely go: a page of

@@ -13,10 +13,10 @@ namespace fs = std::filesystem;
 namespace {
 
 // Runs the comparison script; its output lists every difference.
-std::string CompareLayout(const fs::path& layout, const std::string& expected)
+std::string CompareLayout(const fs::path& book, const std::string& expected)
 {
     std::string command = "python3 '" + (SourceDir() / "tests/engine/check_layout.py").string() + "' '" +
-                          layout.string() + "' '" + expected + "' 2>&1";
+                          book.string() + "' '" + expected + "' 2>&1";
     std::string output;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char buf[4096];
@@ -40,7 +40,7 @@ TEST(RastrixLayout, MatchesWhatTheGeneratorPutInThePdf)
     RunResult r = RunRastrix({"-o", "all", "-output-dir", book.string(), "-r", "100", "-title", "t",
                               Fixture("navigation.pdf")});
     ASSERT_EQ(r.exit_code, 0) << r.err;
-    EXPECT_EQ(CompareLayout(book / "layout.js", Fixture("navigation.expected.json")), "");
+    EXPECT_EQ(CompareLayout(book, Fixture("navigation.expected.json")), "");
 
     // Links to scripts, local files, data addresses and programs are not in the book at all.
     std::string layout = ReadFileBytes(book / "layout.js");
@@ -59,18 +59,31 @@ TEST(RastrixLayout, PagesStayInOrderWithManyWorkersAndPlainDocumentsGetNoExtras)
                              {"RASTRIX_THREADS=4"});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::string layout = ReadFileBytes(book / "layout.js");
-    ASSERT_EQ(layout.rfind("window.VELLUMARK_BOOK_LAYOUT = {\"version\":1,\"unit\":10000,\"pageCount\":100,"
+    ASSERT_EQ(layout.rfind("window.VELLUMARK_BOOK_LAYOUT = {\"version\":1,\"unit\":4096,\"pageCount\":100,"
                            "\"direction\":\"ltr\",\"outline\":[],\"pages\":[\n",
                            0),
               0u)
         << layout.substr(0, 200);
     EXPECT_EQ(layout.find("\"label\""), std::string::npos);
+    // Every page's entry in order: a text page starts with the heading line, whose top
+    // lies 60 points minus the heading's ascent below the page top (A4: 841.89 points),
+    // "Page" 50 points from the left. Every seventh page is a picture without words.
     size_t at = 0;
     for (int n = 1; n <= 100; ++n) {
-        // Every seventh page is a picture without text.
-        std::string start = n % 7 ? "\"text\":\"Page " + std::to_string(n) + " heading\\nThis is page" : "\"text\":\"\"";
-        size_t found = layout.find(start, at);
+        size_t found = layout.find("\"lines\":\"", at);
         ASSERT_NE(found, std::string::npos) << "page " << n;
+        std::string packed = layout.substr(found + 9, layout.find('"', found + 9) - found - 9);
+        if (n % 7 == 0) {
+            EXPECT_EQ(packed, "") << "page " << n;
+        } else {
+            ASSERT_GE(packed.size(), 8u) << "page " << n;
+            auto number = [&](size_t i) {
+                const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+                return static_cast<int>(digits.find(packed[2 * i]) * 64 + digits.find(packed[2 * i + 1]));
+            };
+            EXPECT_NEAR(number(2) * 595.276 / 4096, 50.0, 0.2) << "page " << n;
+            EXPECT_NEAR(number(0) * 841.89 / 4096, 60.0 - 20 * 0.9, 6.0) << "page " << n;
+        }
         at = found + 1;
     }
     EXPECT_EQ(layout.substr(layout.size() - 7), "]}\n]};\n");
@@ -85,12 +98,11 @@ TEST(RastrixLayout, APageThatFailsKeepsItsPlaceAsAnEmptyEntry)
                              {"RASTRIX_PAGE_SECONDS=1"});
     EXPECT_NE(r.exit_code, 0);
     std::string layout = ReadFileBytes(book / "layout.js");
-    size_t p1 = layout.find("\"text\":\"Page 1 heading");
-    size_t empty = layout.find("{\"w\":0,\"h\":0,\"text\":\"\",\"boxes\":[],\"links\":[]}");
-    size_t p3 = layout.find("\"text\":\"Page 3 heading");
-    ASSERT_NE(p1, std::string::npos);
-    ASSERT_NE(empty, std::string::npos);
-    ASSERT_NE(p3, std::string::npos);
-    EXPECT_LT(p1, empty);
-    EXPECT_LT(empty, p3);
+    // Page 2 is stopped: the second of three entries, empty.
+    const std::string empty = "{\"w\":0,\"h\":0,\"lines\":\"\",\"links\":[]}";
+    size_t first = layout.find("{\"w\":595.28,\"h\":841.89,\"lines\":\"");
+    size_t second = layout.find(",\n" + empty + ",\n{\"w\":595.28,\"h\":841.89,\"lines\":\"");
+    ASSERT_NE(first, std::string::npos) << layout;
+    ASSERT_NE(second, std::string::npos) << layout;
+    EXPECT_LT(first, second);
 }

@@ -67,11 +67,13 @@ TEST(EngineNavigation, PageEntriesAreWrittenInPageOrderWhateverOrderTheyComeIn)
     later.join();
     // Page 3 (index 2) never comes: it is written as an empty entry.
     ASSERT_TRUE(writer.Finish(error)) << error;
+    // The line's top 20 of 200 points and its height up to 40: 410 and 819 - 410 units,
+    // "Ga" "GZ"; the word 10..60 of 100 points: 410 and 2458 - 410 units, "Ga" "gA".
     EXPECT_EQ(ReadFileBytes(path),
-              "window.VELLUMARK_BOOK_LAYOUT = {\"version\":1,\"unit\":10000,\"pageCount\":4,\"direction\":\"rtl\","
+              "window.VELLUMARK_BOOK_LAYOUT = {\"version\":1,\"unit\":4096,\"pageCount\":4,\"direction\":\"rtl\","
               "\"outline\":[\n{\"title\":\"Intro \\u003c/script\\u003e\",\"page\":2,\"level\":1}],\"pages\":[\n"
-              "{\"w\":100,\"h\":200,\"text\":\"one\",\"boxes\":[1000,1000,5000,1000],\"links\":[]},\n"
-              "{\"w\":100,\"h\":200,\"text\":\"two\",\"boxes\":[1000,1000,5000,1000],\"links\":[]},\n"
-              "{\"w\":0,\"h\":0,\"text\":\"\",\"boxes\":[],\"links\":[]},\n"
-              "{\"w\":100,\"h\":200,\"text\":\"four\",\"boxes\":[1000,1000,5000,1000],\"links\":[]}\n]};\n");
+              "{\"w\":100,\"h\":200,\"lines\":\"GaGZGagA\",\"links\":[]},\n"
+              "{\"w\":100,\"h\":200,\"lines\":\"GaGZGagA\",\"links\":[]},\n"
+              "{\"w\":0,\"h\":0,\"lines\":\"\",\"links\":[]},\n"
+              "{\"w\":100,\"h\":200,\"lines\":\"GaGZGagA\",\"links\":[]}\n]};\n");
 }

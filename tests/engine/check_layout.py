@@ -1,29 +1,47 @@
 #!/usr/bin/env python3
-"""Compares a book's layout.js with what the test document's generator put in the PDF
-(navigation.expected.json): direction, outline, labels, word texts and boxes, links.
-Prints one line per difference and exits with 1 when there is any.
-  check_layout.py LAYOUT_JS EXPECTED_JSON"""
+"""Compares a book's layout.js (with the words of its txt.js) with what the test
+document's generator put in the PDF (navigation.expected.json): direction, outline,
+labels, words and their boxes, links. Prints one line per difference and exits with 1
+when there is any.
+  check_layout.py BOOK_FOLDER EXPECTED_JSON"""
 
 import json
 import sys
 
 PREFIX = "window.VELLUMARK_BOOK_LAYOUT = "
+TEXT_PREFIX = "window.VELLUMARK_BOOK_TEXT = "
+DIGITS = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_"
 # One pixel at 100 dpi, in points.
 TOLERANCE = 72.0 / 100.0
 
 
-def load_layout(path):
+def load_script(path, prefix):
     text = open(path, encoding="utf-8").read()
-    assert text.startswith(PREFIX) and text.endswith(";\n"), "not the layout.js shape"
-    return json.loads(text[len(PREFIX):-2])
+    assert text.startswith(prefix) and text.endswith(";\n"), "not the shape of " + path
+    return json.loads(text[len(prefix):-2])
 
 
-def boxes_in_points(page, unit):
-    """[x0, y0, x1, y1] in points per box of a layout page."""
-    b = page["boxes"]
+def numbers(packed):
+    return [DIGITS.index(packed[i]) * 64 + DIGITS.index(packed[i + 1]) for i in range(0, len(packed), 2)]
+
+
+def words_with_boxes(page, text, unit):
+    """(word, [x0, y0, x1, y1] in points) for each word of the page's text, read the way
+    the viewer reads them: per line its top and height, then each word's left and width."""
+    values, at, out = numbers(page["lines"]), 0, []
     sx, sy = page["w"] / unit, page["h"] / unit
-    return [[b[i] * sx, b[i + 1] * sy, (b[i] + b[i + 2]) * sx, (b[i + 1] + b[i + 3]) * sy]
-            for i in range(0, len(b), 4)]
+    for line in text.split("\n"):
+        words = line.split()
+        if not words:
+            continue
+        top, height = values[at], values[at + 1]
+        at += 2
+        for w in words:
+            x, width = values[at], values[at + 1]
+            at += 2
+            out.append((w, [x * sx, top * sy, (x + width) * sx, (top + height) * sy]))
+    assert at == len(values), "%d numbers for %d read" % (len(values), at)
+    return out
 
 
 def close(a, b):
@@ -41,8 +59,9 @@ def word_box_fits(box, expected, size):
             box[3] - box[1] <= 1.4 * size + TOLERANCE)
 
 
-def main(layout_path, expected_path):
-    got = load_layout(layout_path)
+def main(book, expected_path):
+    got = load_script(book + "/layout.js", PREFIX)
+    texts = load_script(book + "/txt.js", TEXT_PREFIX)["pages"]
     want = json.load(open(expected_path, encoding="utf-8"))
     problems = []
     if got.get("version") != 1:
@@ -53,19 +72,17 @@ def main(layout_path, expected_path):
     if len(got["pages"]) != len(want["pages"]):
         problems.append("%d pages, expected %d" % (len(got["pages"]), len(want["pages"])))
     unit = got["unit"]
-    for n, (page, exp) in enumerate(zip(got["pages"], want["pages"]), 1):
+    for n, (page, exp, text) in enumerate(zip(got["pages"], want["pages"], texts), 1):
         if abs(page["w"] - exp["w"]) > 0.01 or abs(page["h"] - exp["h"]) > 0.01:
             problems.append("page %d: size %s x %s" % (n, page["w"], page["h"]))
         if page.get("label") != exp["label"]:
             problems.append("page %d: label %r, expected %r" % (n, page.get("label"), exp["label"]))
-        words = page["text"].split()
+        found = words_with_boxes(page, text, unit)
+        words = [w for w, _ in found]
         expected_words = [w[0] for w in exp["words"]]
         if words != expected_words:
             problems.append("page %d: words %r, expected %r" % (n, words, expected_words))
-        boxes = boxes_in_points(page, unit)
-        if len(boxes) != len(words):
-            problems.append("page %d: %d boxes for %d words" % (n, len(boxes), len(words)))
-        for box, w in zip(boxes, exp["words"]):
+        for (word, box), w in zip(found, exp["words"]):
             if not word_box_fits(box, w[1:5], w[5]):
                 problems.append("page %d: box of %r is %s, expected %s" % (n, w[0], box, w[1:]))
         links = sorted(page["links"], key=lambda l: (l[0], l[1]))
