@@ -6,6 +6,7 @@
 
 #include "engine/AtomicFile.h"
 #include "engine/EngineOptions.h"
+#include "engine/LayoutFile.h"
 #include "engine/MupdfContext.h"
 #include "engine/PageGeometry.h"
 #include "engine/PagePool.h"
@@ -182,18 +183,36 @@ int ImageRun(const MupdfContext& base, const EngineOptions& opts, const std::vec
     return failed == 0 ? kExitOk : kExitFailure;
 }
 
-int SearchRun(const MupdfContext& base, const EngineOptions& opts, const std::vector<int>& pages)
+int SearchRun(const MupdfContext& base, fz_document* doc, const EngineOptions& opts, const std::vector<int>& pages)
 {
+    std::string error;
+    if (!MakeFolders(opts.output_dir, error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
+    const int page_count = static_cast<int>(pages.size());
+    DocumentNavigation nav = ReadDocumentNavigation(base.Get(), doc, page_count);
+    std::string folder = opts.output_dir.back() == '/' ? opts.output_dir : opts.output_dir + "/";
+    LayoutFileWriter layout(nav, page_count);
+    if (!layout.Open(folder + "layout.js", error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
     std::vector<PageText> texts(pages.size());
-    ProgressReporter progress(static_cast<int>(pages.size()), opts.verbose);
-    // Page indices are 0..count-1 here, so a page's text lands in its own slot.
+    ProgressReporter progress(page_count, opts.verbose);
+    // Page indices are 0..count-1 here, so a page's text lands in its own slot. The
+    // page's geometry comes from the same reading and goes straight to layout.js.
     int failed = RunPages(base, opts.pdf_path, pages, DefaultWorkerCount(),
-                          [&texts](fz_context* ctx, fz_document* doc, int index, fz_cookie* cookie, std::string& err) {
-                              return ExtractPageText(ctx, doc, index, cookie, texts[static_cast<size_t>(index)], err);
+                          [&texts, &layout](fz_context* ctx, fz_document* page_doc, int index, fz_cookie* cookie,
+                                            std::string& err) {
+                              PageLayout geometry;
+                              bool ok = ExtractPageText(ctx, page_doc, index, cookie,
+                                                        texts[static_cast<size_t>(index)], err, &geometry);
+                              layout.Add(index, ok ? geometry : PageLayout());
+                              return ok;
                           },
                           progress);
-    std::string error;
-    if (!WriteSearchFiles(opts.output_dir, opts.title, texts, error)) {
+    if (!layout.Finish(error) || !WriteSearchFiles(opts.output_dir, opts.title, texts, error)) {
         PrintError(error);
         return kExitFailure;
     }
@@ -250,7 +269,7 @@ int RunEngine(const std::vector<std::string>& args)
         EngineOptions text_opts = opts;
         text_opts.only_page = 0;
         SelectPages(text_opts, page_count, text_pages, ignored);
-        result = SearchRun(base, text_opts, text_pages);
+        result = SearchRun(base, doc.Get(), text_opts, text_pages);
     }
     if (opts.Mode() != ImageMode::None) {
         if (pages.empty()) {

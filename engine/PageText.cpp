@@ -2,11 +2,15 @@
 
 #include <cstring>
 
+#include "engine/PageLayout.h"
+
 namespace {
 
-// Kept free of C++ objects with destructors: MuPDF reports errors by longjmp.
-fz_stext_page* LoadText(fz_context* ctx, fz_document* doc, int page_index, fz_cookie* cookie, char* message,
-                        size_t message_size)
+// Kept free of C++ objects with destructors: MuPDF reports errors by longjmp. With
+// `links` set, the page's links are loaded too (the caller drops them) and `bounds`
+// receives the page box.
+fz_stext_page* LoadText(fz_context* ctx, fz_document* doc, int page_index, fz_cookie* cookie, fz_link** links,
+                        fz_rect* bounds, char* message, size_t message_size)
 {
     fz_page* volatile page = nullptr;
     fz_stext_page* volatile text = nullptr;
@@ -21,12 +25,15 @@ fz_stext_page* LoadText(fz_context* ctx, fz_document* doc, int page_index, fz_co
         std::memset(&options, 0, sizeof options);
         // Ligatures split into their letters and blanks normalised, so that searching
         // for "office" finds the word however the font spells it.
-        text = fz_new_stext_page(ctx, fz_bound_page(ctx, page));
+        *bounds = fz_bound_page(ctx, page);
+        text = fz_new_stext_page(ctx, *bounds);
         dev = fz_new_stext_device(ctx, text, &options);
         fz_run_page(ctx, page, dev, fz_identity, cookie);
         fz_close_device(ctx, dev);
         if (cookie && cookie->abort)
             fz_throw(ctx, FZ_ERROR_GENERIC, "the page took too long to read");
+        if (links)
+            *links = fz_load_links(ctx, page);
     }
     fz_always(ctx)
     {
@@ -79,14 +86,25 @@ std::string PageText::Joined() const
 }
 
 bool ExtractPageText(fz_context* ctx, fz_document* doc, int page_index, fz_cookie* cookie, PageText& out,
-                     std::string& error)
+                     std::string& error, PageLayout* layout)
 {
     out.blocks.clear();
     char message[256] = {0};
-    fz_stext_page* text = LoadText(ctx, doc, page_index, cookie, message, sizeof message);
+    fz_link* links = nullptr;
+    fz_rect bounds = fz_empty_rect;
+    fz_stext_page* text =
+        LoadText(ctx, doc, page_index, cookie, layout ? &links : nullptr, &bounds, message, sizeof message);
     if (!text) {
         error = message;
         return false;
+    }
+    if (layout) {
+        *layout = PageLayout();
+        layout->width = bounds.x1 - bounds.x0;
+        layout->height = bounds.y1 - bounds.y0;
+        CollectWords(text, bounds, *layout);
+        CollectLinks(ctx, doc, links, bounds, *layout);
+        fz_drop_link(ctx, links);
     }
     for (fz_stext_block* block = text->first_block; block; block = block->next) {
         if (block->type != FZ_STEXT_BLOCK_TEXT)

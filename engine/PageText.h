@@ -12,7 +12,10 @@ struct PageText {
     std::string Joined() const;
 };
 
+struct PageLayout;
+
 // Extracts the text of page `page_index` (from 0). False (and `error`) on failure.
-// `cookie` (may be null) lets another thread stop the page.
+// `cookie` (may be null) lets another thread stop the page. With `layout` set, the same
+// reading of the page also gives its size, word boxes and links.
 bool ExtractPageText(fz_context* ctx, fz_document* doc, int page_index, fz_cookie* cookie, PageText& out,
-                     std::string& error);
+                     std::string& error, PageLayout* layout = nullptr);

@@ -1,5 +1,8 @@
 #include "publish/UploadPlan.h"
 
+#include <filesystem>
+
+
 #include "config/DiagLog.h"
 #include "pipeline/PdfJob.h"
 #include "publish/RetryPolicy.h"
@@ -123,8 +126,11 @@ int32_t upload_static_html(Uploader& uploader, const std::string& book_folder, c
             return kPlanFailed;
         }
     }
-    for (const char* name : {"txt.js", "text.html"}) {
-        if (!upload_one_file(uploader, JoinFolder(book_folder, name), job_key, "")) {
+    for (const char* name : {"txt.js", "text.html", "layout.js"}) {
+        const std::string path = JoinFolder(book_folder, name);
+        // Books converted before the page layout existed have no layout.js; they read as before.
+        if (std::string(name) == "layout.js" && !std::filesystem::exists(path)) continue;
+        if (!upload_one_file(uploader, path, job_key, "")) {
             DIAG(kModule, 0, "upload_one_file failed");
             return kPlanFailed;
         }

@@ -3,12 +3,13 @@
 //  - time from navigation start until the first spread is decoded and shown (goal < 1 s),
 //  - the requests made before the first turn (goal: the first spread, its neighbours and
 //    the shared files only),
-//  - frame rate of a page turn, from Chromium's trace of the compositor (goal >= 50 fps).
+//  - frame rate of a page turn, from Chromium's trace of the compositor (goal >= 50 fps),
+//  - the size of the book's layout.js beside its LowRes images.
 // Usage:
 //   node bench/viewer/bench.mjs [program folder]   makes the book with vellumark-batch
 //   node bench/viewer/bench.mjs --book PATH         measures an existing book's index.html
 // Results are printed and written to bench/results/viewer.json.
-import { mkdirSync, mkdtempSync, rmSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readdirSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join, relative, resolve } from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -128,11 +129,18 @@ function classify(paths, bookDir) {
     const m = inBook && /^(LowRes|MedRes|HighRes)\/img-(\d+)(-f\.png|\.jpg)$/.exec(inBook);
     if (inBook === 'index.html') out.page.push(p);
     else if (m) (+m[2] === 1 ? out.spread : [2, 3].includes(+m[2]) ? out.neighbours : out.other).push(p);
-    else if (inBook === 'txt.js') out.text.push(p);
+    else if (inBook === 'txt.js' || inBook === 'layout.js') out.text.push(p);
     else if (!inBook) out.shared.push(p);
     else out.other.push(p);
   }
   return out;
+}
+
+// Bytes of a file, or of all files of a folder.
+function bytes(path) {
+  if (!existsSync(path)) return 0;
+  if (!statSync(path).isDirectory()) return statSync(path).size;
+  return readdirSync(path).reduce((sum, name) => sum + bytes(join(path, name)), 0);
 }
 
 const work = mkdtempSync(join(tmpdir(), 'vellumark-viewer-bench-'));
@@ -164,6 +172,9 @@ try {
       goal: 'first spread, its neighbours and the shared files only',
     },
     turnFrameRate: { medianFps: fps.length ? median(fps) : 0, turns: rates, goal: '>= 50' },
+    // The page layout file (word boxes, links) beside the smallest page images.
+    layoutFile: { layoutJsBytes: bytes(join(dirname(bookPage), 'layout.js')),
+      lowResBytes: bytes(join(dirname(bookPage), 'LowRes')) },
   };
   const outDir = join(here, '..', 'results');
   mkdirSync(outDir, { recursive: true });

@@ -68,7 +68,7 @@ TEST(RastrixSearch, WritesBothFilesWithEveryPageInOrder)
     ASSERT_NE(p4, std::string::npos);
     EXPECT_LT(p3, p4);
     EXPECT_NE(html.find("This is page 3 of", p3), std::string::npos);
-    EXPECT_EQ(FilesIn(book), (std::vector<std::string>{"text.html", "txt.js"}));
+    EXPECT_EQ(FilesIn(book), (std::vector<std::string>{"layout.js", "text.html", "txt.js"}));
 }
 
 TEST(RastrixSearch, PageCountLimitsThePagesAndLargerCountsAreHarmless)
@@ -123,6 +123,9 @@ TEST(RastrixSearch, EmptyDocumentStillGetsItsFiles)
     ASSERT_EQ(parsed.size(), 2u);
     EXPECT_EQ(parsed[1], "0");
     EXPECT_TRUE(fs::exists(book / "text.html"));
+    EXPECT_EQ(ReadFileBytes(book / "layout.js"),
+              "window.VELLUMARK_BOOK_LAYOUT = {\"version\":1,\"unit\":4096,\"pageCount\":0,\"direction\":\"ltr\","
+              "\"outline\":[],\"pages\":[\n\n]};\n");
 }
 
 } // namespace

@@ -12,6 +12,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from pdfwriter import Name, PdfWriter, Stream  # noqa: E402
+import navigation  # noqa: E402
 
 A4 = (595.276, 841.89)
 
@@ -57,6 +58,10 @@ class Page:
         self.ops = bytearray()
         self.images = {}
         self.form_depth = 0  # > 0: the page draws a nest of forms (see nested_forms)
+        # Link areas: (x, y, w, h, target), target a page index (from 0) or an action
+        # dictionary (see navigation.py).
+        self.links = []
+        self.uses_unicode_font = False
 
     def text(self, x, y, text, size=11, bold=False, color=(0, 0, 0)):
         font = b"/F2" if bold else b"/F1"
@@ -124,15 +129,17 @@ def nested_forms(w, depth):
     return inner
 
 
-def build(pages, info=None, user_password=None, owner_password=None):
+def build(pages, info=None, user_password=None, owner_password=None, catalog=None):
+    """catalog: None or a function (writer, page refs) -> extra catalog entries."""
     w = PdfWriter()
     font_regular = w.add({"Type": Name("Font"), "Subtype": Name("Type1"),
                           "BaseFont": Name("Helvetica"), "Encoding": Name("WinAnsiEncoding")})
     font_bold = w.add({"Type": Name("Font"), "Subtype": Name("Type1"),
                        "BaseFont": Name("Helvetica-Bold"), "Encoding": Name("WinAnsiEncoding")})
     pages_ref = w.reserve()
-    kids = []
-    for page in pages:
+    kids = [w.reserve() for _ in pages]
+    unicode_font = navigation.unicode_font(w) if any(p.uses_unicode_font for p in pages) else None
+    for page, page_ref in zip(pages, kids):
         xobjects = {}
         for name, (pw, ph, rgb) in page.images.items():
             xobjects[name] = w.add(Stream({"Type": Name("XObject"), "Subtype": Name("Image"),
@@ -142,6 +149,8 @@ def build(pages, info=None, user_password=None, owner_password=None):
         if page.form_depth:
             xobjects["Nest"] = nested_forms(w, page.form_depth)
         resources = {"Font": {"F1": font_regular, "F2": font_bold}}
+        if unicode_font:
+            resources["Font"]["F3"] = unicode_font
         if xobjects:
             resources["XObject"] = xobjects
         content = w.add(Stream({}, bytes(page.ops)))
@@ -150,9 +159,14 @@ def build(pages, info=None, user_password=None, owner_password=None):
                    "Resources": resources, "Contents": content}
         if page.rotate:
             entries["Rotate"] = page.rotate
-        kids.append(w.add(entries))
+        if page.links:
+            entries["Annots"] = [navigation.link_annotation(w, link, kids) for link in page.links]
+        w.set(page_ref, entries)
     w.set(pages_ref, {"Type": Name("Pages"), "Kids": kids, "Count": len(kids)})
-    root = w.add({"Type": Name("Catalog"), "Pages": pages_ref})
+    root_entries = {"Type": Name("Catalog"), "Pages": pages_ref}
+    if catalog:
+        root_entries.update(catalog(w, kids))
+    root = w.add(root_entries)
     info_ref = w.add(info) if info else None
     if user_password is not None or owner_password is not None:
         w.encrypt(user_password or "", owner_password or "")
@@ -230,6 +244,9 @@ def fixtures(outdir):
     bomb.form_depth = 9
     bomb.ops += b"q 50 0 0 50 50 50 cm /Nest Do Q\n"
     save("slow-page.pdf", build([text_page(1), bomb, text_page(3)]))
+    # Links, outline, page labels, a right-to-left preference and several scripts, with
+    # the layout the engine must find beside it.
+    navigation.save_fixture(outdir, Page, build)
 
 
 SECTIONS = [

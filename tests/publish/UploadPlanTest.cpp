@@ -101,6 +101,13 @@ TEST_F(UploadPlanTest, AResumeSendsOnlyWhatIsMissingFromItsPage) {
     EXPECT_EQ(RemoteFiles(), (std::set<std::string>{"index.html", "text.html", "txt.js"}));
 }
 
+TEST_F(UploadPlanTest, ThePageLayoutGoesWithTheSearchFilesWhenTheBookHasOne) {
+    WriteFileBytes(Book() / "layout.js", "layout");
+    ASSERT_EQ(Publish(85000, 1), kPlanPublished);
+    EXPECT_EQ(RemoteFiles(), (std::set<std::string>{"index.html", "layout.js", "text.html", "txt.js"}));
+    EXPECT_EQ(ReadFileBytes(Remote() / "layout.js"), "layout");
+}
+
 TEST_F(UploadPlanTest, AStopInAResumedStageLeavesAMarkInsideThatStage) {
     // Ask for a stop as soon as the resumed HighRes stage has sent a page.
     std::thread watcher([this] {

@@ -24,6 +24,7 @@ const reviewedStyleFeatures = [
   'css-resize',           // iOS: the note field simply keeps its size
   'intrinsic-width',      // partial only for the "stretch" keyword, which is not used
   'css-display-contents', // partial for buttons made contents; only a plain group div is
+  'css-selection',        // iOS colours a text selection its own way
   // The print view asks for a new sheet per page with both break-after and
   // page-break-after: every browser honours one of them when printing.
   'multicolumn',

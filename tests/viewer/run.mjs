@@ -11,10 +11,12 @@ import { dirname, join, relative } from 'node:path';
 import { fileURLToPath, pathToFileURL } from 'node:url';
 import { BookMaker, missingPrograms } from './lib/books.mjs';
 import { launch } from './lib/browser.mjs';
-import { pageLines, pageWord, writePdf } from './lib/pdf.mjs';
+import { lineSize, lineY, pageLines, pageWord, writePdf } from './lib/pdf.mjs';
 import { haveService, startService } from './lib/service.mjs';
 import { startServer } from './lib/server.mjs';
 import { checkSharedFiles } from './shared-files.mjs';
+import { phoneTests } from './phone-tests.mjs';
+import { readerTests } from './reader-tests.mjs';
 import { viewerTests } from './viewer-tests.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
@@ -23,7 +25,10 @@ const programDir = process.argv[2] || process.env.VELLUMARK_PROGRAM_DIR;
 const uploadDir = join(here, '..', '..', 'data', 'DefaultCfg', 'Upload');
 
 const results = [];
+// VELLUMARK_VIEWER_ONLY=<regular expression> runs only the tests whose names match.
+const only = process.env.VELLUMARK_VIEWER_ONLY ? new RegExp(process.env.VELLUMARK_VIEWER_ONLY) : null;
 async function run(name, fn) {
+  if (only && !only.test(name)) return;
   const t0 = Date.now();
   try {
     await fn();
@@ -57,7 +62,22 @@ try {
   const PAGES = 9;
   const TITLE = 'Field notes: <animals> & "friends"';
   const pdf = join(work, 'animals.pdf');
-  writePdf(pdf, Array.from({ length: PAGES }, (_, i) => pageLines(i + 1)), { title: TITLE });
+  // Page 1 links its second line to page 5 and its third to a web address; the outline
+  // groups the chapters in two parts.
+  const LINKS = { internal: { rect: [70, lineY(1) - 4, 200, lineSize(1) + 6], page: 5 },
+    external: { rect: [70, lineY(2) - 4, 200, lineSize(2) + 6], uri: 'https://example.org/vellumark?a=1' } };
+  const OUTLINE = [{ title: 'First part', page: 1, level: 1 },
+    ...Array.from({ length: 5 }, (_, i) => ({ title: `Chapter ${i + 1}`, page: i + 1, level: 2 })),
+    { title: 'Second part', page: 6, level: 1 },
+    ...Array.from({ length: 4 }, (_, i) => ({ title: `Chapter ${i + 6}`, page: i + 6, level: 2 }))];
+  writePdf(pdf, Array.from({ length: PAGES }, (_, i) => pageLines(i + 1)), {
+    title: TITLE, outline: OUTLINE, links: (n) => (n === 1 ? [LINKS.internal, LINKS.external] : []),
+  });
+  // A right-to-left book whose first two pages are numbered in roman numerals.
+  const rtlPdf = join(work, 'rtl.pdf');
+  writePdf(rtlPdf, Array.from({ length: 6 }, (_, i) => pageLines(i + 1)), {
+    title: 'Right to left', pageLabels: '0 << /S /r >> 2 << /S /D >>', direction: 'R2L',
+  });
 
   const maker = new BookMaker(programDir, join(work, 'home'));
   const exportDir = join(work, 'export');
@@ -66,6 +86,7 @@ try {
   // A second book with the French toolbar and the e-mail and note buttons switched on.
   maker.setSkin({ lang_filename: 'fr.asp', skin_lang: 'Français', skin_usemail: 1, skin_usenote: 1 });
   const french = maker.convert(pdf, { title: TITLE });
+  const rtl = maker.convert(rtlPdf, { title: 'Right to left' });
 
   await run('the configuration refresh puts the shared files into the books folder', () => {
     for (const f of ['index.js', 'print.html', 'booklet.asp', 'bar2.asp', 'service.asp', 'RurovOzeza.v1.css',
@@ -105,6 +126,9 @@ try {
     },
   };
   for (const [name, fn] of viewerTests(env)) await run(name, fn);
+  const readerEnv = { ...env, links: LINKS, outline: OUTLINE, rtlBook: httpUrl(rtl), bookPage: english, work };
+  for (const [name, fn] of readerTests(readerEnv)) await run(name, fn);
+  for (const [name, fn] of phoneTests(env)) await run(name, fn);
 } catch (e) {
   results.push({ name: 'setup', ok: false });
   console.log(`FAIL setup: ${e && e.stack ? e.stack : e}`);

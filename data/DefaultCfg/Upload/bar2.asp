@@ -13,7 +13,7 @@
   <symbol id="vm-i-close" viewBox="0 0 24 24"><path d="M6 6l12 12M18 6L6 18"/></symbol>
 </svg>
 <header id="vm-bar" class="vm-bar" style="--vm-bar-max:<%=toolbar_width%>px">
-  <a id="vm-home" class="vm-home" href="<%=home_link%>" title="<%=g_HOME%>"><span class="vm-sr"><%=g_HOME%></span><%=home_content%></a>
+  <a id="vm-home" class="vm-home" href="<%=home_link%>" title="<%=g_HOME%>"><%=home_content%><span class="vm-home-label"><%=g_HOME%></span></a>
   <h1 id="vm-heading" class="vm-heading"><%=strTitle%></h1>
   <nav class="vm-tools" aria-label="<%=g_TOOLBAR%>">
     <div class="vm-group">

@@ -1,7 +1,9 @@
 <!-- Book page template, corvane_version="1".
      Everything above the document type is dropped from the book page. The language
      fragment comes first because it defines the g_ texts that the toolbar and the
-     panels below write. -->
+     panels below write.
+     data-direction below: "rtl" shows every book made with this template right to left,
+     "ltr" left to right; empty follows each PDF's own preference. -->
 <!DOCTYPE html>
 <!--#include file="lang/en.asp"-->
 <%
@@ -29,7 +31,7 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
   data-book="<%=guid%>" data-images="<%=img_parent_dir%>"
   data-res="LowRes <%=LowResWidth%> <%=LowResHeight%>,MedRes <%=MedResWidth%> <%=MedResHeight%>,HighRes <%=HighResWidth%> <%=HighResHeight%>"
   data-zoom-frame="<%=zoom_container_width%> <%=zoom_container_height%>"
-  data-print="../print.html">
+  data-print="../print.html" data-layout="layout.js" data-direction="">
 <a class="vm-skip" href="#vm-stage"><%=g_SKIP%></a>
 <!--#include file="bar2.asp"-->
 <main id="vm-stage" class="vm-stage" tabindex="-1" aria-label="<%=g_BOOK%>">
@@ -83,7 +85,8 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
 <div id="vm-texts" hidden data-of="<%=g_OF%>" data-page="<%=g_PAGE%>" data-pages="<%=g_PAGES%>"
   data-found="<%=g_FOUND%>" data-noresult="<%=g_NORESULT%>" data-loading="<%=g_LOADING%>"
   data-notext="<%=g_NOTEXT%>" data-print="<%=g_PRINT%>" data-mail-body="<%=g_MAILBODY%>"
-  data-email="<%=g_EMAIL%>" data-note="<%=g_NOTE%>" data-note-fail="<%=g_NOTEFAIL%>"></div>
+  data-email="<%=g_EMAIL%>" data-note="<%=g_NOTE%>" data-note-fail="<%=g_NOTEFAIL%>"
+  data-contents="<%=g_CONTENTS%>" data-close="<%=g_CLOSE%>"></div>
 </div>
 </body>
 </html>

@@ -37,7 +37,8 @@
       res: res.length ? res : [{ dir: 'MedRes', w: 580, h: 650 }],
       zoomFrame: zoom.length === 2 && zoom[0] > 0 && zoom[1] > 0 ? zoom : null,
       printPage: resolve(d.print || '../print.html'),
-      title: readTitle()
+      title: readTitle(),
+      layout: null
     };
   }
 
@@ -71,6 +72,7 @@
       if (!t || !Array.isArray(t.pages)) return null;
       if (!book.title && t.title) setTitle(String(t.title));
       refreshAltTexts();
+      if (book.layout) refreshLayers();
       return t;
     });
     return textPromise;
@@ -97,6 +99,313 @@
     book.title = t;
     if ($('vm-heading').textContent !== t) $('vm-heading').textContent = t;
     doc.title = t || text('book', 'Book');
+  }
+
+  // ----- Page layout (layout.js): words, links, labels, outline, direction ---------------
+  // Books made before layout.js existed have no data-layout attribute, so nothing is
+  // requested for them and they read exactly as before.
+
+  var layoutPromise = null;
+  function loadLayout() {
+    if (layoutPromise) return layoutPromise;
+    var name = String(app.dataset.layout || '').trim();
+    layoutPromise = new Promise(function (done) {
+      if (!name) { done(null); return; }
+      var s = doc.createElement('script');
+      s.src = book.base + name;
+      s.onload = function () { done(window.VELLUMARK_BOOK_LAYOUT || null); };
+      s.onerror = function () { done(null); };
+      doc.head.appendChild(s);
+    }).then(function (L) {
+      // A file of a later format than this viewer knows is left alone.
+      if (!L || L.version !== 1 || !Array.isArray(L.pages) || !(L.unit > 0)) return null;
+      book.layout = L;
+      return L;
+    });
+    return layoutPromise;
+  }
+
+  function layoutPage(n) {
+    var L = book.layout;
+    var p = L && L.pages[n - 1];
+    return p && typeof p.lines === 'string' && Array.isArray(p.links) ? p : null;
+  }
+
+  // The numbers of a page's "lines": pairs of base-64 digits.
+  var DIGITS = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_';
+  function layoutNumbers(packed) {
+    var out = [];
+    for (var i = 0; i + 1 < packed.length; i += 2) out.push(DIGITS.indexOf(packed[i]) * 64 + DIGITS.indexOf(packed[i + 1]));
+    return out;
+  }
+
+  // The words of a page (from txt.js) with their boxes (fractions of the page), by line;
+  // null until both files are in, or when they do not fit together.
+  var wordCache = {};
+  function pageWords(n) {
+    if (wordCache[n]) return wordCache[n];
+    var p = layoutPage(n), text = pageText(n);
+    if (!p || !p.lines || !text) return null;
+    var u = book.layout.unit, v = layoutNumbers(p.lines), at = 0, words = [], lines = [];
+    text.split('\n').forEach(function (lineText) {
+      var parts = lineText.split(/\s+/).filter(Boolean);
+      if (!parts.length) return;
+      var y = v[at] / u, h = v[at + 1] / u, line = [];
+      at += 2;
+      parts.forEach(function (w) {
+        var word = { text: w, x: v[at] / u, y: y, w: v[at + 1] / u, h: h };
+        at += 2;
+        words.push(word);
+        line.push(word);
+      });
+      lines.push(line);
+    });
+    if (at !== v.length) return null;
+    wordCache[n] = { words: words, lines: lines, aspect: p.w > 0 && p.h > 0 ? p.w / p.h : book.aspect };
+    return wordCache[n];
+  }
+
+  function pct(v) { return (v * 100).toFixed(3) + '%'; }
+  function place(el, x, y, w, h) {
+    el.style.left = pct(x); el.style.top = pct(y); el.style.width = pct(w); el.style.height = pct(h);
+  }
+
+  // Invisible text over the page image, one element per line, so that a reader can select
+  // and copy the words and a screen reader reads them. Each line gets the font size that
+  // makes it as wide as on the page (in container units, so it fits at every size);
+  // browsers hit-test scaled text unreliably, so no transform is used.
+  var measureCtx = null;
+  function textWidth(t) {
+    if (!measureCtx) { measureCtx = doc.createElement('canvas').getContext('2d'); measureCtx.font = '100px sans-serif'; }
+    return measureCtx.measureText(t).width / 100;
+  }
+  function textLayer(n) {
+    var info = pageWords(n);
+    if (!info) return null;
+    var layer = doc.createElement('div');
+    layer.className = 'vm-text';
+    info.lines.forEach(function (line) {
+      var x0 = 1, y0 = 1, x1 = 0, y1 = 0;
+      line.forEach(function (w) {
+        x0 = Math.min(x0, w.x); y0 = Math.min(y0, w.y);
+        x1 = Math.max(x1, w.x + w.w); y1 = Math.max(y1, w.y + w.h);
+      });
+      var t = line.map(function (w) { return w.text; }).join(' ');
+      var el = doc.createElement('span');
+      el.textContent = t;
+      el.style.left = pct(x0);
+      el.style.top = pct(y0);
+      // The width-fitting size, within reason of the line's height (a font far narrower
+      // than the page's would otherwise make a giant line).
+      var byHeight = (y1 - y0) * 0.85 / info.aspect, em = textWidth(t);
+      var size = em > 0 ? Math.min((x1 - x0) / em, 1.6 * byHeight) : byHeight;
+      el.style.fontSize = (size * 100).toFixed(3) + 'cqw';
+      layer.appendChild(el);
+      // Copied text keeps its line breaks.
+      layer.appendChild(doc.createElement('br'));
+    });
+    return layer;
+  }
+
+  // Link areas: pages of the book turn in place, web and mail addresses open in a new tab.
+  function linkLayer(n) {
+    var p = layoutPage(n);
+    if (!p || !Array.isArray(p.links) || !p.links.length) return null;
+    var u = book.layout.unit, layer = doc.createElement('div');
+    layer.className = 'vm-links';
+    p.links.forEach(function (l) {
+      var target = l[4], a = doc.createElement('a');
+      a.className = 'vm-link';
+      if (typeof target === 'number') {
+        if (target < 1 || target > book.pages) return;
+        a.href = '#page=' + target;
+        a.dataset.page = target;
+        a.setAttribute('aria-label', text('page', 'Page') + ' ' + pageName(target));
+      } else if (/^(https?:\/\/|mailto:)/i.test(String(target))) {
+        a.href = target;
+        a.target = '_blank';
+        a.rel = 'noopener noreferrer';
+        a.setAttribute('aria-label', String(target).replace(/^mailto:/i, ''));
+      } else return;
+      place(a, l[0] / u, l[1] / u, l[2] / u, l[3] / u);
+      layer.appendChild(a);
+    });
+    return layer.childNodes.length ? layer : null;
+  }
+
+  // The words of page n that a search query covers, as indices into pageWords(n).words.
+  function hitWords(n, query) {
+    var info = pageWords(n);
+    var q = String(query || '').replace(/\s+/g, ' ').trim();
+    if (!info || !q) return [];
+    var joined = '', starts = [];
+    info.words.forEach(function (w, i) { if (i) joined += ' '; starts.push(joined.length); joined += w.text; });
+    var re = new RegExp(escapeRe(q).replace(/ /g, '\\s+'), 'giu'), out = [], m;
+    while ((m = re.exec(joined))) {
+      if (!m[0].length) { re.lastIndex++; continue; }
+      var a = m.index, b = a + m[0].length;
+      for (var i = 0; i < starts.length; i++) {
+        var end = starts[i] + info.words[i].text.length;
+        if (starts[i] < b && end > a && out.indexOf(i) < 0) out.push(i);
+      }
+    }
+    return out;
+  }
+
+  function hitLayer(n) {
+    var found = hitWords(n, state.query);
+    if (!found.length) return null;
+    var layer = doc.createElement('div'), words = pageWords(n).words;
+    layer.className = 'vm-hits';
+    layer.setAttribute('aria-hidden', 'true');
+    found.forEach(function (i) {
+      var w = words[i], mark = doc.createElement('div');
+      mark.className = 'vm-hit';
+      place(mark, w.x, w.y, w.w, w.h);
+      layer.appendChild(mark);
+    });
+    return layer;
+  }
+
+  // Adds the layout layers of page n to a page element (the book's or the zoom view's).
+  function addLayers(el, n) {
+    if (!book.layout) return;
+    [hitLayer(n), textLayer(n), linkLayer(n)].forEach(function (layer) { if (layer) el.appendChild(layer); });
+  }
+
+  // Once txt.js is in, the shown pages get their text layer (and marks).
+  function refreshLayers() {
+    var pages = doc.querySelectorAll('.vm-page[data-page], .vm-zoom-page[data-page]');
+    for (var i = 0; i < pages.length; i++) {
+      var old = pages[i].querySelectorAll('.vm-hits, .vm-text, .vm-links');
+      for (var j = 0; j < old.length; j++) old[j].remove();
+      addLayers(pages[i], +pages[i].dataset.page);
+    }
+  }
+
+  function refreshHits() {
+    var pages = doc.querySelectorAll('.vm-page[data-page], .vm-zoom-page[data-page]');
+    for (var i = 0; i < pages.length; i++) {
+      var old = pages[i].querySelector('.vm-hits');
+      if (old) old.remove();
+      var layer = hitLayer(+pages[i].dataset.page);
+      if (layer) pages[i].insertBefore(layer, pages[i].querySelector('.vm-text, .vm-links'));
+    }
+  }
+
+  // ----- Page labels ---------------------------------------------------------------------
+
+  function pageLabel(n) {
+    var p = book.layout && book.layout.pages[n - 1];
+    return p && typeof p.label === 'string' && p.label ? p.label : '';
+  }
+  // How a page is named to the reader: its label when the book has labels, else its number.
+  function pageName(n) { return pageLabel(n) || String(n); }
+
+  // The page a reader means by what they typed: a page label first ("iv", "A-3", "12"
+  // when page 14 is labelled 12), else a page number.
+  function pageFromInput(value) {
+    var v = String(value || '').trim();
+    if (!v) return 0;
+    if (book.layout) {
+      var low = v.toLowerCase();
+      for (var n = 1; n <= book.pages; n++) if (pageLabel(n).toLowerCase() === low) return n;
+    }
+    return /^\d+$/.test(v) ? parseInt(v, 10) : 0;
+  }
+
+  // ----- Contents (the document outline) -------------------------------------------------
+
+  function buildContents() {
+    var L = book.layout;
+    var entries = L && Array.isArray(L.outline) ? L.outline.filter(function (e) { return e && typeof e.title === 'string'; }) : [];
+    if (!entries.length) return;
+    var label = text('contents', 'Contents');
+    var btn = doc.createElement('button');
+    btn.type = 'button';
+    btn.id = 'vm-contents-btn';
+    btn.className = 'vm-btn';
+    btn.setAttribute('aria-label', label);
+    btn.title = label;
+    btn.setAttribute('aria-expanded', 'false');
+    btn.setAttribute('aria-controls', 'vm-contents');
+    btn.innerHTML = '<svg aria-hidden="true" viewBox="0 0 24 24"><path d="M4 6h2M9 6h11M4 12h2M9 12h11M4 18h2M9 18h11"/></svg>';
+    var thumbsBtn = $('vm-thumbs-btn');
+    thumbsBtn.parentNode.insertBefore(btn, thumbsBtn);
+    if (isPhone()) { placeMenuItems(false); placeMenuItems(true); }
+
+    var panel = doc.createElement('aside');
+    panel.id = 'vm-contents';
+    panel.className = 'vm-panel';
+    panel.hidden = true;
+    panel.setAttribute('aria-labelledby', 'vm-contents-h');
+    var head = doc.createElement('div');
+    head.className = 'vm-panel-head';
+    var h2 = doc.createElement('h2');
+    h2.id = 'vm-contents-h';
+    h2.textContent = label;
+    var close = doc.createElement('button');
+    close.type = 'button';
+    close.className = 'vm-btn vm-close';
+    close.setAttribute('aria-label', text('close', 'Close'));
+    close.title = text('close', 'Close');
+    close.innerHTML = '<svg aria-hidden="true"><use href="#vm-i-close"/></svg>';
+    close.addEventListener('click', function () { setPanel('vm-contents', false); });
+    head.appendChild(h2);
+    head.appendChild(close);
+    var nav = doc.createElement('nav');
+    nav.setAttribute('aria-labelledby', 'vm-contents-h');
+    // Nested lists follow the outline's levels, so a screen reader announces the depth.
+    var root = doc.createElement('ul'), stack = [root], lastItem = null;
+    root.className = 'vm-toc';
+    entries.forEach(function (e) {
+      var level = Math.max(1, Math.min(32, e.level | 0));
+      while (stack.length < level && lastItem) {
+        var sub = doc.createElement('ul');
+        lastItem.appendChild(sub);
+        stack.push(sub);
+      }
+      while (stack.length > level) stack.pop();
+      var li = doc.createElement('li'), item;
+      var target = e.page | 0;
+      if (target >= 1 && target <= book.pages) {
+        item = doc.createElement('a');
+        item.href = '#page=' + target;
+        item.dataset.page = target;
+      } else item = doc.createElement('span');
+      item.className = 'vm-toc-entry';
+      item.textContent = e.title;
+      li.appendChild(item);
+      stack[stack.length - 1].appendChild(li);
+      lastItem = li;
+    });
+    nav.appendChild(root);
+    nav.addEventListener('click', function (ev) {
+      var a = ev.target.closest('a[data-page]');
+      if (!a) return;
+      ev.preventDefault();
+      setPanel('vm-contents', false);
+      goTo(+a.dataset.page);
+      $('vm-stage').focus({ preventScroll: true });
+    });
+    panel.appendChild(head);
+    panel.appendChild(nav);
+    $('vm-thumbs').parentNode.insertBefore(panel, $('vm-thumbs'));
+    panels['vm-contents'] = 'vm-contents-btn';
+    btn.addEventListener('click', function () { togglePanel('vm-contents'); });
+    updateContentsCurrent();
+  }
+
+  // The entry of the section being read is marked for sighted and screen-reader users.
+  function updateContentsCurrent() {
+    var links = doc.querySelectorAll('#vm-contents a[data-page]');
+    if (!links.length) return;
+    var best = null;
+    for (var i = 0; i < links.length; i++) {
+      links[i].removeAttribute('aria-current');
+      if (+links[i].dataset.page <= state.page) best = links[i];
+    }
+    if (best) best.setAttribute('aria-current', 'location');
   }
 
   // ----- Layout: spread or single page, page size, image resolution --------------------
@@ -135,12 +444,16 @@
   // Spread mode: the cover alone on the right, then pairs (2,3), (4,5), ...
   function spreadCount() { return state.layout.spread ? Math.floor(book.pages / 2) + 1 : book.pages; }
   function spreadOf(page) { return state.layout.spread ? Math.floor(page / 2) : page - 1; }
+  // [left slot, right slot]; a right-to-left book shows each pair the other way round,
+  // its lower page on the right.
   function spreadPages(k) {
     if (!state.layout.spread) return [k + 1];
     var l = 2 * k, r = 2 * k + 1;
-    return [l >= 1 && l <= book.pages ? l : 0, r <= book.pages ? r : 0];
+    var pair = [l >= 1 && l <= book.pages ? l : 0, r <= book.pages ? r : 0];
+    return state.rtl ? [pair[1], pair[0]] : pair;
   }
-  function visiblePages() { return spreadPages(state.spread).filter(Boolean); }
+  function ascending(a, b) { return a - b; }
+  function visiblePages() { return spreadPages(state.spread).filter(Boolean).sort(ascending); }
 
   function makePage(n) {
     var page = doc.createElement('div');
@@ -161,6 +474,7 @@
     fg.src = pageImage(state.layout.res, n, true);
     page.appendChild(bg);
     page.appendChild(fg);
+    addLayers(page, n);
     page.classList.add('vm-loading');
     bg.onload = function () { page.classList.remove('vm-loading'); };
     bg.onerror = function () { page.classList.remove('vm-loading'); page.classList.add('vm-missing'); };
@@ -244,6 +558,7 @@
     page = clamp(Math.round(page) || 1, 1, book.pages);
     var target = spreadOf(page);
     if (turning) turning.finish();
+    if (target !== state.spread) resetTouchZoom();
     var from = state.spread;
     state.page = page;
     state.spread = target;
@@ -258,7 +573,8 @@
   // One leaf turns over the spine: forward it carries the right page away and shows the
   // target's left page on its back; backward the mirror image.
   function turn(from, to) {
-    var s = slots(), fwd = to > from;
+    // In a right-to-left book a forward turn moves like a backward one of other books.
+    var s = slots(), fwd = (to > from) !== state.rtl;
     var cur = spreadPages(from), tgt = spreadPages(to);
     var leaf = doc.createElement('div');
     leaf.className = 'vm-leaf ' + (fwd ? 'vm-leaf-fwd' : 'vm-leaf-back');
@@ -326,15 +642,17 @@
   function prev() { return goTo(firstOf(state.spread - 1)); }
   function firstOf(k) {
     k = clamp(k, 0, spreadCount() - 1);
-    var p = spreadPages(k).filter(Boolean);
+    var p = spreadPages(k).filter(Boolean).sort(ascending);
     return p[0] || 1;
   }
 
   function afterMove() {
     var pages = visiblePages();
-    var label = pages.join('–');
+    var label = pages.map(pageName).join('–');
     $('vm-pagenum').value = label;
     $('vm-status').textContent = text('page', 'Page') + ' ' + label + ' ' + text('of', 'of') + ' ' + book.pages;
+    updateContentsCurrent();
+    hideBarWhileReading();
     var focused = doc.activeElement;
     $('vm-first').disabled = $('vm-prev').disabled = state.spread <= 0;
     $('vm-last').disabled = $('vm-next').disabled = state.spread >= spreadCount() - 1;
@@ -374,9 +692,10 @@
     if (e.key === 'Escape') { closeAll(); return; }
     if (e.altKey || e.ctrlKey || e.metaKey || isTextInput(e.target)) return;
     if (!$('vm-zoom').hidden && /^Arrow/.test(e.key)) return; // arrows pan the zoomed page
+    // Left and right follow the reading direction.
     var act = {
-      ArrowRight: next, ArrowDown: next, PageDown: next,
-      ArrowLeft: prev, ArrowUp: prev, PageUp: prev,
+      ArrowRight: state.rtl ? prev : next, ArrowDown: next, PageDown: next,
+      ArrowLeft: state.rtl ? next : prev, ArrowUp: prev, PageUp: prev,
       Home: function () { return goTo(1); },
       End: function () { return goTo(book.pages); }
     }[e.key];
@@ -403,7 +722,7 @@
 
   var swipe = null;
   function onPointerDown(e) {
-    if (e.pointerType === 'mouse') return;
+    if (e.pointerType === 'mouse' || touchZoom.scale > 1) return;
     swipe = { x: e.clientX, y: e.clientY, id: e.pointerId };
   }
   function onPointerUp(e) {
@@ -411,7 +730,7 @@
     var dx = e.clientX - swipe.x, dy = e.clientY - swipe.y;
     swipe = null;
     if (Math.abs(dx) > 40 && Math.abs(dx) > 1.5 * Math.abs(dy)) {
-      if (dx < 0) next(); else prev();
+      if ((dx < 0) !== state.rtl) next(); else prev();
     }
   }
 
@@ -430,7 +749,8 @@
       if (id === 'vm-thumbs') buildThumbs();
       if (id === 'vm-note') showNotes();
       if (id === 'vm-print') preparePrint();
-      var first = panel.querySelector(id === 'vm-search' ? 'input' : (id === 'vm-thumbs' ? '[aria-current]' : 'textarea, input, button'));
+      var first = panel.querySelector({ 'vm-search': 'input', 'vm-thumbs': '[aria-current]', 'vm-contents': '[aria-current], nav a' }[id] ||
+        'textarea, input, button');
       if (first) first.focus();
     }
   }
@@ -446,6 +766,7 @@
 
   function closeAll() {
     if (!$('vm-zoom').hidden) { setZoom(false); return; }
+    if ($('vm-menu') && !$('vm-menu').hidden) { setMenu(false); return; }
     Object.keys(panels).forEach(function (id) { setPanel(id, false); });
   }
 
@@ -468,8 +789,8 @@
       img.height = th;
       img.src = book.base + 'thumb/img-' + n + '-e.jpg';
       var cap = doc.createElement('span');
-      cap.textContent = n;
-      b.setAttribute('aria-label', text('page', 'Page') + ' ' + n);
+      cap.textContent = pageName(n);
+      b.setAttribute('aria-label', text('page', 'Page') + ' ' + pageName(n));
       b.appendChild(img);
       b.appendChild(cap);
       li.appendChild(b);
@@ -530,6 +851,8 @@
     var query = $('vm-search-box').value;
     var status = $('vm-search-status'), list = $('vm-results');
     list.textContent = '';
+    state.query = query;
+    refreshHits();
     if (!query.trim()) { status.textContent = ''; return; }
     status.textContent = text('loading', 'Loading…');
     loadText().then(function (t) {
@@ -544,7 +867,7 @@
         b.dataset.page = r.page;
         var pg = doc.createElement('span');
         pg.className = 'vm-result-page';
-        pg.textContent = text('page', 'Page') + ' ' + r.page;
+        pg.textContent = text('page', 'Page') + ' ' + pageName(r.page);
         var ex = doc.createElement('span');
         ex.className = 'vm-result-text';
         var mark = doc.createElement('mark');
@@ -591,6 +914,7 @@
     visiblePages().forEach(function (n) {
       var page = doc.createElement('div');
       page.className = 'vm-zoom-page';
+      page.dataset.page = n;
       var bg = doc.createElement('img'), fg = doc.createElement('img');
       bg.className = 'vm-bg';
       bg.dataset.page = n;
@@ -610,6 +934,7 @@
       fg.src = pageImage('100', n, true);
       page.appendChild(bg);
       page.appendChild(fg);
+      addLayers(page, n);
       row.appendChild(page);
     });
     view.appendChild(row);
@@ -621,7 +946,8 @@
   function enablePan(view) {
     var drag = null;
     view.addEventListener('pointerdown', function (e) {
-      if (e.button !== 0) return;
+      // A link of the zoomed page is clicked, not dragged.
+      if (e.button !== 0 || e.target.closest('a')) return;
       drag = { x: e.clientX, y: e.clientY, l: view.scrollLeft, t: view.scrollTop };
       view.setPointerCapture(e.pointerId);
       view.classList.add('vm-dragging');
@@ -750,6 +1076,180 @@
     $('vm-full-btn').setAttribute('aria-pressed', String(!!fullscreenElement()));
   }
 
+  // ----- Phones: one toolbar row with a menu, the toolbar out of the way while reading ---
+
+  // Commands a phone reader uses less often; on a narrow screen they move into the menu.
+  var MENU_ITEMS = ['vm-first', 'vm-last', 'vm-contents-btn', 'vm-thumbs-btn', 'vm-zoom-btn', 'vm-print-btn',
+    'vm-full-btn', 'vm-note-btn', 'vm-email'];
+  var phoneQuery = null, menuPlaces = [];
+
+  function isPhone() { return !!(phoneQuery && phoneQuery.matches); }
+
+  function setupPhone() {
+    if (!window.matchMedia) return;
+    phoneQuery = window.matchMedia('(max-width: 640px)');
+    var label = text('menu', 'More');
+    var btn = doc.createElement('button');
+    btn.type = 'button';
+    btn.id = 'vm-menu-btn';
+    btn.className = 'vm-btn';
+    btn.setAttribute('aria-label', label);
+    btn.title = label;
+    btn.setAttribute('aria-expanded', 'false');
+    btn.setAttribute('aria-controls', 'vm-menu');
+    btn.innerHTML = '<svg aria-hidden="true" viewBox="0 0 24 24"><path d="M4 6h16M4 12h16M4 18h16"/></svg>';
+    var menu = doc.createElement('div');
+    menu.id = 'vm-menu';
+    menu.className = 'vm-menu';
+    menu.hidden = true;
+    doc.querySelector('.vm-tools').appendChild(btn);
+    $('vm-bar').appendChild(menu);
+    btn.addEventListener('click', function () { setMenu(menu.hidden); });
+    // A command chosen in the menu closes it.
+    menu.addEventListener('click', function (e) { if (e.target.closest('button, a')) setMenu(false); });
+    var apply = function () { placeMenuItems(isPhone()); };
+    if (phoneQuery.addEventListener) phoneQuery.addEventListener('change', apply);
+    apply();
+  }
+
+  function setMenu(open) {
+    var menu = $('vm-menu');
+    if (!menu || menu.hidden === !open) return;
+    menu.hidden = !open;
+    $('vm-menu-btn').setAttribute('aria-expanded', String(open));
+    if (open) {
+      showBar(true);
+      var first = menu.querySelector('button:not([hidden]), a');
+      if (first) first.focus();
+    } else if (menu.contains(doc.activeElement)) $('vm-menu-btn').focus();
+  }
+
+  // Moves the less used commands into the menu (phone) or back where the page put them.
+  function placeMenuItems(phone) {
+    app.classList.toggle('vm-phone', phone);
+    $('vm-menu-btn').hidden = !phone;
+    if (!phone) setMenu(false);
+    if (phone && !menuPlaces.length) {
+      MENU_ITEMS.forEach(function (id) {
+        var el = $(id);
+        if (!el) return;
+        var mark = doc.createComment(id);
+        el.parentNode.insertBefore(mark, el);
+        menuPlaces.push({ el: el, mark: mark });
+        $('vm-menu').appendChild(el);
+      });
+    } else if (!phone && menuPlaces.length) {
+      menuPlaces.forEach(function (p) { p.mark.parentNode.insertBefore(p.el, p.mark); p.mark.remove(); });
+      menuPlaces = [];
+    }
+    if (!phone) showBar(true);
+  }
+
+  function showBar(on) {
+    app.classList.toggle('vm-bar-off', !on);
+    $('vm-bar').inert = !on;
+  }
+
+  // After a turn on a phone the toolbar steps aside, unless the reader is using it.
+  function hideBarWhileReading() {
+    if (!isPhone() || !state.shown) return;
+    if ($('vm-bar').contains(doc.activeElement)) return;
+    if (Object.keys(panels).some(function (id) { return $(id) && !$(id).hidden; })) return;
+    showBar(false);
+  }
+
+  // ----- Touch zoom: pinch, double tap, and panning the zoomed page ---------------------
+
+  var touchZoom = { scale: 1, x: 0, y: 0 }, pointers = {}, pinch = null, lastTap = null;
+
+  function applyTouchZoom() {
+    var b = $('vm-book');
+    b.style.transformOrigin = '0 0';
+    b.style.transform = touchZoom.scale > 1 ? 'translate(' + touchZoom.x.toFixed(1) + 'px,' +
+      touchZoom.y.toFixed(1) + 'px) scale(' + touchZoom.scale.toFixed(3) + ')' : '';
+    app.classList.toggle('vm-touch-zoomed', touchZoom.scale > 1);
+  }
+
+  // Scales the book to `scale`, moving the book point under screen point `from` to `to`.
+  function zoomAt(scale, from, to) {
+    var r = $('vm-book').getBoundingClientRect();
+    var lx = (from.x - r.left) / touchZoom.scale, ly = (from.y - r.top) / touchZoom.scale;
+    var ox = r.left - touchZoom.x, oy = r.top - touchZoom.y; // the corner without the transform
+    touchZoom.scale = clamp(scale, 1, 4);
+    touchZoom.x = touchZoom.scale > 1 ? to.x - ox - lx * touchZoom.scale : 0;
+    touchZoom.y = touchZoom.scale > 1 ? to.y - oy - ly * touchZoom.scale : 0;
+    applyTouchZoom();
+  }
+
+  function resetTouchZoom() {
+    if (touchZoom.scale === 1) return;
+    touchZoom = { scale: 1, x: 0, y: 0 };
+    applyTouchZoom();
+  }
+
+  function touchPoints() { return Object.keys(pointers).map(function (k) { return pointers[k]; }); }
+  function midpoint(a, b) { return { x: (a.x + b.x) / 2, y: (a.y + b.y) / 2 }; }
+  function distance(a, b) { return Math.hypot(a.x - b.x, a.y - b.y) || 1; }
+
+  function onTouchDown(e) {
+    if (e.pointerType !== 'touch') return;
+    pointers[e.pointerId] = { x: e.clientX, y: e.clientY, x0: e.clientX, y0: e.clientY, t0: Date.now() };
+    var p = touchPoints();
+    if (p.length === 2) {
+      swipe = null; // two fingers zoom, they do not turn the page
+      pinch = { dist: distance(p[0], p[1]), mid: midpoint(p[0], p[1]), scale: touchZoom.scale, x: touchZoom.x, y: touchZoom.y };
+    }
+  }
+
+  function onTouchMove(e) {
+    var p = pointers[e.pointerId];
+    if (!p) return;
+    var dx = e.clientX - p.x, dy = e.clientY - p.y;
+    p.x = e.clientX;
+    p.y = e.clientY;
+    var all = touchPoints();
+    if (pinch && all.length >= 2) {
+      touchZoom = { scale: pinch.scale, x: pinch.x, y: pinch.y };
+      zoomAt(pinch.scale * distance(all[0], all[1]) / pinch.dist, pinch.mid, midpoint(all[0], all[1]));
+    } else if (touchZoom.scale > 1) {
+      // One finger pans the zoomed page instead of turning it.
+      swipe = null;
+      touchZoom.x += dx;
+      touchZoom.y += dy;
+      applyTouchZoom();
+    }
+  }
+
+  function onTouchUp(e) {
+    var p = pointers[e.pointerId];
+    if (!p) return;
+    delete pointers[e.pointerId];
+    var wasPinch = !!pinch;
+    if (touchPoints().length < 2) pinch = null;
+    if (wasPinch || touchPoints().length || e.type === 'pointercancel') { lastTap = null; return; }
+    var moved = Math.hypot(e.clientX - p.x0, e.clientY - p.y0), now = Date.now();
+    if (moved > 12 || now - p.t0 > 400 || (e.target.closest && e.target.closest('a, button, .vm-edge'))) {
+      lastTap = null;
+      return;
+    }
+    // A second tap close to the first zooms in there, or back out.
+    if (lastTap && now - lastTap.t < 350 && Math.hypot(e.clientX - lastTap.x, e.clientY - lastTap.y) < 40) {
+      clearTimeout(lastTap.timer);
+      lastTap = null;
+      var at = { x: e.clientX, y: e.clientY };
+      if (touchZoom.scale > 1) resetTouchZoom(); else zoomAt(2.5, at, at);
+      return;
+    }
+    // A single tap (once no second one follows) brings the toolbar back or sends it away.
+    var tap = { x: e.clientX, y: e.clientY, t: now };
+    tap.timer = setTimeout(function () {
+      if (lastTap !== tap) return;
+      lastTap = null;
+      if (isPhone()) showBar(app.classList.contains('vm-bar-off'));
+    }, 360);
+    lastTap = tap;
+  }
+
   // ----- Start ---------------------------------------------------------------------------------
 
   function labelOptionalButtons() {
@@ -766,9 +1266,9 @@
     $('vm-last').addEventListener('click', function () { goTo(book.pages); });
     var box = $('vm-pagenum');
     box.addEventListener('keydown', function (e) {
-      if (e.key === 'Enter') { e.preventDefault(); var n = parseInt(box.value, 10); if (n) goTo(n); else afterMove(); }
+      if (e.key === 'Enter') { e.preventDefault(); var n = pageFromInput(box.value); if (n) goTo(n); else afterMove(); }
     });
-    box.addEventListener('change', function () { var n = parseInt(box.value, 10); if (n) goTo(n); else afterMove(); });
+    box.addEventListener('change', function () { var n = pageFromInput(box.value); if (n) goTo(n); else afterMove(); });
     box.addEventListener('focus', function () { box.select(); });
 
     doc.addEventListener('keydown', onKey);
@@ -779,9 +1279,16 @@
     stage.addEventListener('wheel', onWheel, { passive: false });
     stage.addEventListener('pointerdown', onPointerDown);
     stage.addEventListener('pointerup', onPointerUp);
-    stage.addEventListener('pointercancel', function () { swipe = null; });
-    doc.querySelector('.vm-edge-prev').addEventListener('click', function () { prev(); });
-    doc.querySelector('.vm-edge-next').addEventListener('click', function () { next(); });
+    stage.addEventListener('pointercancel', function (e) { swipe = null; onTouchUp(e); });
+    stage.addEventListener('pointerdown', onTouchDown);
+    stage.addEventListener('pointermove', onTouchMove);
+    stage.addEventListener('pointerup', onTouchUp);
+    // The left edge turns back in a left-to-right book and forward in a right-to-left one.
+    doc.querySelector('.vm-edge-prev').addEventListener('click', function () { if (state.rtl) next(); else prev(); });
+    doc.querySelector('.vm-edge-next').addEventListener('click', function () { if (state.rtl) prev(); else next(); });
+    // Links on a page to another page of the book turn to it.
+    $('vm-book').addEventListener('click', onPageLink);
+    $('vm-zoom-view').addEventListener('click', onPageLink);
 
     $('vm-thumbs-btn').addEventListener('click', function () { togglePanel('vm-thumbs'); });
     $('vm-search-btn').addEventListener('click', function () { togglePanel('vm-search'); loadText(); });
@@ -821,12 +1328,20 @@
     }).observe(stage);
   }
 
+  function onPageLink(e) {
+    var a = e.target.closest('a.vm-link[data-page]');
+    if (!a) return;
+    e.preventDefault();
+    goTo(+a.dataset.page);
+  }
+
   function relayout() {
     // Panels open below the toolbar, whose height depends on how its buttons wrap.
     app.style.setProperty('--vm-bar-h', $('vm-bar').offsetHeight + 'px');
     var L = computeLayout(), old = state.layout;
     if (old && L.spread === old.spread && L.pw === old.pw && L.ph === old.ph) return;
     if (turning) turning.finish();
+    resetTouchZoom();
     state.layout = L;
     state.spread = spreadOf(state.page);
     applyLayout();
@@ -838,16 +1353,28 @@
     texts = $('vm-texts');
     if (!app) return;
     book = readBook();
-    state = { page: clamp(pageFromHash() || 1, 1, book.pages), spread: 0, layout: null, shown: false };
+    state = { page: clamp(pageFromHash() || 1, 1, book.pages), spread: 0, layout: null, shown: false, query: '',
+      rtl: String(app.dataset.direction || '').trim().toLowerCase() === 'rtl' };
     setTitle(book.title);
     $('vm-pagetotal').textContent = '/ ' + book.pages;
     labelOptionalButtons();
+    setupPhone();
     app.style.setProperty('--vm-bar-h', $('vm-bar').offsetHeight + 'px');
     state.layout = computeLayout();
     state.spread = spreadOf(state.page);
     applyLayout();
     bind();
-    render().then(function () {
+    // The layout decides the reading direction, so the first spread waits for it (a
+    // small script; a book without one goes on at once).
+    // The words of the text layer come from txt.js: asked for at once, not waited for.
+    if (app.dataset.layout) loadText();
+    loadLayout().then(function (L) {
+      if (L && !String(app.dataset.direction || '').trim()) state.rtl = L.direction === 'rtl';
+      app.classList.toggle('vm-rtl', state.rtl);
+      if (L) buildContents();
+      afterMove();
+      return render();
+    }).then(function () {
       state.shown = true;
       app.dataset.ready = '1';
       if (window.performance && performance.mark) performance.mark('vm-first-spread');

@@ -7,7 +7,8 @@ export const CHROMIUM = process.env.VELLUMARK_CHROMIUM || '/usr/bin/chromium';
 const FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
   '--disable-component-update', '--no-first-run', '--disable-quic', '--disable-sync'];
 
-export async function launch({ viewport = { width: 1280, height: 800 } } = {}) {
+// hasTouch: a touch screen (touch events and pointer events of type "touch").
+export async function launch({ viewport = { width: 1280, height: 800 }, hasTouch = false } = {}) {
   if (!existsSync(CHROMIUM)) throw new Error(`${CHROMIUM} is missing (scripts/install-deps.sh --test installs it)`);
   let chromium;
   try {
@@ -17,7 +18,7 @@ export async function launch({ viewport = { width: 1280, height: 800 } } = {}) {
   }
   const profile = mkdtempSync(join(tmpdir(), 'vellumark-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM, headless: true, args: FLAGS, viewport,
+    executablePath: CHROMIUM, headless: true, args: FLAGS, viewport, hasTouch,
   });
   return {
     context,

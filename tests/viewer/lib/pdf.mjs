@@ -17,28 +17,44 @@ function pdfString(text) {
   return out;
 }
 
-// pages: array of arrays of lines; the first line of a page is its heading.
-export function writePdf(path, pages, { title = '' } = {}) {
+// The y of line j of a page (baseline, points from the bottom) and its font size.
+export function lineY(j) { return j === 0 ? 700 : 660 - 22 * j; }
+export function lineSize(j) { return j === 0 ? 30 : 14; }
+
+// pages: array of arrays of lines; the first line of a page is its heading. Options:
+//   links(n): link areas of page n, [{ rect: [x, y, w, h] (points from the bottom left),
+//             page } or { rect, uri }]
+//   outline:  [{ title, page, level }] in reading order
+//   pageLabels: the content of the page label tree's /Nums array, e.g. '0 << /S /r >>'
+//   direction: 'R2L' for a right-to-left reading preference
+export function writePdf(path, pages, { title = '', links = () => [], outline = [], pageLabels = '', direction = '' } = {}) {
   const objects = [];
   const add = (body) => { objects.push(body); return objects.length; };
   const font = add('<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>');
   const pagesId = add(null);
-  const kids = [];
+  // Page objects are numbered before they are written, so that links can point at them.
+  const kids = pages.map(() => add(null));
   pages.forEach((lines, i) => {
     const ops = [`0.85 0.45 0.2 rg 72 ${90 + (i % 7) * 20} 220 120 re f`, '0 0 0 rg'];
     lines.forEach((line, j) => {
-      const size = j === 0 ? 30 : 14;
-      const y = j === 0 ? 700 : 660 - 22 * j;
-      ops.push(`BT /F1 ${size} Tf 72 ${y} Td (${pdfString(line)}) Tj ET`);
+      ops.push(`BT /F1 ${lineSize(j)} Tf 72 ${lineY(j)} Td (${pdfString(line)}) Tj ET`);
     });
     const content = ops.join('\n');
     const c = add(`<< /Length ${Buffer.byteLength(content, 'latin1')} >>\nstream\n${content}\nendstream`);
-    kids.push(add(`<< /Type /Page /Parent ${pagesId} 0 R /MediaBox [0 0 612 792] /Contents ${c} 0 R ` +
-      `/Resources << /Font << /F1 ${font} 0 R >> >> >>`));
+    const annots = links(i + 1).map(({ rect: [x, y, w, h], page, uri }) => add(
+      `<< /Type /Annot /Subtype /Link /Border [0 0 0] /Rect [${x} ${y} ${x + w} ${y + h}] ` +
+      (page ? `/Dest [${kids[page - 1]} 0 R /Fit] >>` : `/A << /S /URI /URI (${pdfString(uri)}) >> >>`)));
+    objects[kids[i] - 1] = `<< /Type /Page /Parent ${pagesId} 0 R /MediaBox [0 0 612 792] /Contents ${c} 0 R ` +
+      `/Resources << /Font << /F1 ${font} 0 R >> >>` +
+      (annots.length ? ` /Annots [${annots.map((a) => `${a} 0 R`).join(' ')}]` : '') + ' >>';
   });
   objects[pagesId - 1] = `<< /Type /Pages /Kids [${kids.map((k) => `${k} 0 R`).join(' ')}] /Count ${kids.length} >>`;
   const info = add(`<< /Title (${pdfString(title)}) /Producer (viewer tests) >>`);
-  const catalog = add(`<< /Type /Catalog /Pages ${pagesId} 0 R >>`);
+  let extra = '';
+  if (outline.length) extra += ` /Outlines ${writeOutline(add, objects, outline, kids)} 0 R`;
+  if (pageLabels) extra += ` /PageLabels << /Nums [${pageLabels}] >>`;
+  if (direction) extra += ` /ViewerPreferences << /Direction /${direction} >>`;
+  const catalog = add(`<< /Type /Catalog /Pages ${pagesId} 0 R${extra} >>`);
 
   const chunks = ['%PDF-1.4\n'];
   let size = chunks[0].length;
@@ -53,6 +69,35 @@ export function writePdf(path, pages, { title = '' } = {}) {
   for (const o of offsets) chunks.push(`${String(o).padStart(10, '0')} 00000 n \n`);
   chunks.push(`trailer\n<< /Size ${objects.length + 1} /Root ${catalog} 0 R /Info ${info} 0 R >>\nstartxref\n${size}\n%%EOF\n`);
   writeFileSync(path, Buffer.from(chunks.join(''), 'latin1'));
+}
+
+// The outline tree of `entries` ({ title, page, level }); returns the object number of its root.
+function writeOutline(add, objects, entries, kids) {
+  const root = add(null);
+  const ids = entries.map(() => add(null));
+  const parentOf = (i) => {
+    for (let j = i - 1; j >= 0; j--) if (entries[j].level === entries[i].level - 1) return ids[j];
+    return root;
+  };
+  const children = new Map();
+  entries.forEach((e, i) => {
+    const p = parentOf(i);
+    if (!children.has(p)) children.set(p, []);
+    children.get(p).push(i);
+  });
+  const listEntries = (id) => {
+    const list = children.get(id) || [];
+    return list.length ? ` /First ${ids[list[0]]} 0 R /Last ${ids[list[list.length - 1]]} 0 R /Count ${list.length}` : '';
+  };
+  entries.forEach((e, i) => {
+    const siblings = children.get(parentOf(i));
+    const at = siblings.indexOf(i);
+    objects[ids[i] - 1] = `<< /Title (${pdfString(e.title)}) /Parent ${parentOf(i)} 0 R /Dest [${kids[e.page - 1]} 0 R /Fit]` +
+      (at > 0 ? ` /Prev ${ids[siblings[at - 1]]} 0 R` : '') +
+      (at + 1 < siblings.length ? ` /Next ${ids[siblings[at + 1]]} 0 R` : '') + listEntries(ids[i]) + ' >>';
+  });
+  objects[root - 1] = `<< /Type /Outlines${listEntries(root)} >>`;
+  return root;
 }
 
 // A word no other page of a test book contains, for searching page n.

@@ -1,0 +1,53 @@
+// layout.js: the geometry of every page (size, word boxes, links, label), the outline and
+// the reading direction, for the viewer's text layer, search marks, link areas and
+// contents panel. Format in docs/book-folder.md. The file is written page by page while
+// the search run reads the pages, so memory does not grow with the book.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "engine/AtomicFile.h"
+#include "engine/DocumentNavigation.h"
+#include "engine/PageLayout.h"
+
+// Box coordinates are written in this many parts of the page width and height, each as
+// two characters of kLayoutDigits (a base-64 digit pair).
+constexpr int kLayoutUnit = 4096;
+constexpr int kLayoutVersion = 1;
+
+// The file's text before the first page's entry, and after the last one.
+std::string MakeLayoutHead(const DocumentNavigation& nav, int page_count);
+std::string MakeLayoutTail();
+// The entry of one page (a JSON object). Links to pages outside 1..page_count are left out.
+std::string MakeLayoutPage(const PageLayout& page, const std::string& label, int page_count);
+
+// Writes layout.js with the page entries in page order, whatever order the pages are
+// handed in: an entry waits only until the pages before it are in. Safe to use from
+// several threads.
+class LayoutFileWriter {
+public:
+    LayoutFileWriter(const DocumentNavigation& nav, int page_count) : nav_(nav), page_count_(page_count) {}
+
+    // Creates the file (under a temporary name) and writes its head.
+    bool Open(const std::string& path, std::string& error);
+    // Hands in the entry of page `page_index` (from 0); a page that could not be read
+    // is handed in with an empty layout.
+    void Add(int page_index, const PageLayout& page);
+    // Writes the pages not handed in as empty entries, the tail, and puts the file in place.
+    bool Finish(std::string& error);
+
+private:
+    void WriteReadyLocked();
+    void WriteLocked(const std::string& bytes);
+
+    const DocumentNavigation& nav_;
+    int page_count_;
+    std::mutex mutex_;
+    AtomicFile file_;
+    std::map<int, std::string> waiting_;   // entries whose predecessors are not in yet
+    int next_ = 0;                         // index of the next entry to write
+    bool write_failed_ = false;
+};

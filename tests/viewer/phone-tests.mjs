@@ -1,0 +1,90 @@
+// The reader on a phone: a 390 x 844 portrait touch screen. One toolbar row with a menu,
+// the page as wide as the screen, pinch and double-tap zoom, the toolbar out of the way.
+import assert from 'node:assert/strict';
+import { join } from 'node:path';
+import { launch } from './lib/browser.mjs';
+
+const WAIT = { timeout: 8000 };
+const PHONE = { width: 390, height: 844 };
+
+export function phoneTests(env) {
+  const { artifacts, books } = env;
+
+  // Each test gets a touch browser of its own and the book on page 2.
+  async function withPhone(shot, fn) {
+    const browser = await launch({ viewport: PHONE, hasTouch: true });
+    try {
+      const page = await browser.context.newPage();
+      const errors = [];
+      page.on('pageerror', (e) => errors.push(e.message));
+      await page.goto(`${books.http}#page=2`);
+      await page.waitForSelector('#vm-app[data-ready]', WAIT);
+      await fn(page, await page.context().newCDPSession(page));
+      await page.screenshot({ path: join(artifacts, `${shot}.png`) });
+      assert.deepEqual(errors, [], 'no script errors');
+    } finally {
+      await browser.close();
+    }
+  }
+
+  const box = (page, sel) => page.$eval(sel, (el) => { const r = el.getBoundingClientRect(); return { x: r.x, y: r.y, w: r.width, h: r.height }; });
+  const bookScale = (page) => page.$eval('#vm-book', (b) => b.getBoundingClientRect().width / b.offsetWidth);
+
+  // Touches through the browser's input layer, as a finger would make them.
+  async function touch(cdp, type, points) {
+    await cdp.send('Input.dispatchTouchEvent', { type, touchPoints: points.map(([x, y], id) => ({ x, y, id })) });
+  }
+
+  return [
+    ['phone: one toolbar row with a menu, and the page as wide as the screen', () => withPhone('phone-layout', async (page) => {
+      const bar = await box(page, '#vm-bar');
+      assert.ok(bar.h <= 56, `toolbar ${bar.h} px tall`);
+      const tops = await page.$$eval('#vm-bar .vm-tools > * :is(button, input), #vm-bar > a, #vm-menu-btn', (els) =>
+        els.filter((e) => e.offsetParent !== null).map((e) => Math.round(e.getBoundingClientRect().top + e.getBoundingClientRect().height / 2)));
+      assert.ok(tops.length >= 5 && Math.max(...tops) - Math.min(...tops) <= 2, `one row: ${tops}`);
+      const img = await box(page, '.vm-slot .vm-page[data-page="2"] .vm-bg');
+      assert.ok(img.w >= 0.95 * PHONE.width, `page ${img.w} px wide`);
+      // The less used commands are in the menu.
+      assert.ok(await page.$eval('#vm-thumbs-btn', (b) => b.closest('#vm-menu') !== null));
+      await page.tap('#vm-menu-btn');
+      await page.waitForSelector('#vm-menu:not([hidden])', WAIT);
+      await page.tap('#vm-thumbs-btn');
+      await page.waitForSelector('#vm-thumbs:not([hidden])', WAIT);
+      assert.ok(await page.$eval('#vm-menu', (m) => m.hidden), 'choosing a command closes the menu');
+    })],
+
+    ['phone: double tap and pinch zoom the page; the toolbar steps aside and comes back on a tap', () => withPhone('phone-zoom', async (page, cdp) => {
+      const img = await box(page, '.vm-slot .vm-page[data-page="2"] .vm-bg');
+      const cx = img.x + img.w / 2, cy = img.y + img.h / 2;
+      // A turn sends the toolbar away; a tap brings it back.
+      await page.keyboard.press('ArrowRight');
+      await page.waitForFunction(() => document.querySelector('#vm-app').dataset.current === '3', null, WAIT);
+      await page.waitForFunction(() => document.querySelector('#vm-app').classList.contains('vm-bar-off'), null, WAIT);
+      await page.touchscreen.tap(cx, cy);
+      await page.waitForFunction(() => !document.querySelector('#vm-app').classList.contains('vm-bar-off'), null, WAIT);
+
+      await page.touchscreen.tap(cx, cy);
+      await page.waitForTimeout(80);
+      await page.touchscreen.tap(cx, cy);
+      await page.waitForFunction(() => document.querySelector('#vm-app').classList.contains('vm-touch-zoomed'), null, WAIT);
+      assert.ok(Math.abs(await bookScale(page) - 2.5) < 0.01, 'double tap zooms in');
+      // The point tapped stays under the finger.
+      const after = await box(page, '.vm-slot .vm-page[data-page="3"] .vm-bg');
+      assert.ok(Math.abs(after.x + after.w / 2 - cx) < 2 && Math.abs(after.y + after.h / 2 - cy) < 2, 'zoomed at the tap');
+      await page.touchscreen.tap(cx, cy);
+      await page.waitForTimeout(80);
+      await page.touchscreen.tap(cx, cy);
+      await page.waitForFunction(() => !document.querySelector('#vm-app').classList.contains('vm-touch-zoomed'), null, WAIT);
+
+      // Two fingers moving apart to twice their distance double the size.
+      await touch(cdp, 'touchStart', [[cx - 40, cy], [cx + 40, cy]]);
+      for (const d of [50, 60, 70, 80]) {
+        await touch(cdp, 'touchMove', [[cx - d, cy], [cx + d, cy]]);
+        await page.waitForTimeout(30); // one move per frame, as fingers make them
+      }
+      await touch(cdp, 'touchEnd', []);
+      assert.ok(Math.abs(await bookScale(page) - 2) < 0.05, `pinch zooms: ${await bookScale(page)}`);
+      assert.equal(await page.$eval('#vm-app', (a) => a.dataset.current), '3', 'a pinch does not turn the page');
+    })],
+  ];
+}

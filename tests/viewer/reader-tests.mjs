@@ -1,0 +1,280 @@
+// What the book's layout file adds to the reader: link areas, the contents panel, the
+// invisible text layer, search marks on the page, page labels and right-to-left books;
+// and that a book made before it existed reads as before.
+import assert from 'node:assert/strict';
+import { cpSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
+import { dirname, join } from 'node:path';
+import { pathToFileURL } from 'node:url';
+
+const WAIT = { timeout: 8000 };
+const require = createRequire(import.meta.url);
+
+export function readerTests(env) {
+  const { context, artifacts, books, links, rtlBook, bookPage, work } = env;
+
+  async function open(url) {
+    const page = await context.newPage();
+    const errors = [], requests = [];
+    page.on('pageerror', (e) => errors.push(e.message));
+    page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
+    page.on('request', (r) => requests.push(r.url()));
+    await page.goto(url);
+    await page.waitForSelector('#vm-app[data-ready]', WAIT);
+    return { page, errors, requests };
+  }
+
+  async function finish({ page, errors }, shot) {
+    await page.screenshot({ path: join(artifacts, `${shot}.png`) });
+    await page.close();
+    assert.deepEqual(errors, [], 'no script or console errors');
+  }
+
+  async function expectPages(page, want) {
+    try {
+      await page.waitForFunction((w) => document.querySelector('#vm-app').dataset.current === w &&
+        !document.querySelector('#vm-app').classList.contains('vm-turning'), want.join(','), WAIT);
+    } catch {
+      assert.fail(`pages ${want} expected, ${await page.$eval('#vm-app', (a) => a.dataset.current)} shown`);
+    }
+  }
+
+  const rect = (page, selector) => page.$eval(selector, (el) => {
+    const r = el.getBoundingClientRect();
+    return { x: r.x, y: r.y, w: r.width, h: r.height };
+  });
+
+  // The box of the first `word` of page n as the book's files give it (layout.js per line
+  // top and height, then per word left and width, in base-64 digit pairs; the words from
+  // txt.js), on the screen inside `scope`.
+  const wordBoxOnScreen = (page, n, word, scope) => page.evaluate(([n, word, scope]) => {
+    const L = window.VELLUMARK_BOOK_LAYOUT, D = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_';
+    const packed = L.pages[n - 1].lines, v = [];
+    for (let i = 0; i < packed.length; i += 2) v.push(D.indexOf(packed[i]) * 64 + D.indexOf(packed[i + 1]));
+    let at = 0, box = null;
+    for (const line of window.VELLUMARK_BOOK_TEXT.pages[n - 1].split('\n')) {
+      const words = line.split(/\s+/).filter(Boolean);
+      if (!words.length) continue;
+      const [top, height] = [v[at], v[at + 1]];
+      at += 2;
+      for (const w of words) {
+        if (w === word && !box) box = [v[at], top, v[at + 1], height];
+        at += 2;
+      }
+    }
+    const r = document.querySelector(`${scope} [data-page="${n}"]`).getBoundingClientRect();
+    return { x: r.x + box[0] / L.unit * r.width, y: r.y + box[1] / L.unit * r.height,
+      w: box[2] / L.unit * r.width, h: box[3] / L.unit * r.height };
+  }, [n, word, scope]);
+
+  function near(a, b, what, tolerance = 1.5) {
+    for (const k of ['x', 'y', 'w', 'h']) {
+      assert.ok(Math.abs(a[k] - b[k]) <= tolerance, `${what}: ${k} ${a[k].toFixed(1)} vs ${b[k].toFixed(1)}`);
+    }
+  }
+
+  const tests = [];
+  for (const mode of ['file', 'http', 'export']) {
+    const url = books[mode];
+
+    tests.push([`${mode}: a link on the page turns to its page; a web link opens a new tab`, async () => {
+      const t = await open(url);
+      const { page } = t;
+      const internal = '.vm-slot .vm-page[data-page="1"] a.vm-link[data-page="5"]';
+      await page.waitForSelector(internal, WAIT);
+      // The area lies where the PDF put it (612 x 792 points, measured from the bottom).
+      const pageBox = await rect(page, '.vm-slot .vm-page[data-page="1"]');
+      const s = pageBox.w / 612;
+      const [x, y, w, h] = links.internal.rect;
+      near(await rect(page, internal), { x: pageBox.x + x * s, y: pageBox.y + (792 - y - h) * s, w: w * s, h: h * s },
+        'internal link area');
+      await page.click(internal);
+      await expectPages(page, [4, 5]);
+      assert.match(page.url(), /#page=5$/);
+
+      await page.keyboard.press('Home');
+      await expectPages(page, [1]);
+      const external = '.vm-slot .vm-page[data-page="1"] a.vm-link:not([data-page])';
+      assert.deepEqual(await page.$eval(external, (a) => [a.href, a.target, a.rel]),
+        [links.external.uri, '_blank', 'noopener noreferrer']);
+      await context.route('https://example.org/**', (r) => r.fulfill({ contentType: 'text/html', body: '<title>x</title>' }));
+      try {
+        const [tab] = await Promise.all([context.waitForEvent('page', WAIT), page.click(external)]);
+        await tab.waitForLoadState();
+        assert.equal(tab.url(), links.external.uri);
+        assert.equal(await tab.evaluate(() => window.opener), null, 'the new tab cannot reach the book');
+        await tab.close();
+      } finally {
+        await context.unroute('https://example.org/**');
+      }
+      await expectPages(page, [1]);
+      await finish(t, `${mode}-links`);
+    }]);
+
+    tests.push([`${mode}: the contents panel shows the outline's levels and jumps by keyboard`, async () => {
+      const t = await open(url);
+      const { page } = t;
+      await page.click('#vm-contents-btn');
+      await page.waitForSelector('#vm-contents:not([hidden])', WAIT);
+      assert.equal(await page.$eval('#vm-contents-btn', (b) => b.getAttribute('aria-expanded')), 'true');
+      const tree = await page.$$eval('#vm-contents nav > ul > li', (items) => items.map((li) =>
+        [li.querySelector('a').textContent, li.querySelectorAll(':scope ul a').length]));
+      assert.deepEqual(tree, [['First part', 5], ['Second part', 4]]);
+      assert.ok(await page.evaluate(() => document.activeElement.closest('#vm-contents nav') !== null),
+        'the focus is in the list');
+      await page.focus('#vm-contents a:text-is("Chapter 7")');
+      await page.keyboard.press('Enter');
+      await expectPages(page, [6, 7]);
+      assert.ok(await page.$eval('#vm-contents', (p) => p.hidden), 'the panel closes');
+      await page.click('#vm-contents-btn');
+      assert.equal(await page.$eval('#vm-contents a[aria-current]', (a) => a.textContent), 'Chapter 7');
+      await page.keyboard.press('Escape');
+      assert.ok(await page.$eval('#vm-contents', (p) => p.hidden));
+      await finish(t, `${mode}-contents`);
+    }]);
+
+    tests.push([`${mode}: the page's text can be selected and copied in reading order`, async () => {
+      const t = await open(url);
+      const { page } = t;
+      const lines = '.vm-slot .vm-page[data-page="1"] .vm-text span';
+      await page.waitForSelector(lines, WAIT);
+      const first = await rect(page, `${lines}:first-of-type`), last = await rect(page, `${lines}:last-of-type`);
+      await page.mouse.move(first.x + 1, first.y + first.h / 2);
+      await page.mouse.down();
+      await page.mouse.move(last.x + last.w - 1, last.y + last.h / 2, { steps: 8 });
+      await page.mouse.up();
+      const copied = await page.evaluate(() => new Promise((done) => {
+        document.addEventListener('copy', (e) => { e.preventDefault(); done(String(window.getSelection())); }, { once: true });
+        document.execCommand('copy');
+      }));
+      assert.equal(copied.replace(/\s+/g, ' ').trim(),
+        'Chapter 1 This page tells of the aardvark. Plain text for the search and the alternative text.');
+      // A screen reader finds the same words on the page.
+      const spoken = await page.$eval('.vm-slot .vm-page[data-page="1"] .vm-text', (el) => el.textContent);
+      assert.match(spoken, /aardvark/);
+      await finish(t, `${mode}-select`);
+    }]);
+
+    tests.push([`${mode}: a search hit is marked at its word on both pages of a spread and when zoomed`, async () => {
+      const t = await open(`${url}#page=2`);
+      const { page } = t;
+      await expectPages(page, [2, 3]);
+      await page.click('#vm-search-btn');
+      await page.fill('#vm-search-box', 'alternative');
+      await page.press('#vm-search-box', 'Enter');
+      await page.waitForSelector('.vm-result', WAIT);
+      for (const n of [2, 3]) {
+        const mark = `.vm-slot .vm-page[data-page="${n}"] .vm-hit`;
+        await page.waitForSelector(mark, WAIT);
+        assert.equal(await page.$$eval(mark, (m) => m.length), 1, `one mark on page ${n}`);
+        near(await rect(page, mark), await wordBoxOnScreen(page, n, 'alternative', '.vm-slot'), `mark on page ${n}`);
+      }
+      await page.click('#vm-zoom-btn');
+      const zoomed = '.vm-zoom-page[data-page="2"] .vm-hit';
+      await page.waitForSelector(zoomed, WAIT);
+      await page.waitForFunction(() => document.querySelector('.vm-zoom-page[data-page="2"] .vm-bg').naturalWidth > 0, null, WAIT);
+      near(await rect(page, zoomed), await wordBoxOnScreen(page, 2, 'alternative', '.vm-zoom-row'), 'zoomed mark');
+      await finish(t, `${mode}-search-marks`);
+    }]);
+  }
+
+  tests.push(['a right-to-left book shows each spread right to left, turns with ArrowLeft and names pages by label', async () => {
+    const t = await open(`${rtlBook}#page=2`);
+    const { page } = t;
+    await expectPages(page, [2, 3]);
+    const slotOf = (n) => page.$eval(`.vm-page[data-page="${n}"]`, (el) => el.closest('.vm-slot').classList.contains('vm-right') ? 'right' : 'left');
+    assert.equal(await slotOf(2), 'right', 'the lower page on the right');
+    assert.equal(await slotOf(3), 'left');
+    assert.equal(await page.inputValue('#vm-pagenum'), 'ii–1', 'the page box shows the labels');
+    await page.keyboard.press('ArrowLeft');
+    await expectPages(page, [4, 5]);
+    assert.equal(await slotOf(4), 'right');
+    await page.keyboard.press('ArrowRight');
+    await expectPages(page, [2, 3]);
+    // Typing a label goes to the page that carries it; a number no label has goes to that page.
+    await page.fill('#vm-pagenum', '3');
+    await page.press('#vm-pagenum', 'Enter');
+    await expectPages(page, [4, 5]);
+    await page.fill('#vm-pagenum', 'i');
+    await page.press('#vm-pagenum', 'Enter');
+    await expectPages(page, [1]);
+    await page.fill('#vm-pagenum', '6');
+    await page.press('#vm-pagenum', 'Enter');
+    await expectPages(page, [6]);
+    await page.click('#vm-thumbs-btn');
+    const captions = await page.$$eval('.vm-thumb span', (s) => s.map((e) => e.textContent));
+    assert.deepEqual(captions, ['i', 'ii', '1', '2', '3', '4']);
+    assert.equal(await page.$('#vm-contents-btn'), null, 'no contents button without an outline');
+    await finish(t, 'rtl-labels');
+  }]);
+
+  tests.push(['a book made before the layout file existed opens as before, without a console error', async () => {
+    // The book page of that time had no data-layout attribute and its folder no layout.js.
+    const bookDir = dirname(bookPage);
+    const old = join(dirname(bookDir), 'OLDBOOK');
+    rmSync(old, { recursive: true, force: true });
+    cpSync(bookDir, old, { recursive: true });
+    rmSync(join(old, 'layout.js'));
+    const html = readFileSync(join(old, 'index.html'), 'utf8');
+    assert.ok(html.includes(' data-layout="layout.js"'));
+    writeFileSync(join(old, 'index.html'), html.replace(' data-layout="layout.js"', ''));
+    try {
+      const t = await open(pathToFileURL(join(old, 'index.html')).href);
+      const { page, requests } = t;
+      assert.ok(!requests.some((u) => u.includes('layout.js')), 'no layout file asked for');
+      assert.equal(await page.$('.vm-text, .vm-links, #vm-contents-btn'), null);
+      await page.click('#vm-next');
+      await expectPages(page, [2, 3]);
+      await page.waitForFunction(() => /aardvark|badger/.test(document.querySelector('.vm-page[data-page="2"] .vm-bg').alt), null, WAIT);
+      await page.click('#vm-search-btn');
+      await page.fill('#vm-search-box', 'badger');
+      await page.press('#vm-search-box', 'Enter');
+      await page.waitForSelector('.vm-result', WAIT);
+      assert.equal(await page.$('.vm-hit'), null);
+      await finish(t, 'old-book');
+    } finally {
+      rmSync(old, { recursive: true, force: true });
+    }
+  }]);
+
+  tests.push(['without a publisher logo the home link is a house with its name, not a bar', async () => {
+    const t = await open(books.http);
+    const { page } = t;
+    const home = await page.$eval('#vm-home', (a) => {
+      const img = a.querySelector('img'), label = a.querySelector('.vm-home-label');
+      return { src: img.getAttribute('src'), w: img.getBoundingClientRect().width, h: img.getBoundingClientRect().height,
+        label: label.textContent, shown: label.getBoundingClientRect().width > 10 };
+    });
+    assert.match(home.src, /\/home\.svg$/);
+    assert.ok(home.w <= 24 && home.h >= 18, `a square icon: ${home.w} x ${home.h}`);
+    assert.equal(home.label, 'Home');
+    assert.ok(home.shown, 'the name is shown beside the house');
+    assert.equal(await page.getByRole('link', { name: 'Home', exact: true }).count(), 1);
+    await finish(t, 'home-link');
+  }]);
+
+  tests.push(['axe-core finds no serious or critical problem with each panel open', async () => {
+    const t = await open(`${books.http}#page=2`);
+    const { page } = t;
+    await page.addScriptTag({ path: require.resolve('axe-core/axe.min.js') });
+    const check = async (what) => {
+      const result = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+      const bad = result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical')
+        .map((v) => `${v.id} (${v.impact}): ${v.nodes.slice(0, 3).map((n) => n.target.join(' ')).join(', ')}`);
+      assert.deepEqual(bad, [], what);
+    };
+    await check('reader');
+    for (const btn of ['#vm-contents-btn', '#vm-thumbs-btn', '#vm-search-btn', '#vm-print-btn']) {
+      await page.click(btn);
+      if (btn === '#vm-search-btn') {
+        await page.fill('#vm-search-box', 'plain');
+        await page.press('#vm-search-box', 'Enter');
+        await page.waitForSelector('.vm-result', WAIT);
+      }
+      await check(`with ${btn} open`);
+    }
+    await finish(t, 'axe');
+  }]);
+
+  return tests;
+}
