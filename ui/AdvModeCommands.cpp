@@ -20,6 +20,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace fs = std::filesystem;

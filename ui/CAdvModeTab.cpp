@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QPushButton>
+#include <QStringList>
 #include <QStyle>
 #include <QToolButton>
 #include <QUrl>
@@ -333,12 +334,17 @@ void CAdvModeTab::ConvertAndUpload()
     request.country_id = cfg_.m_country_id;
     request.state_id = cfg_.m_state_id;
     request.city_id = cfg_.m_city_id;
+    // A full table would leave a job record and a row that no worker ever takes up:
+    // nothing is created, and the user is told, not only the log.
+    if (!table_.HasFreeSlot()) {
+        DIAG(kModule, 0, "INF:ConvertAndUpload failed");
+        Message("queue_full");
+        return;
+    }
     JobTargets targets = TargetsFromSettings(cfg_);
-    const bool had_free_slot = table_.HasFreeSlot();
     if (SubmitJob(cfg_, table_, request, targets, true, &queue_, nullptr, notify_) < 0) {
         DIAG(kModule, 0, "INF:ConvertAndUpload failed");
-        // Told, not only logged: otherwise the user waits for a job that never comes.
-        Message(had_free_slot ? "submit_failed" : "queue_full");
+        Message("submit_failed");
     }
 }
 

@@ -182,6 +182,8 @@ void CMainDlg::ShowJobIncomplete(int result_code, const QString& key)
 
 void CMainDlg::ShowJobNote(const QString& key, const QString& text)
 {
+    if (last_notes_.size() > 64)  // notes of jobs that finished anyway
+        last_notes_.clear();
     last_notes_[key] = text;
     status_->setText(text);
 }

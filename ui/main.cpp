@@ -9,32 +9,9 @@
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
 #include "ui/JobNoticeBridge.h"
-#include "ui/UserPrompts.h"
+#include "ui/StartupLock.h"
 
 #include <QApplication>
-
-namespace {
-
-// False when another Vellumark program holds the lock of this books folder. A lock that
-// cannot be taken for another reason is logged and does not stop the program.
-bool TakeLock(InstanceLock& lock, const std::string& books_folder)
-{
-    std::string error;
-    if (lock.TryAcquire(books_folder, error))
-        return true;
-    if (!error.empty()) {
-        DIAG("MainDlg", 0, "ERR:%s", error.c_str());
-        return true;
-    }
-    PromptRequest request;
-    request.icon = QMessageBox::Information;
-    request.caption = QStringLiteral("Hint");
-    request.text = QStringLiteral("The program already started.");
-    ShowPrompt(nullptr, request);
-    return false;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -44,13 +21,13 @@ int main(int argc, char** argv)
 
     InstanceLock lock;
     const std::string books_folder = AppConfig::LocateBooksFolder();
-    if (!TakeLock(lock, books_folder))
+    if (!TakeProgramLock(lock, books_folder))
         return 0;
     AppConfig& cfg = TheConfig();
     cfg.Load();
     // A first start may take the books folder from the shipped settings instead.
     InstanceLock loaded_lock;
-    if (cfg.m_books_folder != books_folder && !TakeLock(loaded_lock, cfg.m_books_folder))
+    if (cfg.m_books_folder != books_folder && !TakeProgramLock(loaded_lock, cfg.m_books_folder))
         return 0;
 
     // The bridge outlives the table: workers report to it until the table has joined them.
