@@ -361,12 +361,17 @@ void CAdvModeTab::dragEnterEvent(QDragEnterEvent* event)
 
 void CAdvModeTab::dropEvent(QDropEvent* event)
 {
-    // Of several dropped files the last PDF wins; other files are ignored. The path
-    // keeps its letter case: file names on Linux depend on it.
-    for (const QUrl& url : event->mimeData()->urls()) {
+    TakeDroppedFiles(event->mimeData()->urls());
+    event->acceptProposedAction();
+}
+
+void CAdvModeTab::TakeDroppedFiles(const QList<QUrl>& urls)
+{
+    // Other files are ignored. The path keeps its letter case: file names on Linux
+    // depend on it.
+    for (const QUrl& url : urls) {
         const QString path = url.toLocalFile();
         if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive))
             pdf_path_->setText(path);
     }
-    event->acceptProposedAction();
 }

@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QToolButton;
+class QUrl;
 
 class CAdvModeTab : public QWidget {
     Q_OBJECT
@@ -48,6 +49,8 @@ public:
     CPdfListView* ProcessedView() { return processed_view_; }
     bool ProcessedListActive() const { return processed_active_; }
     QToolButton* CommandButton(int command) const;
+    // Files dropped on the page: the last PDF among them goes into the path field.
+    void TakeDroppedFiles(const QList<QUrl>& urls);
 
     // The commands.
     void RunCommand(int command);

@@ -12,7 +12,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -221,22 +220,23 @@ void AdvModeCommandsTest::deleteRefusesRunningJobsAndKeepsForeignFolders()
     QVERIFY(!fs::exists(book));
     QVERIFY(!home.Cfg().m_meta_ini.SectionExists(key, 1024, 32));
 
-    // A job record whose name is not a job key: its row and record go, the folder of
-    // that name stays.
-    const fs::path foreign = fs::path(home.Cfg().m_books_folder) / "skins";
-    fs::create_directories(foreign);
-    WriteFileBytes(foreign / "keep.txt", "keep");
+    // A book folder that is a link to somewhere else: the record and the row go, what
+    // the link points at stays.
+    const std::string linked = NewJobKey();
+    const fs::path outside = home.Root() / "outside";
+    WriteFileBytes(outside / "keep.txt", "keep");
+    fs::create_directory_symlink(outside, fs::path(home.Cfg().m_books_folder) / linked);
     JobSection job;
     job.pdf_url = pdf.string();
     job.params.dpi = 96;
-    QVERIFY(WriteJobSection(home.Cfg().m_meta_ini, home.Cfg().m_meta_w_ini, "skins", job));
+    QVERIFY(WriteJobSection(home.Cfg().m_meta_ini, home.Cfg().m_meta_w_ini, linked, job));
     page.BuildLists();
     QCOMPARE(page.QueueList().RowCount(), 1);
     SelectRows(page.QueueView(), {0});
     home.AnswerNext(QMessageBox::Yes);
     page.CommandButton(CAdvModeTab::kDelete)->click();
     QCOMPARE(page.QueueList().RowCount(), 0);
-    QVERIFY(fs::exists(foreign / "keep.txt"));
+    QCOMPARE(ReadFileBytes(outside / "keep.txt"), std::string("keep"));
 }
 
 void AdvModeCommandsTest::exportAsksBeforeEmptyingAFolder()
@@ -322,11 +322,9 @@ void AdvModeCommandsTest::droppedPdfFillsThePathAndPreviewOpensTheBook()
     UiTestHome home;
     home.UseFakeEngine(3, "0");
     CAdvModeTab page(home.Cfg(), home.Table(), &home.Notices(), nullptr);
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(QStringLiteral("/tmp/Notes.TXT")),
-                  QUrl::fromLocalFile(QStringLiteral("/tmp/Big Book.PDF"))});
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(&page, &drop);
+    QVERIFY(page.acceptDrops());
+    page.TakeDroppedFiles({QUrl::fromLocalFile(QStringLiteral("/tmp/Big Book.PDF")),
+                           QUrl::fromLocalFile(QStringLiteral("/tmp/Notes.TXT"))});
     QCOMPARE(Edit(page, "pdfPathEdit")->text(), QStringLiteral("/tmp/Big Book.PDF"));
 
     const fs::path pdf = home.Root() / "short.pdf";

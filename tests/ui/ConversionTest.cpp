@@ -1,7 +1,7 @@
 // Conversions through the whole desktop program: a real PDF through the real engine,
 // whose row moves to the processed list soon after the job finished, and a 300-page
 // conversion during which the main thread stays responsive while the lists refresh.
-#include "pipeline/JobSection.h"
+#include "config/JobKey.h"
 #include "tests/ui/UiTestKit.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CMainDlg.h"
@@ -76,15 +76,13 @@ void ConversionTest::mainThreadStaysResponsiveDuringALongConversion()
 {
     UiTestHome home;
     home.UseFakeEngine(300, "0.003");
-    // Many earlier books in the processed list, as after months of use.
-    for (int i = 0; i < 300; ++i) {
-        JobSection job;
-        job.pdf_url = (home.Root() / ("old" + std::to_string(i) + ".pdf")).string();
-        job.progress = kProgressFinished;
-        job.timestamp = CurrentUtcTime();
-        job.params.dpi = 96;
-        WriteJobSection(home.Cfg().m_meta_ini, home.Cfg().m_meta_w_ini, "OLD" + std::to_string(i), job);
-    }
+    // Many earlier books in the processed list, as after months of use (written in one go:
+    // the records' content is all the lists read).
+    std::string records = ReadFileBytes(home.Cfg().m_meta_ini.Path());
+    for (int i = 0; i < 300; ++i)
+        records += "[" + NewJobKey() + "]\npdf_url=" + (home.Root() / ("old" + std::to_string(i) + ".pdf")).string() +
+                   "\ntimestamp=2026,12,2," + std::to_string(1 + i % 28) + ",10,0,0,0,\nprogress=100000\ndpi=96\n";
+    WriteFileBytes(home.Cfg().m_meta_ini.Path(), records);
     CMainDlg window(home.Cfg(), home.Table(), home.Notices());
     window.show();
     CAdvModeTab& page = *window.ModeTabs()->AdvancedPage();
@@ -92,13 +90,9 @@ void ConversionTest::mainThreadStaysResponsiveDuringALongConversion()
     QCOMPARE(page.ProcessedList().RowCount(), 300);
     window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
 
-    const fs::path pdf = home.Root() / "long.pdf";
-    WriteFileBytes(pdf, "%PDF-1.4");
-    Submit(page, pdf);
-    QCOMPARE(page.QueueList().RowCount(), 1);
-
     // A 5 ms heartbeat on the main thread: the longest gap between beats is the longest
-    // stall the user could have felt.
+    // stall the user could have felt. Measured first with nothing converting, which shows
+    // what the machine's own load costs, then during the conversion.
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0;
@@ -111,12 +105,22 @@ void ConversionTest::mainThreadStaysResponsiveDuringALongConversion()
         last = now;
     });
     heartbeat.start();
-    while (page.ProcessedList().RowCount() < 301 && clock.elapsed() < 120000)
+    QTest::qWait(3000);
+    const qint64 idle_longest = longest;
+
+    const fs::path pdf = home.Root() / "long.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    Submit(page, pdf);
+    QCOMPARE(page.QueueList().RowCount(), 1);
+    longest = 0;
+    last = clock.elapsed();
+    while (page.ProcessedList().RowCount() < 301 && clock.elapsed() < 180000)
         QTest::qWait(20);
     heartbeat.stop();
     QCOMPARE(page.ProcessedList().RowCount(), 301);
-    qInfo("300-page conversion: %lld ms, longest main-thread stall %lld ms", static_cast<long long>(clock.elapsed()),
-          static_cast<long long>(longest));
+    qInfo("300-page conversion: %lld ms, longest main-thread stall %lld ms (idle, before it: %lld ms)",
+          static_cast<long long>(clock.elapsed()), static_cast<long long>(longest),
+          static_cast<long long>(idle_longest));
     // The goal is under 50 ms; the bound leaves room for a machine shared with builds.
     QVERIFY2(longest < 250, qPrintable(QString::number(longest)));
 }

@@ -205,7 +205,8 @@ void LocalisationTest::switchingTheLanguageChangesEveryText()
     // Every text changes except the caption, the "?" buttons, the empty status line and
     // the words both languages share.
     unchanged.sort();
-    QCOMPARE(unchanged, QStringList({"", "?", "?", "?", "Date", "Description :", "Vellumark 1.3"}));
+    unchanged.removeAll(QString());
+    QVERIFY2(unchanged == QStringList({"?", "?", "?", "Vellumark 1.3"}), qPrintable(unchanged.join(" | ")));
     const QAbstractItemModel* headers = window.ModeTabs()->AdvancedPage()->QueueView()->model();
     QCOMPARE(headers->headerData(CPdfItemList::kColState, Qt::Horizontal).toString(), QStringLiteral("État"));
 }
