@@ -1,0 +1,217 @@
+// The main window: caption and size rules, the single-instance rule, the quit that waits
+// for the reference database update, a worker's report turned into an error box on the
+// main thread, and the keyboard and accessibility of every control.
+#include "config/InstanceLock.h"
+#include "tests/ui/UiTestKit.h"
+#include "ui/CAdvModeTab.h"
+#include "ui/CMainDlg.h"
+#include "ui/CModeTabCtrl.h"
+#include "ui/PdfListView.h"
+#include "ui/ReferenceUpdate.h"
+#include "ui/StartupLock.h"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include <cstdio>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Captures what the process writes to standard error (where the diagnostic log goes).
+class StderrCapture {
+public:
+    explicit StderrCapture(const std::filesystem::path& file) : path_(file)
+    {
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        FILE* out = std::fopen(file.c_str(), "w");
+        dup2(fileno(out), STDERR_FILENO);
+        std::fclose(out);
+    }
+    ~StderrCapture() { Stop(); }
+    std::string Stop()
+    {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+            saved_ = -1;
+        }
+        return ReadFileBytes(path_);
+    }
+
+private:
+    std::filesystem::path path_;
+    int saved_ = -1;
+};
+
+int CountOf(const std::string& text, const std::string& what)
+{
+    int count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+class MainDlgTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void captionSizeAndStartPage();
+    void secondInstanceIsRefused();
+    void quitWaitsForTheReferenceUpdate();
+    void exitQuitsWithCodeTwo();
+    void workerReportBecomesAnErrorBoxOnTheMainThread();
+    void everyControlIsNamedAndReachedByKeyboard();
+};
+
+void MainDlgTest::captionSizeAndStartPage()
+{
+    UiTestHome home;
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Vellumark 1.3"));
+    QVERIFY(!window.windowIcon().isNull());
+    QCOMPARE(window.minimumSize(), window.size());
+    QVERIFY(window.StatusLine()->text().isEmpty());
+    QCOMPARE(window.ModeTabs()->currentIndex(), int(CModeTabCtrl::kWizardTab));
+    // The tabs and the status line follow the window's size.
+    window.resize(window.width() + 200, window.height() + 100);
+    QCOMPARE(window.ModeTabs()->width(), window.width() - 8);
+    QCOMPARE(window.StatusLine()->geometry().top(), window.ModeTabs()->geometry().bottom() + 5);
+    QVERIFY(window.StatusLine()->geometry().bottom() < window.height());
+}
+
+void MainDlgTest::secondInstanceIsRefused()
+{
+    UiTestHome home;
+    const std::string books = home.Cfg().m_books_folder;
+    InstanceLock first;
+    QVERIFY(TakeProgramLock(first, books));
+    QVERIFY(home.Prompts().empty());
+    InstanceLock second;
+    QVERIFY(!TakeProgramLock(second, books));
+    QCOMPARE(home.Prompts().size(), size_t(1));
+    QCOMPARE(home.Prompts().front().text, QStringLiteral("The program already started."));
+    QCOMPARE(home.Prompts().front().caption, QStringLiteral("Hint"));
+    // The first copy keeps its lock: a third one is refused just the same.
+    QVERIFY(first.Held());
+    InstanceLock third;
+    QVERIFY(!TakeProgramLock(third, books));
+}
+
+void MainDlgTest::quitWaitsForTheReferenceUpdate()
+{
+    UiTestHome home;
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    QSignalSpy quit(&window, &CMainDlg::Quit);
+    StderrCapture log(home.Root() / "stderr.txt");
+    SetReferenceUpdateRunning(true);
+    QVERIFY(!window.close());
+    QVERIFY(window.isVisible());
+    QTest::qWait(2300);
+    QCOMPARE(quit.count(), 0);
+    SetReferenceUpdateRunning(false);
+    QTRY_COMPARE_WITH_TIMEOUT(quit.count(), 1, 1500);
+    QCOMPARE(quit.front().front().toInt(), CMainDlg::kExitClosed);
+    QVERIFY(!window.isVisible());
+    const std::string records = log.Stop();
+    // One record per second of waiting, plus the tick that found the update done.
+    QCOMPARE(CountOf(records, "INF:normal quit"), 3);
+}
+
+void MainDlgTest::exitQuitsWithCodeTwo()
+{
+    UiTestHome home;
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    QSignalSpy quit(&window, &CMainDlg::Quit);
+    window.ModeTabs()->AdvancedPage()->CommandButton(CAdvModeTab::kExit)->click();
+    QCOMPARE(quit.count(), 1);
+    QCOMPARE(quit.front().front().toInt(), 2);
+    QVERIFY(window.RequestQuit(CMainDlg::kExitCommand));  // already quitting: nothing more
+    QCOMPARE(quit.count(), 1);
+}
+
+void MainDlgTest::workerReportBecomesAnErrorBoxOnTheMainThread()
+{
+    UiTestHome home;
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    PdfJob failed;
+    std::snprintf(failed.key, sizeof failed.key, "%s", "0123456789ABCDEF0123456789ABCDEF");
+    failed.result_code = JOB_RESULT_UPLOAD_FAILED;
+    PdfJob stopped;
+    stopped.result_code = JOB_RESULT_OK;
+    std::thread worker([&] {
+        home.Notices().OnJobNote(&failed, "the server refused the file");
+        home.Notices().OnJobIncomplete(&stopped);
+        home.Notices().OnJobIncomplete(&failed);
+    });
+    worker.join();
+    // Nothing is shown from the worker's thread; the main thread's loop shows it.
+    QVERIFY(home.Prompts().empty());
+    QTRY_COMPARE(home.Prompts().size(), size_t(1));
+    const PromptRequest& box = home.Prompts().front();
+    QCOMPARE(box.caption, QStringLiteral("Error"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.text, QStringLiteral("Upload failed\nthe server refused the file"));
+    QCOMPARE(window.StatusLine()->text(), QStringLiteral("the server refused the file"));
+}
+
+void MainDlgTest::everyControlIsNamedAndReachedByKeyboard()
+{
+    UiTestHome home;
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
+    CAdvModeTab* page = window.ModeTabs()->AdvancedPage();
+
+    QList<QWidget*> controls;
+    for (QWidget* widget : page->findChildren<QWidget*>()) {
+        if (!widget->isVisible() || !(widget->focusPolicy() & Qt::TabFocus) || widget->focusProxy())
+            continue;
+        if (qobject_cast<QAbstractButton*>(widget) || qobject_cast<QLineEdit*>(widget) ||
+            qobject_cast<CPdfListView*>(widget))
+            controls << widget;
+    }
+    // Ten commands, four edits, three "?" buttons, four buttons, two lists.
+    QCOMPARE(controls.size(), 10 + 4 + 3 + 4 + 2);
+    for (QWidget* control : controls) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        QVERIFY(accessible);
+        QVERIFY2(!accessible->text(QAccessible::Name).trimmed().isEmpty(), qPrintable(control->objectName()));
+    }
+
+    // Tab walks through every control of the page and comes back round.
+    controls.first()->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), controls.first());
+    QSet<QWidget*> reached;
+    for (int step = 0; step < 80 && reached.size() < controls.size(); ++step) {
+        reached.insert(QApplication::focusWidget());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    }
+    for (QWidget* control : controls)
+        QVERIFY2(reached.contains(control), qPrintable(control->objectName()));
+
+    // A toolbar command works from the keyboard alone.
+    page->CommandButton(CAdvModeTab::kStop)->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(page->CommandButton(CAdvModeTab::kStop), Qt::Key_Space);
+    QCOMPARE(home.PromptTexts(), QStringList{UiTestHome::MessageText("select_process_item")});
+}
+
+QTEST_MAIN(MainDlgTest)
+#include "MainDlgTest.moc"

@@ -1,0 +1,130 @@
+// Shows the main window (both tabs), the properties dialog and both settings dialogs on
+// a real X server with real fonts, checks that no text is cut off and no two controls
+// overlap, and keeps a screenshot of each as a test artefact. Run once per scale factor
+// (QT_SCALE_FACTOR), so the artefacts' names carry the scale.
+#include "tests/ui/UiTestKit.h"
+#include "ui/CAdvModeTab.h"
+#include "ui/CAdvOptDlg.h"
+#include "ui/CCfgSkinDlg.h"
+#include "ui/CMainDlg.h"
+#include "ui/CModeTabCtrl.h"
+#include "ui/COptionDlg.h"
+
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QScreen>
+#include <QSet>
+#include <QSlider>
+#include <QTest>
+
+namespace {
+
+bool IsControl(QWidget* widget)
+{
+    return qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget) ||
+           qobject_cast<QLineEdit*>(widget) || qobject_cast<QComboBox*>(widget) ||
+           qobject_cast<QSlider*>(widget) || qobject_cast<QAbstractItemView*>(widget);
+}
+
+// Every visible control lies inside the window, shows its whole text, and overlaps no
+// other control (controls inside a list view's own parts are not counted).
+void CheckLayout(QWidget* window, int least_controls)
+{
+    QList<QWidget*> controls;
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!widget->isVisible() || !IsControl(widget))
+            continue;
+        bool inside_view = false;
+        for (QWidget* up = widget->parentWidget(); up && up != window; up = up->parentWidget())
+            inside_view = inside_view || qobject_cast<QAbstractItemView*>(up) || qobject_cast<QComboBox*>(up);
+        if (!inside_view)
+            controls << widget;
+    }
+    QVERIFY(controls.size() >= least_controls);
+    for (QWidget* widget : controls) {
+        const QString name = widget->objectName() + " " + widget->metaObject()->className();
+        const QRect in_window(widget->mapTo(window, QPoint(0, 0)), widget->size());
+        QVERIFY2(window->rect().contains(in_window), qPrintable(name));
+        if (qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget)) {
+            QVERIFY2(widget->width() >= widget->sizeHint().width(), qPrintable(name));
+            QVERIFY2(widget->height() >= widget->minimumSizeHint().height(), qPrintable(name));
+        }
+    }
+    for (int i = 0; i < controls.size(); ++i)
+        for (int j = i + 1; j < controls.size(); ++j) {
+            const QRect a(controls[i]->mapTo(window, QPoint(0, 0)), controls[i]->size());
+            const QRect b(controls[j]->mapTo(window, QPoint(0, 0)), controls[j]->size());
+            QVERIFY2(!a.intersects(b), qPrintable(controls[i]->objectName() + " / " + controls[j]->objectName()));
+        }
+}
+
+void Shoot(QWidget* window, const QString& name, int least_controls = 4)
+{
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTest::qWait(300);  // let the X server finish painting
+    CheckLayout(window, least_controls);
+    QVERIFY(window->screen()->availableGeometry().contains(window->frameGeometry()));
+    const QPixmap shot = window->screen()->grabWindow(window->winId());
+    const QImage image = shot.toImage();
+    QSet<QRgb> colours;
+    for (int y = 0; y < image.height(); y += 3)
+        for (int x = 0; x < image.width(); x += 3)
+            colours.insert(image.pixel(x, y));
+    QVERIFY(colours.size() > 8);  // antialiased text leaves many shades; a blank grab one
+    const QString folder = qEnvironmentVariable("VELLUMARK_ARTEFACT_DIR", QDir::currentPath());
+    QVERIFY(QDir().mkpath(folder));
+    const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
+    const QString path = QStringLiteral("%1/%2-%3x.png").arg(folder, name, scale);
+    QVERIFY(shot.save(path));
+    qInfo("screenshot: %s", qPrintable(path));
+}
+
+}  // namespace
+
+class UiScreenshotTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void mainWindowInBothTabs();
+    void dialogs();
+};
+
+void UiScreenshotTest::mainWindowInBothTabs()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    // The wizard tab has no page of its own yet: only the tab bar is there.
+    Shoot(&window, QStringLiteral("main-wizard"), 0);
+    window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
+    CAdvModeTab& page = *window.ModeTabs()->AdvancedPage();
+    const std::filesystem::path pdf = home.Root() / "A book with a long name.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    QVERIFY(!home.ConvertAndWait(page, pdf).empty());
+    page.findChild<QLineEdit*>(QStringLiteral("pdfPathEdit"))->setText(QString::fromStdString(pdf.string()));
+    Shoot(&window, QStringLiteral("main-advanced"), 25);
+}
+
+void UiScreenshotTest::dialogs()
+{
+    UiTestHome home;
+    COptionDlg properties(nullptr);
+    properties.SetValues(QStringLiteral("A title"), QStringLiteral("some, words"), QStringLiteral("A description"));
+    properties.show();
+    Shoot(&properties, QStringLiteral("properties"));
+    CAdvOptDlg quality(home.Cfg(), nullptr);
+    quality.show();
+    Shoot(&quality, QStringLiteral("image-quality"));
+    CCfgSkinDlg toolbar(home.Cfg(), nullptr);
+    toolbar.show();
+    Shoot(&toolbar, QStringLiteral("book-toolbar"));
+}
+
+QTEST_MAIN(UiScreenshotTest)
+#include "UiScreenshotTest.moc"

@@ -1,0 +1,290 @@
+// The ten toolbar commands of the advanced page.
+#include "ui/CAdvModeTab.h"
+
+#include "config/AppConfig.h"
+#include "config/CommonUtil.h"
+#include "config/DiagLog.h"
+#include "config/JobKey.h"
+#include "pipeline/ExportBook.h"
+#include "pipeline/ExportTarget.h"
+#include "pipeline/JobTable.h"
+#include "pipeline/SubmitJob.h"
+#include "ui/BookOpener.h"
+#include "ui/CDlgLocalize.h"
+#include "ui/COptionDlg.h"
+#include "ui/PdfListView.h"
+#include "ui/UserPrompts.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QUrl>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kModule = "AdvModeTab";
+// How long Restart waits for the jobs it stopped to let go of their slots.
+constexpr int kRestartWaitMs = 5000;
+
+// True when `folder` is a direct sub-folder of `books` (after resolving links), so that
+// deleting it can never reach anything outside the books folder.
+bool IsBookFolderInside(const std::string& books, const std::string& folder)
+{
+    std::error_code ec;
+    const fs::path real_books = fs::canonical(books, ec);
+    if (ec)
+        return false;
+    const fs::path real_folder = fs::canonical(folder, ec);
+    return !ec && real_folder.parent_path() == real_books && !fs::is_symlink(folder, ec);
+}
+
+}  // namespace
+
+void CAdvModeTab::RunCommand(int command)
+{
+    switch (command) {
+    case kRestart: Restart(); break;
+    case kStop: Stop(); break;
+    case kResume: Resume(); break;
+    case kProperties: Properties(); break;
+    case kPreview: Preview(); break;
+    case kDirectory: Directory(); break;
+    case kDelete: Delete(); break;
+    case kExport: Export(); break;
+    case kHelp: Help(); break;
+    case kExit: emit ExitRequested(); break;
+    default: break;
+    }
+}
+
+std::string CAdvModeTab::SelectedKey()
+{
+    CPdfItemList& list = processed_active_ ? processed_ : queue_;
+    std::lock_guard<std::mutex> guard(list.Lock());
+    const std::vector<int> rows = list.SelectedRows();
+    if (rows.empty())
+        return {};
+    return list.Item(rows.front())->key.substr(0, 63);
+}
+
+bool CAdvModeTab::IsSlotBusy(const std::string& key) const
+{
+    const int slot = table_.FindSlotByKey(key);
+    return slot >= 0 && table_.Slot(slot).state.load() != JOB_STATE_FREE;
+}
+
+bool CAdvModeTab::StopSelected(std::vector<int>* stopped)
+{
+    bool any_selection = false;
+    for (CPdfItemList* list : {&queue_, &processed_}) {
+        if (list->SelectionMark() < 0)
+            continue;
+        any_selection = true;
+        for (int row : list->SelectedRows()) {
+            const int slot = table_.FindSlotByKey(list->Item(row)->key);
+            if (slot >= 0 && table_.Slot(slot).state.load() != JOB_STATE_FREE) {
+                table_.RequestStop(slot);
+                if (stopped)
+                    stopped->push_back(slot);
+            }
+        }
+    }
+    return any_selection;
+}
+
+void CAdvModeTab::Stop()
+{
+    if (!StopSelected(nullptr))
+        Message("select_process_item");
+}
+
+void CAdvModeTab::Restart()
+{
+    std::vector<int> stopped;
+    if (!StopSelected(&stopped)) {
+        Message("select_process_item");
+        return;
+    }
+    // A stopping job still holds its slot, and a job that holds a slot cannot be
+    // launched again: wait (briefly) for the stopped jobs to end first.
+    QElapsedTimer waited;
+    waited.start();
+    for (int slot : stopped)
+        while (table_.Slot(slot).state.load() != JOB_STATE_FREE && waited.elapsed() < kRestartWaitMs)
+            QThread::msleep(10);
+    table_.RecountRunning();
+    for (CPdfItemList* list : {&queue_, &processed_}) {
+        if (RelaunchSelected(cfg_, table_, *list, 0, notify_) == -2)
+            DIAG(kModule, 0, "ERR:re-upload of a finished book to the web service refused");
+    }
+    RefreshQueue();
+}
+
+void CAdvModeTab::Resume()
+{
+    const int32_t upload = cfg_.m_config_ini.ReadInt("general", "upload_pdf");
+    cfg_.m_upload_pdf = upload < 0 ? 0 : upload;
+    if (queue_.SelectionMark() < 0 && processed_.SelectionMark() < 0) {
+        Message("select_process_item");
+        return;
+    }
+    RelaunchSelected(cfg_, table_, queue_, -1, notify_);
+    RelaunchSelected(cfg_, table_, processed_, -1, notify_);
+    RefreshQueue();
+}
+
+void CAdvModeTab::Properties()
+{
+    const std::string key = SelectedKey();
+    if (key.empty()) {
+        Message("select_process_item");
+        return;
+    }
+    if (IsSlotBusy(key)) {
+        Message("stop_before_property");
+        return;
+    }
+    IniFile& meta_w = cfg_.m_meta_w_ini;
+    COptionDlg dialog(this);
+    dialog.SetValues(QString::fromStdString(meta_w.ReadWide(key, "title")).left(511),
+                     QString::fromStdString(meta_w.ReadWide(key, "tags")).left(511),
+                     QString::fromStdString(meta_w.ReadWide(key, "description")).left(1023));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    meta_w.WriteWide(key, "title", dialog.Title().toStdString());
+    meta_w.WriteWide(key, "tags", dialog.Keywords().toStdString());
+    meta_w.WriteWide(key, "description", dialog.Description().toStdString());
+}
+
+void CAdvModeTab::Preview()
+{
+    const std::string key = SelectedKey();
+    if (key.empty()) {
+        Message("select_process_item");
+        return;
+    }
+    OpenBook(cfg_, key, "BaseViewDlg");
+}
+
+void CAdvModeTab::Directory()
+{
+    const std::string key = SelectedKey();
+    if (key.empty()) {
+        Message("select_process_item");
+        return;
+    }
+    const std::string folder = JoinPath(cfg_.m_books_folder, key);
+    if (!IsFolder(folder)) {
+        Message("converted_file_not_found");
+        return;
+    }
+    OpenWithDesktop(QUrl::fromLocalFile(QString::fromStdString(folder)), kModule);
+}
+
+void CAdvModeTab::Delete()
+{
+    if (SelectedKey().empty()) {
+        Message("select_process_item");
+        return;
+    }
+    if (CDlgLocalize::MessageBoxByKey(this, "delete_confirm", QMessageBox::Yes | QMessageBox::No,
+                                      QMessageBox::No) != QMessageBox::Yes)
+        return;
+    // The lists may have changed while the question was open: take the selection now.
+    const std::string key = SelectedKey();
+    CPdfItemList& list = processed_active_ ? processed_ : queue_;
+    if (key.empty()) {
+        Message("select_process_item");
+        return;
+    }
+    if (IsSlotBusy(key)) {
+        Message("stop_before_delete");
+        return;
+    }
+    // Only a folder named by a well-formed job key directly inside the books folder is
+    // ever deleted, whatever the job records say.
+    const std::string folder = JoinPath(cfg_.m_books_folder, key);
+    if (IsJobKey(key) && IsFolder(folder)) {
+        if (!IsBookFolderInside(cfg_.m_books_folder, folder)) {
+            DIAG(kModule, 0, "ERR:%s is not a book folder; not deleted", folder.c_str());
+        } else {
+            std::error_code ec;
+            fs::remove_all(folder, ec);
+            if (ec)
+                DIAG(kModule, ec.value(), "ERR:cannot delete %s", folder.c_str());
+        }
+    }
+    cfg_.m_meta_ini.DeleteSection(key);
+    cfg_.m_meta_w_ini.DeleteSection(key);
+    int row;
+    {
+        std::lock_guard<std::mutex> guard(list.Lock());
+        row = list.FindRowByKey(key);
+        if (row >= 0)
+            list.DeleteRow(row);
+    }
+    if (row >= 0 && list.RowCount() > 0) {
+        CPdfListView* view = processed_active_ ? processed_view_ : queue_view_;
+        view->SelectRows({std::min(row, list.RowCount() - 1)});
+    }
+}
+
+void CAdvModeTab::Export()
+{
+    if (!processed_active_) {
+        Message("export_only_processed");
+        return;
+    }
+    const std::string key = SelectedKey();
+    if (key.empty()) {
+        Message("select_process_item");
+        return;
+    }
+    const QString start = QString::fromStdString(cfg_.m_config_ini.ReadText("general", "export_folder", 260));
+    const QString chosen = ChooseFolder(this, start);
+    if (chosen.isEmpty())
+        return;
+    const std::string destination = QDir::cleanPath(chosen).toStdString();
+    // An export empties its destination: a folder with anything in it is emptied only
+    // when the user agrees.
+    if (IsFolder(destination) && !QDir(chosen).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden) &&
+        CDlgLocalize::MessageBoxByKey(this, "export_not_empty", QMessageBox::Yes | QMessageBox::No,
+                                      QMessageBox::No) != QMessageBox::Yes)
+        return;
+    const std::string pdf = cfg_.m_meta_ini.ReadText(key, "pdf_url", 4096);
+    const ExportGuard guard = GuardFor(cfg_, pdf);
+    std::string reason = ExportRefusal(destination, guard);
+    const int result = reason.empty() ? ExportBook(destination, key, guard) : 1;
+    if (result != 0) {
+        if (reason.empty())
+            reason = CDlgLocalize::Lookup("MESSAGEBOX", "export_write_failed").toStdString();
+        PromptRequest request;
+        request.caption = QStringLiteral("Vellumark");
+        request.text = CDlgLocalize::Lookup("MESSAGEBOX", "export_error") + QLatin1Char('\n') +
+                       QString::fromStdString(reason);
+        ShowPrompt(this, request);
+        return;
+    }
+    cfg_.m_export_folder = destination;
+    cfg_.m_config_ini.WriteText("general", "export_folder", destination);
+    PromptRequest request;
+    request.icon = QMessageBox::Question;
+    request.caption = QStringLiteral("Vellumark");
+    request.text = QStringLiteral("%1\n%2\n\n%3")
+                       .arg(CDlgLocalize::Lookup("MESSAGEBOX", "export_success"), QString::fromStdString(destination),
+                            CDlgLocalize::Lookup("MESSAGEBOX", "export_open"));
+    request.buttons = QMessageBox::Yes | QMessageBox::No;
+    if (ShowPrompt(this, request) == QMessageBox::Yes)
+        OpenWithDesktop(QUrl::fromLocalFile(QString::fromStdString(JoinPath(destination, "index.html"))), kModule);
+}
+
+void CAdvModeTab::Help()
+{
+    OpenWithDesktop(QUrl::fromLocalFile(QString::fromStdString(cfg_.LoadedProgramFolder() + "help/index.html")),
+                    "CommonUtil");
+}

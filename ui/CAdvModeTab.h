@@ -1,0 +1,109 @@
+// The advanced page: pick a PDF, enter its title, keywords and description, queue its
+// conversion, and manage the jobs in the queue list and the processed list with a
+// toolbar of ten commands. Every command checks the selection itself and tells the
+// user when there is nothing to work on; no command is ever disabled.
+#pragma once
+
+#include "pipeline/PdfItemList.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <string>
+
+class AppConfig;
+class CPdfListView;
+class JobObserver;
+class JobTable;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QToolButton;
+class QUrl;
+
+class CAdvModeTab : public QWidget {
+    Q_OBJECT
+
+public:
+    // Command ids of the toolbar, in the order of its buttons.
+    enum Command {
+        kRestart = 1201, kStop, kResume, kProperties, kPreview, kDirectory, kDelete, kExport, kHelp, kExit,
+    };
+
+    CAdvModeTab(AppConfig& cfg, JobTable& table, JobObserver* notify, QWidget* parent);
+    ~CAdvModeTab() override;
+
+    // Fills both lists from the stored jobs.
+    void BuildLists();
+    // Texts of the page again from the language file (after it changed).
+    void Relocalise();
+    // "Upload to": where finished books go with the current publishing settings.
+    void RefreshUploadLabel();
+    // Once a second: rows follow their jobs, finished jobs move to the processed list,
+    // waiting jobs start on free workers.
+    void RefreshQueue();
+
+    CPdfItemList& QueueList() { return queue_; }
+    CPdfItemList& ProcessedList() { return processed_; }
+    CPdfListView* QueueView() { return queue_view_; }
+    CPdfListView* ProcessedView() { return processed_view_; }
+    bool ProcessedListActive() const { return processed_active_; }
+    QToolButton* CommandButton(int command) const;
+    // Files dropped on the page: the last PDF among them goes into the path field.
+    void TakeDroppedFiles(const QList<QUrl>& urls);
+
+    // The commands.
+    void RunCommand(int command);
+    void Browse();
+    void ConvertAndUpload();
+    void Restart();
+    void Stop();
+    void Resume();
+    void Properties();
+    void Preview();
+    void Directory();
+    void Delete();
+    void Export();
+    void Help();
+
+signals:
+    // Exit on the toolbar: the main window quits.
+    void ExitRequested();
+    // A line for the main window's status line.
+    void StatusText(const QString& text);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildControls();
+    QWidget* BuildToolbar();
+    void LoadListTexts();
+    // The job key of the first selected row of the active list; empty when none.
+    std::string SelectedKey();
+    // Asks the selected running jobs of both lists to stop; false when neither list
+    // has a selection. `stopped` receives the slots asked.
+    bool StopSelected(std::vector<int>* stopped);
+    bool IsSlotBusy(const std::string& key) const;
+    void Message(const char* key);
+
+    AppConfig& cfg_;
+    JobTable& table_;
+    JobObserver* notify_;
+    CPdfItemList queue_{false};
+    CPdfItemList processed_{true};
+    bool processed_active_ = false;
+    int32_t page_count_ = 0;
+    int32_t page_width_ = 0;
+    int32_t page_height_ = 0;
+
+    QLineEdit* pdf_path_ = nullptr;
+    QLineEdit* title_ = nullptr;
+    QLineEdit* keywords_ = nullptr;
+    QLineEdit* description_ = nullptr;
+    QLabel* upload_label_ = nullptr;
+    CPdfListView* queue_view_ = nullptr;
+    CPdfListView* processed_view_ = nullptr;
+    QWidget* toolbar_ = nullptr;
+};

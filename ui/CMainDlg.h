@@ -1,0 +1,68 @@
+// The main window: the mode tabs over a one-line status text. It runs the start-up
+// checks, reports jobs that ended early, and quits in order: while the reference
+// database is being written a quit waits and is retried once a second.
+#pragma once
+
+#include "ui/BackgroundChecks.h"
+
+#include <QMap>
+#include <QTimer>
+#include <QWidget>
+
+class AppConfig;
+class CModeTabCtrl;
+class JobNoticeBridge;
+class JobTable;
+class QLabel;
+
+class CMainDlg : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kStartupDelayMs = 500;
+    static constexpr int kQuitRetryMs = 1000;
+    // Exit codes of the program: the window was closed or Exit chosen (2), or quit by
+    // the command that carries its own code (1210).
+    static constexpr int kExitClosed = 2;
+    static constexpr int kExitCommand = 1210;
+
+    // `notices` receives the workers' reports; it must outlive the job table's workers.
+    CMainDlg(AppConfig& cfg, JobTable& table, JobNoticeBridge& notices, QWidget* parent = nullptr);
+    ~CMainDlg() override;
+
+    CModeTabCtrl* ModeTabs() { return tabs_; }
+    QLabel* StatusLine() { return status_; }
+    QTimer& QuitRetryTimer() { return quit_retry_; }
+    // Texts again from the language file (after it changed).
+    void Relocalise();
+    // Quits with `exit_code` unless the reference database is being written; then the
+    // quit is retried once a second until it is not. True when it quit now.
+    bool RequestQuit(int exit_code);
+
+signals:
+    // The window is done; the program ends with this code.
+    void Quit(int exit_code);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void LayOut();
+    void StartupChecks();
+    void RunPluginInstaller();
+    void AskForNewVersion();
+    void RetryQuit();
+    void ShowJobIncomplete(int result_code, const QString& key);
+    void ShowJobNote(const QString& key, const QString& text);
+
+    AppConfig& cfg_;
+    CModeTabCtrl* tabs_;
+    QLabel* status_;
+    QTimer startup_timer_;
+    QTimer quit_retry_;
+    int pending_exit_code_ = kExitClosed;
+    bool quitting_ = false;
+    QMap<QString, QString> last_notes_;
+    BackgroundChecks background_;
+};

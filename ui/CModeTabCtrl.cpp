@@ -1,0 +1,52 @@
+#include "ui/CModeTabCtrl.h"
+
+#include "config/DiagLog.h"
+#include "ui/CAdvModeTab.h"
+#include "ui/CDlgLocalize.h"
+
+#include <QKeyEvent>
+
+CModeTabCtrl::CModeTabCtrl(AppConfig& cfg, JobTable& table, JobObserver* notify, QWidget* parent)
+    : QTabWidget(parent)
+{
+    setObjectName(QStringLiteral("modeTabs"));
+    SetControlId(this, 1040);
+    wizard_ = new QWidget(this);
+    wizard_->setObjectName(QStringLiteral("wizardPage"));
+    advanced_ = new CAdvModeTab(cfg, table, notify, this);
+    addTab(wizard_, QString());
+    addTab(advanced_, QString());
+    Relocalise();
+    setCurrentIndex(kWizardTab);
+    connect(this, &QTabWidget::currentChanged, this, &CModeTabCtrl::OnTabChanged);
+
+    queue_refresh_.setInterval(kQueueRefreshMs);
+    connect(&queue_refresh_, &QTimer::timeout, advanced_, &CAdvModeTab::RefreshQueue);
+    queue_refresh_.start();
+    wizard_progress_.setInterval(kWizardProgressMs);
+}
+
+void CModeTabCtrl::Relocalise()
+{
+    setTabText(kWizardTab, CDlgLocalize::Lookup("MAINDLG", "tab_1").left(255));
+    setTabText(kAdvancedTab, CDlgLocalize::Lookup("MAINDLG", "tab_2").left(255));
+    advanced_->Relocalise();
+}
+
+void CModeTabCtrl::OnWizardStep(int step_code, int return_code)
+{
+    DIAG("ModeTabCtrl", 0, "INF:wizard step %d (return %d) has no page yet", step_code, return_code);
+}
+
+void CModeTabCtrl::OnTabChanged(int index)
+{
+    if (index == kAdvancedTab)
+        advanced_->RefreshUploadLabel();
+}
+
+void CModeTabCtrl::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Left)
+        DIAG("WizardDlg", 0, "INF:CModeTabCtrl pressed down");
+    QTabWidget::keyPressEvent(event);
+}

@@ -1,0 +1,73 @@
+// The list view of a job list: a table model over the Qt-free CPdfItemList (seven
+// columns, texts and alignments as the list gives them), a progress bar drawn in the
+// progress column, the header's sort indicator and click sorting, full-row and multiple
+// selection. The selection lives in the list itself, where the commands read it.
+#pragma once
+
+#include "pipeline/PdfItemList.h"
+
+#include <QAbstractTableModel>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+
+class PdfListModel : public QAbstractTableModel, public PdfItemListListener {
+    Q_OBJECT
+
+public:
+    PdfListModel(CPdfItemList& list, QObject* parent);
+    ~PdfListModel() override;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // The header texts changed (another language file).
+    void RefreshHeaders();
+
+    void OnRowInserted(int row) override;
+    void OnRowRemoved(int row) override;
+    void OnRowChanged(int row) override;
+    void OnRowsReordered() override;
+
+private:
+    CPdfItemList& list_;
+};
+
+// Draws the progress column as a progress bar with the progress text on it.
+class ProgressBarDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+};
+
+class CPdfListView : public QTreeView {
+    Q_OBJECT
+
+public:
+    static constexpr int kProgressRole = Qt::UserRole + 1;
+
+    CPdfListView(CPdfItemList& list, QWidget* parent);
+
+    CPdfItemList& List() { return list_; }
+    PdfListModel* Model() { return model_; }
+    // Selects exactly these rows (as a click or Shift-click would).
+    void SelectRows(const std::vector<int>& rows);
+
+signals:
+    // The user clicked into the list or moved the keyboard focus into it.
+    void Activated();
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void CopySelectionToList();
+    void CopySelectionFromList();
+    void SortByHeader(int column);
+
+    CPdfItemList& list_;
+    PdfListModel* model_;
+    bool copying_selection_ = false;
+};

@@ -1,0 +1,65 @@
+#include "ui/UserPrompts.h"
+
+#include "config/CommonUtil.h"
+#include "config/DiagLog.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QUrl>
+
+namespace {
+
+constexpr int kOpened = 33;
+constexpr int kFileNotFound = 2;
+constexpr int kNoAssociation = 31;
+
+prompt_hooks::Prompt g_prompt;
+prompt_hooks::Chooser g_pdf_chooser;
+prompt_hooks::Chooser g_folder_chooser;
+prompt_hooks::Opener g_opener;
+
+}  // namespace
+
+QMessageBox::StandardButton ShowPrompt(QWidget* owner, const PromptRequest& request)
+{
+    if (g_prompt)
+        return g_prompt(request);
+    QMessageBox box(request.icon, request.caption, request.text, request.buttons, owner);
+    if (request.default_button != QMessageBox::NoButton)
+        box.setDefaultButton(request.default_button);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+QString ChoosePdfFile(QWidget* owner, const QString& start_folder)
+{
+    if (g_pdf_chooser)
+        return g_pdf_chooser(start_folder);
+    return QFileDialog::getOpenFileName(owner, QString(), start_folder, QStringLiteral("Adobe PDF Files (*.pdf)"));
+}
+
+QString ChooseFolder(QWidget* owner, const QString& start_folder)
+{
+    if (g_folder_chooser)
+        return g_folder_chooser(start_folder);
+    return QFileDialog::getExistingDirectory(owner, QString(), start_folder,
+                                             QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+}
+
+int OpenWithDesktop(const QUrl& target, const char* module)
+{
+    int result = kOpened;
+    if (target.isLocalFile() && !PathExists(target.toLocalFile().toStdString()))
+        result = kFileNotFound;
+    else if (!(g_opener ? g_opener(target) : QDesktopServices::openUrl(target)))
+        result = kNoAssociation;
+    if (result < 32)
+        DIAG(module, 0, "%s (%s)", ReportShellFailure(result), target.toString().toUtf8().constData());
+    return result;
+}
+
+namespace prompt_hooks {
+void SetPrompt(Prompt hook) { g_prompt = std::move(hook); }
+void SetPdfChooser(Chooser hook) { g_pdf_chooser = std::move(hook); }
+void SetFolderChooser(Chooser hook) { g_folder_chooser = std::move(hook); }
+void SetOpener(Opener hook) { g_opener = std::move(hook); }
+}  // namespace prompt_hooks

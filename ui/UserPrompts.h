@@ -1,0 +1,43 @@
+// Every question the desktop program asks the user and every file it hands to the
+// desktop goes through here: message boxes, the file and folder choosers and opening a
+// file, folder or address with the desktop's default program. A test replaces the hooks
+// to answer without a modal window and to see what would have been shown or opened.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <functional>
+
+class QUrl;
+class QWidget;
+
+struct PromptRequest {
+    QMessageBox::Icon icon = QMessageBox::Warning;
+    QString caption;
+    QString text;
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QMessageBox::StandardButton default_button = QMessageBox::NoButton;
+};
+
+// Shows a modal message box (owned by `owner`) and returns the button pressed.
+QMessageBox::StandardButton ShowPrompt(QWidget* owner, const PromptRequest& request);
+// The file-open dialog for one PDF; empty when cancelled.
+QString ChoosePdfFile(QWidget* owner, const QString& start_folder);
+// The folder chooser (with an edit box for typing a path); empty when cancelled.
+QString ChooseFolder(QWidget* owner, const QString& start_folder);
+// Opens a local file, folder or address. Shell-style result: above 32 on success, 2
+// when a local file or folder is missing, 31 when nothing could open it. A failure is
+// logged under `module` with the shell failure text and never shown.
+int OpenWithDesktop(const QUrl& target, const char* module);
+
+namespace prompt_hooks {
+using Prompt = std::function<QMessageBox::StandardButton(const PromptRequest&)>;
+using Chooser = std::function<QString(const QString& start_folder)>;
+using Opener = std::function<bool(const QUrl&)>;
+// Empty hooks restore the real dialogs and the desktop's opener.
+void SetPrompt(Prompt hook);
+void SetPdfChooser(Chooser hook);
+void SetFolderChooser(Chooser hook);
+void SetOpener(Opener hook);
+}  // namespace prompt_hooks

@@ -1,0 +1,43 @@
+// vellumark: the desktop program. One copy at a time works on a books folder (the lock
+// is shared with vellumark-batch); the configuration is loaded before any window.
+#include "config/AppConfig.h"
+#include "config/DiagLog.h"
+#include "config/InstanceLock.h"
+#include "pipeline/JobTable.h"
+#include "pipeline/ProcessPdfThread.h"
+#include "ui/CAdvModeTab.h"
+#include "ui/CMainDlg.h"
+#include "ui/CModeTabCtrl.h"
+#include "ui/JobNoticeBridge.h"
+#include "ui/StartupLock.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);  // the main window's own quit ends the program
+    app.setApplicationName(QStringLiteral("Vellumark"));
+
+    InstanceLock lock;
+    const std::string books_folder = AppConfig::LocateBooksFolder();
+    if (!TakeProgramLock(lock, books_folder))
+        return 0;
+    AppConfig& cfg = TheConfig();
+    cfg.Load();
+    // A first start may take the books folder from the shipped settings instead.
+    InstanceLock loaded_lock;
+    if (cfg.m_books_folder != books_folder && !TakeProgramLock(loaded_lock, cfg.m_books_folder))
+        return 0;
+
+    // The bridge outlives the table: workers report to it until the table has joined them.
+    JobNoticeBridge notices;
+    JobTable table([&cfg](PdfJob& job) { return ProcessPdfThread(job, cfg); });
+    table.SetThreadLimit(cfg.m_threads_limit);
+
+    CMainDlg window(cfg, table, notices);
+    window.ModeTabs()->AdvancedPage()->BuildLists();
+    QObject::connect(&window, &CMainDlg::Quit, &app, [](int code) { QApplication::exit(code); });
+    window.show();
+    return app.exec();
+}
