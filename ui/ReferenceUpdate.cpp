@@ -1,17 +1,14 @@
 #include "ui/ReferenceUpdate.h"
 
-#include <atomic>
+#include "publish/ReferenceUpdate.h"
 
-namespace {
-std::atomic<bool> g_reference_update_running{false};
-}
-
+// The flag is the publishing library's: its reference update holds it while it writes.
 bool ReferenceUpdateRunning()
 {
-    return g_reference_update_running.load();
+    return g_reference_db_updating.load();
 }
 
 void SetReferenceUpdateRunning(bool running)
 {
-    g_reference_update_running.store(running);
+    g_reference_db_updating.store(running);
 }
