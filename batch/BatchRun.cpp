@@ -207,11 +207,7 @@ bool BatchRun::Submit(const Planned& planned)
     request.pagenum = info.page_count;
     request.pagewidth = info.page_width;
     request.pageheight = info.page_height;
-    request.cat_id = cfg_.m_cat_id;
-    request.subcat_id = cfg_.m_subcat_id;
-    request.country_id = cfg_.m_country_id;
-    request.state_id = cfg_.m_state_id;
-    request.city_id = cfg_.m_city_id;
+    TakeClassificationFrom(cfg_, request);
 
     JobTargets targets;
     if (options_.publish)

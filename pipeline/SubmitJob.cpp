@@ -14,6 +14,15 @@ namespace {
 const char kModule[] = "MainDlg";
 }  // namespace
 
+void TakeClassificationFrom(const AppConfig& cfg, SubmitRequest& request)
+{
+    request.cat_id = cfg.m_cat_id;
+    request.subcat_id = cfg.m_subcat_id;
+    request.country_id = cfg.m_country_id;
+    request.state_id = cfg.m_state_id;
+    request.city_id = cfg.m_city_id;
+}
+
 JobTargets TargetsFromSettings(const AppConfig& cfg)
 {
     JobTargets t;

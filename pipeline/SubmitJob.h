@@ -23,6 +23,9 @@ struct SubmitRequest {
     int32_t cat_id = 0, subcat_id = 0, country_id = 0, state_id = 0, city_id = 0;
 };
 
+// Copies the web-service classification (category .. city) of the current settings.
+void TakeClassificationFrom(const AppConfig& cfg, SubmitRequest& request);
+
 // Where a new job's book goes: the publishing switches with the FTP profile and the
 // web-service account, and a pending export request.
 struct JobTargets {

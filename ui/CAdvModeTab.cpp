@@ -329,11 +329,7 @@ void CAdvModeTab::ConvertAndUpload()
     request.pagenum = page_count_;
     request.pagewidth = page_width_;
     request.pageheight = page_height_;
-    request.cat_id = cfg_.m_cat_id;
-    request.subcat_id = cfg_.m_subcat_id;
-    request.country_id = cfg_.m_country_id;
-    request.state_id = cfg_.m_state_id;
-    request.city_id = cfg_.m_city_id;
+    TakeClassificationFrom(cfg_, request);
     // A full table would leave a job record and a row that no worker ever takes up:
     // nothing is created, and the user is told, not only the log.
     if (!table_.HasFreeSlot()) {

@@ -2,6 +2,7 @@
 
 #include "config/AppConfig.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/DialogButtons.h"
 #include "ui/UserPrompts.h"
 
 #include <QComboBox>
@@ -43,16 +44,9 @@ CAdvOptDlg::CAdvOptDlg(AppConfig& cfg, QWidget* parent) : QDialog(parent), cfg_(
     grid->addWidget(resolution_label, 4, 0);
     grid->addWidget(resolution_, 4, 1, 1, 2);
 
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(QStringLiteral("<#[ok]#>"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("okButton"));
-    ok->setDefault(true);
-    buttons->addButton(QStringLiteral("<#[cancel]#>"), QDialogButtonBox::RejectRole)
-        ->setObjectName(QStringLiteral("cancelButton"));
+    QDialogButtonBox* buttons = MakeOkCancelButtons(this);
     QPushButton* help = buttons->addButton(QStringLiteral("<#[help]#>"), QDialogButtonBox::HelpRole);
     help->setObjectName(QStringLiteral("helpButton"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(help, &QPushButton::clicked, this, [this] {
         OpenWithDesktop(QUrl::fromLocalFile(QString::fromStdString(cfg_.LoadedProgramFolder() + "help/index.html")),
                         "CommonUtil");

@@ -2,6 +2,7 @@
 
 #include "config/AppConfig.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/DialogButtons.h"
 #include "ui/SkinLanguageList.h"
 
 #include <QCheckBox>
@@ -80,14 +81,7 @@ CCfgSkinDlg::CCfgSkinDlg(AppConfig& cfg, QWidget* parent) : QDialog(parent), cfg
     enable_home(use_home_->isChecked());
     connect(use_home_, &QCheckBox::toggled, this, enable_home);
 
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(QStringLiteral("<#[ok]#>"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("okButton"));
-    ok->setDefault(true);
-    buttons->addButton(QStringLiteral("<#[cancel]#>"), QDialogButtonBox::RejectRole)
-        ->setObjectName(QStringLiteral("cancelButton"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = MakeOkCancelButtons(this);
     layout->addWidget(buttons);
     CDlgLocalize::LocaliseDialog(this);
 }

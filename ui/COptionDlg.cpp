@@ -1,6 +1,7 @@
 #include "ui/COptionDlg.h"
 
 #include "ui/CDlgLocalize.h"
+#include "ui/DialogButtons.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -39,14 +40,7 @@ COptionDlg::COptionDlg(QWidget* parent, const PropertiesCaptions& captions) : QD
     title_ = AddField(layout, this, captions.title, 512, "titleEdit");
     keywords_ = AddField(layout, this, captions.keywords, 512, "keywordsEdit");
     description_ = AddField(layout, this, captions.description, 1024, "descriptionEdit");
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(QStringLiteral("<#[ok]#>"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(QStringLiteral("okButton"));
-    ok->setDefault(true);
-    buttons->addButton(QStringLiteral("<#[cancel]#>"), QDialogButtonBox::RejectRole)
-        ->setObjectName(QStringLiteral("cancelButton"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox* buttons = MakeOkCancelButtons(this);
     layout->addWidget(buttons);
     CDlgLocalize::LocaliseDialog(this);
 }
