@@ -102,6 +102,7 @@ private slots:
     void combosFollowTheStoredIdsAndRefill();
     void refusalsComeInOrderAndSavingWritesTheSettings();
     void cancelAndServiceOffCheckNothing();
+    void aFailedLookupKeepsTheRestOfTheChoice();
     void wizardPagesSetTheirModeAndStep();
     void advancedPageOpensTheDialog();
 };
@@ -370,6 +371,40 @@ void PublishingSettingsTest::cancelAndServiceOffCheckNothing()
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(cfg.m_config_ini.ReadInt("network", "use_vazirudu"), 0);
     QCOMPARE(cfg.m_config_ini.ReadInt("network", "use_ftp"), 0);
+}
+
+void PublishingSettingsTest::aFailedLookupKeepsTheRestOfTheChoice()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    AddProfile(cfg, "ftp.example.org", "books", "writer", "pw");
+    cfg.m_cat_id = 5;
+    NetworkChoice choice;
+    choice.use_ftp = choice.use_service = true;
+    choice.ftp_url = "ftp.example.org/books";
+    choice.user = kUser;
+    choice.password = kPassword;
+    choice.category = "No such category";
+    choice.subcategory = "None";
+    choice.country = "Italy";
+    choice.state = "Abruzzo";
+    choice.city = "L'Aquila";
+    SaveNetworkChoice(cfg, choice);
+    // The classification that is not found is stored as none; the place, the account
+    // and the FTP target are saved all the same.
+    QCOMPARE(cfg.m_config_ini.ReadInt("general", "cat_id"), 0);
+    QCOMPARE(cfg.m_cat_id, 0);
+    QCOMPARE(cfg.m_config_ini.ReadInt("general", "country_id"), 380);
+    QCOMPARE(cfg.m_config_ini.ReadText("network", "ftp_url"), choice.ftp_url);
+    QCOMPARE(cfg.m_http_user_ini.ReadEnciphered(AccountSection(kUser, cfg.m_vazirudu_domain), "http_passwd",
+                                                cfg.m_cipher),
+             kPassword);
+    // A profile without a web address is not made the target.
+    cfg.m_ftp_ini.WriteText("bare.example.org/", "ftp_port", "21");
+    choice.use_service = false;
+    choice.ftp_url = "bare.example.org/";
+    SaveNetworkChoice(cfg, choice);
+    QCOMPARE(cfg.m_ftp_url, std::string("ftp.example.org/books"));
 }
 
 void PublishingSettingsTest::wizardPagesSetTheirModeAndStep()
