@@ -45,6 +45,8 @@ private slots:
     void exitQuitsWithCodeTwo();
     void workerReportBecomesAnErrorBoxOnTheMainThread();
     void everyControlIsNamedAndReachedByKeyboard();
+    void arrowKeysWalkARowOfButtons();
+    void borderDragResizesOnReleaseOnly();
 };
 
 void MainDlgTest::captionSizeAndStartPage()
@@ -183,6 +185,73 @@ void MainDlgTest::everyControlIsNamedAndReachedByKeyboard()
     page->CommandButton(CAdvModeTab::kStop)->setFocus(Qt::TabFocusReason);
     QTest::keyClick(page->CommandButton(CAdvModeTab::kStop), Qt::Key_Space);
     QCOMPARE(home.PromptTexts(), QStringList{UiTestHome::MessageText("select_process_item")});
+}
+
+void MainDlgTest::arrowKeysWalkARowOfButtons()
+{
+    UiTestHome home;
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
+    CAdvModeTab* page = window.ModeTabs()->AdvancedPage();
+    QToolButton* restart = page->CommandButton(CAdvModeTab::kRestart);
+    restart->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), restart);
+    QTest::keyClick(restart, Qt::Key_Right);
+    QCOMPARE(QApplication::focusWidget(), page->CommandButton(CAdvModeTab::kStop));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    QCOMPARE(QApplication::focusWidget(), restart);
+    // The row wraps round at either end.
+    QTest::keyClick(restart, Qt::Key_Up);
+    QCOMPARE(QApplication::focusWidget(), page->CommandButton(CAdvModeTab::kExit));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(QApplication::focusWidget(), restart);
+    // In a text field the arrows move the cursor, as always.
+    auto* path = page->findChild<QLineEdit*>(QStringLiteral("pdfPathEdit"));
+    path->setText(QStringLiteral("abc"));
+    path->setFocus(Qt::TabFocusReason);
+    path->setCursorPosition(3);
+    QTest::keyClick(path, Qt::Key_Left);
+    QCOMPARE(QApplication::focusWidget(), path);
+    QCOMPARE(path->cursorPosition(), 2);
+    QVERIFY(home.Prompts().empty());
+}
+
+void MainDlgTest::borderDragResizesOnReleaseOnly()
+{
+    UiTestHome home;
+    home.Cfg().m_lockwindow_when_dragging = 1;
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QSize initial = window.size();
+    const QPoint corner(window.width() - 2, window.height() - 2);
+    QCOMPARE(window.Resizer().EdgesAt(corner), Qt::RightEdge | Qt::BottomEdge);
+    QCOMPARE(window.Resizer().EdgesAt(QPoint(window.width() / 2, window.height() / 2)), Qt::Edges());
+
+    QTest::mousePress(&window, Qt::LeftButton, {}, corner);
+    QVERIFY(window.Resizer().Dragging());
+    QTest::mouseMove(&window, corner + QPoint(120, 60));
+    // Only the frame follows the mouse; the window keeps its size until the release.
+    QCOMPARE(window.size(), initial);
+    QVERIFY(window.Resizer().Frame()->isVisible());
+    QCOMPARE(window.Resizer().Frame()->size(), initial + QSize(120, 60));
+    QTest::mouseRelease(&window, Qt::LeftButton, {}, corner + QPoint(120, 60));
+    QTRY_COMPARE(window.size(), initial + QSize(120, 60));
+    QVERIFY(!window.Resizer().Frame()->isVisible());
+    QCOMPARE(window.ModeTabs()->width(), window.width() - 8);
+
+    // Dragging the left edge past the minimum stops at the minimum; the right edge stays.
+    const int right = window.geometry().right();
+    const QPoint left_edge(1, window.height() / 2);
+    QCOMPARE(window.Resizer().EdgesAt(left_edge), Qt::Edges(Qt::LeftEdge));
+    QTest::mousePress(&window, Qt::LeftButton, {}, left_edge);
+    QTest::mouseMove(&window, left_edge + QPoint(400, 0));
+    QTest::mouseRelease(&window, Qt::LeftButton, {}, left_edge + QPoint(400, 0));
+    QTRY_COMPARE(window.width(), initial.width());
+    QCOMPARE(window.geometry().right(), right);
 }
 
 QTEST_MAIN(MainDlgTest)
