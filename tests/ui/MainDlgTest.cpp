@@ -6,6 +6,8 @@
 #include "ui/CAdvModeTab.h"
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
+#include "ui/DlgNotifier.h"
+#include "ui/CDlgLocalize.h"
 #include "ui/PdfListView.h"
 #include "ui/ReferenceUpdate.h"
 #include "ui/StartupLock.h"
@@ -17,7 +19,9 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
+#include <QUrl>
 
 #include <cstdio>
 #include <thread>
@@ -45,6 +49,7 @@ private slots:
     void exitQuitsWithCodeTwo();
     void workerReportBecomesAnErrorBoxOnTheMainThread();
     void everyControlIsNamedAndReachedByKeyboard();
+    void notifierIsNamedAndReachedByKeyboard();
     void arrowKeysWalkARowOfButtons();
     void borderDragResizesOnReleaseOnly();
 };
@@ -185,6 +190,41 @@ void MainDlgTest::everyControlIsNamedAndReachedByKeyboard()
     page->CommandButton(CAdvModeTab::kStop)->setFocus(Qt::TabFocusReason);
     QTest::keyClick(page->CommandButton(CAdvModeTab::kStop), Qt::Key_Space);
     QCOMPARE(home.PromptTexts(), QStringList{UiTestHome::MessageText("select_process_item")});
+}
+
+void MainDlgTest::notifierIsNamedAndReachedByKeyboard()
+{
+    UiTestHome home;
+    DlgNotifier notifier(nullptr);
+    notifier.ShowPage(QUrl(QStringLiteral("http://127.0.0.1/news/")),
+                      QStringLiteral("<p>News <a href=\"more.html\">more</a> <a href=\"file:///etc/passwd\">local</a></p>"
+                                     "<img src=\"/etc/hostname\">"),
+                      400, 300);
+    QApplication::setActiveWindow(&notifier);
+    QVERIFY(QTest::qWaitForWindowActive(&notifier));
+    QCOMPARE(notifier.windowTitle(), CDlgLocalize::Lookup("MAINDLG", "notifier_title"));
+    QWidget* ok = notifier.findChild<QAbstractButton*>(QStringLiteral("okButton"));
+    for (QWidget* control : {static_cast<QWidget*>(notifier.Browser()), ok}) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        QVERIFY(accessible && !accessible->text(QAccessible::Name).trimmed().isEmpty());
+    }
+    notifier.Browser()->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), notifier.Browser());
+    // Tab walks the page's two links, then leaves the page for OK.
+    for (int step = 0; step < 5 && QApplication::focusWidget() != ok; ++step)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), ok);
+
+    // A page's links open in the browser only when they lead to web pages; its pictures
+    // are never fetched.
+    QCOMPARE(notifier.Browser()->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("/etc/hostname"))),
+             QVariant());
+    emit notifier.Browser()->anchorClicked(QUrl(QStringLiteral("more.html")));
+    emit notifier.Browser()->anchorClicked(QUrl(QStringLiteral("file:///etc/passwd")));
+    QCOMPARE(home.Opened(), QStringList{QStringLiteral("http://127.0.0.1/news/more.html")});
+    // OK closes it.
+    QTest::keyClick(ok, Qt::Key_Space);
+    QVERIFY(!notifier.isVisible());
 }
 
 void MainDlgTest::arrowKeysWalkARowOfButtons()
