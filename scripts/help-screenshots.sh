@@ -2,7 +2,8 @@
 # Retakes the screenshots of the user guide (help/images/): builds the desktop screenshot
 # test, runs it once under Xvfb at scale 1 with English texts, and copies every screen it
 # takes into help/images/ under the screen's name. Screens the test learns later (new
-# pages and dialogs) are picked up by running this again.
+# pages and dialogs) are picked up by running this again; the guide test then asks for
+# each new picture to be shown in help/index.html.
 #
 #   scripts/help-screenshots.sh [BUILD_DIR]      (default: build/)
 set -eu
