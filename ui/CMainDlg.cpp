@@ -65,7 +65,11 @@ CMainDlg::CMainDlg(AppConfig& cfg, JobTable& table, JobNoticeBridge& notices, QW
         move(area.center() - rect().center());
     }
     LayOut();
-    setMouseTracking(true);  // the border shows where it can be dragged
+    // The border shows where it can be dragged; the controls keep their own pointer
+    // rather than the border's.
+    setMouseTracking(true);
+    tabs_->setCursor(Qt::ArrowCursor);
+    status_->setCursor(Qt::ArrowCursor);
     new MainKeyFilter(this);
 
     startup_timer_.setSingleShot(true);
