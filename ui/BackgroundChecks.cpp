@@ -7,6 +7,7 @@
 #include "publish/ServiceAddress.h"
 #include "publish/Uploader.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <map>
@@ -15,6 +16,10 @@ namespace {
 
 constexpr const char* kModule = "MainDlg";
 constexpr uint16_t kServicePort = 80;
+// The longest wait for the service in one step of a check. The window never waits for
+// the checks, but a quit does (the threads are joined), and the program keeps its
+// single-instance lock until then.
+constexpr int32_t kCheckTimeoutMs = 10000;
 
 // The service as one check sees it: a session of its own, closed when the check ends.
 struct ServiceTarget {
@@ -25,7 +30,9 @@ struct ServiceTarget {
 
 ServiceTarget TargetFrom(const AppConfig& cfg)
 {
-    return {cfg.m_vazirudu_domain, cfg.m_vazirudu_url, PublishSettingsFrom(cfg)};
+    ServiceTarget target{cfg.m_vazirudu_domain, cfg.m_vazirudu_url, PublishSettingsFrom(cfg)};
+    target.settings.net_timeout_ms = std::min(target.settings.net_timeout_ms, kCheckTimeoutMs);
+    return target;
 }
 
 // Opens a session on the service and sends the empty request every message starts
