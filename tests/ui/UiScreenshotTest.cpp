@@ -111,6 +111,10 @@ void UiScreenshotTest::mainWindowInBothTabs()
     WriteFileBytes(pdf, "%PDF-1.4");
     QVERIFY(!home.ConvertAndWait(page, pdf).empty());
     page.findChild<QLineEdit*>(QStringLiteral("pdfPathEdit"))->setText(QString::fromStdString(pdf.string()));
+    // Filled in as a user would, for the user guide's picture.
+    page.findChild<QLineEdit*>(QStringLiteral("titleEdit"))->setText(QStringLiteral("Annual report 2026"));
+    page.findChild<QLineEdit*>(QStringLiteral("keywordsEdit"))->setText(QStringLiteral("report, figures, year"));
+    page.findChild<QLineEdit*>(QStringLiteral("descriptionEdit"))->setText(QStringLiteral("Our year in figures."));
     Shoot(&window, QStringLiteral("main-advanced"), 25);
 }
 
