@@ -8,13 +8,16 @@
 #include "ui/CAdvModeTab.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/CModeTabCtrl.h"
+#include "ui/DlgNotifier.h"
 #include "ui/JobNoticeBridge.h"
+#include "ui/MainKeyFilter.h"
 #include "ui/ReferenceUpdate.h"
 #include "ui/UserPrompts.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QScreen>
 #include <QUrl>
@@ -36,7 +39,7 @@ QString Caption()
 }  // namespace
 
 CMainDlg::CMainDlg(AppConfig& cfg, JobTable& table, JobNoticeBridge& notices, QWidget* parent)
-    : QWidget(parent), cfg_(cfg), background_(cfg)
+    : QWidget(parent), cfg_(cfg), resizer_(this, kMargin), background_(cfg)
 {
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(Caption());
@@ -62,6 +65,12 @@ CMainDlg::CMainDlg(AppConfig& cfg, JobTable& table, JobNoticeBridge& notices, QW
         move(area.center() - rect().center());
     }
     LayOut();
+    // The border shows where it can be dragged; the controls keep their own pointer
+    // rather than the border's.
+    setMouseTracking(true);
+    tabs_->setCursor(Qt::ArrowCursor);
+    status_->setCursor(Qt::ArrowCursor);
+    new MainKeyFilter(this);
 
     startup_timer_.setSingleShot(true);
     startup_timer_.setInterval(kStartupDelayMs);
@@ -69,7 +78,12 @@ CMainDlg::CMainDlg(AppConfig& cfg, JobTable& table, JobNoticeBridge& notices, QW
     startup_timer_.start();
     quit_retry_.setInterval(kQuitRetryMs);
     connect(&quit_retry_, &QTimer::timeout, this, &CMainDlg::RetryQuit);
-    background_.Start();
+    // The checks' threads report through queued calls: this window is only ever
+    // touched on its own thread.
+    background_.Start([this](const NotifierNotice& notice, const std::string& page) {
+        const QString text = QString::fromUtf8(page.data(), static_cast<qsizetype>(page.size()));
+        QMetaObject::invokeMethod(this, [this, notice, text] { ShowNotifier(notice, text); }, Qt::QueuedConnection);
+    });
 }
 
 CMainDlg::~CMainDlg() = default;
@@ -96,6 +110,35 @@ void CMainDlg::resizeEvent(QResizeEvent* event)
     LayOut();
 }
 
+void CMainDlg::mousePressEvent(QMouseEvent* event)
+{
+    if (!resizer_.Press(event, cfg_.m_lockwindow_when_dragging != 0))
+        QWidget::mousePressEvent(event);
+}
+
+void CMainDlg::mouseMoveEvent(QMouseEvent* event)
+{
+    if (resizer_.Move(event))
+        return;
+    const Qt::Edges edges = resizer_.EdgesAt(event->position().toPoint());
+    const bool diagonal_down = edges == (Qt::LeftEdge | Qt::TopEdge) || edges == (Qt::RightEdge | Qt::BottomEdge);
+    if (edges == Qt::Edges())
+        unsetCursor();
+    else if (edges == Qt::LeftEdge || edges == Qt::RightEdge)
+        setCursor(Qt::SizeHorCursor);
+    else if (edges == Qt::TopEdge || edges == Qt::BottomEdge)
+        setCursor(Qt::SizeVerCursor);
+    else
+        setCursor(diagonal_down ? Qt::SizeFDiagCursor : Qt::SizeBDiagCursor);
+    QWidget::mouseMoveEvent(event);
+}
+
+void CMainDlg::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!resizer_.Release(event))
+        QWidget::mouseReleaseEvent(event);
+}
+
 void CMainDlg::StartupChecks()
 {
     RunPluginInstaller();
@@ -119,7 +162,15 @@ void CMainDlg::RunPluginInstaller()
 
 void CMainDlg::AskForNewVersion()
 {
-    if (!NewVersionAvailable(cfg_))
+    background_.CheckVersion([this](bool newer) {
+        if (newer)
+            QMetaObject::invokeMethod(this, &CMainDlg::OfferUpgrade, Qt::QueuedConnection);
+    });
+}
+
+void CMainDlg::OfferUpgrade()
+{
+    if (quitting_)
         return;
     PromptRequest request;
     request.icon = QMessageBox::Question;
@@ -131,6 +182,15 @@ void CMainDlg::AskForNewVersion()
     if (ShowPrompt(this, request) == QMessageBox::Yes)
         OpenWithDesktop(QUrl(QString::fromStdString(cfg_.m_config_ini.ReadText("general", "upgrade_url", 260))),
                         kModule);
+}
+
+void CMainDlg::ShowNotifier(const NotifierNotice& notice, const QString& page)
+{
+    if (quitting_)
+        return;
+    if (!notifier_)
+        notifier_ = new DlgNotifier(this);
+    notifier_->ShowPage(QUrl(QString::fromStdString(notice.url)), page, notice.width, notice.height);
 }
 
 bool CMainDlg::RequestQuit(int exit_code)

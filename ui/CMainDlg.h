@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ui/BackgroundChecks.h"
+#include "ui/FrameResizer.h"
 
 #include <QMap>
 #include <QTimer>
@@ -11,6 +12,7 @@
 
 class AppConfig;
 class CModeTabCtrl;
+class DlgNotifier;
 class JobNoticeBridge;
 class JobTable;
 class QLabel;
@@ -33,6 +35,9 @@ public:
     CModeTabCtrl* ModeTabs() { return tabs_; }
     QLabel* StatusLine() { return status_; }
     QTimer& QuitRetryTimer() { return quit_retry_; }
+    // The notifier pop-up; null until the service's notifier asked for it.
+    DlgNotifier* Notifier() { return notifier_; }
+    FrameResizer& Resizer() { return resizer_; }
     // Texts again from the language file (after it changed).
     void Relocalise();
     // Quits with `exit_code` unless the reference database is being written; then the
@@ -46,12 +51,17 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void LayOut();
     void StartupChecks();
     void RunPluginInstaller();
     void AskForNewVersion();
+    void OfferUpgrade();
+    void ShowNotifier(const NotifierNotice& notice, const QString& page);
     void RetryQuit();
     void ShowJobIncomplete(int result_code, const QString& key);
     void ShowJobNote(const QString& key, const QString& text);
@@ -64,5 +74,7 @@ private:
     int pending_exit_code_ = kExitClosed;
     bool quitting_ = false;
     QMap<QString, QString> last_notes_;
+    DlgNotifier* notifier_ = nullptr;
+    FrameResizer resizer_;
     BackgroundChecks background_;
 };

@@ -1,6 +1,7 @@
 // Conversions through the whole desktop program: a real PDF through the real engine,
 // whose row moves to the processed list soon after the job finished, and a 300-page
-// conversion during which the main thread stays responsive while the lists refresh.
+// conversion (a real book through the real engine) during which the main thread stays
+// responsive while the lists refresh.
 #include "config/JobKey.h"
 #include "tests/ui/UiTestKit.h"
 #include "ui/CAdvModeTab.h"
@@ -13,9 +14,20 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
+#include <ctime>
+
 namespace fs = std::filesystem;
 
 namespace {
+
+// Processor time the calling thread has used, in ms.
+double ThreadCpuMs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
 
 void Submit(CAdvModeTab& page, const fs::path& pdf)
 {
@@ -75,7 +87,11 @@ void ConversionTest::realPdfMovesToTheProcessedList()
 void ConversionTest::mainThreadStaysResponsiveDuringALongConversion()
 {
     UiTestHome home;
-    home.UseFakeEngine(300, "0.003");
+    // A real 300-page book (text and figures on every page) through the real engine.
+    const fs::path pdf = home.Root() / "long.pdf";
+    const std::string make = "/usr/bin/python3 '" + (SourceDir() / "tests/pdfgen/pdfgen.py").string() + "' sample '" +
+                             pdf.string() + "' 300";
+    QCOMPARE(std::system(make.c_str()), 0);
     // Many earlier books in the processed list, as after months of use (written in one go:
     // the records' content is all the lists read).
     std::string records = ReadFileBytes(home.Cfg().m_meta_ini.Path());
@@ -91,38 +107,53 @@ void ConversionTest::mainThreadStaysResponsiveDuringALongConversion()
     window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
 
     // A 5 ms heartbeat on the main thread: the longest gap between beats is the longest
-    // stall the user could have felt. Measured first with nothing converting, which shows
-    // what the machine's own load costs, then during the conversion.
+    // stall the user could have felt. Beside it, the main thread's own processor time in
+    // that gap: what our code spent, as against waiting for a processor that other
+    // programs held. Measured first with nothing converting, which shows what the
+    // machine's own load costs, then during the conversion.
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0;
+    double last_cpu = ThreadCpuMs();
     qint64 longest = 0;
+    double longest_busy = 0;
     QTimer heartbeat;
     heartbeat.setInterval(5);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
+        const double cpu = ThreadCpuMs();
         longest = std::max(longest, now - last);
+        longest_busy = std::max(longest_busy, cpu - last_cpu);
         last = now;
+        last_cpu = cpu;
     });
     heartbeat.start();
     QTest::qWait(3000);
     const qint64 idle_longest = longest;
+    const double idle_busy = longest_busy;
 
-    const fs::path pdf = home.Root() / "long.pdf";
-    WriteFileBytes(pdf, "%PDF-1.4");
     Submit(page, pdf);
     QCOMPARE(page.QueueList().RowCount(), 1);
+    QCOMPARE(home.Prompts().size(), size_t(0));
+    const std::string key = page.QueueList().Item(0)->key;
     longest = 0;
+    longest_busy = 0;
     last = clock.elapsed();
-    while (page.ProcessedList().RowCount() < 301 && clock.elapsed() < 180000)
+    last_cpu = ThreadCpuMs();
+    const qint64 started = last;
+    while (page.ProcessedList().RowCount() < 301 && clock.elapsed() - started < 900000)
         QTest::qWait(20);
     heartbeat.stop();
     QCOMPARE(page.ProcessedList().RowCount(), 301);
-    qInfo("300-page conversion: %lld ms, longest main-thread stall %lld ms (idle, before it: %lld ms)",
-          static_cast<long long>(clock.elapsed()), static_cast<long long>(longest),
-          static_cast<long long>(idle_longest));
-    // The goal is under 50 ms; the bound leaves room for a machine shared with builds.
+    QVERIFY(fs::exists(fs::path(home.Cfg().m_books_folder) / key / "index.html"));
+    qInfo("300-page conversion: %lld ms, longest main-thread stall %lld ms, of which the main thread's own work "
+          "%.1f ms (idle, before it: %lld ms, %.1f ms)",
+          static_cast<long long>(clock.elapsed() - started), static_cast<long long>(longest), longest_busy,
+          static_cast<long long>(idle_longest), idle_busy);
+    // The goal is under 50 ms. The wall-clock bound leaves room for a machine shared
+    // with builds; what our own code does between two beats must stay within the goal.
     QVERIFY2(longest < 250, qPrintable(QString::number(longest)));
+    QVERIFY2(longest_busy < 50, qPrintable(QString::number(longest_busy)));
 }
 
 QTEST_MAIN(ConversionTest)

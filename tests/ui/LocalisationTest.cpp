@@ -11,6 +11,7 @@
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
 #include "ui/COptionDlg.h"
+#include "ui/DlgNotifier.h"
 #include "ui/PdfListView.h"
 #include "ui/wizard/CWizardDlg6FTP.h"
 #include "ui/wizard/CWizardDlg6Roruviza.h"
@@ -24,6 +25,7 @@
 #include <QSet>
 #include <QTabBar>
 #include <QTest>
+#include <QUrl>
 
 namespace {
 
@@ -148,6 +150,8 @@ void LocalisationTest::bothLanguageFilesHoldEveryKeyTheProgramAsksFor()
         CollectTemplates(&ftp_page, keys);
         CWizardDlg6Roruviza service_page(home.Cfg(), nullptr);
         CollectTemplates(&service_page, keys);
+        DlgNotifier notifier(nullptr);
+        CollectTemplates(&notifier, keys);
     }
     for (int id = 290; id <= 294; ++id)
         keys.insert(CDlgLocalize::Parse(CDlgLocalize::StringResource(id)).section + QStringLiteral(":") +
@@ -212,6 +216,9 @@ void LocalisationTest::switchingTheLanguageChangesEveryText()
     UiTestHome home;
     CMainDlg window(home.Cfg(), home.Table(), home.Notices());
     window.show();
+    // The news pop-up belongs to the window and follows its language too.
+    auto* notifier = new DlgNotifier(&window);
+    notifier->ShowPage(QUrl(QStringLiteral("http://127.0.0.1/")), QStringLiteral("news"), 300, 200);
     const QStringList english = VisibleTexts(&window);
     QVERIFY(english.contains(QStringLiteral("Advanced")));
 
@@ -221,6 +228,8 @@ void LocalisationTest::switchingTheLanguageChangesEveryText()
     const QStringList texts = VisibleTexts(&window);
     QVERIFY(texts.contains(QStringLiteral("Avancé")));
     QVERIFY(texts.contains(QStringLiteral("Convertir et publier")));
+    QCOMPARE(notifier->windowTitle(), QStringLiteral("Nouvelles de Vellumark"));
+    QCOMPARE(notifier->Browser()->accessibleName(), QStringLiteral("Nouvelles de Vellumark"));
     QStringList unchanged;
     for (int i = 0; i < texts.size(); ++i) {
         QVERIFY2(!texts[i].contains(QStringLiteral("<#[")), qPrintable(texts[i]));
@@ -228,10 +237,10 @@ void LocalisationTest::switchingTheLanguageChangesEveryText()
             unchanged << texts[i];
     }
     // Every text changes except the caption, the "?" buttons, the empty status line and
-    // the words both languages share.
+    // the words both languages share (the pop-up's OK).
     unchanged.sort();
     unchanged.removeAll(QString());
-    QVERIFY2(unchanged == QStringList({"?", "?", "?", "Vellumark 1.3"}), qPrintable(unchanged.join(" | ")));
+    QVERIFY2(unchanged == QStringList({"?", "?", "?", "OK", "Vellumark 1.3"}), qPrintable(unchanged.join(" | ")));
     const QAbstractItemModel* headers = window.ModeTabs()->AdvancedPage()->QueueView()->model();
     QCOMPARE(headers->headerData(CPdfItemList::kColState, Qt::Horizontal).toString(), QStringLiteral("État"));
 }

@@ -6,6 +6,8 @@
 #include "ui/CAdvModeTab.h"
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
+#include "ui/DlgNotifier.h"
+#include "ui/CDlgLocalize.h"
 #include "ui/PdfListView.h"
 #include "ui/ReferenceUpdate.h"
 #include "ui/StartupLock.h"
@@ -17,41 +19,15 @@
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <QToolButton>
+#include <QUrl>
 
 #include <cstdio>
 #include <thread>
 #include <unistd.h>
 
 namespace {
-
-// Captures what the process writes to standard error (where the diagnostic log goes).
-class StderrCapture {
-public:
-    explicit StderrCapture(const std::filesystem::path& file) : path_(file)
-    {
-        std::fflush(stderr);
-        saved_ = dup(STDERR_FILENO);
-        FILE* out = std::fopen(file.c_str(), "w");
-        dup2(fileno(out), STDERR_FILENO);
-        std::fclose(out);
-    }
-    ~StderrCapture() { Stop(); }
-    std::string Stop()
-    {
-        if (saved_ >= 0) {
-            std::fflush(stderr);
-            dup2(saved_, STDERR_FILENO);
-            close(saved_);
-            saved_ = -1;
-        }
-        return ReadFileBytes(path_);
-    }
-
-private:
-    std::filesystem::path path_;
-    int saved_ = -1;
-};
 
 int CountOf(const std::string& text, const std::string& what)
 {
@@ -73,6 +49,9 @@ private slots:
     void exitQuitsWithCodeTwo();
     void workerReportBecomesAnErrorBoxOnTheMainThread();
     void everyControlIsNamedAndReachedByKeyboard();
+    void notifierIsNamedAndReachedByKeyboard();
+    void arrowKeysWalkARowOfButtons();
+    void borderDragResizesOnReleaseOnly();
 };
 
 void MainDlgTest::captionSizeAndStartPage()
@@ -211,6 +190,108 @@ void MainDlgTest::everyControlIsNamedAndReachedByKeyboard()
     page->CommandButton(CAdvModeTab::kStop)->setFocus(Qt::TabFocusReason);
     QTest::keyClick(page->CommandButton(CAdvModeTab::kStop), Qt::Key_Space);
     QCOMPARE(home.PromptTexts(), QStringList{UiTestHome::MessageText("select_process_item")});
+}
+
+void MainDlgTest::notifierIsNamedAndReachedByKeyboard()
+{
+    UiTestHome home;
+    DlgNotifier notifier(nullptr);
+    notifier.ShowPage(QUrl(QStringLiteral("http://127.0.0.1/news/")),
+                      QStringLiteral("<p>News <a href=\"more.html\">more</a> <a href=\"file:///etc/passwd\">local</a></p>"
+                                     "<img src=\"/etc/hostname\">"),
+                      400, 300);
+    QApplication::setActiveWindow(&notifier);
+    QVERIFY(QTest::qWaitForWindowActive(&notifier));
+    QCOMPARE(notifier.windowTitle(), CDlgLocalize::Lookup("MAINDLG", "notifier_title"));
+    QWidget* ok = notifier.findChild<QAbstractButton*>(QStringLiteral("okButton"));
+    for (QWidget* control : {static_cast<QWidget*>(notifier.Browser()), ok}) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        QVERIFY(accessible && !accessible->text(QAccessible::Name).trimmed().isEmpty());
+    }
+    notifier.Browser()->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), notifier.Browser());
+    // Tab walks the page's two links, then leaves the page for OK.
+    for (int step = 0; step < 5 && QApplication::focusWidget() != ok; ++step)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), ok);
+
+    // A page's links open in the browser only when they lead to web pages; its pictures
+    // are never fetched.
+    QCOMPARE(notifier.Browser()->loadResource(QTextDocument::ImageResource, QUrl(QStringLiteral("/etc/hostname"))),
+             QVariant());
+    emit notifier.Browser()->anchorClicked(QUrl(QStringLiteral("more.html")));
+    emit notifier.Browser()->anchorClicked(QUrl(QStringLiteral("file:///etc/passwd")));
+    QCOMPARE(home.Opened(), QStringList{QStringLiteral("http://127.0.0.1/news/more.html")});
+    // OK closes it.
+    QTest::keyClick(ok, Qt::Key_Space);
+    QVERIFY(!notifier.isVisible());
+}
+
+void MainDlgTest::arrowKeysWalkARowOfButtons()
+{
+    UiTestHome home;
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
+    CAdvModeTab* page = window.ModeTabs()->AdvancedPage();
+    QToolButton* restart = page->CommandButton(CAdvModeTab::kRestart);
+    restart->setFocus(Qt::TabFocusReason);
+    QTRY_COMPARE(QApplication::focusWidget(), restart);
+    QTest::keyClick(restart, Qt::Key_Right);
+    QCOMPARE(QApplication::focusWidget(), page->CommandButton(CAdvModeTab::kStop));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+    QCOMPARE(QApplication::focusWidget(), restart);
+    // The row wraps round at either end.
+    QTest::keyClick(restart, Qt::Key_Up);
+    QCOMPARE(QApplication::focusWidget(), page->CommandButton(CAdvModeTab::kExit));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    QCOMPARE(QApplication::focusWidget(), restart);
+    // In a text field the arrows move the cursor, as always.
+    auto* path = page->findChild<QLineEdit*>(QStringLiteral("pdfPathEdit"));
+    path->setText(QStringLiteral("abc"));
+    path->setFocus(Qt::TabFocusReason);
+    path->setCursorPosition(3);
+    QTest::keyClick(path, Qt::Key_Left);
+    QCOMPARE(QApplication::focusWidget(), path);
+    QCOMPARE(path->cursorPosition(), 2);
+    QVERIFY(home.Prompts().empty());
+}
+
+void MainDlgTest::borderDragResizesOnReleaseOnly()
+{
+    UiTestHome home;
+    home.Cfg().m_lockwindow_when_dragging = 1;
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QSize initial = window.size();
+    const QPoint corner(window.width() - 2, window.height() - 2);
+    QCOMPARE(window.Resizer().EdgesAt(corner), Qt::RightEdge | Qt::BottomEdge);
+    QCOMPARE(window.Resizer().EdgesAt(QPoint(window.width() / 2, window.height() / 2)), Qt::Edges());
+
+    QTest::mousePress(&window, Qt::LeftButton, {}, corner);
+    QVERIFY(window.Resizer().Dragging());
+    QTest::mouseMove(&window, corner + QPoint(120, 60));
+    // Only the frame follows the mouse; the window keeps its size until the release.
+    QCOMPARE(window.size(), initial);
+    QVERIFY(window.Resizer().Frame()->isVisible());
+    QCOMPARE(window.Resizer().Frame()->size(), initial + QSize(120, 60));
+    QTest::mouseRelease(&window, Qt::LeftButton, {}, corner + QPoint(120, 60));
+    QTRY_COMPARE(window.size(), initial + QSize(120, 60));
+    QVERIFY(!window.Resizer().Frame()->isVisible());
+    QCOMPARE(window.ModeTabs()->width(), window.width() - 8);
+
+    // Dragging the left edge past the minimum stops at the minimum; the right edge stays.
+    const int right = window.geometry().right();
+    const QPoint left_edge(1, window.height() / 2);
+    QCOMPARE(window.Resizer().EdgesAt(left_edge), Qt::Edges(Qt::LeftEdge));
+    QTest::mousePress(&window, Qt::LeftButton, {}, left_edge);
+    QTest::mouseMove(&window, left_edge + QPoint(400, 0));
+    QTest::mouseRelease(&window, Qt::LeftButton, {}, left_edge + QPoint(400, 0));
+    QTRY_COMPARE(window.width(), initial.width());
+    QCOMPARE(window.geometry().right(), right);
 }
 
 QTEST_MAIN(MainDlgTest)

@@ -1,7 +1,8 @@
-// Shows the main window (both tabs), the properties dialog and both settings dialogs on
-// a real X server with real fonts, checks that no text is cut off and no two controls
-// overlap, and keeps a screenshot of each as a test artefact. Run once per scale factor
-// (QT_SCALE_FACTOR), so the artefacts' names carry the scale.
+// Shows the main window (both tabs), the properties dialog, both settings dialogs and the
+// news pop-up on a real X server with real fonts, checks that no text is cut off and no
+// two controls overlap, and keeps a screenshot of each as a test artefact. Run once per
+// scale factor (QT_SCALE_FACTOR), so the artefacts' names carry the scale;
+// scripts/help-screenshots.sh takes the user guide's pictures from it.
 #include "tests/ui/UiTestKit.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CAdvOptDlg.h"
@@ -13,6 +14,7 @@
 #include "publish/CNetworkDlg.h"
 #include "ui/wizard/CWizardDlg6FTP.h"
 #include "ui/wizard/CWizardDlg6Roruviza.h"
+#include "ui/DlgNotifier.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -26,6 +28,7 @@
 #include <QSet>
 #include <QSlider>
 #include <QTest>
+#include <QUrl>
 
 namespace {
 
@@ -115,6 +118,10 @@ void UiScreenshotTest::mainWindowInBothTabs()
     WriteFileBytes(pdf, "%PDF-1.4");
     QVERIFY(!home.ConvertAndWait(page, pdf).empty());
     page.findChild<QLineEdit*>(QStringLiteral("pdfPathEdit"))->setText(QString::fromStdString(pdf.string()));
+    // Filled in as a user would, for the user guide's picture.
+    page.findChild<QLineEdit*>(QStringLiteral("titleEdit"))->setText(QStringLiteral("Annual report 2026"));
+    page.findChild<QLineEdit*>(QStringLiteral("keywordsEdit"))->setText(QStringLiteral("report, figures, year"));
+    page.findChild<QLineEdit*>(QStringLiteral("descriptionEdit"))->setText(QStringLiteral("Our year in figures."));
     Shoot(&window, QStringLiteral("main-advanced"), 25);
 }
 
@@ -131,6 +138,12 @@ void UiScreenshotTest::dialogs()
     CCfgSkinDlg toolbar(home.Cfg(), nullptr);
     toolbar.show();
     Shoot(&toolbar, QStringLiteral("book-toolbar"));
+    DlgNotifier notifier(nullptr);
+    notifier.ShowPage(QUrl(QStringLiteral("http://127.0.0.1/news.html")),
+                      QStringLiteral("<h2>Vellumark 1.4 is coming</h2><p>Books open faster on phones, and the "
+                                     "toolbar learns two new languages.</p><p><a href=\"more.html\">Read more</a></p>"),
+                      480, 260);
+    Shoot(&notifier, QStringLiteral("notifier"), 1);
 }
 
 void UiScreenshotTest::publishingDialogs()

@@ -16,6 +16,8 @@
 UiTestHome::UiTestHome() : cfg_(std::make_unique<AppConfig>())
 {
     cfg_->Load();
+    // No test reaches the network: the service is only one a test starts itself.
+    cfg_->m_vazirudu_domain.clear();
     CDlgLocalize::SetLanguage(&cfg_->m_lang_ini);
     AppConfig& cfg = *cfg_;
     table_ = std::make_unique<JobTable>([&cfg](PdfJob& job) { return ProcessPdfThread(job, cfg); });

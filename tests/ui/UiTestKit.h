@@ -12,12 +12,43 @@
 
 #include <QStringList>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
 class CAdvModeTab;
+
+// Captures what the process writes to standard error (where the diagnostic log goes).
+class StderrCapture {
+public:
+    explicit StderrCapture(const std::filesystem::path& file) : path_(file)
+    {
+        std::fflush(stderr);
+        saved_ = dup(STDERR_FILENO);
+        FILE* out = std::fopen(file.c_str(), "w");
+        dup2(fileno(out), STDERR_FILENO);
+        std::fclose(out);
+    }
+    ~StderrCapture() { Stop(); }
+    std::string Stop()
+    {
+        if (saved_ >= 0) {
+            std::fflush(stderr);
+            dup2(saved_, STDERR_FILENO);
+            close(saved_);
+            saved_ = -1;
+        }
+        return ReadFileBytes(path_);
+    }
+
+private:
+    std::filesystem::path path_;
+    int saved_ = -1;
+};
 
 class UiTestHome {
 public:
