@@ -10,6 +10,7 @@
 #include "ui/CModeTabCtrl.h"
 #include "ui/COptionDlg.h"
 #include "ui/PdfListView.h"
+#include "ui/wizard/WizardPageKit.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -129,6 +130,10 @@ void LocalisationTest::bothLanguageFilesHoldEveryKeyTheProgramAsksFor()
     // Texts the widgets are built with.
     {
         CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+        // Every wizard page (each is made when first shown).
+        for (int step = 0; step < CModeTabCtrl::kWizardSteps; ++step)
+            if (step != kStepStartJob)
+                window.ModeTabs()->OnWizardStep(step, 0);
         CollectTemplates(&window, keys);
         COptionDlg properties(nullptr);
         CollectTemplates(&properties, keys);
@@ -149,7 +154,8 @@ void LocalisationTest::bothLanguageFilesHoldEveryKeyTheProgramAsksFor()
     // Texts the code looks up or shows by key.
     const QRegularExpression lookup(QString::fromLatin1(R"re(Lookup\("([A-Z0-9_]+)",\s*"([a-z0-9_]+)"\))re"));
     const QRegularExpression message(QString::fromLatin1(R"re((?:Message|MessageBoxByKey)\((?:this,\s*)?"([a-z0-9_]+)")re"));
-    QDirIterator sources(QString::fromStdString((SourceDir() / "ui").string()), {"*.cpp", "*.h"});
+    QDirIterator sources(QString::fromStdString((SourceDir() / "ui").string()), {"*.cpp", "*.h"}, QDir::Files,
+                         QDirIterator::Subdirectories);
     int files = 0;
     while (sources.hasNext()) {
         QFile file(sources.next());

@@ -84,6 +84,7 @@ void CWizardDlg7Success::ShowRow(const Row& row, const QString& text)
 {
     row.edit->setText(text);
     row.edit->setCursorPosition(0);
+    row.edit->setToolTip(text);  // the whole address, also when the field is narrower
     for (QWidget* widget : {static_cast<QWidget*>(row.label), static_cast<QWidget*>(row.edit),
                             static_cast<QWidget*>(row.button)})
         widget->setVisible(!text.isEmpty());
