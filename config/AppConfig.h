@@ -79,6 +79,10 @@ public:
     // else http://<service host>/createPubAccount.asp. Read when the dialog needs it.
     std::string RegisterUrl() const;
 
+    // Reads the current FTP profile again: ftp_url of config.ini names the section of
+    // ftp.ini whose account, web address, passive flag and port become the fields below.
+    void ReadFtpProfile();
+
     // Skin number of skin_subdir ("skins/2" gives "2"), empty when there is no "/".
     static std::string SkinNumberOf(const std::string& skin_subdir);
 
@@ -192,7 +196,6 @@ private:
     void OpenDatabase();
     void WriteDefaults();
     void ReadSettings();
-    void ReadFtpProfile();
     std::string ReadWebServiceKey(const char* key, size_t capacity, const std::string& fallback);
 
     std::unique_ptr<sqlite3, DbCloser> m_db;

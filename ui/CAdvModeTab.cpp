@@ -6,8 +6,8 @@
 #include "pipeline/EngineRun.h"
 #include "pipeline/JobTable.h"
 #include "pipeline/SubmitJob.h"
+#include "publish/CNetworkDlg.h"
 #include "ui/CAdvOptDlg.h"
-#include "ui/CCfgSkinDlg.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/PdfListView.h"
 #include "ui/UserPrompts.h"
@@ -157,10 +157,8 @@ void CAdvModeTab::BuildControls()
         CAdvOptDlg dialog(cfg_, this);
         dialog.exec();
     });
-    // The publishing targets are chosen in the publishing settings; of them, the book
-    // toolbar options exist so far.
     connect(destination, &QPushButton::clicked, this, [this] {
-        CCfgSkinDlg dialog(cfg_, this);
+        CNetworkDlg dialog(cfg_, this);
         if (dialog.exec() == QDialog::Accepted)
             RefreshUploadLabel();
     });

@@ -17,7 +17,9 @@
 #include "ui/wizard/CWizardDlg2ImageQuality.h"
 #include "ui/wizard/CWizardDlg4.h"
 #include "ui/wizard/CWizardDlg4PubMethod.h"
+#include "ui/wizard/CWizardDlg6FTP.h"
 #include "ui/wizard/CWizardDlg6LocalUrl.h"
+#include "ui/wizard/CWizardDlg6Roruviza.h"
 #include "ui/wizard/CWizardDlg7Success.h"
 #include "ui/wizard/CWizardDlgNimbrel.h"
 #include "ui/wizard/WizardPageKit.h"
@@ -61,6 +63,8 @@ QWidget* CModeTabCtrl::MakeWizardPage(int step_code)
     case kStepMetadata: return Adopt(new CWizardDlg2(values_, wizard_), step_code);
     case kStepPublishMethod: return Adopt(new CWizardDlg4PubMethod(wizard_), step_code);
     case kStepLocalFolder: return Adopt(new CWizardDlg6LocalUrl(cfg_, values_, wizard_), step_code);
+    case kStepWebService: return Adopt(new CWizardDlg6Roruviza(cfg_, wizard_), step_code);
+    case kStepFtp: return Adopt(new CWizardDlg6FTP(cfg_, wizard_), step_code);
     case kStepConvert: {
         auto* page = Adopt(new CWizardDlg4(cfg_, values_, wizard_), step_code);
         connect(page, &CWizardDlg4::ViewRequested, this, [this] {

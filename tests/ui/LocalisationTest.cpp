@@ -2,6 +2,8 @@
 // completeness of both shipped language files against every key the program asks for,
 // and a language switch that changes every visible text.
 #include "tests/ui/UiTestKit.h"
+#include "publish/CFtpDlg.h"
+#include "publish/CNetworkDlg.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CAdvOptDlg.h"
 #include "ui/CCfgSkinDlg.h"
@@ -11,6 +13,8 @@
 #include "ui/COptionDlg.h"
 #include "ui/PdfListView.h"
 #include "ui/wizard/WizardPageKit.h"
+#include "ui/wizard/CWizardDlg6FTP.h"
+#include "ui/wizard/CWizardDlg6Roruviza.h"
 
 #include <QAbstractButton>
 #include <QDir>
@@ -141,6 +145,14 @@ void LocalisationTest::bothLanguageFilesHoldEveryKeyTheProgramAsksFor()
         CollectTemplates(&quality, keys);
         CCfgSkinDlg toolbar(home.Cfg(), nullptr);
         CollectTemplates(&toolbar, keys);
+        CFtpDlg ftp(home.Cfg(), nullptr);
+        CollectTemplates(&ftp, keys);
+        CNetworkDlg network(home.Cfg(), nullptr);
+        CollectTemplates(&network, keys);
+        CWizardDlg6FTP ftp_page(home.Cfg(), nullptr);
+        CollectTemplates(&ftp_page, keys);
+        CWizardDlg6Roruviza service_page(home.Cfg(), nullptr);
+        CollectTemplates(&service_page, keys);
     }
     for (int id = 290; id <= 294; ++id)
         keys.insert(CDlgLocalize::Parse(CDlgLocalize::StringResource(id)).section + QStringLiteral(":") +
@@ -153,12 +165,20 @@ void LocalisationTest::bothLanguageFilesHoldEveryKeyTheProgramAsksFor()
         keys.insert(QStringLiteral("PROCESS_MSG:error_%1").arg(n));
     // Texts the code looks up or shows by key.
     const QRegularExpression lookup(QString::fromLatin1(R"re(Lookup\("([A-Z0-9_]+)",\s*"([a-z0-9_]+)"\))re"));
+    const QRegularExpression refusal(QString::fromLatin1(R"re(return (?:[a-z_]+ \? nullptr : )?"([a-z_]+)";)re"));
     const QRegularExpression message(QString::fromLatin1(R"re((?:Message|MessageBoxByKey)\((?:this,\s*)?"([a-z0-9_]+)")re"));
-    QDirIterator sources(QString::fromStdString((SourceDir() / "ui").string()), {"*.cpp", "*.h"}, QDir::Files,
-                         QDirIterator::Subdirectories);
+    // The desktop program's sources, and the publishing dialogs it compiles.
+    QStringList paths;
+    QDirIterator ui_sources(QString::fromStdString((SourceDir() / "ui").string()), {"*.cpp", "*.h"},
+                            QDir::Files, QDirIterator::Subdirectories);
+    while (ui_sources.hasNext())
+        paths << ui_sources.next();
+    QDirIterator dialogs(QString::fromStdString((SourceDir() / "publish").string()), {"*Dlg.cpp"});
+    while (dialogs.hasNext())
+        paths << dialogs.next();
     int files = 0;
-    while (sources.hasNext()) {
-        QFile file(sources.next());
+    for (const QString& path : paths) {
+        QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString code = QString::fromUtf8(file.readAll());
         ++files;
@@ -168,6 +188,10 @@ void LocalisationTest::bothLanguageFilesHoldEveryKeyTheProgramAsksFor()
         }
         for (auto it = message.globalMatch(code); it.hasNext();)
             keys.insert(QStringLiteral("MESSAGEBOX:") + it.next().captured(1));
+        // The publishing settings' checks return the key of the message they refuse with.
+        if (path.endsWith(QStringLiteral("Dlg.cpp")))
+            for (auto it = refusal.globalMatch(code); it.hasNext();)
+                keys.insert(QStringLiteral("MESSAGEBOX:") + it.next().captured(1));
     }
     QVERIFY(files > 10);
     for (const char* key : {"img_quality1", "img_quality2", "img_quality3"})

@@ -11,6 +11,10 @@
 #include "ui/COptionDlg.h"
 #include "tests/ui/WizardDriver.h"
 #include "ui/wizard/WizardPageKit.h"
+#include "publish/CFtpDlg.h"
+#include "publish/CNetworkDlg.h"
+#include "ui/wizard/CWizardDlg6FTP.h"
+#include "ui/wizard/CWizardDlg6Roruviza.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -20,6 +24,7 @@
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
+#include <QSpinBox>
 #include <QSet>
 #include <QSlider>
 #include <QTest>
@@ -29,7 +34,7 @@ namespace {
 bool IsControl(QWidget* widget)
 {
     return qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget) ||
-           qobject_cast<QLineEdit*>(widget) || qobject_cast<QComboBox*>(widget) ||
+           qobject_cast<QLineEdit*>(widget) || qobject_cast<QComboBox*>(widget) || qobject_cast<QSpinBox*>(widget) ||
            qobject_cast<QSlider*>(widget) || qobject_cast<QAbstractItemView*>(widget);
 }
 
@@ -43,7 +48,8 @@ void CheckLayout(QWidget* window, int least_controls)
             continue;
         bool inside_view = false;
         for (QWidget* up = widget->parentWidget(); up && up != window; up = up->parentWidget())
-            inside_view = inside_view || qobject_cast<QAbstractItemView*>(up) || qobject_cast<QComboBox*>(up);
+            inside_view = inside_view || qobject_cast<QAbstractItemView*>(up) || qobject_cast<QComboBox*>(up) ||
+                          qobject_cast<QSpinBox*>(up);
         if (!inside_view)
             controls << widget;
     }
@@ -95,6 +101,7 @@ private slots:
     void mainWindowInBothTabs();
     void dialogs();
     void wizardPages();
+    void publishingDialogs();
 };
 
 void UiScreenshotTest::mainWindowInBothTabs()
@@ -166,6 +173,39 @@ void UiScreenshotTest::wizardPages()
     home.Cfg().m_meta_ini.WriteInt(key, "use_vazirudu", 1);
     window.ModeTabs()->OnWizardStep(kStepSuccess, 0);
     Shoot(&window, QStringLiteral("wizard-9-uploaded"), 10);
+}
+
+void UiScreenshotTest::publishingDialogs()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    CFtpDlg ftp(cfg, nullptr);
+    ftp.findChild<QLineEdit*>(QStringLiteral("hostEdit"))->setText(QStringLiteral("ftp.example.org"));
+    ftp.findChild<QLineEdit*>(QStringLiteral("subdirEdit"))->setText(QStringLiteral("books/2024"));
+    ftp.findChild<QLineEdit*>(QStringLiteral("userEdit"))->setText(QStringLiteral("writer"));
+    ftp.findChild<QLineEdit*>(QStringLiteral("passwordEdit"))->setText(QStringLiteral("secret"));
+    ftp.findChild<QLineEdit*>(QStringLiteral("webaddrEdit"))->setText(QStringLiteral("https://www.example.org/books/"));
+    ftp.Add();
+    ftp.show();
+    Shoot(&ftp, QStringLiteral("ftp-profiles"));
+
+    // Stored choices fill every combo, down to a city with an apostrophe.
+    cfg.m_ftp_url = "ftp.example.org/books/2024";
+    cfg.m_cat_id = 5;
+    cfg.m_country_id = 380;
+    cfg.m_state_id = 380001;
+    cfg.m_city_id = 380001001;
+    CNetworkDlg network(cfg, nullptr);
+    network.show();
+    Shoot(&network, QStringLiteral("publishing-settings"), 20);
+    CWizardDlg6Roruviza service_page(cfg, nullptr);
+    service_page.resize(service_page.sizeHint().expandedTo(QSize(640, 420)));
+    service_page.show();
+    Shoot(&service_page, QStringLiteral("wizard-service-page"), 15);
+    CWizardDlg6FTP ftp_page(cfg, nullptr);
+    ftp_page.resize(ftp_page.sizeHint().expandedTo(QSize(640, 420)));
+    ftp_page.show();
+    Shoot(&ftp_page, QStringLiteral("wizard-ftp-page"), 10);
 }
 
 QTEST_MAIN(UiScreenshotTest)

@@ -3,6 +3,7 @@
 #include "config/AppConfig.h"
 #include "config/DiagLog.h"
 #include "pipeline/ExportTarget.h"
+#include "publish/NetworkSettings.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/UserPrompts.h"
 #include "ui/wizard/WizardPageKit.h"
@@ -114,13 +115,7 @@ void CWizardDlg6LocalUrl::Browse()
 
 void CWizardDlg6LocalUrl::Next()
 {
-    // Local folder only: neither FTP nor the web service.
-    cfg_.m_use_local = 1;
-    cfg_.m_use_ftp = 0;
-    cfg_.m_use_vazirudu = 0;
-    cfg_.m_config_ini.WriteInt("network", "use_local", 1);
-    cfg_.m_config_ini.WriteInt("network", "use_ftp", 0);
-    cfg_.m_config_ini.WriteInt("network", "use_vazirudu", 0);
+    SetPublishingMode(cfg_, PublishingMode::kLocal);
 
     const QString folder = folder_->text().trimmed();
     if (!AcceptFolder(folder))

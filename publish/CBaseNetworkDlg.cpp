@@ -1,0 +1,367 @@
+#include "publish/CBaseNetworkDlg.h"
+
+#include "config/AppConfig.h"
+#include "publish/CFtpDlg.h"
+#include "publish/ClassificationDb.h"
+#include "ui/CCfgSkinDlg.h"
+#include "ui/CDlgLocalize.h"
+#include "ui/UserPrompts.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kBalloonMs = 3000;
+constexpr int kMaxProfiles = 1024;
+constexpr int kMaxKeyLength = 259;
+
+QString Setting(const char* key)
+{
+    return QStringLiteral("<#[NETWORK_SETTING:%1]#>").arg(QLatin1String(key));
+}
+
+QPushButton* MakeButton(QWidget* parent, int id, const char* key, const char* name)
+{
+    auto* button = new QPushButton(Setting(key), parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAutoDefault(false);
+    SetControlId(button, id);
+    return button;
+}
+
+QToolButton* MakeHelp(QWidget* parent, int id, const char* name, const char* key)
+{
+    auto* help = new QToolButton(parent);
+    help->setText(QStringLiteral("?"));
+    help->setObjectName(QLatin1String(name));
+    help->setFocusPolicy(Qt::StrongFocus);
+    help->setAccessibleName(Setting(key));
+    SetControlId(help, id);
+    QObject::connect(help, &QToolButton::clicked, help,
+                     [help] { CDlgLocalize::ShowHelpBalloon(help, kBalloonMs); });
+    return help;
+}
+
+QCheckBox* MakeCheck(QWidget* parent, int id, const char* key, const char* name, bool on)
+{
+    auto* box = new QCheckBox(Setting(key), parent);
+    box->setObjectName(QLatin1String(name));
+    SetControlId(box, id);
+    box->setChecked(on);
+    return box;
+}
+
+}  // namespace
+
+CBaseNetworkDlg::CBaseNetworkDlg(AppConfig& cfg, int parts, QWidget* parent)
+    : QWidget(parent), cfg_(cfg), parts_(parts)
+{
+    setObjectName(QStringLiteral("publishingSettings"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    const bool both = parts == kBothParts;
+    if (parts & kFtpPart) {
+        auto* group = new QGroupBox(Setting("ftp_group"), this);
+        group->setObjectName(QStringLiteral("ftpGroup"));
+        auto* grid = new QGridLayout(group);
+        int row = 0;
+        BuildFtpPart(grid, row, both);
+        layout->addWidget(group);
+    }
+    if (parts & kServicePart) {
+        auto* group = new QGroupBox(Setting("service_group"), this);
+        group->setObjectName(QStringLiteral("serviceGroup"));
+        auto* grid = new QGridLayout(group);
+        int row = 0;
+        BuildServicePart(grid, row, both);
+        layout->addWidget(group);
+    }
+}
+
+void CBaseNetworkDlg::BuildFtpPart(QGridLayout* grid, int& row, bool with_check)
+{
+    QWidget* owner = grid->parentWidget();
+    use_ftp_ = MakeCheck(owner, kUseFtp, "use_ftp", "useFtpCheck", !with_check || cfg_.m_use_ftp == 1);
+    use_ftp_->setVisible(with_check);
+    grid->addWidget(use_ftp_, row, 0, 1, 2);
+    grid->addWidget(MakeHelp(owner, kFtpHelp, "ftpHelpButton", "use_ftp"), row, 3, Qt::AlignRight);
+    ++row;
+    auto* label = new QLabel(Setting("ftp_profile"), owner);
+    profiles_ = new QComboBox(owner);
+    profiles_->setObjectName(QStringLiteral("profileCombo"));
+    SetControlId(profiles_, kProfileCombo);
+    profiles_->setAccessibleName(Setting("ftp_profile"));
+    profiles_->setMinimumContentsLength(30);
+    profiles_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    label->setBuddy(profiles_);
+    QPushButton* configure = MakeButton(owner, kConfigureFtp, "configure_ftp", "configureFtpButton");
+    grid->addWidget(label, row, 0);
+    grid->addWidget(profiles_, row, 1);
+    grid->addWidget(configure, row, 2, 1, 2);
+    ++row;
+    connect(configure, &QPushButton::clicked, this, &CBaseNetworkDlg::ConfigureFtp);
+    if (with_check) {
+        // On the wizard page the toolbar options are on the page itself.
+        QPushButton* toolbar = MakeButton(owner, kToolbarSetup, "toolbar_setup", "toolbarSetupButton");
+        grid->addWidget(toolbar, row, 2, 1, 2);
+        ++row;
+        connect(toolbar, &QPushButton::clicked, this, [this] {
+            CCfgSkinDlg dialog(cfg_, this);
+            dialog.exec();
+        });
+    }
+    grid->setColumnStretch(1, 1);
+    FillProfiles(cfg_.m_ftp_url);
+}
+
+QComboBox* CBaseNetworkDlg::AddCombo(QGridLayout* grid, int row, int column, const char* key, int id,
+                                     const char* name)
+{
+    QWidget* owner = grid->parentWidget();
+    auto* label = new QLabel(Setting(key), owner);
+    auto* combo = new QComboBox(owner);
+    combo->setObjectName(QLatin1String(name));
+    SetControlId(combo, id);
+    combo->setAccessibleName(Setting(key));
+    combo->setMinimumContentsLength(18);
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    label->setBuddy(combo);
+    grid->addWidget(label, row, column);
+    grid->addWidget(combo, row, column + 1);
+    return combo;
+}
+
+void CBaseNetworkDlg::BuildServicePart(QGridLayout* grid, int& row, bool with_check)
+{
+    QWidget* owner = grid->parentWidget();
+    use_service_ = MakeCheck(owner, kUseService, "use_service", "useServiceCheck",
+                             !with_check || cfg_.m_use_vazirudu == 1);
+    use_service_->setVisible(with_check);
+    grid->addWidget(use_service_, row, 0, 1, 3);
+    grid->addWidget(MakeHelp(owner, kServiceHelp, "serviceHelpButton", "use_service"), row, 3, Qt::AlignRight);
+    ++row;
+
+    auto* account_label = new QLabel(Setting("account"), owner);
+    account_ = new QLineEdit(owner);
+    account_->setObjectName(QStringLiteral("accountEdit"));
+    SetControlId(account_, kAccount);
+    account_->setMaxLength(255);
+    account_->setAccessibleName(Setting("account"));
+    account_label->setBuddy(account_);
+    // The stand-in address of a fresh configuration is a hint, not an account.
+    if (cfg_.m_vazirudu_user == AppConfig::kPlaceholderUser)
+        account_->setPlaceholderText(QString::fromLatin1(AppConfig::kPlaceholderUser));
+    else
+        account_->setText(QString::fromStdString(cfg_.m_vazirudu_user));
+    auto* password_label = new QLabel(Setting("password"), owner);
+    password_ = new QLineEdit(owner);
+    password_->setObjectName(QStringLiteral("accountPasswordEdit"));
+    SetControlId(password_, kPassword);
+    password_->setMaxLength(63);
+    password_->setEchoMode(QLineEdit::Password);
+    password_->setAccessibleName(Setting("password"));
+    password_label->setBuddy(password_);
+    password_->setText(QString::fromStdString(ReadAccountPassword(cfg_, account_->text().toStdString())));
+    grid->addWidget(account_label, row, 0);
+    grid->addWidget(account_, row, 1);
+    grid->addWidget(password_label, row, 2);
+    grid->addWidget(password_, row, 3);
+    ++row;
+    QPushButton* create = MakeButton(owner, kCreateAccount, "create_account", "createAccountButton");
+    grid->addWidget(create, row, 3);
+    ++row;
+    connect(create, &QPushButton::clicked, this, [this] {
+        OpenWithDesktop(QUrl(QString::fromStdString(cfg_.RegisterUrl())), "BaseNetworkDlg");
+    });
+
+    category_ = AddCombo(grid, row, 0, "category", kCategory, "categoryCombo");
+    subcategory_ = AddCombo(grid, row, 2, "subcategory", kSubcategory, "subcategoryCombo");
+    ++row;
+    country_ = AddCombo(grid, row, 0, "country", kCountry, "countryCombo");
+    state_ = AddCombo(grid, row, 2, "state", kState, "stateCombo");
+    ++row;
+    city_ = AddCombo(grid, row, 2, "city", kCity, "cityCombo");
+    ++row;
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+
+    FillCountries();
+    FillCategories();
+    connect(category_, &QComboBox::currentIndexChanged, this, [this] { RefillSubcategories(0); });
+    connect(country_, &QComboBox::currentIndexChanged, this, [this] { RefillStates(0, 0); });
+    connect(state_, &QComboBox::currentIndexChanged, this, [this] { RefillCities(0); });
+}
+
+void CBaseNetworkDlg::FillProfiles(const std::string& key)
+{
+    profiles_->clear();
+    cfg_.m_ftp_ini.SectionNames(kMaxProfiles, kMaxKeyLength);
+    for (const std::string& name : cfg_.m_ftp_ini.SectionNameList())
+        profiles_->addItem(QString::fromStdString(name));
+    const int index = profiles_->findText(QString::fromStdString(key), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    profiles_->setCurrentIndex(index >= 0 ? index : (profiles_->count() > 0 ? 0 : -1));
+}
+
+void CBaseNetworkDlg::ConfigureFtp()
+{
+    CFtpDlg dialog(cfg_, this);
+    dialog.exec();
+    FillProfiles(dialog.ProfileKey());
+}
+
+void CBaseNetworkDlg::Placeholder(QComboBox* combo, const char* key)
+{
+    const QSignalBlocker quiet(combo);
+    combo->clear();
+    combo->addItem(CDlgLocalize::Lookup("NETWORK_SETTING", key), 0);
+    combo->setCurrentIndex(0);
+}
+
+void CBaseNetworkDlg::Fill(QComboBox* combo, const std::vector<ClassEntry>& rows, int32_t wanted)
+{
+    const QSignalBlocker quiet(combo);
+    combo->clear();
+    int selected = 0;
+    for (const ClassEntry& row : rows) {
+        if (row.id == wanted)
+            selected = combo->count();
+        combo->addItem(QString::fromStdString(row.name), row.id);
+    }
+    combo->setCurrentIndex(rows.empty() ? -1 : selected);
+}
+
+void CBaseNetworkDlg::FillCountries()
+{
+    std::vector<ClassEntry> rows;
+    ClassificationDb(cfg_.db()).Countries(rows);
+    rows.insert(rows.begin(), ClassEntry{CDlgLocalize::Lookup("NETWORK_SETTING", "select_country").toStdString(), 0});
+    const bool known = cfg_.m_country_id != 0 &&
+                       std::any_of(rows.begin() + 1, rows.end(),
+                                   [this](const ClassEntry& row) { return row.id == cfg_.m_country_id; });
+    Fill(country_, rows, known ? cfg_.m_country_id : 0);
+    if (known) {
+        RefillStates(cfg_.m_state_id, cfg_.m_city_id);
+    } else {
+        country_->setCurrentIndex(0);
+        Placeholder(state_, "select_state");
+        Placeholder(city_, "select_city");
+    }
+}
+
+void CBaseNetworkDlg::FillCategories()
+{
+    std::vector<ClassEntry> rows;
+    ClassificationDb(cfg_.db()).Categories(rows);
+    rows.insert(rows.begin(), ClassEntry{CDlgLocalize::Lookup("NETWORK_SETTING", "select_category").toStdString(), 0});
+    const bool known = cfg_.m_cat_id != 0 &&
+                       std::any_of(rows.begin() + 1, rows.end(),
+                                   [this](const ClassEntry& row) { return row.id == cfg_.m_cat_id; });
+    Fill(category_, rows, known ? cfg_.m_cat_id : 0);
+    if (known) {
+        RefillSubcategories(cfg_.m_subcat_id);
+    } else {
+        category_->setCurrentIndex(0);
+        Placeholder(subcategory_, "select_subcategory");
+    }
+}
+
+void CBaseNetworkDlg::RefillSubcategories(int32_t wanted)
+{
+    // The first entry asks for a choice; it has no subcategories.
+    if (category_->currentIndex() <= 0) {
+        Placeholder(subcategory_, "select_subcategory");
+        return;
+    }
+    std::vector<ClassEntry> rows;
+    ClassificationDb(cfg_.db()).Subcategories(category_->currentText().toStdString(), rows);
+    Fill(subcategory_, rows, wanted);
+}
+
+void CBaseNetworkDlg::RefillStates(int32_t wanted_state, int32_t wanted_city)
+{
+    if (country_->currentIndex() <= 0) {
+        Placeholder(state_, "select_state");
+        Placeholder(city_, "select_city");
+        return;
+    }
+    std::vector<ClassEntry> rows;
+    ClassificationDb(cfg_.db()).States(country_->currentText().toStdString(), rows);
+    Fill(state_, rows, wanted_state);
+    RefillCities(wanted_city);
+}
+
+void CBaseNetworkDlg::RefillCities(int32_t wanted)
+{
+    if (country_->currentIndex() <= 0)
+        return;
+    std::vector<ClassEntry> rows;
+    ClassificationDb(cfg_.db()).Cities(country_->currentText().toStdString(), state_->currentText().toStdString(),
+                                       rows);
+    Fill(city_, rows, wanted);
+}
+
+NetworkChoice CBaseNetworkDlg::Choice() const
+{
+    NetworkChoice choice;
+    if (parts_ & kFtpPart) {
+        choice.use_ftp = use_ftp_->isChecked();
+        choice.ftp_url = profiles_->currentText().toStdString();
+    }
+    if (parts_ & kServicePart) {
+        choice.use_service = use_service_->isChecked();
+        choice.user = account_->text().trimmed().toStdString();
+        choice.password = password_->text().toStdString();
+        choice.category = category_->currentIndex() > 0 ? category_->currentText().toStdString() : std::string();
+        choice.subcategory = subcategory_->currentText().toStdString();
+        choice.country = country_->currentIndex() > 0 ? country_->currentText().toStdString() : std::string();
+        choice.state = state_->currentText().toStdString();
+        choice.city = city_->currentText().toStdString();
+    }
+    return choice;
+}
+
+const char* CBaseNetworkDlg::Refusal(const NetworkChoice& choice) const
+{
+    if (choice.use_ftp) {
+        if (choice.ftp_url.empty())
+            return "enter_ftp";
+        const FtpProfile profile = ReadFtpProfile(cfg_, choice.ftp_url);
+        if (profile.user.empty() || profile.password.empty())
+            return "complete_ftp_cfg";
+    }
+    if (!choice.use_service)
+        return nullptr;
+    if (choice.country.empty() || choice.category.empty())
+        return "select_category";
+    if (choice.user.empty())
+        return "enter_username";
+    if (choice.password.empty())
+        return "enter_password";
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool logged_in = TestServiceLogin(cfg_, choice.user, choice.password);
+    QApplication::restoreOverrideCursor();
+    return logged_in ? nullptr : "wrong_password";
+}
+
+bool CBaseNetworkDlg::Validate(QWidget* owner, NetworkChoice& choice) const
+{
+    choice = Choice();
+    const char* key = Refusal(choice);
+    if (!key)
+        return true;
+    CDlgLocalize::MessageBoxByKey(owner, key);
+    return false;
+}

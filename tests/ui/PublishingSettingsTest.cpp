@@ -1,0 +1,504 @@
+// The publishing settings: the FTP profiles dialog (add, show, edit, delete and the
+// selection that follows, enciphered ftp.ini values), the publishing settings dialog
+// (combo refills, the refusals in their order, the login test against the real
+// vellumark-service on 127.0.0.1, what saving writes), the two publishing wizard pages
+// and the advanced page's button that opens the dialog.
+#include "tests/service/ServiceFixture.h"
+#include "tests/ui/UiTestKit.h"
+
+#include "config/DiagLog.h"
+#include "publish/CBaseNetworkDlg.h"
+#include "publish/CFtpDlg.h"
+#include "publish/CNetworkDlg.h"
+#include "publish/ClassificationDb.h"
+#include "ui/CAdvModeTab.h"
+#include "ui/CDlgLocalize.h"
+#include "ui/wizard/CWizardDlg6FTP.h"
+#include "ui/wizard/CWizardDlg6Roruviza.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+const std::string kUser = "ann@example.org";
+const std::string kPassword = "open-sesame";
+
+template <typename T>
+T* Find(QWidget* root, const char* name)
+{
+    T* widget = root->findChild<T*>(QLatin1String(name));
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
+
+void SetText(QWidget* root, const char* name, const QString& text)
+{
+    Find<QLineEdit>(root, name)->setText(text);
+}
+
+void Choose(QWidget* root, const char* name, const QString& text)
+{
+    QComboBox* combo = Find<QComboBox>(root, name);
+    const int index = combo->findText(text);
+    if (index < 0)
+        qFatal("%s has no entry %s", name, qPrintable(text));
+    combo->setCurrentIndex(index);
+}
+
+QStringList Entries(QComboBox* combo)
+{
+    QStringList entries;
+    for (int i = 0; i < combo->count(); ++i)
+        entries << combo->itemText(i);
+    return entries;
+}
+
+QStringList ListedProfiles(CFtpDlg& dialog)
+{
+    QTreeWidget* list = Find<QTreeWidget>(&dialog, "profileList");
+    QStringList names;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        names << list->topLevelItem(i)->text(0);
+    return names;
+}
+
+QString Selected(CFtpDlg& dialog)
+{
+    QTreeWidgetItem* item = Find<QTreeWidget>(&dialog, "profileList")->currentItem();
+    return item ? item->text(0) : QString();
+}
+
+// Stores a complete FTP profile as the FTP dialog does.
+void AddProfile(AppConfig& cfg, const char* host, const char* subdir, const char* user, const char* password)
+{
+    CFtpDlg dialog(cfg, nullptr);
+    SetText(&dialog, "hostEdit", QString::fromLatin1(host));
+    SetText(&dialog, "subdirEdit", QString::fromLatin1(subdir));
+    SetText(&dialog, "userEdit", QString::fromLatin1(user));
+    SetText(&dialog, "passwordEdit", QString::fromLatin1(password));
+    SetText(&dialog, "webaddrEdit", QStringLiteral("https://www.example.org/books/"));
+    dialog.Add();
+}
+
+}  // namespace
+
+class PublishingSettingsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void ftpProfilesAreAddedShownEditedAndDeleted();
+    void ftpDialogSelectsTheCurrentProfile();
+    void combosFollowTheStoredIdsAndRefill();
+    void refusalsComeInOrderAndSavingWritesTheSettings();
+    void cancelAndServiceOffCheckNothing();
+    void aFailedLookupKeepsTheRestOfTheChoice();
+    void wizardPagesSetTheirModeAndStep();
+    void advancedPageOpensTheDialog();
+};
+
+void PublishingSettingsTest::ftpProfilesAreAddedShownEditedAndDeleted()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    CFtpDlg dialog(cfg, nullptr);
+    QVERIFY(ListedProfiles(dialog).isEmpty());
+    QCOMPARE(Find<QLineEdit>(&dialog, "passwordEdit")->echoMode(), QLineEdit::Password);
+
+    // The scheme is dropped; the port, passive flag and account are stored.
+    SetText(&dialog, "hostEdit", QStringLiteral("ftp://ftp.example.org"));
+    SetText(&dialog, "subdirEdit", QStringLiteral("books"));
+    SetText(&dialog, "userEdit", QStringLiteral("writer"));
+    SetText(&dialog, "passwordEdit", QStringLiteral("s3cret pass"));
+    SetText(&dialog, "webaddrEdit", QStringLiteral("https://www.example.org/books/"));
+    Find<QSpinBox>(&dialog, "portSpin")->setValue(2121);
+    Find<QCheckBox>(&dialog, "passiveCheck")->setChecked(false);
+    dialog.Add();
+    const std::string first = "ftp.example.org/books";
+    QCOMPARE(ListedProfiles(dialog), QStringList{QString::fromStdString(first)});
+    QCOMPARE(Selected(dialog), QString::fromStdString(first));
+    // Account values are enciphered on disk and decipher to what was typed.
+    const std::string raw_password = cfg.m_ftp_ini.ReadText(first, "ftp_passwd");
+    QCOMPARE(raw_password.size(), size_t(128));
+    QVERIFY(raw_password.find("s3cret") == std::string::npos);
+    QVERIFY(ReadFileBytes(cfg.m_ftp_ini.Path()).find("writer") == std::string::npos);
+    QCOMPARE(cfg.m_ftp_ini.ReadEnciphered(first, "ftp_passwd", cfg.m_cipher), std::string("s3cret pass"));
+    QCOMPARE(cfg.m_ftp_ini.ReadEnciphered(first, "ftp_user", cfg.m_cipher), std::string("writer"));
+    QCOMPARE(cfg.m_ftp_ini.ReadInt(first, "ftp_port"), 2121);
+    QCOMPARE(cfg.m_ftp_ini.ReadInt(first, "ftp_passive"), 0);
+    QCOMPARE(cfg.m_ftp_ini.ReadText(first, "ftp_webaddr"), std::string("https://www.example.org/books/"));
+
+    // A sub-folder that starts with "/" gives no double slash.
+    SetText(&dialog, "subdirEdit", QStringLiteral("/magazine"));
+    SetText(&dialog, "userEdit", QStringLiteral("editor"));
+    Find<QSpinBox>(&dialog, "portSpin")->setValue(21);
+    dialog.Add();
+    const QString second = QStringLiteral("ftp.example.org/magazine");
+    QCOMPARE(ListedProfiles(dialog), (QStringList{QString::fromStdString(first), second}));
+    QCOMPARE(Selected(dialog), second);
+
+    // Selecting a profile shows its stored fields; the password stays hidden.
+    Find<QTreeWidget>(&dialog, "profileList")->setCurrentItem(
+        Find<QTreeWidget>(&dialog, "profileList")->topLevelItem(0));
+    QCOMPARE(Find<QLineEdit>(&dialog, "hostEdit")->text(), QStringLiteral("ftp.example.org"));
+    QCOMPARE(Find<QLineEdit>(&dialog, "subdirEdit")->text(), QStringLiteral("books"));
+    QCOMPARE(Find<QLineEdit>(&dialog, "userEdit")->text(), QStringLiteral("writer"));
+    QCOMPARE(Find<QSpinBox>(&dialog, "portSpin")->value(), 2121);
+    QVERIFY(!Find<QCheckBox>(&dialog, "passiveCheck")->isChecked());
+    QCOMPARE(Find<QLineEdit>(&dialog, "passwordEdit")->echoMode(), QLineEdit::Password);
+
+    // Editing a shown profile and adding it again updates it in place.
+    SetText(&dialog, "userEdit", QStringLiteral("new writer"));
+    dialog.Add();
+    QCOMPARE(ListedProfiles(dialog).size(), 2);
+    QCOMPARE(cfg.m_ftp_ini.ReadEnciphered(first, "ftp_user", cfg.m_cipher), std::string("new writer"));
+
+    // Deleting the first selects and shows the new first; deleting the last empties all.
+    dialog.Delete();
+    QCOMPARE(ListedProfiles(dialog), QStringList{second});
+    QCOMPARE(Selected(dialog), second);
+    QCOMPARE(Find<QLineEdit>(&dialog, "userEdit")->text(), QStringLiteral("editor"));
+    QVERIFY(cfg.m_ftp_ini.ReadText(first, "ftp_webaddr").empty());
+    cfg.m_ftp_ini.SectionNames(100, 259);
+    QCOMPARE(cfg.m_ftp_ini.SectionNameList().size(), size_t(1));
+    dialog.Delete();
+    QVERIFY(ListedProfiles(dialog).isEmpty());
+
+    // Without a server nothing is stored; Exit stores the fields and closes.
+    SetText(&dialog, "hostEdit", QString());
+    dialog.Add();
+    QVERIFY(ListedProfiles(dialog).isEmpty());
+    SetText(&dialog, "hostEdit", QStringLiteral("ftp.other.org"));
+    SetText(&dialog, "subdirEdit", QStringLiteral("/a/b"));
+    dialog.Exit();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(dialog.ProfileKey(), std::string("ftp.other.org/a/b"));
+    QCOMPARE(cfg.m_ftp_ini.ReadInt("ftp.other.org/a/b", "ftp_port"), 21);
+}
+
+void PublishingSettingsTest::ftpDialogSelectsTheCurrentProfile()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    AddProfile(cfg, "one.example.org", "x", "u1", "p1");
+    AddProfile(cfg, "two.example.org", "/y", "u2", "p2");
+    {
+        CFtpDlg dialog(cfg, nullptr);
+        QVERIFY(Selected(dialog).isEmpty());  // no current host yet
+    }
+    cfg.m_ftp_host = "two.example.org";
+    cfg.m_ftp_subdir = "/y";
+    CFtpDlg dialog(cfg, nullptr);
+    QCOMPARE(Selected(dialog), QStringLiteral("two.example.org/y"));
+    QCOMPARE(Find<QLineEdit>(&dialog, "userEdit")->text(), QStringLiteral("u2"));
+    QCOMPARE(Find<QLineEdit>(&dialog, "passwordEdit")->text(), QStringLiteral("p2"));
+}
+
+void PublishingSettingsTest::combosFollowTheStoredIdsAndRefill()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    {
+        CNetworkDlg dialog(cfg, nullptr);
+        QCOMPARE(Find<QComboBox>(&dialog, "countryCombo")->currentIndex(), 0);
+        QCOMPARE(Entries(Find<QComboBox>(&dialog, "stateCombo")), QStringList{QStringLiteral("Select State")});
+        QCOMPARE(Entries(Find<QComboBox>(&dialog, "cityCombo")), QStringList{QStringLiteral("Select City")});
+        QCOMPARE(Entries(Find<QComboBox>(&dialog, "subcategoryCombo")),
+                 QStringList{QStringLiteral("Select a Sub-Category")});
+        QCOMPARE(Find<QComboBox>(&dialog, "categoryCombo")->itemText(0), QStringLiteral("Select Category"));
+
+        // Changing the parent refills with the first entry selected.
+        const ClassificationDb db(cfg.db());
+        std::vector<ClassEntry> rows;
+        QVERIFY(db.Subcategories("Children's", rows));
+        Choose(&dialog, "categoryCombo", QStringLiteral("Children's"));
+        QComboBox* sub = Find<QComboBox>(&dialog, "subcategoryCombo");
+        QCOMPARE(sub->count(), int(rows.size()));
+        QCOMPARE(sub->currentIndex(), 0);
+        QCOMPARE(sub->currentText().toStdString(), rows.front().name);
+
+        Choose(&dialog, "countryCombo", QStringLiteral("Italy"));
+        QComboBox* state = Find<QComboBox>(&dialog, "stateCombo");
+        QComboBox* city = Find<QComboBox>(&dialog, "cityCombo");
+        QCOMPARE(state->currentText(), QStringLiteral("---"));
+        QCOMPARE(Entries(city), QStringList{QStringLiteral("---")});
+        Choose(&dialog, "stateCombo", QStringLiteral("Abruzzo"));
+        QVERIFY(Entries(city).contains(QStringLiteral("L'Aquila")));
+        QCOMPARE(city->currentIndex(), 0);
+        // Back to the first country entry: the place asks for a choice again.
+        Find<QComboBox>(&dialog, "countryCombo")->setCurrentIndex(0);
+        QCOMPARE(Entries(state), QStringList{QStringLiteral("Select State")});
+    }
+    // Stored ids select their entries, down to the city.
+    int32_t country = 0, state_id = 0, city_id = 0;
+    QVERIFY(ClassificationDb(cfg.db()).PlaceIds("Italy", "Abruzzo", "L'Aquila", country, state_id, city_id));
+    std::vector<ClassEntry> subs;
+    QVERIFY(ClassificationDb(cfg.db()).Subcategories("Children's", subs));
+    cfg.m_country_id = country;
+    cfg.m_state_id = state_id;
+    cfg.m_city_id = city_id;
+    cfg.m_cat_id = 5;
+    cfg.m_subcat_id = subs.back().id;
+    CNetworkDlg dialog(cfg, nullptr);
+    QCOMPARE(Find<QComboBox>(&dialog, "countryCombo")->currentText(), QStringLiteral("Italy"));
+    QCOMPARE(Find<QComboBox>(&dialog, "stateCombo")->currentText(), QStringLiteral("Abruzzo"));
+    QCOMPARE(Find<QComboBox>(&dialog, "cityCombo")->currentText(), QStringLiteral("L'Aquila"));
+    QCOMPARE(Find<QComboBox>(&dialog, "categoryCombo")->currentText(), QStringLiteral("Children's"));
+    QCOMPARE(Find<QComboBox>(&dialog, "subcategoryCombo")->currentText().toStdString(), subs.back().name);
+}
+
+void PublishingSettingsTest::refusalsComeInOrderAndSavingWritesTheSettings()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    ServiceProcess service(home.Root() / "svc");
+    QVERIFY(service.Running());
+    QCOMPARE(service.Post("/createPubAccount.asp", "email=" + kUser + "&password=" + kPassword,
+                          "application/x-www-form-urlencoded")
+                 .status,
+             200L);
+    cfg.m_vazirudu_domain = "127.0.0.1:" + std::to_string(service.Port());
+    // Every record goes to the status report, which must never hold a password.
+    DiagLog::Instance().SetSwitches(1, 0);
+
+    CNetworkDlg dialog(cfg, nullptr);
+    QCheckBox* use_ftp = Find<QCheckBox>(&dialog, "useFtpCheck");
+    QCheckBox* use_service = Find<QCheckBox>(&dialog, "useServiceCheck");
+    QCOMPARE(Find<QLineEdit>(&dialog, "accountPasswordEdit")->echoMode(), QLineEdit::Password);
+    use_ftp->setChecked(true);
+    use_service->setChecked(true);
+    QStringList expected;
+    auto refused = [&](const char* key) {
+        home.ClearPrompts();
+        dialog.accept();
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));  // still open
+        QCOMPARE(home.PromptTexts(), QStringList{UiTestHome::MessageText(key)});
+        QVERIFY(!UiTestHome::MessageText(key).isEmpty());
+        QCOMPARE(home.Prompts().front().caption, QStringLiteral("Vellumark"));
+    };
+    // 1. FTP on without a profile.
+    refused("enter_ftp");
+    // 2. A profile without its password.
+    AddProfile(cfg, "ftp.example.org", "books", "writer", "");
+    dialog.Settings()->FillProfiles("ftp.example.org/books");
+    refused("complete_ftp_cfg");
+    AddProfile(cfg, "ftp.example.org", "books", "writer", "pw");
+    // 3. No country, then no category.
+    refused("select_category");
+    Choose(&dialog, "countryCombo", QStringLiteral("Italy"));
+    refused("select_category");
+    Choose(&dialog, "categoryCombo", QStringLiteral("Children's"));
+    Choose(&dialog, "stateCombo", QStringLiteral("Abruzzo"));
+    Choose(&dialog, "cityCombo", QStringLiteral("L'Aquila"));
+    // 4. Account, password, login.
+    SetText(&dialog, "accountEdit", QString());
+    refused("enter_username");
+    SetText(&dialog, "accountEdit", QString::fromStdString(kUser));
+    SetText(&dialog, "accountPasswordEdit", QString());
+    refused("enter_password");
+    SetText(&dialog, "accountPasswordEdit", QStringLiteral("wrong-guess-42"));
+    refused("wrong_password");
+    QVERIFY(cfg.m_http_user_ini.ReadText(AccountSection(kUser, cfg.m_vazirudu_domain), "http_passwd").empty());
+
+    // The right password passes the login test; saving writes every file.
+    SetText(&dialog, "accountPasswordEdit", QString::fromStdString(kPassword));
+    home.ClearPrompts();
+    dialog.accept();
+    QVERIFY(home.Prompts().empty());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    const std::string& host = cfg.m_vazirudu_domain;
+    QCOMPARE(cfg.m_http_ini.ReadInt(host, "http_port"), 80);
+    QCOMPARE(cfg.m_http_ini.ReadText(host, "http_url"), cfg.m_vazirudu_url);
+    QCOMPARE(cfg.m_http_ini.ReadText(host, "http_user"), kUser);
+    QCOMPARE(cfg.m_http_user_ini.ReadEnciphered(kUser + "#" + host, "http_passwd", cfg.m_cipher), kPassword);
+    QVERIFY(ReadFileBytes(cfg.m_http_user_ini.Path()).find(kPassword) == std::string::npos);
+    int32_t country = 0, state = 0, city = 0;
+    QVERIFY(ClassificationDb(cfg.db()).PlaceIds("Italy", "Abruzzo", "L'Aquila", country, state, city));
+    QCOMPARE(cfg.m_config_ini.ReadInt("general", "cat_id"), 5);
+    QVERIFY(cfg.m_config_ini.ReadInt("general", "subcat_id") > 0);
+    QCOMPARE(cfg.m_config_ini.ReadInt("general", "country_id"), country);
+    QCOMPARE(cfg.m_config_ini.ReadInt("general", "state_id"), state);
+    QCOMPARE(cfg.m_config_ini.ReadInt("general", "city_id"), city);
+    QCOMPARE(cfg.m_city_id, city);
+    QCOMPARE(cfg.m_config_ini.ReadText("network", "ftp_url"), std::string("ftp.example.org/books"));
+    QCOMPARE(cfg.m_ftp_url, std::string("ftp.example.org/books"));
+    QCOMPARE(cfg.m_ftp_user, std::string("writer"));
+    QCOMPARE(cfg.m_ftp_webaddr, std::string("https://www.example.org/books/"));
+    QCOMPARE(cfg.m_use_ftp, 1);
+    QCOMPARE(cfg.m_use_vazirudu, 1);
+    QCOMPARE(cfg.m_config_ini.ReadText("network", "vazirudu_user"), kUser);
+    DiagLog::Instance().SetSwitches(0, 0);
+    const std::string report = ReadFileBytes(cfg.m_report_path);
+    QVERIFY(report.find("errlog") != std::string::npos);  // records of one second replace each other
+    QVERIFY(report.find("wrong-guess-42") == std::string::npos);
+    QVERIFY(report.find(kPassword) == std::string::npos);
+
+    // Opened again, the dialog shows the saved account; the password stays hidden.
+    CNetworkDlg again(cfg, nullptr);
+    QCOMPARE(Find<QLineEdit>(&again, "accountEdit")->text().toStdString(), kUser);
+    QCOMPARE(Find<QLineEdit>(&again, "accountPasswordEdit")->echoMode(), QLineEdit::Password);
+    QCOMPARE(Find<QComboBox>(&again, "profileCombo")->currentText(), QStringLiteral("ftp.example.org/books"));
+}
+
+void PublishingSettingsTest::cancelAndServiceOffCheckNothing()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    const std::string before = ReadFileBytes(cfg.m_config_ini.Path());
+    {
+        CNetworkDlg dialog(cfg, nullptr);
+        Find<QCheckBox>(&dialog, "useServiceCheck")->setChecked(true);
+        dialog.reject();
+    }
+    QCOMPARE(ReadFileBytes(cfg.m_config_ini.Path()), before);
+    // With the web service off, no account or classification is asked for (the
+    // configured service host is never reached).
+    CNetworkDlg dialog(cfg, nullptr);
+    Find<QCheckBox>(&dialog, "useServiceCheck")->setChecked(false);
+    Find<QCheckBox>(&dialog, "useFtpCheck")->setChecked(false);
+    dialog.accept();
+    QVERIFY(home.Prompts().empty());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(cfg.m_config_ini.ReadInt("network", "use_vazirudu"), 0);
+    QCOMPARE(cfg.m_config_ini.ReadInt("network", "use_ftp"), 0);
+}
+
+void PublishingSettingsTest::aFailedLookupKeepsTheRestOfTheChoice()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    AddProfile(cfg, "ftp.example.org", "books", "writer", "pw");
+    cfg.m_cat_id = 5;
+    NetworkChoice choice;
+    choice.use_ftp = choice.use_service = true;
+    choice.ftp_url = "ftp.example.org/books";
+    choice.user = kUser;
+    choice.password = kPassword;
+    choice.category = "No such category";
+    choice.subcategory = "None";
+    choice.country = "Italy";
+    choice.state = "Abruzzo";
+    choice.city = "L'Aquila";
+    SaveNetworkChoice(cfg, choice);
+    // The classification that is not found is stored as none; the place, the account
+    // and the FTP target are saved all the same.
+    QCOMPARE(cfg.m_config_ini.ReadInt("general", "cat_id"), 0);
+    QCOMPARE(cfg.m_cat_id, 0);
+    QCOMPARE(cfg.m_config_ini.ReadInt("general", "country_id"), 380);
+    QCOMPARE(cfg.m_config_ini.ReadText("network", "ftp_url"), choice.ftp_url);
+    QCOMPARE(cfg.m_http_user_ini.ReadEnciphered(AccountSection(kUser, cfg.m_vazirudu_domain), "http_passwd",
+                                                cfg.m_cipher),
+             kPassword);
+    // A profile without a web address is not made the target.
+    cfg.m_ftp_ini.WriteText("bare.example.org/", "ftp_port", "21");
+    choice.use_service = false;
+    choice.ftp_url = "bare.example.org/";
+    SaveNetworkChoice(cfg, choice);
+    QCOMPARE(cfg.m_ftp_url, std::string("ftp.example.org/books"));
+}
+
+void PublishingSettingsTest::wizardPagesSetTheirModeAndStep()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    ServiceProcess service(home.Root() / "svc");
+    QVERIFY(service.Running());
+    QCOMPARE(service.Post("/createPubAccount.asp", "email=" + kUser + "&password=" + kPassword,
+                          "application/x-www-form-urlencoded")
+                 .status,
+             200L);
+    cfg.m_vazirudu_domain = "127.0.0.1:" + std::to_string(service.Port());
+
+    CWizardDlg6Roruviza service_page(cfg, nullptr);
+    service_page.show();
+    QSignalSpy steps(&service_page, &CWizardDlg6Roruviza::StepRequested);
+    QSignalSpy exits(&service_page, &CWizardDlg6Roruviza::ExitRequested);
+    QSignalSpy helps(&service_page, &CWizardDlg6Roruviza::HelpRequested);
+    QVERIFY(!Find<QCheckBox>(&service_page, "useServiceCheck")->isVisible());
+    Find<QPushButton>(&service_page, "nextButton")->click();
+    QCOMPARE(home.PromptTexts(), QStringList{UiTestHome::MessageText("select_category")});
+    QCOMPARE(steps.count(), 0);
+    Choose(&service_page, "countryCombo", QStringLiteral("Côte d'Ivoire"));
+    Choose(&service_page, "categoryCombo", QStringLiteral("Education"));
+    SetText(&service_page, "accountEdit", QString::fromStdString(kUser));
+    SetText(&service_page, "accountPasswordEdit", QString::fromStdString(kPassword));
+    cfg.m_use_ftp = 1;
+    Find<QPushButton>(&service_page, "nextButton")->click();
+    QCOMPARE(steps.count(), 1);
+    QCOMPARE(steps.at(0), (QList<QVariant>{7, 5}));
+    QVERIFY(service_page.isHidden());
+    QCOMPARE(cfg.m_use_vazirudu, 1);
+    QCOMPARE(cfg.m_use_ftp, 0);
+    QCOMPARE(cfg.m_use_local, 0);
+    QCOMPARE(cfg.m_country_id, 384);
+    Find<QPushButton>(&service_page, "backButton")->click();
+    QCOMPARE(steps.at(1), (QList<QVariant>{3, 0}));
+    Find<QPushButton>(&service_page, "exitButton")->click();
+    Find<QPushButton>(&service_page, "helpButton")->click();
+    QCOMPARE(exits.count(), 1);
+    QCOMPARE(helps.count(), 1);
+
+    home.ClearPrompts();
+    CWizardDlg6FTP ftp_page(cfg, nullptr);
+    ftp_page.show();
+    QSignalSpy ftp_steps(&ftp_page, &CWizardDlg6FTP::StepRequested);
+    Find<QPushButton>(&ftp_page, "nextButton")->click();
+    QCOMPARE(home.PromptTexts(), QStringList{UiTestHome::MessageText("enter_ftp")});
+    // The own home link switches its two fields.
+    QCheckBox* own = Find<QCheckBox>(&ftp_page, "useHomeCheck");
+    QVERIFY(!Find<QCheckBox>(&ftp_page, "useEmailCheck")->isVisible());
+    own->setChecked(false);
+    QVERIFY(!Find<QLineEdit>(&ftp_page, "homeTextEdit")->isEnabled());
+    own->setChecked(true);
+    QVERIFY(Find<QLineEdit>(&ftp_page, "homeUrlEdit")->isEnabled());
+    SetText(&ftp_page, "homeTextEdit", QStringLiteral("My shop"));
+    AddProfile(cfg, "ftp.example.org", "books", "writer", "pw");
+    ftp_page.Settings()->FillProfiles("ftp.example.org/books");
+    Find<QPushButton>(&ftp_page, "nextButton")->click();
+    QCOMPARE(ftp_steps.count(), 1);
+    QCOMPARE(ftp_steps.at(0), (QList<QVariant>{7, 6}));
+    QVERIFY(ftp_page.isHidden());
+    QCOMPARE(cfg.m_use_ftp, 1);
+    QCOMPARE(cfg.m_use_vazirudu, 0);
+    QCOMPARE(cfg.m_ftp_url, std::string("ftp.example.org/books"));
+    QCOMPARE(cfg.m_config_ini.ReadText("skin", "skin_logotxt"), std::string("My shop"));
+    QCOMPARE(cfg.m_config_ini.ReadInt("skin", "skin_useownlogo"), 1);
+}
+
+void PublishingSettingsTest::advancedPageOpensTheDialog()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    cfg.m_use_ftp = 0;
+    cfg.m_use_vazirudu = 0;
+    AddProfile(cfg, "ftp.example.org", "books", "writer", "pw");
+    CAdvModeTab page(cfg, home.Table(), nullptr, nullptr);
+    QLabel* label = Find<QLabel>(&page, "uploadLabel");
+    QCOMPARE(label->text(), CDlgLocalize::Lookup("ADVANCED", "not_upload"));
+    bool seen = false;
+    QTimer::singleShot(0, [&seen] {
+        auto* dialog = qobject_cast<CNetworkDlg*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        seen = true;
+        Find<QCheckBox>(dialog, "useFtpCheck")->setChecked(true);
+        Find<QCheckBox>(dialog, "useServiceCheck")->setChecked(false);
+        dialog->accept();
+    });
+    Find<QPushButton>(&page, "destinationButton")->click();
+    QVERIFY(seen);
+    QVERIFY(label->text().contains(CDlgLocalize::Lookup("ADVANCED", "ftp")));
+}
+
+QTEST_MAIN(PublishingSettingsTest)
+#include "PublishingSettingsTest.moc"

@@ -1,0 +1,41 @@
+// Wizard page 6: publish the book to the user's own server by FTP. The page holds the
+// FTP profile and the book toolbar's own home link; Next checks the profile, saves
+// the choice and the toolbar options, makes FTP the only publishing target and moves
+// on to the convert page.
+#pragma once
+
+#include <QWidget>
+
+class AppConfig;
+class CBaseNetworkDlg;
+class QCheckBox;
+class QLineEdit;
+
+class CWizardDlg6FTP : public QWidget {
+    Q_OBJECT
+
+public:
+    CWizardDlg6FTP(AppConfig& cfg, QWidget* parent);
+    CBaseNetworkDlg* Settings() const { return settings_; }
+
+    void Next();
+    void Back();
+
+signals:
+    // The mode tab control shows page `step_code`; `return_code` is the page Back on
+    // that page leads to.
+    void StepRequested(int step_code, int return_code);
+    void ExitRequested();
+    void HelpRequested();
+
+private:
+    void StoreToolbarOptions();
+
+    AppConfig& cfg_;
+    CBaseNetworkDlg* settings_;
+    QCheckBox* use_email_;
+    QCheckBox* use_note_;
+    QCheckBox* use_home_;
+    QLineEdit* home_text_;
+    QLineEdit* home_url_;
+};

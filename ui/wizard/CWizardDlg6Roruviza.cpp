@@ -1,0 +1,47 @@
+#include "ui/wizard/CWizardDlg6Roruviza.h"
+
+#include "config/AppConfig.h"
+#include "publish/CBaseNetworkDlg.h"
+#include "publish/NetworkSettings.h"
+#include "ui/CDlgLocalize.h"
+#include "ui/wizard/PublishPageParts.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CWizardDlg6Roruviza::CWizardDlg6Roruviza(AppConfig& cfg, QWidget* parent) : QWidget(parent), cfg_(cfg)
+{
+    setObjectName(QStringLiteral("wizardServicePage"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(MakePageHeader(this, "<#[NETWORK_SETTING:service_header]#>"));
+    settings_ = new CBaseNetworkDlg(cfg, CBaseNetworkDlg::kServicePart, this);
+    layout->addWidget(settings_);
+    layout->addStretch(1);
+    auto* row = new QHBoxLayout;
+    layout->addLayout(row);
+    const WizardButtons buttons = MakeWizardButtons(this, row);
+    connect(buttons.next, &QPushButton::clicked, this, &CWizardDlg6Roruviza::Next);
+    connect(buttons.back, &QPushButton::clicked, this, &CWizardDlg6Roruviza::Back);
+    connect(buttons.exit, &QPushButton::clicked, this, &CWizardDlg6Roruviza::ExitRequested);
+    connect(buttons.help, &QPushButton::clicked, this, &CWizardDlg6Roruviza::HelpRequested);
+    CDlgLocalize::LocaliseDialog(this);
+}
+
+void CWizardDlg6Roruviza::Next()
+{
+    NetworkChoice choice;
+    if (!settings_->Validate(this, choice))
+        return;
+    SaveNetworkChoice(cfg_, choice);
+    SetPublishingMode(cfg_, PublishingMode::kWebService);
+    hide();
+    emit StepRequested(7, 5);
+}
+
+void CWizardDlg6Roruviza::Back()
+{
+    hide();
+    emit StepRequested(3, 0);
+}
