@@ -156,6 +156,12 @@ void UiScreenshotTest::wizardPages()
     QVERIFY(wizard.Click("aboutServiceButton"));
     Shoot(&window, QStringLiteral("wizard-10-advert"), 4);
     QVERIFY(wizard.Click("backButton"));
+    QVERIFY(wizard.Click("serviceButton"));
+    Shoot(&window, QStringLiteral("wizard-5-service"), 15);
+    QVERIFY(wizard.Click("backButton"));
+    QVERIFY(wizard.Click("ftpButton"));
+    Shoot(&window, QStringLiteral("wizard-6-ftp"), 8);
+    QVERIFY(wizard.Click("backButton"));
     QVERIFY(wizard.Click("localButton"));
     Shoot(&window, QStringLiteral("wizard-4-local"), 8);
     home.AnswerNext(QMessageBox::Yes);
