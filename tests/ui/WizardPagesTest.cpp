@@ -12,6 +12,7 @@
 #include "ui/wizard/WizardPageKit.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -66,6 +67,12 @@ void WizardPagesTest::dropTakesTheLastPdfAsNamed()
     wizard.Drop({home.Root() / "folder.pdf"});
     QCOMPARE(home.PromptTexts(), QStringList(2, UiTestHome::MessageText("select_pdf")));
     QCOMPARE(wizard.Edit("pdfPathEdit")->text(), LocalPath(upper));
+    // Browse puts the chosen file in the field.
+    const fs::path chosen = home.Root() / "chosen.pdf";
+    home.ChooseFile(LocalPath(chosen));
+    QVERIFY(wizard.Click("browseButton"));
+    QCOMPARE(wizard.Edit("pdfPathEdit")->text(), LocalPath(chosen));
+    wizard.Drop({upper});
     // The path keeps its capitals, so Next finds the file.
     QVERIFY(wizard.Click("nextButton"));
     QCOMPARE(wizard.Step(), int(kStepImageQuality));
@@ -162,9 +169,23 @@ void WizardPagesTest::localFolderIsCheckedBeforeAnyJob()
     home.AnswerNext(QMessageBox::No);
     QCOMPARE(try_folder(LocalPath(fresh)), QStringList{UiTestHome::MessageText("folder_not_exist")});
     QVERIFY(!fs::exists(fresh));
+    // The toolbar's own home link is stored with the folder.
+    QCheckBox* own_logo = wizard.Page()->findChild<QCheckBox*>(QStringLiteral("useHomeCheck"));
+    QVERIFY(!wizard.Edit("homeTextEdit")->isEnabled());
+    own_logo->setChecked(true);
+    QVERIFY(wizard.Edit("homeTextEdit")->isEnabled());
+    wizard.Edit("homeTextEdit")->setText(QStringLiteral("My shop"));
     home.AnswerNext(QMessageBox::Yes);
     try_folder(LocalPath(fresh));
     QVERIFY(fs::is_directory(fresh));
+    QCOMPARE(home.Cfg().m_config_ini.ReadInt("skin", "skin_useownlogo"), 1);
+    QCOMPARE(home.Cfg().m_config_ini.ReadText("skin", "skin_logotxt"), std::string("My shop"));
+    // The auto-open box on the convert page is the stored setting.
+    QCheckBox* auto_open = wizard.Page()->findChild<QCheckBox*>(QStringLiteral("autoOpenCheck"));
+    QCOMPARE(auto_open->isChecked(), home.Cfg().m_autoview != 0);
+    auto_open->setChecked(false);
+    QCOMPARE(home.Cfg().m_autoview, 0);
+    QCOMPARE(home.Cfg().m_config_ini.ReadInt("general", "autoview"), 0);
     QCOMPARE(wizard.Step(), int(kStepConvert));
     QCOMPARE(home.Cfg().m_use_local, 1);
     QCOMPARE(home.Cfg().m_use_ftp, 0);
