@@ -3,6 +3,8 @@
 #include "config/DiagLog.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/wizard/CWizardDlg4.h"
+#include "ui/wizard/WizardPageKit.h"
 
 #include <QKeyEvent>
 #include <QStackedLayout>
@@ -39,6 +41,8 @@ void CModeTabCtrl::Relocalise()
     for (QWidget* page : wizard_pages_)
         if (page)
             CDlgLocalize::LocaliseDialog(page);
+    if (auto* convert = static_cast<CWizardDlg4*>(WizardPageAt(kStepConvert)))
+        convert->Relocalise();
 }
 
 void CModeTabCtrl::OnTabChanged(int index)

@@ -215,6 +215,16 @@ void WizardPagesTest::convertPageShowsBothParts()
     QCOMPARE(bar("uploadBar"), 25000);
     page.ShowProgress(100000);
     QVERIFY(page.findChild<QPushButton*>(QStringLiteral("viewButton"))->isEnabled());
+    // Texts set at run time follow a change of language.
+    page.Prepare(7);
+    page.ShowProgress(30000);
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    CDlgLocalize::SetLanguage(&french);
+    CDlgLocalize::LocaliseDialog(&page);
+    page.Relocalise();
+    QCOMPARE(label("convertLabel"), QStringLiteral("Conversion (60.0%)"));
+    QCOMPARE(label("pageHeader"), QStringLiteral("Convertir le livre"));
+    QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("convertButton"))->text(), QStringLiteral("Convertir"));
     QCOMPARE(CWizardDlg4::Percent(12345), QStringLiteral("24.6%"));
     QCOMPARE(CWizardDlg4::Percent(1), QStringLiteral("0.0%"));
 }

@@ -122,11 +122,21 @@ void CWizardDlg4::Prepare(int return_code)
 
 void CWizardDlg4::SetHeader(const char* key)
 {
+    header_key_ = key;
     header_->setText(CDlgLocalize::Lookup("WIZARD_CONVERT", key));
+}
+
+void CWizardDlg4::Relocalise()
+{
+    SetHeader(header_key_);
+    const bool uploading = cfg_.m_use_ftp == 1 || cfg_.m_use_vazirudu == 1;
+    convert_->setText(CDlgLocalize::Lookup("WIZARD_CONVERT", uploading ? "cnvrt_1" : "cnvrt_2"));
+    ShowProgress(progress_);
 }
 
 void CWizardDlg4::ShowProgress(int progress)
 {
+    progress_ = progress;
     const int converted = std::min(progress, kBarRange);
     const int uploaded = std::max(progress, kBarRange) - kBarRange;
     convert_label_->setText(CDlgLocalize::Lookup("WIZARD_CONVERT", "convert_prg") + QStringLiteral(" (") +

@@ -35,6 +35,8 @@ public:
     void ResetProgress();
     // Header text by key of section WIZARD_CONVERT.
     void SetHeader(const char* key);
+    // The texts set at run time again from the language file (after it changed).
+    void Relocalise();
     // Convert and Back, disabled while the job is being started and running.
     void EnableNavigation(bool on);
     bool Running() const { return running_; }
@@ -58,6 +60,8 @@ private:
     WizardValues& values_;
     int return_code_ = 0;
     bool running_ = false;
+    const char* header_key_ = "screen_header2";
+    int progress_ = 0;
     QLabel* header_;
     QLineEdit* pdf_;
     QLineEdit* title_;
