@@ -50,6 +50,7 @@ CMainDlg::CMainDlg(AppConfig& cfg, JobTable& table, JobNoticeBridge& notices, QW
     status_->setAccessibleName(QStringLiteral("Status"));
     SetControlId(status_, 1118);
     connect(tabs_->AdvancedPage(), &CAdvModeTab::ExitRequested, this, [this] { RequestQuit(kExitClosed); });
+    connect(tabs_, &CModeTabCtrl::ExitRequested, this, [this] { RequestQuit(kExitClosed); });
     connect(tabs_->AdvancedPage(), &CAdvModeTab::StatusText, status_, &QLabel::setText);
     connect(&notices, &JobNoticeBridge::JobIncomplete, this, &CMainDlg::ShowJobIncomplete);
     connect(&notices, &JobNoticeBridge::JobNote, this, &CMainDlg::ShowJobNote);

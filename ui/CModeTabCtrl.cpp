@@ -3,19 +3,25 @@
 #include "config/DiagLog.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/wizard/CWizardDlg4.h"
+#include "ui/wizard/WizardPageKit.h"
 
 #include <QKeyEvent>
+#include <QStackedLayout>
 
 CModeTabCtrl::CModeTabCtrl(AppConfig& cfg, JobTable& table, JobObserver* notify, QWidget* parent)
-    : QTabWidget(parent)
+    : QTabWidget(parent), cfg_(cfg), table_(table), notify_(notify)
 {
     setObjectName(QStringLiteral("modeTabs"));
     SetControlId(this, 1040);
     wizard_ = new QWidget(this);
     wizard_->setObjectName(QStringLiteral("wizardPage"));
+    wizard_stack_ = new QStackedLayout(wizard_);
+    wizard_stack_->setContentsMargins(0, 0, 0, 0);
     advanced_ = new CAdvModeTab(cfg, table, notify, this);
     addTab(wizard_, QString());
     addTab(advanced_, QString());
+    ShowWizardPage(0);
     Relocalise();
     setCurrentIndex(kWizardTab);
     connect(this, &QTabWidget::currentChanged, this, &CModeTabCtrl::OnTabChanged);
@@ -24,6 +30,7 @@ CModeTabCtrl::CModeTabCtrl(AppConfig& cfg, JobTable& table, JobObserver* notify,
     connect(&queue_refresh_, &QTimer::timeout, advanced_, &CAdvModeTab::RefreshQueue);
     queue_refresh_.start();
     wizard_progress_.setInterval(kWizardProgressMs);
+    connect(&wizard_progress_, &QTimer::timeout, this, &CModeTabCtrl::FollowWizardJob);
 }
 
 void CModeTabCtrl::Relocalise()
@@ -31,11 +38,11 @@ void CModeTabCtrl::Relocalise()
     setTabText(kWizardTab, CDlgLocalize::Lookup("MAINDLG", "tab_1").left(255));
     setTabText(kAdvancedTab, CDlgLocalize::Lookup("MAINDLG", "tab_2").left(255));
     advanced_->Relocalise();
-}
-
-void CModeTabCtrl::OnWizardStep(int step_code, int return_code)
-{
-    DIAG("ModeTabCtrl", 0, "INF:wizard step %d (return %d) has no page yet", step_code, return_code);
+    for (QWidget* page : wizard_pages_)
+        if (page)
+            CDlgLocalize::LocaliseDialog(page);
+    if (auto* convert = static_cast<CWizardDlg4*>(WizardPageAt(kStepConvert)))
+        convert->Relocalise();
 }
 
 void CModeTabCtrl::OnTabChanged(int index)

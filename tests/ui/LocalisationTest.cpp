@@ -13,6 +13,7 @@
 #include "ui/COptionDlg.h"
 #include "ui/DlgNotifier.h"
 #include "ui/PdfListView.h"
+#include "ui/wizard/WizardPageKit.h"
 #include "ui/wizard/CWizardDlg6FTP.h"
 #include "ui/wizard/CWizardDlg6Roruviza.h"
 
@@ -135,6 +136,10 @@ void LocalisationTest::bothLanguageFilesHoldEveryKeyTheProgramAsksFor()
     // Texts the widgets are built with.
     {
         CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+        // Every wizard page (each is made when first shown).
+        for (int step = 0; step < CModeTabCtrl::kWizardSteps; ++step)
+            if (step != kStepStartJob)
+                window.ModeTabs()->OnWizardStep(step, 0);
         CollectTemplates(&window, keys);
         COptionDlg properties(nullptr);
         CollectTemplates(&properties, keys);

@@ -10,6 +10,8 @@
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
 #include "ui/COptionDlg.h"
+#include "tests/ui/WizardDriver.h"
+#include "ui/wizard/WizardPageKit.h"
 #include "publish/CFtpDlg.h"
 #include "publish/CNetworkDlg.h"
 #include "ui/wizard/CWizardDlg6FTP.h"
@@ -101,6 +103,7 @@ class UiScreenshotTest : public QObject {
 private slots:
     void mainWindowInBothTabs();
     void dialogs();
+    void wizardPages();
     void publishingDialogs();
 };
 
@@ -110,8 +113,7 @@ void UiScreenshotTest::mainWindowInBothTabs()
     home.UseFakeEngine(3, "0");
     CMainDlg window(home.Cfg(), home.Table(), home.Notices());
     window.show();
-    // The wizard tab has no page of its own yet: only the tab bar is there.
-    Shoot(&window, QStringLiteral("main-wizard"), 0);
+    Shoot(&window, QStringLiteral("main-wizard"), 6);
     window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
     CAdvModeTab& page = *window.ModeTabs()->AdvancedPage();
     const std::filesystem::path pdf = home.Root() / "A book with a long name.pdf";
@@ -144,6 +146,52 @@ void UiScreenshotTest::dialogs()
                                      "toolbar learns two new languages.</p><p><a href=\"more.html\">Read more</a></p>"),
                       480, 260);
     Shoot(&notifier, QStringLiteral("notifier"), 1);
+}
+
+// Every wizard page in the main window, as a user reaches it.
+void UiScreenshotTest::wizardPages()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    const std::filesystem::path pdf = home.Root() / "A book with a rather long file name.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    wizard.Drop({pdf});
+    Shoot(&window, QStringLiteral("wizard-0-pdf"), 6);
+    QVERIFY(wizard.Click("nextButton"));
+    Shoot(&window, QStringLiteral("wizard-1-quality"), 12);
+    QVERIFY(wizard.Click("nextButton"));
+    Shoot(&window, QStringLiteral("wizard-2-metadata"), 10);
+    QVERIFY(wizard.Click("nextButton"));
+    Shoot(&window, QStringLiteral("wizard-3-method"), 6);
+    QVERIFY(wizard.Click("aboutServiceButton"));
+    Shoot(&window, QStringLiteral("wizard-10-advert"), 4);
+    QVERIFY(wizard.Click("backButton"));
+    QVERIFY(wizard.Click("serviceButton"));
+    Shoot(&window, QStringLiteral("wizard-5-service"), 15);
+    QVERIFY(wizard.Click("backButton"));
+    QVERIFY(wizard.Click("ftpButton"));
+    Shoot(&window, QStringLiteral("wizard-6-ftp"), 8);
+    QVERIFY(wizard.Click("backButton"));
+    QVERIFY(wizard.Click("localButton"));
+    Shoot(&window, QStringLiteral("wizard-4-local"), 8);
+    home.AnswerNext(QMessageBox::Yes);
+    wizard.Edit("folderEdit")->setText(QString::fromStdString((home.Root() / "out/book").string()));
+    QVERIFY(wizard.Click("nextButton"));
+    QCOMPARE(wizard.Step(), int(kStepConvert));
+    Shoot(&window, QStringLiteral("wizard-7-convert"), 14);
+    QVERIFY(wizard.Click("convertButton"));
+    QVERIFY(wizard.WaitForStep(kStepSuccess, 30000));
+    Shoot(&window, QStringLiteral("wizard-9-saved"), 8);
+    // The same page for a book that went to both upload targets.
+    const std::string key = wizard.Tabs().Values().job_key;
+    home.Cfg().m_meta_ini.WriteInt(key, "use_ftp", 1);
+    home.Cfg().m_meta_ini.WriteText(key, "ftp_webaddr", "http://www.example.org/a/rather/long/path/to/books/");
+    home.Cfg().m_meta_ini.WriteInt(key, "use_vazirudu", 1);
+    window.ModeTabs()->OnWizardStep(kStepSuccess, 0);
+    Shoot(&window, QStringLiteral("wizard-9-uploaded"), 10);
 }
 
 void UiScreenshotTest::publishingDialogs()

@@ -4,12 +4,11 @@
 #include "publish/CBaseNetworkDlg.h"
 #include "publish/NetworkSettings.h"
 #include "ui/CDlgLocalize.h"
-#include "ui/wizard/PublishPageParts.h"
+#include "ui/wizard/WizardPageKit.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QGroupBox>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -47,7 +46,7 @@ CWizardDlg6FTP::CWizardDlg6FTP(AppConfig& cfg, QWidget* parent) : QWidget(parent
 {
     setObjectName(QStringLiteral("wizardFtpPage"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(MakePageHeader(this, "<#[NETWORK_SETTING:ftp_header]#>"));
+    layout->addWidget(MakeWizardHeader(this, QStringLiteral("<#[NETWORK_SETTING:ftp_header]#>")));
     settings_ = new CBaseNetworkDlg(cfg, CBaseNetworkDlg::kFtpPart, this);
     layout->addWidget(settings_);
 
@@ -75,9 +74,7 @@ CWizardDlg6FTP::CWizardDlg6FTP(AppConfig& cfg, QWidget* parent) : QWidget(parent
     layout->addWidget(toolbar);
     layout->addStretch(1);
 
-    auto* row = new QHBoxLayout;
-    layout->addLayout(row);
-    const WizardButtons buttons = MakeWizardButtons(this, row);
+    const WizardNavigation buttons = MakeWizardNavigation(this, layout, kNavAll);
     connect(buttons.next, &QPushButton::clicked, this, &CWizardDlg6FTP::Next);
     connect(buttons.back, &QPushButton::clicked, this, &CWizardDlg6FTP::Back);
     connect(buttons.exit, &QPushButton::clicked, this, &CWizardDlg6FTP::ExitRequested);
@@ -94,13 +91,13 @@ void CWizardDlg6FTP::Next()
     SetPublishingMode(cfg_, PublishingMode::kFtp);
     StoreToolbarOptions();
     hide();
-    emit StepRequested(7, 6);
+    emit StepRequested(kStepConvert, kStepFtp);
 }
 
 void CWizardDlg6FTP::Back()
 {
     hide();
-    emit StepRequested(3, 0);
+    emit StepRequested(kStepPublishMethod, 0);
 }
 
 void CWizardDlg6FTP::StoreToolbarOptions()

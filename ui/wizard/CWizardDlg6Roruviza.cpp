@@ -4,9 +4,8 @@
 #include "publish/CBaseNetworkDlg.h"
 #include "publish/NetworkSettings.h"
 #include "ui/CDlgLocalize.h"
-#include "ui/wizard/PublishPageParts.h"
+#include "ui/wizard/WizardPageKit.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -15,13 +14,11 @@ CWizardDlg6Roruviza::CWizardDlg6Roruviza(AppConfig& cfg, QWidget* parent) : QWid
 {
     setObjectName(QStringLiteral("wizardServicePage"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(MakePageHeader(this, "<#[NETWORK_SETTING:service_header]#>"));
+    layout->addWidget(MakeWizardHeader(this, QStringLiteral("<#[NETWORK_SETTING:service_header]#>")));
     settings_ = new CBaseNetworkDlg(cfg, CBaseNetworkDlg::kServicePart, this);
     layout->addWidget(settings_);
     layout->addStretch(1);
-    auto* row = new QHBoxLayout;
-    layout->addLayout(row);
-    const WizardButtons buttons = MakeWizardButtons(this, row);
+    const WizardNavigation buttons = MakeWizardNavigation(this, layout, kNavAll);
     connect(buttons.next, &QPushButton::clicked, this, &CWizardDlg6Roruviza::Next);
     connect(buttons.back, &QPushButton::clicked, this, &CWizardDlg6Roruviza::Back);
     connect(buttons.exit, &QPushButton::clicked, this, &CWizardDlg6Roruviza::ExitRequested);
@@ -37,11 +34,11 @@ void CWizardDlg6Roruviza::Next()
     SaveNetworkChoice(cfg_, choice);
     SetPublishingMode(cfg_, PublishingMode::kWebService);
     hide();
-    emit StepRequested(7, 5);
+    emit StepRequested(kStepConvert, kStepWebService);
 }
 
 void CWizardDlg6Roruviza::Back()
 {
     hide();
-    emit StepRequested(3, 0);
+    emit StepRequested(kStepPublishMethod, 0);
 }

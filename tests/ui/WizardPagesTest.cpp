@@ -1,0 +1,383 @@
+// The wizard's pages with the scripted engine: what page 0 takes from a drop and checks
+// on Next, the local folder checks of page 4, the progress display of the convert page,
+// the web service's demand for metadata, the advert page, and a run that survives a
+// switch to the advanced tab and ends where a fresh run begins.
+#include "tests/ui/UiTestKit.h"
+#include "tests/ui/WizardDriver.h"
+#include "ui/CAdvModeTab.h"
+#include "ui/CDlgLocalize.h"
+#include "ui/CMainDlg.h"
+#include "ui/COptionDlg.h"
+#include "ui/wizard/CWizardDlg4.h"
+#include "ui/wizard/WizardPageKit.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString LocalPath(const fs::path& path)
+{
+    return QString::fromStdString(path.string());
+}
+
+}  // namespace
+
+class WizardPagesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void dropTakesTheLastPdfAsNamed();
+    void nextOnPageZeroChecksEngineFileAndPdf();
+    void localFolderIsCheckedBeforeAnyJob();
+    void convertPageShowsBothParts();
+    void webServiceAsksForMissingMetadata();
+    void advertPageAndNavigation();
+    void runSurvivesTabSwitchAndBackStartsAFreshRun();
+};
+
+void WizardPagesTest::dropTakesTheLastPdfAsNamed()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    const fs::path upper = home.Root() / "Annual REPORT.PDF";
+    const fs::path notes = home.Root() / "notes.txt";
+    WriteFileBytes(upper, "%PDF-1.4");
+    WriteFileBytes(notes, "text");
+    wizard.Drop({upper, notes});
+    QCOMPARE(wizard.Edit("pdfPathEdit")->text(), LocalPath(upper));
+    QVERIFY(home.Prompts().empty());
+
+    // Nothing usable (a text file, a folder named like a PDF): refused, field unchanged.
+    fs::create_directories(home.Root() / "folder.pdf");
+    wizard.Drop({notes});
+    wizard.Drop({home.Root() / "folder.pdf"});
+    QCOMPARE(home.PromptTexts(), QStringList(2, UiTestHome::MessageText("select_pdf")));
+    QCOMPARE(wizard.Edit("pdfPathEdit")->text(), LocalPath(upper));
+    // Browse puts the chosen file in the field.
+    const fs::path chosen = home.Root() / "chosen.pdf";
+    home.ChooseFile(LocalPath(chosen));
+    QVERIFY(wizard.Click("browseButton"));
+    QCOMPARE(wizard.Edit("pdfPathEdit")->text(), LocalPath(chosen));
+    wizard.Drop({upper});
+    // The path keeps its capitals, so Next finds the file.
+    QVERIFY(wizard.Click("nextButton"));
+    QCOMPARE(wizard.Step(), int(kStepImageQuality));
+}
+
+void WizardPagesTest::nextOnPageZeroChecksEngineFileAndPdf()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    const fs::path pdf = home.Root() / "book.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+
+    const std::string engine = home.Cfg().m_engine_path;
+    home.Cfg().m_engine_path = (home.Root() / "no-engine").string();
+    wizard.Edit("pdfPathEdit")->setText(LocalPath(pdf));
+    QVERIFY(wizard.Click("nextButton"));
+    QCOMPARE(home.PromptTexts(), QStringList{"Engine missing:" + QString::fromStdString(home.Cfg().m_engine_path)});
+    home.Cfg().m_engine_path = engine;
+    home.ClearPrompts();
+
+    wizard.Edit("pdfPathEdit")->setText(LocalPath(home.Root() / "missing.pdf"));
+    QVERIFY(wizard.Click("nextButton"));
+    wizard.Edit("pdfPathEdit")->setText(LocalPath(home.Root()));
+    QVERIFY(wizard.Click("nextButton"));
+    QCOMPARE(home.PromptTexts(), QStringList(2, UiTestHome::MessageText("select_pdf")));
+    home.ClearPrompts();
+
+    // A PDF whose page size the engine cannot read stays on page 0.
+    setenv("FAKE_PAGES", "0", 1);
+    wizard.Edit("pdfPathEdit")->setText(LocalPath(pdf));
+    QVERIFY(wizard.Click("nextButton"));
+    QCOMPARE(home.PromptTexts(), QStringList{UiTestHome::MessageText("invalid_pdf")});
+    QCOMPARE(wizard.Step(), int(kStepChoosePdf));
+
+    // A good one: its values come from the engine, and page 2 shows them.
+    setenv("FAKE_PAGES", "3", 1);
+    QVERIFY(wizard.Click("nextButton"));
+    QCOMPARE(wizard.Step(), int(kStepImageQuality));
+    QCOMPARE(wizard.Tabs().Values().page_count, 3);
+    QVERIFY(wizard.Tabs().Values().page_width > 0 && wizard.Tabs().Values().page_height > 0);
+    QVERIFY(wizard.Click("nextButton"));
+    QCOMPARE(wizard.Edit("titleEdit")->text(), QStringLiteral("Fake title"));
+    QCOMPARE(wizard.Edit("keywordsEdit")->text(), QStringLiteral("fake, tags"));
+    QCOMPARE(wizard.Edit("descriptionEdit")->text(), QStringLiteral("Fake description"));
+    QVERIFY(!window.isHidden());
+}
+
+void WizardPagesTest::localFolderIsCheckedBeforeAnyJob()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    const fs::path pdf = home.MakePdf("folder test.pdf", 1);
+    QVERIFY(!pdf.empty());
+    QVERIFY(wizard.ToPublishMethod(pdf));
+    QVERIFY(wizard.Click("localButton"));
+    QCOMPARE(wizard.Step(), int(kStepLocalFolder));
+    auto try_folder = [&](const QString& folder) {
+        home.ClearPrompts();
+        wizard.Edit("folderEdit")->setText(folder);
+        wizard.Click("nextButton");
+        return home.PromptTexts();
+    };
+    const QString books = QString::fromStdString(home.Cfg().m_books_folder);
+    const QStringList refused{UiTestHome::MessageText("folder_refused")};
+    QCOMPARE(try_folder(QString()), QStringList{UiTestHome::MessageText("folder_select")});
+    QCOMPARE(try_folder(QStringLiteral("relative/folder")), QStringList{UiTestHome::MessageText("folder_invalid")});
+    QCOMPARE(try_folder(books), refused);
+    QCOMPARE(try_folder(books + QStringLiteral("/inside")), refused);
+    QCOMPARE(try_folder(QFileInfo(books).path()), refused);  // contains the books folder
+    QCOMPARE(try_folder(QString::fromUtf8(qgetenv("HOME"))), refused);
+    QCOMPARE(try_folder(QStringLiteral("/")), refused);
+    QCOMPARE(try_folder(LocalPath(pdf.parent_path())), refused);  // would empty the PDF away
+
+    // Other people's files are never replaced; an earlier book only when the user agrees.
+    const fs::path busy = home.Root() / "out/busy";
+    WriteFileBytes(busy / "letter.odt", "mine");
+    QCOMPARE(try_folder(LocalPath(busy)), QStringList{UiTestHome::MessageText("folder_has_files")});
+    const fs::path earlier = home.Root() / "out/earlier";
+    WriteFileBytes(earlier / "index.html", "<html>");
+    WriteFileBytes(earlier / "index.js", "");
+    fs::create_directories(earlier / "skins");
+    home.AnswerNext(QMessageBox::No);
+    QCOMPARE(try_folder(LocalPath(earlier)), QStringList{UiTestHome::MessageText("folder_not_empty")});
+    QCOMPARE(wizard.Step(), int(kStepLocalFolder));
+
+    // A missing folder: No stays, Yes creates it with its parents and moves on.
+    const fs::path fresh = home.Root() / "out/new/book";
+    home.AnswerNext(QMessageBox::No);
+    QCOMPARE(try_folder(LocalPath(fresh)), QStringList{UiTestHome::MessageText("folder_not_exist")});
+    QVERIFY(!fs::exists(fresh));
+    // The toolbar's own home link is stored with the folder.
+    QCheckBox* own_logo = wizard.Page()->findChild<QCheckBox*>(QStringLiteral("useHomeCheck"));
+    QVERIFY(!wizard.Edit("homeTextEdit")->isEnabled());
+    own_logo->setChecked(true);
+    QVERIFY(wizard.Edit("homeTextEdit")->isEnabled());
+    wizard.Edit("homeTextEdit")->setText(QStringLiteral("My shop"));
+    home.AnswerNext(QMessageBox::Yes);
+    try_folder(LocalPath(fresh));
+    QVERIFY(fs::is_directory(fresh));
+    QCOMPARE(home.Cfg().m_config_ini.ReadInt("skin", "skin_useownlogo"), 1);
+    QCOMPARE(home.Cfg().m_config_ini.ReadText("skin", "skin_logotxt"), std::string("My shop"));
+    // The auto-open box on the convert page is the stored setting.
+    QCheckBox* auto_open = wizard.Page()->findChild<QCheckBox*>(QStringLiteral("autoOpenCheck"));
+    QCOMPARE(auto_open->isChecked(), home.Cfg().m_autoview != 0);
+    auto_open->setChecked(false);
+    QCOMPARE(home.Cfg().m_autoview, 0);
+    QCOMPARE(home.Cfg().m_config_ini.ReadInt("general", "autoview"), 0);
+    QCOMPARE(wizard.Step(), int(kStepConvert));
+    QCOMPARE(home.Cfg().m_use_local, 1);
+    QCOMPARE(home.Cfg().m_use_ftp, 0);
+    QCOMPARE(home.Cfg().m_use_vazirudu, 0);
+    QCOMPARE(window.ModeTabs()->AdvancedPage()->QueueList().RowCount(), 0);
+    // Back from the convert page returns to the page that led there.
+    QVERIFY(wizard.Click("backButton"));
+    QCOMPARE(wizard.Step(), int(kStepLocalFolder));
+}
+
+void WizardPagesTest::convertPageShowsBothParts()
+{
+    UiTestHome home;
+    WizardValues values;
+    CWizardDlg4 page(home.Cfg(), values, nullptr);
+    auto label = [&](const char* name) { return page.findChild<QLabel*>(QLatin1String(name))->text(); };
+    auto bar = [&](const char* name) { return page.findChild<QProgressBar*>(QLatin1String(name))->value(); };
+    page.ShowProgress(30000);
+    QCOMPARE(label("convertLabel"), QStringLiteral("Converting (60.0%)"));
+    QCOMPARE(label("uploadLabel"), QStringLiteral("Uploading (0.0%)"));
+    QCOMPARE(bar("convertBar"), 30000);
+    QCOMPARE(bar("uploadBar"), 0);
+    QVERIFY(!page.findChild<QPushButton*>(QStringLiteral("viewButton"))->isEnabled());
+    page.ShowProgress(75000);
+    QCOMPARE(label("convertLabel"), QStringLiteral("Converting (100.0%)"));
+    QCOMPARE(label("uploadLabel"), QStringLiteral("Uploading (50.0%)"));
+    QCOMPARE(bar("uploadBar"), 25000);
+    page.ShowProgress(100000);
+    QVERIFY(page.findChild<QPushButton*>(QStringLiteral("viewButton"))->isEnabled());
+    // Texts set at run time follow a change of language.
+    page.Prepare(7);
+    page.ShowProgress(30000);
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    CDlgLocalize::SetLanguage(&french);
+    CDlgLocalize::LocaliseDialog(&page);
+    page.Relocalise();
+    QCOMPARE(label("convertLabel"), QStringLiteral("Conversion (60.0%)"));
+    QCOMPARE(label("pageHeader"), QStringLiteral("Convertir le livre"));
+    QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("convertButton"))->text(), QStringLiteral("Convertir"));
+    QCOMPARE(CWizardDlg4::Percent(12345), QStringLiteral("24.6%"));
+    QCOMPARE(CWizardDlg4::Percent(1), QStringLiteral("0.0%"));
+}
+
+void WizardPagesTest::webServiceAsksForMissingMetadata()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    const fs::path pdf = home.Root() / "book.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    QVERIFY(wizard.ToPublishMethod(pdf));
+    // As page 5 leaves it: the web service is the only target.
+    home.Cfg().m_use_vazirudu = 1;
+    home.Cfg().m_use_local = 0;
+    wizard.Tabs().OnWizardStep(kStepConvert, kStepWebService);
+    QCOMPARE(wizard.Step(), int(kStepConvert));
+    QCOMPARE(wizard.Button("convertButton")->text(), QStringLiteral("Convert and upload"));
+    // Keywords emptied on page 2.
+    wizard.Tabs().OnWizardStep(kStepMetadata, 0);
+    wizard.Edit("keywordsEdit")->clear();
+    QVERIFY(wizard.Click("nextButton"));
+    wizard.Tabs().OnWizardStep(kStepConvert, kStepWebService);
+
+    QString caption;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<COptionDlg*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        caption = dialog->windowTitle();
+        QCOMPARE(dialog->Keywords(), QString());
+        QCOMPARE(dialog->Title(), QStringLiteral("Fake title"));
+        dialog->findChild<QLineEdit*>(QStringLiteral("keywordsEdit"))->setText(QStringLiteral("new, words"));
+        dialog->accept();
+    });
+    QVERIFY(wizard.Click("convertButton"));
+    QCOMPARE(home.PromptTexts(), QStringList{UiTestHome::MessageText("meta_data_required2")});
+    QCOMPARE(caption, UiTestHome::MessageText("meta_data_required2"));
+    // No job; the values are back in the wizard and on page 2; Convert works again.
+    QCOMPARE(window.ModeTabs()->AdvancedPage()->QueueList().RowCount(), 0);
+    QCOMPARE(wizard.Tabs().Values().keywords, QStringLiteral("new, words"));
+    QCOMPARE(wizard.Tabs().WizardPageAt(kStepMetadata)->findChild<QLineEdit*>(QStringLiteral("keywordsEdit"))->text(),
+             QStringLiteral("new, words"));
+    QVERIFY(wizard.Button("convertButton")->isEnabled());
+}
+
+void WizardPagesTest::advertPageAndNavigation()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    home.Cfg().m_config_ini.WriteText("general", "advert_url", "http://127.0.0.1:9/about/");
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    QVERIFY(wizard.Click("advertButton"));
+    const fs::path pdf = home.Root() / "book.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    QVERIFY(wizard.ToPublishMethod(pdf));
+    QVERIFY(wizard.Click("aboutServiceButton"));
+    QCOMPARE(wizard.Step(), int(kStepAdvert));
+    QVERIFY(wizard.Click("advertButton"));
+    QCOMPARE(home.Opened(), QStringList(2, QStringLiteral("http://127.0.0.1:9/about/")));
+    QVERIFY(wizard.Click("backButton"));
+    QCOMPARE(wizard.Step(), int(kStepPublishMethod));
+    // Back walks the pages in order; each page shown is the only one visible.
+    for (int step : {kStepMetadata, kStepImageQuality, kStepChoosePdf}) {
+        QVERIFY(wizard.Click("backButton"));
+        QCOMPARE(wizard.Step(), step);
+        int visible = 0;
+        for (int code = 0; code < CModeTabCtrl::kWizardSteps; ++code)
+            visible += wizard.Tabs().WizardPageAt(code) && wizard.Tabs().WizardPageAt(code)->isVisible();
+        QCOMPARE(visible, 1);
+    }
+    QVERIFY(!wizard.Button("backButton"));  // page 0 has none
+    // Exit on a wizard page quits the program.
+    QSignalSpy quit(&window, &CMainDlg::Quit);
+    QVERIFY(wizard.Click("exitButton"));
+    QCOMPARE(quit.count(), 1);
+    QCOMPARE(quit.front().front().toInt(), int(CMainDlg::kExitClosed));
+}
+
+void WizardPagesTest::runSurvivesTabSwitchAndBackStartsAFreshRun()
+{
+    UiTestHome home;
+    home.UseFakeEngine(8, "0.1");
+    home.Cfg().m_autoview = 1;
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    const fs::path pdf = home.Root() / "slow.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    QVERIFY(wizard.ToPublishMethod(pdf));
+    const fs::path folder = home.Root() / "out/slow";
+    home.AnswerNext(QMessageBox::Yes);
+    QVERIFY(wizard.ToConvertWithFolder(LocalPath(folder)));
+    QVERIFY(wizard.Click("convertButton"));
+    QVERIFY(!wizard.Button("convertButton")->isEnabled());
+    QVERIFY(!wizard.Button("backButton")->isEnabled());
+    const std::string key = wizard.Tabs().Values().job_key;
+    QVERIFY(!key.empty());
+    QCOMPARE(window.ModeTabs()->AdvancedPage()->QueueList().RowCount(), 1);
+
+    auto* bar = wizard.Page()->findChild<QProgressBar*>(QStringLiteral("convertBar"));
+    QVERIFY(QTest::qWaitFor([&] { return bar->value() > 0; }, 20000));
+    window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
+    const int before = bar->value();
+    QTest::qWait(2500);
+    window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kWizardTab);
+    QVERIFY(wizard.Step() == kStepConvert || wizard.Step() == kStepSuccess);
+    QVERIFY(bar->value() > before || wizard.Step() == kStepSuccess);
+    QVERIFY(wizard.WaitForStep(kStepSuccess, 60000));
+
+    // Page 9: only the folder row, with the folder the book was exported to.
+    QCOMPARE(wizard.Edit("localEdit")->text(), LocalPath(folder));
+    QVERIFY(wizard.Edit("localEdit")->isVisible());
+    QVERIFY(!wizard.Edit("serviceEdit")->isVisible());
+    QVERIFY(!wizard.Edit("ftpEdit")->isVisible());
+    QVERIFY(fs::exists(folder / "index.html"));
+    // The finished book opened once by itself.
+    QCOMPARE(home.Opened().size(), 1);
+    QVERIFY(!wizard.Tabs().WizardProgressTimer().isActive());
+    QVERIFY(wizard.Click("viewButton"));
+    QCOMPARE(home.Opened().last(), QUrl::fromLocalFile(LocalPath(folder / "index.html")).toString());
+
+    // Back starts a fresh run: no job followed, the convert page ready again.
+    QVERIFY(wizard.Click("backButton"));
+    QCOMPARE(wizard.Step(), int(kStepChoosePdf));
+    QCOMPARE(wizard.Tabs().Values().slot, -1);
+    QVERIFY(wizard.Tabs().Values().job_key.empty());
+    QCOMPARE(wizard.Edit("pdfPathEdit")->text(), LocalPath(pdf));
+    for (int step : {kStepChoosePdf, kStepImageQuality, kStepMetadata})
+        QVERIFY2(wizard.Click("nextButton"), qPrintable(QString::number(step)));
+    home.AnswerNext(QMessageBox::Yes);  // the folder holds the first book now
+    QVERIFY(wizard.ToConvertWithFolder(LocalPath(folder)));
+    QCOMPARE(wizard.Page()->findChild<QProgressBar*>(QStringLiteral("convertBar"))->value(), 0);
+    QVERIFY(wizard.Button("convertButton")->isEnabled());
+    QVERIFY(!wizard.Button("viewButton")->isEnabled());
+    // A job that fails (the engine writes fewer pages than the PDF has) leaves the page
+    // usable again; the next Convert makes a new book.
+    setenv("FAKE_PAGES", "2", 1);
+    setenv("FAKE_DELAY", "0", 1);
+    QVERIFY(wizard.Click("convertButton"));
+    QVERIFY(wizard.Tabs().Values().job_key != key);
+    QVERIFY(QTest::qWaitFor([&] { return wizard.Button("convertButton")->isEnabled(); }, 30000));
+    QCOMPARE(wizard.Step(), int(kStepConvert));
+    QCOMPARE(wizard.Page()->findChild<QLabel*>(QStringLiteral("pageHeader"))->text(),
+             CDlgLocalize::Lookup("WIZARD_CONVERT", "screen_header3"));
+    QVERIFY(!wizard.Tabs().WizardProgressTimer().isActive());
+    setenv("FAKE_PAGES", "8", 1);
+    QVERIFY(wizard.Click("convertButton"));
+    QVERIFY(wizard.WaitForStep(kStepSuccess, 30000));
+}
+
+QTEST_MAIN(WizardPagesTest)
+#include "WizardPagesTest.moc"

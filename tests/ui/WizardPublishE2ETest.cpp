@@ -1,0 +1,194 @@
+// End to end through the wizard with the real engine: a dropped PDF becomes a book in a
+// local folder, on an FTP server (pyftpdlib on 127.0.0.1) and on the publishing service
+// (vellumark-service on 127.0.0.1); page 9 shows the address row of each, and the book
+// at that address opens in headless Chromium with its title and page images.
+#include "tests/publish/FtpTestServer.h"
+#include "tests/publish/PeerProcess.h"
+#include "tests/ui/BookInBrowser.h"
+#include "tests/ui/UiTestKit.h"
+#include "tests/service/ServiceFixture.h"
+#include "tests/ui/WizardDriver.h"
+#include "ui/CMainDlg.h"
+#include "ui/wizard/WizardPageKit.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QTest>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The title the generated test PDFs carry.
+constexpr const char* kTitle = "Vellumark Test Book";
+
+// Walks a dropped PDF to page 9 with `to_convert` taking page 3 to the convert page.
+template <class ToConvert>
+bool PublishThroughWizard(WizardDriver& wizard, const fs::path& pdf, ToConvert to_convert)
+{
+    if (!wizard.ToPublishMethod(pdf) || !to_convert() || wizard.Step() != kStepConvert)
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    if (!wizard.Click("convertButton") || !wizard.WaitForStep(kStepSuccess, 120000))
+        return false;
+    qInfo("converted and published in %lld ms", static_cast<long long>(clock.elapsed()));
+    return true;
+}
+
+// The rows page 9 shows, by name.
+QStringList ShownRows(WizardDriver& wizard)
+{
+    QStringList rows;
+    for (const char* name : {"localEdit", "serviceEdit", "ftpEdit"})
+        if (wizard.Edit(name)->isVisible())
+            rows << QLatin1String(name);
+    return rows;
+}
+
+// The book's page as Chromium shows it: its title and its first page image.
+void ExpectBookOpens(const UiTestHome& home, const std::string& url)
+{
+    const std::string page = RenderedPage(url, home.Root() / "chromium");
+    QVERIFY2(!page.empty(), url.c_str());
+    QVERIFY2(page.find(kTitle) != std::string::npos, page.substr(0, 2000).c_str());
+    QVERIFY2(page.find("img-1.jpg") != std::string::npos, page.substr(0, 2000).c_str());
+}
+
+// Quick uploads: no pause between chunks and no retries to wait for.
+void UploadWithoutPauses(AppConfig& cfg)
+{
+    cfg.m_http_wait_after_upld_chunk = 1;
+    cfg.m_http_upld_try_times = 1;
+    cfg.m_config_ini.WriteInt("network", "http_wait_after_upld_chunk", 1);
+    cfg.m_config_ini.WriteInt("network", "http_upld_try_times", 1);
+}
+
+}  // namespace
+
+class WizardPublishE2ETest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void toALocalFolder();
+    void toAnFtpServer();
+    void toThePublishingService();
+};
+
+void WizardPublishE2ETest::toALocalFolder()
+{
+    UiTestHome home;
+    home.Cfg().m_autoview = 0;
+    const fs::path pdf = home.MakePdf("Local Book.pdf", 2);
+    QVERIFY(!pdf.empty());
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    const fs::path folder = home.Root() / "My books/first";
+    home.AnswerNext(QMessageBox::Yes);  // create the folder
+    QVERIFY(PublishThroughWizard(wizard, pdf, [&] {
+        return wizard.ToConvertWithFolder(QString::fromStdString(folder.string()));
+    }));
+    QCOMPARE(ShownRows(wizard), QStringList{"localEdit"});
+    QCOMPARE(wizard.Edit("localEdit")->text().toStdString(), folder.string());
+    QVERIFY(wizard.Click("viewButton"));
+    const std::string url = home.Opened().last().toStdString();
+    QCOMPARE(url, QUrl::fromLocalFile(QString::fromStdString((folder / "index.html").string())).toString().toStdString());
+    ExpectBookOpens(home, url);
+}
+
+void WizardPublishE2ETest::toAnFtpServer()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    cfg.m_autoview = 0;
+    FtpTestServer ftp(home.Root() / "ftp");
+    QVERIFY(ftp.Running());
+    fs::create_directories(ftp.Root() / "books");
+    // The FTP server's tree as a web site, under which the uploaded books are read.
+    PeerProcess web({(SourceDir() / "tests/ui/serve_folder.py").string(), ftp.Root().string(),
+                     (home.Root() / "web.port").string()},
+                    home.Root() / "web.port");
+    QVERIFY(web.Port() > 0);
+    const std::string webaddr = "http://127.0.0.1:" + std::to_string(web.Port()) + "/books/";
+    // The profile as the FTP settings store it.
+    const std::string profile = "127.0.0.1/books";
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_user", "alice", cfg.m_cipher);
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher);
+    cfg.m_ftp_ini.WriteText(profile, "ftp_webaddr", webaddr);
+    cfg.m_ftp_ini.WriteInt(profile, "ftp_passive", 1);
+    cfg.m_ftp_ini.WriteInt(profile, "ftp_port", ftp.Port());
+    cfg.m_config_ini.WriteText("network", "ftp_url", profile);
+    cfg.m_ftp_url = profile;
+    cfg.ReadFtpProfile();
+    UploadWithoutPauses(cfg);
+
+    const fs::path pdf = home.MakePdf("Ftp Book.pdf", 2);
+    QVERIFY(!pdf.empty());
+    CMainDlg window(cfg, home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    QVERIFY(PublishThroughWizard(wizard, pdf, [&] {
+        return wizard.Click("ftpButton") && wizard.Step() == kStepFtp && wizard.Click("nextButton");
+    }));
+    QVERIFY2(home.Prompts().empty(), qPrintable(home.PromptTexts().join(" | ")));
+    QCOMPARE(ShownRows(wizard), QStringList{"ftpEdit"});
+    const std::string key = wizard.Tabs().Values().job_key;
+    const std::string url = webaddr + key + "/index.html";
+    QCOMPARE(wizard.Edit("ftpEdit")->text().toStdString(), url);
+    QVERIFY(fs::exists(ftp.Root() / "books" / key / "index.html"));
+    QVERIFY(wizard.Click("ftpButton"));
+    QCOMPARE(home.Opened().last().toStdString(), url);
+    ExpectBookOpens(home, url);
+}
+
+void WizardPublishE2ETest::toThePublishingService()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    cfg.m_autoview = 0;
+    ServiceProcess service(home.Root() / "svc");
+    QVERIFY(service.Running());
+    const std::string user = "reader@example.org";
+    const std::string password = "open-sesame";
+    QCOMPARE(service.Post("/createPubAccount.asp", "email=" + user + "&password=" + password,
+                          "application/x-www-form-urlencoded")
+                 .status,
+             200L);
+    // The account and the book's classification as the publishing settings store them.
+    const std::string host = "127.0.0.1:" + std::to_string(service.Port());
+    cfg.m_vazirudu_domain = host;
+    cfg.m_vazirudu_webaddr = "http://" + host + "/vellumark/";
+    cfg.m_vazirudu_user = user;
+    cfg.m_config_ini.WriteText("network", "vazirudu_domain", cfg.m_vazirudu_domain);
+    cfg.m_config_ini.WriteText("network", "vazirudu_webaddr", cfg.m_vazirudu_webaddr);
+    cfg.m_config_ini.WriteText("network", "vazirudu_user", user);
+    cfg.m_http_user_ini.WriteEnciphered(user + "#" + host, "http_passwd", password, cfg.m_cipher);
+    cfg.m_cat_id = 7;       // Education
+    cfg.m_country_id = 380;  // Italy
+    UploadWithoutPauses(cfg);
+
+    const fs::path pdf = home.MakePdf("Service Book.pdf", 2);
+    QVERIFY(!pdf.empty());
+    CMainDlg window(cfg, home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    QVERIFY(PublishThroughWizard(wizard, pdf, [&] {
+        if (!wizard.Click("serviceButton") || wizard.Step() != kStepWebService || !wizard.Click("nextButton"))
+            return false;
+        // The service needs all three texts; the PDF has them, so no dialog asks.
+        const WizardValues& values = wizard.Tabs().Values();
+        return !values.title.isEmpty() && !values.keywords.isEmpty() && !values.description.isEmpty();
+    }));
+    QVERIFY2(home.Prompts().empty(), qPrintable(home.PromptTexts().join(" | ")));
+    QCOMPARE(ShownRows(wizard), QStringList{"serviceEdit"});
+    const std::string key = wizard.Tabs().Values().job_key;
+    const std::string url = service.BaseUrl() + "/vellumark/booklet.asp?guid=" + key;
+    QCOMPARE(wizard.Edit("serviceEdit")->text().toStdString(), url);
+    QVERIFY(wizard.Click("serviceButton"));
+    QCOMPARE(home.Opened().last().toStdString(), url);
+    ExpectBookOpens(home, url);
+}
+
+QTEST_MAIN(WizardPublishE2ETest)
+#include "WizardPublishE2ETest.moc"

@@ -1,0 +1,197 @@
+#include "ui/wizard/CWizardDlg6LocalUrl.h"
+
+#include "config/AppConfig.h"
+#include "config/DiagLog.h"
+#include "pipeline/ExportTarget.h"
+#include "publish/NetworkSettings.h"
+#include "ui/CDlgLocalize.h"
+#include "ui/UserPrompts.h"
+#include "ui/wizard/WizardPageKit.h"
+#include "ui/wizard/WizardValues.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr const char* kModule = "WizardDlg";
+
+QCheckBox* MakeCheck(QWidget* parent, const char* key, int id, int32_t value, const char* name)
+{
+    auto* box = new QCheckBox(QStringLiteral("<#[HTML_TOOLBAR:%1]#>").arg(QLatin1String(key)), parent);
+    box->setObjectName(QLatin1String(name));
+    SetControlId(box, id);
+    box->setChecked(value != 0);
+    return box;
+}
+
+QLineEdit* AddEdit(QFormLayout* form, QWidget* parent, const char* key, int id, const std::string& value,
+                   const char* name)
+{
+    const QString caption = QStringLiteral("<#[HTML_TOOLBAR:%1]#>").arg(QLatin1String(key));
+    auto* edit = new QLineEdit(QString::fromStdString(value), parent);
+    edit->setObjectName(QLatin1String(name));
+    SetControlId(edit, id);
+    edit->setMaxLength(259);
+    edit->setAccessibleName(caption);
+    auto* label = new QLabel(caption, parent);
+    label->setBuddy(edit);
+    form->addRow(label, edit);
+    return edit;
+}
+
+}  // namespace
+
+CWizardDlg6LocalUrl::CWizardDlg6LocalUrl(AppConfig& cfg, WizardValues& values, QWidget* parent)
+    : QWidget(parent), cfg_(cfg), values_(values)
+{
+    setObjectName(QStringLiteral("wizardLocalPage"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(MakeWizardHeader(this, QStringLiteral("<#[WIZARD5A:header]#>")));
+    auto* label = new QLabel(QStringLiteral("<#[WIZARD5A:folder]#>"), this);
+    label->setObjectName(QStringLiteral("folderLabel"));
+    layout->addWidget(label);
+    auto* row = new QHBoxLayout;
+    layout->addLayout(row);
+    folder_ = new QLineEdit(this);
+    folder_->setObjectName(QStringLiteral("folderEdit"));
+    SetControlId(folder_, 1134);
+    folder_->setMaxLength(259);
+    folder_->setAccessibleName(QStringLiteral("<#[WIZARD5A:folder]#>"));
+    folder_->setMinimumWidth(folder_->fontMetrics().averageCharWidth() * 50);
+    folder_->setText(values.local_folder.isEmpty() ? QString::fromStdString(cfg.m_export_folder) : values.local_folder);
+    label->setBuddy(folder_);
+    row->addWidget(folder_, 1);
+    QPushButton* browse = MakeWizardButton(this, 1135, QStringLiteral("<#[browse]#>"), "browseButton");
+    row->addWidget(browse);
+    connect(browse, &QPushButton::clicked, this, &CWizardDlg6LocalUrl::Browse);
+
+    auto* toolbar = new QGroupBox(QStringLiteral("<#[HTML_TOOLBAR:dlg_caption]#>"), this);
+    toolbar->setObjectName(QStringLiteral("toolbarGroup"));
+    auto* options = new QVBoxLayout(toolbar);
+    // The e-mail and note buttons are chosen in the toolbar dialog only; the page keeps
+    // their current state.
+    use_email_ = MakeCheck(toolbar, "use_email", 1067, cfg.m_skin_usemail, "useEmailCheck");
+    use_note_ = MakeCheck(toolbar, "use_note", 1120, cfg.m_skin_usenote, "useNoteCheck");
+    use_email_->hide();
+    use_note_->hide();
+    use_home_ = MakeCheck(toolbar, "use_home_url", 1121, cfg.m_skin_useownlogo, "useHomeCheck");
+    options->addWidget(use_home_);
+    auto* form = new QFormLayout;
+    options->addLayout(form);
+    home_text_ = AddEdit(form, toolbar, "home_txt", 1122, cfg.m_skin_logotxt, "homeTextEdit");
+    home_url_ = AddEdit(form, toolbar, "home_url", 1123, cfg.m_skin_logourl, "homeUrlEdit");
+    auto enable_home = [this](bool on) {
+        home_text_->setEnabled(on);
+        home_url_->setEnabled(on);
+    };
+    enable_home(use_home_->isChecked());
+    connect(use_home_, &QCheckBox::toggled, this, enable_home);
+    layout->addWidget(toolbar);
+    layout->addStretch(1);
+
+    const WizardNavigation nav = MakeWizardNavigation(this, layout, kNavAll);
+    connect(nav.next, &QPushButton::clicked, this, &CWizardDlg6LocalUrl::Next);
+    connect(nav.back, &QPushButton::clicked, this, &CWizardDlg6LocalUrl::Back);
+    connect(nav.exit, &QPushButton::clicked, this, &CWizardDlg6LocalUrl::ExitRequested);
+    connect(nav.help, &QPushButton::clicked, this, &CWizardDlg6LocalUrl::HelpRequested);
+    CDlgLocalize::LocaliseDialog(this);
+}
+
+void CWizardDlg6LocalUrl::Browse()
+{
+    const QString chosen = ChooseFolder(this, folder_->text());
+    if (!chosen.isEmpty())
+        folder_->setText(QDir::cleanPath(chosen));
+}
+
+void CWizardDlg6LocalUrl::Next()
+{
+    SetPublishingMode(cfg_, PublishingMode::kLocal);
+
+    const QString folder = folder_->text().trimmed();
+    if (!AcceptFolder(folder))
+        return;
+    values_.local_folder = QDir::cleanPath(folder);
+    StoreToolbarOptions();
+    hide();
+    emit StepRequested(kStepConvert, kStepLocalFolder);
+}
+
+bool CWizardDlg6LocalUrl::AcceptFolder(const QString& folder)
+{
+    if (folder.isEmpty()) {
+        CDlgLocalize::MessageBoxByKey(this, "folder_select");
+        return false;
+    }
+    if (!QDir::isAbsolutePath(folder)) {
+        CDlgLocalize::MessageBoxByKey(this, "folder_invalid");
+        return false;
+    }
+    // The export that puts the book there empties the folder first: the program's own
+    // folders, the home folder, the root and the PDF's own folder are never offered.
+    const std::string path = QDir::cleanPath(folder).toStdString();
+    const std::string refused = ExportLocationRefusal(path, GuardFor(cfg_, values_.pdf_path.toStdString()));
+    if (!refused.empty()) {
+        DIAG(kModule, 0, "INF:local folder %s refused: %s", path.c_str(), refused.c_str());
+        CDlgLocalize::MessageBoxByKey(this, "folder_refused");
+        return false;
+    }
+    const QFileInfo info(folder);
+    if (info.exists() && !info.isDir()) {
+        CDlgLocalize::MessageBoxByKey(this, "folder_invalid");
+        return false;
+    }
+    if (info.exists()) {
+        if (QDir(folder).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+            return true;
+        // Only an earlier book may be replaced; other files are never emptied away.
+        if (!IsEarlierExport(path)) {
+            CDlgLocalize::MessageBoxByKey(this, "folder_has_files");
+            return false;
+        }
+        return CDlgLocalize::MessageBoxByKey(this, "folder_not_empty", QMessageBox::Yes | QMessageBox::No,
+                                             QMessageBox::No) == QMessageBox::Yes;
+    }
+    if (CDlgLocalize::MessageBoxByKey(this, "folder_not_exist", QMessageBox::Yes | QMessageBox::No,
+                                      QMessageBox::Yes) != QMessageBox::Yes)
+        return false;
+    if (!QDir().mkpath(folder)) {
+        DIAG(kModule, errno, "ERR:cannot create %s", path.c_str());
+        CDlgLocalize::MessageBoxByKey(this, "folder_invalid");
+        return false;
+    }
+    return true;
+}
+
+void CWizardDlg6LocalUrl::StoreToolbarOptions()
+{
+    cfg_.m_skin_usemail = use_email_->isChecked() ? 1 : 0;
+    cfg_.m_skin_usenote = use_note_->isChecked() ? 1 : 0;
+    cfg_.m_skin_useownlogo = use_home_->isChecked() ? 1 : 0;
+    IniFile& ini = cfg_.m_config_ini;
+    ini.WriteInt("skin", "skin_usemail", cfg_.m_skin_usemail);
+    ini.WriteInt("skin", "skin_usenote", cfg_.m_skin_usenote);
+    ini.WriteInt("skin", "skin_useownlogo", cfg_.m_skin_useownlogo);
+    // The stored link is kept while the own link is off, ready for when it is on again.
+    if (cfg_.m_skin_useownlogo) {
+        cfg_.m_skin_logotxt = home_text_->text().left(259).toStdString();
+        cfg_.m_skin_logourl = home_url_->text().left(259).toStdString();
+        ini.WriteText("skin", "skin_logotxt", cfg_.m_skin_logotxt);
+        ini.WriteText("skin", "skin_logourl", cfg_.m_skin_logourl);
+    }
+}
+
+void CWizardDlg6LocalUrl::Back()
+{
+    hide();
+    emit StepRequested(kStepPublishMethod, 0);
+}

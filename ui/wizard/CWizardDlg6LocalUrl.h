@@ -1,0 +1,42 @@
+// Wizard page 4: keep the book in a folder on this computer. The page holds the folder
+// and the book toolbar's own home link; Next makes the local folder the only target,
+// checks the folder (before any job exists, so a folder the book cannot go into never
+// costs a conversion), stores the toolbar options and moves on to the convert page.
+#pragma once
+
+#include <QWidget>
+
+class AppConfig;
+class QCheckBox;
+class QLineEdit;
+struct WizardValues;
+
+class CWizardDlg6LocalUrl : public QWidget {
+    Q_OBJECT
+
+public:
+    CWizardDlg6LocalUrl(AppConfig& cfg, WizardValues& values, QWidget* parent);
+
+    void Next();
+    void Back();
+    void Browse();
+
+signals:
+    void StepRequested(int step_code, int return_code);
+    void ExitRequested();
+    void HelpRequested();
+
+private:
+    // True when the book may go into `folder` (created when the user agrees).
+    bool AcceptFolder(const QString& folder);
+    void StoreToolbarOptions();
+
+    AppConfig& cfg_;
+    WizardValues& values_;
+    QLineEdit* folder_;
+    QCheckBox* use_email_;
+    QCheckBox* use_note_;
+    QCheckBox* use_home_;
+    QLineEdit* home_text_;
+    QLineEdit* home_url_;
+};
