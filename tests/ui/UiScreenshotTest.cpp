@@ -14,8 +14,6 @@
 #include "ui/wizard/WizardPageKit.h"
 #include "publish/CFtpDlg.h"
 #include "publish/CNetworkDlg.h"
-#include "ui/wizard/CWizardDlg6FTP.h"
-#include "ui/wizard/CWizardDlg6Roruviza.h"
 #include "ui/DlgNotifier.h"
 
 #include <QAbstractButton>
@@ -217,14 +215,6 @@ void UiScreenshotTest::publishingDialogs()
     CNetworkDlg network(cfg, nullptr);
     network.show();
     Shoot(&network, QStringLiteral("publishing-settings"), 20);
-    CWizardDlg6Roruviza service_page(cfg, nullptr);
-    service_page.resize(service_page.sizeHint().expandedTo(QSize(640, 420)));
-    service_page.show();
-    Shoot(&service_page, QStringLiteral("wizard-service-page"), 15);
-    CWizardDlg6FTP ftp_page(cfg, nullptr);
-    ftp_page.resize(ftp_page.sizeHint().expandedTo(QSize(640, 420)));
-    ftp_page.show();
-    Shoot(&ftp_page, QStringLiteral("wizard-ftp-page"), 10);
 }
 
 QTEST_MAIN(UiScreenshotTest)
