@@ -11,7 +11,7 @@ const WAIT = { timeout: 8000 };
 const require = createRequire(import.meta.url);
 
 export function readerTests(env) {
-  const { context, artifacts, books, links, rtlBook, bookPage, work } = env;
+  const { context, artifacts, books, links, rtlBook, rtlWords, bookPage, work } = env;
 
   async function open(url) {
     const page = await context.newPage();
@@ -147,17 +147,7 @@ export function readerTests(env) {
     tests.push([`${mode}: the page's text can be selected and copied in reading order`, async () => {
       const t = await open(url);
       const { page } = t;
-      const lines = '.vm-slot .vm-page[data-page="1"] .vm-text span';
-      await page.waitForSelector(lines, WAIT);
-      const first = await rect(page, `${lines}:first-of-type`), last = await rect(page, `${lines}:last-of-type`);
-      await page.mouse.move(first.x + 1, first.y + first.h / 2);
-      await page.mouse.down();
-      await page.mouse.move(last.x + last.w - 1, last.y + last.h / 2, { steps: 8 });
-      await page.mouse.up();
-      const copied = await page.evaluate(() => new Promise((done) => {
-        document.addEventListener('copy', (e) => { e.preventDefault(); done(String(window.getSelection())); }, { once: true });
-        document.execCommand('copy');
-      }));
+      const copied = await selectAndCopy(page, 1);
       assert.equal(copied.replace(/\s+/g, ' ').trim(),
         'Chapter 1 This page tells of the aardvark. Plain text for the search and the alternative text.');
       // A screen reader finds the same words on the page.
@@ -217,6 +207,64 @@ export function readerTests(env) {
     assert.deepEqual(captions, ['i', 'ii', '1', '2', '3', '4']);
     assert.equal(await page.$('#vm-contents-btn'), null, 'no contents button without an outline');
     await finish(t, 'rtl-labels');
+  }]);
+
+  // Selects the text layer of page n from the start of its first line to the end of its
+  // last, and returns what a copy puts on the clipboard.
+  async function selectAndCopy(page, n) {
+    const lines = `.vm-slot .vm-page[data-page="${n}"] .vm-text span`;
+    await page.waitForSelector(lines, WAIT);
+    const first = await rect(page, `${lines}:first-of-type`), last = await rect(page, `${lines}:last-of-type`);
+    await page.mouse.move(first.x + 1, first.y + first.h / 2);
+    await page.mouse.down();
+    await page.mouse.move(last.x + last.w - 1, last.y + last.h / 2, { steps: 8 });
+    await page.mouse.up();
+    return page.evaluate(() => new Promise((done) => {
+      document.addEventListener('copy', (e) => { e.preventDefault(); done(String(window.getSelection())); }, { once: true });
+      document.execCommand('copy');
+    }));
+  }
+
+  tests.push(['Arabic and Hebrew lines are copied in reading order and their words keep their places', async () => {
+    const t = await open(`${rtlBook}#page=2`);
+    const { page } = t;
+    await expectPages(page, [2, 3]);
+    const copied = await selectAndCopy(page, 2);
+    assert.equal(copied.replace(/\s+/g, ' ').trim(),
+      ['Chapter 2', ...rtlWords.arabic, ...rtlWords.hebrew, 'The end of the page.'].join(' '));
+    // Read right to left: each word stands left of the one before it.
+    for (const words of [rtlWords.arabic, rtlWords.hebrew]) {
+      const boxes = [];
+      for (const w of words) boxes.push(await wordBoxOnScreen(page, 2, w, '.vm-slot'));
+      for (let i = 1; i < boxes.length; i++) {
+        assert.ok(boxes[i].x + boxes[i].w < boxes[i - 1].x, `${words[i]} left of ${words[i - 1]}`);
+      }
+    }
+    // A search for the first Arabic word marks it at the right end of its line.
+    await page.click('#vm-search-btn');
+    await page.fill('#vm-search-box', rtlWords.arabic[0]);
+    await page.press('#vm-search-box', 'Enter');
+    const mark = '.vm-slot .vm-page[data-page="2"] .vm-hit';
+    await page.waitForSelector(mark, WAIT);
+    near(await rect(page, mark), await wordBoxOnScreen(page, 2, rtlWords.arabic[0], '.vm-slot'), 'mark of the first Arabic word');
+    await finish(t, 'rtl-text');
+  }]);
+
+  tests.push(['a right-to-left book opens on its cover alone, left of the spine, and turns it over to the right', async () => {
+    const t = await open(rtlBook);
+    const { page } = t;
+    await expectPages(page, [1]);
+    // The mirror image of a left-to-right book, whose cover stands right of the spine: the
+    // cover's back, page 2, comes to lie on the right when its leaf turns.
+    const slotOf = (n) => page.$eval(`.vm-slot .vm-page[data-page="${n}"]`, (el) => (el.closest('.vm-slot').classList.contains('vm-right') ? 'right' : 'left'));
+    assert.equal(await slotOf(1), 'left');
+    assert.equal(await page.$('.vm-slot.vm-right .vm-page:not(.vm-blank)'), null, 'nothing right of the spine');
+    const cover = await rect(page, '.vm-slot .vm-page[data-page="1"]'), book = await rect(page, '#vm-book');
+    assert.ok(cover.x + cover.w <= book.x + book.w / 2 + 1, 'the cover ends at the middle of the book');
+    await page.keyboard.press('ArrowLeft');
+    await expectPages(page, [2, 3]);
+    assert.equal(await slotOf(2), 'right');
+    await finish(t, 'rtl-cover');
   }]);
 
   tests.push(['a book made before the layout file existed opens as before, without a console error', async () => {
