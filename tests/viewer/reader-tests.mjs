@@ -10,6 +10,56 @@ import { pathToFileURL } from 'node:url';
 const WAIT = { timeout: 8000 };
 const require = createRequire(import.meta.url);
 
+// The book's layout.js rewritten in the first format (positions in 4096ths of the page,
+// every number two digits, the line's top and the word's left edge from the page's
+// edges, links on every page), and the word boxes as fractions of the page:
+// boxes[page][word] = [x, y, w, h] of the word's first appearance.
+function firstFormat(bookDir) {
+  const load = (name, prefix) => {
+    const text = readFileSync(join(bookDir, name), 'utf8');
+    return JSON.parse(text.slice(prefix.length, text.lastIndexOf(';')));
+  };
+  const L = load('layout.js', 'window.VELLUMARK_BOOK_LAYOUT = ');
+  const texts = load('txt.js', 'window.VELLUMARK_BOOK_TEXT = ').pages;
+  const D = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_';
+  const pair = (f) => { const v = Math.max(0, Math.min(4095, Math.round(f * 4096))); return D[v >> 6] + D[v & 63]; };
+  const unfold = (k) => (k % 2 ? -(k + 1) / 2 : k / 2);
+  const boxes = {};
+  const pages = L.pages.map((p, i) => {
+    const v = [];
+    let high = 0;
+    for (const c of p.lines) {
+      const d = D.indexOf(c);
+      if (d >= 56) high = high * 8 + d - 56;
+      else { v.push(high * 56 + d); high = 0; }
+    }
+    const fx = (x) => x / L.unit / p.w, fy = (y) => y / L.unit / p.h;
+    let at = 0, bottom = 0, firstLeft = 0, lines = '';
+    boxes[i + 1] = {};
+    for (const line of texts[i].split('\n')) {
+      const words = line.split(/\s+/).filter(Boolean);
+      if (!words.length) continue;
+      const top = bottom + unfold(v[at]), height = v[at + 1];
+      bottom = top + height;
+      at += 2;
+      lines += pair(fy(top)) + pair(fy(height));
+      let right = 0;
+      words.forEach((w, k) => {
+        const left = unfold(v[at]) + (k ? right : firstLeft);
+        if (!k) firstLeft = left;
+        right = left + v[at + 1];
+        lines += pair(fx(left)) + pair(fx(v[at + 1]));
+        boxes[i + 1][w] ??= [fx(left), fy(top), fx(v[at + 1]), fy(height)];
+        at += 2;
+      });
+    }
+    const links = (p.links || []).map(([x, y, w, h, target]) => [...[fx(x), fy(y), fx(w), fy(h)].map((f) => Math.round(f * 4096)), target]);
+    return { ...p, lines, links };
+  });
+  const layout = `window.VELLUMARK_BOOK_LAYOUT = ${JSON.stringify({ ...L, version: 1, unit: 4096, pages })};\n`;
+  return { layout, boxes };
+}
+
 export function readerTests(env) {
   const { context, artifacts, books, links, rtlBook, rtlWords, bookPage, work } = env;
 
@@ -240,6 +290,18 @@ export function readerTests(env) {
         assert.ok(boxes[i].x + boxes[i].w < boxes[i - 1].x, `${words[i]} left of ${words[i - 1]}`);
       }
     }
+    // The invisible text lays its words out the same way, so that a selection covers them.
+    const shown = await page.$$eval('.vm-slot .vm-page[data-page="2"] .vm-text span', (spans, words) => {
+      const span = spans.find((el) => el.textContent === words.join(' '));
+      const range = document.createRange(), boxOf = (from, to) => {
+        range.setStart(span.firstChild, from);
+        range.setEnd(span.firstChild, to);
+        return range.getBoundingClientRect().toJSON();
+      };
+      const last = words.join(' ').length;
+      return { first: boxOf(0, words[0].length), last: boxOf(last - words.at(-1).length, last) };
+    }, rtlWords.hebrew);
+    assert.ok(shown.first.left > shown.last.right, 'the first Hebrew word is laid out right of the last');
     // A search for the first Arabic word marks it at the right end of its line.
     await page.click('#vm-search-btn');
     await page.fill('#vm-search-box', rtlWords.arabic[0]);
@@ -293,6 +355,35 @@ export function readerTests(env) {
       await finish(t, 'old-book');
     } finally {
       rmSync(old, { recursive: true, force: true });
+    }
+  }]);
+
+  tests.push(['a book whose layout file has the first format still gets its links, text layer and search marks', async () => {
+    // Books made before the format changed keep their layout.js beside the shared viewer.
+    const bookDir = dirname(bookPage);
+    const copy = join(dirname(bookDir), 'V1BOOK');
+    rmSync(copy, { recursive: true, force: true });
+    cpSync(bookDir, copy, { recursive: true });
+    const { layout, boxes } = firstFormat(bookDir);
+    writeFileSync(join(copy, 'layout.js'), layout);
+    try {
+      const t = await open(`${pathToFileURL(join(copy, 'index.html')).href}#page=2`);
+      const { page } = t;
+      await expectPages(page, [2, 3]);
+      await page.click('#vm-search-btn');
+      await page.fill('#vm-search-box', 'alternative');
+      await page.press('#vm-search-box', 'Enter');
+      const mark = '.vm-slot .vm-page[data-page="2"] .vm-hit';
+      await page.waitForSelector(mark, WAIT);
+      const r = await rect(page, '.vm-slot .vm-page[data-page="2"]'), b = boxes[2].alternative;
+      near(await rect(page, mark), { x: r.x + b[0] * r.w, y: r.y + b[1] * r.h, w: b[2] * r.w, h: b[3] * r.h }, 'mark');
+      assert.ok(await page.$('.vm-slot .vm-page[data-page="2"] .vm-text span'), 'a text layer');
+      await page.click('#vm-first');
+      await expectPages(page, [1]);
+      await page.waitForSelector('.vm-slot .vm-page[data-page="1"] a.vm-link[data-page="5"]', WAIT);
+      await finish(t, 'first-format');
+    } finally {
+      rmSync(copy, { recursive: true, force: true });
     }
   }]);
 

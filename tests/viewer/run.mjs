@@ -74,9 +74,9 @@ try {
     title: TITLE, outline: OUTLINE, links: (n) => (n === 1 ? [LINKS.internal, LINKS.external] : []),
   });
   // A right-to-left book whose first two pages are numbered in roman numerals; its second
-  // page has Arabic ("hello world 2024") and Hebrew ("hello world") lines, in reading order.
+  // page has Arabic ("hello world 2024") and Hebrew ("hello PDF world") lines, in reading order.
   const RTL_WORDS = { arabic: ['\u0645\u0631\u062d\u0628\u0627', '\u0628\u0627\u0644\u0639\u0627\u0644\u0645', '2024'],
-    hebrew: ['\u05e9\u05dc\u05d5\u05dd', '\u05e2\u05d5\u05dc\u05dd'] };
+    hebrew: ['\u05e9\u05dc\u05d5\u05dd', 'PDF', '\u05e2\u05d5\u05dc\u05dd'] };
   const RTL_PAGE = ['Chapter 2', { rtl: RTL_WORDS.arabic }, { rtl: RTL_WORDS.hebrew }, 'The end of the page.'];
   const rtlPdf = join(work, 'rtl.pdf');
   writePdf(rtlPdf, Array.from({ length: 6 }, (_, i) => (i === 1 ? RTL_PAGE : pageLines(i + 1))), {

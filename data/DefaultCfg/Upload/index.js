@@ -219,6 +219,8 @@
       var t = line.map(function (w) { return w.text; }).join(' ');
       var el = doc.createElement('span');
       el.textContent = t;
+      // An Arabic or Hebrew line lays out right to left, its words over their images.
+      el.dir = 'auto';
       el.style.left = pct(x0);
       el.style.top = pct(y0);
       // The width-fitting size, within reason of the line's height (a font far narrower

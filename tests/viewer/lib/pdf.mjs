@@ -51,9 +51,10 @@ function unicodeFont(add) {
 
 // A right-to-left line (words in reading order) ending at the right margin, its glyphs
 // stored as most PDF writers store them: in the order they stand on the page, left to
-// right, so each word's letters come last to first; numbers keep their order.
+// right, so each right-to-left word's letters come last to first; numbers and Latin words
+// keep their order.
 function rtlLine(words, y, size) {
-  const shown = [...words].reverse().map((w) => (/^[0-9]/.test(w) ? w : [...w].reverse().join(''))).join(' ');
+  const shown = [...words].reverse().map((w) => (/[\u0590-\u08ff]/.test(w) ? [...w].reverse().join('') : w)).join(' ');
   const x = 540 - UNICODE_ADVANCE * size * shown.length;
   const codes = [...shown].map((c) => c.codePointAt(0).toString(16).toUpperCase().padStart(4, '0')).join('');
   return `BT /F2 ${size} Tf ${x.toFixed(2)} ${y} Td <${codes}> Tj ET`;
