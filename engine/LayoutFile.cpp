@@ -1,5 +1,6 @@
 #include "engine/LayoutFile.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/TextUtil.h"
@@ -19,36 +20,46 @@ std::string Points(float value)
 }
 
 const char kLayoutDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+// Digits below this end a number; the ones above it carry its high part, three bits each.
+constexpr unsigned long kFinalDigits = 56;
 
+// A position in layout units, on the page (0 to the page's extent).
 long Scaled(float value, float extent)
 {
     if (extent <= 0)
         return 0;
-    double v = std::round(static_cast<double>(value) / extent * kLayoutUnit);
-    return static_cast<long>(std::fmax(0.0, std::fmin(v, kLayoutUnit - 1)));
+    double v = std::round(static_cast<double>(value) * kLayoutUnit);
+    return static_cast<long>(std::fmax(0.0, std::fmin(v, std::round(static_cast<double>(extent) * kLayoutUnit))));
 }
 
-// One number from 0 to kLayoutUnit - 1 as two digits, the high one first.
-void AppendNumber(std::string& out, long v)
+// A number as base-64 digits: n / 56 in base 8 (digits 56 to 63, the high one first),
+// left out when 0, then n % 56. Most gaps, heights and widths take one digit.
+void AppendNumber(std::string& out, unsigned long n)
 {
-    out += kLayoutDigits[(v >> 6) & 63];
-    out += kLayoutDigits[v & 63];
+    char high[24];
+    int count = 0;
+    for (unsigned long q = n / kFinalDigits; q > 0; q /= 8)
+        high[count++] = kLayoutDigits[kFinalDigits + q % 8];
+    while (count > 0)
+        out += high[--count];
+    out += kLayoutDigits[n % kFinalDigits];
 }
 
-// An edge and the extent up to the other edge, both edges rounded, so that each is as
-// exact as the unit allows.
-void AppendSpan(std::string& out, float from, float to, float extent)
+// A difference that may be negative: 0, -1, 1, -2, ... as 0, 1, 2, 3, ...
+void AppendSigned(std::string& out, long v)
 {
-    long a = Scaled(from, extent), b = Scaled(to, extent);
-    AppendNumber(out, a);
-    AppendNumber(out, b > a ? b - a : 0);
+    AppendNumber(out, v >= 0 ? 2 * static_cast<unsigned long>(v) : 2 * static_cast<unsigned long>(-v) - 1);
 }
 
-// Per line of the page: top and height of the line, then left and width of each of its
-// words.
+// Per line of the page: its top as the gap below the previous line's bottom and its
+// height, then its first word's left edge as the step from the previous line's first
+// word and that word's width, then each further word's left edge as the gap after the
+// previous word's right edge and its width. Edges are rounded before the differences
+// are taken, so errors do not add up along a page.
 std::string PackedLines(const PageLayout& page)
 {
     std::string out;
+    long previous_bottom = 0, previous_first_left = 0;
     for (size_t first = 0; first < page.words.size();) {
         size_t end = first + 1;
         while (end < page.words.size() && !page.words[end].starts_line)
@@ -58,9 +69,23 @@ std::string PackedLines(const PageLayout& page)
             top = std::fmin(top, page.words[i].box.y0);
             bottom = std::fmax(bottom, page.words[i].box.y1);
         }
-        AppendSpan(out, top, bottom, page.height);
-        for (size_t i = first; i < end; ++i)
-            AppendSpan(out, page.words[i].box.x0, page.words[i].box.x1, page.width);
+        long y0 = Scaled(top, page.height), y1 = std::max(y0, Scaled(bottom, page.height));
+        AppendSigned(out, y0 - previous_bottom);
+        AppendNumber(out, static_cast<unsigned long>(y1 - y0));
+        previous_bottom = y1;
+        long right = 0;
+        for (size_t i = first; i < end; ++i) {
+            long x0 = Scaled(page.words[i].box.x0, page.width);
+            long x1 = std::max(x0, Scaled(page.words[i].box.x1, page.width));
+            if (i == first) {
+                AppendSigned(out, x0 - previous_first_left);
+                previous_first_left = x0;
+            } else {
+                AppendSigned(out, x0 - right);
+            }
+            AppendNumber(out, static_cast<unsigned long>(x1 - x0));
+            right = x1;
+        }
         first = end;
     }
     return out;
@@ -103,17 +128,18 @@ std::string MakeLayoutPage(const PageLayout& page, const std::string& label, int
     std::string out = "{\"w\":" + Points(page.width) + ",\"h\":" + Points(page.height);
     if (!label.empty())
         out += ",\"label\":" + JsonString(label);
-    out += ",\"lines\":\"" + PackedLines(page) + "\",\"links\":[";
-    bool first = true;
+    out += ",\"lines\":\"" + PackedLines(page) + '"';
+    // A page without links has no "links" at all.
+    std::string links;
     for (const LayoutLink& link : page.links) {
         if (link.page > page_count || (link.page == 0 && link.uri.empty()))
             continue;
-        out += first ? "[" : ",[";
-        first = false;
-        out += LinkBox(link.box, page) + ',' + (link.page > 0 ? std::to_string(link.page) : JsonString(link.uri)) + ']';
+        links += links.empty() ? "[" : ",[";
+        links += LinkBox(link.box, page) + ',' + (link.page > 0 ? std::to_string(link.page) : JsonString(link.uri)) + ']';
     }
-    out += "]}";
-    return out;
+    if (!links.empty())
+        out += ",\"links\":[" + links + ']';
+    return out + '}';
 }
 
 bool LayoutFileWriter::Open(const std::string& path, std::string& error)

@@ -13,10 +13,10 @@
 #include "engine/DocumentNavigation.h"
 #include "engine/PageLayout.h"
 
-// Box coordinates are written in this many parts of the page width and height, each as
-// two characters of kLayoutDigits (a base-64 digit pair).
-constexpr int kLayoutUnit = 4096;
-constexpr int kLayoutVersion = 1;
+// Positions are written in this many parts of a point (half points: within a third of a
+// pixel at 100 dpi on a page of any size), word boxes as short base-64 numbers.
+constexpr int kLayoutUnit = 2;
+constexpr int kLayoutVersion = 2;
 
 // The file's text before the first page's entry, and after the last one.
 std::string MakeLayoutHead(const DocumentNavigation& nav, int page_count);

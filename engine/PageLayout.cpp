@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "engine/ReadingOrder.h"
 #include "engine/TextUtil.h"
 
 namespace {
@@ -63,14 +64,14 @@ void CollectWords(fz_stext_page* text, fz_rect bounds, PageLayout& out)
                 out.words.push_back(std::move(word));
                 word = LayoutWord();
             };
-            for (fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
-                if (IsBlank(ch->c)) {
+            for (const LineChar& ch : LineInReadingOrder(line)) {
+                if (IsBlank(ch.c)) {
                     finish();
                     continue;
                 }
-                fz_rect box = fz_rect_from_quad(ch->quad);
+                fz_rect box = fz_rect_from_quad(ch.quad);
                 word.box = word.text.empty() ? box : fz_union_rect(word.box, box);
-                AppendRune(word.text, ch->c);
+                AppendRune(word.text, ch.c);
             }
             finish();
         }

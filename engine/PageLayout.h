@@ -27,9 +27,10 @@ struct PageLayout {
     std::vector<LayoutLink> links;
 };
 
-// The words of a text page, in reading order (the order of its blocks, lines and
-// characters), measured from `bounds`' top left corner. They are the words of the page's
-// txt.js text split at white space, line by line.
+// The words of a text page, in reading order (the order of its blocks and lines, each
+// line's characters in reading order, right-to-left text included), measured from
+// `bounds`' top left corner. They are the words of the page's txt.js text split at white
+// space, line by line.
 void CollectWords(fz_stext_page* text, fz_rect bounds, PageLayout& out);
 
 // Appends the links of `links` that lead somewhere a reader may safely go: a page of

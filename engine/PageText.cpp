@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/PageLayout.h"
+#include "engine/ReadingOrder.h"
 
 namespace {
 
@@ -112,8 +113,8 @@ bool ExtractPageText(fz_context* ctx, fz_document* doc, int page_index, fz_cooki
         std::vector<std::string> lines;
         for (fz_stext_line* line = block->u.t.first_line; line; line = line->next) {
             std::string s;
-            for (fz_stext_char* ch = line->first_char; ch; ch = ch->next)
-                AppendRune(s, ch->c);
+            for (const LineChar& ch : LineInReadingOrder(line))
+                AppendRune(s, ch.c);
             s = Trimmed(s);
             if (!s.empty())
                 lines.push_back(std::move(s));

@@ -67,13 +67,39 @@ TEST(EngineNavigation, PageEntriesAreWrittenInPageOrderWhateverOrderTheyComeIn)
     later.join();
     // Page 3 (index 2) never comes: it is written as an empty entry.
     ASSERT_TRUE(writer.Finish(error)) << error;
-    // The line's top 20 of 200 points and its height up to 40: 410 and 819 - 410 units,
-    // "Ga" "GZ"; the word 10..60 of 100 points: 410 and 2458 - 410 units, "Ga" "gA".
+    // In half points: the line's top 40, folded 80 = 1 * 56 + 24, "5Y"; its height 40,
+    // "o"; the word's left edge 20, folded 40, "o"; its width 100 = 1 * 56 + 44, "5s".
     EXPECT_EQ(ReadFileBytes(path),
-              "window.VELLUMARK_BOOK_LAYOUT = {\"version\":1,\"unit\":4096,\"pageCount\":4,\"direction\":\"rtl\","
+              "window.VELLUMARK_BOOK_LAYOUT = {\"version\":2,\"unit\":2,\"pageCount\":4,\"direction\":\"rtl\","
               "\"outline\":[\n{\"title\":\"Intro \\u003c/script\\u003e\",\"page\":2,\"level\":1}],\"pages\":[\n"
-              "{\"w\":100,\"h\":200,\"lines\":\"GaGZGagA\",\"links\":[]},\n"
-              "{\"w\":100,\"h\":200,\"lines\":\"GaGZGagA\",\"links\":[]},\n"
-              "{\"w\":0,\"h\":0,\"lines\":\"\",\"links\":[]},\n"
-              "{\"w\":100,\"h\":200,\"lines\":\"GaGZGagA\",\"links\":[]}\n]};\n");
+              "{\"w\":100,\"h\":200,\"lines\":\"5Yoo5s\"},\n"
+              "{\"w\":100,\"h\":200,\"lines\":\"5Yoo5s\"},\n"
+              "{\"w\":0,\"h\":0,\"lines\":\"\"},\n"
+              "{\"w\":100,\"h\":200,\"lines\":\"5Yoo5s\"}\n]};\n");
+}
+
+TEST(EngineNavigation, WordBoxesAreWrittenAsDifferencesInHalfPoints)
+{
+    PageLayout p;
+    p.width = 100;
+    p.height = 200;
+    auto word = [&](float x0, float y0, float x1, float y1, bool starts_line) {
+        p.words.push_back({"w", fz_make_rect(x0, y0, x1, y1), starts_line});
+    };
+    word(10, 20, 60, 40, true);   // as above: "5Yoo5s"
+    word(70, 22, 90, 38, false);  // 10 points after the last word, 20 wide: "o" "o"
+    // A line higher up than the last one, left of its first word, with a word to the left
+    // of the one before it (as right-to-left words stand): top 20 - 80 = -60, folded 119
+    // = 2 * 56 + 7, "6H"; height 16 "Q"; left 10 - 20 = -10, folded 19 "T"; width 20 "U";
+    // then 0 - 30 = -30, folded 59 = 1 * 56 + 3, "5D", and width 8 "I".
+    word(5, 10, 15, 18, true);
+    word(0, 10, 4, 18, false);
+    // A box reaching beyond the page is cut at its edge: top 300 - 36 = 264, folded 528
+    // = 9 * 56 + 24 with 9 = 11 in base 8, "55Y"; height 400 - 300 = 100 "5s"; left
+    // 180 - 10 = 170, folded 340 = 6 * 56 + 4, "-E"; width 200 - 180 = 20 "U".
+    word(90, 150, 130, 210, true);
+    p.links.push_back({fz_make_rect(10, 20, 60, 40), 2, ""});
+    p.links.push_back({fz_make_rect(0, 0, 5, 5), 3, ""});   // beyond a two-page book: left out
+    EXPECT_EQ(MakeLayoutPage(p, "", 2),
+              "{\"w\":100,\"h\":200,\"lines\":\"5Yoo5soo6HQTU5DI55Y5s-EU\",\"links\":[[20,40,100,40,2]]}");
 }

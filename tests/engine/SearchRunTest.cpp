@@ -124,7 +124,7 @@ TEST(RastrixSearch, EmptyDocumentStillGetsItsFiles)
     EXPECT_EQ(parsed[1], "0");
     EXPECT_TRUE(fs::exists(book / "text.html"));
     EXPECT_EQ(ReadFileBytes(book / "layout.js"),
-              "window.VELLUMARK_BOOK_LAYOUT = {\"version\":1,\"unit\":4096,\"pageCount\":0,\"direction\":\"ltr\","
+              "window.VELLUMARK_BOOK_LAYOUT = {\"version\":2,\"unit\":2,\"pageCount\":0,\"direction\":\"ltr\","
               "\"outline\":[],\"pages\":[\n\n]};\n");
 }
 

@@ -46,7 +46,9 @@ def write_text(page, x, y, text, size):
     """Draws one line in the test font; returns its words as [text, x0, y0, x1, y1, size]
     with the box in points from the top left corner."""
     page.uses_unicode_font = True
-    codes = "".join("%04X" % ord(c) for c in text)
+    # A right-to-left word in a left-to-right line is stored as shown: its last letter first.
+    shown = " ".join(part[::-1] if part and "\u0590" <= part[0] <= "\u08ff" else part for part in text.split(" "))
+    codes = "".join("%04X" % ord(c) for c in shown)
     page.ops += b"BT /F3 %.2f Tf %.2f %.2f Td <%s> Tj ET\n" % (size, x, y, codes.encode())
     words, at = [], 0
     for part in text.split(" "):
@@ -56,6 +58,36 @@ def write_text(page, x, y, text, size):
                           x0 + ADVANCE * size * len(part), page.height - (y + DESCENT * size), size])
         at += len(part) + 1
     return words
+
+
+def write_rtl_text(page, right, y, words, size, as_shown):
+    """Draws one right-to-left line ending at `right`: `words` in reading order, each of
+    right-to-left letters or a number (which reads left to right). As most PDF writers
+    do, `as_shown` stores the glyphs in the order they stand on the page, left to right;
+    otherwise in reading order, each glyph placed on its own, stepping leftwards. Returns
+    the words as write_text does."""
+    page.uses_unicode_font = True
+    advance = ADVANCE * size
+    out, spots, x1 = [], [], right
+    for i, word in enumerate(words):
+        x0 = x1 - advance * len(word)
+        out.append([word, x0, page.height - (y + ASCENT * size), x1, page.height - (y + DESCENT * size), size])
+        number = word[0].isdigit()
+        # (character, left edge) in reading order; a blank before every word but the first.
+        if i:
+            spots.append((" ", x1))
+        spots += [(c, x0 + advance * j if number else x1 - advance * (j + 1)) for j, c in enumerate(word)]
+        x1 = x0 - advance
+    if as_shown:
+        shown = "".join(c for c, _ in sorted(spots, key=lambda s: s[1]))
+        codes = "".join("%04X" % ord(c) for c in shown)
+        page.ops += b"BT /F3 %.2f Tf %.2f %.2f Td <%s> Tj ET\n" % (size, x1 + advance, y, codes.encode())
+    else:
+        page.ops += b"BT /F3 %.2f Tf\n" % size
+        for c, x in spots:
+            page.ops += b"1 0 0 1 %.2f %.2f Tm <%04X> Tj\n" % (x, y, ord(c))
+        page.ops += b"ET\n"
+    return out
 
 
 def link_annotation(w, link, page_refs):
@@ -109,6 +141,9 @@ def parent_of(i, entries, refs, root):
     return root
 
 
+# Arabic "hello world 2024" and Hebrew "hello world", in reading order.
+ARABIC_WORDS = ["\u0645\u0631\u062d\u0628\u0627", "\u0628\u0627\u0644\u0639\u0627\u0644\u0645", "2024"]
+HEBREW_WORDS = ["\u05e9\u05dc\u05d5\u05dd", "\u05e2\u05d5\u05dc\u05dd"]
 SCRIPTS_LINE = "Latin \u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac \u0420\u0443\u0441\u0441\u043a\u0438\u0439 " \
                "\u0627\u0644\u0639\u0631\u0628\u064a\u0629 \u65e5\u672c\u8a9e"
 LABELS = ["i", "ii", "iii", "1", "2", "A-3", "A-4", "A"]
@@ -143,6 +178,9 @@ def save_fixture(outdir, page_class, build):
         if index == 1:
             words += write_text(page, 72, 700, SCRIPTS_LINE, 20)
             words += write_text(page, 72, 660, "second line", 20)
+        if index == 2:
+            words += write_rtl_text(page, 520, 700, ARABIC_WORDS, 20, as_shown=True)
+            words += write_rtl_text(page, 520, 660, HEBREW_WORDS, 20, as_shown=False)
         if index == 6:
             page.links = [(72, 100, 100, 20, 0)]
             links = [[72, PAGE[1] - 120, 172, PAGE[1] - 100, 1]]

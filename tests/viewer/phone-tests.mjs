@@ -8,16 +8,18 @@ const WAIT = { timeout: 8000 };
 const PHONE = { width: 390, height: 844 };
 
 export function phoneTests(env) {
-  const { artifacts, books } = env;
+  const { artifacts, books, logo } = env;
 
-  // Each test gets a touch browser of its own and the book on page 2.
-  async function withPhone(shot, fn) {
+  // Each test gets a touch browser of its own and a book (by default the first on page 2);
+  // `prepare` may set the browser up before the book opens.
+  async function withPhone(shot, fn, { url = `${books.http}#page=2`, prepare = null } = {}) {
     const browser = await launch({ viewport: PHONE, hasTouch: true });
     try {
+      if (prepare) await prepare(browser.context);
       const page = await browser.context.newPage();
       const errors = [];
       page.on('pageerror', (e) => errors.push(e.message));
-      await page.goto(`${books.http}#page=2`);
+      await page.goto(url);
       await page.waitForSelector('#vm-app[data-ready]', WAIT);
       await fn(page, await page.context().newCDPSession(page));
       await page.screenshot({ path: join(artifacts, `${shot}.png`) });
@@ -35,13 +37,23 @@ export function phoneTests(env) {
     await cdp.send('Input.dispatchTouchEvent', { type, touchPoints: points.map(([x, y], id) => ({ x, y, id })) });
   }
 
+  // The toolbar is one row at most 56 px tall: every control's middle at the same height.
+  async function expectOneRow(page) {
+    const bar = await box(page, '#vm-bar');
+    assert.ok(bar.h <= 56, `toolbar ${bar.h} px tall`);
+    const tops = await page.$$eval('#vm-bar .vm-tools > * :is(button, input), #vm-bar > a, #vm-menu-btn', (els) =>
+      els.filter((e) => e.offsetParent !== null).map((e) => Math.round(e.getBoundingClientRect().top + e.getBoundingClientRect().height / 2)));
+    assert.ok(tops.length >= 5 && Math.max(...tops) - Math.min(...tops) <= 2, `one row: ${tops}`);
+    return bar;
+  }
+
+  // A publisher's logo three times as wide as high.
+  const LOGO_SVG = '<svg xmlns="http://www.w3.org/2000/svg" width="240" height="80"><rect width="240" height="80" fill="#1b5e9a"/>' +
+    '<text x="120" y="52" font-size="36" text-anchor="middle" fill="#fff">Press</text></svg>';
+
   return [
     ['phone: one toolbar row with a menu, and the page as wide as the screen', () => withPhone('phone-layout', async (page) => {
-      const bar = await box(page, '#vm-bar');
-      assert.ok(bar.h <= 56, `toolbar ${bar.h} px tall`);
-      const tops = await page.$$eval('#vm-bar .vm-tools > * :is(button, input), #vm-bar > a, #vm-menu-btn', (els) =>
-        els.filter((e) => e.offsetParent !== null).map((e) => Math.round(e.getBoundingClientRect().top + e.getBoundingClientRect().height / 2)));
-      assert.ok(tops.length >= 5 && Math.max(...tops) - Math.min(...tops) <= 2, `one row: ${tops}`);
+      await expectOneRow(page);
       const img = await box(page, '.vm-slot .vm-page[data-page="2"] .vm-bg');
       assert.ok(img.w >= 0.95 * PHONE.width, `page ${img.w} px wide`);
       // The less used commands are in the menu.
@@ -52,6 +64,20 @@ export function phoneTests(env) {
       await page.waitForSelector('#vm-thumbs:not([hidden])', WAIT);
       assert.ok(await page.$eval('#vm-menu', (m) => m.hidden), 'choosing a command closes the menu');
     })],
+
+    ['phone: a publisher logo as the home link keeps the toolbar to one row', () => withPhone('phone-logo', async (page) => {
+      await page.waitForFunction(() => document.querySelector('#vm-home img').naturalWidth > 0, null, WAIT);
+      const bar = await expectOneRow(page);
+      const home = await page.$eval('#vm-home', (a) => ({ href: a.href, src: a.querySelector('img').src }));
+      assert.deepEqual(home, { href: logo.site, src: logo.image });
+      // The logo is shown whole, inside the bar and in its shape.
+      const img = await box(page, '#vm-home img');
+      assert.ok(img.w >= 40 && img.h >= 16, `logo ${img.w} x ${img.h} px`);
+      assert.ok(img.y >= bar.y && img.y + img.h <= bar.y + bar.h && img.x >= 0, 'inside the bar');
+      assert.ok(Math.abs(img.w / img.h - 3) < 0.1, `in its shape: ${img.w} x ${img.h}`);
+      // Its name stays for screen readers.
+      assert.equal(await page.getByRole('link', { name: /Home/ }).count(), 1);
+    }, { url: books.logo, prepare: (context) => context.route(logo.image, (r) => r.fulfill({ contentType: 'image/svg+xml', body: LOGO_SVG })) })],
 
     ['phone: double tap and pinch zoom the page; the toolbar steps aside and comes back on a tap', () => withPhone('phone-zoom', async (page, cdp) => {
       const img = await box(page, '.vm-slot .vm-page[data-page="2"] .vm-bg');

@@ -10,8 +10,58 @@ import { pathToFileURL } from 'node:url';
 const WAIT = { timeout: 8000 };
 const require = createRequire(import.meta.url);
 
+// The book's layout.js rewritten in the first format (positions in 4096ths of the page,
+// every number two digits, the line's top and the word's left edge from the page's
+// edges, links on every page), and the word boxes as fractions of the page:
+// boxes[page][word] = [x, y, w, h] of the word's first appearance.
+function firstFormat(bookDir) {
+  const load = (name, prefix) => {
+    const text = readFileSync(join(bookDir, name), 'utf8');
+    return JSON.parse(text.slice(prefix.length, text.lastIndexOf(';')));
+  };
+  const L = load('layout.js', 'window.VELLUMARK_BOOK_LAYOUT = ');
+  const texts = load('txt.js', 'window.VELLUMARK_BOOK_TEXT = ').pages;
+  const D = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_';
+  const pair = (f) => { const v = Math.max(0, Math.min(4095, Math.round(f * 4096))); return D[v >> 6] + D[v & 63]; };
+  const unfold = (k) => (k % 2 ? -(k + 1) / 2 : k / 2);
+  const boxes = {};
+  const pages = L.pages.map((p, i) => {
+    const v = [];
+    let high = 0;
+    for (const c of p.lines) {
+      const d = D.indexOf(c);
+      if (d >= 56) high = high * 8 + d - 56;
+      else { v.push(high * 56 + d); high = 0; }
+    }
+    const fx = (x) => x / L.unit / p.w, fy = (y) => y / L.unit / p.h;
+    let at = 0, bottom = 0, firstLeft = 0, lines = '';
+    boxes[i + 1] = {};
+    for (const line of texts[i].split('\n')) {
+      const words = line.split(/\s+/).filter(Boolean);
+      if (!words.length) continue;
+      const top = bottom + unfold(v[at]), height = v[at + 1];
+      bottom = top + height;
+      at += 2;
+      lines += pair(fy(top)) + pair(fy(height));
+      let right = 0;
+      words.forEach((w, k) => {
+        const left = unfold(v[at]) + (k ? right : firstLeft);
+        if (!k) firstLeft = left;
+        right = left + v[at + 1];
+        lines += pair(fx(left)) + pair(fx(v[at + 1]));
+        boxes[i + 1][w] ??= [fx(left), fy(top), fx(v[at + 1]), fy(height)];
+        at += 2;
+      });
+    }
+    const links = (p.links || []).map(([x, y, w, h, target]) => [...[fx(x), fy(y), fx(w), fy(h)].map((f) => Math.round(f * 4096)), target]);
+    return { ...p, lines, links };
+  });
+  const layout = `window.VELLUMARK_BOOK_LAYOUT = ${JSON.stringify({ ...L, version: 1, unit: 4096, pages })};\n`;
+  return { layout, boxes };
+}
+
 export function readerTests(env) {
-  const { context, artifacts, books, links, rtlBook, bookPage, work } = env;
+  const { context, artifacts, books, links, rtlBook, rtlWords, bookPage, work } = env;
 
   async function open(url) {
     const page = await context.newPage();
@@ -45,26 +95,37 @@ export function readerTests(env) {
   });
 
   // The box of the first `word` of page n as the book's files give it (layout.js per line
-  // top and height, then per word left and width, in base-64 digit pairs; the words from
-  // txt.js), on the screen inside `scope`.
+  // its top below the last line and its height, per word its left edge from the last
+  // line's first word or from the word before, and its width, in half points; the words
+  // from txt.js), on the screen inside `scope`.
   const wordBoxOnScreen = (page, n, word, scope) => page.evaluate(([n, word, scope]) => {
     const L = window.VELLUMARK_BOOK_LAYOUT, D = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_';
-    const packed = L.pages[n - 1].lines, v = [];
-    for (let i = 0; i < packed.length; i += 2) v.push(D.indexOf(packed[i]) * 64 + D.indexOf(packed[i + 1]));
-    let at = 0, box = null;
+    const p = L.pages[n - 1], v = [];
+    let high = 0;
+    for (const c of p.lines) {
+      const d = D.indexOf(c);
+      if (d >= 56) high = high * 8 + d - 56;
+      else { v.push(high * 56 + d); high = 0; }
+    }
+    const unfold = (k) => (k % 2 ? -(k + 1) / 2 : k / 2);
+    let at = 0, bottom = 0, firstLeft = 0, box = null;
     for (const line of window.VELLUMARK_BOOK_TEXT.pages[n - 1].split('\n')) {
       const words = line.split(/\s+/).filter(Boolean);
       if (!words.length) continue;
-      const [top, height] = [v[at], v[at + 1]];
+      const top = bottom + unfold(v[at]), height = v[at + 1];
+      bottom = top + height;
       at += 2;
-      for (const w of words) {
-        if (w === word && !box) box = [v[at], top, v[at + 1], height];
+      let right = 0;
+      words.forEach((w, i) => {
+        const left = unfold(v[at]) + (i ? right : firstLeft);
+        if (!i) firstLeft = left;
+        right = left + v[at + 1];
+        if (w === word && !box) box = [left / p.w, top / p.h, v[at + 1] / p.w, height / p.h].map((f) => f / L.unit);
         at += 2;
-      }
+      });
     }
     const r = document.querySelector(`${scope} [data-page="${n}"]`).getBoundingClientRect();
-    return { x: r.x + box[0] / L.unit * r.width, y: r.y + box[1] / L.unit * r.height,
-      w: box[2] / L.unit * r.width, h: box[3] / L.unit * r.height };
+    return { x: r.x + box[0] * r.width, y: r.y + box[1] * r.height, w: box[2] * r.width, h: box[3] * r.height };
   }, [n, word, scope]);
 
   function near(a, b, what, tolerance = 1.5) {
@@ -136,17 +197,7 @@ export function readerTests(env) {
     tests.push([`${mode}: the page's text can be selected and copied in reading order`, async () => {
       const t = await open(url);
       const { page } = t;
-      const lines = '.vm-slot .vm-page[data-page="1"] .vm-text span';
-      await page.waitForSelector(lines, WAIT);
-      const first = await rect(page, `${lines}:first-of-type`), last = await rect(page, `${lines}:last-of-type`);
-      await page.mouse.move(first.x + 1, first.y + first.h / 2);
-      await page.mouse.down();
-      await page.mouse.move(last.x + last.w - 1, last.y + last.h / 2, { steps: 8 });
-      await page.mouse.up();
-      const copied = await page.evaluate(() => new Promise((done) => {
-        document.addEventListener('copy', (e) => { e.preventDefault(); done(String(window.getSelection())); }, { once: true });
-        document.execCommand('copy');
-      }));
+      const copied = await selectAndCopy(page, 1);
       assert.equal(copied.replace(/\s+/g, ' ').trim(),
         'Chapter 1 This page tells of the aardvark. Plain text for the search and the alternative text.');
       // A screen reader finds the same words on the page.
@@ -208,6 +259,76 @@ export function readerTests(env) {
     await finish(t, 'rtl-labels');
   }]);
 
+  // Selects the text layer of page n from the start of its first line to the end of its
+  // last, and returns what a copy puts on the clipboard.
+  async function selectAndCopy(page, n) {
+    const lines = `.vm-slot .vm-page[data-page="${n}"] .vm-text span`;
+    await page.waitForSelector(lines, WAIT);
+    const first = await rect(page, `${lines}:first-of-type`), last = await rect(page, `${lines}:last-of-type`);
+    await page.mouse.move(first.x + 1, first.y + first.h / 2);
+    await page.mouse.down();
+    await page.mouse.move(last.x + last.w - 1, last.y + last.h / 2, { steps: 8 });
+    await page.mouse.up();
+    return page.evaluate(() => new Promise((done) => {
+      document.addEventListener('copy', (e) => { e.preventDefault(); done(String(window.getSelection())); }, { once: true });
+      document.execCommand('copy');
+    }));
+  }
+
+  tests.push(['Arabic and Hebrew lines are copied in reading order and their words keep their places', async () => {
+    const t = await open(`${rtlBook}#page=2`);
+    const { page } = t;
+    await expectPages(page, [2, 3]);
+    const copied = await selectAndCopy(page, 2);
+    assert.equal(copied.replace(/\s+/g, ' ').trim(),
+      ['Chapter 2', ...rtlWords.arabic, ...rtlWords.hebrew, 'The end of the page.'].join(' '));
+    // Read right to left: each word stands left of the one before it.
+    for (const words of [rtlWords.arabic, rtlWords.hebrew]) {
+      const boxes = [];
+      for (const w of words) boxes.push(await wordBoxOnScreen(page, 2, w, '.vm-slot'));
+      for (let i = 1; i < boxes.length; i++) {
+        assert.ok(boxes[i].x + boxes[i].w < boxes[i - 1].x, `${words[i]} left of ${words[i - 1]}`);
+      }
+    }
+    // The invisible text lays its words out the same way, so that a selection covers them.
+    const shown = await page.$$eval('.vm-slot .vm-page[data-page="2"] .vm-text span', (spans, words) => {
+      const span = spans.find((el) => el.textContent === words.join(' '));
+      const range = document.createRange(), boxOf = (from, to) => {
+        range.setStart(span.firstChild, from);
+        range.setEnd(span.firstChild, to);
+        return range.getBoundingClientRect().toJSON();
+      };
+      const last = words.join(' ').length;
+      return { first: boxOf(0, words[0].length), last: boxOf(last - words.at(-1).length, last) };
+    }, rtlWords.hebrew);
+    assert.ok(shown.first.left > shown.last.right, 'the first Hebrew word is laid out right of the last');
+    // A search for the first Arabic word marks it at the right end of its line.
+    await page.click('#vm-search-btn');
+    await page.fill('#vm-search-box', rtlWords.arabic[0]);
+    await page.press('#vm-search-box', 'Enter');
+    const mark = '.vm-slot .vm-page[data-page="2"] .vm-hit';
+    await page.waitForSelector(mark, WAIT);
+    near(await rect(page, mark), await wordBoxOnScreen(page, 2, rtlWords.arabic[0], '.vm-slot'), 'mark of the first Arabic word');
+    await finish(t, 'rtl-text');
+  }]);
+
+  tests.push(['a right-to-left book opens on its cover alone, left of the spine, and turns it over to the right', async () => {
+    const t = await open(rtlBook);
+    const { page } = t;
+    await expectPages(page, [1]);
+    // The mirror image of a left-to-right book, whose cover stands right of the spine: the
+    // cover's back, page 2, comes to lie on the right when its leaf turns.
+    const slotOf = (n) => page.$eval(`.vm-slot .vm-page[data-page="${n}"]`, (el) => (el.closest('.vm-slot').classList.contains('vm-right') ? 'right' : 'left'));
+    assert.equal(await slotOf(1), 'left');
+    assert.equal(await page.$('.vm-slot.vm-right .vm-page:not(.vm-blank)'), null, 'nothing right of the spine');
+    const cover = await rect(page, '.vm-slot .vm-page[data-page="1"]'), book = await rect(page, '#vm-book');
+    assert.ok(cover.x + cover.w <= book.x + book.w / 2 + 1, 'the cover ends at the middle of the book');
+    await page.keyboard.press('ArrowLeft');
+    await expectPages(page, [2, 3]);
+    assert.equal(await slotOf(2), 'right');
+    await finish(t, 'rtl-cover');
+  }]);
+
   tests.push(['a book made before the layout file existed opens as before, without a console error', async () => {
     // The book page of that time had no data-layout attribute and its folder no layout.js.
     const bookDir = dirname(bookPage);
@@ -234,6 +355,35 @@ export function readerTests(env) {
       await finish(t, 'old-book');
     } finally {
       rmSync(old, { recursive: true, force: true });
+    }
+  }]);
+
+  tests.push(['a book whose layout file has the first format still gets its links, text layer and search marks', async () => {
+    // Books made before the format changed keep their layout.js beside the shared viewer.
+    const bookDir = dirname(bookPage);
+    const copy = join(dirname(bookDir), 'V1BOOK');
+    rmSync(copy, { recursive: true, force: true });
+    cpSync(bookDir, copy, { recursive: true });
+    const { layout, boxes } = firstFormat(bookDir);
+    writeFileSync(join(copy, 'layout.js'), layout);
+    try {
+      const t = await open(`${pathToFileURL(join(copy, 'index.html')).href}#page=2`);
+      const { page } = t;
+      await expectPages(page, [2, 3]);
+      await page.click('#vm-search-btn');
+      await page.fill('#vm-search-box', 'alternative');
+      await page.press('#vm-search-box', 'Enter');
+      const mark = '.vm-slot .vm-page[data-page="2"] .vm-hit';
+      await page.waitForSelector(mark, WAIT);
+      const r = await rect(page, '.vm-slot .vm-page[data-page="2"]'), b = boxes[2].alternative;
+      near(await rect(page, mark), { x: r.x + b[0] * r.w, y: r.y + b[1] * r.h, w: b[2] * r.w, h: b[3] * r.h }, 'mark');
+      assert.ok(await page.$('.vm-slot .vm-page[data-page="2"] .vm-text span'), 'a text layer');
+      await page.click('#vm-first');
+      await expectPages(page, [1]);
+      await page.waitForSelector('.vm-slot .vm-page[data-page="1"] a.vm-link[data-page="5"]', WAIT);
+      await finish(t, 'first-format');
+    } finally {
+      rmSync(copy, { recursive: true, force: true });
     }
   }]);
 

@@ -73,9 +73,13 @@ try {
   writePdf(pdf, Array.from({ length: PAGES }, (_, i) => pageLines(i + 1)), {
     title: TITLE, outline: OUTLINE, links: (n) => (n === 1 ? [LINKS.internal, LINKS.external] : []),
   });
-  // A right-to-left book whose first two pages are numbered in roman numerals.
+  // A right-to-left book whose first two pages are numbered in roman numerals; its second
+  // page has Arabic ("hello world 2024") and Hebrew ("hello PDF world") lines, in reading order.
+  const RTL_WORDS = { arabic: ['\u0645\u0631\u062d\u0628\u0627', '\u0628\u0627\u0644\u0639\u0627\u0644\u0645', '2024'],
+    hebrew: ['\u05e9\u05dc\u05d5\u05dd', 'PDF', '\u05e2\u05d5\u05dc\u05dd'] };
+  const RTL_PAGE = ['Chapter 2', { rtl: RTL_WORDS.arabic }, { rtl: RTL_WORDS.hebrew }, 'The end of the page.'];
   const rtlPdf = join(work, 'rtl.pdf');
-  writePdf(rtlPdf, Array.from({ length: 6 }, (_, i) => pageLines(i + 1)), {
+  writePdf(rtlPdf, Array.from({ length: 6 }, (_, i) => (i === 1 ? RTL_PAGE : pageLines(i + 1))), {
     title: 'Right to left', pageLabels: '0 << /S /r >> 2 << /S /D >>', direction: 'R2L',
   });
 
@@ -83,8 +87,12 @@ try {
   const exportDir = join(work, 'export');
   mkdirSync(exportDir);
   const english = maker.convert(pdf, { exportDir, title: TITLE });
+  // A book whose home link is a publisher's logo (a wide picture) leading to its site.
+  const LOGO = { image: 'https://example.org/press-logo.svg', site: 'https://example.org/press' };
+  maker.setSkin({ skin_useownlogo: 1, skin_logourl: LOGO.site, skin_logotxt: `<img src='${LOGO.image}' alt='Example Press'>` });
+  const logoBook = maker.convert(pdf, { title: TITLE });
   // A second book with the French toolbar and the e-mail and note buttons switched on.
-  maker.setSkin({ lang_filename: 'fr.asp', skin_lang: 'Français', skin_usemail: 1, skin_usenote: 1 });
+  maker.setSkin({ skin_useownlogo: 0, lang_filename: 'fr.asp', skin_lang: 'Français', skin_usemail: 1, skin_usenote: 1 });
   const french = maker.convert(pdf, { title: TITLE });
   const rtl = maker.convert(rtlPdf, { title: 'Right to left' });
 
@@ -122,13 +130,14 @@ try {
       export: pathToFileURL(join(exportDir, 'index.html')).href,
       french: httpUrl(french),
       frenchFile: pathToFileURL(french).href,
+      logo: httpUrl(logoBook),
       service: published,
     },
   };
   for (const [name, fn] of viewerTests(env)) await run(name, fn);
-  const readerEnv = { ...env, links: LINKS, outline: OUTLINE, rtlBook: httpUrl(rtl), bookPage: english, work };
+  const readerEnv = { ...env, links: LINKS, outline: OUTLINE, rtlBook: httpUrl(rtl), rtlWords: RTL_WORDS, bookPage: english, work };
   for (const [name, fn] of readerTests(readerEnv)) await run(name, fn);
-  for (const [name, fn] of phoneTests(env)) await run(name, fn);
+  for (const [name, fn] of phoneTests({ ...env, logo: LOGO })) await run(name, fn);
 } catch (e) {
   results.push({ name: 'setup', ok: false });
   console.log(`FAIL setup: ${e && e.stack ? e.stack : e}`);

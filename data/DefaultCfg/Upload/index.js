@@ -118,7 +118,7 @@
       doc.head.appendChild(s);
     }).then(function (L) {
       // A file of a later format than this viewer knows is left alone.
-      if (!L || L.version !== 1 || !Array.isArray(L.pages) || !(L.unit > 0)) return null;
+      if (!L || (L.version !== 1 && L.version !== 2) || !Array.isArray(L.pages) || !(L.unit > 0)) return null;
       book.layout = L;
       return L;
     });
@@ -128,16 +128,33 @@
   function layoutPage(n) {
     var L = book.layout;
     var p = L && L.pages[n - 1];
-    return p && typeof p.lines === 'string' && Array.isArray(p.links) ? p : null;
+    if (!p || typeof p.lines !== 'string') return null;
+    if (L.version === 1 && !Array.isArray(p.links)) return null;
+    return p;
   }
 
-  // The numbers of a page's "lines": pairs of base-64 digits.
+  // Layout positions as fractions of the page: version 1 counts parts of the page's
+  // width and height, version 2 parts of a point.
+  function fracX(p, v) { return book.layout.version === 1 ? v / book.layout.unit : v / book.layout.unit / p.w; }
+  function fracY(p, v) { return book.layout.version === 1 ? v / book.layout.unit : v / book.layout.unit / p.h; }
+
+  // The numbers of a page's "lines". Version 1: pairs of base-64 digits. Version 2:
+  // digits from 56 up carry a number's high part (three bits each), a lower digit ends it.
   var DIGITS = 'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_';
-  function layoutNumbers(packed) {
-    var out = [];
-    for (var i = 0; i + 1 < packed.length; i += 2) out.push(DIGITS.indexOf(packed[i]) * 64 + DIGITS.indexOf(packed[i + 1]));
+  function layoutNumbers(packed, version) {
+    var out = [], high = 0;
+    for (var i = 0; i < packed.length; i++) {
+      var d = DIGITS.indexOf(packed[i]);
+      if (d < 0) return null;
+      if (version === 1) {
+        if (i % 2) out.push(high * 64 + d); else high = d;
+      } else if (d >= 56) high = high * 8 + d - 56;
+      else { out.push(high * 56 + d); high = 0; }
+    }
     return out;
   }
+  // Version 2 folds differences onto 0, 1, 2, ...: 0, -1, 1, -2, ...
+  function unfold(n) { return n % 2 ? -(n + 1) / 2 : n / 2; }
 
   // The words of a page (from txt.js) with their boxes (fractions of the page), by line;
   // null until both files are in, or when they do not fit together.
@@ -145,23 +162,32 @@
   function pageWords(n) {
     if (wordCache[n]) return wordCache[n];
     var p = layoutPage(n), text = pageText(n);
-    if (!p || !p.lines || !text) return null;
-    var u = book.layout.unit, v = layoutNumbers(p.lines), at = 0, words = [], lines = [];
+    if (!p || !p.lines || !text || !(p.w > 0 && p.h > 0)) return null;
+    var v1 = book.layout.version === 1, v = layoutNumbers(p.lines, book.layout.version);
+    if (!v) return null;
+    var at = 0, words = [], lines = [], bottom = 0, firstLeft = 0;
     text.split('\n').forEach(function (lineText) {
       var parts = lineText.split(/\s+/).filter(Boolean);
       if (!parts.length) return;
-      var y = v[at] / u, h = v[at + 1] / u, line = [];
+      // Version 1 gives edges from the page's edges; version 2 differences (see
+      // docs/book-folder.md): the top below the last line, the first word's left edge
+      // from the last line's first word, every other left edge from the word before.
+      var top = v1 ? v[at] : bottom + unfold(v[at]), height = v[at + 1], right = 0, line = [];
       at += 2;
-      parts.forEach(function (w) {
-        var word = { text: w, x: v[at] / u, y: y, w: v[at + 1] / u, h: h };
+      bottom = top + height;
+      parts.forEach(function (w, i) {
+        var left = v1 ? v[at] : unfold(v[at]) + (i ? right : firstLeft);
+        if (!v1 && !i) firstLeft = left;
+        right = left + v[at + 1];
+        var word = { text: w, x: fracX(p, left), y: fracY(p, top), w: fracX(p, v[at + 1]), h: fracY(p, height) };
         at += 2;
         words.push(word);
         line.push(word);
       });
       lines.push(line);
     });
-    if (at !== v.length) return null;
-    wordCache[n] = { words: words, lines: lines, aspect: p.w > 0 && p.h > 0 ? p.w / p.h : book.aspect };
+    if (at !== v.length || words.some(function (w) { return !isFinite(w.x) || !isFinite(w.y); })) return null;
+    wordCache[n] = { words: words, lines: lines, aspect: p.w / p.h };
     return wordCache[n];
   }
 
@@ -193,6 +219,8 @@
       var t = line.map(function (w) { return w.text; }).join(' ');
       var el = doc.createElement('span');
       el.textContent = t;
+      // An Arabic or Hebrew line lays out right to left, its words over their images.
+      el.dir = 'auto';
       el.style.left = pct(x0);
       el.style.top = pct(y0);
       // The width-fitting size, within reason of the line's height (a font far narrower
@@ -211,7 +239,7 @@
   function linkLayer(n) {
     var p = layoutPage(n);
     if (!p || !Array.isArray(p.links) || !p.links.length) return null;
-    var u = book.layout.unit, layer = doc.createElement('div');
+    var layer = doc.createElement('div');
     layer.className = 'vm-links';
     p.links.forEach(function (l) {
       var target = l[4], a = doc.createElement('a');
@@ -227,7 +255,7 @@
         a.rel = 'noopener noreferrer';
         a.setAttribute('aria-label', String(target).replace(/^mailto:/i, ''));
       } else return;
-      place(a, l[0] / u, l[1] / u, l[2] / u, l[3] / u);
+      place(a, fracX(p, l[0]), fracY(p, l[1]), fracX(p, l[2]), fracY(p, l[3]));
       layer.appendChild(a);
     });
     return layer.childNodes.length ? layer : null;
