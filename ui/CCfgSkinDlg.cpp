@@ -4,58 +4,21 @@
 #include "ui/CDlgLocalize.h"
 #include "ui/DialogButtons.h"
 #include "ui/SkinLanguageList.h"
+#include "ui/ToolbarOptions.h"
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-
-QCheckBox* AddCheck(QVBoxLayout* layout, QWidget* parent, const char* key, int id, int32_t value, const char* name)
-{
-    auto* box = new QCheckBox(QStringLiteral("<#[HTML_TOOLBAR:%1]#>").arg(QLatin1String(key)), parent);
-    box->setObjectName(QLatin1String(name));
-    SetControlId(box, id);
-    box->setChecked(value != 0);
-    layout->addWidget(box);
-    return box;
-}
-
-QLineEdit* AddEdit(QFormLayout* form, QWidget* parent, const char* key, int id, const std::string& value,
-                   const char* name)
-{
-    const QString caption = QStringLiteral("<#[HTML_TOOLBAR:%1]#>").arg(QLatin1String(key));
-    auto* edit = new QLineEdit(QString::fromStdString(value), parent);
-    edit->setObjectName(QLatin1String(name));
-    SetControlId(edit, id);
-    edit->setMaxLength(259);
-    edit->setAccessibleName(caption);
-    edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 40);
-    auto* label = new QLabel(caption, parent);
-    label->setBuddy(edit);
-    form->addRow(label, edit);
-    return edit;
-}
-
-}  // namespace
 
 CCfgSkinDlg::CCfgSkinDlg(AppConfig& cfg, QWidget* parent) : QDialog(parent), cfg_(cfg)
 {
     setObjectName(QStringLiteral("htmlToolbarDialog"));
     setWindowTitle(QStringLiteral("<#[HTML_TOOLBAR:dlg_caption]#>"));
     auto* layout = new QVBoxLayout(this);
-    use_email_ = AddCheck(layout, this, "use_email", 1067, cfg.m_skin_usemail, "useEmailCheck");
-    use_note_ = AddCheck(layout, this, "use_note", 1120, cfg.m_skin_usenote, "useNoteCheck");
-    use_home_ = AddCheck(layout, this, "use_home_url", 1121, cfg.m_skin_useownlogo, "useHomeCheck");
-    auto* form = new QFormLayout;
-    layout->addLayout(form);
-    home_text_ = AddEdit(form, this, "home_txt", 1122, cfg.m_skin_logotxt, "homeTextEdit");
-    home_url_ = AddEdit(form, this, "home_url", 1123, cfg.m_skin_logourl, "homeUrlEdit");
+    options_ = std::make_unique<ToolbarOptions>(cfg, this, layout);
 
     language_ = new QComboBox(this);
     language_->setObjectName(QStringLiteral("languageCombo"));
@@ -72,36 +35,20 @@ CCfgSkinDlg::CCfgSkinDlg(AppConfig& cfg, QWidget* parent) : QDialog(parent), cfg
     language_->setCurrentIndex(languages.empty() ? -1 : selected);
     auto* language_label = new QLabel(QStringLiteral("<#[HTML_TOOLBAR:language]#>"), this);
     language_label->setBuddy(language_);
-    form->addRow(language_label, language_);
+    options_->Form()->addRow(language_label, language_);
 
-    auto enable_home = [this](bool on) {
-        home_text_->setEnabled(on);
-        home_url_->setEnabled(on);
-    };
-    enable_home(use_home_->isChecked());
-    connect(use_home_, &QCheckBox::toggled, this, enable_home);
 
     QDialogButtonBox* buttons = MakeOkCancelButtons(this);
     layout->addWidget(buttons);
     CDlgLocalize::LocaliseDialog(this);
 }
 
+CCfgSkinDlg::~CCfgSkinDlg() = default;
+
 void CCfgSkinDlg::accept()
 {
-    cfg_.m_skin_usemail = use_email_->isChecked() ? 1 : 0;
-    cfg_.m_skin_usenote = use_note_->isChecked() ? 1 : 0;
-    cfg_.m_skin_useownlogo = use_home_->isChecked() ? 1 : 0;
+    options_->Store(cfg_);
     IniFile& ini = cfg_.m_config_ini;
-    ini.WriteInt("skin", "skin_usemail", cfg_.m_skin_usemail);
-    ini.WriteInt("skin", "skin_usenote", cfg_.m_skin_usenote);
-    ini.WriteInt("skin", "skin_useownlogo", cfg_.m_skin_useownlogo);
-    // The stored link is kept while the own link is off, ready for when it is on again.
-    if (cfg_.m_skin_useownlogo) {
-        cfg_.m_skin_logotxt = home_text_->text().left(259).toStdString();
-        cfg_.m_skin_logourl = home_url_->text().left(259).toStdString();
-        ini.WriteText("skin", "skin_logotxt", cfg_.m_skin_logotxt);
-        ini.WriteText("skin", "skin_logourl", cfg_.m_skin_logourl);
-    }
     const std::string chosen = language_->currentText().left(259).toStdString();
     for (const SkinLanguage& entry : ReadSkinLanguages(cfg_.m_books_folder)) {
         if (!entry.name.empty() && chosen.compare(0, entry.name.size(), entry.name) == 0) {

@@ -4,24 +4,22 @@
 
 #include <QDialog>
 
+#include <memory>
+
 class AppConfig;
-class QCheckBox;
 class QComboBox;
-class QLineEdit;
+class ToolbarOptions;
 
 class CCfgSkinDlg : public QDialog {
     Q_OBJECT
 
 public:
     CCfgSkinDlg(AppConfig& cfg, QWidget* parent);
+    ~CCfgSkinDlg() override;
     void accept() override;
 
 private:
     AppConfig& cfg_;
-    QCheckBox* use_email_;
-    QCheckBox* use_note_;
-    QCheckBox* use_home_;
-    QLineEdit* home_text_;
-    QLineEdit* home_url_;
+    std::unique_ptr<ToolbarOptions> options_;
     QComboBox* language_;
 };

@@ -6,16 +6,18 @@
 
 #include <QWidget>
 
+#include <memory>
+
 class AppConfig;
 class CBaseNetworkDlg;
-class QCheckBox;
-class QLineEdit;
+class ToolbarOptions;
 
 class CWizardDlg6FTP : public QWidget {
     Q_OBJECT
 
 public:
     CWizardDlg6FTP(AppConfig& cfg, QWidget* parent);
+    ~CWizardDlg6FTP() override;
     CBaseNetworkDlg* Settings() const { return settings_; }
 
     void Next();
@@ -29,13 +31,7 @@ signals:
     void HelpRequested();
 
 private:
-    void StoreToolbarOptions();
-
     AppConfig& cfg_;
     CBaseNetworkDlg* settings_;
-    QCheckBox* use_email_;
-    QCheckBox* use_note_;
-    QCheckBox* use_home_;
-    QLineEdit* home_text_;
-    QLineEdit* home_url_;
+    std::unique_ptr<ToolbarOptions> toolbar_options_;
 };

@@ -5,14 +5,13 @@
 #include "pipeline/ExportTarget.h"
 #include "publish/NetworkSettings.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/ToolbarOptions.h"
 #include "ui/UserPrompts.h"
 #include "ui/wizard/WizardPageKit.h"
 #include "ui/wizard/WizardValues.h"
 
-#include <QCheckBox>
 #include <QDir>
 #include <QFileInfo>
-#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -23,30 +22,6 @@
 namespace {
 
 constexpr const char* kModule = "WizardDlg";
-
-QCheckBox* MakeCheck(QWidget* parent, const char* key, int id, int32_t value, const char* name)
-{
-    auto* box = new QCheckBox(QStringLiteral("<#[HTML_TOOLBAR:%1]#>").arg(QLatin1String(key)), parent);
-    box->setObjectName(QLatin1String(name));
-    SetControlId(box, id);
-    box->setChecked(value != 0);
-    return box;
-}
-
-QLineEdit* AddEdit(QFormLayout* form, QWidget* parent, const char* key, int id, const std::string& value,
-                   const char* name)
-{
-    const QString caption = QStringLiteral("<#[HTML_TOOLBAR:%1]#>").arg(QLatin1String(key));
-    auto* edit = new QLineEdit(QString::fromStdString(value), parent);
-    edit->setObjectName(QLatin1String(name));
-    SetControlId(edit, id);
-    edit->setMaxLength(259);
-    edit->setAccessibleName(caption);
-    auto* label = new QLabel(caption, parent);
-    label->setBuddy(edit);
-    form->addRow(label, edit);
-    return edit;
-}
 
 }  // namespace
 
@@ -79,22 +54,8 @@ CWizardDlg6LocalUrl::CWizardDlg6LocalUrl(AppConfig& cfg, WizardValues& values, Q
     auto* options = new QVBoxLayout(toolbar);
     // The e-mail and note buttons are chosen in the toolbar dialog only; the page keeps
     // their current state.
-    use_email_ = MakeCheck(toolbar, "use_email", 1067, cfg.m_skin_usemail, "useEmailCheck");
-    use_note_ = MakeCheck(toolbar, "use_note", 1120, cfg.m_skin_usenote, "useNoteCheck");
-    use_email_->hide();
-    use_note_->hide();
-    use_home_ = MakeCheck(toolbar, "use_home_url", 1121, cfg.m_skin_useownlogo, "useHomeCheck");
-    options->addWidget(use_home_);
-    auto* form = new QFormLayout;
-    options->addLayout(form);
-    home_text_ = AddEdit(form, toolbar, "home_txt", 1122, cfg.m_skin_logotxt, "homeTextEdit");
-    home_url_ = AddEdit(form, toolbar, "home_url", 1123, cfg.m_skin_logourl, "homeUrlEdit");
-    auto enable_home = [this](bool on) {
-        home_text_->setEnabled(on);
-        home_url_->setEnabled(on);
-    };
-    enable_home(use_home_->isChecked());
-    connect(use_home_, &QCheckBox::toggled, this, enable_home);
+    toolbar_options_ = std::make_unique<ToolbarOptions>(cfg, toolbar, options);
+    toolbar_options_->HideMailAndNote();
     layout->addWidget(toolbar);
     layout->addStretch(1);
 
@@ -105,6 +66,8 @@ CWizardDlg6LocalUrl::CWizardDlg6LocalUrl(AppConfig& cfg, WizardValues& values, Q
     connect(nav.help, &QPushButton::clicked, this, &CWizardDlg6LocalUrl::HelpRequested);
     CDlgLocalize::LocaliseDialog(this);
 }
+
+CWizardDlg6LocalUrl::~CWizardDlg6LocalUrl() = default;
 
 void CWizardDlg6LocalUrl::Browse()
 {
@@ -121,7 +84,7 @@ void CWizardDlg6LocalUrl::Next()
     if (!AcceptFolder(folder))
         return;
     values_.local_folder = QDir::cleanPath(folder);
-    StoreToolbarOptions();
+    toolbar_options_->Store(cfg_);
     hide();
     emit StepRequested(kStepConvert, kStepLocalFolder);
 }
@@ -170,24 +133,6 @@ bool CWizardDlg6LocalUrl::AcceptFolder(const QString& folder)
         return false;
     }
     return true;
-}
-
-void CWizardDlg6LocalUrl::StoreToolbarOptions()
-{
-    cfg_.m_skin_usemail = use_email_->isChecked() ? 1 : 0;
-    cfg_.m_skin_usenote = use_note_->isChecked() ? 1 : 0;
-    cfg_.m_skin_useownlogo = use_home_->isChecked() ? 1 : 0;
-    IniFile& ini = cfg_.m_config_ini;
-    ini.WriteInt("skin", "skin_usemail", cfg_.m_skin_usemail);
-    ini.WriteInt("skin", "skin_usenote", cfg_.m_skin_usenote);
-    ini.WriteInt("skin", "skin_useownlogo", cfg_.m_skin_useownlogo);
-    // The stored link is kept while the own link is off, ready for when it is on again.
-    if (cfg_.m_skin_useownlogo) {
-        cfg_.m_skin_logotxt = home_text_->text().left(259).toStdString();
-        cfg_.m_skin_logourl = home_url_->text().left(259).toStdString();
-        ini.WriteText("skin", "skin_logotxt", cfg_.m_skin_logotxt);
-        ini.WriteText("skin", "skin_logourl", cfg_.m_skin_logourl);
-    }
 }
 
 void CWizardDlg6LocalUrl::Back()

@@ -6,8 +6,10 @@
 
 #include <QWidget>
 
+#include <memory>
+
 class AppConfig;
-class QCheckBox;
+class ToolbarOptions;
 class QLineEdit;
 struct WizardValues;
 
@@ -16,6 +18,7 @@ class CWizardDlg6LocalUrl : public QWidget {
 
 public:
     CWizardDlg6LocalUrl(AppConfig& cfg, WizardValues& values, QWidget* parent);
+    ~CWizardDlg6LocalUrl() override;
 
     void Next();
     void Back();
@@ -29,14 +32,8 @@ signals:
 private:
     // True when the book may go into `folder` (created when the user agrees).
     bool AcceptFolder(const QString& folder);
-    void StoreToolbarOptions();
-
     AppConfig& cfg_;
     WizardValues& values_;
     QLineEdit* folder_;
-    QCheckBox* use_email_;
-    QCheckBox* use_note_;
-    QCheckBox* use_home_;
-    QLineEdit* home_text_;
-    QLineEdit* home_url_;
+    std::unique_ptr<ToolbarOptions> toolbar_options_;
 };

@@ -1,0 +1,83 @@
+#include "ui/ToolbarOptions.h"
+
+#include "config/AppConfig.h"
+#include "ui/CDlgLocalize.h"
+
+#include <QCheckBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+QCheckBox* AddCheck(QVBoxLayout* layout, QWidget* parent, const char* key, int id, int32_t value, const char* name)
+{
+    auto* box = new QCheckBox(QStringLiteral("<#[HTML_TOOLBAR:%1]#>").arg(QLatin1String(key)), parent);
+    box->setObjectName(QLatin1String(name));
+    SetControlId(box, id);
+    box->setChecked(value != 0);
+    layout->addWidget(box);
+    return box;
+}
+
+QLineEdit* AddEdit(QFormLayout* form, QWidget* parent, const char* key, int id, const std::string& value,
+                   const char* name)
+{
+    const QString caption = QStringLiteral("<#[HTML_TOOLBAR:%1]#>").arg(QLatin1String(key));
+    auto* edit = new QLineEdit(QString::fromStdString(value), parent);
+    edit->setObjectName(QLatin1String(name));
+    SetControlId(edit, id);
+    edit->setMaxLength(259);
+    edit->setAccessibleName(caption);
+    edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 40);
+    auto* label = new QLabel(caption, parent);
+    label->setBuddy(edit);
+    form->addRow(label, edit);
+    return edit;
+}
+
+}  // namespace
+
+ToolbarOptions::ToolbarOptions(const AppConfig& cfg, QWidget* parent, QVBoxLayout* layout)
+{
+    use_email_ = AddCheck(layout, parent, "use_email", 1067, cfg.m_skin_usemail, "useEmailCheck");
+    use_note_ = AddCheck(layout, parent, "use_note", 1120, cfg.m_skin_usenote, "useNoteCheck");
+    use_home_ = AddCheck(layout, parent, "use_home_url", 1121, cfg.m_skin_useownlogo, "useHomeCheck");
+    form_ = new QFormLayout;
+    layout->addLayout(form_);
+    home_text_ = AddEdit(form_, parent, "home_txt", 1122, cfg.m_skin_logotxt, "homeTextEdit");
+    home_url_ = AddEdit(form_, parent, "home_url", 1123, cfg.m_skin_logourl, "homeUrlEdit");
+
+    QLineEdit* text = home_text_;
+    QLineEdit* url = home_url_;
+    auto enable_home = [text, url](bool on) {
+        text->setEnabled(on);
+        url->setEnabled(on);
+    };
+    enable_home(use_home_->isChecked());
+    QObject::connect(use_home_, &QCheckBox::toggled, parent, enable_home);
+}
+
+void ToolbarOptions::HideMailAndNote()
+{
+    use_email_->hide();
+    use_note_->hide();
+}
+
+void ToolbarOptions::Store(AppConfig& cfg) const
+{
+    cfg.m_skin_usemail = use_email_->isChecked() ? 1 : 0;
+    cfg.m_skin_usenote = use_note_->isChecked() ? 1 : 0;
+    cfg.m_skin_useownlogo = use_home_->isChecked() ? 1 : 0;
+    IniFile& ini = cfg.m_config_ini;
+    ini.WriteInt("skin", "skin_usemail", cfg.m_skin_usemail);
+    ini.WriteInt("skin", "skin_usenote", cfg.m_skin_usenote);
+    ini.WriteInt("skin", "skin_useownlogo", cfg.m_skin_useownlogo);
+    if (cfg.m_skin_useownlogo) {
+        cfg.m_skin_logotxt = home_text_->text().left(259).toStdString();
+        cfg.m_skin_logourl = home_url_->text().left(259).toStdString();
+        ini.WriteText("skin", "skin_logotxt", cfg.m_skin_logotxt);
+        ini.WriteText("skin", "skin_logourl", cfg.m_skin_logourl);
+    }
+}

@@ -1,0 +1,33 @@
+// The book toolbar's choices as the toolbar dialog and the wizard's local-folder and FTP
+// pages show them: the e-mail and note buttons, and an own home link with its text and
+// address (editable only while the link is on). Every place uses the same control ids.
+#pragma once
+
+class AppConfig;
+class QCheckBox;
+class QFormLayout;
+class QLineEdit;
+class QVBoxLayout;
+class QWidget;
+
+class ToolbarOptions {
+public:
+    // Adds the three check boxes to `layout`, then a form with the link's two fields.
+    ToolbarOptions(const AppConfig& cfg, QWidget* parent, QVBoxLayout* layout);
+
+    // The form of the link's fields, for callers that add rows of their own.
+    QFormLayout* Form() const { return form_; }
+    // The wizard pages keep the e-mail and note choices but leave them to the dialog.
+    void HideMailAndNote();
+    // Stores the choices in the settings and config.ini. While the own link is off its
+    // stored text and address are kept, ready for when it is on again.
+    void Store(AppConfig& cfg) const;
+
+private:
+    QCheckBox* use_email_;
+    QCheckBox* use_note_;
+    QCheckBox* use_home_;
+    QLineEdit* home_text_;
+    QLineEdit* home_url_;
+    QFormLayout* form_;
+};
