@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -59,10 +60,16 @@ ToolbarOptions::ToolbarOptions(const AppConfig& cfg, QWidget* parent, QVBoxLayou
     QObject::connect(use_home_, &QCheckBox::toggled, parent, enable_home);
 }
 
-void ToolbarOptions::HideMailAndNote()
+std::unique_ptr<ToolbarOptions> ToolbarOptions::InWizardGroup(const AppConfig& cfg, QWidget* page,
+                                                              QVBoxLayout* layout)
 {
-    use_email_->hide();
-    use_note_->hide();
+    auto* group = new QGroupBox(QStringLiteral("<#[HTML_TOOLBAR:dlg_caption]#>"), page);
+    group->setObjectName(QStringLiteral("toolbarGroup"));
+    auto options = std::make_unique<ToolbarOptions>(cfg, group, new QVBoxLayout(group));
+    options->use_email_->hide();
+    options->use_note_->hide();
+    layout->addWidget(group);
+    return options;
 }
 
 void ToolbarOptions::Store(AppConfig& cfg) const

@@ -3,6 +3,8 @@
 // address (editable only while the link is on). Every place uses the same control ids.
 #pragma once
 
+#include <memory>
+
 class AppConfig;
 class QCheckBox;
 class QFormLayout;
@@ -15,10 +17,12 @@ public:
     // Adds the three check boxes to `layout`, then a form with the link's two fields.
     ToolbarOptions(const AppConfig& cfg, QWidget* parent, QVBoxLayout* layout);
 
+    // A wizard page's "Book toolbar" group, added to `layout`: the own link only, as the
+    // e-mail and note buttons are chosen in the toolbar dialog (their state is kept).
+    static std::unique_ptr<ToolbarOptions> InWizardGroup(const AppConfig& cfg, QWidget* page, QVBoxLayout* layout);
+
     // The form of the link's fields, for callers that add rows of their own.
     QFormLayout* Form() const { return form_; }
-    // The wizard pages keep the e-mail and note choices but leave them to the dialog.
-    void HideMailAndNote();
     // Stores the choices in the settings and config.ini. While the own link is off its
     // stored text and address are kept, ready for when it is on again.
     void Store(AppConfig& cfg) const;

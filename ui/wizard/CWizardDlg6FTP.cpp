@@ -7,7 +7,6 @@
 #include "ui/ToolbarOptions.h"
 #include "ui/wizard/WizardPageKit.h"
 
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -21,14 +20,7 @@ CWizardDlg6FTP::CWizardDlg6FTP(AppConfig& cfg, QWidget* parent) : QWidget(parent
     settings_ = new CBaseNetworkDlg(cfg, CBaseNetworkDlg::kFtpPart, this);
     layout->addWidget(settings_);
 
-    auto* toolbar = new QGroupBox(QStringLiteral("<#[HTML_TOOLBAR:dlg_caption]#>"), this);
-    toolbar->setObjectName(QStringLiteral("toolbarGroup"));
-    auto* options = new QVBoxLayout(toolbar);
-    // The e-mail and note buttons are chosen in the toolbar dialog only; the page keeps
-    // their current state.
-    toolbar_options_ = std::make_unique<ToolbarOptions>(cfg, toolbar, options);
-    toolbar_options_->HideMailAndNote();
-    layout->addWidget(toolbar);
+    toolbar_options_ = ToolbarOptions::InWizardGroup(cfg, this, layout);
     layout->addStretch(1);
 
     const WizardNavigation buttons = MakeWizardNavigation(this, layout, kNavAll);

@@ -12,7 +12,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -49,14 +48,7 @@ CWizardDlg6LocalUrl::CWizardDlg6LocalUrl(AppConfig& cfg, WizardValues& values, Q
     row->addWidget(browse);
     connect(browse, &QPushButton::clicked, this, &CWizardDlg6LocalUrl::Browse);
 
-    auto* toolbar = new QGroupBox(QStringLiteral("<#[HTML_TOOLBAR:dlg_caption]#>"), this);
-    toolbar->setObjectName(QStringLiteral("toolbarGroup"));
-    auto* options = new QVBoxLayout(toolbar);
-    // The e-mail and note buttons are chosen in the toolbar dialog only; the page keeps
-    // their current state.
-    toolbar_options_ = std::make_unique<ToolbarOptions>(cfg, toolbar, options);
-    toolbar_options_->HideMailAndNote();
-    layout->addWidget(toolbar);
+    toolbar_options_ = ToolbarOptions::InWizardGroup(cfg, this, layout);
     layout->addStretch(1);
 
     const WizardNavigation nav = MakeWizardNavigation(this, layout, kNavAll);
