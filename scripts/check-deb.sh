@@ -52,19 +52,25 @@ deb ${mirror%/debian}/debian-security bookworm-security main
 EOF
 cp "$deb" "$root/tmp/"
 cp data/samples/sample.pdf "$root/tmp/sample.pdf"
-in_root() { chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 "$@"; }
+in_root() {
+  chroot "$root" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
+}
 
 in_root apt-get update -qq >/dev/null
 packages_before=$(in_root dpkg-query -W -f='.\n' | wc -l)
 start=$(date +%s)
-in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" >/dev/null
+in_root apt-get install -y -qq --no-install-recommends "/tmp/$(basename "$deb")" >"$build/apt-install.log" 2>&1 ||
+  { cat "$build/apt-install.log" >&2; exit 1; }
 seconds=$(($(date +%s) - start))
 packages_after=$(in_root dpkg-query -W -f='.\n' | wc -l)
 installed_kib=$(in_root dpkg-query -W -f='${Installed-Size}' vellumark)
 echo "installed in ${seconds} s with $((packages_after - packages_before - 1)) dependencies; the package takes ${installed_kib} KiB"
 
 # The batch command converts the sample and prints the book's index.html.
-index=$(in_root sh -c 'cd /tmp && vellumark-batch sample.pdf' | tail -n 1)
+if ! index=$(in_root sh -c 'cd /tmp && vellumark-batch sample.pdf' 2>"$build/vellumark-batch.log" | tail -n 1); then
+  echo "FAIL: the batch command failed (see $build/vellumark-batch.log)" >&2
+  exit 1
+fi
 case $index in
   */index.html) [ -s "$root$index" ] || { echo "FAIL: $index was not written" >&2; exit 1; } ;;
   *) echo "FAIL: the batch command printed '$index'" >&2; exit 1 ;;
