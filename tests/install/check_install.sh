@@ -7,6 +7,7 @@
 set -euo pipefail
 build=$1 root=$2 sample=$3
 ui=${VELLUMARK_BUILD_UI:-ON}
+source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
@@ -29,6 +30,9 @@ for file in config.ini app.ini meta.ini lang_en.ini lang_fr.ini data.db3 Upload/
   [ -s "$prog/DefaultCfg/$file" ] || fail "DefaultCfg/$file is missing or empty"
 done
 [ ! -e "$prog/DefaultCfg/.stamp" ] || fail "the build's stamp file was installed"
+if [ -f "$source_dir/help/index.html" ]; then
+  [ -s "$prog/help/index.html" ] || fail "the help was not installed beside the programs"
+fi
 
 # A private home, so that nothing of the user running the test is read or changed.
 new_home() {
@@ -88,7 +92,7 @@ if [ "$ui" = ON ]; then
   done
   "${APPSTREAMCLI:-appstreamcli}" validate --no-net --pedantic "$share/metainfo/com.corvane.vellumark.metainfo.xml" ||
     fail "the metainfo file is not valid"
-  grep -q "<release version=\"$(sed -n 's/.*kVersion = "\(.*\)";.*/\1/p' "$(dirname "$0")/../../config/AppConfig.h")\"" \
+  grep -q "<release version=\"$(sed -n 's/.*kVersion = "\(.*\)";.*/\1/p' "$source_dir/config/AppConfig.h")\"" \
     "$share/metainfo/com.corvane.vellumark.metainfo.xml" || fail "the metainfo's release is not the program's version"
   [ -s "$share/icons/hicolor/scalable/apps/com.corvane.vellumark.svg" ] || fail "the SVG icon is missing"
   for size in 16 32 48 64 128 256; do
