@@ -11,8 +11,8 @@ std::string ProgressView::Bar(int32_t progress, int width)
     if (progress > 100000)
         progress = 100000;
     int filled = static_cast<int>(static_cast<int64_t>(progress) * width / 100000);
-    std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
-                      std::string(static_cast<size_t>(width - filled), '.') + "] ";
+    std::string bar(1, '[');
+    bar.append(static_cast<size_t>(filled), '#').append(static_cast<size_t>(width - filled), '.').append("] ");
     std::string percent = CPdfItemList::FormatProgress(progress);
     return bar + std::string(percent.size() < 6 ? 6 - percent.size() : 0, ' ') + percent;
 }

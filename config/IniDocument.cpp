@@ -171,7 +171,9 @@ void IniDocument::Set(const std::string& section, const std::string& key, const 
     const std::string line = k_clean + "=" + OneLine(value);
     const auto range = FindSection(lines_, name);
     if (!range) {
-        lines_.push_back("[" + std::string(Trim(name)) + "]");
+        std::string header = "[";
+        header.append(Trim(name)).append("]");
+        lines_.push_back(header);
         lines_.push_back(line);
         return;
     }

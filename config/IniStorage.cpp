@@ -95,8 +95,13 @@ bool ReplaceFile(const std::string& target, const std::string& bytes)
     // A name left behind by a process that died mid-write (its id may come again) is
     // skipped, not reused.
     for (int attempt = 0; attempt < 100 && fd.get() < 0; ++attempt) {
-        temp = target_path.parent_path() / ("." + target_path.filename().string() + ".tmp" +
-                                            std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1)));
+        std::string name = ".";
+        name += target_path.filename().string();
+        name += ".tmp";
+        name += std::to_string(::getpid());
+        name += '-';
+        name += std::to_string(counter.fetch_add(1));
+        temp = target_path.parent_path() / name;
         fd.Reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (fd.get() < 0 && errno != EEXIST)
             return false;

@@ -183,7 +183,8 @@ bool LayoutFileWriter::Finish(std::string& error)
         if (!waiting_.count(i))
             waiting_[i] = MakeLayoutPage(PageLayout(), nav_.LabelOf(i), page_count_);
     WriteReadyLocked();
-    WriteLocked("\n" + MakeLayoutTail());
+    WriteLocked("\n");
+    WriteLocked(MakeLayoutTail());
     if (write_failed_) {
         error = "cannot write layout.js";
         return false;

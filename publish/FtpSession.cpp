@@ -209,8 +209,8 @@ bool FtpSession::Open(const FtpEndpoint& endpoint) {
         Close();
         return false;
     }
-    login_folder_ = FolderFrom257(headers_);
-    if (login_folder_.empty() || login_folder_[0] != '/') login_folder_ = "/";
+    const std::string folder = FolderFrom257(headers_);
+    login_folder_ = !folder.empty() && folder[0] == '/' ? folder : std::string(1, '/');
     current_ = login_folder_;
     return true;
 }

@@ -15,9 +15,11 @@ packages=(
   libcpp-httplib-dev libsodium-dev
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
   libfreetype-dev libharfbuzz-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev
+  librsvg2-bin dpkg-dev
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(python3 python3-pyftpdlib chromium xvfb xauth fonts-dejavu-core mupdf-tools poppler-utils time lftp)
+  packages+=(python3 python3-pyftpdlib chromium xvfb xauth fonts-dejavu-core mupdf-tools poppler-utils time lftp
+    desktop-file-utils appstream)
   # Node.js may come from another source than Debian (whose npm then conflicts with it):
   # only ask Debian for it when there is none.
   command -v node >/dev/null || packages+=(nodejs)

@@ -14,11 +14,11 @@ namespace {
 
 const char kKey[] = "0123456789ABCDEF0123456789ABCDEF";
 
-// The shipped configuration files of the source tree, found from this file's place in
-// it so that the test does not depend on how it was started.
+// The shipped configuration files of the source tree (an absolute path, so that the test
+// does not depend on the folder it was started from).
 fs::path ShippedDefaults()
 {
-    return fs::path(__FILE__).parent_path().parent_path().parent_path() / "data/DefaultCfg";
+    return SourceDir() / "data/DefaultCfg";
 }
 
 // A private home and a private program folder whose DefaultCfg holds the shipped
