@@ -1,6 +1,6 @@
-// The JPEG writer smooths gray images itself before encoding: its files must be byte for
-// byte those of libjpeg smoothing them, at every size (partial 8x8 blocks at the right
-// and bottom edges, images narrower than a block) and smoothing factor.
+// The JPEG writer smooths images itself before encoding: its files must be byte for byte
+// those of libjpeg smoothing them, gray and colour, at every size (partial blocks at the
+// right and bottom edges, images narrower than a block) and smoothing factor.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -15,23 +15,28 @@
 
 namespace {
 
-struct Gray {
+struct Pixels {
     int width;
     int height;
+    int components;
     ptrdiff_t stride;
-    std::vector<unsigned char> pixels;
+    std::vector<unsigned char> samples;
 };
 
-// Noise with sharp edges and flat areas, rows with padding at their ends.
-Gray MakeGray(int width, int height, unsigned seed)
+// Noise with sharp edges and flat areas (white, saturated colours), rows with padding
+// at their ends.
+Pixels MakePixels(int width, int height, int components, unsigned seed)
 {
-    Gray g{width, height, width + 5, {}};
-    g.pixels.assign(static_cast<size_t>(g.stride * height), 77);
+    Pixels g{width, height, components, components * width + 5, {}};
+    g.samples.assign(static_cast<size_t>(g.stride * height), 77);
     std::mt19937 random(seed);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            g.pixels[static_cast<size_t>(y * g.stride + x)] =
-                static_cast<unsigned char>((x / 4 + y / 3) % 3 == 0 ? 255 : random() % 256);
+            for (int c = 0; c < components; ++c) {
+                int area = (x / 4 + y / 3) % 4;
+                g.samples[static_cast<size_t>(y * g.stride + components * x + c)] = static_cast<unsigned char>(
+                    area == 0 ? 255 : area == 1 ? (c == 1 ? 255 : 0) : random() % 256);
+            }
     return g;
 }
 
@@ -44,18 +49,18 @@ std::vector<unsigned char> ReadAll(FILE* f)
     return bytes;
 }
 
-std::vector<unsigned char> Ours(const Gray& g, const JpegSettings& settings)
+std::vector<unsigned char> Ours(const Pixels& g, const JpegSettings& settings)
 {
     FILE* f = std::tmpfile();
     std::string error;
-    EXPECT_TRUE(WriteJpeg(f, g.pixels.data(), g.width, g.height, g.stride, 1, settings, error)) << error;
+    EXPECT_TRUE(WriteJpeg(f, g.samples.data(), g.width, g.height, g.stride, g.components, settings, error)) << error;
     std::vector<unsigned char> bytes = ReadAll(f);
     std::fclose(f);
     return bytes;
 }
 
 // libjpeg with its own smoothing, the settings otherwise as the writer's.
-std::vector<unsigned char> Reference(const Gray& g, const JpegSettings& settings)
+std::vector<unsigned char> Reference(const Pixels& g, const JpegSettings& settings)
 {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
@@ -66,8 +71,8 @@ std::vector<unsigned char> Reference(const Gray& g, const JpegSettings& settings
     jpeg_mem_dest(&cinfo, &buffer, &size);
     cinfo.image_width = static_cast<JDIMENSION>(g.width);
     cinfo.image_height = static_cast<JDIMENSION>(g.height);
-    cinfo.input_components = 1;
-    cinfo.in_color_space = JCS_GRAYSCALE;
+    cinfo.input_components = g.components;
+    cinfo.in_color_space = g.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, settings.quality, TRUE);
     cinfo.smoothing_factor = settings.smoothing;
@@ -76,7 +81,7 @@ std::vector<unsigned char> Reference(const Gray& g, const JpegSettings& settings
     cinfo.X_density = cinfo.Y_density = static_cast<UINT16>(settings.dpi);
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(&g.pixels[static_cast<size_t>(g.stride * cinfo.next_scanline)]);
+        JSAMPROW row = const_cast<JSAMPROW>(&g.samples[static_cast<size_t>(g.stride * cinfo.next_scanline)]);
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -88,25 +93,28 @@ std::vector<unsigned char> Reference(const Gray& g, const JpegSettings& settings
 
 } // namespace
 
-TEST(JpegWriter, SmoothedGrayImagesAreTheFilesLibjpegWritesWhenItSmooths)
+TEST(JpegWriter, SmoothedImagesAreTheFilesLibjpegWritesWhenItSmooths)
 {
     struct Size {
         int width;
         int height;
     };
-    for (Size size : {Size{1, 1}, Size{5, 3}, Size{8, 8}, Size{9, 17}, Size{31, 40}, Size{203, 97}})
-        for (int smoothing : {1, 37, 100})
-            for (bool optimize : {false, true}) {
-                SCOPED_TRACE(std::to_string(size.width) + "x" + std::to_string(size.height) + " smoothing " +
-                             std::to_string(smoothing) + (optimize ? " optimized" : ""));
-                Gray g = MakeGray(size.width, size.height, static_cast<unsigned>(size.width * 131 + smoothing));
-                JpegSettings settings;
-                settings.quality = smoothing == 37 ? 90 : 25;
-                settings.smoothing = smoothing;
-                settings.dpi = 120;
-                settings.optimize_coding = optimize;
-                std::vector<unsigned char> ours = Ours(g, settings);
-                ASSERT_GT(ours.size(), 100u);
-                EXPECT_TRUE(ours == Reference(g, settings));
-            }
+    for (int components : {1, 3})
+        for (Size size : {Size{1, 1}, Size{5, 3}, Size{8, 8}, Size{9, 17}, Size{16, 16}, Size{31, 40}, Size{203, 97}})
+            for (int smoothing : {1, 37, 100})
+                for (bool optimize : {false, true}) {
+                    SCOPED_TRACE(std::to_string(components) + " components " + std::to_string(size.width) + "x" +
+                                 std::to_string(size.height) + " smoothing " + std::to_string(smoothing) +
+                                 (optimize ? " optimized" : ""));
+                    Pixels g = MakePixels(size.width, size.height, components,
+                                          static_cast<unsigned>(size.width * 131 + smoothing));
+                    JpegSettings settings;
+                    settings.quality = smoothing == 37 ? 90 : 25;
+                    settings.smoothing = smoothing;
+                    settings.dpi = 120;
+                    settings.optimize_coding = optimize;
+                    std::vector<unsigned char> ours = Ours(g, settings);
+                    ASSERT_GT(ours.size(), 100u);
+                    EXPECT_TRUE(ours == Reference(g, settings));
+                }
 }
