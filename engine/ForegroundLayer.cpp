@@ -128,7 +128,9 @@ void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdif
                 unsigned level = straighten(p);
                 if (level == 0 || !blend)
                     continue;
-                uint32_t key = blended(p, b + bc * x, level);
+                // A fully covered pixel keeps the text colour: no blending to do.
+                uint32_t key = level == 255 ? (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2]
+                                            : blended(p, b + bc * x, level);
                 if (key + 1 != last) {
                     last_entry = palette->Entry(key);
                     last = key + 1;
