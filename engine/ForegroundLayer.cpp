@@ -86,33 +86,81 @@ void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdif
         if (palette && !palette->AddRow(row))
             palette = nullptr;
     };
+    // Straight colour of a non-empty pixel, its alpha replaced by its coverage level (the
+    // alpha itself without single-bit); a pixel left to the background becomes empty.
+    // Returns the level.
+    auto straighten = [&](unsigned char* p) {
+        unsigned a = p[3];
+        unsigned level = single_bit ? CoverageLevel(a) : a;
+        if (level == 0) {
+            p[0] = p[1] = p[2] = p[3] = 0;
+            return 0u;
+        }
+        if (a != 255)
+            for (int c = 0; c < 3; ++c)
+                p[c] = unpremultiply(a, p[c]);
+        p[3] = static_cast<unsigned char>(level);
+        return level;
+    };
+    auto blended = [&](const unsigned char* p, const unsigned char* u, unsigned level) {
+        return (uint32_t(Blend(p[0], u[step[0]], level)) << 16) | (uint32_t(Blend(p[1], u[step[1]], level)) << 8) |
+               Blend(p[2], u[step[2]], level);
+    };
     // Most of a text layer is empty: a transparent premultiplied pixel is four zero
     // bytes, and runs of them are skipped in large steps.
+    bool blend = single_bit && background != nullptr;
+    int y = 0;
+    if (blend && palette && palette->Empty(width, height)) {
+        // The usual case, in one pass: every pixel is straightened, blended over the
+        // background at its level and mapped straight to its palette entry, so the
+        // samples are read once. The samples themselves are left straightened only:
+        // the palette image is the finished layer. When the blended colours overflow
+        // the palette, the rest of the page is straightened and the layer is finished
+        // below without blending, exactly as if it had been counted first.
+        for (; y < height && blend; ++y) {
+            unsigned char* row = samples + stride * y;
+            const unsigned char* b = background + background_stride * y;
+            unsigned char* entries = palette->BeginRow();
+            uint32_t last = 0;   // key + 1 of the last look-up
+            int last_entry = 0;
+            for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {
+                unsigned char* p = row + 4 * x;
+                unsigned level = straighten(p);
+                if (level == 0 || !blend)
+                    continue;
+                // A fully covered pixel keeps the text colour: no blending to do.
+                uint32_t key = level == 255 ? (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2]
+                                            : blended(p, b + bc * x, level);
+                if (key + 1 != last) {
+                    last_entry = palette->Entry(key);
+                    last = key + 1;
+                }
+                if (last_entry < 0)
+                    blend = false;
+                else
+                    entries[x] = static_cast<unsigned char>(last_entry);
+            }
+            if (blend)
+                palette->EndRow();
+        }
+        if (blend)
+            return;
+        // Blending needs more colours than a palette holds: the rows added so far go.
+        if (!palette->Start(width, height))
+            palette = nullptr;
+    }
+
     // First pass: straight colours; in single-bit mode the alpha becomes a coverage
     // level, and the colours that blending would need are counted.
     ColourSet colours;
-    bool blend = single_bit && background != nullptr;
-    for (int y = 0; y < height; ++y) {
+    for (; y < height; ++y) {
         unsigned char* row = samples + stride * y;
         const unsigned char* b = background ? background + background_stride * y : nullptr;
         for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {
             unsigned char* p = row + 4 * x;
-            unsigned a = p[3];
-            unsigned level = single_bit ? CoverageLevel(a) : a;
-            if (level == 0) {
-                p[0] = p[1] = p[2] = p[3] = 0;
-                continue;
-            }
-            if (a != 255)
-                for (int c = 0; c < 3; ++c)
-                    p[c] = unpremultiply(a, p[c]);
-            p[3] = static_cast<unsigned char>(level);
-            if (blend) {
-                const unsigned char* u = b + bc * x;
-                uint32_t key = (uint32_t(Blend(p[0], u[step[0]], level)) << 16) |
-                               (uint32_t(Blend(p[1], u[step[1]], level)) << 8) | Blend(p[2], u[step[2]], level);
-                blend = colours.Add(key);
-            }
+            unsigned level = straighten(p);
+            if (level != 0 && blend)
+                blend = colours.Add(blended(p, b + bc * x, level));
         }
         if (!single_bit)
             add_row(row);
@@ -124,7 +172,7 @@ void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdif
     // background at their coverage level, i.e. (nearly) the colour the full page has
     // there. When that needs more colours than a palette holds (text over pictures),
     // edges are decided by a plain half-coverage threshold instead, keeping the file small.
-    for (int y = 0; y < height; ++y) {
+    for (y = 0; y < height; ++y) {
         unsigned char* row = samples + stride * y;
         const unsigned char* b = background ? background + background_stride * y : nullptr;
         for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {

@@ -17,7 +17,9 @@ constexpr unsigned kOpaqueFrom = 40;
 // `background` (gray or RGB by `background_components`, same size) at its coverage (four
 // levels), so the letters keep smooth edges with a one-bit alpha and a small palette.
 // When `palette` is given (started at this size), every row is added to it as soon as it
-// is final, while it is still in the cache.
+// is final, while it is still in the cache. When the palette comes out complete it holds
+// the finished layer, and in single-bit mode `samples` may be left unfinished (straight
+// colours, the coverage level as alpha): the PNG is then written from the palette.
 void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdiff_t stride,
                            const unsigned char* background, int background_components,
                            ptrdiff_t background_stride, bool single_bit, PaletteImage* palette = nullptr);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <jpeglib.h>
 
+#include "engine/JpegSmoothing.h"
+
 namespace {
 
 struct ErrorManager {
@@ -23,7 +25,7 @@ void OnJpegMessage(j_common_ptr, int) {}
 
 // Kept free of C++ objects with destructors: libjpeg reports errors by longjmp.
 bool Encode(FILE* out, const unsigned char* samples, int width, int height, ptrdiff_t stride,
-            int components, const JpegSettings& settings, char* message)
+            int components, const JpegSettings& settings, SmoothedRows* smoothed, char* message)
 {
     jpeg_compress_struct cinfo;
     ErrorManager err;
@@ -45,12 +47,23 @@ bool Encode(FILE* out, const unsigned char* samples, int width, int height, ptrd
     cinfo.in_color_space = components == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, settings.quality, TRUE);
-    cinfo.smoothing_factor = settings.smoothing;
+    // Smoothed rows come finished, as raw component data.
+    cinfo.smoothing_factor = smoothed ? 0 : settings.smoothing;
+    cinfo.raw_data_in = smoothed ? TRUE : FALSE;
     cinfo.optimize_coding = settings.optimize_coding ? TRUE : FALSE;
     cinfo.density_unit = 1;
     cinfo.X_density = static_cast<UINT16>(settings.dpi);
     cinfo.Y_density = static_cast<UINT16>(settings.dpi);
     jpeg_start_compress(&cinfo, TRUE);
+    if (smoothed) {
+        JSAMPARRAY planes[3] = {smoothed->Rows(0), components == 3 ? smoothed->Rows(1) : nullptr,
+                                components == 3 ? smoothed->Rows(2) : nullptr};
+        const int group = smoothed->RowsPerGroup();
+        for (int index = 0; index * group < height; ++index) {
+            smoothed->Fill(index);
+            jpeg_write_raw_data(&cinfo, planes, static_cast<JDIMENSION>(group));
+        }
+    }
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(samples + stride * static_cast<ptrdiff_t>(cinfo.next_scanline));
         jpeg_write_scanlines(&cinfo, &row, 1);
@@ -73,8 +86,17 @@ bool WriteJpeg(FILE* out, const unsigned char* samples, int width, int height, p
         error = "JPEG needs gray or RGB pixels";
         return false;
     }
+    if (settings.smoothing < 0 || settings.smoothing > 100) {
+        error = "JPEG smoothing out of range";
+        return false;
+    }
+    // The rows for the smoothing, kept by the thread from one image to the next.
+    thread_local SmoothedRows rows;
+    bool smooth_here = settings.smoothing > 0 && rows.Start(samples, width, height, stride, components,
+                                                              settings.smoothing);
     char message[JMSG_LENGTH_MAX];
-    if (!Encode(out, samples, width, height, stride, components, settings, message)) {
+    if (!Encode(out, samples, width, height, stride, components, settings, smooth_here ? &rows : nullptr,
+                message)) {
         error = std::string("JPEG encoding failed: ") + message;
         return false;
     }

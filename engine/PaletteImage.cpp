@@ -46,13 +46,30 @@ int PaletteImage::Find(uint32_t key)
     return count_++;
 }
 
-bool PaletteImage::AddRow(const unsigned char* rgba)
+unsigned char* PaletteImage::BeginRow()
 {
-    if (!usable_ || rows_ >= height_)
-        return usable_ = false;
+    if (!usable_ || rows_ >= height_) {
+        usable_ = false;
+        return nullptr;
+    }
     unsigned char* out = scanlines_ + (RowBytes(width_, 8) + 1) * static_cast<size_t>(rows_);
     std::memset(out, 0, RowBytes(width_, 8) + 1);   // filter "none", every pixel transparent
-    ++out;
+    return out + 1;
+}
+
+int PaletteImage::Entry(uint32_t rgb)
+{
+    int index = Find(rgb);
+    if (index < 0)
+        usable_ = false;
+    return index;
+}
+
+bool PaletteImage::AddRow(const unsigned char* rgba)
+{
+    unsigned char* out = BeginRow();
+    if (!out)
+        return false;
     // Neighbouring pixels of a letter mostly share a colour: the last look-up is reused.
     uint32_t last = 0;
     int last_index = 0;
@@ -64,14 +81,14 @@ bool PaletteImage::AddRow(const unsigned char* rgba)
             return usable_ = false;
         uint32_t key = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
         if (key + 1 != last) {
-            last_index = Find(key);
+            last_index = Entry(key);
             if (last_index < 0)
-                return usable_ = false;
+                return false;
             last = key + 1;
         }
         out[x] = static_cast<unsigned char>(last_index);
     }
-    ++rows_;
+    EndRow();
     return true;
 }
 

@@ -20,6 +20,21 @@ public:
     // image turns out to be no palette image.
     bool AddRow(const unsigned char* rgba);
 
+    // Building the next row pixel by pixel, for a caller that works out each pixel's
+    // colour itself: BeginRow() gives the row's entries, all transparent (null once the
+    // image is no palette image); Entry() the entry of an opaque colour (0xRRGGBB), or -1
+    // past 255 colours, which makes the image no palette image; EndRow() completes the row.
+    unsigned char* BeginRow();
+    int Entry(uint32_t rgb);
+    void EndRow() { ++rows_; }
+
+    // Whether the image has been started at this size, can still be a palette image and
+    // has no row yet.
+    bool Empty(int width, int height) const
+    {
+        return usable_ && rows_ == 0 && width_ == width && height_ == height;
+    }
+
     // Whether every row has been added and the image is a palette image.
     bool Complete() const { return usable_ && rows_ == height_; }
 

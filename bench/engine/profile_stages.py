@@ -22,6 +22,7 @@ STAGES = [
                                                         or has(c, "WriteChunk"))),
     ("PNG: palette scan and row packing", lambda c: png(c) or has(c, "PaletteImage::")),
     ("layer post-processing", lambda c: has(c, "FinishForegroundAlpha")),
+    ("JPEG: smoothing and colour conversion before libjpeg", lambda c: has(c, "SmoothedRows::")),
     ("JPEG encoding", lambda c: has(c, "WriteJpeg") or "libjpeg" in c[0][1]),
     ("colour test of the background", lambda c: has(c, "TestBackgroundColour")),
     ("drawing the layers (MuPDF)", lambda c: has(c, "DrawLayer") or has(c, "fz_run_display_list")),
