@@ -342,6 +342,20 @@
     return /^\d+$/.test(v) ? parseInt(v, 10) : 0;
   }
 
+  // A toolbar button that opens the panel `controls`, drawn as one SVG path.
+  function panelButton(id, label, controls, path) {
+    var btn = doc.createElement('button');
+    btn.type = 'button';
+    btn.id = id;
+    btn.className = 'vm-btn';
+    btn.setAttribute('aria-label', label);
+    btn.title = label;
+    btn.setAttribute('aria-expanded', 'false');
+    btn.setAttribute('aria-controls', controls);
+    btn.innerHTML = '<svg aria-hidden="true" viewBox="0 0 24 24"><path d="' + path + '"/></svg>';
+    return btn;
+  }
+
   // ----- Contents (the document outline) -------------------------------------------------
 
   function buildContents() {
@@ -349,15 +363,7 @@
     var entries = L && Array.isArray(L.outline) ? L.outline.filter(function (e) { return e && typeof e.title === 'string'; }) : [];
     if (!entries.length) return;
     var label = text('contents', 'Contents');
-    var btn = doc.createElement('button');
-    btn.type = 'button';
-    btn.id = 'vm-contents-btn';
-    btn.className = 'vm-btn';
-    btn.setAttribute('aria-label', label);
-    btn.title = label;
-    btn.setAttribute('aria-expanded', 'false');
-    btn.setAttribute('aria-controls', 'vm-contents');
-    btn.innerHTML = '<svg aria-hidden="true" viewBox="0 0 24 24"><path d="M4 6h2M9 6h11M4 12h2M9 12h11M4 18h2M9 18h11"/></svg>';
+    var btn = panelButton('vm-contents-btn', label, 'vm-contents', 'M4 6h2M9 6h11M4 12h2M9 12h11M4 18h2M9 18h11');
     var thumbsBtn = $('vm-thumbs-btn');
     thumbsBtn.parentNode.insertBefore(btn, thumbsBtn);
     if (isPhone()) { placeMenuItems(false); placeMenuItems(true); }
@@ -1117,15 +1123,7 @@
     if (!window.matchMedia) return;
     phoneQuery = window.matchMedia('(max-width: 640px)');
     var label = text('menu', 'More');
-    var btn = doc.createElement('button');
-    btn.type = 'button';
-    btn.id = 'vm-menu-btn';
-    btn.className = 'vm-btn';
-    btn.setAttribute('aria-label', label);
-    btn.title = label;
-    btn.setAttribute('aria-expanded', 'false');
-    btn.setAttribute('aria-controls', 'vm-menu');
-    btn.innerHTML = '<svg aria-hidden="true" viewBox="0 0 24 24"><path d="M4 6h16M4 12h16M4 18h16"/></svg>';
+    var btn = panelButton('vm-menu-btn', label, 'vm-menu', 'M4 6h16M4 12h16M4 18h16');
     var menu = doc.createElement('div');
     menu.id = 'vm-menu';
     menu.className = 'vm-menu';
