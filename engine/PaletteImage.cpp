@@ -102,6 +102,32 @@ size_t PaletteImage::ScanlineBytes() const
     return (RowBytes(width_, packed_ ? BitDepth() : 8) + 1) * static_cast<size_t>(height_);
 }
 
+namespace {
+
+// Packs one row of 8-bit entries, each below 2^depth, at `depth` bits per pixel, the
+// leftmost pixel in the high bits. `dst` may be `src` itself: a byte is written only
+// after the entries it holds have been read.
+template <int depth>
+void PackRow(const unsigned char* src, unsigned char* dst, int width)
+{
+    constexpr int per_byte = 8 / depth;
+    int x = 0;
+    for (; x + per_byte <= width; x += per_byte) {
+        unsigned byte = 0;
+        for (int k = 0; k < per_byte; ++k)
+            byte = (byte << depth) | src[x + k];
+        *dst++ = static_cast<unsigned char>(byte);
+    }
+    if (x < width) {
+        unsigned byte = 0;
+        for (int k = 0; k < per_byte; ++k)
+            byte = (byte << depth) | (x + k < width ? src[x + k] : 0u);
+        *dst = static_cast<unsigned char>(byte);
+    }
+}
+
+} // namespace
+
 void PaletteImage::Pack()
 {
     if (packed_ || !Complete())
@@ -112,19 +138,16 @@ void PaletteImage::Pack()
         return;
     // In place, from the top: a packed row never reaches past the unpacked bytes it has
     // yet to read (it starts no later and is shorter).
-    const int per_byte = 8 / depth;
     const size_t wide = RowBytes(width_, 8) + 1;
     const size_t narrow = RowBytes(width_, depth) + 1;
     for (int y = 0; y < height_; ++y) {
         const unsigned char* src = scanlines_ + wide * static_cast<size_t>(y) + 1;
         unsigned char* dst = scanlines_ + narrow * static_cast<size_t>(y);
         dst[0] = 0;
-        ++dst;
-        for (int x = 0; x < width_; x += per_byte) {
-            unsigned byte = 0;
-            for (int k = 0; k < per_byte; ++k)
-                byte = (byte << depth) | (x + k < width_ ? src[x + k] : 0u);
-            *dst++ = static_cast<unsigned char>(byte);
+        switch (depth) {
+        case 1: PackRow<1>(src, dst + 1, width_); break;
+        case 2: PackRow<2>(src, dst + 1, width_); break;
+        default: PackRow<4>(src, dst + 1, width_); break;
         }
     }
 }
