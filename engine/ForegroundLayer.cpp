@@ -1,6 +1,7 @@
 #include "engine/ForegroundLayer.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "engine/PaletteImage.h"
 #include "engine/PixelScan.h"
@@ -67,6 +68,25 @@ private:
     int count_ = 0;
 };
 
+// What the one-pass loop worked out for an edge pixel over a given background colour:
+// the letters of a page repeat the same few edge pixels over the same paper, so most are
+// looked up here instead of being straightened and blended again. Valid for one page
+// (the palette entries are the page's own).
+class EdgeMemo {
+public:
+    struct Slot {
+        uint64_t key = 0;        // MemoKey() of the pixel; 0 = free
+        uint32_t straight = 0;   // the pixel as straighten() leaves it
+        int entry = 0;           // its palette entry, 0 when left to the background
+    };
+    // The premultiplied pixel and the colour under it, made non-zero.
+    static uint64_t MemoKey(uint32_t pixel, uint32_t under) { return (uint64_t(under) << 32 | pixel) + 1; }
+    Slot& At(uint64_t key) { return slots_[(key * 0x9E3779B97F4A7C15ull) >> 56]; }
+
+private:
+    Slot slots_[256];
+};
+
 unsigned char Blend(unsigned text, unsigned under, unsigned level)
 {
     return static_cast<unsigned char>((text * level + under * (255u - level) + 127u) / 255u);
@@ -111,6 +131,7 @@ void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdif
     bool blend = single_bit && background != nullptr;
     int y = 0;
     if (blend && palette && palette->Empty(width, height)) {
+        EdgeMemo memo;
         // The usual case, in one pass: every pixel is straightened, blended over the
         // background at its level and mapped straight to its palette entry, so the
         // samples are read once. The samples themselves are left straightened only:
@@ -125,20 +146,38 @@ void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdif
             int last_entry = 0;
             for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {
                 unsigned char* p = row + 4 * x;
-                unsigned level = straighten(p);
-                if (level == 0 || !blend)
+                if (!blend) {
+                    straighten(p);   // the rest of the row a failed palette leaves to the passes below
                     continue;
-                // A fully covered pixel keeps the text colour: no blending to do.
-                uint32_t key = level == 255 ? (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2]
-                                            : blended(p, b + bc * x, level);
-                if (key + 1 != last) {
-                    last_entry = palette->Entry(key);
-                    last = key + 1;
                 }
-                if (last_entry < 0)
+                int entry;
+                if (p[3] == 255) {
+                    // A fully covered pixel keeps the text colour: no blending to do.
+                    uint32_t key = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+                    if (key + 1 != last) {
+                        last_entry = palette->Entry(key);
+                        last = key + 1;
+                    }
+                    entry = last_entry;
+                } else {
+                    const unsigned char* u = b + bc * x;
+                    uint32_t under = (uint32_t(u[step[0]]) << 16) | (uint32_t(u[step[1]]) << 8) | u[step[2]];
+                    uint64_t memo_key = EdgeMemo::MemoKey(PixelAt(row, x), under);
+                    EdgeMemo::Slot& slot = memo.At(memo_key);
+                    if (slot.key == memo_key) {
+                        std::memcpy(p, &slot.straight, 4);
+                    } else {
+                        unsigned level = straighten(p);
+                        slot.key = memo_key;
+                        std::memcpy(&slot.straight, p, 4);
+                        slot.entry = level == 0 ? 0 : palette->Entry(blended(p, u, level));
+                    }
+                    entry = slot.entry;
+                }
+                if (entry < 0)
                     blend = false;
                 else
-                    entries[x] = static_cast<unsigned char>(last_entry);
+                    entries[x] = static_cast<unsigned char>(entry);
             }
             if (blend)
                 palette->EndRow();
