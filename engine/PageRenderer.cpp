@@ -9,17 +9,19 @@
 #include "engine/PageGeometry.h"
 #include "engine/PaletteImage.h"
 #include "engine/PngWriter.h"
+#include "engine/UniformJpeg.h"
 
 namespace {
 
 // What a worker thread keeps from one page to the next: the layers' pixels, the text
-// layer's palette image and the PNG writer's compressors and buffers. Freed when the
-// thread ends.
+// layer's palette image, the PNG writer's compressors and buffers and the last blank
+// page's JPEG file. Freed when the thread ends.
 struct WorkerBuffers {
     BudgetBuffer background;
     BudgetBuffer foreground;
     PaletteImage palette;
     PngWriter png;
+    UniformJpeg uniform_jpeg;
 };
 
 WorkerBuffers& Buffers()
@@ -195,9 +197,16 @@ bool WriteJpegFile(fz_context* ctx, fz_pixmap* pix, const std::string& path, con
     AtomicFile file;
     if (!file.Open(path, error))
         return false;
-    if (!WriteJpeg(file.Stream(), fz_pixmap_samples(ctx, pix), fz_pixmap_width(ctx, pix),
-                   fz_pixmap_height(ctx, pix), fz_pixmap_stride(ctx, pix), fz_pixmap_components(ctx, pix), jpeg,
-                   error)) {
+    const unsigned char* samples = fz_pixmap_samples(ctx, pix);
+    int width = fz_pixmap_width(ctx, pix);
+    int height = fz_pixmap_height(ctx, pix);
+    ptrdiff_t stride = fz_pixmap_stride(ctx, pix);
+    int components = fz_pixmap_components(ctx, pix);
+    UniformJpeg::Result uniform =
+        Buffers().uniform_jpeg.Write(file.Stream(), samples, width, height, stride, components, jpeg, error);
+    if (uniform == UniformJpeg::Result::Failed ||
+        (uniform == UniformJpeg::Result::NotUniform &&
+         !WriteJpeg(file.Stream(), samples, width, height, stride, components, jpeg, error))) {
         error = "'" + path + "': " + error;
         return false;
     }

@@ -1,6 +1,7 @@
 // The JPEG writer smooths images itself before encoding: its files must be byte for byte
 // those of libjpeg smoothing them, gray and colour, at every size (partial blocks at the
-// right and bottom edges, images narrower than a block) and smoothing factor.
+// right and bottom edges, images narrower than a block) and smoothing factor. A page of
+// one colour reuses its file: that file must be the one the writer makes for it.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <jpeglib.h>
 
 #include "engine/JpegWriter.h"
+#include "engine/UniformJpeg.h"
 
 namespace {
 
@@ -117,4 +119,108 @@ TEST(JpegWriter, SmoothedImagesAreTheFilesLibjpegWritesWhenItSmooths)
                     ASSERT_GT(ours.size(), 100u);
                     EXPECT_TRUE(ours == Reference(g, settings));
                 }
+}
+
+namespace {
+
+Pixels OneColour(int width, int height, int components, const unsigned char* colour)
+{
+    Pixels g{width, height, components, components * width + 3, {}};
+    g.samples.assign(static_cast<size_t>(g.stride * height), 0);   // the padding differs on purpose
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            std::copy(colour, colour + components, &g.samples[static_cast<size_t>(y * g.stride + components * x)]);
+    return g;
+}
+
+// What the reuse writes for `g`, and what it answered.
+std::vector<unsigned char> Reused(UniformJpeg& uniform, const Pixels& g, const JpegSettings& settings,
+                                  UniformJpeg::Result& result)
+{
+    FILE* f = std::tmpfile();
+    std::string error;
+    result = uniform.Write(f, g.samples.data(), g.width, g.height, g.stride, g.components, settings, error);
+    EXPECT_NE(result, UniformJpeg::Result::Failed) << error;
+    std::vector<unsigned char> bytes = ReadAll(f);
+    std::fclose(f);
+    return bytes;
+}
+
+} // namespace
+
+TEST(UniformJpeg, OneColourPagesGetTheWritersFileEvenWhenSizeColourOrSettingsChange)
+{
+    const unsigned char white[3] = {255, 255, 255};
+    const unsigned char cream[3] = {250, 244, 222};
+    JpegSettings base;
+    base.quality = 25;
+    base.smoothing = 100;
+    base.dpi = 120;
+    base.optimize_coding = true;
+    struct Case {
+        const char* name;
+        int width, height, components;
+        const unsigned char* colour;
+        JpegSettings settings;
+    };
+    // One after the other through the same writer: each differs from the one before in
+    // one thing, and a repeat must come from the remembered file.
+    JpegSettings settings = base;
+    auto then = [&](auto change) {
+        change(settings);
+        return settings;
+    };
+    const Case cases[] = {
+        {"white gray page", 203, 97, 1, white, base},
+        {"again", 203, 97, 1, white, base},
+        {"other height", 203, 98, 1, white, base},
+        {"other width", 9, 98, 1, white, base},
+        {"colour page", 9, 98, 3, white, base},
+        {"other colour", 9, 98, 3, cream, base},
+        {"other quality", 9, 98, 3, cream, then([](JpegSettings& s) { s.quality = 90; })},
+        {"no smoothing", 9, 98, 3, cream, then([](JpegSettings& s) { s.smoothing = 0; })},
+        {"other dpi", 9, 98, 3, cream, then([](JpegSettings& s) { s.dpi = 64; })},
+        {"standard tables", 9, 98, 3, cream, then([](JpegSettings& s) { s.optimize_coding = false; })},
+        {"one pixel", 1, 1, 3, cream, settings},
+    };
+    UniformJpeg uniform;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Pixels g = OneColour(c.width, c.height, c.components, c.colour);
+        UniformJpeg::Result result;
+        std::vector<unsigned char> reused = Reused(uniform, g, c.settings, result);
+        EXPECT_EQ(result, UniformJpeg::Result::Written);
+        ASSERT_GT(reused.size(), 100u);
+        EXPECT_TRUE(reused == Ours(g, c.settings));
+    }
+}
+
+TEST(UniformJpeg, APageWithOneOtherPixelIsLeftToTheWriterAndAFullDiskIsAnError)
+{
+    const unsigned char white[3] = {255, 255, 255};
+    UniformJpeg uniform;
+    JpegSettings settings;
+    for (int components : {1, 3})
+        for (auto [x, y] : {std::pair{1, 0}, std::pair{0, 1}, std::pair{40, 30}}) {
+            SCOPED_TRACE(std::to_string(components) + " components, pixel " + std::to_string(x) + "," +
+                         std::to_string(y));
+            Pixels g = OneColour(41, 31, components, white);
+            g.samples[static_cast<size_t>(y * g.stride + components * x + components - 1)] = 254;
+            UniformJpeg::Result result;
+            EXPECT_TRUE(Reused(uniform, g, settings, result).empty());
+            EXPECT_EQ(result, UniformJpeg::Result::NotUniform);
+        }
+
+    FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    Pixels g = OneColour(64, 64, 3, white);
+    std::string error;
+    for (int attempt = 0; attempt < 2; ++attempt) {   // encoding first, then the remembered file
+        error.clear();
+        EXPECT_EQ(uniform.Write(full, g.samples.data(), g.width, g.height, g.stride, g.components, settings, error),
+                  UniformJpeg::Result::Failed);
+        EXPECT_FALSE(error.empty());
+    }
+    std::fclose(full);
 }
