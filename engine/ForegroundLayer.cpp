@@ -189,6 +189,47 @@ void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdif
             palette = nullptr;
     }
 
+    if (single_bit && !blend) {
+        // Without blending (text over pictures, whose blended edges overflow a palette)
+        // edges are decided by a plain half-coverage threshold, keeping the file small.
+        // Each row is finished in one pass: straightened (the rows above `straightened`
+        // already are), cut and mapped to its palette entries.
+        const int straightened = y;
+        for (y = 0; y < height; ++y) {
+            unsigned char* row = samples + stride * y;
+            unsigned char* entries = palette ? palette->BeginRow() : nullptr;
+            uint32_t last = 0;   // key + 1 of the last look-up
+            int last_entry = 0;
+            for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {
+                unsigned char* p = row + 4 * x;
+                unsigned level = y < straightened ? p[3] : straighten(p);
+                if (level == 0)
+                    continue;
+                if (level < 128) {
+                    p[0] = p[1] = p[2] = p[3] = 0;
+                    continue;
+                }
+                p[3] = 255;
+                if (!entries)
+                    continue;
+                uint32_t key = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+                if (key + 1 != last) {
+                    last_entry = palette->Entry(key);
+                    last = key + 1;
+                }
+                if (last_entry < 0)
+                    entries = nullptr;   // more than 255 colours: the layer is written as RGBA
+                else
+                    entries[x] = static_cast<unsigned char>(last_entry);
+            }
+            if (entries)
+                palette->EndRow();
+            else
+                palette = nullptr;
+        }
+        return;
+    }
+
     // First pass: straight colours; in single-bit mode the alpha becomes a coverage
     // level, and the colours that blending would need are counted.
     ColourSet colours;

@@ -27,9 +27,10 @@ struct Layers {
     std::vector<unsigned char> background;   // RGB
 };
 
-// Letters of one dark colour with soft edges (every coverage) over a background that is
-// white above `picture_from` and a picture of many colours below it.
-Layers MakeLayers(int picture_from, unsigned seed)
+// Letters with soft edges (every coverage) over a background that is white above
+// `picture_from` and a picture of many colours below it. The letters are of one dark
+// colour, or with `rainbow` of more colours than a palette holds from `picture_from` on.
+Layers MakeLayers(int picture_from, unsigned seed, bool rainbow = false)
 {
     Layers l;
     l.text.assign(4u * kWidth * kHeight, 0);
@@ -47,7 +48,8 @@ Layers MakeLayers(int picture_from, unsigned seed)
                 continue;   // between letters
             unsigned a = random() % 4 == 0 ? random() % 256 : 255;
             unsigned char* p = &l.text[4u * (y * kWidth + x)];
-            const unsigned colour[3] = {20, 30, 90};
+            const bool many = rainbow && y >= picture_from;
+            const unsigned colour[3] = {many ? 3u * x : 20u, many ? 4u * y : 30u, 90};
             for (int c = 0; c < 3; ++c)
                 p[c] = static_cast<unsigned char>(colour[c] * a / 255);
             p[3] = static_cast<unsigned char>(a);
@@ -55,8 +57,9 @@ Layers MakeLayers(int picture_from, unsigned seed)
     return l;
 }
 
-// The finished layer as written to a PNG file and read back.
-Raster Finish(Layers l, bool with_palette, bool single_bit, const fs::path& path)
+// The finished layer as written to a PNG file and read back; `as_palette` tells whether
+// it was written from its palette image.
+Raster Finish(Layers l, bool with_palette, bool single_bit, const fs::path& path, bool* as_palette = nullptr)
 {
     PaletteImage palette;
     EXPECT_TRUE(palette.Start(kWidth, kHeight));
@@ -66,6 +69,8 @@ Raster Finish(Layers l, bool with_palette, bool single_bit, const fs::path& path
     std::string error;
     FILE* f = std::fopen(path.c_str(), "wb");
     EXPECT_NE(f, nullptr);
+    if (as_palette)
+        *as_palette = with_palette && palette.Complete();
     bool ok = with_palette && palette.Complete()
                   ? png.WritePalette(f, palette, 96, error)
                   : png.WriteRgba(f, l.text.data(), kWidth, kHeight, 4 * kWidth, 96, error);
@@ -85,14 +90,19 @@ TEST(ForegroundLayer, PaletteInTheSamePassGivesTheSamePixelsAsFinishingFirst)
         const char* name;
         int picture_from;   // row where the many-coloured background starts
         bool single_bit;
+        bool rainbow = false;
     };
     // Over white the blended edges fit a palette; over the picture they overflow it,
-    // from the first row or part-way down, and the edges are cut at half coverage.
+    // from the first row or part-way down, and the edges are cut at half coverage. Text
+    // of many colours overflows even that palette and is stored as RGBA.
     for (Case c : {Case{"white", kHeight, true}, Case{"picture", 0, true}, Case{"half", kHeight / 2, true},
-                   Case{"smooth", kHeight / 2, false}}) {
+                   Case{"smooth", kHeight / 2, false}, Case{"rainbow", kHeight / 3, true, true}}) {
         SCOPED_TRACE(c.name);
-        Layers layers = MakeLayers(c.picture_from, 11);
-        Raster fused = Finish(layers, true, c.single_bit, home.Root() / (std::string(c.name) + "-p.png"));
+        Layers layers = MakeLayers(c.picture_from, 11, c.rainbow);
+        bool as_palette = false;
+        Raster fused =
+            Finish(layers, true, c.single_bit, home.Root() / (std::string(c.name) + "-p.png"), &as_palette);
+        EXPECT_EQ(as_palette, c.single_bit && !c.rainbow);
         Raster plain = Finish(layers, false, c.single_bit, home.Root() / (std::string(c.name) + "-r.png"));
         ASSERT_EQ(fused.width, kWidth);
         ASSERT_EQ(plain.width, kWidth);
