@@ -157,7 +157,7 @@ bool SelectPages(const EngineOptions& opts, int page_count, std::vector<int>& pa
     return true;
 }
 
-int ImageRun(const MupdfContext& base, const EngineOptions& opts, const std::vector<int>& pages)
+int ImageRun(const EngineOptions& opts, const std::vector<int>& pages)
 {
     std::string error;
     if (!MakeFolders(opts.image_dir, error)) {
@@ -175,7 +175,7 @@ int ImageRun(const MupdfContext& base, const EngineOptions& opts, const std::vec
     settings.postfix = opts.postfix;
 
     ProgressReporter progress(static_cast<int>(pages.size()), opts.verbose);
-    int failed = RunPages(base, opts.pdf_path, pages, DefaultWorkerCount(),
+    int failed = RunPages(opts.pdf_path, pages, DefaultWorkerCount(),
                           [&settings](fz_context* ctx, fz_document* doc, int index, fz_cookie* cookie, std::string& err) {
                               return RenderPageToFiles(ctx, doc, index, settings, cookie, err);
                           },
@@ -183,7 +183,7 @@ int ImageRun(const MupdfContext& base, const EngineOptions& opts, const std::vec
     return failed == 0 ? kExitOk : kExitFailure;
 }
 
-int SearchRun(const MupdfContext& base, fz_document* doc, const EngineOptions& opts, const std::vector<int>& pages)
+int SearchRun(fz_context* ctx, fz_document* doc, const EngineOptions& opts, const std::vector<int>& pages)
 {
     std::string error;
     if (!MakeFolders(opts.output_dir, error)) {
@@ -191,7 +191,7 @@ int SearchRun(const MupdfContext& base, fz_document* doc, const EngineOptions& o
         return kExitFailure;
     }
     const int page_count = static_cast<int>(pages.size());
-    DocumentNavigation nav = ReadDocumentNavigation(base.Get(), doc, page_count);
+    DocumentNavigation nav = ReadDocumentNavigation(ctx, doc, page_count);
     std::string folder = opts.output_dir.back() == '/' ? opts.output_dir : opts.output_dir + "/";
     LayoutFileWriter layout(nav, page_count);
     if (!layout.Open(folder + "layout.js", error)) {
@@ -202,7 +202,7 @@ int SearchRun(const MupdfContext& base, fz_document* doc, const EngineOptions& o
     ProgressReporter progress(page_count, opts.verbose);
     // Page indices are 0..count-1 here, so a page's text lands in its own slot. The
     // page's geometry comes from the same reading and goes straight to layout.js.
-    int failed = RunPages(base, opts.pdf_path, pages, DefaultWorkerCount(),
+    int failed = RunPages(opts.pdf_path, pages, DefaultWorkerCount(),
                           [&texts, &layout](fz_context* ctx, fz_document* page_doc, int index, fz_cookie* cookie,
                                             std::string& err) {
                               PageLayout geometry;
@@ -239,21 +239,21 @@ int RunEngine(const std::vector<std::string>& args)
     if (opts.version)
         return WriteStdout(EngineVersionText()) ? kExitOk : kExitFailure;
 
-    MupdfContext base;
-    if (!base.Get()) {
+    MupdfContext context;
+    if (!context.Get()) {
         PrintError("cannot start the PDF renderer: out of memory");
         return kExitFailure;
     }
     int page_count = 0;
-    DocumentHandle doc(base.Get(), OpenPdf(base.Get(), opts.pdf_path, page_count, error));
+    DocumentHandle doc(context.Get(), OpenPdf(context.Get(), opts.pdf_path, page_count, error));
     if (!doc.Get()) {
         PrintError(error);
         return kExitFailure;
     }
     if (opts.size_query)
-        return SizeQuery(base.Get(), doc.Get(), page_count, opts);
+        return SizeQuery(context.Get(), doc.Get(), page_count, opts);
     if (opts.info_query)
-        return InfoQuery(base.Get(), doc.Get(), page_count, opts);
+        return InfoQuery(context.Get(), doc.Get(), page_count, opts);
 
     std::vector<int> pages;
     if (!SelectPages(opts, page_count, pages, error)) {
@@ -269,14 +269,14 @@ int RunEngine(const std::vector<std::string>& args)
         EngineOptions text_opts = opts;
         text_opts.only_page = 0;
         SelectPages(text_opts, page_count, text_pages, ignored);
-        result = SearchRun(base, doc.Get(), text_opts, text_pages);
+        result = SearchRun(context.Get(), doc.Get(), text_opts, text_pages);
     }
     if (opts.Mode() != ImageMode::None) {
         if (pages.empty()) {
             PrintError("the document has no pages");
             return kExitFailure;
         }
-        int image_result = ImageRun(base, opts, pages);
+        int image_result = ImageRun(opts, pages);
         if (image_result != kExitOk)
             result = image_result;
     }

@@ -5,9 +5,6 @@
 #include <cstring>
 
 namespace {
-// Room for fonts and images that several pages share; the store evicts beyond this.
-constexpr size_t kStoreBytes = 96u << 20;
-
 // Each block carries its size in a header that keeps the malloc alignment.
 constexpr size_t kHeader = 16;
 std::atomic<size_t> g_in_use{0};
@@ -123,13 +120,10 @@ unsigned char* BudgetBuffer::Get(size_t bytes)
     return data_;
 }
 
-MupdfContext::MupdfContext()
+MupdfContext::MupdfContext(size_t store_bytes)
 {
-    fz_locks_context locks;
-    locks.user = this;
-    locks.lock = &MupdfContext::Lock;
-    locks.unlock = &MupdfContext::Unlock;
-    ctx_ = fz_new_context(&g_alloc, &locks, kStoreBytes);
+    // No locks: the context and everything made with it stay on one thread.
+    ctx_ = fz_new_context(&g_alloc, nullptr, store_bytes);
     if (!ctx_)
         return;
     // MuPDF's own messages would reach standard error in its own words and lines. They
@@ -150,26 +144,4 @@ MupdfContext::~MupdfContext()
 {
     if (ctx_)
         fz_drop_context(ctx_);
-}
-
-void MupdfContext::Lock(void* user, int lock)
-{
-    // MuPDF holds its locks for very short spells (one glyph cache look-up per glyph), so
-    // a worker that finds a lock taken usually gets it a moment later: spinning briefly
-    // avoids putting the thread to sleep and waking it, which on small images cost more
-    // than the drawing itself.
-    std::mutex& mutex = static_cast<MupdfContext*>(user)->mutexes_[lock];
-    for (int i = 0; i < 200; ++i) {
-        if (mutex.try_lock())
-            return;
-#if defined(__x86_64__) || defined(__i386__)
-        __builtin_ia32_pause();
-#endif
-    }
-    mutex.lock();
-}
-
-void MupdfContext::Unlock(void* user, int lock)
-{
-    static_cast<MupdfContext*>(user)->mutexes_[lock].unlock();
 }

@@ -1,20 +1,26 @@
-// The MuPDF contexts of one process: a base context with real locks, and one clone per
-// worker thread (MuPDF contexts must not be shared between threads; clones share the
-// resource store and the glyph cache through the locks).
+// The MuPDF contexts of one process. A context is used by one thread only: the main
+// thread has one, and every page worker makes its own, with its own resource store and
+// glyph cache. Workers thus never wait for each other's locks (on small pages, where
+// glyph look-ups are most of the work, that waiting took longer than the drawing); a
+// font or picture that two workers need is read by each.
 #pragma once
 
 #include <mupdf/fitz.h>
 
+#include <cstddef>
 #include <memory>
-#include <mutex>
 
 class MupdfContext {
 public:
-    // Creates the base context; Get() is null when MuPDF could not start. Every MuPDF
-    // allocation of the process counts against one budget (RASTRIX_MEMORY_MB, default
-    // 1536): a hostile page that would eat the machine's memory fails with "out of
-    // memory" instead, and the run goes on with the next page.
-    MupdfContext();
+    // Room for the fonts and pictures that the pages of a document share; the store
+    // evicts beyond its size.
+    static constexpr size_t kDefaultStoreBytes = 96u << 20;
+
+    // Creates a context for one thread; Get() is null when MuPDF could not start. Every
+    // MuPDF allocation of the process counts against one budget (RASTRIX_MEMORY_MB,
+    // default 1536): a hostile page that would eat the machine's memory fails with "out
+    // of memory" instead, and the run goes on with the next page.
+    explicit MupdfContext(size_t store_bytes = kDefaultStoreBytes);
     ~MupdfContext();
     MupdfContext(const MupdfContext&) = delete;
     MupdfContext& operator=(const MupdfContext&) = delete;
@@ -22,10 +28,6 @@ public:
     fz_context* Get() const { return ctx_; }
 
 private:
-    static void Lock(void* user, int lock);
-    static void Unlock(void* user, int lock);
-
-    std::mutex mutexes_[FZ_LOCK_MAX];
     fz_context* ctx_ = nullptr;
 };
 
@@ -50,19 +52,6 @@ private:
 
     unsigned char* data_ = nullptr;
     size_t size_ = 0;
-};
-
-// A per-thread clone of the base context, dropped with the object.
-class ThreadContext {
-public:
-    explicit ThreadContext(fz_context* base) : ctx_(base ? fz_clone_context(base) : nullptr) {}
-    ~ThreadContext() { if (ctx_) fz_drop_context(ctx_); }
-    ThreadContext(const ThreadContext&) = delete;
-    ThreadContext& operator=(const ThreadContext&) = delete;
-    fz_context* Get() const { return ctx_; }
-
-private:
-    fz_context* ctx_;
 };
 
 // An open document, dropped with the object.

@@ -1,5 +1,6 @@
 #include "engine/PagePool.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -16,6 +17,13 @@
 namespace {
 
 constexpr int kPagesPerOpen = 40;
+
+// The fonts and pictures each of `workers` keeps between pages: together about what one
+// shared store would hold, but each enough for a full-page picture.
+size_t WorkerStoreBytes(unsigned workers)
+{
+    return std::max<size_t>(MupdfContext::kDefaultStoreBytes / workers, size_t{32} << 20);
+}
 
 void WriteAll(int fd, const std::string& text)
 {
@@ -88,8 +96,8 @@ unsigned DefaultWorkerCount()
     return n == 0 ? 1 : n;
 }
 
-int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::vector<int>& pages,
-             unsigned threads, const PageTask& task, ProgressReporter& progress)
+int RunPages(const std::string& pdf_path, const std::vector<int>& pages, unsigned threads, const PageTask& task,
+             ProgressReporter& progress)
 {
     if (pages.empty())
         return 0;
@@ -116,13 +124,13 @@ int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::v
     };
 
     auto worker = [&](Slot& slot) {
-        ThreadContext ctx(base.Get());
+        MupdfContext ctx(WorkerStoreBytes(threads));
         if (!ctx.Get()) {
             progress.Error("cannot start a renderer thread: out of memory");
             return;
         }
         std::string error;
-        // The document keeps every object it has read, and the shared store keeps the
+        // The document keeps every object it has read, and the worker's store keeps the
         // images and fonts read through it; opening the document afresh now and then
         // and letting go of what the old one cached keeps a long run from growing with
         // the page count (pages rarely share images, and fonts reload quickly).

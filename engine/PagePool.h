@@ -1,6 +1,6 @@
 // Runs one task per page on a pool of worker threads. Each worker has its own MuPDF
-// context clone and its own open copy of the document (a document must not be used by
-// two threads at once), takes the next page number when it is free, and frees a page's
+// context and its own open copy of the document (a document must not be used by two
+// threads at once), takes the next page number when it is free, and frees a page's
 // memory before it takes the next one (only its pixel and encoder buffers are kept for
 // the next page), so memory does not grow with the page count.
 #pragma once
@@ -49,8 +49,8 @@ using PageTask = std::function<bool(fz_context* ctx, fz_document* doc, int page_
 // read only in part (it reported damage but the page did not fail) is reported as the
 // warning "page N: <reason>", and a file that had to be repaired as RepairWarning().
 // Returns the number of pages that failed.
-int RunPages(const MupdfContext& base, const std::string& pdf_path, const std::vector<int>& pages,
-             unsigned threads, const PageTask& task, ProgressReporter& progress);
+int RunPages(const std::string& pdf_path, const std::vector<int>& pages, unsigned threads, const PageTask& task,
+             ProgressReporter& progress);
 
 // Seconds one page may take before it is stopped and reported as failed:
 // RASTRIX_PAGE_SECONDS when set to a number from 1 to 86400, else 120. A hostile page
