@@ -166,11 +166,20 @@ __attribute__((target("ssse3"))) void RgbToYccSsse3(const unsigned char* rgb, in
         hi = _mm_srai_epi32(_mm_add_epi32(hi, round), 16);
         return _mm_packus_epi16(_mm_packs_epi32(lo, hi), _mm_setzero_si128());
     };
+    // White paper, the most common colour of a page, needs no arithmetic.
+    const __m128i white = _mm_set1_epi8(-1);
+    const __m128i white_cbcr = _mm_set1_epi8(-128);
     int x = 0;
     for (; x + 8 <= width; x += 8) {
         const unsigned char* p = rgb + 3 * x;
         __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(head, tail), white)) == 0xFFFF) {
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(y + x), white);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(cb + x), white_cbcr);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(cr + x), white_cbcr);
+            continue;
+        }
         __m128i r = _mm_or_si128(_mm_shuffle_epi8(head, r0), _mm_shuffle_epi8(tail, r1));
         __m128i g = _mm_or_si128(_mm_shuffle_epi8(head, g0), _mm_shuffle_epi8(tail, g1));
         __m128i b = _mm_or_si128(_mm_shuffle_epi8(head, b0), _mm_shuffle_epi8(tail, b1));

@@ -35,7 +35,7 @@ Pixels MakePixels(int width, int height, int components, unsigned seed)
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < components; ++c) {
-                int area = (x / 4 + y / 3) % 4;
+                int area = (x / 11 + y / 3) % 4;   // white runs longer than eight pixels
                 g.samples[static_cast<size_t>(y * g.stride + components * x + c)] = static_cast<unsigned char>(
                     area == 0 ? 255 : area == 1 ? (c == 1 ? 255 : 0) : random() % 256);
             }
