@@ -142,8 +142,7 @@ void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdif
             unsigned char* row = samples + stride * y;
             const unsigned char* b = background + background_stride * y;
             unsigned char* entries = palette->BeginRow();
-            uint32_t last = 0;   // key + 1 of the last look-up
-            int last_entry = 0;
+            RowEntries lookup(palette);
             for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {
                 unsigned char* p = row + 4 * x;
                 if (!blend) {
@@ -153,12 +152,7 @@ void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdif
                 int entry;
                 if (p[3] == 255) {
                     // A fully covered pixel keeps the text colour: no blending to do.
-                    uint32_t key = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
-                    if (key + 1 != last) {
-                        last_entry = palette->Entry(key);
-                        last = key + 1;
-                    }
-                    entry = last_entry;
+                    entry = lookup.Of(RgbKey(p));
                 } else {
                     const unsigned char* u = b + bc * x;
                     uint32_t under = (uint32_t(u[step[0]]) << 16) | (uint32_t(u[step[1]]) << 8) | u[step[2]];
@@ -198,8 +192,7 @@ void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdif
         for (y = 0; y < height; ++y) {
             unsigned char* row = samples + stride * y;
             unsigned char* entries = palette ? palette->BeginRow() : nullptr;
-            uint32_t last = 0;   // key + 1 of the last look-up
-            int last_entry = 0;
+            RowEntries lookup(palette);
             for (int x = NextNonEmpty(row, 0, width); x < width; x = NextNonEmpty(row, x + 1, width)) {
                 unsigned char* p = row + 4 * x;
                 unsigned level = y < straightened ? p[3] : straighten(p);
@@ -212,15 +205,11 @@ void FinishForegroundAlpha(unsigned char* samples, int width, int height, ptrdif
                 p[3] = 255;
                 if (!entries)
                     continue;
-                uint32_t key = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
-                if (key + 1 != last) {
-                    last_entry = palette->Entry(key);
-                    last = key + 1;
-                }
-                if (last_entry < 0)
+                int entry = lookup.Of(RgbKey(p));
+                if (entry < 0)
                     entries = nullptr;   // more than 255 colours: the layer is written as RGBA
                 else
-                    entries[x] = static_cast<unsigned char>(last_entry);
+                    entries[x] = static_cast<unsigned char>(entry);
             }
             if (entries)
                 palette->EndRow();

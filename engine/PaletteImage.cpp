@@ -70,23 +70,17 @@ bool PaletteImage::AddRow(const unsigned char* rgba)
     unsigned char* out = BeginRow();
     if (!out)
         return false;
-    // Neighbouring pixels of a letter mostly share a colour: the last look-up is reused.
-    uint32_t last = 0;
-    int last_index = 0;
+    RowEntries entries(this);
     for (int x = NextNonEmpty(rgba, 0, width_); x < width_; x = NextNonEmpty(rgba, x + 1, width_)) {
         const unsigned char* p = rgba + 4 * static_cast<ptrdiff_t>(x);
         if (p[3] == 0)
             continue;
         if (p[3] != 255)
             return usable_ = false;
-        uint32_t key = (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
-        if (key + 1 != last) {
-            last_index = Entry(key);
-            if (last_index < 0)
-                return false;
-            last = key + 1;
-        }
-        out[x] = static_cast<unsigned char>(last_index);
+        int index = entries.Of(RgbKey(p));
+        if (index < 0)
+            return false;
+        out[x] = static_cast<unsigned char>(index);
     }
     EndRow();
     return true;

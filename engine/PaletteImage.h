@@ -68,3 +68,30 @@ private:
     BudgetBuffer buffer_;
     unsigned char* scanlines_ = nullptr;
 };
+
+// The colour of an RGB(A) pixel as a palette key, 0xRRGGBB.
+inline uint32_t RgbKey(const unsigned char* p)
+{
+    return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+}
+
+// Palette entries of the pixels of one row, in order: neighbouring pixels of a letter
+// mostly share a colour, so the last look-up is reused.
+class RowEntries {
+public:
+    explicit RowEntries(PaletteImage* image) : image_(image) {}
+    // The entry of `rgb`, or -1 (see PaletteImage::Entry).
+    int Of(uint32_t rgb)
+    {
+        if (rgb + 1 != last_) {
+            entry_ = image_->Entry(rgb);
+            last_ = rgb + 1;
+        }
+        return entry_;
+    }
+
+private:
+    PaletteImage* image_;
+    uint32_t last_ = 0;   // key + 1 of the last look-up; 0 = none yet
+    int entry_ = 0;
+};
