@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr int kBalloonMs = 3000;
 constexpr int kMaxProfiles = 1024;
 constexpr int kMaxKeyLength = 259;
 
@@ -44,15 +43,7 @@ QPushButton* MakeButton(QWidget* parent, int id, const char* key, const char* na
 
 QToolButton* MakeHelp(QWidget* parent, int id, const char* name, const char* key)
 {
-    auto* help = new QToolButton(parent);
-    help->setText(QStringLiteral("?"));
-    help->setObjectName(QLatin1String(name));
-    help->setFocusPolicy(Qt::StrongFocus);
-    help->setAccessibleName(Setting(key));
-    SetControlId(help, id);
-    QObject::connect(help, &QToolButton::clicked, help,
-                     [help] { CDlgLocalize::ShowHelpBalloon(help, kBalloonMs); });
-    return help;
+    return MakeHelpButton(parent, id, name, Setting(key));
 }
 
 QCheckBox* MakeCheck(QWidget* parent, int id, const char* key, const char* name, bool on)

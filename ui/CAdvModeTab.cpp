@@ -29,7 +29,6 @@
 namespace {
 
 constexpr const char* kModule = "AdvModeTab";
-constexpr int kBalloonMs = 3000;
 
 struct ToolbarEntry {
     int command;
@@ -128,13 +127,7 @@ void CAdvModeTab::BuildControls()
         auto* label = MakeLabel(this, field.label_id, field.label, field.label_name);
         *field.edit = MakeEdit(this, field.edit_id, field.length, field.label, field.edit_name);
         label->setBuddy(*field.edit);
-        auto* help = new QToolButton(this);
-        help->setText(QStringLiteral("?"));
-        help->setObjectName(QLatin1String(field.help_name));
-        help->setFocusPolicy(Qt::StrongFocus);
-        help->setAccessibleName(QString::fromLatin1(field.label));
-        SetControlId(help, field.help_id);
-        connect(help, &QToolButton::clicked, this, [help] { CDlgLocalize::ShowHelpBalloon(help, kBalloonMs); });
+        auto* help = MakeHelpButton(this, field.help_id, field.help_name, QString::fromLatin1(field.label));
         grid->addWidget(label, row, 0);
         grid->addWidget(*field.edit, row, 1);
         grid->addWidget(help, row, 2, Qt::AlignLeft);

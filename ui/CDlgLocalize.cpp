@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QGroupBox>
 #include <QLabel>
+#include <QToolButton>
 #include <QToolTip>
 #include <QVariant>
 #include <QWidget>
@@ -42,6 +43,19 @@ void LocaliseOne(QWidget* widget, const char* property, Getter get, Setter set)
 void SetControlId(QWidget* widget, int id)
 {
     widget->setProperty(kIdProperty, id);
+}
+
+QToolButton* MakeHelpButton(QWidget* parent, int id, const char* object_name, const QString& accessible_name)
+{
+    constexpr int kBalloonMs = 3000;
+    auto* help = new QToolButton(parent);
+    help->setText(QStringLiteral("?"));
+    help->setObjectName(QLatin1String(object_name));
+    help->setFocusPolicy(Qt::StrongFocus);
+    help->setAccessibleName(accessible_name);
+    SetControlId(help, id);
+    QObject::connect(help, &QToolButton::clicked, help, [help] { CDlgLocalize::ShowHelpBalloon(help, kBalloonMs); });
+    return help;
 }
 
 int ControlId(const QWidget* widget)

@@ -10,12 +10,17 @@
 #include <QString>
 
 class IniFile;
+class QToolButton;
 class QWidget;
 
 // The numeric id of a control, kept as a property so that tooltips, commands and tests
 // find it.
 void SetControlId(QWidget* widget, int id);
 int ControlId(const QWidget* widget);
+
+// A "?" button with control id `id` that shows its help balloon when pressed; screen
+// readers name it `accessible_name`.
+QToolButton* MakeHelpButton(QWidget* parent, int id, const char* object_name, const QString& accessible_name);
 
 struct Placeholder {
     bool found = false;

@@ -26,7 +26,7 @@ constexpr const char* kModule = "WizardDlg";
 }  // namespace
 
 CWizardDlg1::CWizardDlg1(AppConfig& cfg, WizardValues& values, QWidget* parent)
-    : QWidget(parent), cfg_(cfg), values_(values)
+    : WizardPage(parent), cfg_(cfg), values_(values)
 {
     setObjectName(QStringLiteral("wizardPdfPage"));
     setAcceptDrops(true);

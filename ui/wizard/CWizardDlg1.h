@@ -5,13 +5,13 @@
 
 #include <QList>
 #include <QUrl>
-#include <QWidget>
+#include "ui/wizard/WizardPage.h"
 
 class AppConfig;
 class QLineEdit;
 struct WizardValues;
 
-class CWizardDlg1 : public QWidget {
+class CWizardDlg1 : public WizardPage {
     Q_OBJECT
 
 public:
@@ -24,11 +24,6 @@ public:
     void TakeDroppedFiles(const QList<QUrl>& urls);
     // Shows the wizard's PDF path again.
     void Refresh();
-
-signals:
-    void StepRequested(int step_code, int return_code);
-    void ExitRequested();
-    void HelpRequested();
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;

@@ -11,11 +11,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-namespace {
-constexpr int kBalloonMs = 3000;
-}  // namespace
-
-CWizardDlg2::CWizardDlg2(WizardValues& values, QWidget* parent) : QWidget(parent), values_(values)
+CWizardDlg2::CWizardDlg2(WizardValues& values, QWidget* parent) : WizardPage(parent), values_(values)
 {
     setObjectName(QStringLiteral("wizardMetadataPage"));
     auto* layout = new QVBoxLayout(this);
@@ -47,13 +43,7 @@ CWizardDlg2::CWizardDlg2(WizardValues& values, QWidget* parent) : QWidget(parent
         edit->setAccessibleName(QString::fromLatin1(field.label));
         edit->setMinimumWidth(edit->fontMetrics().averageCharWidth() * 50);
         label->setBuddy(edit);
-        auto* help = new QToolButton(this);
-        help->setText(QStringLiteral("?"));
-        help->setObjectName(QLatin1String(field.help_name));
-        help->setFocusPolicy(Qt::StrongFocus);
-        help->setAccessibleName(QString::fromLatin1(field.label));
-        SetControlId(help, field.help_id);
-        connect(help, &QToolButton::clicked, this, [help] { CDlgLocalize::ShowHelpBalloon(help, kBalloonMs); });
+        auto* help = MakeHelpButton(this, field.help_id, field.help_name, QString::fromLatin1(field.label));
         grid->addWidget(label, 2 * row, 0, 1, 2);
         grid->addWidget(edit, 2 * row + 1, 0);
         grid->addWidget(help, 2 * row + 1, 1);

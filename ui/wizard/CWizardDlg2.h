@@ -3,12 +3,12 @@
 // back into them.
 #pragma once
 
-#include <QWidget>
+#include "ui/wizard/WizardPage.h"
 
 class QLineEdit;
 struct WizardValues;
 
-class CWizardDlg2 : public QWidget {
+class CWizardDlg2 : public WizardPage {
     Q_OBJECT
 
 public:
@@ -18,11 +18,6 @@ public:
     void Refresh();
     void Next();
     void Back();
-
-signals:
-    void StepRequested(int step_code, int return_code);
-    void ExitRequested();
-    void HelpRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CWizardDlg2ImageQuality::CWizardDlg2ImageQuality(AppConfig& cfg, QWidget* parent) : QWidget(parent)
+CWizardDlg2ImageQuality::CWizardDlg2ImageQuality(AppConfig& cfg, QWidget* parent) : WizardPage(parent)
 {
     setObjectName(QStringLiteral("wizardQualityPage"));
     auto* layout = new QVBoxLayout(this);

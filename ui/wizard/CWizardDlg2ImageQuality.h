@@ -2,12 +2,12 @@
 // stores them (as the dialog's OK does) and moves on to the book's metadata.
 #pragma once
 
-#include <QWidget>
+#include "ui/wizard/WizardPage.h"
 
 class AppConfig;
 class ImageQualityForm;
 
-class CWizardDlg2ImageQuality : public QWidget {
+class CWizardDlg2ImageQuality : public WizardPage {
     Q_OBJECT
 
 public:
@@ -15,11 +15,6 @@ public:
 
     void Next();
     void Back();
-
-signals:
-    void StepRequested(int step_code, int return_code);
-    void ExitRequested();
-    void HelpRequested();
 
 private:
     ImageQualityForm* form_;

@@ -18,7 +18,7 @@
 #include <algorithm>
 
 CWizardDlg4::CWizardDlg4(AppConfig& cfg, WizardValues& values, QWidget* parent)
-    : QWidget(parent), cfg_(cfg), values_(values)
+    : WizardPage(parent), cfg_(cfg), values_(values)
 {
     setObjectName(QStringLiteral("wizardConvertPage"));
     auto* layout = new QVBoxLayout(this);

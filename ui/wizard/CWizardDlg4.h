@@ -4,7 +4,7 @@
 // start the job (step 8); the mode tab control passes the job's progress in.
 #pragma once
 
-#include <QWidget>
+#include "ui/wizard/WizardPage.h"
 
 class AppConfig;
 class QCheckBox;
@@ -14,7 +14,7 @@ class QProgressBar;
 class QPushButton;
 struct WizardValues;
 
-class CWizardDlg4 : public QWidget {
+class CWizardDlg4 : public WizardPage {
     Q_OBJECT
 
 public:
@@ -47,9 +47,6 @@ public:
     void NewJob();
 
 signals:
-    void StepRequested(int step_code, int return_code);
-    void ExitRequested();
-    void HelpRequested();
     // View: open the finished book.
     void ViewRequested();
 

@@ -8,7 +8,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-CWizardDlg4PubMethod::CWizardDlg4PubMethod(QWidget* parent) : QWidget(parent)
+CWizardDlg4PubMethod::CWizardDlg4PubMethod(QWidget* parent) : WizardPage(parent)
 {
     setObjectName(QStringLiteral("wizardMethodPage"));
     auto* layout = new QVBoxLayout(this);

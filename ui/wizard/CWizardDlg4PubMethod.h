@@ -2,18 +2,13 @@
 // the user's own web site by FTP, the publishing service, and a page about the service.
 #pragma once
 
-#include <QWidget>
+#include "ui/wizard/WizardPage.h"
 
-class CWizardDlg4PubMethod : public QWidget {
+class CWizardDlg4PubMethod : public WizardPage {
     Q_OBJECT
 
 public:
     explicit CWizardDlg4PubMethod(QWidget* parent);
-
-signals:
-    void StepRequested(int step_code, int return_code);
-    void ExitRequested();
-    void HelpRequested();
 
 private:
     void Go(int step_code);

@@ -12,7 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CWizardDlg6FTP::CWizardDlg6FTP(AppConfig& cfg, QWidget* parent) : QWidget(parent), cfg_(cfg)
+CWizardDlg6FTP::CWizardDlg6FTP(AppConfig& cfg, QWidget* parent) : WizardPage(parent), cfg_(cfg)
 {
     setObjectName(QStringLiteral("wizardFtpPage"));
     auto* layout = new QVBoxLayout(this);

@@ -4,7 +4,7 @@
 // on to the convert page.
 #pragma once
 
-#include <QWidget>
+#include "ui/wizard/WizardPage.h"
 
 #include <memory>
 
@@ -12,7 +12,7 @@ class AppConfig;
 class CBaseNetworkDlg;
 class ToolbarOptions;
 
-class CWizardDlg6FTP : public QWidget {
+class CWizardDlg6FTP : public WizardPage {
     Q_OBJECT
 
 public:
@@ -22,13 +22,6 @@ public:
 
     void Next();
     void Back();
-
-signals:
-    // The mode tab control shows page `step_code`; `return_code` is the page Back on
-    // that page leads to.
-    void StepRequested(int step_code, int return_code);
-    void ExitRequested();
-    void HelpRequested();
 
 private:
     AppConfig& cfg_;

@@ -25,7 +25,7 @@ constexpr const char* kModule = "WizardDlg";
 }  // namespace
 
 CWizardDlg6LocalUrl::CWizardDlg6LocalUrl(AppConfig& cfg, WizardValues& values, QWidget* parent)
-    : QWidget(parent), cfg_(cfg), values_(values)
+    : WizardPage(parent), cfg_(cfg), values_(values)
 {
     setObjectName(QStringLiteral("wizardLocalPage"));
     auto* layout = new QVBoxLayout(this);

@@ -4,7 +4,7 @@
 // costs a conversion), stores the toolbar options and moves on to the convert page.
 #pragma once
 
-#include <QWidget>
+#include "ui/wizard/WizardPage.h"
 
 #include <memory>
 
@@ -13,7 +13,7 @@ class ToolbarOptions;
 class QLineEdit;
 struct WizardValues;
 
-class CWizardDlg6LocalUrl : public QWidget {
+class CWizardDlg6LocalUrl : public WizardPage {
     Q_OBJECT
 
 public:
@@ -23,11 +23,6 @@ public:
     void Next();
     void Back();
     void Browse();
-
-signals:
-    void StepRequested(int step_code, int return_code);
-    void ExitRequested();
-    void HelpRequested();
 
 private:
     // True when the book may go into `folder` (created when the user agrees).

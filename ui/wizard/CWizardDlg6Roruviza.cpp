@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CWizardDlg6Roruviza::CWizardDlg6Roruviza(AppConfig& cfg, QWidget* parent) : QWidget(parent), cfg_(cfg)
+CWizardDlg6Roruviza::CWizardDlg6Roruviza(AppConfig& cfg, QWidget* parent) : WizardPage(parent), cfg_(cfg)
 {
     setObjectName(QStringLiteral("wizardServicePage"));
     auto* layout = new QVBoxLayout(this);

@@ -3,12 +3,12 @@
 // the web service the only publishing target and moves on to the convert page.
 #pragma once
 
-#include <QWidget>
+#include "ui/wizard/WizardPage.h"
 
 class AppConfig;
 class CBaseNetworkDlg;
 
-class CWizardDlg6Roruviza : public QWidget {
+class CWizardDlg6Roruviza : public WizardPage {
     Q_OBJECT
 
 public:
@@ -17,13 +17,6 @@ public:
 
     void Next();
     void Back();
-
-signals:
-    // The mode tab control shows page `step_code`; `return_code` is the page Back on
-    // that page leads to.
-    void StepRequested(int step_code, int return_code);
-    void ExitRequested();
-    void HelpRequested();
 
 private:
     AppConfig& cfg_;

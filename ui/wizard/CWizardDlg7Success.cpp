@@ -18,7 +18,7 @@ namespace {
 constexpr const char* kModule = "WizardDlg";
 }  // namespace
 
-CWizardDlg7Success::CWizardDlg7Success(AppConfig& cfg, QWidget* parent) : QWidget(parent), cfg_(cfg)
+CWizardDlg7Success::CWizardDlg7Success(AppConfig& cfg, QWidget* parent) : WizardPage(parent), cfg_(cfg)
 {
     setObjectName(QStringLiteral("wizardSuccessPage"));
     auto* layout = new QVBoxLayout(this);

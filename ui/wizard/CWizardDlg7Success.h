@@ -6,7 +6,7 @@
 
 #include "ui/wizard/BookLocations.h"
 
-#include <QWidget>
+#include "ui/wizard/WizardPage.h"
 
 #include <string>
 
@@ -15,7 +15,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-class CWizardDlg7Success : public QWidget {
+class CWizardDlg7Success : public WizardPage {
     Q_OBJECT
 
 public:
@@ -31,11 +31,6 @@ public:
     void BrowseFtp();
     void View();
     void NewJob();
-
-signals:
-    void StepRequested(int step_code, int return_code);
-    void ExitRequested();
-    void HelpRequested();
 
 private:
     struct Row {

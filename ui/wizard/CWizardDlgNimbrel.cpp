@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CWizardDlgNimbrel::CWizardDlgNimbrel(AppConfig& cfg, QWidget* parent) : QWidget(parent)
+CWizardDlgNimbrel::CWizardDlgNimbrel(AppConfig& cfg, QWidget* parent) : WizardPage(parent)
 {
     setObjectName(QStringLiteral("wizardAdvertPage"));
     auto* layout = new QVBoxLayout(this);

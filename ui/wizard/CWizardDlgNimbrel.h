@@ -2,18 +2,13 @@
 // web site. Back returns to the choice of where the book goes.
 #pragma once
 
-#include <QWidget>
+#include "ui/wizard/WizardPage.h"
 
 class AppConfig;
 
-class CWizardDlgNimbrel : public QWidget {
+class CWizardDlgNimbrel : public WizardPage {
     Q_OBJECT
 
 public:
     CWizardDlgNimbrel(AppConfig& cfg, QWidget* parent);
-
-signals:
-    void StepRequested(int step_code, int return_code);
-    void ExitRequested();
-    void HelpRequested();
 };
