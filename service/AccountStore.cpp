@@ -1,7 +1,9 @@
 #include "service/AccountStore.h"
 
 #include "config/DiagLog.h"
+#include "service/AddressGroup.h"
 #include "service/RequestParsers.h"
+#include "service/SessionKey.h"
 
 #include <ctime>
 #include <semaphore>
@@ -59,13 +61,35 @@ bool IsValidLoginText(const std::string& text) {
     return true;
 }
 
-AccountStore::AccountStore(ServiceDatabase& db) : db_(db) {}
+AccountStore::AccountStore(ServiceDatabase& db, ThrottleClock clock, const AccountLimits& limits)
+    : db_(db),
+      account_logins_(limits.account_logins, clock),
+      address_logins_(limits.address_logins, clock),
+      signups_(limits.signups, clock) {}
 
 bool AccountStore::InitCrypto() { return sodium_init() >= 0; }
+
+CreateResult AccountStore::Create(const std::string& email, const std::string& password,
+                                  const std::string& address) {
+    if (!IsValidLoginText(email) || !IsValidLoginText(password) || email.find('@') == std::string::npos)
+        return CreateResult::Invalid;
+    const std::string group = AddressGroup(address);
+    if (!signups_.Take(group)) {
+        DIAG(kModule, 0, "INF:sign-up refused for %s: too many accounts from it this hour", group.c_str());
+        return CreateResult::TooMany;
+    }
+    const CreateResult result = Insert(email, password);
+    if (result != CreateResult::Created) signups_.GiveBack(group);
+    return result;
+}
 
 CreateResult AccountStore::Create(const std::string& email, const std::string& password) {
     if (!IsValidLoginText(email) || !IsValidLoginText(password) || email.find('@') == std::string::npos)
         return CreateResult::Invalid;
+    return Insert(email, password);
+}
+
+CreateResult AccountStore::Insert(const std::string& email, const std::string& password) {
     std::string hash;
     if (!HashPassword(password, hash)) return CreateResult::Failed;
     auto lock = db_.Lock();
@@ -79,7 +103,11 @@ CreateResult AccountStore::Create(const std::string& email, const std::string& p
     return CreateResult::Created;
 }
 
-int32_t AccountStore::Login(const std::string& email, const std::string& password, const std::string& address) {
+LoginOutcome AccountStore::Login(const std::string& email, const std::string& password, const std::string& address) {
+    LoginOutcome outcome;
+    const std::string group = AddressGroup(address);
+    // A waiting address is refused before its e-mail is even looked up.
+    if (MustWait(group, 0, outcome)) return outcome;
     int64_t account = 0;
     std::string hash;
     if (IsValidLoginText(email)) {
@@ -90,23 +118,71 @@ int32_t AccountStore::Login(const std::string& email, const std::string& passwor
             hash = find.Text(1);
         }
     }
+    if (MustWait(group, account, outcome)) return outcome;
+
     // The slow check runs without the database lock, so logins do not hold up uploads.
     const std::string& against = account ? hash : DecoyHash();
-    HashSlot slot;
-    const bool right = crypto_pwhash_str_verify(against.c_str(), password.data(), password.size()) == 0;
-    if (!account || !right) return 0;
+    bool right = false;
+    {
+        HashSlot slot;
+        // Attempts that queued for a slot while a wait began are refused now, so a burst
+        // sent at once gets no more guesses than one sent in turn.
+        if (MustWait(group, account, outcome)) return outcome;
+        right = crypto_pwhash_str_verify(against.c_str(), password.data(), password.size()) == 0;
+    }
+    // An unknown e-mail counts against the address only: it has no account to count against.
+    if (!account || !right) {
+        address_logins_.Failure(group);
+        if (account) account_logins_.Failure(std::to_string(account));
+        return outcome;
+    }
+    account_logins_.Success(std::to_string(account));
+    return OpenSession(account, address);
+}
 
+bool AccountStore::MustWait(const std::string& group, int64_t account, LoginOutcome& outcome) {
+    int64_t wait = address_logins_.WaitMs(group);
+    if (wait == 0 && account) wait = account_logins_.WaitMs(std::to_string(account));
+    if (wait == 0) return false;
+    outcome.throttled = true;
+    outcome.retry_after_seconds = (wait + kSecondMs - 1) / kSecondMs;
+    return true;
+}
+
+LoginOutcome AccountStore::OpenSession(int64_t account, const std::string& address) {
+    LoginOutcome outcome;
+    const std::string key = NewSessionKey();
+    const std::string key_hash = SessionKeyHash(key);
     auto lock = db_.Lock();
     Statement expire(db_.Handle(), "DELETE FROM session WHERE created < ?1");
     expire.Bind(1, Now() - kSessionSeconds).Run();
     for (int attempt = 0; attempt < 8; ++attempt) {
         // 1 .. 2^31 - 1: the client reads the answer as a positive 32-bit number.
         const auto token = static_cast<int32_t>(randombytes_uniform(0x7fffffffu - 1u) + 1u);
-        Statement insert(db_.Handle(), "INSERT INTO session (token, account, address, created, seq)"
-                         " VALUES (?1, ?2, ?3, ?4, (SELECT ifnull(max(seq), 0) + 1 FROM session))");
-        if (insert.Ok() && insert.Bind(1, token).Bind(2, account).Bind(3, address).Bind(4, Now()).Run()) return token;
+        Statement insert(db_.Handle(), "INSERT INTO session (token, account, address, created, seq, keyhash)"
+                         " VALUES (?1, ?2, ?3, ?4, (SELECT ifnull(max(seq), 0) + 1 FROM session), ?5)");
+        insert.Bind(1, token).Bind(2, account).Bind(3, address).Bind(4, Now()).Bind(5, key_hash);
+        if (insert.Ok() && insert.Run()) {
+            outcome.token = token;
+            outcome.key = key;
+            return outcome;
+        }
     }
-    return 0;
+    DIAG(kModule, 0, "ERR:no session could be stored for account %lld", static_cast<long long>(account));
+    return outcome;
+}
+
+SessionInfo AccountStore::SessionByKey(const std::string& key) {
+    SessionInfo info;
+    if (!IsSessionKeyText(key)) return info;
+    const std::string key_hash = SessionKeyHash(key);
+    auto lock = db_.Lock();
+    Statement find(db_.Handle(), "SELECT account, token FROM session WHERE keyhash = ?1 AND created >= ?2");
+    if (find.Ok() && find.Bind(1, key_hash).Bind(2, Now() - kSessionSeconds).Step()) {
+        info.account = find.Int(0);
+        info.token = find.Int(1);
+    }
+    return info;
 }
 
 int64_t AccountStore::SessionAccount(int64_t token, const std::string& address) {

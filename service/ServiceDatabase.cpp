@@ -23,7 +23,8 @@ CREATE TABLE IF NOT EXISTS session (
   account  INTEGER NOT NULL REFERENCES account(id),
   address  TEXT NOT NULL,
   created  INTEGER NOT NULL,
-  seq      INTEGER NOT NULL
+  seq      INTEGER NOT NULL,
+  keyhash  TEXT
 );
 CREATE INDEX IF NOT EXISTS session_address ON session (address, created);
 CREATE TABLE IF NOT EXISTS book (
@@ -48,6 +49,35 @@ CREATE TABLE IF NOT EXISTS book (
 );
 )sql";
 
+// Indexes on columns that a database made by an older service gains only when migrated.
+constexpr const char* kLaterIndexes = R"sql(
+CREATE UNIQUE INDEX IF NOT EXISTS session_keyhash ON session (keyhash);
+)sql";
+
+bool HasColumn(sqlite3* db, const char* table, const char* column) {
+    Statement columns(db, (std::string("PRAGMA table_info(") + table + ")").c_str());
+    while (columns.Step()) {
+        if (columns.Text(1) == column) return true;
+    }
+    return false;
+}
+
+bool Exec(sqlite3* db, const char* sql, std::string& why) {
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) == SQLITE_OK) return true;
+    why = error ? error : "unknown error";
+    sqlite3_free(error);
+    return false;
+}
+
+// Brings a database made by an older service up to the current tables, keeping its rows.
+// Sessions of before session keys keep no key hash (NULL): no key opens them.
+bool Migrate(sqlite3* db, std::string& why) {
+    if (!HasColumn(db, "session", "keyhash") && !Exec(db, "ALTER TABLE session ADD COLUMN keyhash TEXT", why))
+        return false;
+    return Exec(db, kLaterIndexes, why);
+}
+
 }  // namespace
 
 ServiceDatabase::~ServiceDatabase() {
@@ -61,10 +91,9 @@ bool ServiceDatabase::Open(const std::string& path, std::string& why) {
         return false;
     }
     sqlite3_busy_timeout(db_, 5000);
-    char* error = nullptr;
-    if (sqlite3_exec(db_, kSchema, nullptr, nullptr, &error) != SQLITE_OK) {
-        why = "cannot set up " + path + ": " + (error ? error : "unknown error");
-        sqlite3_free(error);
+    std::string error;
+    if (!Exec(db_, kSchema, error) || !Migrate(db_, error)) {
+        why = "cannot set up " + path + ": " + error;
         return false;
     }
     return true;
