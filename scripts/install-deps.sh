@@ -12,7 +12,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
   libsqlite3-dev sqlite3
   libcurl4-openssl-dev
-  libcpp-httplib-dev libsodium-dev
+  libsodium-dev nlohmann-json3-dev
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
   libfreetype-dev libharfbuzz-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev
   librsvg2-bin dpkg-dev

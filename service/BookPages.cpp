@@ -73,6 +73,31 @@ std::string ContentTypeFor(const std::string& name) {
     return "application/octet-stream";
 }
 
+const char* const kBookPagePolicy =
+    "default-src 'self'; script-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data: blob:; "
+    "object-src 'none'; worker-src 'none'; base-uri 'none'; form-action 'none'";
+
+void DescribeUploadedFile(const std::string& name, WebReply& reply) {
+    const size_t dot = name.rfind('.');
+    const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot + 1);
+    if (extension == "jpg" || extension == "jpeg" || extension == "png" || extension == "pdf" || extension == "js") {
+        // Scripts are book data, checked when they were uploaded.
+        reply.content_type = ContentTypeFor(name);
+        if (extension != "pdf") reply.headers.emplace_back("Content-Security-Policy", "default-src 'none'");
+        return;
+    }
+    if (extension == "html") {
+        // The plain text version of the book: shown, but in an origin of its own.
+        reply.content_type = ContentTypeFor(name);
+        reply.headers.emplace_back("Content-Security-Policy",
+                                   "sandbox; default-src 'none'; style-src 'unsafe-inline'; img-src 'self'");
+        return;
+    }
+    reply.content_type = "application/octet-stream";
+    reply.headers.emplace_back("Content-Disposition", "attachment");
+    reply.headers.emplace_back("Content-Security-Policy", "sandbox; default-src 'none'");
+}
+
 BookPages::BookPages(BookStore& books, fs::path upload_dir, fs::path temp_dir)
     : books_(books), upload_dir_(std::move(upload_dir)), temp_dir_(std::move(temp_dir)) {}
 
@@ -107,6 +132,7 @@ WebReply BookPages::Serve(const std::string& rest) {
         }
         reply.status = 200;
         reply.content_type = "text/html; charset=utf-8";
+        reply.headers.emplace_back("Content-Security-Policy", kBookPagePolicy);
         return reply;
     }
     if (parts.size() == 2) return BookFile(parts[0], "", parts[1]);
@@ -116,7 +142,9 @@ WebReply BookPages::Serve(const std::string& rest) {
 
 WebReply BookPages::BookFile(const std::string& key, const std::string& folder, const std::string& name) {
     if (!IsBookSubFolder(folder) || !IsSafeFileName(name)) return NotFound();
-    return FileReply(books_.FilePath(key, folder, name));
+    WebReply reply = FileReply(books_.FilePath(key, folder, name));
+    if (reply.status == 200) DescribeUploadedFile(name, reply);
+    return reply;
 }
 
 WebReply BookPages::SharedFile(const std::string& rest) {

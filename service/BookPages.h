@@ -13,6 +13,8 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace service {
 
@@ -23,6 +25,7 @@ struct WebReply {
     std::string body;
     std::filesystem::path file;  // sent when not empty
     std::string location;        // for a redirect
+    std::vector<std::pair<std::string, std::string>> headers;  // further answer headers
 };
 
 class BookPages {
@@ -50,5 +53,15 @@ private:
 
 // The content type for a file name, by its extension.
 std::string ContentTypeFor(const std::string& name);
+
+// How a file an owner uploaded is answered: only the types a book folder needs keep
+// their type (images, the PDF, the book data scripts, the text page in a sandbox);
+// anything else is offered as a download, so no uploaded file can run script in the
+// service's origin. Sets the type and the headers of `reply`.
+void DescribeUploadedFile(const std::string& name, WebReply& reply);
+
+// The content security policy of a book's page: the shipped viewer and the book's own
+// files, nothing from elsewhere, no plug-ins, no workers.
+extern const char* const kBookPagePolicy;
 
 }  // namespace service

@@ -1,6 +1,7 @@
 #include "service/BookStore.h"
 
 #include "config/DiagLog.h"
+#include "service/BookDataScript.h"
 #include "service/RandomHex.h"
 
 #include <cerrno>
@@ -16,6 +17,11 @@ namespace service {
 namespace {
 
 constexpr const char* kModule = "BookStore";
+// Hidden names (never served) of files being written: whole uploads and gathered chunks.
+constexpr const char* kTempPrefix = ".tmp-";
+constexpr const char* kPartialPrefix = ".partial-";
+// Book data scripts are checked whole in memory; the text of a long book is a few MB.
+constexpr int64_t kMaxScriptBytes = 64 * 1024 * 1024;
 
 // An open descriptor, closed when it goes.
 struct Descriptor {
@@ -42,7 +48,7 @@ bool WriteAt(int fd, std::string_view data, off_t offset) {
 // Writes `data` as the whole content of `target`: a temporary file beside it, flushed,
 // then renamed over it, so the name never shows a half-written file.
 bool ReplaceFile(const fs::path& target, std::string_view data, std::string& why) {
-    const fs::path temp = target.parent_path() / (".tmp-" + RandomHex(8));
+    const fs::path temp = target.parent_path() / (std::string(kTempPrefix) + RandomHex(8));
     {
         Descriptor file(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
         if (file.fd < 0 || !WriteAt(file.fd, data, 0) || ::fdatasync(file.fd) != 0) {
@@ -57,6 +63,23 @@ bool ReplaceFile(const fs::path& target, std::string_view data, std::string& why
         return false;
     }
     return true;
+}
+
+// True when `path` holds `size` bytes and `data` at `offset`.
+bool SameBytesAt(const fs::path& path, std::string_view data, int64_t offset, int64_t size) {
+    Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || info.st_size != size) return false;
+    std::string stored(data.size(), '\0');
+    const ssize_t got = ::pread(file.fd, stored.data(), stored.size(), offset);
+    return got == static_cast<ssize_t>(data.size()) && stored == data;
+}
+
+// Whether the `size` bytes of the open file are book data (see BookDataScript).
+bool HoldsBookData(int fd, int64_t size) {
+    std::string content(static_cast<size_t>(size), '\0');
+    const ssize_t got = ::pread(fd, content.data(), content.size(), 0);
+    return got == size && IsBookDataScript(content);
 }
 
 }  // namespace
@@ -132,7 +155,8 @@ fs::path BookStore::FilePath(const std::string& key, const std::string& sub_fold
     return path / name;
 }
 
-bool BookStore::WriteUpload(const UploadHeader& header, std::string_view data, std::string& why) {
+bool BookStore::WriteUpload(const UploadHeader& header, std::string_view data, int64_t file_size,
+                            std::string& why) {
     const fs::path target = FilePath(header.key, header.sub_folder, header.file_name);
     std::error_code error;
     fs::create_directories(target.parent_path(), error);
@@ -140,21 +164,77 @@ bool BookStore::WriteUpload(const UploadHeader& header, std::string_view data, s
         why = "cannot make the folder: " + error.message();
         return false;
     }
-    if (!header.chunked || header.chunk_index == 0) return ReplaceFile(target, data, why);
-
-    const off_t offset = static_cast<off_t>(header.chunk_index) * header.chunk_kib * 1024;
-    Descriptor file(::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!header.chunked) {
+        if (file_size >= 0 && static_cast<uint64_t>(file_size) != data.size()) {
+            why = "the file is not the size announced";
+            return false;
+        }
+        if (IsScriptName(header.file_name) && !IsBookDataScript(data)) {
+            why = "a script of a book folder must be book data";
+            return false;
+        }
+        return ReplaceFile(target, data, why);
+    }
+    if (file_size < 0) {
+        why = "file size missing";
+        return false;
+    }
+    // Room for the hidden prefix in a file name of at most 255 bytes.
+    if (header.file_name.size() > 200) {
+        why = "file name too long for a file sent in chunks";
+        return false;
+    }
+    if (IsScriptName(header.file_name) && file_size > kMaxScriptBytes) {
+        why = "a script of a book folder cannot be this large";
+        return false;
+    }
+    const int64_t offset = static_cast<int64_t>(header.chunk_index) * header.chunk_kib * 1024;
+    const int64_t end = offset + static_cast<int64_t>(data.size());
+    if (end > file_size) {
+        why = "more bytes than the file size announced";
+        return false;
+    }
+    const fs::path partial = target.parent_path() / (std::string(kPartialPrefix) + header.file_name);
+    const int flags = header.chunk_index == 0 ? O_WRONLY | O_CREAT | O_TRUNC : O_RDWR;
+    Descriptor file(::open(partial.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0644));
     struct stat info {};
     if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < offset) {
+        // The last chunk sent again after its answer was lost: the file is in place.
+        if (file.fd < 0 && end == file_size && SameBytesAt(target, data, offset, file_size)) return true;
         why = "chunk " + std::to_string(header.chunk_index) + " arrived before the chunks ahead of it";
         return false;
     }
-    if (!WriteAt(file.fd, data, offset) || ::ftruncate(file.fd, offset + static_cast<off_t>(data.size())) != 0 ||
-        ::fdatasync(file.fd) != 0) {
+    if (!WriteAt(file.fd, data, offset) || ::ftruncate(file.fd, end) != 0) {
         why = std::string("cannot write the chunk: ") + std::strerror(errno);
         return false;
     }
+    if (end < file_size) return true;
+    if (IsScriptName(header.file_name) && !HoldsBookData(file.fd, file_size)) {
+        ::unlink(partial.c_str());
+        why = "a script of a book folder must be book data";
+        return false;
+    }
+    if (::fdatasync(file.fd) != 0 || ::rename(partial.c_str(), target.c_str()) != 0) {
+        why = std::string("cannot store the file: ") + std::strerror(errno);
+        return false;
+    }
     return true;
+}
+
+int BookStore::RemoveLeftovers() {
+    int removed = 0;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(root_, error); !error && it != fs::recursive_directory_iterator();
+         it.increment(error)) {
+        if (it.depth() > 2) it.disable_recursion_pending();
+        const std::string name = it->path().filename().string();
+        if (!it->is_regular_file(error)) continue;
+        if (name.rfind(kTempPrefix, 0) == 0 || name.rfind(kPartialPrefix, 0) == 0) {
+            std::error_code ignored;
+            if (fs::remove(it->path(), ignored)) ++removed;
+        }
+    }
+    return removed;
 }
 
 }  // namespace service

@@ -37,11 +37,18 @@ public:
     bool Find(const std::string& key, BookRecord& out);
 
     // Writes the bytes of one upload (a whole file or one chunk) into the book's folder.
-    // The header's names must have passed the name rules. A whole file or chunk 0 is
-    // written to a temporary name and renamed over the old file; chunk k > 0 is written
-    // at k * chunk size into the file chunk 0 started, which must already hold chunks
-    // 0 .. k-1. The caller holds the book's lock.
-    bool WriteUpload(const UploadHeader& header, std::string_view data, std::string& why);
+    // The header's names must have passed the name rules; `file_size` is the size the
+    // client announced for the whole file (-1 when it announced none, which a chunk may
+    // not do). A file is visible under its name only when it is whole: a whole upload is
+    // written to a temporary name and renamed over the old file; chunks are gathered in
+    // a hidden partial file (chunk k at k * chunk size, after chunks 0 .. k-1) that is
+    // renamed into place when it reaches `file_size`. A ".js" file is taken only when it
+    // is book data (BookDataScript). The caller holds the book's lock.
+    bool WriteUpload(const UploadHeader& header, std::string_view data, int64_t file_size, std::string& why);
+
+    // Removes what uploads cut off by a crash left behind: temporary and partial files
+    // in every book folder. Returns how many were removed.
+    int RemoveLeftovers();
 
     // Where a stored file of a book is (it may not exist).
     std::filesystem::path FilePath(const std::string& key, const std::string& sub_folder,

@@ -36,28 +36,33 @@ ClientRequests::ClientRequests(AccountStore& accounts, BookStore& books, Referen
                                uint64_t latest_build)
     : accounts_(accounts), books_(books), reference_(reference), latest_build_(latest_build) {}
 
-std::string ClientRequests::Handle(std::string_view body, const std::string& address) {
+ClientReply ClientRequests::Handle(std::string_view body, const ClientContext& context) {
     // The client's probe: every message is preceded by an empty POST.
-    if (body.empty()) return std::string();
+    if (body.empty()) return {};
     const std::string_view code = RequestCode(body);
     const std::string_view payload = body.size() > 4 ? body.substr(4) : std::string_view();
-    if (code == "logi") return Login(payload, address);
-    if (code == "upgr") return std::to_string(latest_build_);
-    if (code == "updt") return ReferenceUpdate(payload);
-    if (code == "meta") return Metadata(payload, address);
-    if (code == "upld") return Upload(body, address);
-    return Refuse("unknown request");
+    if (code == "logi") return Login(payload, context.address);
+    if (code == "upgr") return {std::to_string(latest_build_), {}};
+    if (code == "updt") return {ReferenceUpdate(payload), {}};
+    if (code == "meta") return {Metadata(payload, context), {}};
+    if (code == "upld") return {Upload(body, context), {}};
+    return {Refuse("unknown request"), {}};
 }
 
-std::string ClientRequests::Login(std::string_view payload, const std::string& address) {
+ClientReply ClientRequests::Login(std::string_view payload, const std::string& address) {
     LoginRequest login;
     if (!ParseLogin(payload, login)) {
         DIAG(kModule, 0, "INF:refused: malformed login from %s", address.c_str());
-        return "0";
+        return {"0", {}};
     }
-    const int32_t token = accounts_.Login(login.user, login.password, address);
-    if (token == 0) DIAG(kModule, 0, "INF:login refused for %s from %s", login.user.c_str(), address.c_str());
-    return std::to_string(token);
+    const LoginOutcome outcome = accounts_.Login(login.user, login.password, address);
+    if (outcome.throttled) {
+        DIAG(kModule, 0, "INF:login for %s from %s refused for %lld s after repeated failures", login.user.c_str(),
+             address.c_str(), static_cast<long long>(outcome.retry_after_seconds));
+    } else if (outcome.token == 0) {
+        DIAG(kModule, 0, "INF:login refused for %s from %s", login.user.c_str(), address.c_str());
+    }
+    return {std::to_string(outcome.token), outcome.token != 0 ? outcome.key : std::string()};
 }
 
 std::string ClientRequests::ReferenceUpdate(std::string_view payload) {
@@ -68,16 +73,17 @@ std::string ClientRequests::ReferenceUpdate(std::string_view payload) {
     return LengthPrefixed(sql);
 }
 
-std::string ClientRequests::Metadata(std::string_view payload, const std::string& address) {
+std::string ClientRequests::Metadata(std::string_view payload, const ClientContext& context) {
     BookMetadata metadata;
     std::string why;
     if (!ParseMetadata(payload, metadata, why)) return Refuse(why);
     if (!IsJobKey(metadata.key)) return Refuse("malformed book key");
-    const int64_t account = accounts_.SessionAccount(metadata.user_row_id, address);
-    if (account == 0) return Refuse("not logged in");
+    const SessionInfo session = accounts_.SessionByKey(context.session_key);
+    // The number in the body must be the one this key's login answered.
+    if (session.account == 0 || session.token != metadata.user_row_id) return Refuse("not logged in");
     const bool title_changed = SupplyTitle(metadata);
     auto lock = books_.LockBook(metadata.key);
-    switch (books_.SaveMetadata(metadata, account)) {
+    switch (books_.SaveMetadata(metadata, session.account)) {
         case SaveResult::Saved: return title_changed ? kTitleChangedReply : "OK";
         case SaveResult::OtherOwner: return Refuse("the book belongs to another account");
         case SaveResult::Failed: break;
@@ -85,20 +91,20 @@ std::string ClientRequests::Metadata(std::string_view payload, const std::string
     return Refuse("the book cannot be stored");
 }
 
-std::string ClientRequests::Upload(std::string_view body, const std::string& address) {
+std::string ClientRequests::Upload(std::string_view body, const ClientContext& context) {
     UploadHeader header;
     std::string why;
     if (!ParseUploadHeader(body, header, why)) return Refuse(why);
     if (!IsJobKey(header.key)) return Refuse("malformed book key");
     if (!IsSafeFileName(header.file_name)) return Refuse("file name refused");
     if (!IsBookSubFolder(header.sub_folder)) return Refuse("folder refused");
-    // The upload header names no account: a book takes files only from an address whose
-    // newest login is its owner's.
+    const SessionInfo session = accounts_.SessionByKey(context.session_key);
+    if (session.account == 0) return Refuse("not logged in");
     const int64_t owner = books_.Owner(header.key);
     if (owner == 0) return Refuse("unknown book, its metadata comes first");
-    if (accounts_.NewestSessionAccount(address) != owner) return Refuse("the book belongs to another account");
+    if (session.account != owner) return Refuse("the book belongs to another account");
     auto lock = books_.LockBook(header.key);
-    if (!books_.WriteUpload(header, body.substr(header.data_offset), why)) return Refuse(why);
+    if (!books_.WriteUpload(header, body.substr(header.data_offset), context.file_size, why)) return Refuse(why);
     return "OK";
 }
 

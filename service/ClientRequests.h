@@ -2,6 +2,11 @@
 // version check, reference update, book metadata and file uploads. Every body, however
 // malformed, gets a reply: the client's reply forms on success, an "ERR:" text (or "0"
 // for a refused login) otherwise.
+//
+// A login answers a session number in its body and a secret session key beside it (a
+// reply header); the client quotes the key with every later message. Book metadata and
+// uploads are taken only with the key of a live login of the book's owner, whatever
+// address they come from.
 #pragma once
 
 #include "service/AccountStore.h"
@@ -14,18 +19,29 @@
 
 namespace service {
 
+// What the transport knows of a message besides its body.
+struct ClientContext {
+    std::string address;      // the client's IP address
+    std::string session_key;  // the key the client quoted, empty when none
+    int64_t file_size = -1;   // the whole file's size an upload announced, -1 when none
+};
+
+struct ClientReply {
+    std::string body;
+    std::string session_key;  // set by a successful login, for the client to quote
+};
+
 class ClientRequests {
 public:
     ClientRequests(AccountStore& accounts, BookStore& books, ReferenceSync& reference, uint64_t latest_build);
 
-    // The reply to one POST body from `address` (the peer's IP address).
-    std::string Handle(std::string_view body, const std::string& address);
+    ClientReply Handle(std::string_view body, const ClientContext& context);
 
 private:
-    std::string Login(std::string_view payload, const std::string& address);
+    ClientReply Login(std::string_view payload, const std::string& address);
     std::string ReferenceUpdate(std::string_view payload);
-    std::string Metadata(std::string_view payload, const std::string& address);
-    std::string Upload(std::string_view body, const std::string& address);
+    std::string Metadata(std::string_view payload, const ClientContext& context);
+    std::string Upload(std::string_view body, const ClientContext& context);
 
     AccountStore& accounts_;
     BookStore& books_;

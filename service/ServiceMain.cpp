@@ -11,16 +11,16 @@
 #include "service/ServiceOptions.h"
 #include "service/ServiceRoutes.h"
 
-#include <httplib.h>
+#include "service/http/HttpServer.h"
 
-#include <atomic>
-#include <chrono>
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -45,6 +45,19 @@ fs::path ProgramFolder() {
 bool LockDataFolder(const fs::path& folder) {
     const int fd = ::open((folder / "service.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     return fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+// Every open connection holds a descriptor: take as many as the system lets this
+// process have, and keep some for files and the database. The connection limit.
+size_t ConnectionLimit() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = std::min<rlim_t>(limit.rlim_max, 65536);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    const size_t descriptors = static_cast<size_t>(limit.rlim_cur);
+    return std::clamp<size_t>(descriptors > 128 ? descriptors - 128 : 16, 16, 10000);
 }
 
 }  // namespace
@@ -83,6 +96,10 @@ int main(int argc, char** argv) {
     BookStore books(database, data / "books");
     BookPages pages(books, upload_dir, data / "tmp");
     ClientRequests requests(accounts, books, reference, options.latest_build);
+    ServiceRoutes routes(options, requests, pages, accounts);
+    // Uploads cut off by a crash leave hidden files behind; no upload runs yet.
+    if (const int removed = books.RemoveLeftovers(); removed > 0)
+        DIAG("ServiceMain", 0, "INF:removed %d unfinished upload files", removed);
 
     // SIGINT and SIGTERM are taken by one waiting thread only (every thread the server
     // starts inherits the blocked mask), which stops the server cleanly.
@@ -93,30 +110,26 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    httplib::Server server;
-    InstallRoutes(server, options, requests, pages, accounts);
-    int port = options.port;
-    if (port == 0) {
-        port = server.bind_to_any_port(options.listen);
-        if (port < 0) return Fail("cannot listen on " + options.listen);
-    } else if (!server.bind_to_port(options.listen, port)) {
-        return Fail("cannot listen on " + options.listen + " port " + std::to_string(port) +
+    http::ServerLimits limits;
+    limits.max_body_bytes = kMaxBodyBytes;
+    limits.request_threads = options.request_threads;
+    limits.max_connections = ConnectionLimit();
+    http::HttpServer server([&routes](const http::HttpRequest& request) { return routes.Handle(request); }, limits);
+    const int port = server.Listen(options.listen, options.port, why);
+    if (port < 0)
+        return Fail("cannot listen on " + options.listen + " port " + std::to_string(options.port) + ": " + why +
                     " (in use, not an address of this machine, or port below 1024 without the right)");
-    }
     std::printf("vellumark-service: listening on http://%s:%d/\n", options.listen.c_str(), port);
     std::fflush(stdout);
 
-    std::atomic<bool> serving_ended{false};
-    std::thread stopper([&server, &serving_ended, stop_signals] {
+    std::thread stopper([&server, stop_signals] {
         int signal = 0;
         sigwait(&stop_signals, &signal);
-        // A stop before the server loop runs would be lost: wait for it to start.
-        while (!serving_ended && !server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        server.stop();
+        server.Stop();
     });
-    const bool served = server.listen_after_bind();
-    serving_ended = true;
+    const bool served = server.Run();
     // Wakes the stopper when the server ended by itself.
+    server.Stop();
     ::kill(::getpid(), SIGTERM);
     stopper.join();
     if (!served) DIAG("ServiceMain", 0, "INF:the server ended");

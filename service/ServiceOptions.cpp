@@ -1,6 +1,8 @@
 #include "service/ServiceOptions.h"
 
+#include <arpa/inet.h>
 #include <charconv>
+#include <netinet/in.h>
 
 namespace service {
 namespace {
@@ -12,6 +14,11 @@ bool ParseNumber(const std::string& text, T& out) {
 }
 
 }  // namespace
+
+bool IsIpAddress(const std::string& text) {
+    unsigned char bytes[sizeof(in6_addr)];
+    return inet_pton(AF_INET, text.c_str(), bytes) == 1 || inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+}
 
 bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& out, std::string& why) {
     for (size_t i = 0; i < args.size(); ++i) {
@@ -39,6 +46,17 @@ bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& o
             out.reference_db = value;
         } else if (name == "--notice") {
             out.notice_file = value;
+        } else if (name == "--trusted-proxy") {
+            if (!IsIpAddress(value)) {
+                why = "--trusted-proxy needs an IP address";
+                return false;
+            }
+            out.trusted_proxies.push_back(value);
+        } else if (name == "--request-threads") {
+            if (!ParseNumber(value, out.request_threads) || out.request_threads < 1 || out.request_threads > 256) {
+                why = "--request-threads needs a number from 1 to 256";
+                return false;
+            }
         } else if (name == "--service-path") {
             if (value.empty() || value.front() != '/') {
                 why = "--service-path must start with /";

@@ -15,11 +15,19 @@ struct ServiceOptions {
     std::string reference_db;             // --reference FILE; empty: beside the program
     std::string notice_file;              // --notice FILE; empty: the notifier says nothing
     std::string service_path = "/vellumark/standalone.ashx";  // --service-path PATH
+    // --trusted-proxy ADDR (repeatable): requests from these peers name the client's
+    // address in their X-Real-IP header (a reverse proxy in front of the service).
+    std::vector<std::string> trusted_proxies;
+    size_t request_threads = 16;          // --request-threads N: requests handled at once
 };
 
 inline constexpr const char* kUsage =
     "usage: vellumark-service --data DIR [--listen ADDR] [--port N] [--latest-build N]\n"
-    "                         [--reference FILE] [--notice FILE] [--service-path PATH]\n";
+    "                         [--reference FILE] [--notice FILE] [--service-path PATH]\n"
+    "                         [--trusted-proxy ADDR]... [--request-threads N]\n";
+
+// True for an IPv4 or IPv6 address literal.
+bool IsIpAddress(const std::string& text);
 
 // Parses argv (without the program name). False with `why` set on a usage mistake.
 bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& out, std::string& why);

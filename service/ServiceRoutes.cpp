@@ -2,46 +2,38 @@
 
 #include "config/DiagLog.h"
 #include "service/AccountPage.h"
+#include "service/http/RequestHead.h"
 
-#include <httplib.h>
-
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <fstream>
-#include <sys/socket.h>
-#include <memory>
 #include <sstream>
 
 namespace service {
 namespace {
 
 constexpr const char* kModule = "ServiceRoutes";
+constexpr const char* kHtml = "text/html; charset=utf-8";
 
-void SendReply(const WebReply& reply, httplib::Response& res) {
-    res.status = reply.status;
-    res.set_header("X-Content-Type-Options", "nosniff");
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+http::HttpResponse FromWebReply(const WebReply& reply) {
+    http::HttpResponse response;
+    response.status = reply.status;
+    for (const auto& [name, value] : reply.headers) response.SetHeader(name, value);
     if (!reply.location.empty()) {
-        res.set_redirect(reply.location, reply.status);
-        return;
+        response.SetHeader("Location", reply.location);
+        response.SetContent("", "text/plain; charset=utf-8");
+        return response;
     }
-    if (reply.file.empty()) {
-        res.set_content(reply.body, reply.content_type);
-        return;
-    }
-    auto file = std::make_shared<std::ifstream>(reply.file, std::ios::binary);
-    std::error_code error;
-    const auto size = std::filesystem::file_size(reply.file, error);
-    if (!*file || error) {
-        res.status = 404;
-        res.set_content("not found\n", "text/plain; charset=utf-8");
-        return;
-    }
-    res.set_content_provider(static_cast<size_t>(size), reply.content_type,
-                             [file](size_t offset, size_t length, httplib::DataSink& sink) {
-                                 char buffer[64 * 1024];
-                                 file->seekg(static_cast<std::streamoff>(offset));
-                                 file->read(buffer, static_cast<std::streamsize>(std::min(length, sizeof buffer)));
-                                 const auto got = file->gcount();
-                                 return got > 0 && sink.write(buffer, static_cast<size_t>(got));
-                             });
+    response.SetHeader("Content-Type", reply.content_type);
+    if (reply.file.empty()) response.body = reply.body;
+    else response.file = reply.file;
+    return response;
 }
 
 std::string ReadText(const std::string& path) {
@@ -52,83 +44,106 @@ std::string ReadText(const std::string& path) {
     return text.str();
 }
 
-void CreateAccount(const httplib::Request& req, httplib::Response& res, AccountStore& accounts) {
-    const std::string html = "text/html; charset=utf-8";
-    if (!req.has_param("email") || !req.has_param("password")) {
-        res.status = 400;
-        res.set_content(AccountErrorPage("Both the e-mail address and the password are needed."), html);
-        return;
-    }
-    const std::string email = req.get_param_value("email");
-    switch (accounts.Create(email, req.get_param_value("password"))) {
-        case CreateResult::Created:
-            DIAG(kModule, 0, "INF:account %s created", email.c_str());
-            res.status = 200;
-            res.set_content(AccountCreatedPage(email), html);
-            return;
-        case CreateResult::Exists:
-            res.status = 409;
-            res.set_content(AccountErrorPage("An account with this e-mail address exists already."), html);
-            return;
-        case CreateResult::Invalid:
-            res.status = 400;
-            res.set_content(AccountErrorPage("The e-mail address (with an @) and the password must each hold "
-                                             "1 to 31 characters."),
-                            html);
-            return;
-        case CreateResult::Failed: break;
-    }
-    res.status = 500;
-    res.set_content(AccountErrorPage("The account cannot be stored now; please try again later."), html);
+http::HttpResponse Status(int status, const std::string& text) {
+    http::HttpResponse response;
+    response.status = status;
+    response.SetContent(text, "text/plain");
+    return response;
+}
+
+http::HttpResponse AccountPage(int status, std::string html) {
+    http::HttpResponse response;
+    response.status = status;
+    response.SetContent(std::move(html), kHtml);
+    return response;
+}
+
+// The whole-file size an upload announces; -1 when absent or not a number.
+int64_t AnnouncedSize(const std::string& text) {
+    int64_t size = -1;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
+    return text.empty() || error != std::errc() || end != text.data() + text.size() || size < 0 ? -1 : size;
 }
 
 }  // namespace
 
-void InstallRoutes(httplib::Server& server, const ServiceOptions& options, ClientRequests& requests,
-                   BookPages& pages, AccountStore& accounts) {
-    server.set_payload_max_length(kMaxBodyBytes);
-    // A reply goes out as headers and body in two writes: without this the body would
-    // wait for the client's delayed acknowledgement (about 40 ms per request).
-    server.set_tcp_nodelay(true);
-    // SO_REUSEADDR only: the library's default (SO_REUSEPORT) would let a second service
-    // share a port that is already taken instead of failing to start.
-    server.set_socket_options([](int socket) {
-        int yes = 1;
-        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
+ServiceRoutes::ServiceRoutes(const ServiceOptions& options, ClientRequests& requests, BookPages& pages,
+                             AccountStore& accounts)
+    : options_(options), requests_(requests), pages_(pages), accounts_(accounts) {}
 
-    server.Post(options.service_path, [&requests](const httplib::Request& req, httplib::Response& res) {
-        res.set_content(requests.Handle(req.body, req.remote_addr), "application/octet-stream");
-    });
+std::string ServiceRoutes::ClientAddress(const http::HttpRequest& request) const {
+    const auto& proxies = options_.trusted_proxies;
+    if (std::find(proxies.begin(), proxies.end(), request.peer_address) == proxies.end()) return request.peer_address;
+    const std::string& named = request.Header("x-real-ip");
+    return IsIpAddress(named) ? named : request.peer_address;
+}
 
-    server.Get("/vellumark/booklet.asp", [&pages](const httplib::Request& req, httplib::Response& res) {
-        SendReply(pages.Booklet(req.get_param_value("guid")), res);
-    });
-    server.Get(std::string(BookPages::kBooksPrefix) + "(.*)", [&pages](const httplib::Request& req, httplib::Response& res) {
-        SendReply(pages.Serve(req.matches[1]), res);
-    });
+http::HttpResponse ServiceRoutes::Handle(const http::HttpRequest& request) {
+    http::HttpResponse response;
+    const std::string& path = request.path;
+    const bool get = request.method == "GET" || request.method == "HEAD";
+    if (request.method == "POST" && path == options_.service_path) {
+        response = ClientMessage(request);
+    } else if (get && path == "/vellumark/booklet.asp") {
+        response = FromWebReply(pages_.Booklet(request.Param("guid")));
+    } else if (get && path.rfind(BookPages::kBooksPrefix, 0) == 0) {
+        response = FromWebReply(pages_.Serve(path.substr(std::string(BookPages::kBooksPrefix).size())));
+    } else if (get && path == "/vellumark/corvanenotifier.aspx") {
+        response.SetContent(ReadText(options_.notice_file), "text/plain; charset=utf-8");
+    } else if (get && path == "/createPubAccount.asp") {
+        response = AccountPage(200, AccountFormPage());
+    } else if (request.method == "POST" && path == "/createPubAccount.asp") {
+        response = CreateAccount(request);
+    } else {
+        const bool known = path == options_.service_path || path == "/vellumark/booklet.asp" ||
+                           path == "/vellumark/corvanenotifier.aspx" || path == "/createPubAccount.asp" ||
+                           path.rfind(BookPages::kBooksPrefix, 0) == 0;
+        response = known ? Status(405, "ERR:http status 405\n") : Status(404, "ERR:http status 404\n");
+    }
+    // No answer of the service is ever to be read as another type than it says.
+    response.SetHeader("X-Content-Type-Options", "nosniff");
+    return response;
+}
 
-    const std::string notice_file = options.notice_file;
-    server.Get("/vellumark/corvanenotifier.aspx", [notice_file](const httplib::Request&, httplib::Response& res) {
-        res.set_content(ReadText(notice_file), "text/plain; charset=utf-8");
-    });
+http::HttpResponse ServiceRoutes::ClientMessage(const http::HttpRequest& request) {
+    ClientContext context;
+    context.address = ClientAddress(request);
+    context.session_key = request.Header(Lower(kSessionHeader));
+    context.file_size = AnnouncedSize(request.Header(Lower(kFileSizeHeader)));
+    const ClientReply reply = requests_.Handle(request.body, context);
+    http::HttpResponse response;
+    response.SetContent(reply.body, "application/octet-stream");
+    // A login's key is a secret for this client only: never kept by a cache on the way.
+    response.SetHeader("Cache-Control", "no-store");
+    if (!reply.session_key.empty()) response.SetHeader(kSessionHeader, reply.session_key);
+    return response;
+}
 
-    server.Get("/createPubAccount.asp", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(AccountFormPage(), "text/html; charset=utf-8");
-    });
-    server.Post("/createPubAccount.asp", [&accounts](const httplib::Request& req, httplib::Response& res) {
-        CreateAccount(req, res, accounts);
-    });
-
-    // Errors the library answers itself (too large, bad request, no such address) get a
-    // text a client reading a status reply takes for a failure.
-    server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty()) res.set_content("ERR:http status " + std::to_string(res.status) + "\n", "text/plain");
-    });
-    server.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        res.status = 500;
-        res.set_content("ERR:internal error\n", "text/plain");
-    });
+http::HttpResponse ServiceRoutes::CreateAccount(const http::HttpRequest& request) {
+    std::map<std::string, std::string> form;
+    if (Lower(request.Header("content-type")).rfind("application/x-www-form-urlencoded", 0) == 0)
+        http::ParseFormFields(request.body, form);
+    if (!form.count("email") || !form.count("password"))
+        return AccountPage(400, AccountErrorPage("Both the e-mail address and the password are needed."));
+    const std::string& email = form["email"];
+    switch (accounts_.Create(email, form["password"], ClientAddress(request))) {
+        case CreateResult::Created:
+            DIAG(kModule, 0, "INF:account %s created", email.c_str());
+            return AccountPage(200, AccountCreatedPage(email));
+        case CreateResult::Exists:
+            return AccountPage(409, AccountErrorPage("An account with this e-mail address exists already."));
+        case CreateResult::Invalid:
+            return AccountPage(400, AccountErrorPage("The e-mail address (with an @) and the password must each hold "
+                                                     "1 to 31 characters."));
+        case CreateResult::TooMany: {
+            http::HttpResponse refused = AccountPage(
+                429, AccountErrorPage("Too many accounts were created from your address; please try again later."));
+            refused.SetHeader("Retry-After", "3600");
+            return refused;
+        }
+        case CreateResult::Failed: break;
+    }
+    return AccountPage(500, AccountErrorPage("The account cannot be stored now; please try again later."));
 }
 
 }  // namespace service

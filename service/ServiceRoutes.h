@@ -5,17 +5,37 @@
 #include "service/BookPages.h"
 #include "service/ClientRequests.h"
 #include "service/ServiceOptions.h"
+#include "service/http/HttpMessage.h"
 
-namespace httplib {
-class Server;
-}
+#include <string>
 
 namespace service {
 
 // Largest request body taken; a larger one is refused with 413 before it is read.
 inline constexpr size_t kMaxBodyBytes = 1024 * 1024;
 
-void InstallRoutes(httplib::Server& server, const ServiceOptions& options, ClientRequests& requests,
-                   BookPages& pages, AccountStore& accounts);
+// The request headers through which the client quotes its login and announces the size
+// of a file it uploads, and the answer header of a login that carries the session key.
+inline constexpr const char* kSessionHeader = "X-Vellumark-Session";
+inline constexpr const char* kFileSizeHeader = "X-Vellumark-File-Size";
+
+class ServiceRoutes {
+public:
+    ServiceRoutes(const ServiceOptions& options, ClientRequests& requests, BookPages& pages, AccountStore& accounts);
+
+    http::HttpResponse Handle(const http::HttpRequest& request);
+
+    // The client's address: the peer's, or the one a trusted proxy names in X-Real-IP.
+    std::string ClientAddress(const http::HttpRequest& request) const;
+
+private:
+    http::HttpResponse ClientMessage(const http::HttpRequest& request);
+    http::HttpResponse CreateAccount(const http::HttpRequest& request);
+
+    const ServiceOptions& options_;
+    ClientRequests& requests_;
+    BookPages& pages_;
+    AccountStore& accounts_;
+};
 
 }  // namespace service

@@ -231,8 +231,10 @@ TEST_F(ServiceTest, ReferenceUpdateMakesAClientDatabaseEqual) {
     EXPECT_NE(service_->Exchange("updt" + std::string("garbage\n") + std::string(8, '\0')).body.substr(0, 3), "OK");
 }
 
-TEST_F(ServiceTest, MetadataIsTiedToTheLoginAndItsOwner) {
+TEST_F(ServiceTest, MetadataAndUploadsAreTiedToTheLoginOfTheOwner) {
     const long long token = Publisher("owner@x.org", kKey, "First title");
+    const std::string first_key = service_->SessionKey();
+    EXPECT_EQ(first_key.size(), 64u);
     // A blank title gets the PDF's name and the client hears so (status 5).
     EXPECT_EQ(service_->Exchange(bodies::Metadata(kOtherKey, token, "", "d", "t", "Annual Report.pdf")).body,
               kTitleChanged);
@@ -243,18 +245,31 @@ TEST_F(ServiceTest, MetadataIsTiedToTheLoginAndItsOwner) {
               "ERR:");
     ASSERT_EQ(CreateAccount("intruder%40x.org", "pw"), 200);
     const long long intruder = Login("intruder@x.org", "pw");
+    const std::string intruder_key = service_->SessionKey();
     EXPECT_EQ(service_->Exchange(bodies::Metadata(kKey, intruder, "Taken", "d", "t", "f.pdf")).body.substr(0, 4),
               "ERR:");
+    EXPECT_EQ(service_->Exchange(bodies::Metadata(kKey, token, "Taken", "d", "t", "f.pdf")).body.substr(0, 4), "ERR:")
+        << "the owner's session number with another login's key";
     EXPECT_NE(service_->Get("/vellumark/booklet.asp?guid=" + kKey).body.find("First title"), std::string::npos);
-    // Uploads name no account: after the intruder's login, files for the owner's book are
-    // refused until the owner logs in again.
-    EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, "img-1.jpg", "thumb", "x")).body.substr(0, 4), "ERR:");
-    EXPECT_FALSE(fs::exists(Data() / "books" / kKey / "thumb"));
+
+    // The owner logs in again from the same address; another client there (a second
+    // user behind the same router or proxy) with its own login, or with none, still
+    // cannot put a file into the owner's book.
     const long long again = Login("owner@x.org", "secret1");
+    EXPECT_GT(again, 0);
+    for (const std::string& key : {intruder_key, std::string(), std::string(64, '0'), std::string("x\r\nX: y")}) {
+        service_->SetSessionKey(key);
+        EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, "index.js", "", "x")).body.substr(0, 4), "ERR:") << key;
+        EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, "img-1.jpg", "thumb", "x")).body.substr(0, 4), "ERR:") << key;
+    }
+    EXPECT_FALSE(fs::exists(Data() / "books" / kKey / "thumb"));
+    EXPECT_FALSE(fs::exists(Data() / "books" / kKey / "index.js"));
+
+    // Each of the owner's live logins works with its own key.
+    service_->SetSessionKey(first_key);
     EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, "img-1.jpg", "thumb", "x")).body, "OK");
     EXPECT_EQ(service_->Exchange(bodies::Metadata(kKey, token, "Second title", "d", "t", "f.pdf")).body, "OK")
         << "an earlier session of the owner still sends metadata";
-    EXPECT_GT(again, 0);
     // The owner may change the book's metadata.
     EXPECT_EQ(service_->Exchange(bodies::Metadata(kKey, token, "Second title", "d", "t", "f.pdf")).body, "OK");
     EXPECT_NE(service_->Get("/vellumark/booklet.asp?guid=" + kKey).body.find("Second title"), std::string::npos);
@@ -274,14 +289,23 @@ TEST_F(ServiceTest, ChunkedUploadIsReassembledByteForByte) {
     EXPECT_EQ(ReadFileBytes(Data() / "books" / kKey / "100" / "img-1.jpg"), exact);
 
     const std::string multiple = RandomBytes(3 * 1024, 3);  // a last chunk that is full
-    EXPECT_EQ(bodies::UploadFile(*service_, kKey, "txt.js", "", multiple, 1).body, "OK");
-    EXPECT_EQ(ReadFileBytes(Data() / "books" / kKey / "txt.js"), multiple);
+    EXPECT_EQ(bodies::UploadFile(*service_, kKey, "img-2.png", "", multiple, 1).body, "OK");
+    EXPECT_EQ(ReadFileBytes(Data() / "books" / kKey / "img-2.png"), multiple);
 
-    // A resent chunk is written again in place; a new upload of the file replaces it.
-    EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, "txt.js", "", multiple.substr(1024, 1024), 1, 1)).body, "OK");
-    EXPECT_EQ(ReadFileBytes(Data() / "books" / kKey / "txt.js"), multiple.substr(0, 2048));
-    EXPECT_EQ(bodies::UploadFile(*service_, kKey, "txt.js", "", "short").body, "OK");
-    EXPECT_EQ(ReadFileBytes(Data() / "books" / kKey / "txt.js"), "short");
+    // The last chunk sent again (its answer was lost) is taken; a chunk of a finished
+    // file is not written into it; a new upload of the file replaces it.
+    const std::vector<std::string> size = {bodies::FileSizeHeader(multiple.size())};
+    EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, "img-2.png", "", multiple.substr(2048), 2, 1), size).body, "OK");
+    EXPECT_NE(service_->Exchange(bodies::Upload(kKey, "img-2.png", "", multiple.substr(1024, 1024), 1, 1), size).body,
+              "OK");
+    EXPECT_EQ(ReadFileBytes(Data() / "books" / kKey / "img-2.png"), multiple);
+    EXPECT_EQ(bodies::UploadFile(*service_, kKey, "img-2.png", "", "short").body, "OK");
+    EXPECT_EQ(ReadFileBytes(Data() / "books" / kKey / "img-2.png"), "short");
+
+    // Chunks must say how large the whole file is, and not pass it.
+    EXPECT_NE(service_->Exchange(bodies::Upload(kKey, "nosize.pdf", "", "x", 0, 1)).body, "OK");
+    EXPECT_NE(service_->Exchange(bodies::Upload(kKey, "over.pdf", "", "xy", 0, 1), {bodies::FileSizeHeader(1)}).body,
+              "OK");
 
     // A chunk whose predecessors never arrived is refused.
     EXPECT_NE(service_->Exchange(bodies::Upload(kKey, "late.pdf", "", "x", 3, 48)).body, "OK");

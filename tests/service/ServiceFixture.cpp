@@ -9,6 +9,7 @@
 #include <memory>
 #include <poll.h>
 #include <spawn.h>
+#include <strings.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -75,8 +76,15 @@ struct SlistDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
+size_t CollectHeader(char* data, size_t size, size_t count, void* target) {
+    std::string line(data, size * count);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (!line.empty()) static_cast<std::vector<std::string>*>(target)->push_back(line);
+    return size * count;
+}
+
 HttpResult Transfer(const std::string& url, const std::string* post_body, const std::string& content_type,
-                    bool follow) {
+                    bool follow, const std::vector<std::string>& extra_headers = {}) {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     HttpResult result;
     std::unique_ptr<CURL, CurlDeleter> curl(initialised ? curl_easy_init() : nullptr);
@@ -89,12 +97,15 @@ HttpResult Transfer(const std::string& url, const std::string* post_body, const 
     curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_NOPROXY, "*");
     curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, follow ? 1L : 0L);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, CollectHeader);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &result.headers);
     if (post_body) {
         curl_easy_setopt(curl.get(), CURLOPT_POST, 1L);
         curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDS, post_body->data());
         curl_easy_setopt(curl.get(), CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(post_body->size()));
         headers.reset(curl_slist_append(nullptr, ("Content-Type: " + content_type).c_str()));
         headers.reset(curl_slist_append(headers.release(), "Expect:"));
+        for (const std::string& line : extra_headers) headers.reset(curl_slist_append(headers.release(), line.c_str()));
         curl_easy_setopt(curl.get(), CURLOPT_HTTPHEADER, headers.get());
     }
     if (curl_easy_perform(curl.get()) != CURLE_OK) return result;
@@ -102,10 +113,22 @@ HttpResult Transfer(const std::string& url, const std::string* post_body, const 
     char* type = nullptr;
     curl_easy_getinfo(curl.get(), CURLINFO_CONTENT_TYPE, &type);
     if (type) result.content_type = type;
+    result.session_key = result.Header("X-Vellumark-Session");
     return result;
 }
 
 }  // namespace
+
+std::string HttpResult::Header(const std::string& name) const {
+    for (const std::string& line : headers) {
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos || colon != name.size() || strncasecmp(line.c_str(), name.c_str(), colon) != 0)
+            continue;
+        const size_t start = line.find_first_not_of(' ', colon + 1);
+        return start == std::string::npos ? std::string() : line.substr(start);
+    }
+    return std::string();
+}
 
 fs::path ServiceProgram() { return ProgramDir() / "vellumark-service"; }
 
@@ -139,15 +162,20 @@ int ServiceProcess::Stop(int signal) {
     return status;
 }
 
-HttpResult ServiceProcess::Exchange(const std::string& body, const std::string& service_path) const {
-    const HttpResult probe = Post(service_path, std::string());
+HttpResult ServiceProcess::Exchange(const std::string& body, const std::vector<std::string>& headers) const {
+    const std::string path = "/vellumark/standalone.ashx";
+    std::vector<std::string> all = headers;
+    if (!session_key_.empty()) all.push_back("X-Vellumark-Session: " + session_key_);
+    const HttpResult probe = Post(path, std::string(), "application/octet-stream", all);
     if (probe.status != 200) return probe;
-    return Post(service_path, body);
+    HttpResult reply = Post(path, body, "application/octet-stream", all);
+    if (!reply.session_key.empty()) session_key_ = reply.session_key;
+    return reply;
 }
 
-HttpResult ServiceProcess::Post(const std::string& path, const std::string& body,
-                                const std::string& content_type) const {
-    return Transfer(BaseUrl() + path, &body, content_type, false);
+HttpResult ServiceProcess::Post(const std::string& path, const std::string& body, const std::string& content_type,
+                                const std::vector<std::string>& headers) const {
+    return Transfer(BaseUrl() + path, &body, content_type, false, headers);
 }
 
 HttpResult ServiceProcess::Get(const std::string& path, bool follow) const {
@@ -223,15 +251,18 @@ std::string Upload(const std::string& key, const std::string& file_name, const s
     return "upld" + key + length + header + data;
 }
 
+std::string FileSizeHeader(size_t size) { return "X-Vellumark-File-Size: " + std::to_string(size); }
+
 HttpResult UploadFile(const ServiceProcess& service, const std::string& key, const std::string& file_name,
                       const std::string& sub_folder, const std::string& data, int chunk_kib) {
     const size_t chunk = static_cast<size_t>(chunk_kib) * 1024;
-    if (data.size() <= chunk) return service.Exchange(Upload(key, file_name, sub_folder, data));
+    const std::vector<std::string> size = {FileSizeHeader(data.size())};
+    if (data.size() <= chunk) return service.Exchange(Upload(key, file_name, sub_folder, data), size);
     HttpResult last;
     const size_t count = (data.size() + chunk - 1) / chunk;
     for (size_t k = 0; k < count; ++k) {
         last = service.Exchange(
-            Upload(key, file_name, sub_folder, data.substr(k * chunk, chunk), static_cast<int>(k), chunk_kib));
+            Upload(key, file_name, sub_folder, data.substr(k * chunk, chunk), static_cast<int>(k), chunk_kib), size);
     }
     return last;
 }

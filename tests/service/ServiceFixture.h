@@ -14,6 +14,10 @@ struct HttpResult {
     long status = 0;  // 0: no answer
     std::string body;
     std::string content_type;
+    std::string session_key;  // the X-Vellumark-Session answer header of a login
+    std::vector<std::string> headers;  // every answer header line, as received
+    // The value of answer header `name` (case-insensitive), empty when absent.
+    std::string Header(const std::string& name) const;
 };
 
 class ServiceProcess {
@@ -34,17 +38,24 @@ public:
     // Sends `signal` and waits (bounded) for the exit; the exit status, or -1.
     int Stop(int signal);
 
-    // One client message: the empty probe POST, then `body` on the service path.
-    HttpResult Exchange(const std::string& body, const std::string& service_path = "/vellumark/standalone.ashx") const;
+    // One client message: the empty probe POST, then `body` on the service path, both
+    // with the session key of the last login (as the client quotes it) and `headers`.
+    // A login's answer replaces the key.
+    HttpResult Exchange(const std::string& body, const std::vector<std::string>& headers = {}) const;
     // A single POST of `body` (no probe) with the given content type.
     HttpResult Post(const std::string& path, const std::string& body,
-                    const std::string& content_type = "application/octet-stream") const;
+                    const std::string& content_type = "application/octet-stream",
+                    const std::vector<std::string>& headers = {}) const;
+    const std::string& SessionKey() const { return session_key_; }
+    void SetSessionKey(const std::string& key) const { session_key_ = key; }
+    pid_t Pid() const { return pid_; }
     // A GET; redirects are followed when `follow` is set.
     HttpResult Get(const std::string& path, bool follow = true) const;
 
 private:
     pid_t pid_ = -1;
     int port_ = 0;
+    mutable std::string session_key_;
     std::string first_line_;
 };
 
@@ -68,8 +79,10 @@ std::string Metadata(const std::string& key, long long user_row_id, const std::s
 // A whole-file upload (chunk_kib 0) or chunk `chunk_index` of `chunk_kib` KiB.
 std::string Upload(const std::string& key, const std::string& file_name, const std::string& sub_folder,
                    const std::string& data, int chunk_index = -1, int chunk_kib = 0);
-// Sends `data` as the client does: one request when it fits a chunk, else chunk by chunk.
-// The reply of the last request.
+// The header an upload of a file of `size` bytes carries.
+std::string FileSizeHeader(size_t size);
+// Sends `data` as the client does: one request when it fits a chunk, else chunk by chunk,
+// each announcing the file's size. The reply of the last request.
 HttpResult UploadFile(const ServiceProcess& service, const std::string& key, const std::string& file_name,
                       const std::string& sub_folder, const std::string& data, int chunk_kib = 48);
 }  // namespace service_bodies

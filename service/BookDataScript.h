@@ -1,0 +1,19 @@
+// The scripts a book folder holds (txt.js, layout.js) are data: one assignment of a JSON
+// value to a fixed global name. The viewer loads them with script elements (so that a
+// book also opens from disk), which runs them in the origin that serves every book; so
+// the service takes a ".js" upload only when it is exactly such an assignment, which can
+// hold no code.
+#pragma once
+
+#include <string_view>
+
+namespace service {
+
+// True when `name` must pass IsBookDataScript before it is stored.
+bool IsScriptName(std::string_view name);
+
+// True for "window.VELLUMARK_BOOK_TEXT = " or "window.VELLUMARK_BOOK_LAYOUT = ", then a
+// JSON object, then ";" and nothing but blanks and line ends.
+bool IsBookDataScript(std::string_view content);
+
+}  // namespace service
