@@ -83,12 +83,6 @@ CreateResult AccountStore::Create(const std::string& email, const std::string& p
     return result;
 }
 
-CreateResult AccountStore::Create(const std::string& email, const std::string& password) {
-    if (!IsValidLoginText(email) || !IsValidLoginText(password) || email.find('@') == std::string::npos)
-        return CreateResult::Invalid;
-    return Insert(email, password);
-}
-
 CreateResult AccountStore::Insert(const std::string& email, const std::string& password) {
     std::string hash;
     if (!HashPassword(password, hash)) return CreateResult::Failed;
@@ -183,24 +177,6 @@ SessionInfo AccountStore::SessionByKey(const std::string& key) {
         info.token = find.Int(1);
     }
     return info;
-}
-
-int64_t AccountStore::SessionAccount(int64_t token, const std::string& address) {
-    auto lock = db_.Lock();
-    Statement find(db_.Handle(), "SELECT account FROM session WHERE token = ?1 AND address = ?2 AND created >= ?3");
-    if (!find.Ok() || !find.Bind(1, token).Bind(2, address).Bind(3, Now() - kSessionSeconds).Step()) return 0;
-    return find.Int(0);
-}
-
-int64_t AccountStore::NewestSessionAccount(const std::string& address) {
-    auto lock = db_.Lock();
-    // Sessions are numbered at random, so the row order (rowid is the token) says
-    // nothing; the newest is the latest created, the last inserted among equal times.
-    Statement find(db_.Handle(),
-                   "SELECT account FROM session WHERE address = ?1 AND created >= ?2"
-                   " ORDER BY created DESC, seq DESC LIMIT 1");
-    if (!find.Ok() || !find.Bind(1, address).Bind(2, Now() - kSessionSeconds).Step()) return 0;
-    return find.Int(0);
 }
 
 }  // namespace service

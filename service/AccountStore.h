@@ -24,10 +24,6 @@ struct LoginOutcome {
     std::string key;      // the session key (64 lower-case hex digits), empty when refused
     bool throttled = false;  // refused unchecked: too many failures, wait and try again
     int64_t retry_after_seconds = 0;  // how long, when throttled
-
-    // Lets the callers of the former `int32_t Login` read the session number; goes when
-    // they read the outcome itself.
-    operator int32_t() const { return token; }
 };
 
 struct SessionInfo {
@@ -54,14 +50,6 @@ public:
     LoginOutcome Login(const std::string& email, const std::string& password, const std::string& address);
     // The live session a key belongs to; account 0 when none (unknown, expired, malformed).
     SessionInfo SessionByKey(const std::string& key);
-
-    // Kept for the callers of before session keys; to be removed once they use the above.
-    // Create with no sign-up limit.
-    CreateResult Create(const std::string& email, const std::string& password);
-    // The account of a live session opened from `address`, else 0.
-    int64_t SessionAccount(int64_t token, const std::string& address);
-    // The account of the newest live session opened from `address`, else 0.
-    int64_t NewestSessionAccount(const std::string& address);
 
 private:
     CreateResult Insert(const std::string& email, const std::string& password);

@@ -225,9 +225,11 @@ INSERT INTO book VALUES ('0123456789ABCDEF0123456789ABCDEF', 7, 'Title', 'd', 't
         std::string why;
         ASSERT_TRUE(db.Open(path, why)) << why;
         AccountStore accounts(db);
-        EXPECT_EQ(accounts.SessionAccount(12345, "10.0.0.1"), 7) << "the former session lives on";
         {
             auto lock = db.Lock();
+            Statement session(db.Handle(), "SELECT account FROM session WHERE token = 12345");
+            ASSERT_TRUE(session.Step()) << "the former session lives on";
+            EXPECT_EQ(session.Int(0), 7);
             Statement book(db.Handle(), "SELECT owner, title FROM book");
             ASSERT_TRUE(book.Step());
             EXPECT_EQ(book.Int(0), 7);
