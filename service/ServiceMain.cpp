@@ -14,6 +14,7 @@
 #include "service/http/HttpServer.h"
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -92,7 +93,9 @@ int main(int argc, char** argv) {
     if (!database.Open((data / "service.db").string(), why)) return Fail(why);
     ReferenceSync reference;
     if (!reference.Open(options.reference_db, why)) return Fail(why);
-    AccountStore accounts(database);
+    AccountLimits limits = kAccountLimits;
+    limits.signups.max_accounts = options.signups_per_hour;
+    AccountStore accounts(database, SteadyMilliseconds, limits);
     BookStore books(database, data / "books");
     BookPages pages(books, upload_dir, data / "tmp");
     ClientRequests requests(accounts, books, reference, options.latest_build);
@@ -110,11 +113,15 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    http::ServerLimits limits;
-    limits.max_body_bytes = kMaxBodyBytes;
-    limits.request_threads = options.request_threads;
-    limits.max_connections = ConnectionLimit();
-    http::HttpServer server([&routes](const http::HttpRequest& request) { return routes.Handle(request); }, limits);
+    http::ServerLimits server_limits;
+    server_limits.max_body_bytes = kMaxBodyBytes;
+    server_limits.request_threads = options.request_threads;
+    server_limits.max_connections = ConnectionLimit();
+    server_limits.head_time = std::chrono::seconds(options.client_seconds);
+    server_limits.idle_time = std::chrono::seconds(options.client_seconds);
+    server_limits.body_time = std::chrono::seconds(6 * options.client_seconds);
+    http::HttpServer server([&routes](const http::HttpRequest& request) { return routes.Handle(request); },
+                            server_limits);
     const int port = server.Listen(options.listen, options.port, why);
     if (port < 0)
         return Fail("cannot listen on " + options.listen + " port " + std::to_string(options.port) + ": " + why +

@@ -57,6 +57,16 @@ bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& o
                 why = "--request-threads needs a number from 1 to 256";
                 return false;
             }
+        } else if (name == "--client-seconds") {
+            if (!ParseNumber(value, out.client_seconds) || out.client_seconds < 1 || out.client_seconds > 3600) {
+                why = "--client-seconds needs a number from 1 to 3600";
+                return false;
+            }
+        } else if (name == "--signups-per-hour") {
+            if (!ParseNumber(value, out.signups_per_hour) || out.signups_per_hour < 1) {
+                why = "--signups-per-hour needs a number of at least 1";
+                return false;
+            }
         } else if (name == "--service-path") {
             if (value.empty() || value.front() != '/') {
                 why = "--service-path must start with /";

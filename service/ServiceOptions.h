@@ -19,12 +19,17 @@ struct ServiceOptions {
     // address in their X-Real-IP header (a reverse proxy in front of the service).
     std::vector<std::string> trusted_proxies;
     size_t request_threads = 16;          // --request-threads N: requests handled at once
+    int signups_per_hour = 5;             // --signups-per-hour N: new accounts per address
+    // --client-seconds N: a client sends a request head (or stays silent between
+    // requests) within N seconds, and a body within 6 N seconds.
+    int client_seconds = 10;
 };
 
 inline constexpr const char* kUsage =
     "usage: vellumark-service --data DIR [--listen ADDR] [--port N] [--latest-build N]\n"
     "                         [--reference FILE] [--notice FILE] [--service-path PATH]\n"
-    "                         [--trusted-proxy ADDR]... [--request-threads N]\n";
+    "                         [--trusted-proxy ADDR]... [--request-threads N]\n"
+    "                         [--signups-per-hour N] [--client-seconds N]\n";
 
 // True for an IPv4 or IPv6 address literal.
 bool IsIpAddress(const std::string& text);

@@ -35,7 +35,7 @@ namespace http {
 struct ServerLimits {
     size_t max_body_bytes = 1024 * 1024;
     std::chrono::milliseconds head_time{10000};
-    std::chrono::milliseconds idle_time{15000};
+    std::chrono::milliseconds idle_time{10000};
     std::chrono::milliseconds body_time{60000};
     std::chrono::milliseconds send_stall_time{30000};
     size_t max_connections = 1000;

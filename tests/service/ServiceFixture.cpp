@@ -133,14 +133,17 @@ std::string HttpResult::Header(const std::string& name) const {
 fs::path ServiceProgram() { return ProgramDir() / "vellumark-service"; }
 
 ServiceProcess::ServiceProcess(const fs::path& data_dir, const std::vector<std::string>& extra_args,
-                               std::chrono::seconds wait) {
+                               std::chrono::seconds wait, const fs::path& log_file) {
     std::vector<std::string> args = {ServiceProgram().string(), "--data", data_dir.string(),
                                      "--listen", "127.0.0.1", "--port", "0"};
     args.insert(args.end(), extra_args.begin(), extra_args.end());
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;
-    pid_ = Spawn(args, out[1], -1);
+    const int log_fd =
+        log_file.empty() ? -1 : ::open(log_file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    pid_ = Spawn(args, out[1], log_fd);
     ::close(out[1]);
+    if (log_fd >= 0) ::close(log_fd);
     if (pid_ > 0) {
         first_line_ = ReadLine(out[0], Clock::now() + wait);
         if (!first_line_.empty() && first_line_.back() == '\n') first_line_.pop_back();

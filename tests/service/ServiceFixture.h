@@ -24,8 +24,10 @@ class ServiceProcess {
 public:
     // Starts the service with --data `data_dir`, --listen 127.0.0.1, --port 0 and
     // `extra_args`. Running() tells whether it printed its address within `wait`.
+    // Its standard error goes to `log_file` when one is given.
     explicit ServiceProcess(const std::filesystem::path& data_dir, const std::vector<std::string>& extra_args = {},
-                            std::chrono::seconds wait = std::chrono::seconds(15));
+                            std::chrono::seconds wait = std::chrono::seconds(15),
+                            const std::filesystem::path& log_file = {});
     ~ServiceProcess();
     ServiceProcess(const ServiceProcess&) = delete;
     ServiceProcess& operator=(const ServiceProcess&) = delete;
