@@ -6,10 +6,9 @@
 namespace {
 constexpr const char* kModule = "Upload";
 constexpr size_t kMaxText = 4u * 1024 * 1024;
-constexpr long kWaitSeconds = 30;
 }  // namespace
 
-std::string FetchUrlText(const std::string& url) {
+std::string FetchUrlText(const std::string& url, int32_t timeout_ms) {
     EnsureCurlGlobalInit();
     CurlEasy handle(curl_easy_init());
     if (!handle) return {};
@@ -24,9 +23,9 @@ std::string FetchUrlText(const std::string& url) {
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_USERAGENT, "Vellumark");
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kWaitSeconds);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, kWaitSeconds);
+    UseConfiguredAuthorities(h);
+    // One limit for the whole fetch, redirects included.
+    ApplyLimits(h, LimitsFor(timeout_ms, 0));
     // An error page is not the notice that was asked for.
     curl_easy_setopt(h, CURLOPT_FAILONERROR, 1L);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBoundedText);

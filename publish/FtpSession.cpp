@@ -3,14 +3,8 @@
 #include "config/DiagLog.h"
 
 #include <cstdio>
-#include <mutex>
 #include <sstream>
 #include <vector>
-
-void EnsureCurlGlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
 
 namespace {
 
@@ -117,8 +111,13 @@ std::string FtpSession::FolderUrl(const std::string& folder) const {
     return url;
 }
 
-void FtpSession::Prepare(const std::string& url) {
+void FtpSession::Prepare(const std::string& url, int64_t upload_bytes) {
     CURL* h = handle_.get();
+    // Every command and transfer has deadlines of its own (see ExchangeLimits); a
+    // server that stalls or trickles fails it with a time-out, which reconnects.
+    const ExchangeLimits limits = LimitsFor(endpoint_.timeout_ms, upload_bytes);
+    ApplyLimits(h, limits);
+    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, limits.stall_seconds);
     // Options of the previous transfer must not leak into this one.
     curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(h, CURLOPT_NOBODY, 0L);
@@ -187,16 +186,11 @@ bool FtpSession::Open(const FtpEndpoint& endpoint) {
         return FailLocally(CURLE_FAILED_INIT);
     }
     CURL* h = handle_.get();
-    const long timeout = endpoint.timeout_ms;
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    UseConfiguredAuthorities(h);
     curl_easy_setopt(h, CURLOPT_USERNAME, endpoint.user.c_str());
     curl_easy_setopt(h, CURLOPT_PASSWORD, endpoint.password.c_str());
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeout);
-    curl_easy_setopt(h, CURLOPT_SERVER_RESPONSE_TIMEOUT, (timeout + 999) / 1000);
-    curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS, timeout);
-    // A transfer that moves no byte for the whole wait counts as timed out.
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, (timeout + 999) / 1000);
+    curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(NetTimeoutMs(endpoint.timeout_ms)));
     curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
     curl_easy_setopt(h, CURLOPT_FTPPORT, endpoint.passive ? nullptr : endpoint.active_address.c_str());
     curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 0L);
@@ -265,7 +259,7 @@ bool FtpSession::PutFile(const std::string& local_path, const std::string& remot
     std::fseek(file, 0, SEEK_SET);
     CURL* h = handle_.get();
     char* escaped = curl_easy_escape(h, remote_name.c_str(), static_cast<int>(remote_name.size()));
-    Prepare(FolderUrl(current_) + (escaped ? escaped : ""));
+    Prepare(FolderUrl(current_) + (escaped ? escaped : ""), size);
     curl_free(escaped);
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, ReadFromFile);

@@ -21,8 +21,8 @@ struct FtpEndpoint {
     std::string user;
     std::string password;
     bool passive = true;
-    // Longest wait for connecting and for one server reply; a transfer that moves no
-    // byte for this long is abandoned too.
+    // The network time-out: the deadlines of every command and transfer derive from
+    // it (see ExchangeLimits).
     int32_t timeout_ms = 30000;
     // Address announced for active mode; "-" means the address of the control socket.
     std::string active_address = "-";
@@ -65,7 +65,8 @@ public:
     static std::string Resolve(const std::string& base, const std::string& path);
 
 private:
-    void Prepare(const std::string& url);
+    // Resets the handle for a command or transfer on `url` that sends `upload_bytes`.
+    void Prepare(const std::string& url, int64_t upload_bytes = 0);
     bool Perform();
     // Runs the prepared transfer on the session's multi handle, which keeps the control
     // connection between transfers.

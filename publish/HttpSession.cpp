@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <strings.h>
 
 namespace {
 
 // A reply larger than this is not a reply of the service; the exchange is abandoned.
 constexpr size_t kMaxReply = 64u * 1024 * 1024;
+constexpr size_t kMaxReplyHeaders = 64u * 1024;
+constexpr const char* kSessionHeader = "X-Vellumark-Session";
 
 size_t ReadBody(char* buffer, size_t size, size_t count, void* user) {
     auto* source = static_cast<HttpSession::Source*>(user);
@@ -59,23 +62,13 @@ bool HttpSession::Open(const std::string& url, const std::string& user_agent, in
     handle_.reset(curl_easy_init());
     if (!handle_) return false;
     CURL* h = handle_.get();
-    const long timeout = timeout_ms;
+    timeout_ms_ = timeout_ms;
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_USERAGENT, user_agent.c_str());
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, timeout);
-    // An exchange that moves no byte for the whole wait counts as timed out.
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, (timeout + 999) / 1000);
-    // The body goes as it is: no content type, no waiting for "100 Continue", no
-    // header of our own beyond those the protocol needs.
-    curl_slist* list = curl_slist_append(nullptr, "Expect:");
-    list = curl_slist_append(list, "Content-Type:");
-    list = curl_slist_append(list, "Accept:");
-    headers_.reset(list);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers_.get());
+    UseConfiguredAuthorities(h);
     curl_easy_setopt(h, CURLOPT_POST, 1L);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, ReadBody);
     curl_easy_setopt(h, CURLOPT_READDATA, &source_);
@@ -84,32 +77,77 @@ bool HttpSession::Open(const std::string& url, const std::string& user_agent, in
     reply_.limit = kMaxReply;
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, CollectBoundedText);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply_);
-    return headers_ != nullptr;
+    reply_headers_.limit = kMaxReplyHeaders;
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, CollectBoundedText);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &reply_headers_);
+    return true;
 }
 
 bool HttpSession::Post(const PostBody& body) {
     reply_.text.clear();
+    reply_headers_.text.clear();
     status_ = 0;
     source_ = Source{&body, 0, false};
-    if (!handle_) {
-        last_error_ = CURLE_FAILED_INIT;
-        DiagLog::Instance().SetLastServerResponse(curl_easy_strerror(CURLE_FAILED_INIT));
-        return false;
+    if (!handle_) return Fail(CURLE_FAILED_INIT);
+    if (body.file && fseeko(body.file, static_cast<off_t>(body.file_offset), SEEK_SET) != 0)
+        return Fail(CURLE_READ_ERROR);
+    // The body goes as it is: no content type, no waiting for "100 Continue", no
+    // header beyond those the protocol needs.
+    std::vector<std::string> lines = {"Expect:", "Content-Type:", "Accept:"};
+    if (!session_key_.empty()) lines.push_back(std::string(kSessionHeader) + ": " + session_key_);
+    lines.insert(lines.end(), body.headers.begin(), body.headers.end());
+    curl_slist* list = nullptr;
+    for (const std::string& line : lines) {
+        curl_slist* longer = curl_slist_append(list, line.c_str());
+        if (!longer) {
+            curl_slist_free_all(list);
+            return Fail(CURLE_OUT_OF_MEMORY);
+        }
+        list = longer;
     }
-    if (body.file && fseeko(body.file, static_cast<off_t>(body.file_offset), SEEK_SET) != 0) {
-        last_error_ = CURLE_READ_ERROR;
-        DiagLog::Instance().SetLastServerResponse(curl_easy_strerror(CURLE_READ_ERROR));
-        return false;
-    }
+    const CurlSlist headers(list);
     CURL* h = handle_.get();
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.Size()));
+    ApplyLimits(h, LimitsFor(timeout_ms_, body.Size()));
     const CURLcode code = curl_easy_perform(h);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
     source_.body = nullptr;
-    last_error_ = static_cast<int32_t>(code);
-    if (code != CURLE_OK) {
-        DiagLog::Instance().SetLastServerResponse(curl_easy_strerror(code));
+    if (code != CURLE_OK) return Fail(code);
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status_);
+    // A service that sheds load answers 429 or 5xx: nothing was done, and the request is
+    // sent again after the usual wait, as after a dropped connection.
+    if (status_ >= 500 || status_ == 429) {
+        last_error_ = CURLE_RECV_ERROR;
+        DiagLog::Instance().SetLastServerResponse("HTTP status " + std::to_string(status_));
         return false;
     }
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status_);
+    last_error_ = 0;
     return true;
+}
+
+bool HttpSession::Fail(int32_t code) {
+    last_error_ = code;
+    DiagLog::Instance().SetLastServerResponse(curl_easy_strerror(static_cast<CURLcode>(code)));
+    return false;
+}
+
+std::string HttpSession::ReplyHeader(const std::string& name) const {
+    std::string value;
+    const std::string& text = reply_headers_.text;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        const size_t colon = line.find(':');
+        if (colon == std::string::npos || colon != name.size() ||
+            strncasecmp(line.c_str(), name.c_str(), name.size()) != 0)
+            continue;
+        // The last one wins: headers of an interim reply come first.
+        const size_t first = line.find_first_not_of(" \t", colon + 1);
+        const size_t last = line.find_last_not_of(" \t\r");
+        value = first == std::string::npos || last < first ? std::string() : line.substr(first, last - first + 1);
+    }
+    return value;
 }

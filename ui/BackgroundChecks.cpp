@@ -16,9 +16,10 @@ namespace {
 
 constexpr const char* kModule = "MainDlg";
 constexpr uint16_t kServicePort = 80;
-// The longest wait for the service in one step of a check. The window never waits for
-// the checks, but a quit does (the threads are joined), and the program keeps its
-// single-instance lock until then.
+// The network time-out of the checks, at most this (each request's deadlines derive
+// from it: a silent or trickling service is given up after about this long). The window
+// never waits for the checks, but a quit does (the threads are joined), and the program
+// keeps its single-instance lock until then.
 constexpr int32_t kCheckTimeoutMs = 10000;
 
 // The service as one check sees it: a session of its own, closed when the check ends.
@@ -129,13 +130,15 @@ void BackgroundChecks::Start(NoticeFound found)
         if (result != 0)
             DIAG(kModule, 0, "ERR:reference database not updated (%d)", result);
     });
-    notifier_ = std::thread([address = NotifierAddress(cfg_.m_vazirudu_domain), found = std::move(found)] {
+    // The notifier's fetches keep the same deadlines as the checks on the service.
+    notifier_ = std::thread([address = NotifierAddress(cfg_.m_vazirudu_domain),
+                             timeout_ms = TargetFrom(cfg_).settings.net_timeout_ms, found = std::move(found)] {
         if (address.empty())
             return;
         NotifierNotice notice;
-        if (!ParseNotifierText(FetchUrlText(address), notice))
+        if (!ParseNotifierText(FetchUrlText(address, timeout_ms), notice))
             return;
-        const std::string page = FetchUrlText(notice.url);
+        const std::string page = FetchUrlText(notice.url, timeout_ms);
         if (page.empty()) {
             DIAG(kModule, 0, "INF:notifier page empty: %s", notice.url.c_str());
             return;
