@@ -27,6 +27,18 @@ std::string FinalComponent(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
+// The login session's secret key as the service sends it: 64 lower-case hex digits.
+bool IsSessionKey(const std::string& text) {
+    if (text.size() != 64) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+// The header every upload request carries: the size of the whole file, so that the
+// service keeps a chunked file hidden until all of it arrived.
+std::string FileSizeHeader(int64_t size) { return "X-Vellumark-File-Size: " + std::to_string(size); }
+
 // The wait before each chunk in ms: 0 or less reads as 1000, more than 5000 as 5000.
 int32_t ChunkWaitMs(int32_t stored) {
     if (stored <= 0) return 1000;
@@ -131,6 +143,10 @@ int32_t Uploader::LoginHttp(const std::string& user, const std::string& password
         return 0;
     }
     user_row_id_ = GetUserRowID();
+    // Later messages prove the login with this key; a reply without one (a service that
+    // does not issue keys, or a refused login) leaves none from an earlier login behind.
+    const std::string key = http_.ReplyHeader("X-Vellumark-Session");
+    http_.SetSessionKey(user_row_id_ > 0 && IsSessionKey(key) ? key : std::string());
     if (user_row_id_ <= 0) {
         DIAG(kModule, 0, "ERR:GetUserRowID failed");
         return 0;
@@ -217,7 +233,7 @@ bool Uploader::SendByHttpOnce(const PostBody& body) {
 
 bool Uploader::UploadWhole(FILE* file, int64_t size, const std::string& job_key, const std::string& name,
                            const std::string& subdir) {
-    const PostBody body{http_body::UploadHeader(job_key, name, subdir, -1, 0), file, 0, size};
+    const PostBody body{http_body::UploadHeader(job_key, name, subdir, -1, 0), file, 0, size, {FileSizeHeader(size)}};
     const int32_t tries = HttpTryTimes();
     for (int32_t attempt = 0; attempt < tries; ++attempt) {
         if (SendByHttpOnce(body)) return true;
@@ -241,7 +257,7 @@ bool Uploader::UploadChunks(FILE* file, int64_t size, const std::string& job_key
         }
         const auto index = static_cast<int32_t>(k);
         const PostBody body{http_body::UploadHeader(job_key, name, subdir, index, settings_.http_chunk_size), file,
-                            plan.Offset(k), plan.Bytes(k)};
+                            plan.Offset(k), plan.Bytes(k), {FileSizeHeader(size)}};
         bool sent = false;
         for (int32_t attempt = 0; attempt < tries && !sent; ++attempt) {
             sent = SendByHttpOnce(body);

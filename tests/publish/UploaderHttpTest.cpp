@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <set>
 #include <thread>
 
@@ -56,6 +58,30 @@ std::set<std::string> HeaderNames(const std::string& head) {
         at = end;
     }
     return names;
+}
+
+// The value of header `name` in a request head, or empty.
+std::string HeaderValue(const std::string& head, const std::string& name) {
+    const std::string key = "\r\n" + name + ": ";
+    const size_t at = head.find(key);
+    if (at == std::string::npos) return {};
+    const size_t end = head.find("\r\n", at + key.size());
+    return head.substr(at + key.size(), end == std::string::npos ? end : end - at - key.size());
+}
+
+// A certificate authority of the test's own and a certificate it signed for 127.0.0.1,
+// as PEM files in `dir`: ca.pem, server.pem, server.key.
+bool MakeAuthority(const fs::path& dir) {
+    fs::create_directories(dir);
+    const std::string d = "'" + dir.string() + "'";
+    WriteFileBytes(dir / "san.ext", "subjectAltName=IP:127.0.0.1\n");
+    const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+    const std::string commands =
+        "cd " + d + " && openssl req -x509" + key + "-keyout ca.key -out ca.pem -days 2 -subj '/CN=Test authority'" +
+        " && openssl req" + key + "-keyout server.key -out server.csr -subj '/CN=127.0.0.1'" +
+        " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -extfile san.ext" +
+        " -out server.pem";
+    return std::system(("(" + commands + ") >/dev/null 2>&1").c_str()) == 0;
 }
 
 std::string SampleBytes(size_t size) {
@@ -279,6 +305,94 @@ TEST_F(UploaderHttpTest, HostWithHttpsSchemeSpeaksTls) {
     EXPECT_FALSE(bad.ConnectHttp());
     Uploader off(&progress_, &state_, settings_);
     EXPECT_TRUE(off.ConnectHttp()) << "with the web service off there is nothing to connect";
+}
+
+TEST_F(UploaderHttpTest, TheLoginsSessionKeyAndTheFileSizeGoWithEveryLaterRequest) {
+    const std::string key = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+    StartPeer(R"({"replies": {"logi": "42", "meta": "OK", "upld": "OK"},
+                  "reply_headers": {"logi": {"X-Vellumark-Session": ")" + key + R"("}}})");
+    auto up = Connected();
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(up->LoginHttp("alice", "secret"), 42);
+    up->SetJobValues({1, 3, 301, 840, 840001, 840001000});
+    ASSERT_TRUE(up->handle_pdf_metadata_http("/docs/a.pdf", kKey, 3, 600, 800, "Title", "", "", 0, 5000));
+    ASSERT_TRUE(up->upload_one_file_http(WriteSample("large.jpg", 100000), kKey, "HighRes"));
+    ASSERT_TRUE(up->upload_one_file_http(WriteSample("small.jpg", 10), kKey, "HighRes"));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(log.find(key), std::string::npos) << "the key is a secret";
+
+    const auto requests = peer_->Requests();
+    ASSERT_EQ(requests.size(), 2u + 2 + (1 + 3) + (1 + 1));
+    for (size_t i = 0; i < requests.size(); ++i) {
+        const PeerRequest& request = requests[i];
+        EXPECT_EQ(HeaderValue(request.head, "X-Vellumark-Session"), i < 2 ? "" : key)
+            << "request " << i << ": only the login and its probe go without the key";
+        if (request.Code() != "upld") continue;
+        const std::string name = ParseUpload(request.body).name;
+        EXPECT_EQ(HeaderValue(request.head, "X-Vellumark-File-Size"), name == "large.jpg" ? "100000" : "10")
+            << "request " << i << ": every chunk names the whole file's size";
+    }
+}
+
+TEST_F(UploaderHttpTest, ASheddingServiceIsTreatedAsADroppedConnection) {
+    // Request 0 is a login's probe; 1 to 5 an upload of three chunks whose second one is
+    // shed first.
+    StartPeer(R"({"shed_requests": [0, 3], "replies": {"logi": "42", "upld": "OK"}})");
+    auto up = Connected();
+    EXPECT_EQ(up->LoginHttp("alice", "secret"), 0) << "a shed probe sends no message after it";
+    ASSERT_EQ(peer_->Requests().size(), 1u);
+    ASSERT_TRUE(up->upload_one_file_http(WriteSample("large.jpg", 100000), kKey, "HighRes"));
+    const auto requests = peer_->Requests();
+    ASSERT_EQ(requests.size(), 6u);
+    EXPECT_EQ(requests[3].Code(), "upld");
+    EXPECT_TRUE(requests[4].body == requests[3].body) << "the shed chunk is sent again";
+}
+
+TEST_F(UploaderHttpTest, TricklingRepliesAreGivenUpAfterTheTimeOut) {
+    // Two bytes a second pass any "no byte for the whole time-out" rule for ever.
+    settings_.net_timeout_ms = 1000;
+    StartPeer(R"({"trickle": ["logi", "GET"], "replies": {"logi": "42"}})");
+    auto up = Connected();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(up->LoginHttp("alice", "secret"), 0);
+    EXPECT_EQ(FetchUrlText("http://" + peer_->Host() + "/notice", settings_.net_timeout_ms), "");
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LT(took.count(), 15000) << "a 1 s time-out ends each exchange within a few seconds";
+    EXPECT_EQ(peer_->Requests().size(), 3u);
+}
+
+TEST_F(UploaderHttpTest, AChunkOnASlowLineStillArrives) {
+    // The peer takes 48 KiB in about three seconds, while the time-out is one second:
+    // the bytes sit in the system's buffers and nothing seems to move meanwhile.
+    settings_.net_timeout_ms = 1000;
+    StartPeer(R"({"read_rate": 16384, "replies": {"upld": "OK"}})");
+    auto up = Connected();
+    const std::string file = WriteSample("slow.jpg", 49152);
+    ASSERT_TRUE(up->upload_one_file_http(file, kKey, "HighRes"));
+    const auto uploads = Uploads("slow.jpg");
+    ASSERT_EQ(uploads.size(), 1u) << "sent once, no retry";
+    EXPECT_EQ(uploads[0].data, ReadFileBytes(file));
+}
+
+TEST_F(UploaderHttpTest, HttpsTrustsTheAuthorityThatSslCertFileNames) {
+    const fs::path pki = home_.Root() / "pki";
+    ASSERT_TRUE(MakeAuthority(pki));
+    StartPeer(R"({"tls": {"cert": ")" + (pki / "server.pem").string() + R"(", "key": ")" +
+              (pki / "server.key").string() + R"("}, "replies": {"logi": "42"}, "get_reply": "news"})");
+    const std::string host = "https://" + peer_->Host();
+    unsetenv("SSL_CERT_FILE");
+    Uploader strange(&progress_, &state_, settings_);
+    strange.SetHttpTarget(host, 80, kPath);
+    EXPECT_EQ(strange.LoginHttp("alice", "secret"), 0) << "the certificate is checked";
+    EXPECT_EQ(FetchUrlText(host + "/notice"), "");
+    EXPECT_TRUE(peer_->Requests().empty());
+
+    setenv("SSL_CERT_FILE", (pki / "ca.pem").c_str(), 1);
+    Uploader trusting(&progress_, &state_, settings_);
+    trusting.SetHttpTarget(host, 80, kPath);
+    EXPECT_EQ(trusting.LoginHttp("alice", "secret"), 42);
+    EXPECT_EQ(FetchUrlText(host + "/notice"), "news");
+    unsetenv("SSL_CERT_FILE");
 }
 
 TEST_F(UploaderHttpTest, FetchUrlTextReturnsThePageOrNothing) {
