@@ -7,6 +7,8 @@
 #include <sqlite3.h>
 #include <strings.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -16,6 +18,24 @@ namespace {
 constexpr const char* kModule = "Upload";
 constexpr int kBusyWaitMs = 5000;
 constexpr size_t kLoggedError = 255;
+
+// What an update may do to the reference tables. The shipped database holds 25
+// categories, 158 subcategories, 249 countries, 739 states and 2477 cities, no value
+// longer than 44 bytes, in 164 KiB; a full refresh of every table is about 300 KB of
+// SQL and runs in milliseconds. The limits leave room for many times that, and an
+// update that crosses any of them is refused whole.
+constexpr int kMaxValueBytes = 4096;                // any text, blob or row
+constexpr size_t kMaxSqlBytes = 4u * 1024 * 1024;   // the update's SQL text
+constexpr int64_t kMaxDatabaseBytes = 32LL * 1024 * 1024;
+constexpr auto kMaxRunTime = std::chrono::seconds(5);
+constexpr int kStepsPerTimeCheck = 1000;
+struct RowLimit {
+    const char* table;
+    int64_t rows;
+};
+constexpr RowLimit kRowLimits[] = {
+    {"category", 1000}, {"subcategory", 10000}, {"country", 1000}, {"state", 50000}, {"city", 250000},
+};
 
 struct DbCloser {
     void operator()(sqlite3* db) const { sqlite3_close(db); }
@@ -37,11 +57,12 @@ bool IsReferenceTable(const char* name) {
 bool IsMainDatabase(const char* name) { return name && strcmp(name, "main") == 0; }
 
 struct Authorization {
-    bool own_transaction = false;  // our own BEGIN, COMMIT and ROLLBACK
+    bool own_statement = false;  // our own BEGIN, COMMIT, ROLLBACK and row counts
 };
 
 int Authorize(void* user, int action, const char* arg3, const char* arg4, const char* database, const char*) {
     const auto* state = static_cast<const Authorization*>(user);
+    if (state->own_statement) return SQLITE_OK;
     switch (action) {
         case SQLITE_INSERT:
         case SQLITE_UPDATE:
@@ -53,7 +74,7 @@ int Authorize(void* user, int action, const char* arg3, const char* arg4, const 
         case SQLITE_FUNCTION:
             return arg4 && strcasecmp(arg4, "load_extension") == 0 ? SQLITE_DENY : SQLITE_OK;
         case SQLITE_TRANSACTION:
-            return state->own_transaction ? SQLITE_OK : SQLITE_DENY;
+            return SQLITE_DENY;  // only our own
         default:
             return SQLITE_DENY;
     }
@@ -64,17 +85,17 @@ void LogSqlError(const char* format, sqlite3* db) {
 }
 
 bool RunOwn(sqlite3* db, Authorization& auth, const char* sql) {
-    auth.own_transaction = true;
+    auth.own_statement = true;
     const bool ok = sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-    auth.own_transaction = false;
+    auth.own_statement = false;
     return ok;
 }
 
-// Runs every statement of `sql` in turn; false at the first one that is refused or fails.
-bool RunStatements(sqlite3* db, const std::string& sql) {
-    // The text ends at its first NUL, as a C string does.
-    const char* next = sql.c_str();
-    const char* end = next + std::strlen(next);
+// Runs every statement of `sql` (`length` bytes) in turn; false at the first one that
+// is refused or fails.
+bool RunStatements(sqlite3* db, const char* sql, size_t length) {
+    const char* next = sql;
+    const char* end = sql + length;
     while (next < end) {
         sqlite3_stmt* raw = nullptr;
         const char* tail = nullptr;
@@ -109,6 +130,53 @@ bool ReadIds(sqlite3* db, const char* sql, const char* error_format, std::vector
     return true;
 }
 
+// The number a pragma reads back, or -1.
+int64_t PragmaValue(sqlite3* db, const char* sql) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &raw, nullptr) != SQLITE_OK) return -1;
+    Statement statement(raw);
+    return sqlite3_step(statement.get()) == SQLITE_ROW ? sqlite3_column_int64(statement.get(), 0) : -1;
+}
+
+// Interrupts the statements once the deadline has passed.
+int PastDeadline(void* user) {
+    const auto* deadline = static_cast<const std::chrono::steady_clock::time_point*>(user);
+    return std::chrono::steady_clock::now() > *deadline ? 1 : 0;
+}
+
+// Why the update must not be kept, or empty when every reference table is within its
+// row limit.
+std::string RowLimitCrossed(sqlite3* db) {
+    for (const RowLimit& limit : kRowLimits) {
+        sqlite3_stmt* raw = nullptr;
+        const std::string sql = std::string("SELECT count(*) FROM ") + limit.table;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK) return sqlite3_errmsg(db);
+        Statement statement(raw);
+        if (sqlite3_step(statement.get()) != SQLITE_ROW) return sqlite3_errmsg(db);
+        const int64_t rows = sqlite3_column_int64(statement.get(), 0);
+        if (rows > limit.rows)
+            return std::string(limit.table) + " would hold " + std::to_string(rows) + " rows, at most " +
+                   std::to_string(limit.rows) + " are kept";
+    }
+    return {};
+}
+
+// The reason a failed statement gives, in words that name the limit it crossed.
+std::string FailureReason(sqlite3* db) {
+    switch (sqlite3_errcode(db)) {
+        case SQLITE_TOOBIG:
+            return "a value or row longer than " + std::to_string(kMaxValueBytes) + " bytes";
+        case SQLITE_INTERRUPT:
+            return "the statements ran longer than " + std::to_string(kMaxRunTime.count()) + " s";
+        case SQLITE_FULL:
+            return "the database would grow beyond " + std::to_string(kMaxDatabaseBytes / (1024 * 1024)) + " MiB";
+        case SQLITE_OK:
+            return "a statement that changes nothing";
+        default:
+            return sqlite3_errmsg(db);
+    }
+}
+
 // Holds the update flag for the life of the object.
 class UpdateFlag {
 public:
@@ -135,14 +203,40 @@ bool ApplyReferenceSql(sqlite3* db, const std::string& sql) {
         return false;
     }
     sqlite3_busy_timeout(own.get(), kBusyWaitMs);
+    // The text ends at its first NUL, as a C string does.
+    const size_t length = strnlen(sql.c_str(), sql.size());
+    if (length > kMaxSqlBytes) {
+        DIAG(kModule, 0, "ERR:reference update refused: %zu bytes of SQL, at most %zu are taken", length, kMaxSqlBytes);
+        return false;
+    }
+    // Bounds of this connection only: the values and rows it may write, and the size
+    // the file may grow to (set before the authorizer, which refuses pragmas).
+    sqlite3_limit(own.get(), SQLITE_LIMIT_LENGTH, kMaxValueBytes);
+    const int64_t page_size = PragmaValue(own.get(), "PRAGMA page_size");
+    const std::string max_pages =
+        "PRAGMA max_page_count = " + std::to_string(kMaxDatabaseBytes / std::max<int64_t>(page_size, 512));
+    if (page_size <= 0 || sqlite3_exec(own.get(), max_pages.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) {
+        LogSqlError("SQL error: %s", own.get());
+        return false;
+    }
     Authorization auth;
     sqlite3_set_authorizer(own.get(), Authorize, &auth);
     if (!RunOwn(own.get(), auth, "BEGIN IMMEDIATE")) {
         LogSqlError("SQL error: %s", own.get());
         return false;
     }
-    if (!RunStatements(own.get(), sql)) {
-        LogSqlError("SQL error: %s", own.get());
+    auto deadline = std::chrono::steady_clock::now() + kMaxRunTime;
+    sqlite3_progress_handler(own.get(), kStepsPerTimeCheck, PastDeadline, &deadline);
+    std::string refused;
+    if (!RunStatements(own.get(), sql.c_str(), length)) refused = FailureReason(own.get());
+    if (refused.empty()) {
+        auth.own_statement = true;
+        refused = RowLimitCrossed(own.get());
+        auth.own_statement = false;
+    }
+    sqlite3_progress_handler(own.get(), 0, nullptr, nullptr);
+    if (!refused.empty()) {
+        DIAG(kModule, 0, "ERR:reference update refused: %s", http_reply::Printable(refused, kLoggedError).c_str());
         RunOwn(own.get(), auth, "ROLLBACK");
         return false;
     }

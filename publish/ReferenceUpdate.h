@@ -15,6 +15,8 @@ inline std::atomic<bool> g_reference_db_updating{false};
 // own: either every statement takes effect or none. Only inserts, updates and deletes
 // of the reference tables (and the reads they need) are allowed; any other statement
 // (schema changes, pragmas, attaching files, other tables, transaction control) is
-// refused and rolls the whole update back. False, logged with the database's message,
-// when nothing was applied.
+// refused and rolls the whole update back. So is an update that crosses the bounds of
+// what reference tables need: more SQL text, a longer value or row, more rows in a
+// table, a larger file or a longer run than a real update comes near (the figures are
+// in ReferenceUpdate.cpp). False, logged with the reason, when nothing was applied.
 bool ApplyReferenceSql(sqlite3* db, const std::string& sql);

@@ -131,6 +131,43 @@ TEST_F(ReferenceUpdateTest, AnythingElseIsRefusedAndLeavesTheDatabaseUnchanged) 
     EXPECT_EQ(Scalar("SELECT count(*) FROM category WHERE ID >= 95 AND ID <= 98"), "0");
 }
 
+// `count` statements that each double the rows of `table` (new ids differ in a bit of
+// their own), giving the new rows `value`.
+std::string Doublings(const std::string& table, const std::string& columns, const std::string& value, int count) {
+    std::string sql;
+    for (int k = 0; k < count; ++k)
+        sql += "INSERT INTO " + table + " (" + columns + ") SELECT ID + (1 << " + std::to_string(32 + k) + "), " +
+               value + " FROM " + table + ";\n";
+    return sql;
+}
+
+TEST_F(ReferenceUpdateTest, UpdatesBeyondWhatReferenceTablesNeedAreRefusedWhole) {
+    const std::string before = ReadFileBytes(db_path_);
+    const std::string first = "UPDATE category SET title = 'Changed' WHERE ID = 1;\n";
+    std::string busy;
+    for (int i = 0; i < 120000; ++i) busy += "UPDATE city SET status = 2;";
+    const std::pair<std::string, std::string> hostile[] = {
+        {first + "UPDATE category SET title = zeroblob(50000000) WHERE ID = 2", "longer than 4096 bytes"},
+        {first + "INSERT INTO country (ID, CountryName) VALUES (999, hex(randomblob(3000)))", "longer than 4096 bytes"},
+        // 25 categories become 1600.
+        {first + Doublings("category", "ID, title", "title", 6), "category would hold 1600 rows"},
+        // Rows within every other limit, but far more bytes than the tables need.
+        {first + Doublings("city", "ID, stateID, CityName", "stateID, randomblob(4000)", 4), "grow beyond 32 MiB"},
+        // Statements that would keep the database busy for minutes.
+        {first + busy, "ran longer than 5 s"},
+        {first + std::string(5u * 1024 * 1024, ' '), "5242932 bytes of SQL"},
+    };
+    for (const auto& [sql, reason] : hostile) {
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(ApplyReferenceSql(db_, sql)) << sql.substr(0, 200);
+        const std::string log = testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find("ERR:reference update refused: "), std::string::npos) << log;
+        EXPECT_NE(log.find(reason), std::string::npos) << log;
+        EXPECT_TRUE(ReadFileBytes(db_path_) == before) << "database changed by: " << sql.substr(0, 200);
+    }
+    EXPECT_EQ(Scalar("SELECT title FROM category WHERE ID = 1"), "Arts & Entertainment");
+}
+
 TEST_F(ReferenceUpdateTest, ServiceSqlIsAppliedAndTheFlagAlwaysCleared) {
     ASSERT_EQ(UpdateThroughPeer(LengthPrefixed("INSERT INTO category (ID, title) VALUES (99, 'Maps');")), 0);
     EXPECT_FALSE(g_reference_db_updating);
