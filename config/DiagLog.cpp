@@ -51,6 +51,32 @@ void Append(std::string& out, const char* format, ...)
     va_end(args);
 }
 
+// `text` as one line: control characters are shown escaped (\n, \r, \t, else \xNN), so
+// a line break in a user name or a server's reply cannot end a record and forge
+// another, neither on standard error nor in the status report.
+std::string OneLine(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
 // The system's message text for an error number.
 std::string SystemMessage(int32_t code)
 {
@@ -91,7 +117,9 @@ int32_t DiagLog::ReportV(const char* module, int32_t line, int32_t code, const c
         const std::string reason = SystemMessage(code);
         Append(text, ", line %d in %s: errno:%d Reason:%s ", line, module, code, reason.c_str());
     }
-    // A record holds at most 511 bytes; a longer one is cut, never inside a character.
+    // A record is one line of at most 511 bytes; a longer one is cut, never inside a
+    // character.
+    text = OneLine(text);
     text.resize(Utf8PrefixLength(text, kRecordSize - 1));
 
     // One write per record and line feed, so records of different threads never mix.
@@ -119,8 +147,9 @@ void DiagLog::WriteRecord(const char* section, const std::string& text)
     char key[64];
     if (std::strftime(key, sizeof key, "%X", &local) == 0)
         return;
-    // The log never reports its own failures: a failed write is dropped.
-    IniFile(report_path_).WriteRaw(section, key, text);
+    // The log never reports its own failures: a failed write is dropped. Records that
+    // callers write themselves (command lines, notes) are kept to one line as well.
+    IniFile(report_path_).WriteRaw(section, key, OneLine(text));
 }
 
 void DiagLog::SetReportPath(const std::string& path)

@@ -217,3 +217,26 @@ TEST_F(DiagLogTest, ADisabledDebugChannelStillFillsTheReport)
         EXPECT_EQ(IniFile(Report()).ReadRaw("errlog", key), "ERR:engine failed, line 7 in ProcessPdfThread errno:0");
     }
 }
+
+TEST_F(DiagLogTest, ControlCharactersAreShownEscapedSoARecordStaysOneLine)
+{
+    log_.SetReportPath(Report());
+    log_.SetSwitches(1, 0);
+    StderrCapture err(home_.Root() / "stderr.txt");
+    // A user name and a server reply that try to end the record and plant another.
+    const std::string key = TimeKey();
+    log_.SetLastServerResponse("550 no\r\n[cmdline]");
+    log_.Report("Upload", 3, 12003, "ERR:login failed,u:%s", "eve\r\n12:00:00=INF:forged\t\x01\x7f");
+    log_.WriteRecord("cmdline", "rastrix a\nb=c");
+    const std::string shown = "ERR:login failed,u:eve\\r\\n12:00:00=INF:forged\\t\\x01\\x7F, line 3 in Upload: "
+                              "errno:12003 Reason:550 no\\r\\n[cmdline]";
+    EXPECT_EQ(err.Text(), shown + "\n");
+    if (key == TimeKey()) {
+        IniFile report(Report());
+        EXPECT_EQ(report.ReadRaw("errlog", key, 4096), shown);
+        EXPECT_EQ(report.ReadRaw("cmdline", key, 4096), "rastrix a\\nb=c");
+        EXPECT_EQ(report.SectionNames(4, 16), 15) << "errlog and cmdline only";
+        const std::string file = ReadFileBytes(Report());
+        EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), 4) << file;
+    }
+}
