@@ -1,40 +1,101 @@
 // End to end: vellumark-batch --publish with the real engine publishes books to the real
-// vellumark-service on 127.0.0.1: account, login, metadata, whole and chunked files; a
-// wrong password leaves the book unpublished; a service that dies mid-book leaves the
-// job resumable, and the resume completes the book.
+// vellumark-service on 127.0.0.1, both directly and through nginx with TLS (the shipped
+// site configuration): account, login, metadata, whole and chunked files; a wrong
+// password leaves the book unpublished; a service that dies mid-book leaves the job
+// resumable, and the resume completes the book. Through nginx also: the books' files come
+// from the disk with safe types and headers, names beginning with a dot are never served,
+// the service learns each client's own address from nginx and from nobody else, and
+// requests the service must not see stop at nginx.
 #include "tests/pipeline/BatchE2EFixture.h"
 #include "tests/publish/FtpTestServer.h"
+#include "tests/publish/NginxFront.h"
 #include "tests/service/ServiceFixture.h"
 
 #include "config/IniFile.h"
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <set>
+#include <sqlite3.h>
 #include <thread>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class PublishServiceE2E : public BatchE2E {
+enum class Route { Direct, ThroughNginx };
+
+std::string RouteName(Route route) { return route == Route::Direct ? "Direct" : "ThroughNginx"; }
+void PrintTo(Route route, std::ostream* out) { *out << RouteName(route); }
+
+class ServiceE2E : public BatchE2E {
 protected:
-    void SetUp() override {
+    void Begin(Route route) {
+        route_ = route;
         BatchE2E::SetUp();
         if (IsSkipped()) return;
-        service_ = std::make_unique<ServiceProcess>(home_.Root() / "svc");
-        ASSERT_TRUE(service_->Running()) << service_->FirstLine();
-        ASSERT_EQ(service_->Post("/createPubAccount.asp", "email=reader@example.org&password=open-sesame",
-                                 "application/x-www-form-urlencoded")
-                      .status,
-                  200);
+        std::string why;
+        if (Proxied() && !NginxFront::Available(why)) GTEST_SKIP() << why;
+        ASSERT_NO_FATAL_FAILURE(StartService());
+        ASSERT_EQ(Post("/createPubAccount.asp", "email=reader@example.org&password=open-sesame").status, 200);
     }
 
-    // Makes `service_` the web-service target with `password`, as a user does, and lets
+    void TearDown() override {
+        front_.reset();
+        unsetenv("SSL_CERT_FILE");
+    }
+
+    bool Proxied() const { return route_ == Route::ThroughNginx; }
+
+    // Starts the service on its data folder (again, after it was stopped) and, through
+    // nginx, a new nginx in front of it whose authority the client trusts.
+    void StartService() {
+        front_.reset();
+        std::vector<std::string> args;
+        if (Proxied()) args = {"--trusted-proxy", "127.0.0.1"};
+        service_ = std::make_unique<ServiceProcess>(home_.Root() / "svc", args);
+        ASSERT_TRUE(service_->Running()) << service_->FirstLine();
+        if (!Proxied()) return;
+        front_ = std::make_unique<NginxFront>(home_.Root() / ("nginx-" + std::to_string(++fronts_)), service_->Port(),
+                                              home_.Root() / "svc");
+        ASSERT_TRUE(front_->Running()) << front_->Failure();
+        setenv("SSL_CERT_FILE", front_->CaFile().c_str(), 1);
+    }
+
+    // The address desktop programs and readers use.
+    std::string BaseUrl() const { return Proxied() ? front_->BaseUrl() : service_->BaseUrl(); }
+
+    HttpResult Get(const std::string& path) const {
+        if (!Proxied()) return service_->Get(path);
+        return Result(front_->Get(path));
+    }
+
+    HttpResult Post(const std::string& path, const std::string& form) const {
+        const std::string type = "application/x-www-form-urlencoded";
+        if (!Proxied()) return service_->Post(path, form, type);
+        FrontRequest request;
+        request.method = "POST";
+        request.path = path;
+        request.body = form;
+        request.headers = {"Content-Type: " + type};
+        return Result(front_->Send(request));
+    }
+
+    static HttpResult Result(const FrontReply& reply) {
+        HttpResult result;
+        result.status = reply.status;
+        result.body = reply.body;
+        result.content_type = reply.Header("content-type");
+        return result;
+    }
+
+    // Makes the service the web-service target with `password`, as a user does, and lets
     // big files go in chunks without the default pause between them.
     void UseService(const std::string& password) {
-        RunResult saved = Run({"--set-service-account", "reader@example.org", "--service-host",
-                               "127.0.0.1:" + std::to_string(service_->Port())},
-                              "account", password + "\n");
+        const std::string host = Proxied() ? front_->BaseUrl() : "127.0.0.1:" + std::to_string(service_->Port());
+        RunResult saved = Run({"--set-service-account", "reader@example.org", "--service-host", host}, "account",
+                              password + "\n");
         ASSERT_EQ(saved.code, 0) << saved.err;
         EXPECT_EQ(ReadFileBytes(data_ / "http_user.ini").find(password), std::string::npos);
         IniFile config((data_ / "config.ini").string());
@@ -52,7 +113,7 @@ protected:
         for (const auto& entry : fs::recursive_directory_iterator(book)) {
             if (!entry.is_regular_file() || entry.path().filename() == "index.html") continue;
             const std::string rel = fs::relative(entry.path(), book).string();
-            const HttpResult served = service_->Get(BookUrl(key) + rel);
+            const HttpResult served = Get(BookUrl(key) + rel);
             ASSERT_EQ(served.status, 200) << rel;
             EXPECT_TRUE(served.body == ReadFileBytes(entry.path())) << rel << " differs on the service";
             ++compared;
@@ -60,21 +121,42 @@ protected:
         EXPECT_GT(compared, 20);
     }
 
+    // Waits (at most 120 s) until the service has begun to store `file` of some book.
+    void AwaitStored(const std::string& file) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        bool seen = false;
+        while (!seen && std::chrono::steady_clock::now() < deadline) {
+            std::error_code ec;
+            for (const auto& entry : fs::directory_iterator(home_.Root() / "svc/books", ec))
+                seen = seen || fs::exists(entry.path() / file);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_TRUE(seen) << file;
+    }
+
+    Route route_ = Route::Direct;
     std::unique_ptr<ServiceProcess> service_;
+    std::unique_ptr<NginxFront> front_;
+    int fronts_ = 0;
 };
 
-TEST_F(PublishServiceE2E, ABookIsPublishedToTheServiceAndOpensThere) {
+class PublishServiceE2E : public ServiceE2E, public ::testing::WithParamInterface<Route> {
+protected:
+    void SetUp() override { Begin(GetParam()); }
+};
+
+TEST_P(PublishServiceE2E, ABookIsPublishedToTheServiceAndOpensThere) {
     UseService("open-sesame");
     IniFile((data_ / "config.ini").string()).WriteInt("network", "http_chunk_size", 4);  // KiB
     RunResult run = Run({"--publish", (SourceDir() / "data/samples/sample.pdf").string()});
     ASSERT_EQ(run.code, 0) << run.err;
     const std::string key = OnlyKey();
     EXPECT_EQ(StoredProgress(key), 100000);
-    const std::string address = service_->BaseUrl() + "/vellumark/booklet.asp?guid=" + key;
+    const std::string address = BaseUrl() + "/vellumark/booklet.asp?guid=" + key;
     EXPECT_NE(run.err.find("published at " + address), std::string::npos) << run.err;
     ExpectPublished(key);
     // The page the service makes names the book and its pages.
-    const HttpResult page = service_->Get("/vellumark/booklet.asp?guid=" + key);
+    const HttpResult page = Get("/vellumark/booklet.asp?guid=" + key);
     ASSERT_EQ(page.status, 200);
     EXPECT_NE(page.body.find("Vellumark sample book"), std::string::npos);
     // Page images larger than a chunk crossed in chunks and arrived whole.
@@ -84,7 +166,7 @@ TEST_F(PublishServiceE2E, ABookIsPublishedToTheServiceAndOpensThere) {
     EXPECT_TRUE(chunked) << "no file was larger than one chunk";
 }
 
-TEST_F(PublishServiceE2E, AWrongPasswordLeavesTheBookUnpublished) {
+TEST_P(PublishServiceE2E, AWrongPasswordLeavesTheBookUnpublished) {
     UseService("not-the-password");
     RunResult run = Run({"--publish", MakePdf("private.pdf", 2).string()});
     // The job goes on without the service: converted, not published, and said so.
@@ -93,24 +175,15 @@ TEST_F(PublishServiceE2E, AWrongPasswordLeavesTheBookUnpublished) {
     EXPECT_NE(run.err.find("login as reader@example.org failed"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("published at"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("not-the-password"), std::string::npos) << run.err;
-    EXPECT_EQ(service_->Get("/vellumark/booklet.asp?guid=" + key).status, 404);
+    EXPECT_EQ(Get("/vellumark/booklet.asp?guid=" + key).status, 404);
 }
 
-TEST_F(PublishServiceE2E, AServiceThatDiesMidBookLeavesTheJobResumable) {
+TEST_P(PublishServiceE2E, AServiceThatDiesMidBookLeavesTheJobResumable) {
     UseService("open-sesame");
     const int pages = 8;
     pid_t batch = Start({"--publish", MakePdf("long.pdf", pages).string()}, "first");
     // Stop the service as soon as the HighRes folder has begun to arrive.
-    const fs::path books = home_.Root() / "svc/books";
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    bool seen = false;
-    while (!seen && std::chrono::steady_clock::now() < deadline) {
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(books, ec))
-            seen = seen || fs::exists(entry.path() / "HighRes/img-1.jpg");
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_TRUE(seen);
+    ASSERT_NO_FATAL_FAILURE(AwaitStored("HighRes/img-1.jpg"));
     service_->Stop(SIGKILL);
     RunResult failed = Finish(batch, "first");
     EXPECT_EQ(failed.code, 1);
@@ -121,8 +194,7 @@ TEST_F(PublishServiceE2E, AServiceThatDiesMidBookLeavesTheJobResumable) {
     EXPECT_LT(stopped_at, 87000) << failed.err;
 
     // The service comes back (on another port here); the resume completes the book.
-    service_ = std::make_unique<ServiceProcess>(home_.Root() / "svc");
-    ASSERT_TRUE(service_->Running());
+    ASSERT_NO_FATAL_FAILURE(StartService());
     UseService("open-sesame");
     RunResult resumed = Run({"--resume", key}, "resume");
     ASSERT_EQ(resumed.code, 0) << resumed.err;
@@ -130,7 +202,7 @@ TEST_F(PublishServiceE2E, AServiceThatDiesMidBookLeavesTheJobResumable) {
     ExpectPublished(key);
 }
 
-TEST_F(PublishServiceE2E, WithBothTargetsEachReceivesTheWholeBook) {
+TEST_P(PublishServiceE2E, WithBothTargetsEachReceivesTheWholeBook) {
     FtpTestServer ftp(home_.Root() / "ftp");
     ASSERT_TRUE(ftp.Running());
     fs::create_directories(ftp.Root() / "books");
@@ -142,19 +214,10 @@ TEST_F(PublishServiceE2E, WithBothTargetsEachReceivesTheWholeBook) {
 
     // The first run dies with the service; the resume finishes both targets.
     pid_t batch = Start({"--publish", MakePdf("both.pdf", 4).string()}, "first");
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    bool seen = false;
-    while (!seen && std::chrono::steady_clock::now() < deadline) {
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(home_.Root() / "svc/books", ec))
-            seen = seen || fs::exists(entry.path() / "MedRes/img-1.jpg");
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    ASSERT_TRUE(seen);
+    ASSERT_NO_FATAL_FAILURE(AwaitStored("MedRes/img-1.jpg"));
     service_->Stop(SIGKILL);
     EXPECT_EQ(Finish(batch, "first").code, 1);
-    service_ = std::make_unique<ServiceProcess>(home_.Root() / "svc");
-    ASSERT_TRUE(service_->Running());
+    ASSERT_NO_FATAL_FAILURE(StartService());
     UseService("open-sesame");
     RunResult resumed = Run({"--resume", OnlyKey()}, "resume");
     ASSERT_EQ(resumed.code, 0) << resumed.err;
@@ -166,6 +229,149 @@ TEST_F(PublishServiceE2E, WithBothTargetsEachReceivesTheWholeBook) {
         const fs::path remote = ftp.Root() / "books" / key / fs::relative(entry.path(), books_ / key);
         EXPECT_TRUE(ReadFileBytes(remote) == ReadFileBytes(entry.path())) << remote;
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, PublishServiceE2E, ::testing::Values(Route::Direct, Route::ThroughNginx),
+                         [](const ::testing::TestParamInfo<Route>& info) { return RouteName(info.param); });
+
+// What only the nginx front does.
+class NginxFrontE2E : public ServiceE2E {
+protected:
+    void SetUp() override { Begin(Route::ThroughNginx); }
+
+    // The client addresses of the service's login sessions.
+    std::set<std::string> SessionAddresses() {
+        std::set<std::string> addresses;
+        sqlite3* db = nullptr;
+        const std::string path = (home_.Root() / "svc/service.db").string();
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+            sqlite3_stmt* select = nullptr;
+            if (sqlite3_prepare_v2(db, "SELECT address FROM session", -1, &select, nullptr) == SQLITE_OK) {
+                while (sqlite3_step(select) == SQLITE_ROW)
+                    addresses.insert(reinterpret_cast<const char*>(sqlite3_column_text(select, 0)));
+            }
+            sqlite3_finalize(select);
+        }
+        sqlite3_close(db);
+        return addresses;
+    }
+
+    // A message of the desktop program's kind to the service path.
+    FrontReply Message(const std::string& body, const std::vector<std::string>& headers = {}) {
+        FrontRequest request;
+        request.method = "POST";
+        request.path = "/vellumark/standalone.ashx";
+        request.body = body;
+        request.headers = headers;
+        return front_->Send(request);
+    }
+};
+
+TEST_F(NginxFrontE2E, BookFilesComeFromTheDiskWithSafeTypesAndDotFilesNever) {
+    UseService("open-sesame");
+    IniFile((data_ / "config.ini").string()).WriteInt("general", "upload_pdf", 1);
+    RunResult run = Run({"--publish", MakePdf("small.pdf", 2).string()});
+    ASSERT_EQ(run.code, 0) << run.err;
+    const std::string key = OnlyKey();
+    const std::string book = BookUrl(key);
+    const HttpResult page = Get(book);
+    ASSERT_EQ(page.status, 200);
+    EXPECT_NE(page.body.find("Generated Book"), std::string::npos);
+
+    // Beside the published files: a file of a chunked upload still in progress, and a
+    // page under a name the viewer never asks for.
+    const fs::path stored = home_.Root() / "svc/books" / key;
+    WriteFileBytes(stored / "100/.img-1.jpg.part", "partial");
+    WriteFileBytes(stored / "note.html", "<script>document.title = 'ran'</script>");
+    // nginx alone serves the files: the service is gone, and with it the book's page.
+    service_->Stop(SIGKILL);
+    EXPECT_EQ(front_->Get(book).status, 502);
+
+    struct Case {
+        std::string name, type;
+        bool sandboxed, attachment;
+    };
+    const Case cases[] = {
+        {"100/img-1.jpg", "image/jpeg", true, false},     {"100/img-1-f.png", "image/png", true, false},
+        {"txt.js", "text/javascript", true, false},       {"layout.js", "text/javascript", true, false},
+        {"text.html", "text/html", true, false},          {"small.pdf", "application/pdf", false, false},
+        {"note.html", "application/octet-stream", true, true},
+    };
+    for (const Case& c : cases) {
+        const FrontReply file = front_->Get(book + c.name);
+        ASSERT_EQ(file.status, 200) << c.name;
+        EXPECT_TRUE(file.body == ReadFileBytes(stored / c.name)) << c.name;
+        EXPECT_EQ(file.Header("content-type").substr(0, c.type.size()), c.type) << c.name;
+        EXPECT_EQ(file.Header("x-content-type-options"), "nosniff") << c.name;
+        const std::string policy = file.Header("content-security-policy");
+        EXPECT_NE(policy.find("default-src 'none'"), std::string::npos) << c.name << ": " << policy;
+        EXPECT_EQ(policy.find("sandbox") != std::string::npos, c.sandboxed) << c.name << ": " << policy;
+        EXPECT_EQ(file.Header("content-disposition"), c.attachment ? "attachment" : "") << c.name;
+    }
+    for (const std::string hidden : {"100/.img-1.jpg.part", "100/%2eimg-1.jpg.part"})
+        EXPECT_EQ(front_->Get(book + hidden).status, 404) << hidden;
+
+    // The shared viewer files beside the program, but not the page template.
+    const FrontReply viewer = front_->Get("/vellumark/books/index.js");
+    EXPECT_EQ(viewer.status, 200);
+    EXPECT_TRUE(viewer.body == ReadFileBytes(ProgramDir() / "DefaultCfg/Upload/index.js"));
+    EXPECT_EQ(front_->Get("/vellumark/books/booklet.asp").status, 404);
+}
+
+TEST_F(NginxFrontE2E, TheServiceTakesTheClientAddressFromTheProxyAlone) {
+    const std::string login = service_bodies::Login("reader@example.org", "open-sesame");
+    // Through nginx from 127.0.0.2, with an address of the client's own choosing.
+    FrontRequest request;
+    request.method = "POST";
+    request.path = "/vellumark/standalone.ashx";
+    request.body = login;
+    request.headers = {"X-Real-IP: 203.0.113.9"};
+    request.source_address = "127.0.0.2";
+    const FrontReply proxied = front_->Send(request);
+    ASSERT_EQ(proxied.status, 200);
+    EXPECT_EQ(proxied.body.rfind("ERR", 0), std::string::npos) << proxied.body;
+    // Straight to the service from 127.0.0.3, which is not the proxy.
+    request.base = service_->BaseUrl();
+    request.source_address = "127.0.0.3";
+    const FrontReply direct = front_->Send(request);
+    ASSERT_EQ(direct.status, 200);
+    EXPECT_EQ(direct.body.rfind("ERR", 0), std::string::npos) << direct.body;
+    EXPECT_EQ(SessionAddresses(), (std::set<std::string>{"127.0.0.2", "127.0.0.3"}));
+}
+
+TEST_F(NginxFrontE2E, WhatTheServiceMustNotSeeStopsAtTheFront) {
+    const std::string login = service_bodies::Login("reader@example.org", "open-sesame");
+    // Plain HTTP only leads to TLS.
+    FrontRequest plain;
+    plain.method = "POST";
+    plain.path = "/vellumark/standalone.ashx";
+    plain.body = login;
+    plain.plain_http = true;
+    const FrontReply redirected = front_->Send(plain);
+    EXPECT_EQ(redirected.status, 301);
+    EXPECT_EQ(redirected.Header("location").rfind("https://", 0), 0u) << redirected.Header("location");
+    // Bodies not framed by Content-Length, compressed, or larger than 1 MiB.
+    EXPECT_EQ(Message(login, {"Transfer-Encoding: chunked"}).status, 411);
+    EXPECT_EQ(Message(login, {"Content-Encoding: gzip"}).status, 415);
+    EXPECT_EQ(Message(std::string(1024 * 1024 + 1, 'x')).status, 413);
+    EXPECT_TRUE(SessionAddresses().empty());
+    // The largest message passes.
+    const long largest = Message(std::string(1024 * 1024, 'x')).status;
+    EXPECT_TRUE(largest != 0 && largest != 413) << largest;
+
+    // A flood of posts to the account form (incomplete ones, which the service itself
+    // would answer forever) is cut off with a time to come back; the desktop program's
+    // messages from the same address still go through.
+    FrontRequest form;
+    form.method = "POST";
+    form.path = "/createPubAccount.asp";
+    form.body = "email=flood@example.org";
+    FrontReply answer;
+    for (int i = 0; i < 10 && answer.status != 429; ++i) answer = front_->Send(form);
+    ASSERT_EQ(answer.status, 429);
+    EXPECT_FALSE(answer.Header("retry-after").empty());
+    EXPECT_EQ(Message(login).status, 200);
+    EXPECT_EQ(SessionAddresses(), std::set<std::string>{"127.0.0.1"});
 }
 
 }  // namespace
