@@ -19,7 +19,7 @@ packages=(
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(python3 python3-pyftpdlib chromium xvfb xauth fonts-dejavu-core mupdf-tools poppler-utils time lftp
-    desktop-file-utils appstream)
+    desktop-file-utils appstream nginx openssl)
   # Node.js may come from another source than Debian (whose npm then conflicts with it):
   # only ask Debian for it when there is none.
   command -v node >/dev/null || packages+=(nodejs)
