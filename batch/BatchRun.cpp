@@ -1,5 +1,6 @@
 #include "batch/BatchRun.h"
 #include "batch/JobStage.h"
+#include "batch/PublishOutcome.h"
 
 #include <algorithm>
 #include <chrono>
@@ -348,6 +349,16 @@ int BatchRun::Report()
             continue;
         }
         std::string page = JoinPath(JoinPath(cfg_.m_books_folder, job.key), "index.html");
+        // A publication that was asked for and did not happen is a failure, even though
+        // the worker finished the book without it.
+        const std::vector<std::string> missed = MissedTargets(cfg_, job.key, job.outcome.notes);
+        if (!missed.empty()) {
+            ++failed;
+            for (const std::string& target : missed)
+                std::fprintf(stderr, "vellumark-batch: %s: job %s: the book was made (%s) but not published to %s\n",
+                             pdf.c_str(), job.key.c_str(), page.c_str(), Printable(target).c_str());
+            continue;
+        }
         if (!job.export_dir.empty()) {
             if (job.outcome.exit_code != 0) {
                 ++failed;
