@@ -169,9 +169,11 @@ TEST_P(PublishServiceE2E, ABookIsPublishedToTheServiceAndOpensThere) {
 TEST_P(PublishServiceE2E, AWrongPasswordLeavesTheBookUnpublished) {
     UseService("not-the-password");
     RunResult run = Run({"--publish", MakePdf("private.pdf", 2).string()});
-    // The job goes on without the service: converted, not published, and said so.
-    ASSERT_EQ(run.code, 0) << run.err;
+    // The job goes on without the service: converted, not published, and said so with a
+    // failing exit status.
+    EXPECT_EQ(run.code, 1) << run.err;
     const std::string key = OnlyKey();
+    EXPECT_TRUE(fs::exists(books_ / key / "index.html"));
     EXPECT_NE(run.err.find("login as reader@example.org failed"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("published at"), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("not-the-password"), std::string::npos) << run.err;
