@@ -1,13 +1,17 @@
 // Publishes one converted book folder with the upload plan, the way a job does after its
 // conversion, and prints the seconds it took. Used by run.sh.
-//   publish_bench ftp BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER      (user alice, password secret)
-//   publish_bench service BOOK_FOLDER BOOKS_FOLDER HOST:PORT E-MAIL     (password on stdin)
+//   publish_bench ftp BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER                (user alice, password secret)
+//   publish_bench service BOOK_FOLDER BOOKS_FOLDER HOST:PORT E-MAIL [TIMES_FILE]  (password on stdin)
+// With TIMES_FILE, every exchange with the service (login, metadata, probes, uploads) is
+// written there, one a line: its answer time in seconds and the bytes of its request body.
+#include "bench/publish/ExchangeTimes.h"
 #include "publish/UploadPlan.h"
 
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -34,15 +38,18 @@ bool PrepareService(Uploader& uploader, const std::string& host, const std::stri
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (argc != 6 || (mode != "ftp" && mode != "service")) {
+    if (!(argc == 6 || (argc == 7 && mode == "service")) || (mode != "ftp" && mode != "service")) {
         std::fprintf(stderr, "usage: publish_bench ftp BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER\n"
-                             "       publish_bench service BOOK_FOLDER BOOKS_FOLDER HOST:PORT E-MAIL < password\n");
+                             "       publish_bench service BOOK_FOLDER BOOKS_FOLDER HOST:PORT E-MAIL [TIMES_FILE]"
+                             " < password\n");
         return 2;
     }
     const std::string book = argv[2];
     PublishSettings settings;
     settings.books_folder = argv[3];
-    settings.http_wait_after_upld_chunk = 1;  // no throttling between chunks
+    // The pause before each chunk is a user setting; 1 ms is the least it can be (0 reads
+    // as the default of 1000 ms).
+    settings.http_wait_after_upld_chunk = 1;
     std::atomic<int32_t> progress{kMarkFoldersStart};
     std::atomic<int32_t> state{0};
     const auto start = std::chrono::steady_clock::now();
@@ -64,6 +71,14 @@ int main(int argc, char** argv) {
     if (result != kPlanPublished) {
         std::fprintf(stderr, "publish_bench: the upload failed (%d)\n", result);
         return 1;
+    }
+    if (argc == 7) {
+        std::ofstream times(argv[6]);
+        for (const Exchange& exchange : Exchanges()) times << exchange.seconds << ' ' << exchange.body_bytes << '\n';
+        if (!times.flush()) {
+            std::fprintf(stderr, "publish_bench: cannot write %s\n", argv[6]);
+            return 1;
+        }
     }
     std::printf("%.3f\n", seconds);
     return 0;

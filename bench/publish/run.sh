@@ -1,45 +1,88 @@
 #!/usr/bin/env bash
-# Publishing benchmark: converts a 100-page PDF once with vellumark-batch in a private
-# HOME, then uploads its book folder to a loopback FTP server (pyftpdlib) with our upload
-# plan and, in the same run, with `lftp -e "mirror -R"` as the peer. Each is repeated
-# into a fresh remote folder; the table gives the median seconds and the ratio (goal:
-# at most 1.2). Then the same book goes to our own vellumark-service on 127.0.0.1 (no
-# pause between chunks). Results are also written to bench/results/publish-<time>.md.
-#   bench/publish/run.sh [--pages N] [--reps R] [--build DIR]
-# Needs /usr/bin/python3 with pyftpdlib (python3-pyftpdlib) and lftp.
+# Publishing benchmark. Converts a 100-page PDF once with vellumark-batch in a private
+# HOME, then, in each repetition and in this order:
+#   - uploads the book folder to a loopback FTP server (pyftpdlib) with our upload plan,
+#   - uploads it to the same server with `lftp -e "mirror -R"` (the peer of our FTP upload),
+#   - publishes it to our own vellumark-service on 127.0.0.1 with the same upload plan
+#     (a fresh service, data folder and account each time),
+# each into a fresh remote folder, and checks every published copy byte for byte. The
+# table gives the medians and the ratios FTP/lftp (goal: at most 1.2) and service/FTP
+# (goal: at most 1.0). The pause before each chunk sent to the service is a user setting
+# (http_wait_after_upld_chunk); the benchmark sets it to its least, 1 ms.
+# Then PUBLISHERS accounts publish a book each (the same book under as many job keys)
+# to one service at the same time, each from its own client process; afterwards every
+# file of every book is checked byte for byte, and the answer time of each exchange
+# (p50, p95, max, measured in the clients) and the service's peak memory are reported.
+# Results are also written to bench/results/publish-<time>.md.
+#   bench/publish/run.sh [--pages N] [--reps R] [--publishers P] [--build DIR]
+# --publishers 0 leaves the concurrency case out (default 50).
+# Needs /usr/bin/python3 with pyftpdlib (python3-pyftpdlib), lftp and curl.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
 pages=100
 reps=3
+publishers=50
 while [ $# -gt 0 ]; do
   case "$1" in
     --pages) pages=$2; shift ;;
     --reps) reps=$2; shift ;;
+    --publishers) publishers=$2; shift ;;
     --build) build=$2; shift ;;
-    -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
   shift
 done
-command -v lftp >/dev/null || { echo "missing: lftp" >&2; exit 1; }
+for tool in lftp curl; do command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }; done
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -Wno-dev -DVELLUMARK_BUILD_UI=OFF >/dev/null
 cmake --build "$build" --target publish_bench vellumark-batch vellumark-service rastrix default_config -j2 >/dev/null
 bin="$build/bin"
+py=/usr/bin/python3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/vellumark-bench-XXXXXX")
 server_pid=""
 service_pid=""
+publisher_pids=()
 cleanup() {
+  for pid in "${publisher_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
   [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
-mkdir -p "$work/home/Documents" "$work/data" "$work/config" "$work/runtime" "$work/shared" "$work/ftp/served"
+mkdir -p "$work/home/Documents" "$work/data" "$work/config" "$work/runtime" "$work/shared" "$work/ftp/served" \
+         "$work/measures"
 export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
        XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_DIRS="$work/shared" XDG_DOCUMENTS_DIR="$work/home/Documents"
+measures="$work/measures"
+
+# Starts vellumark-service on a free loopback port with data folder $1 and the options
+# after it; sets service_pid and address.
+start_service() {
+  local data=$1
+  shift
+  "$bin/vellumark-service" --data "$data" --listen 127.0.0.1 --port 0 "$@" > "$data.out" 2>"$data.err" &
+  service_pid=$!
+  for _ in $(seq 100); do grep -q listening "$data.out" 2>/dev/null && break; sleep 0.1; done
+  address=$(sed -n 's|.*listening on http://\([^/]*\)/.*|\1|p' "$data.out")
+  [ -n "$address" ] || { echo "vellumark-service did not start: $(cat "$data.err")" >&2; exit 1; }
+}
+
+# Stops the service, appending its peak resident memory (kB) to file $1.
+stop_service() {
+  awk '/^VmHWM/ {print $2}' "/proc/$service_pid/status" >> "$1"
+  kill "$service_pid"
+  wait "$service_pid" 2>/dev/null || true
+  service_pid=""
+}
+
+make_account() {
+  local status
+  status=$(curl -s -o /dev/null -w '%{http_code}' -d "email=$1&password=bench" "http://$address/createPubAccount.asp")
+  [ "$status" = 200 ] || { echo "the service refused the account $1 (HTTP $status)" >&2; exit 1; }
+}
 
 echo "converting a $pages-page PDF..." >&2
 python3 "$root/bench/engine/make_bench_pdf.py" "$pages" "$work/bench.pdf"
@@ -47,10 +90,8 @@ index=$("$bin/vellumark-batch" "$work/bench.pdf" 2>/dev/null)
 book=$(dirname "$index")
 books=$(dirname "$book")
 key=$(basename "$book")
-files=$(find "$book" -type f | wc -l)
-bytes=$(du -sb "$book" | cut -f1)
 
-/usr/bin/python3 "$root/tests/publish/ftp_test_server.py" "$work/ftp/served" "$work/ftp/port" >/dev/null 2>&1 &
+$py "$root/tests/publish/ftp_test_server.py" "$work/ftp/served" "$work/ftp/port" >/dev/null 2>&1 &
 server_pid=$!
 for _ in $(seq 100); do [ -s "$work/ftp/port" ] && break; sleep 0.1; done
 port=$(cat "$work/ftp/port")
@@ -58,52 +99,70 @@ mkdir -p "$work/ftp/served/warm"
 # The skin and shared files go once, as they do for every book after the first.
 "$bin/publish_bench" ftp "$book" "$books" "$port" warm >/dev/null
 
-ours=()
-peer=()
 for rep in $(seq "$reps"); do
+  echo "repetition $rep of $reps..." >&2
   mkdir -p "$work/ftp/served/ours$rep" "$work/ftp/served/peer$rep"
   cp -r "$work/ftp/served/warm/skins" "$work/ftp/served/warm/index.js" "$work/ftp/served/warm/RurovOzeza.v1.css" \
         "$work/ftp/served/ours$rep/"
-  ours+=("$("$bin/publish_bench" ftp "$book" "$books" "$port" "ours$rep")")
+  "$bin/publish_bench" ftp "$book" "$books" "$port" "ours$rep" >> "$measures/ftp.txt"
+  $py "$here/compare_books.py" "$book" "$work/ftp/served/ours$rep/$key"
+
   start=$EPOCHREALTIME
   lftp -u alice,secret -p "$port" -e "set ftp:passive-mode on; mirror -R --parallel=1 '$book' '/peer$rep/$key'; quit" \
        127.0.0.1 >/dev/null
   end=$EPOCHREALTIME
-  peer+=("$(python3 -c "print(f'{$end - $start:.3f}')")")
-  cmp <(cd "$book" && find . -type f -exec md5sum {} + | sort) \
-      <(cd "$work/ftp/served/ours$rep/$key" && find . -type f -exec md5sum {} + | sort) >/dev/null ||
-    { echo "the published book differs from the local one" >&2; exit 1; }
+  python3 -c "print(f'{$end - $start:.3f}')" >> "$measures/lftp.txt"
+
+  start_service "$work/service$rep"
+  make_account bench@example.org
+  echo bench | "$bin/publish_bench" service "$book" "$books" "$address" bench@example.org \
+                 "$measures/service-times-$rep.txt" 2>/dev/null >> "$measures/service.txt"
+  stop_service "$measures/service-memory.txt"
+  $py "$here/compare_books.py" "$book" "$work/service$rep/books/$key" --without index.html
 done
 
-# Our own publishing service: each repetition a fresh account and service data folder.
-service=()
-for rep in $(seq "$reps"); do
-  "$bin/vellumark-service" --data "$work/service$rep" --listen 127.0.0.1 --port 0 > "$work/service$rep.out" 2>/dev/null &
-  service_pid=$!
-  for _ in $(seq 100); do grep -q listening "$work/service$rep.out" 2>/dev/null && break; sleep 0.1; done
-  address=$(sed -n 's|.*listening on http://\([^/]*\)/.*|\1|p' "$work/service$rep.out")
-  curl -s -o /dev/null -d "email=bench@example.org&password=bench" "http://$address/createPubAccount.asp"
-  service+=("$(echo bench | "$bin/publish_bench" service "$book" "$books" "$address" bench@example.org)")
-  kill "$service_pid"; wait "$service_pid" 2>/dev/null || true
-  service_pid=""
-done
+if [ "$publishers" -gt 0 ]; then
+  echo "$publishers publishers at once..." >&2
+  many="$measures/many"
+  mkdir -p "$many" "$work/many"
+  echo "$publishers" > "$many/publishers.txt"
+  # Each publisher's book is the converted one under a job key of its own (hard links:
+  # the clients only read them).
+  keys=()
+  for i in $(seq "$publishers"); do
+    keys+=("$(head -c 16 /dev/urandom | od -An -tx1 | tr -d ' \n' | tr a-f A-F)")
+    cp -al "$book" "$work/many/${keys[-1]}"
+  done
+  signups=$(( publishers > 100 ? publishers : 100 ))
+  start_service "$work/service-many" --signups-per-hour "$signups"
+  for i in $(seq "$publishers"); do make_account "publisher$i@example.org"; done
+  start=$EPOCHREALTIME
+  for i in $(seq "$publishers"); do
+    echo bench | "$bin/publish_bench" service "$work/many/${keys[i-1]}" "$books" "$address" "publisher$i@example.org" \
+                   "$many/times-$i.txt" > "$many/seconds-$i.txt" 2>"$many/errors-$i.txt" &
+    publisher_pids+=($!)
+  done
+  failed=0
+  for pid in "${publisher_pids[@]}"; do wait "$pid" || failed=$((failed + 1)); done
+  publisher_pids=()
+  end=$EPOCHREALTIME
+  python3 -c "print(f'{$end - $start:.3f}')" > "$many/wall.txt"
+  stop_service "$many/memory.txt"
+  if [ "$failed" -gt 0 ]; then
+    echo "$failed of $publishers publishers failed; the first one's log:" >&2
+    grep -l . "$many"/errors-*.txt | head -1 | xargs -r tail -5 >&2
+    exit 1
+  fi
+  cat "$many"/seconds-*.txt > "$many/seconds.txt"
+  checked=0
+  for k in "${keys[@]}"; do
+    $py "$here/compare_books.py" "$work/many/$k" "$work/service-many/books/$k" --without index.html
+    checked=$((checked + $(find "$work/service-many/books/$k" -type f | wc -l)))
+  done
+  echo "$checked" > "$many/files.txt"
+fi
 
 mkdir -p "$root/bench/results"
 log="$root/bench/results/publish-$(date +%Y%m%d-%H%M%S).md"
-python3 - "$pages" "$files" "$bytes" "${ours[*]}" "${peer[*]}" "${service[*]}" <<'PY' | tee "$log"
-import statistics, sys
-pages, files, size = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-ours = [float(x) for x in sys.argv[4].split()]
-peer = [float(x) for x in sys.argv[5].split()]
-o, p = statistics.median(ours), statistics.median(peer)
-print(f"# Publishing a {pages}-page book by FTP ({files} files, {size / 1e6:.1f} MB, loopback)\n")
-print("| uploader | runs (s) | median (s) |")
-print("|---|---|---|")
-print(f"| upload plan | {' '.join(f'{x:.2f}' for x in ours)} | {o:.2f} |")
-print(f"| lftp mirror -R | {' '.join(f'{x:.2f}' for x in peer)} | {p:.2f} |")
-print(f"\nratio (ours / peer): {o / p:.2f} (goal: at most 1.2)")
-svc = [float(x) for x in sys.argv[6].split()]
-print(f"\nthe same book to vellumark-service (loopback, chunks of 48 KiB, no pause between them): "
-      f"{' '.join(f'{x:.2f}' for x in svc)} s, median {statistics.median(svc):.2f} s")
-PY
+$py "$here/report.py" "$measures" "$book" "$pages" | tee "$log"
 echo "(written to $log)"

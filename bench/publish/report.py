@@ -1,0 +1,109 @@
+"""Writes the publishing benchmark's results as Markdown (bench/publish/run.sh).
+
+Usage: report.py MEASURES_FOLDER BOOK_FOLDER PAGES
+MEASURES_FOLDER holds what run.sh measured: ftp.txt, lftp.txt and service.txt (seconds
+per repetition, one a line), service-times-R.txt (each exchange of repetition R:
+seconds and request body bytes), service-memory.txt (the service's peak resident kB per
+repetition) and, when the concurrency case ran, many/ with publishers.txt, seconds.txt
+(each publisher's total), wall.txt, memory.txt, files.txt and times-*.txt.
+"""
+import glob
+import math
+import os
+import statistics
+import sys
+
+CHUNK_BYTES = 48 * 1024
+
+
+def numbers(path):
+    with open(path) as lines:
+        return [float(line.split()[0]) for line in lines if line.strip()]
+
+
+def exchanges(paths):
+    found = []
+    for path in paths:
+        with open(path) as lines:
+            found += [(float(seconds), int(size)) for seconds, size in (line.split() for line in lines if line.strip())]
+    return found
+
+
+def percentile(values, share):
+    ordered = sorted(values)
+    return ordered[max(0, math.ceil(share * len(ordered)) - 1)]
+
+
+def spread(values):
+    ms = [v * 1000 for v in values]
+    return f"{percentile(ms, 0.5):.2f} | {percentile(ms, 0.95):.2f} | {max(ms):.1f}"
+
+
+def runs(values):
+    return " ".join(f"{v:.2f}" for v in values)
+
+
+def book_facts(book):
+    sizes = [os.path.getsize(os.path.join(folder, name)) for folder, _, names in os.walk(book) for name in names]
+    chunks = sum(-(-size // CHUNK_BYTES) for size in sizes if size > CHUNK_BYTES)
+    return len(sizes), sum(sizes), chunks
+
+
+def main(measures, book, pages):
+    files, size, chunks = book_facts(book)
+    ours, peer, service = (numbers(os.path.join(measures, f"{name}.txt")) for name in ("ftp", "lftp", "service"))
+    o, p, s = statistics.median(ours), statistics.median(peer), statistics.median(service)
+    print(f"# Publishing a {pages}-page book ({files} files, {size / 1e6:.1f} MB, loopback)\n")
+    print("Each repetition runs the three uploads in turn, each into a fresh remote folder (the service: a fresh")
+    print("service, data folder and account); every published copy is checked byte for byte. Both uploads of our")
+    print("client use the upload plan; the pause before each chunk sent to the service (`http_wait_after_upld_chunk`,")
+    print(f"a user setting) is at its least, 1 ms, for the {chunks} chunks of 48 KiB of this book.\n")
+    print("| upload | runs (s) | median (s) |")
+    print("|---|---|---|")
+    print(f"| upload plan to the FTP server (pyftpdlib) | {runs(ours)} | {o:.2f} |")
+    print(f"| lftp mirror -R to the FTP server | {runs(peer)} | {p:.2f} |")
+    print(f"| upload plan to vellumark-service | {runs(service)} | {s:.2f} |")
+    print(f"\nratio FTP upload plan / lftp: {o / p:.2f} (goal: at most 1.2)")
+    print(f"ratio service / FTP upload plan: {s / o:.2f} (goal: at most 1.0)\n")
+
+    single = sorted(glob.glob(os.path.join(measures, "service-times-*.txt")))
+    if single:
+        all_times = exchanges(single)
+        per_run = sum(t for t, _ in all_times) / len(single)
+        probes = [t for t, size in all_times if size == 0]
+        uploads = [t for t, size in all_times if size > 0]
+        memory = numbers(os.path.join(measures, "service-memory.txt"))
+        print(f"Where the service run's time goes (mean of {len(single)} runs): "
+              f"{len(all_times) // len(single)} exchanges took {per_run:.2f} s; the rest of "
+              f"{statistics.mean(service) - per_run:.2f} s is the client's own (mostly the pause before each chunk). "
+              f"Service peak memory {max(memory) / 1024:.0f} MB.\n")
+        print("| exchanges (one service, one publisher) | count per run | p50 (ms) | p95 (ms) | max (ms) |")
+        print("|---|---|---|---|---|")
+        print(f"| empty probe before each message | {len(probes) // len(single)} | {spread(probes)} |")
+        print(f"| login, metadata, files and chunks | {len(uploads) // len(single)} | {spread(uploads)} |")
+
+    many = os.path.join(measures, "many")
+    if os.path.isdir(many):
+        publishers = int(numbers(os.path.join(many, "publishers.txt"))[0])
+        totals = numbers(os.path.join(many, "seconds.txt"))
+        wall = numbers(os.path.join(many, "wall.txt"))[0]
+        memory = numbers(os.path.join(many, "memory.txt"))[0]
+        checked = int(numbers(os.path.join(many, "files.txt"))[0])
+        times = [t for t, _ in exchanges(sorted(glob.glob(os.path.join(many, "times-*.txt"))))]
+        print(f"\n## {publishers} publishers at once\n")
+        print(f"{publishers} accounts each publish a book of their own (this book under {publishers} job keys) at the")
+        print(f"same time, each from its own client process with the upload plan; all {checked} files of the")
+        print(f"{publishers} books were checked byte for byte afterwards.\n")
+        print("| all published in (s) | one publisher: median / max (s) | exchanges | p50 (ms) | p95 (ms) | max (ms) |"
+              " service peak memory (MB) |")
+        print("|---|---|---|---|---|---|---|")
+        print(f"| {wall:.1f} | {statistics.median(totals):.1f} / {max(totals):.1f} | {len(times)} | {spread(times)} |"
+              f" {memory / 1024:.0f} |")
+        print("\nAnswer times are measured in each client around each exchange (request sent, answer read).")
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 4:
+        print(__doc__, file=sys.stderr)
+        sys.exit(2)
+    main(sys.argv[1], sys.argv[2], sys.argv[3])
