@@ -6,9 +6,9 @@
 #include "pipeline/EngineRun.h"
 #include "pipeline/JobTable.h"
 #include "pipeline/SubmitJob.h"
-#include "publish/CNetworkDlg.h"
 #include "ui/CAdvOptDlg.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/CNetworkDlg.h"
 #include "ui/PdfListView.h"
 #include "ui/UserPrompts.h"
 

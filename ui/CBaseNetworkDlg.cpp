@@ -1,10 +1,10 @@
-#include "publish/CBaseNetworkDlg.h"
+#include "ui/CBaseNetworkDlg.h"
 
 #include "config/AppConfig.h"
-#include "publish/CFtpDlg.h"
 #include "publish/ClassificationDb.h"
 #include "ui/CCfgSkinDlg.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/CFtpDlg.h"
 #include "ui/UserPrompts.h"
 
 #include <algorithm>

@@ -1,4 +1,4 @@
-#include "publish/CFtpDlg.h"
+#include "ui/CFtpDlg.h"
 
 #include "config/AppConfig.h"
 #include "config/DiagLog.h"

@@ -1,7 +1,7 @@
-#include "publish/CNetworkDlg.h"
+#include "ui/CNetworkDlg.h"
 
 #include "config/AppConfig.h"
-#include "publish/CBaseNetworkDlg.h"
+#include "ui/CBaseNetworkDlg.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/DialogButtons.h"
 #include "ui/UserPrompts.h"

@@ -2,14 +2,14 @@
 // completeness of both shipped language files against every key the program asks for,
 // and a language switch that changes every visible text.
 #include "tests/ui/UiTestKit.h"
-#include "publish/CFtpDlg.h"
-#include "publish/CNetworkDlg.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CAdvOptDlg.h"
 #include "ui/CCfgSkinDlg.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/CFtpDlg.h"
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
+#include "ui/CNetworkDlg.h"
 #include "ui/COptionDlg.h"
 #include "ui/DlgNotifier.h"
 #include "ui/PdfListView.h"
@@ -171,15 +171,12 @@ void LocalisationTest::bothLanguageFilesHoldEveryKeyTheProgramAsksFor()
     const QRegularExpression lookup(QString::fromLatin1(R"re(Lookup\("([A-Z0-9_]+)",\s*"([a-z0-9_]+)"\))re"));
     const QRegularExpression refusal(QString::fromLatin1(R"re(return (?:[a-z_]+ \? nullptr : )?"([a-z_]+)";)re"));
     const QRegularExpression message(QString::fromLatin1(R"re((?:Message|MessageBoxByKey)\((?:this,\s*)?"([a-z0-9_]+)")re"));
-    // The desktop program's sources, and the publishing dialogs it compiles.
+    // The desktop program's sources, its publishing settings dialogs among them.
     QStringList paths;
     QDirIterator ui_sources(QString::fromStdString((SourceDir() / "ui").string()), {"*.cpp", "*.h"},
                             QDir::Files, QDirIterator::Subdirectories);
     while (ui_sources.hasNext())
         paths << ui_sources.next();
-    QDirIterator dialogs(QString::fromStdString((SourceDir() / "publish").string()), {"*Dlg.cpp"});
-    while (dialogs.hasNext())
-        paths << dialogs.next();
     int files = 0;
     for (const QString& path : paths) {
         QFile file(path);

@@ -7,12 +7,12 @@
 #include "tests/ui/UiTestKit.h"
 
 #include "config/DiagLog.h"
-#include "publish/CBaseNetworkDlg.h"
-#include "publish/CFtpDlg.h"
-#include "publish/CNetworkDlg.h"
 #include "publish/ClassificationDb.h"
 #include "ui/CAdvModeTab.h"
+#include "ui/CBaseNetworkDlg.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/CFtpDlg.h"
+#include "ui/CNetworkDlg.h"
 #include "ui/wizard/CWizardDlg6FTP.h"
 #include "ui/wizard/CWizardDlg6Roruviza.h"
 

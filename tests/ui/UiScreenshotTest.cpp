@@ -7,13 +7,13 @@
 #include "ui/CAdvModeTab.h"
 #include "ui/CAdvOptDlg.h"
 #include "ui/CCfgSkinDlg.h"
+#include "ui/CFtpDlg.h"
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
+#include "ui/CNetworkDlg.h"
 #include "ui/COptionDlg.h"
 #include "tests/ui/WizardDriver.h"
 #include "ui/wizard/WizardPageKit.h"
-#include "publish/CFtpDlg.h"
-#include "publish/CNetworkDlg.h"
 #include "ui/DlgNotifier.h"
 
 #include <QAbstractButton>

@@ -1,8 +1,8 @@
 #include "ui/wizard/CWizardDlg6Roruviza.h"
 
 #include "config/AppConfig.h"
-#include "publish/CBaseNetworkDlg.h"
 #include "publish/NetworkSettings.h"
+#include "ui/CBaseNetworkDlg.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/wizard/WizardPageKit.h"
 
