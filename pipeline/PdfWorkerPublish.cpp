@@ -7,9 +7,15 @@
 #include "config/DiagLog.h"
 #include "pipeline/BookAddress.h"
 #include "pipeline/PdfWorker.h"
+#include "publish/PublishControl.h"
 #include "publish/PublishSettings.h"
 #include "publish/UploadPlan.h"
 #include "publish/Uploader.h"
+
+// Publishing polls and sets the job slot's own state word: the states it knows must
+// carry the slot's numbers.
+static_assert(PublishControl::kStopping == JOB_STATE_STOPPING);
+static_assert(PublishControl::kUploading == JOB_STATE_UPLOADING);
 
 namespace {
 
@@ -86,8 +92,12 @@ int PdfWorker::PublishAndFinish()
         int32_t stored = meta_.ReadInt(key_, kWebMarkKey);
         web_mark.store(stored >= kProgressUploadStart ? stored : kProgressUploadStart);
     }
-    Uploader web(both ? &web_mark : &job_.progress, &job_.state, settings);
-    Uploader ftp(&job_.progress, &job_.state, settings);
+    // Both publications stop on the job's stop request; the web one keeps a mark of its
+    // own when FTP advances the job's progress.
+    const PublishControl ftp_control{&job_.state, &job_.progress};
+    const PublishControl web_control{&job_.state, both ? &web_mark : &job_.progress};
+    Uploader web(web_control.progress, web_control.state, settings);
+    Uploader ftp(ftp_control.progress, ftp_control.state, settings);
     const std::string& host = cfg_.m_vazirudu_domain;
 
     // Login.

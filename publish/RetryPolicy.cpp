@@ -1,6 +1,6 @@
 #include "publish/RetryPolicy.h"
 
-#include "pipeline/PdfJob.h"
+#include "publish/PublishControl.h"
 
 #include <algorithm>
 #include <array>
@@ -25,7 +25,7 @@ int32_t ClampTryTimes(int32_t stored) {
 }
 
 bool StopRequested(const std::atomic<int32_t>* state) {
-    return state != nullptr && state->load() == JOB_STATE_STOPPING;
+    return PublishControl::AsksToStop(state);
 }
 
 bool WaitUnlessStopped(int32_t ms, const std::atomic<int32_t>* state) {

@@ -2,9 +2,8 @@
 
 #include <filesystem>
 
-
 #include "config/DiagLog.h"
-#include "pipeline/PdfJob.h"
+#include "publish/PublishControl.h"
 #include "publish/RetryPolicy.h"
 
 namespace {
@@ -140,58 +139,54 @@ int32_t upload_static_html(Uploader& uploader, const std::string& book_folder, c
 
 int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::string& book_folder,
                    int32_t page_count, int32_t upload_pdf) {
-    std::atomic<int32_t>* progress = uploader.Progress();
-    std::atomic<int32_t>* state = uploader.JobState();
-    auto mark = [progress] { return progress ? progress->load() : 0; };
-    auto raise_to = [progress](int32_t value) {
-        if (progress && progress->load() < value) progress->store(value);
-    };
-    auto stopped = [state] { return retry::StopRequested(state); };
+    // The same state and progress the uploader's transports poll and advance.
+    const PublishControl control{uploader.JobState(), uploader.Progress()};
 
-    if (state) state->store(JOB_STATE_UPLOADING);
+    control.MarkUploading();
     std::string folder = book_folder;
     while (!folder.empty() && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
     const std::string job_key = folder.size() >= 32 ? folder.substr(folder.size() - 32) : folder;
 
-    if (uploader.FtpOn() && mark() < kMarkFoldersDone) {
+    if (uploader.FtpOn() && control.Mark() < kMarkFoldersDone) {
         const int32_t prepared = uploader.PrepareFtpDir(job_key, kMarkFoldersStart, kMarkFoldersDone - kMarkFoldersStart);
         if (prepared != 0) {
             DIAG(kModule, 0, "PrepareFtpDir failed, ret=%d", prepared);
             return kPlanFailed;
         }
     }
-    if (stopped()) return kPlanStopped;
+    if (control.StopRequested()) return kPlanStopped;
 
-    if (mark() < kMarkPdfDone && upload_pdf > 0) {
-        if (stopped()) return kPlanStopped;
+    if (control.Mark() < kMarkPdfDone && upload_pdf > 0) {
+        if (control.StopRequested()) return kPlanStopped;
         if (upload_pdf_file(uploader, pdf_path, job_key) != kPlanPublished) {
             DIAG(kModule, 0, "upload_pdf_file failed");
             return kPlanFailed;
         }
-        if (progress) progress->store(kMarkPdfDone);
+        control.SetMark(kMarkPdfDone);
     }
 
-    raise_to(kFolderStages[0].start_mark);
+    control.RaiseMark(kFolderStages[0].start_mark);
     for (const FolderStage& stage : kFolderStages) {
-        if (stopped()) return kPlanStopped;
-        if (mark() >= stage.end_mark()) continue;
+        if (control.StopRequested()) return kPlanStopped;
+        if (control.Mark() >= stage.end_mark()) continue;
         const int32_t result =
-            handle_subdir(uploader, folder, job_key, stage.folder, page_count, stage.start_mark, progress, stage.span);
+            handle_subdir(uploader, folder, job_key, stage.folder, page_count, stage.start_mark, control.progress,
+                          stage.span);
         if (result != kPlanPublished) {
             if (&stage == &kFolderStages[0]) DIAG(kModule, 0, "ERR:handle_subdir failed");
             else DIAG(kModule, 0, "handle_subdir failed");
             return result;
         }
-        if (progress) progress->store(stage.end_mark());
+        control.SetMark(stage.end_mark());
     }
 
-    if (stopped()) return kPlanStopped;
-    if (mark() < kMarkStaticDone) {
+    if (control.StopRequested()) return kPlanStopped;
+    if (control.Mark() < kMarkStaticDone) {
         if (upload_static_html(uploader, folder, job_key) != kPlanPublished) {
             DIAG(kModule, 0, "upload_static_html failed");
             return kPlanFailed;
         }
-        if (progress) progress->store(kMarkStaticDone);
+        control.SetMark(kMarkStaticDone);
     }
     return kPlanPublished;
 }

@@ -49,6 +49,8 @@ int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const 
 int32_t upload_static_html(Uploader& uploader, const std::string& book_folder, const std::string& job_key);
 
 // Publishes the book folder through `uploader`, skipping every stage its progress value
-// has passed. `upload_pdf` > 0 sends the PDF too. 0 published, 1 failed, -1 stopped.
+// has passed. `upload_pdf` > 0 sends the PDF too. The uploader's job state reads
+// "uploading" while the plan runs, and a stop request there ends the plan between files.
+// 0 published, 1 failed, -1 stopped.
 int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::string& book_folder,
                    int32_t page_count, int32_t upload_pdf);
