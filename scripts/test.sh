@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh --test
-scripts/check-core-without-qt.sh
+scripts/check-layers.sh
 
 scripts/build.sh build
 ctest --test-dir build --output-on-failure --timeout 900
