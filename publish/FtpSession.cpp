@@ -23,7 +23,7 @@ size_t ReadFromFile(char* data, size_t size, size_t count, void* user) {
     return std::fread(data, size, count, static_cast<FILE*>(user)) * size;
 }
 
-FtpFailure Classify(CURLcode code) {
+FtpFailure Classify(CURLcode code, bool sftp) {
     switch (code) {
         case CURLE_OK:
             return FtpFailure::None;
@@ -33,9 +33,22 @@ FtpFailure Classify(CURLcode code) {
         case CURLE_RECV_ERROR:
         case CURLE_GOT_NOTHING:
             return FtpFailure::Reset;
+        case CURLE_SSH:
+            // libssh2 reports a connection that broke or closed as a general SSH error.
+            return sftp ? FtpFailure::Reset : FtpFailure::Other;
         default:
             return FtpFailure::Other;
     }
+}
+
+// An argument of an SFTP quote command: quoted, with '"' and '\\' escaped.
+std::string SftpArgument(const std::string& path) {
+    std::string quoted = "\"";
+    for (char c : path) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
 }
 
 // The last complete reply line in the collected control-connection text.
@@ -98,7 +111,10 @@ std::string FtpSession::Resolve(const std::string& base, const std::string& path
 }
 
 std::string FtpSession::FolderUrl(const std::string& folder) const {
-    std::string url = "ftp://" + endpoint_.host + ":" + std::to_string(endpoint_.port) + "/%2F";
+    // An FTP address names its path from the login folder unless it starts with "%2F";
+    // an SFTP address names it from the root.
+    std::string url = (IsSftp() ? "sftp://" : "ftp://") + endpoint_.host + ":" + std::to_string(endpoint_.port) +
+                      (IsSftp() ? "/" : "/%2F");
     std::istringstream in(folder);
     std::string part;
     while (std::getline(in, part, '/')) {
@@ -122,10 +138,12 @@ void FtpSession::Prepare(const std::string& url, int64_t upload_bytes) {
     curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(h, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(h, CURLOPT_QUOTE, nullptr);
+    curl_easy_setopt(h, CURLOPT_DIRLISTONLY, 0L);
     curl_easy_setopt(h, CURLOPT_READDATA, nullptr);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, DiscardBody);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     headers_.clear();
+    error_text_[0] = '\0';
 }
 
 CURLcode FtpSession::RunTransfer() {
@@ -155,17 +173,45 @@ CURLcode FtpSession::RunTransfer() {
 bool FtpSession::Perform() {
     const CURLcode code = RunTransfer();
     last_error_ = static_cast<int32_t>(code);
-    last_failure_ = Classify(code);
+    last_failure_ = Classify(code, IsSftp());
     if (code == CURLE_OK) {
         last_reply_.clear();
         return true;
     }
-    last_reply_ = LastLine(headers_);
+    NoteIdentity(code);
+    if (last_failure_ == FtpFailure::Identity) {
+        last_reply_ = DescribeIdentityProblem(identity_);
+        DiagLog::Instance().SetLastServerResponse(last_reply_);
+        return false;
+    }
+    // SFTP has no reply lines: libcurl's own account of the failure stands for one.
+    last_reply_ = IsSftp() ? std::string(error_text_) : LastLine(headers_);
     // A refusal is explained by the server's reply; a broken or silent connection by
     // the library's description (the last reply then predates the failure).
     const bool refused = last_failure_ == FtpFailure::Other && !last_reply_.empty();
     DiagLog::Instance().SetLastServerResponse(refused ? last_reply_ : std::string(curl_easy_strerror(code)));
     return false;
+}
+
+void FtpSession::NoteIdentity(CURLcode code) {
+    if (code != CURLE_PEER_FAILED_VERIFICATION && code != CURLE_SSL_PINNEDPUBKEYNOTMATCH) return;
+    ServerIdentity seen;
+    if (IsSftp()) {
+        seen = ssh_check_.result;
+    } else if (endpoint_.transport.protocol == FtpProtocol::Ftps) {
+        seen.offered = tls_record_.offered;
+        if (code == CURLE_SSL_PINNEDPUBKEYNOTMATCH) {
+            seen.check = IdentityCheck::Changed;
+            seen.expected = endpoint_.transport.fingerprint;
+            seen.expected_from = "the profile";
+        } else if (endpoint_.transport.fingerprint.empty()) {
+            // No authority vouches for the certificate (self-signed, another name, expired).
+            seen.check = IdentityCheck::Unknown;
+        }
+    }
+    if (seen.check == IdentityCheck::Trusted) return;
+    identity_ = seen;
+    last_failure_ = FtpFailure::Identity;
 }
 
 bool FtpSession::FailLocally(int32_t code) {
@@ -176,10 +222,51 @@ bool FtpSession::FailLocally(int32_t code) {
     return false;
 }
 
+void FtpSession::SetUpTransport() {
+    CURL* h = handle_.get();
+    if (endpoint_.transport.protocol == FtpProtocol::Ftps) {
+        curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+        curl_easy_setopt(h, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+        // Servers that insist that each data connection resumes the TLS session of the
+        // control connection ("522 session reuse required") refuse some of them under
+        // TLS 1.3, whose later tickets name sessions of their own: TLS 1.2 resumes the
+        // one session throughout.
+        curl_easy_setopt(h, CURLOPT_SSLVERSION,
+                         static_cast<long>(CURL_SSLVERSION_TLSv1_2) | static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+        curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, RecordTlsServerKey);
+        curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &tls_record_);
+        if (!endpoint_.transport.fingerprint.empty()) {
+            // The user confirmed this very key: it identifies the server whatever
+            // authority signed the certificate and whatever name it carries.
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 0L);
+            curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 0L);
+            curl_easy_setopt(h, CURLOPT_PINNEDPUBLICKEY, PinnedKeyOf(endpoint_.transport.fingerprint).c_str());
+        }
+    } else if (IsSftp()) {
+        const bool with_key = !endpoint_.transport.key_file.empty();
+        curl_easy_setopt(h, CURLOPT_SSH_AUTH_TYPES,
+                         with_key ? CURLSSH_AUTH_PUBLICKEY : (CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
+        if (with_key) {
+            curl_easy_setopt(h, CURLOPT_SSH_PRIVATE_KEYFILE, endpoint_.transport.key_file.c_str());
+            // Empty: libssh2 derives the public key from the private one.
+            curl_easy_setopt(h, CURLOPT_SSH_PUBLIC_KEYFILE, "");
+            curl_easy_setopt(h, CURLOPT_KEYPASSWD, endpoint_.transport.passphrase.c_str());
+        }
+        ssh_check_.confirmed = endpoint_.transport.fingerprint;
+        ssh_check_.known_hosts = UserKnownHostsFile();
+        curl_easy_setopt(h, CURLOPT_SSH_KNOWNHOSTS, ssh_check_.known_hosts.c_str());
+        curl_easy_setopt(h, CURLOPT_SSH_KEYFUNCTION, CheckSshHostKey);
+        curl_easy_setopt(h, CURLOPT_SSH_KEYDATA, &ssh_check_);
+    }
+}
+
 bool FtpSession::Open(const FtpEndpoint& endpoint) {
     EnsureCurlGlobalInit();
     Close();
     endpoint_ = endpoint;
+    identity_ = ServerIdentity{};
+    ssh_check_ = SshHostCheck{};
+    tls_record_ = TlsKeyRecord{};
     multi_.reset(curl_multi_init());
     handle_.reset(curl_easy_init());
     if (!handle_ || !multi_) {
@@ -187,24 +274,39 @@ bool FtpSession::Open(const FtpEndpoint& endpoint) {
     }
     CURL* h = handle_.get();
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text_);
     UseConfiguredAuthorities(h);
     curl_easy_setopt(h, CURLOPT_USERNAME, endpoint.user.c_str());
-    curl_easy_setopt(h, CURLOPT_PASSWORD, endpoint.password.c_str());
+    if (!IsSftp() || endpoint.transport.key_file.empty()) curl_easy_setopt(h, CURLOPT_PASSWORD, endpoint.password.c_str());
     curl_easy_setopt(h, CURLOPT_ACCEPTTIMEOUT_MS, static_cast<long>(NetTimeoutMs(endpoint.timeout_ms)));
     curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
     curl_easy_setopt(h, CURLOPT_FTPPORT, endpoint.passive ? nullptr : endpoint.active_address.c_str());
     curl_easy_setopt(h, CURLOPT_TRANSFERTEXT, 0L);
     curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, CollectHeader);
     curl_easy_setopt(h, CURLOPT_HEADERDATA, &headers_);
-    // Logging in: curl sends USER, PASS and PWD; the PWD reply names the login folder.
-    Prepare("ftp://" + endpoint.host + ":" + std::to_string(endpoint.port) + "/");
+    SetUpTransport();
+    const std::string server = endpoint.host + ":" + std::to_string(endpoint.port);
+    CurlSlist pwd(IsSftp() ? curl_slist_append(nullptr, "pwd") : nullptr);
+    if (IsSftp()) {
+        // "~" is the home folder, where an SFTP login starts; libcurl answers "pwd" with
+        // an FTP-like "257" line naming the folder of the address.
+        Prepare("sftp://" + server + "/~/");
+        curl_easy_setopt(h, CURLOPT_QUOTE, pwd.get());
+    } else {
+        // Logging in: curl sends USER, PASS and PWD; the PWD reply names the login folder.
+        Prepare("ftp://" + server + "/");
+    }
     curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-    if (!Perform()) {
+    const bool ok = Perform();
+    curl_easy_setopt(h, CURLOPT_QUOTE, nullptr);
+    if (endpoint.transport.protocol == FtpProtocol::Ftps) identity_.offered = tls_record_.offered;
+    if (IsSftp() && identity_.check == IdentityCheck::Trusted) identity_.offered = ssh_check_.result.offered;
+    if (!ok) {
         Close();
         return false;
     }
     const std::string folder = FolderFrom257(headers_);
-    login_folder_ = !folder.empty() && folder[0] == '/' ? folder : std::string(1, '/');
+    login_folder_ = !folder.empty() && folder[0] == '/' ? Resolve("/", folder) : std::string(1, '/');
     current_ = login_folder_;
     return true;
 }
@@ -218,6 +320,8 @@ bool FtpSession::RunCommand(const std::string& command) {
     if (!handle_) {
         return FailLocally(CURLE_FAILED_INIT);
     }
+    // SFTP: with no body requested for a folder address, libcurl runs the command and
+    // stops before it would list the folder.
     Prepare(FolderUrl(current_));
     CurlSlist list(curl_slist_append(nullptr, command.c_str()));
     curl_easy_setopt(handle_.get(), CURLOPT_QUOTE, list.get());
@@ -232,9 +336,15 @@ bool FtpSession::ChangeFolder(const std::string& path) {
         return FailLocally(CURLE_FAILED_INIT);
     }
     const std::string target = Resolve(current_, path);
-    // With no body requested, curl changes into the folder of the address and stops.
     Prepare(FolderUrl(target));
-    curl_easy_setopt(handle_.get(), CURLOPT_NOBODY, 1L);
+    if (IsSftp()) {
+        // No current folder to change: reading the folder's names proves it exists
+        // and may be entered.
+        curl_easy_setopt(handle_.get(), CURLOPT_DIRLISTONLY, 1L);
+    } else {
+        // With no body requested, curl changes into the folder of the address and stops.
+        curl_easy_setopt(handle_.get(), CURLOPT_NOBODY, 1L);
+    }
     if (!Perform()) return false;
     current_ = target;
     return true;
@@ -242,9 +352,15 @@ bool FtpSession::ChangeFolder(const std::string& path) {
 
 // Folder commands name the folder by its absolute path: the server's own current folder
 // on a reused connection need not be the one tracked here.
-bool FtpSession::MakeFolder(const std::string& name) { return RunCommand("MKD " + Resolve(current_, name)); }
+bool FtpSession::RunFolderCommand(const char* ftp_verb, const char* sftp_verb, const std::string& path) {
+    const std::string absolute = Resolve(current_, path);
+    if (IsSftp()) return RunCommand(std::string(sftp_verb) + " " + SftpArgument(absolute));
+    return RunCommand(std::string(ftp_verb) + " " + absolute);
+}
 
-bool FtpSession::RemoveFolder(const std::string& name) { return RunCommand("RMD " + Resolve(current_, name)); }
+bool FtpSession::MakeFolder(const std::string& name) { return RunFolderCommand("MKD", "mkdir", name); }
+
+bool FtpSession::RemoveFolder(const std::string& name) { return RunFolderCommand("RMD", "rmdir", name); }
 
 bool FtpSession::PutFile(const std::string& local_path, const std::string& remote_name) {
     if (!handle_) {

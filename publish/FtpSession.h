@@ -1,8 +1,10 @@
-// One FTP control connection kept open across commands and transfers (one libcurl easy
-// handle reused), with the remote current folder tracked as an absolute path.
+// One connection to the user's web site kept open across commands and transfers (one
+// libcurl easy handle reused), by plain FTP, FTP over TLS or SFTP, with the remote
+// current folder tracked as an absolute path (SFTP has no current folder of its own).
 #pragma once
 
 #include "publish/CurlEasy.h"
+#include "publish/ServerIdentity.h"
 
 #include <cstdint>
 #include <string>
@@ -13,6 +15,28 @@ enum class FtpFailure {
     TimedOut,  // the server or the network did not answer within the wait
     Reset,     // the connection broke during the operation
     Other,     // refused by the server or any other error: retrying will not help
+    Identity,  // the server's key or certificate is unknown or changed (see Identity())
+};
+
+// Only a connection that broke or fell silent is worth a reconnect.
+inline bool IsRetryable(FtpFailure failure) { return failure == FtpFailure::TimedOut || failure == FtpFailure::Reset; }
+
+enum class FtpProtocol {
+    Ftp,   // plain FTP: the password travels in clear
+    Ftps,  // FTP with explicit TLS (AUTH TLS), data connections protected too
+    Sftp,  // SSH file transfer
+};
+
+// How a profile reaches its server beyond host, port and account, and whom it trusts.
+struct FtpTransport {
+    FtpProtocol protocol = FtpProtocol::Ftp;
+    // SFTP: a private key file logs in instead of the password; its passphrase may be empty.
+    std::string key_file;
+    std::string passphrase;
+    // The server fingerprint the user confirmed ("SHA256:..."), empty when none. FTPS:
+    // the certificate's public key is pinned to it instead of being checked against the
+    // authorities. SFTP: used when known_hosts does not know the host.
+    std::string fingerprint;
 };
 
 struct FtpEndpoint {
@@ -26,6 +50,7 @@ struct FtpEndpoint {
     int32_t timeout_ms = 30000;
     // Address announced for active mode; "-" means the address of the control socket.
     std::string active_address = "-";
+    FtpTransport transport;
 };
 
 class FtpSession {
@@ -58,8 +83,10 @@ public:
     // The code to log a failure with: the log then gives the server's reply (or, when
     // the server sent none, the library's description) as the reason. 0 after success.
     int32_t DiagCode() const { return last_error_ == 0 ? 0 : 12003; }
-    // The last reply line of the server to a failed command.
+    // The last reply line of the server to a failed command (SFTP: libcurl's reason).
     const std::string& LastReply() const { return last_reply_; }
+    // What the last Open() learnt about the server's identity; kept after Close().
+    const ServerIdentity& Identity() const { return identity_; }
 
     // Joins `path` onto the absolute folder `base`, resolving "." and "..".
     static std::string Resolve(const std::string& base, const std::string& path);
@@ -72,7 +99,13 @@ private:
     // connection between transfers.
     CURLcode RunTransfer();
     std::string FolderUrl(const std::string& folder) const;
+    // Runs a folder command (make, remove) on the absolute path `path`.
+    bool RunFolderCommand(const char* ftp_verb, const char* sftp_verb, const std::string& path);
     bool RunCommand(const std::string& command);
+    void SetUpTransport();
+    // Turns a failed verification into an identity failure.
+    void NoteIdentity(CURLcode code);
+    bool IsSftp() const { return endpoint_.transport.protocol == FtpProtocol::Sftp; }
     // Records a failure found before anything was sent (no handle, unreadable file).
     bool FailLocally(int32_t code);
 
@@ -85,4 +118,8 @@ private:
     FtpFailure last_failure_ = FtpFailure::None;
     int32_t last_error_ = 0;
     std::string last_reply_;
+    char error_text_[CURL_ERROR_SIZE] = {};
+    ServerIdentity identity_;
+    SshHostCheck ssh_check_;
+    TlsKeyRecord tls_record_;
 };

@@ -75,6 +75,70 @@ std::string SaveFtpProfile(AppConfig& cfg, const FtpProfile& profile)
     return key;
 }
 
+const char* FtpProtocolName(FtpProtocol protocol)
+{
+    switch (protocol) {
+        case FtpProtocol::Ftps:
+            return "ftps";
+        case FtpProtocol::Sftp:
+            return "sftp";
+        case FtpProtocol::Ftp:
+            break;
+    }
+    return "ftp";
+}
+
+bool ParseFtpProtocol(const std::string& name, FtpProtocol& protocol)
+{
+    for (FtpProtocol each : {FtpProtocol::Ftp, FtpProtocol::Ftps, FtpProtocol::Sftp}) {
+        if (name == FtpProtocolName(each)) {
+            protocol = each;
+            return true;
+        }
+    }
+    return false;
+}
+
+int32_t DefaultFtpPort(FtpProtocol protocol)
+{
+    return protocol == FtpProtocol::Sftp ? 22 : 21;
+}
+
+FtpTransport ReadFtpTransport(const IniFile& ftp_ini, Rijndael& cipher, const std::string& key)
+{
+    FtpTransport transport;
+    const std::string name = ftp_ini.ReadText(key, "protocol", 16);
+    if (!name.empty() && !ParseFtpProtocol(name, transport.protocol))
+        DIAG(kModule, 0, "ERR:ftp profile %s: unknown protocol %s, plain FTP used", key.c_str(), name.c_str());
+    transport.key_file = ftp_ini.ReadText(key, "key_file", 4096);
+    transport.passphrase = ftp_ini.ReadEnciphered(key, "passphrase", cipher);
+    transport.fingerprint = ftp_ini.ReadText(key, "fingerprint", 128);
+    return transport;
+}
+
+FtpTransport ReadFtpTransport(AppConfig& cfg, const std::string& key)
+{
+    return ReadFtpTransport(cfg.m_ftp_ini, cfg.m_cipher, key);
+}
+
+bool SaveFtpTransport(AppConfig& cfg, const std::string& key, const FtpTransport& transport)
+{
+    if (key.empty())
+        return false;
+    IniFile& ini = cfg.m_ftp_ini;
+    return ini.WriteText(key, "protocol", FtpProtocolName(transport.protocol)) &&
+           ini.WriteText(key, "key_file", transport.key_file) &&
+           ini.WriteEnciphered(key, "passphrase", transport.passphrase, cfg.m_cipher) &&
+           ini.WriteText(key, "fingerprint", transport.fingerprint);
+}
+
+bool ConfirmServerFingerprint(AppConfig& cfg, const std::string& key, const std::string& fingerprint)
+{
+    if (key.empty() || !IsFingerprint(fingerprint))
+        return false;
+    return cfg.m_ftp_ini.WriteText(key, "fingerprint", fingerprint);
+}
+
 void SetPublishingMode(AppConfig& cfg, PublishingMode mode)
 {
     cfg.m_use_local = mode == PublishingMode::kLocal ? 1 : 0;

@@ -3,10 +3,14 @@
 // classification. The dialogs collect the values; the rules for where they go live here.
 #pragma once
 
+#include "publish/FtpSession.h"
+
 #include <cstdint>
 #include <string>
 
 class AppConfig;
+class IniFile;
+class Rijndael;
 
 // One FTP profile. Its key (the section of ftp.ini) is the FTP address without scheme:
 // host, "/" (left out when the sub-folder starts with "/"), sub-folder.
@@ -29,6 +33,30 @@ FtpProfile FtpProfileFromKey(const std::string& key);
 FtpProfile ReadFtpProfile(AppConfig& cfg, const std::string& key);
 // Stores the profile under its key; the key, or empty when there is nothing to store.
 std::string SaveFtpProfile(AppConfig& cfg, const FtpProfile& profile);
+
+// ---- How a profile reaches its server (keys of its ftp.ini section): `protocol` ("ftp",
+//      "ftps" or "sftp"; missing means plain FTP, as every profile made before it),
+//      `key_file` (SFTP: the private key's path), `passphrase` (enciphered like the
+//      password) and `fingerprint` (the server's key as the user confirmed it,
+//      "SHA256:..."). SaveFtpProfile leaves these keys alone, so an editor that does not
+//      know them keeps them.
+
+// "ftp", "ftps", "sftp".
+const char* FtpProtocolName(FtpProtocol protocol);
+// False for any other name.
+bool ParseFtpProtocol(const std::string& name, FtpProtocol& protocol);
+// The usual port of a protocol: 21 for FTP and FTPS, 22 for SFTP.
+int32_t DefaultFtpPort(FtpProtocol protocol);
+// The transport of profile `key` (the passphrase deciphered). An unknown protocol name
+// reads as plain FTP and is logged.
+FtpTransport ReadFtpTransport(const IniFile& ftp_ini, Rijndael& cipher, const std::string& key);
+FtpTransport ReadFtpTransport(AppConfig& cfg, const std::string& key);
+// Stores the transport of profile `key`. False when a value cannot be written.
+bool SaveFtpTransport(AppConfig& cfg, const std::string& key, const FtpTransport& transport);
+// Stores the fingerprint the user confirmed for the server of profile `key` (the
+// `offered` fingerprint of an unknown or changed identity); later connections accept
+// that key and refuse any other. False when it is not a fingerprint or cannot be written.
+bool ConfirmServerFingerprint(AppConfig& cfg, const std::string& key, const std::string& fingerprint);
 
 // Where books go. Choosing one mode switches the other two off.
 enum class PublishingMode { kLocal, kFtp, kWebService };

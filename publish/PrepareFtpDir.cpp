@@ -68,7 +68,7 @@ bool Uploader::SendSkinFiles(const std::string& skin_script, const std::string& 
                 break;
             }
             last = ftp_.LastFailure();
-            if (last == FtpFailure::Other) break;  // retrying a refused put does not help
+            if (!IsRetryable(last)) break;  // retrying a refused put does not help
             ftp_.Close();
             if (!retry::WaitUnlessStopped(retry::DelayMs(attempt), job_state_) || !ConnectFtp()) return false;
             DIAG(kModule, 0, "INF:ftp timeout! reconnecting. Into dir %s", working_folder_.c_str());

@@ -42,6 +42,8 @@ void Uploader::SetFtpTarget(const std::string& url, const std::string& user, con
     ftp_port_ = port;
 }
 
+void Uploader::SetFtpTransport(const FtpTransport& transport) { ftp_transport_ = transport; }
+
 bool Uploader::ConnectFtp() {
     EnsureCurlGlobalInit();
     if (ftp_on_ == 0) return true;
@@ -53,7 +55,10 @@ bool Uploader::ConnectFtp() {
     endpoint.passive = passive_ > 0;
     endpoint.timeout_ms = settings_.net_timeout_ms;
     endpoint.active_address = settings_.ftp_active_address;
+    endpoint.transport = ftp_transport_;
     if (!ftp_.Open(endpoint)) {
+        if (ftp_.LastFailure() == FtpFailure::Identity)
+            DIAG(kModule, 0, "ERR:%s: %s", ftp_host_.c_str(), DescribeIdentityProblem(ftp_.Identity()).c_str());
         DIAG(kModule, ftp_.DiagCode(), "ERR:ftp InternetConnect error");
         CloseAll();
         return false;
@@ -131,7 +136,7 @@ bool Uploader::upload_one_file_ftp(const std::string& local_path, const std::str
         if (ftp_.PutFile(local_path, name)) return true;
         DIAG(kModule, ftp_.DiagCode(), "INF:FtpPutFile() failed, try to reconnect");
         last = ftp_.LastFailure();
-        if (last == FtpFailure::Other) {
+        if (!IsRetryable(last)) {
             DIAG(kModule, ftp_.DiagCode(), "ERR:unable to reconnect,errno=%d", ftp_.LastError());
             return false;
         }

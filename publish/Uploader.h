@@ -25,7 +25,15 @@ public:
 
     void SetFtpTarget(const std::string& url, const std::string& user, const std::string& password,
                       int32_t passive, int32_t port);
+    // The protocol, key file and confirmed fingerprint of the target (plain FTP when
+    // never called). With a key file the password is not used.
+    void SetFtpTransport(const FtpTransport& transport);
+    // False on failure. When the server's identity was the reason, FtpIdentity() says
+    // whether it is unknown (show its `offered` fingerprint to the user and, once
+    // confirmed, store it with ConfirmServerFingerprint) or changed; the log names the
+    // fingerprints either way.
     bool ConnectFtp();
+    const ServerIdentity& FtpIdentity() const { return ftp_.Identity(); }
     void CloseAll();
 
     bool SetupFirstFtpDir();
@@ -127,6 +135,7 @@ private:
     std::string ftp_password_;
     int32_t passive_ = 1;
     int32_t ftp_port_ = 21;
+    FtpTransport ftp_transport_;
     std::array<int32_t, 6> job_values_{};
     std::string local_path_;
     int32_t file_attempts_ = 2;
