@@ -1,0 +1,411 @@
+// The upload plan over each protocol against a real server on loopback: plain FTP
+// (pyftpdlib), FTP over TLS (vsftpd with a certificate made for the test) and SFTP
+// (OpenSSH's sshd, by password and by an enciphered key). A book arrives byte for byte,
+// a stop resumes at its page, a connection cut in the middle of a file is survived, a
+// wrong password fails, an unknown or changed server identity is refused naming the
+// fingerprints, and no secret ever reaches the log.
+#include "FtpTestServer.h"
+#include "TransportServers.h"
+
+#include "config/DiagLog.h"
+#include "publish/NetworkSettings.h"
+#include "publish/PublishControl.h"
+#include "publish/UploadPlan.h"
+#include "tests/helpers/TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kKey = "0123456789ABCDEF0123456789ABCDEF";
+constexpr int kPages = 10;
+constexpr int32_t kRunning = 1;  // any state but a stop request
+constexpr int32_t kStopping = PublishControl::kStopping;
+// The one large file of the book, long enough to be cut half-way.
+constexpr const char* kLargeFile = "HighRes/img-1.jpg";
+constexpr size_t kLargeSize = 300 * 1024;
+
+enum class Kind { Ftp, Ftps, SftpPassword, SftpKey };
+
+std::string KindName(const testing::TestParamInfo<Kind>& info) {
+    switch (info.param) {
+        case Kind::Ftp: return "Ftp";
+        case Kind::Ftps: return "Ftps";
+        case Kind::SftpPassword: return "SftpPassword";
+        case Kind::SftpKey: return "SftpKey";
+    }
+    return "Unknown";
+}
+
+std::string RandomBytes(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t done = 0; done < size;) {
+        const ssize_t got = getrandom(bytes.data() + done, size - done, 0);
+        if (got > 0) done += static_cast<size_t>(got);
+    }
+    return bytes;
+}
+
+std::map<std::string, std::string> Tree(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(root)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), root).string()] = ReadFileBytes(entry.path());
+    return files;
+}
+
+fs::file_time_type TimeOf(const fs::path& file) {
+    std::error_code ec;
+    return fs::last_write_time(file, ec);
+}
+
+class TransportPublishTest : public testing::TestWithParam<Kind> {
+protected:
+    void SetUp() override {
+        DiagLog::Instance().SetReportPath((home_.Root() / "report.txt").string());
+        DiagLog::Instance().SetSwitches(1, 0);
+        // The report keeps one record a second; standard error has them all.
+        std::fflush(stderr);
+        saved_stderr_ = dup(2);
+        const int log = open((home_.Root() / "stderr.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        dup2(log, 2);
+        close(log);
+        const fs::path books = home_.Root() / "books";
+        settings_.books_folder = books.string();
+        settings_.net_timeout_ms = 5000;
+        settings_.ftp_upld_try_times = 3;
+        WriteFileBytes(books / "skins/2/skin.js", "var skin = ['bg.png', 'skin.js'];");
+        WriteFileBytes(books / "skins/2/bg.png", "background");
+        WriteFileBytes(books / "index.js", "index");
+        WriteFileBytes(books / "RurovOzeza.v1.css", "css");
+        for (const char* name : {"index.html", "txt.js", "text.html"}) WriteFileBytes(Book() / name, name);
+        for (int page = 1; page <= kPages; ++page) {
+            const std::string n = std::to_string(page);
+            for (const char* folder : {"100", "HighRes", "MedRes", "LowRes"}) {
+                WriteFileBytes(Book() / folder / ("img-" + n + ".jpg"), std::string(folder) + " jpg " + n);
+                WriteFileBytes(Book() / folder / ("img-" + n + "-f.png"), std::string(folder) + " png " + n);
+            }
+            for (const char* folder : {"print", "thumb"})
+                WriteFileBytes(Book() / folder / ("img-" + n + "-e.jpg"), std::string(folder) + " " + n);
+        }
+        WriteFileBytes(Book() / kLargeFile, RandomBytes(kLargeSize));
+        WriteFileBytes(Book() / "thumb/img-1-e-cover.jpg", "cover");
+        WriteFileBytes(home_.Root() / "source.pdf", "%PDF-1.4 source");
+    }
+
+    void TearDown() override {
+        std::fflush(stderr);
+        dup2(saved_stderr_, 2);
+        close(saved_stderr_);
+        // Whatever happened, no password or passphrase was written down.
+        const std::string log = Log() + ReadFileBytes(home_.Root() / "report.txt");
+        for (const std::string& secret : secrets_)
+            EXPECT_EQ(log.find(secret), std::string::npos) << "a secret reached the log";
+        watcher_stop_.store(true);
+        if (watcher_.joinable()) watcher_.join();
+        DiagLog::Instance().SetSwitches(0, 0);
+        DiagLog::Instance().SetReportPath("");
+    }
+
+    // Starts the server of this test's protocol. With `cut`, the first upload's connection
+    // breaks in the middle of a file (the large one, or for pyftpdlib the first upload).
+    bool StartServer(bool cut = false) {
+        const Kind kind = GetParam();
+        if (kind == Kind::Ftp) {
+            ftp_ = std::make_unique<FtpTestServer>(home_.Root() / "ftp", cut ? FtpFault::DropOnce : FtpFault::None);
+            if (!ftp_->Running()) return false;
+            port_ = ftp_->Port();
+            user_ = "alice";
+            password_ = "secret";
+            remote_ = ftp_->Root() / "books";
+            fs::create_directories(remote_);
+            secrets_.push_back(password_);
+            return true;
+        }
+        std::string why;
+        account_ = TestAccount::Get(why);
+        if (!account_) {
+            skip_reason_ = why;
+            return false;
+        }
+        folder_ = std::make_unique<ServerFolder>();
+        remote_ = folder_->Site() / "books";
+        fs::create_directories(remote_);
+        if (chown(remote_.c_str(), account_->uid, account_->gid) != 0) return false;
+        user_ = account_->name;
+        password_ = account_->password;
+        secrets_.push_back(password_);
+        if (kind == Kind::Ftps) {
+            // Slow transfers let the test find the large file half-written.
+            vsftpd_ = std::make_unique<VsftpdServer>(*account_, *folder_, cut ? 150 * 1024 : 0);
+            if (!vsftpd_->Running()) return false;
+            port_ = vsftpd_->Port();
+            server_fingerprint_ = vsftpd_->Fingerprint();
+            transport_.protocol = FtpProtocol::Ftps;
+            if (cut) CutWhenHalfWritten();
+        } else {
+            sshd_ = std::make_unique<SshdServer>(*account_, *folder_);
+            if (!sshd_->Running()) return false;
+            port_ = sshd_->Port();
+            server_fingerprint_ = sshd_->Fingerprint();
+            transport_.protocol = FtpProtocol::Sftp;
+            if (kind == Kind::SftpKey) {
+                transport_.key_file = sshd_->KeyFile().string();
+                transport_.passphrase = SshdServer::KeyPassphrase();
+                password_.clear();  // the key logs in; no password is given
+                secrets_.push_back(transport_.passphrase);
+            }
+            if (cut) {
+                // Past the small files, half-way through the large one.
+                relay_ = std::make_unique<CuttingRelay>(port_, static_cast<long>(kLargeSize / 2));
+                port_ = relay_->Port();
+            }
+        }
+        transport_.fingerprint = server_fingerprint_;
+        return true;
+    }
+
+    // Breaks every connection to the FTPS server once the large file is partly there.
+    void CutWhenHalfWritten() {
+        watcher_ = std::thread([this] {
+            const fs::path file = remote_ / kKey / kLargeFile;
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            while (!watcher_stop_.load() && std::chrono::steady_clock::now() < end) {
+                std::error_code ec;
+                const auto size = fs::file_size(file, ec);
+                if (!ec && size > 0 && size < kLargeSize) {
+                    cut_done_.store(vsftpd_->Process().KillSessions() > 0);
+                    return;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
+
+    fs::path Book() const { return home_.Root() / "books" / kKey; }
+
+    std::unique_ptr<Uploader> Connect(const std::string& password, const FtpTransport& transport) {
+        auto up = std::make_unique<Uploader>(&progress_, &state_, settings_);
+        up->SetFtpTarget("127.0.0.1/books", user_, password, 1, port_);
+        up->SetFtpTransport(transport);
+        connected_ = up->ConnectFtp();
+        return up;
+    }
+
+    int32_t Publish(int32_t from, int32_t upload_pdf = 0) {
+        progress_.store(from);
+        auto up = Connect(password_, transport_);
+        if (!connected_) return -100;
+        return UploadBook(*up, (home_.Root() / "source.pdf").string(), Book().string(), kPages, upload_pdf);
+    }
+
+    void ExpectPublished() {
+        const auto local = Tree(Book());
+        const auto remote = Tree(remote_ / kKey);
+        ASSERT_EQ(remote.size(), local.size());
+        for (const auto& [name, bytes] : local) {
+            const auto found = remote.find(name);
+            ASSERT_NE(found, remote.end()) << name << " was not published";
+            EXPECT_TRUE(found->second == bytes) << name << " differs on the server";
+        }
+    }
+
+    // Every diagnostic record of the test.
+    std::string Log() const { return ReadFileBytes(home_.Root() / "stderr.log"); }
+
+    TempHome home_;
+    PublishSettings settings_;
+    std::atomic<int32_t> progress_{0};
+    std::atomic<int32_t> state_{kRunning};
+    const TestAccount* account_ = nullptr;
+    std::unique_ptr<FtpTestServer> ftp_;
+    std::unique_ptr<ServerFolder> folder_;
+    std::unique_ptr<VsftpdServer> vsftpd_;
+    std::unique_ptr<SshdServer> sshd_;
+    std::unique_ptr<CuttingRelay> relay_;
+    std::thread watcher_;
+    std::atomic<bool> watcher_stop_{false};
+    std::atomic<bool> cut_done_{false};
+    int port_ = 0;
+    std::string user_, password_, server_fingerprint_, skip_reason_;
+    FtpTransport transport_;
+    fs::path remote_;
+    std::vector<std::string> secrets_;
+    bool connected_ = false;
+    int saved_stderr_ = -1;
+};
+
+#define START_SERVER(...)                                                  \
+    do {                                                                   \
+        const bool started = StartServer(__VA_ARGS__);                     \
+        if (!started && !skip_reason_.empty()) GTEST_SKIP() << skip_reason_; \
+        ASSERT_TRUE(started) << "the test server did not start";           \
+    } while (0)
+
+TEST_P(TransportPublishTest, ABookIsPublishedByteForByte) {
+    START_SERVER();
+    ASSERT_EQ(Publish(kMarkFoldersStart, 1), kPlanPublished) << Log();
+    EXPECT_EQ(progress_.load(), kMarkStaticDone);
+    // The PDF went into the book folder too.
+    EXPECT_EQ(ReadFileBytes(remote_ / kKey / "source.pdf"), "%PDF-1.4 source");
+    fs::remove(remote_ / kKey / "source.pdf");
+    ExpectPublished();
+    // The skin and the shared files beside the books.
+    EXPECT_EQ(ReadFileBytes(remote_ / "skins/2/bg.png"), "background");
+    EXPECT_EQ(ReadFileBytes(remote_ / "index.js"), "index");
+    // The failure marker was made and removed again.
+    EXPECT_FALSE(fs::exists(remote_ / "FAILED_UPDATE_SKIN"));
+}
+
+TEST_P(TransportPublishTest, AStoppedPublicationResumesAtItsPage) {
+    START_SERVER();
+    std::thread stopper([this] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (progress_.load() < 67000 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        state_.store(kStopping);
+    });
+    const int32_t stopped = Publish(kMarkFoldersStart);
+    stopper.join();
+    ASSERT_EQ(stopped, kPlanStopped) << Log();
+    const int32_t mark = progress_.load();
+    ASSERT_GE(mark, 67000);
+    ASSERT_LT(mark, 70000);
+
+    const int32_t first_page = (mark - 65000) * kPages / 5000 + 1;
+    const fs::path high = remote_ / kKey / "HighRes";
+    std::map<int, fs::file_time_type> before;
+    for (int page = 1; page < first_page; ++page) before[page] = TimeOf(high / ("img-" + std::to_string(page) + ".jpg"));
+    EXPECT_FALSE(fs::exists(high / ("img-" + std::to_string(kPages) + ".jpg")));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    state_.store(kRunning);
+    ASSERT_EQ(Publish(mark), kPlanPublished) << Log();
+    for (const auto& [page, time] : before)
+        EXPECT_EQ(TimeOf(high / ("img-" + std::to_string(page) + ".jpg")), time) << "page " << page << " was sent again";
+    ExpectPublished();
+}
+
+TEST_P(TransportPublishTest, AConnectionCutInTheMiddleOfAFileIsSurvived) {
+    START_SERVER(true);
+    ASSERT_EQ(Publish(kMarkFoldersStart), kPlanPublished) << Log();
+    ExpectPublished();
+    if (relay_) {
+        EXPECT_TRUE(relay_->Cut());
+        EXPECT_GE(relay_->Connections(), 2);
+    }
+    if (vsftpd_) {
+        EXPECT_TRUE(cut_done_.load()) << "the large file was never seen half-written";
+    }
+    if (ftp_) {
+        EXPECT_GE(ReadFileBytes(home_.Root() / "ftp/connections.log").size(), 2 * std::string("connect\n").size());
+    }
+    EXPECT_NE(Log().find("reconnect"), std::string::npos) << Log();
+}
+
+TEST_P(TransportPublishTest, AWrongPasswordOrPassphraseFailsTheLogin) {
+    START_SERVER();
+    const std::string wrong = "not-the-password-42";
+    secrets_.push_back(wrong);
+    FtpTransport transport = transport_;
+    if (GetParam() == Kind::SftpKey) transport.passphrase = wrong;
+    auto up = Connect(GetParam() == Kind::SftpKey ? std::string() : wrong, transport);
+    EXPECT_FALSE(connected_);
+    EXPECT_EQ(up->FtpIdentity().check, IdentityCheck::Trusted);
+    EXPECT_NE(Log().find("ERR:ftp InternetConnect error"), std::string::npos) << Log();
+    EXPECT_FALSE(up->FtpConnected());
+}
+
+TEST_P(TransportPublishTest, AnUnknownOrChangedServerIdentityIsRefused) {
+    START_SERVER();
+    if (GetParam() == Kind::Ftp) GTEST_SKIP() << "plain FTP does not identify its server";
+    FtpTransport unconfirmed = transport_;
+    unconfirmed.fingerprint.clear();
+    auto first = Connect(password_, unconfirmed);
+    ASSERT_FALSE(connected_);
+    EXPECT_EQ(first->FtpIdentity().check, IdentityCheck::Unknown);
+    // The fingerprint offered is the server's own, as its own tools compute it.
+    EXPECT_EQ(first->FtpIdentity().offered, server_fingerprint_);
+    EXPECT_NE(Log().find("unknown server identity: the server offered " + server_fingerprint_), std::string::npos)
+        << Log();
+
+    // What the user confirmed is accepted.
+    FtpTransport confirmed = unconfirmed;
+    confirmed.fingerprint = first->FtpIdentity().offered;
+    Connect(password_, confirmed);
+    EXPECT_TRUE(connected_) << Log();
+
+    // Another key under the same name is refused, naming both.
+    FtpTransport other = unconfirmed;
+    other.fingerprint = "SHA256:" + std::string(43, 'A');
+    auto changed = Connect(password_, other);
+    ASSERT_FALSE(connected_);
+    EXPECT_EQ(changed->FtpIdentity().check, IdentityCheck::Changed);
+    EXPECT_EQ(changed->FtpIdentity().offered, server_fingerprint_);
+    EXPECT_NE(Log().find("the profile holds " + other.fingerprint + ", the server offered " + server_fingerprint_),
+              std::string::npos)
+        << Log();
+}
+
+TEST_P(TransportPublishTest, TheUsualAuthoritiesVouchWithoutAFingerprint) {
+    START_SERVER();
+    FtpTransport unconfirmed = transport_;
+    unconfirmed.fingerprint.clear();
+    if (GetParam() == Kind::Ftps) {
+        // The certificate, named for 127.0.0.1, trusted as its own authority.
+        setenv("SSL_CERT_FILE", vsftpd_->Certificate().c_str(), 1);
+        Connect(password_, unconfirmed);
+        unsetenv("SSL_CERT_FILE");
+        EXPECT_TRUE(connected_) << Log();
+    } else if (GetParam() == Kind::SftpPassword) {
+        const fs::path known_hosts = home_.Home() / ".ssh/known_hosts";
+        const std::string name = "[127.0.0.1]:" + std::to_string(port_);
+        WriteFileBytes(known_hosts, name + " " + sshd_->PublicKeyLine() + "\n");
+        Connect(password_, unconfirmed);
+        EXPECT_TRUE(connected_) << Log();
+        // known_hosts naming another key for the host wins over the profile: refused.
+        std::istringstream other_key(ReadFileBytes(sshd_->KeyFile().string() + ".pub"));
+        std::string type, blob;
+        other_key >> type >> blob;
+        WriteFileBytes(known_hosts, name + " " + type + " " + blob + "\n");
+        auto changed = Connect(password_, transport_);
+        EXPECT_FALSE(connected_);
+        EXPECT_EQ(changed->FtpIdentity().check, IdentityCheck::Changed);
+        EXPECT_EQ(changed->FtpIdentity().expected_from, known_hosts.string());
+        EXPECT_EQ(changed->FtpIdentity().offered, server_fingerprint_);
+    } else {
+        GTEST_SKIP() << "covered by the other protocols";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Protocols, TransportPublishTest,
+                         testing::Values(Kind::Ftp, Kind::Ftps, Kind::SftpPassword, Kind::SftpKey), KindName);
+
+TEST(FingerprintTest, FingerprintsAreWrittenAsOpenSshShowsThem) {
+    // The SHA-256 of "abc", known from the standard's examples.
+    const unsigned char abc[] = {'a', 'b', 'c'};
+    EXPECT_EQ(FingerprintOf(abc, 3), "SHA256:ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0");
+    EXPECT_TRUE(IsFingerprint("SHA256:ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0"));
+    EXPECT_EQ(PinnedKeyOf("SHA256:ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0"),
+              "sha256//ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
+    for (const char* bad : {"", "SHA256:", "MD5:ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0",
+                            "SHA256:ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa", "SHA256:ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=",
+                            "SHA256:ungWv48Bz pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0"})
+        EXPECT_FALSE(IsFingerprint(bad)) << bad;
+}
+
+}  // namespace
