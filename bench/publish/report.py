@@ -22,10 +22,13 @@ def numbers(path):
 
 
 def exchanges(paths):
+    """(seconds, request body bytes, is the login) of every exchange in the files: each
+    client's second exchange is its login (the first is the probe before it)."""
     found = []
     for path in paths:
         with open(path) as lines:
-            found += [(float(seconds), int(size)) for seconds, size in (line.split() for line in lines if line.strip())]
+            rows = [line.split() for line in lines if line.strip()]
+        found += [(float(seconds), int(size), index == 1) for index, (seconds, size) in enumerate(rows)]
     return found
 
 
@@ -69,9 +72,10 @@ def main(measures, book, pages):
     single = sorted(glob.glob(os.path.join(measures, "service-times-*.txt")))
     if single:
         all_times = exchanges(single)
-        per_run = sum(t for t, _ in all_times) / len(single)
-        probes = [t for t, size in all_times if size == 0]
-        uploads = [t for t, size in all_times if size > 0]
+        per_run = sum(t for t, _, _ in all_times) / len(single)
+        probes = [t for t, size, _ in all_times if size == 0]
+        uploads = [t for t, size, login in all_times if size > 0 and not login]
+        logins = [t for t, _, login in all_times if login]
         memory = numbers(os.path.join(measures, "service-memory.txt"))
         print(f"Where the service run's time goes (mean of {len(single)} runs): "
               f"{len(all_times) // len(single)} exchanges took {per_run:.2f} s; the rest of "
@@ -80,7 +84,8 @@ def main(measures, book, pages):
         print("| exchanges (one service, one publisher) | count per run | p50 (ms) | p95 (ms) | max (ms) |")
         print("|---|---|---|---|---|")
         print(f"| empty probe before each message | {len(probes) // len(single)} | {spread(probes)} |")
-        print(f"| login, metadata, files and chunks | {len(uploads) // len(single)} | {spread(uploads)} |")
+        print(f"| login | 1 | {spread(logins)} |")
+        print(f"| metadata, files and chunks | {len(uploads) // len(single)} | {spread(uploads)} |")
 
     many = os.path.join(measures, "many")
     if os.path.isdir(many):
@@ -89,16 +94,20 @@ def main(measures, book, pages):
         wall = numbers(os.path.join(many, "wall.txt"))[0]
         memory = numbers(os.path.join(many, "memory.txt"))[0]
         checked = int(numbers(os.path.join(many, "files.txt"))[0])
-        times = [t for t, _ in exchanges(sorted(glob.glob(os.path.join(many, "times-*.txt"))))]
+        times = exchanges(sorted(glob.glob(os.path.join(many, "times-*.txt"))))
+        logins = [t for t, _, login in times if login]
+        others = [t for t, _, login in times if not login]
         print(f"\n## {publishers} publishers at once\n")
         print(f"{publishers} accounts each publish a book of their own (this book under {publishers} job keys) at the")
         print(f"same time, each from its own client process with the upload plan; all {checked} files of the")
         print(f"{publishers} books were checked byte for byte afterwards.\n")
-        print("| all published in (s) | one publisher: median / max (s) | exchanges | p50 (ms) | p95 (ms) | max (ms) |"
-              " service peak memory (MB) |")
-        print("|---|---|---|---|---|---|---|")
-        print(f"| {wall:.1f} | {statistics.median(totals):.1f} / {max(totals):.1f} | {len(times)} | {spread(times)} |"
-              f" {memory / 1024:.0f} |")
+        print(f"All published in {wall:.1f} s (one publisher: median {statistics.median(totals):.1f} s, slowest "
+              f"{max(totals):.1f} s); service peak memory {memory / 1024:.0f} MB.\n")
+        print("| answer times | exchanges | p50 (ms) | p95 (ms) | max (ms) |")
+        print("|---|---|---|---|---|")
+        print(f"| every exchange | {len(times)} | {spread([t for t, _, _ in times])} |")
+        print(f"| logins (each a slow password check) | {len(logins)} | {spread(logins)} |")
+        print(f"| probes, metadata, files and chunks | {len(others)} | {spread(others)} |")
         print("\nAnswer times are measured in each client around each exchange (request sent, answer read).")
 
 

@@ -35,13 +35,18 @@ while [ $# -gt 0 ]; do
   esac
   shift
 done
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
 for tool in lftp curl; do command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }; done
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -Wno-dev -DVELLUMARK_BUILD_UI=OFF >/dev/null
 cmake --build "$build" --target publish_bench vellumark-batch vellumark-service rastrix default_config -j2 >/dev/null
 bin="$build/bin"
 py=/usr/bin/python3
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/vellumark-bench-XXXXXX")
+# The scratch folder (books, FTP and service data) is in the build folder: on a disk, as
+# a service's data is, and away from /tmp, where other programs' churn can make creating
+# a file cost milliseconds.
+work=$(mktemp -d "$build/publish-bench-XXXXXX")
 server_pid=""
 service_pid=""
 publisher_pids=()
