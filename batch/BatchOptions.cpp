@@ -4,13 +4,15 @@
 #include <cstring>
 
 #include "config/JobKey.h"
+#include "publish/NetworkSettings.h"
 
 const char* BatchUsage()
 {
     return "Usage: vellumark-batch [options] FILE.pdf...\n"
            "       vellumark-batch --resume [KEY...]\n"
            "       vellumark-batch --set-ftp-target HOST/FOLDER --ftp-user NAME --ftp-webaddr URL\n"
-           "                       [--ftp-port N] [--ftp-active] < password\n"
+           "                       [--protocol ftp|ftps|sftp] [--key-file PATH] [--accept-fingerprint SHA256:...]\n"
+           "                       [--ftp-port N] [--ftp-active] < password (with --key-file: passphrase)\n"
            "       vellumark-batch --set-service-account E-MAIL [--service-host HOST[:PORT]] < password\n"
            "Converts PDF files into flip books in the books folder, with the settings of the\n"
            "desktop program, and prints the path of each book's index.html.\n"
@@ -36,7 +38,16 @@ const char* BatchUsage()
            "                            of standard input (asked for on a terminal)\n"
            "  --ftp-user NAME           the FTP account (with --set-ftp-target)\n"
            "  --ftp-webaddr URL         the web address under which FOLDER is seen\n"
-           "  --ftp-port N              the FTP port (default 21)\n"
+           "  --protocol NAME           ftp (default; the password travels in clear), ftps (FTP\n"
+           "                            over TLS) or sftp (over SSH)\n"
+           "  --key-file PATH           sftp: log in with this private key instead of a\n"
+           "                            password; standard input then gives its passphrase\n"
+           "                            (an empty line or none when it has none)\n"
+           "  --accept-fingerprint SHA256:...\n"
+           "                            ftps, sftp: trust the server that shows this key. A\n"
+           "                            server that no authority or known_hosts vouches for\n"
+           "                            is refused, and its fingerprint printed, until then\n"
+           "  --ftp-port N              the port (default 21, for sftp 22)\n"
            "  --ftp-active              active instead of passive FTP transfers\n"
            "  --set-service-account E-MAIL\n"
            "                            save the publishing service account and make the\n"
@@ -110,7 +121,8 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
             options.ftp_target.emplace();
             if (!value(i, "--set-ftp-target", options.ftp_target->profile))
                 return false;
-        } else if (arg == "--ftp-user" || arg == "--ftp-webaddr" || arg == "--ftp-port" || arg == "--ftp-active") {
+        } else if (arg == "--ftp-user" || arg == "--ftp-webaddr" || arg == "--ftp-port" || arg == "--ftp-active" ||
+                   arg == "--protocol" || arg == "--key-file" || arg == "--accept-fingerprint") {
             if (!options.ftp_target) {
                 error = arg + " belongs after --set-ftp-target";
                 return false;
@@ -123,6 +135,19 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
                 options.ftp_target->user = text;
             } else if (arg == "--ftp-webaddr") {
                 options.ftp_target->webaddr = text;
+            } else if (arg == "--protocol") {
+                if (!ParseFtpProtocol(text, options.ftp_target->protocol)) {
+                    error = "--protocol needs ftp, ftps or sftp";
+                    return false;
+                }
+            } else if (arg == "--key-file") {
+                if (text.empty()) {
+                    error = "--key-file needs a file";
+                    return false;
+                }
+                options.ftp_target->key_file = text;
+            } else if (arg == "--accept-fingerprint") {
+                options.ftp_target->accept_fingerprint = text;
             } else {
                 char* end = nullptr;
                 long n = std::strtol(text.c_str(), &end, 10);

@@ -1,5 +1,6 @@
 // vellumark-batch: converts PDF files into books without the desktop program's window,
 // through the same configuration, job table and worker.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <termios.h>
@@ -27,14 +28,14 @@ bool TakeLock(InstanceLock& lock, const std::string& books_folder)
     std::fprintf(stderr, "vellumark-batch: %s\n", error.c_str());
     return false;
 }
-// The password of a target being saved: the first line of standard input, asked for
-// without echo when standard input is a terminal.
-bool ReadPassword(const std::string& account, std::string& password)
+// The password (or a key's passphrase) of a target being saved: the first line of
+// standard input, asked for without echo when standard input is a terminal.
+bool ReadPassword(const std::string& prompt, std::string& password)
 {
     termios saved{};
     const bool terminal = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
     if (terminal) {
-        std::fprintf(stderr, "Password for %s: ", account.c_str());
+        std::fprintf(stderr, "%s: ", prompt.c_str());
         termios quiet = saved;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
@@ -47,17 +48,55 @@ bool ReadPassword(const std::string& account, std::string& password)
     return read;
 }
 
-int SaveTarget(AppConfig& cfg, const BatchOptions& options)
+// Prints each line of `text` as a message of the command.
+void PrintLines(const std::string& text)
 {
-    const std::string account = options.ftp_target ? options.ftp_target->user : options.service_account->user;
-    std::string password, error;
-    if (!ReadPassword(account, password)) {
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        std::fprintf(stderr, "vellumark-batch: %s\n", text.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+}
+
+int SaveFtp(AppConfig& cfg, const FtpTargetSetup& setup)
+{
+    const bool key_login = !setup.key_file.empty();
+    std::string secret, error, fingerprint;
+    // A key without a passphrase may come with no input at all.
+    if (!ReadPassword(key_login ? "Passphrase for " + setup.key_file : "Password for " + setup.user, secret) &&
+        !key_login) {
         std::fprintf(stderr, "vellumark-batch: no password on standard input\n");
         return 1;
     }
-    const bool saved = options.ftp_target ? SaveFtpTarget(cfg, *options.ftp_target, password, error)
-                                          : SaveServiceAccount(cfg, *options.service_account, password, error);
-    if (!saved) {
+    if (!CheckFtpTarget(setup, secret, error)) {
+        std::fprintf(stderr, "vellumark-batch: the target is not saved: %s\n", error.c_str());
+        return 1;
+    }
+    if (!VerifyFtpServer(cfg, setup, secret, fingerprint, error)) {
+        PrintLines(error);
+        return 1;
+    }
+    if (!SaveFtpTarget(cfg, setup, secret, fingerprint, error)) {
+        std::fprintf(stderr, "vellumark-batch: the target is not saved: %s\n", error.c_str());
+        return 1;
+    }
+    if (!fingerprint.empty())
+        std::fprintf(stderr, "vellumark-batch: the server's key %s is accepted\n", fingerprint.c_str());
+    std::fprintf(stderr, "vellumark-batch: saved; vellumark-batch --publish now publishes there\n");
+    return 0;
+}
+
+int SaveTarget(AppConfig& cfg, const BatchOptions& options)
+{
+    if (options.ftp_target)
+        return SaveFtp(cfg, *options.ftp_target);
+    std::string password, error;
+    if (!ReadPassword("Password for " + options.service_account->user, password)) {
+        std::fprintf(stderr, "vellumark-batch: no password on standard input\n");
+        return 1;
+    }
+    if (!SaveServiceAccount(cfg, *options.service_account, password, error)) {
         std::fprintf(stderr, "vellumark-batch: the target is not saved: %s\n", error.c_str());
         return 1;
     }
