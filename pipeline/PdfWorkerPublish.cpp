@@ -7,6 +7,7 @@
 #include "config/DiagLog.h"
 #include "pipeline/BookAddress.h"
 #include "pipeline/PdfWorker.h"
+#include "publish/NetworkSettings.h"
 #include "publish/PublishControl.h"
 #include "publish/PublishSettings.h"
 #include "publish/UploadPlan.h"
@@ -55,13 +56,20 @@ bool PdfWorker::SetFtpTargetFromProfile(Uploader& uploader)
         user.resize(63);
     if (password.size() > 63)
         password.resize(63);
-    if (profile.empty() || user.empty() || password.empty()) {
+    // Protocol, key file and the server fingerprint the user confirmed (plain FTP when absent).
+    FtpTransport transport;
+    if (!ReadFtpTransport(cfg_.m_ftp_ini, cipher, profile, transport))
+        return false;
+    // A private key logs in instead of a password.
+    if (profile.empty() || user.empty() || (password.empty() && transport.key_file.empty())) {
         DIAG(kModule, 0, "ERR:ftp profile %s has no account", profile.c_str());
         return false;
     }
     int32_t passive = cfg_.m_ftp_ini.ReadInt(profile, "ftp_passive");
     int32_t port = cfg_.m_ftp_ini.ReadInt(profile, "ftp_port");
-    uploader.SetFtpTarget(profile, user, password, passive < 0 ? 1 : passive, port < 1 ? 21 : port);
+    uploader.SetFtpTarget(profile, user, password, passive < 0 ? 1 : passive,
+                          port < 1 ? DefaultFtpPort(transport.protocol) : port);
+    uploader.SetFtpTransport(transport);
     return true;
 }
 
@@ -116,6 +124,9 @@ int PdfWorker::PublishAndFinish()
         if (!SetFtpTargetFromProfile(ftp))
             return EndEarly();
         if (!ftp.ConnectFtp()) {
+            // The user must confirm an unknown or changed server key: say which.
+            if (ftp.FtpIdentity().check != IdentityCheck::Trusted)
+                Note({"not published: " + DescribeIdentityProblem(ftp.FtpIdentity())});
             job_.result_code.store(JOB_RESULT_FTP_LOGIN_FAILED);
             DIAG(kModule, 0, "ERR:ftp login failed");
             return EndEarly();
