@@ -57,9 +57,7 @@ bool PdfWorker::SetFtpTargetFromProfile(Uploader& uploader)
     if (password.size() > 63)
         password.resize(63);
     // Protocol, key file and the server fingerprint the user confirmed (plain FTP when absent).
-    FtpTransport transport;
-    if (!ReadFtpTransport(cfg_.m_ftp_ini, cipher, profile, transport))
-        return false;
+    const FtpTransport transport = ReadFtpTransport(cfg_.m_ftp_ini, cipher, profile);
     // A private key logs in instead of a password.
     if (profile.empty() || user.empty() || (password.empty() && transport.key_file.empty())) {
         DIAG(kModule, 0, "ERR:ftp profile %s has no account", profile.c_str());

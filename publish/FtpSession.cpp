@@ -267,6 +267,7 @@ bool FtpSession::Open(const FtpEndpoint& endpoint) {
     identity_ = ServerIdentity{};
     ssh_check_ = SshHostCheck{};
     tls_record_ = TlsKeyRecord{};
+    if (!endpoint.transport.unknown_protocol.empty()) return FailLocally(CURLE_UNSUPPORTED_PROTOCOL);
     multi_.reset(curl_multi_init());
     handle_.reset(curl_easy_init());
     if (!handle_ || !multi_) {

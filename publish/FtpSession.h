@@ -37,6 +37,9 @@ struct FtpTransport {
     // the certificate's public key is pinned to it instead of being checked against the
     // authorities. SFTP: used when known_hosts does not know the host.
     std::string fingerprint;
+    // A protocol name a profile holds that this program does not know. Such a transport
+    // never connects: plain FTP in its place would send the password in clear.
+    std::string unknown_protocol;
 };
 
 struct FtpEndpoint {

@@ -104,23 +104,23 @@ int32_t DefaultFtpPort(FtpProtocol protocol)
     return protocol == FtpProtocol::Sftp ? 22 : 21;
 }
 
-bool ReadFtpTransport(const IniFile& ftp_ini, Rijndael& cipher, const std::string& key, FtpTransport& transport)
+FtpTransport ReadFtpTransport(const IniFile& ftp_ini, Rijndael& cipher, const std::string& key)
 {
-    transport = FtpTransport{};
+    FtpTransport transport;
     const std::string name = ftp_ini.ReadText(key, "protocol", 16);
     if (!name.empty() && !ParseFtpProtocol(name, transport.protocol)) {
         DIAG(kModule, 0, "ERR:ftp profile %s: unknown protocol %s", key.c_str(), name.c_str());
-        return false;
+        transport.unknown_protocol = name;
     }
     transport.key_file = ftp_ini.ReadText(key, "key_file", 4096);
     transport.passphrase = ftp_ini.ReadEnciphered(key, "passphrase", cipher);
     transport.fingerprint = ftp_ini.ReadText(key, "fingerprint", 128);
-    return true;
+    return transport;
 }
 
-bool ReadFtpTransport(AppConfig& cfg, const std::string& key, FtpTransport& transport)
+FtpTransport ReadFtpTransport(AppConfig& cfg, const std::string& key)
 {
-    return ReadFtpTransport(cfg.m_ftp_ini, cfg.m_cipher, key, transport);
+    return ReadFtpTransport(cfg.m_ftp_ini, cfg.m_cipher, key);
 }
 
 bool SaveFtpTransport(AppConfig& cfg, const std::string& key, const FtpTransport& transport)

@@ -47,11 +47,11 @@ const char* FtpProtocolName(FtpProtocol protocol);
 bool ParseFtpProtocol(const std::string& name, FtpProtocol& protocol);
 // The usual port of a protocol: 21 for FTP and FTPS, 22 for SFTP.
 int32_t DefaultFtpPort(FtpProtocol protocol);
-// The transport of profile `key` (the passphrase deciphered). False, logged, for a
-// protocol name it does not know: falling back to plain FTP would send the password in
-// clear to a server meant to be reached securely.
-bool ReadFtpTransport(const IniFile& ftp_ini, Rijndael& cipher, const std::string& key, FtpTransport& transport);
-bool ReadFtpTransport(AppConfig& cfg, const std::string& key, FtpTransport& transport);
+// The transport of profile `key` (the passphrase deciphered). A protocol name it does not
+// know is logged and kept in `unknown_protocol`: such a transport shows as plain FTP but
+// never connects.
+FtpTransport ReadFtpTransport(const IniFile& ftp_ini, Rijndael& cipher, const std::string& key);
+FtpTransport ReadFtpTransport(AppConfig& cfg, const std::string& key);
 // Stores the transport of profile `key`. False when a value cannot be written.
 bool SaveFtpTransport(AppConfig& cfg, const std::string& key, const FtpTransport& transport);
 // Stores the fingerprint the user confirmed for the server of profile `key` (the

@@ -395,6 +395,22 @@ TEST_P(TransportPublishTest, TheUsualAuthoritiesVouchWithoutAFingerprint) {
 INSTANTIATE_TEST_SUITE_P(Protocols, TransportPublishTest,
                          testing::Values(Kind::Ftp, Kind::Ftps, Kind::SftpPassword, Kind::SftpKey), KindName);
 
+TEST(UnknownProtocolTest, AProfileWithAProtocolNotKnownHereNeverConnects) {
+    // Plain FTP in its place would send the password in clear.
+    TempHome home;
+    FtpTestServer server(home.Root() / "ftp");
+    ASSERT_TRUE(server.Running());
+    PublishSettings settings;
+    std::atomic<int32_t> progress{0}, state{kRunning};
+    Uploader up(&progress, &state, settings);
+    up.SetFtpTarget("127.0.0.1/", "alice", "secret", 1, server.Port());
+    FtpTransport transport;
+    transport.unknown_protocol = "sftp2";
+    up.SetFtpTransport(transport);
+    EXPECT_FALSE(up.ConnectFtp());
+    EXPECT_FALSE(fs::exists(home.Root() / "ftp/connections.log")) << "the server was contacted";
+}
+
 TEST(FingerprintTest, FingerprintsAreWrittenAsOpenSshShowsThem) {
     // The SHA-256 of "abc", known from the standard's examples.
     const unsigned char abc[] = {'a', 'b', 'c'};
