@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
   libsqlite3-dev sqlite3
-  libcurl4-openssl-dev
+  libcurl4-openssl-dev libssl-dev
   libsodium-dev nlohmann-json3-dev
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
   libfreetype-dev libharfbuzz-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev
@@ -35,6 +35,34 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq >/dev/null
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The transport tests start sshd and vsftpd of their own on loopback. Installing the two
+# packages must not leave system services listening (an SSH or FTP login to this
+# machine): they are installed with service starts refused and left disabled.
+if [ "${1:-}" = "--test" ]; then
+  servers=()
+  for p in openssh-server vsftpd; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || servers+=("$p")
+  done
+  if [ ${#servers[@]} -gt 0 ]; then
+    echo "Installing: ${servers[*]} (services not started)"
+    guard=/usr/sbin/policy-rc.d
+    made_guard=
+    if [ ! -e "$guard" ]; then
+      printf '#!/bin/sh\nexit 101\n' > "$guard" && chmod 755 "$guard" && made_guard=1
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >/dev/null
+    apt-get install -y -qq --no-install-recommends "${servers[@]}" >/dev/null || { [ -n "$made_guard" ] && rm -f "$guard"; exit 1; }
+    [ -n "$made_guard" ] && rm -f "$guard"
+    if command -v systemctl >/dev/null; then
+      for p in "${servers[@]}"; do
+        case "$p" in openssh-server) unit=ssh.service ;; *) unit=vsftpd.service ;; esac
+        systemctl disable --now "$unit" >/dev/null 2>&1 || true
+      done
+    fi
+  fi
 fi
 
 # The viewer tests' npm packages, as pinned by package-lock.json, when any is missing.
