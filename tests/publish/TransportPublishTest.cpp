@@ -80,7 +80,7 @@ protected:
         DiagLog::Instance().SetSwitches(1, 0);
         // The report keeps one record a second; standard error has them all.
         std::fflush(stderr);
-        saved_stderr_ = dup(2);
+        saved_stderr_ = fcntl(2, F_DUPFD_CLOEXEC, 3);
         const int log = open((home_.Root() / "stderr.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         dup2(log, 2);
         close(log);
@@ -88,7 +88,7 @@ protected:
         settings_.books_folder = books.string();
         settings_.net_timeout_ms = 5000;
         settings_.ftp_upld_try_times = 3;
-        WriteFileBytes(books / "skins/2/skin.js", "var skin = ['bg.png', 'skin.js'];");
+        WriteFileBytes(books / "skins/2/skin.js", "var skin = ['bg.png', 'skin.js',];");
         WriteFileBytes(books / "skins/2/bg.png", "background");
         WriteFileBytes(books / "index.js", "index");
         WriteFileBytes(books / "RurovOzeza.v1.css", "css");
@@ -266,9 +266,26 @@ TEST_P(TransportPublishTest, ABookIsPublishedByteForByte) {
     ExpectPublished();
     // The skin and the shared files beside the books.
     EXPECT_EQ(ReadFileBytes(remote_ / "skins/2/bg.png"), "background");
+    EXPECT_EQ(ReadFileBytes(remote_ / "skins/2/skin.js"), "var skin = ['bg.png', 'skin.js',];");
     EXPECT_EQ(ReadFileBytes(remote_ / "index.js"), "index");
     // The failure marker was made and removed again.
     EXPECT_FALSE(fs::exists(remote_ / "FAILED_UPDATE_SKIN"));
+
+    // Again, with a failure marker left on the server: the marker goes, the skin is found
+    // current (downloaded and compared) and neither it nor the shared files are sent again.
+    const fs::path marker = remote_ / "FAILED_UPDATE_SKIN";
+    fs::create_directories(marker);
+    if (account_) {
+        ASSERT_EQ(chown(marker.c_str(), account_->uid, account_->gid), 0);
+    }
+    const auto skin_time = TimeOf(remote_ / "skins/2/bg.png");
+    const auto shared_time = TimeOf(remote_ / "index.js");
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(Publish(kMarkFoldersStart), kPlanPublished) << Log();
+    EXPECT_FALSE(fs::exists(marker));
+    EXPECT_EQ(TimeOf(remote_ / "skins/2/bg.png"), skin_time);
+    EXPECT_EQ(TimeOf(remote_ / "index.js"), shared_time);
+    ExpectPublished();
 }
 
 TEST_P(TransportPublishTest, AStoppedPublicationResumesAtItsPage) {
