@@ -409,6 +409,32 @@ TEST_P(TransportPublishTest, TheUsualAuthoritiesVouchWithoutAFingerprint) {
     }
 }
 
+TEST_P(TransportPublishTest, FolderAndFileNamesWithBlanksAndQuotesArriveAsNamed) {
+    START_SERVER();
+    FtpSession session;
+    FtpEndpoint endpoint;
+    endpoint.host = "127.0.0.1";
+    endpoint.port = port_;
+    endpoint.user = user_;
+    endpoint.password = password_;
+    endpoint.timeout_ms = 5000;
+    endpoint.transport = transport_;
+    ASSERT_TRUE(session.Open(endpoint)) << Log();
+    const std::string folder = "my \"books\" 'here' \\ 2";
+    ASSERT_TRUE(session.ChangeFolder("books"));
+    ASSERT_TRUE(session.MakeFolder(folder)) << session.LastReply();
+    ASSERT_TRUE(session.ChangeFolder(folder)) << session.LastReply();
+    const fs::path local = home_.Root() / "page one.jpg";
+    WriteFileBytes(local, "jpeg");
+    ASSERT_TRUE(session.PutFile(local.string(), "page one #1.jpg")) << session.LastReply();
+    EXPECT_EQ(ReadFileBytes(remote_ / folder / "page one #1.jpg"), "jpeg");
+    ASSERT_TRUE(session.ChangeFolder(".."));
+    // A folder that is not there cannot be entered, and one that holds files not removed.
+    EXPECT_FALSE(session.ChangeFolder("missing"));
+    EXPECT_FALSE(session.RemoveFolder(folder));
+    EXPECT_TRUE(fs::exists(remote_ / folder / "page one #1.jpg"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Protocols, TransportPublishTest,
                          testing::Values(Kind::Ftp, Kind::Ftps, Kind::SftpPassword, Kind::SftpKey), KindName);
 
