@@ -5,6 +5,7 @@
 #include "ui/CCfgSkinDlg.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/CFtpDlg.h"
+#include "ui/FtpServerCheck.h"
 #include "ui/UserPrompts.h"
 
 #include <algorithm>
@@ -103,7 +104,17 @@ void CBaseNetworkDlg::BuildFtpPart(QGridLayout* grid, int& row, bool with_check)
     grid->addWidget(profiles_, row, 1);
     grid->addWidget(configure, row, 2, 1, 2);
     ++row;
+    const char* note_keys[] = {"note_ftp", "note_ftps", "note_sftp"};
+    const char* note_names[] = {"plainFtpNote", "ftpsNote", "sftpNote"};
+    for (int i = 0; i < 3; ++i) {
+        transport_notes_[i] = new QLabel(Setting(note_keys[i]), owner);
+        transport_notes_[i]->setObjectName(QLatin1String(note_names[i]));
+        transport_notes_[i]->hide();
+        grid->addWidget(transport_notes_[i], row, 1, 1, 3);
+    }
+    ++row;
     connect(configure, &QPushButton::clicked, this, &CBaseNetworkDlg::ConfigureFtp);
+    connect(profiles_, &QComboBox::currentIndexChanged, this, &CBaseNetworkDlg::ShowTransport);
     if (with_check) {
         // On the wizard page the toolbar options are on the page itself.
         QPushButton* toolbar = MakeButton(owner, kToolbarSetup, "toolbar_setup", "toolbarSetupButton");
@@ -204,6 +215,16 @@ void CBaseNetworkDlg::FillProfiles(const std::string& key)
         profiles_->addItem(QString::fromStdString(name));
     const int index = profiles_->findText(QString::fromStdString(key), Qt::MatchExactly | Qt::MatchCaseSensitive);
     profiles_->setCurrentIndex(index >= 0 ? index : (profiles_->count() > 0 ? 0 : -1));
+    ShowTransport();
+}
+
+void CBaseNetworkDlg::ShowTransport()
+{
+    const std::string key = profiles_->currentText().toStdString();
+    const FtpTransport transport = key.empty() ? FtpTransport() : ReadFtpTransport(cfg_, key);
+    const int shown = key.empty() || !transport.unknown_protocol.empty() ? -1 : int(transport.protocol);
+    for (int i = 0; i < 3; ++i)
+        transport_notes_[i]->setVisible(i == shown);
 }
 
 void CBaseNetworkDlg::ConfigureFtp()
@@ -330,7 +351,13 @@ const char* CBaseNetworkDlg::Refusal(const NetworkChoice& choice) const
         if (choice.ftp_url.empty())
             return "enter_ftp";
         const FtpProfile profile = ReadFtpProfile(cfg_, choice.ftp_url);
-        if (profile.user.empty() || profile.password.empty())
+        // A protocol this program does not know never connects.
+        const FtpTransport transport = ReadFtpTransport(cfg_, choice.ftp_url);
+        if (!transport.unknown_protocol.empty())
+            return "unknown_protocol";
+        // An SFTP key file logs in without a password.
+        const bool by_key = transport.protocol == FtpProtocol::Sftp && !transport.key_file.empty();
+        if (profile.user.empty() || (profile.password.empty() && !by_key))
             return "complete_ftp_cfg";
     }
     if (!choice.use_service)
@@ -351,8 +378,28 @@ bool CBaseNetworkDlg::Validate(QWidget* owner, NetworkChoice& choice) const
 {
     choice = Choice();
     const char* key = Refusal(choice);
-    if (!key)
+    if (key) {
+        CDlgLocalize::MessageBoxByKey(owner, key);
+        return false;
+    }
+    return !choice.use_ftp || ServerAccepted(owner, choice.ftp_url);
+}
+
+bool CBaseNetworkDlg::ServerAccepted(QWidget* owner, const std::string& profile) const
+{
+    // Plain FTP cannot say who its server is: there is nothing to confirm.
+    if (!ProfileChecksServerIdentity(cfg_, profile))
         return true;
-    CDlgLocalize::MessageBoxByKey(owner, key);
-    return false;
+    const ServerCheckResult result = CheckFtpServer(owner, cfg_, profile);
+    if (result.outcome != ServerCheck::kNoLogin)
+        return result.outcome == ServerCheck::kLoggedIn;
+    // The server may be out of reach for now; the user decides whether to keep the choice.
+    PromptRequest request;
+    request.icon = QMessageBox::Warning;
+    request.caption = QStringLiteral("Vellumark");
+    request.text = CDlgLocalize::Lookup("MESSAGEBOX", "ftp_login_failed").arg(result.server) + QLatin1Char('\n') +
+                   result.reason + QStringLiteral("\n\n") + CDlgLocalize::Lookup("MESSAGEBOX", "keep_ftp_choice");
+    request.buttons = QMessageBox::Yes | QMessageBox::No;
+    request.default_button = QMessageBox::No;
+    return ShowPrompt(owner, request) == QMessageBox::Yes;
 }

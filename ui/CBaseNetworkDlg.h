@@ -17,6 +17,7 @@ class AppConfig;
 class QCheckBox;
 class QComboBox;
 class QGridLayout;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 struct ClassEntry;
@@ -43,6 +44,9 @@ public:
     // saved. Runs the login test against the service as the last check.
     const char* Refusal(const NetworkChoice& choice) const;
     // Reads and checks the choice; a refusal is shown in a message box owned by `owner`.
+    // An FTP server reached over TLS or SFTP is then connected to once: a key that
+    // nothing vouches for yet is put to the user, and a failed login asks whether to keep
+    // the choice all the same.
     bool Validate(QWidget* owner, NetworkChoice& choice) const;
 
     // Fills the profile combo from ftp.ini and selects `key` (the first entry when absent).
@@ -53,6 +57,9 @@ public:
 private:
     void BuildFtpPart(QGridLayout* grid, int& row, bool with_check);
     void BuildServicePart(QGridLayout* grid, int& row, bool with_check);
+    // Shows how the chosen profile reaches its server (plain FTP: unencrypted).
+    void ShowTransport();
+    bool ServerAccepted(QWidget* owner, const std::string& profile) const;
     QComboBox* AddCombo(QGridLayout* grid, int row, int column, const char* key, int id, const char* name);
     void FillCountries();
     void FillCategories();
@@ -68,6 +75,8 @@ private:
     int parts_;
     QCheckBox* use_ftp_ = nullptr;
     QComboBox* profiles_ = nullptr;
+    // One note per protocol, in FtpProtocol order; only the chosen profile's is shown.
+    QLabel* transport_notes_[3] = {};
     QCheckBox* use_service_ = nullptr;
     QLineEdit* account_ = nullptr;
     QLineEdit* password_ = nullptr;

@@ -4,6 +4,8 @@
 #include "config/DiagLog.h"
 
 #include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QUrl>
 
@@ -15,6 +17,7 @@ constexpr int kNoAssociation = 31;
 
 prompt_hooks::Prompt g_prompt;
 prompt_hooks::Chooser g_pdf_chooser;
+prompt_hooks::Chooser g_key_chooser;
 prompt_hooks::Chooser g_folder_chooser;
 prompt_hooks::Opener g_opener;
 
@@ -30,11 +33,32 @@ QMessageBox::StandardButton ShowPrompt(QWidget* owner, const PromptRequest& requ
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+QMessageBox::StandardButton AskWithDialog(QDialog& dialog, const PromptRequest& as_text)
+{
+    if (g_prompt)
+        return g_prompt(as_text);
+    return static_cast<QMessageBox::StandardButton>(dialog.exec());
+}
+
 QString ChoosePdfFile(QWidget* owner, const QString& start_folder)
 {
     if (g_pdf_chooser)
         return g_pdf_chooser(start_folder);
     return QFileDialog::getOpenFileName(owner, QString(), start_folder, QStringLiteral("Adobe PDF Files (*.pdf)"));
+}
+
+QString ChooseKeyFile(QWidget* owner, const QString& start_folder)
+{
+    if (g_key_chooser)
+        return g_key_chooser(start_folder);
+    // Key files have no common extension; hidden files are shown so that a key kept
+    // under a dot name can be picked too.
+    QFileDialog dialog(owner, QString(), start_folder);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFilter(dialog.filter() | QDir::Hidden);
+    return dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty() ? dialog.selectedFiles().front()
+                                                                                   : QString();
 }
 
 QString ChooseFolder(QWidget* owner, const QString& start_folder)
@@ -60,6 +84,7 @@ int OpenWithDesktop(const QUrl& target, const char* module)
 namespace prompt_hooks {
 void SetPrompt(Prompt hook) { g_prompt = std::move(hook); }
 void SetPdfChooser(Chooser hook) { g_pdf_chooser = std::move(hook); }
+void SetKeyFileChooser(Chooser hook) { g_key_chooser = std::move(hook); }
 void SetFolderChooser(Chooser hook) { g_folder_chooser = std::move(hook); }
 void SetOpener(Opener hook) { g_opener = std::move(hook); }
 }  // namespace prompt_hooks

@@ -9,6 +9,7 @@
 
 #include <functional>
 
+class QDialog;
 class QUrl;
 class QWidget;
 
@@ -22,8 +23,13 @@ struct PromptRequest {
 
 // Shows a modal message box (owned by `owner`) and returns the button pressed.
 QMessageBox::StandardButton ShowPrompt(QWidget* owner, const PromptRequest& request);
+// Runs a question dialog of our own (its exec() returns the button pressed); a test's
+// prompt hook answers `as_text`, the same question as plain text, instead.
+QMessageBox::StandardButton AskWithDialog(QDialog& dialog, const PromptRequest& as_text);
 // The file-open dialog for one PDF; empty when cancelled.
 QString ChoosePdfFile(QWidget* owner, const QString& start_folder);
+// The file-open dialog for an SSH private key (any file); empty when cancelled.
+QString ChooseKeyFile(QWidget* owner, const QString& start_folder);
 // The folder chooser (with an edit box for typing a path); empty when cancelled.
 QString ChooseFolder(QWidget* owner, const QString& start_folder);
 // Opens a local file, folder or address. Shell-style result: above 32 on success, 2
@@ -38,6 +44,7 @@ using Opener = std::function<bool(const QUrl&)>;
 // Empty hooks restore the real dialogs and the desktop's opener.
 void SetPrompt(Prompt hook);
 void SetPdfChooser(Chooser hook);
+void SetKeyFileChooser(Chooser hook);
 void SetFolderChooser(Chooser hook);
 void SetOpener(Opener hook);
 }  // namespace prompt_hooks
