@@ -1,6 +1,7 @@
 // Localisation: the placeholder rules, the line-break rule, repeated localisation, the
 // completeness of both shipped language files against every key the program asks for,
 // and a language switch that changes every visible text.
+#include "publish/ServerIdentity.h"
 #include "tests/ui/UiTestKit.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CAdvOptDlg.h"
@@ -10,6 +11,7 @@
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
 #include "ui/CNetworkDlg.h"
+#include "ui/CServerKeyDlg.h"
 #include "ui/COptionDlg.h"
 #include "ui/DlgNotifier.h"
 #include "ui/PdfListView.h"
@@ -157,6 +159,14 @@ void LocalisationTest::bothLanguageFilesHoldEveryKeyTheProgramAsksFor()
         CollectTemplates(&service_page, keys);
         DlgNotifier notifier(nullptr);
         CollectTemplates(&notifier, keys);
+        // The server key question in each of its forms.
+        for (const char* expected_from : {"", "the profile", "/home/me/.ssh/known_hosts"}) {
+            ServerIdentity identity;
+            identity.check = *expected_from ? IdentityCheck::Changed : IdentityCheck::Unknown;
+            identity.expected_from = expected_from;
+            CServerKeyDlg question(identity, QStringLiteral("ftp.example.org:22"), nullptr);
+            CollectTemplates(&question, keys);
+        }
     }
     for (int id = 290; id <= 294; ++id)
         keys.insert(CDlgLocalize::Parse(CDlgLocalize::StringResource(id)).section + QStringLiteral(":") +

@@ -1,13 +1,17 @@
 // The main window: caption and size rules, the single-instance rule, the quit that waits
 // for the reference database update, a worker's report turned into an error box on the
-// main thread, and the keyboard and accessibility of every control.
+// main thread, and the keyboard and accessibility of every control, in the main window
+// and in the FTP servers dialog and server key question.
 #include "config/InstanceLock.h"
+#include "publish/NetworkSettings.h"
 #include "tests/ui/UiTestKit.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
 #include "ui/DlgNotifier.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/CFtpDlg.h"
+#include "ui/CServerKeyDlg.h"
 #include "ui/PdfListView.h"
 #include "ui/ReferenceUpdate.h"
 #include "ui/StartupLock.h"
@@ -15,6 +19,8 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
+#include <QSpinBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -23,6 +29,7 @@
 #include <QToolButton>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 #include <unistd.h>
@@ -35,6 +42,52 @@ int CountOf(const std::string& text, const std::string& what)
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++count;
     return count;
+}
+
+// The object names Tab reaches from `first`, in order, until it comes back round.
+QStringList TabWalk(QWidget* first)
+{
+    first->setFocus(Qt::TabFocusReason);
+    QStringList names;
+    for (int step = 0; step < 40; ++step) {
+        QWidget* focus = QApplication::focusWidget();
+        if (!focus || (step > 0 && focus == first))
+            break;
+        names << focus->objectName();
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    return names;
+}
+
+// Every field of `window` that the keyboard reaches has a name for screen readers and a
+// label bound to it (so that the label's text is read and its shortcut works).
+void CheckNamedAndLabelled(QWidget* window)
+{
+    QSet<QWidget*> labelled;
+    for (QLabel* label : window->findChildren<QLabel*>())
+        if (label->buddy())
+            labelled.insert(label->buddy());
+    for (QWidget* widget : window->findChildren<QWidget*>()) {
+        if (!(widget->focusPolicy() & Qt::TabFocus) || widget->focusProxy() || !widget->isVisibleTo(window))
+            continue;
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY2(accessible && !accessible->text(QAccessible::Name).trimmed().isEmpty(),
+                 qPrintable(widget->objectName()));
+        if (qobject_cast<QLineEdit*>(widget) || qobject_cast<QComboBox*>(widget) || qobject_cast<QSpinBox*>(widget))
+            QVERIFY2(labelled.contains(widget), qPrintable(widget->objectName()));
+    }
+}
+
+// The buttons of a dialog's button row from left to right.
+QStringList ButtonRow(QWidget* window, const char* row_name)
+{
+    QList<QAbstractButton*> buttons =
+        window->findChild<QWidget*>(QLatin1String(row_name))->findChildren<QAbstractButton*>();
+    std::sort(buttons.begin(), buttons.end(), [](QAbstractButton* a, QAbstractButton* b) { return a->x() < b->x(); });
+    QStringList names;
+    for (QAbstractButton* button : buttons)
+        names << button->objectName();
+    return names;
 }
 
 }  // namespace
@@ -50,6 +103,7 @@ private slots:
     void workerReportBecomesAnErrorBoxOnTheMainThread();
     void everyControlIsNamedAndReachedByKeyboard();
     void notifierIsNamedAndReachedByKeyboard();
+    void ftpDialogsAreNamedAndTabbedInReadingOrder();
     void arrowKeysWalkARowOfButtons();
     void borderDragResizesOnReleaseOnly();
 };
@@ -225,6 +279,47 @@ void MainDlgTest::notifierIsNamedAndReachedByKeyboard()
     // OK closes it.
     QTest::keyClick(ok, Qt::Key_Space);
     QVERIFY(!notifier.isVisible());
+}
+
+void MainDlgTest::ftpDialogsAreNamedAndTabbedInReadingOrder()
+{
+    UiTestHome home;
+    CFtpDlg dialog(home.Cfg(), nullptr);
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QWidget* list = dialog.findChild<QWidget*>(QStringLiteral("profileList"));
+    // Plain FTP: password and passive mode; the key file's fields are skipped.
+    CheckNamedAndLabelled(&dialog);
+    QCOMPARE(TabWalk(list), QStringList({"profileList", "hostEdit", "protocolCombo", "portSpin", "subdirEdit",
+                                         "webaddrEdit", "userEdit", "passwordEdit", "passiveCheck", "testButton",
+                                         "deleteButton", "addButton", "exitButton"}));
+    // SFTP with a key file: the key file, its chooser and the passphrase, in that order.
+    auto* protocol = dialog.findChild<QComboBox*>(QStringLiteral("protocolCombo"));
+    protocol->setCurrentIndex(protocol->findData(int(FtpProtocol::Sftp)));
+    dialog.findChild<QLineEdit*>(QStringLiteral("keyFileEdit"))->setText(QStringLiteral("/home/me/.ssh/id_ed25519"));
+    CheckNamedAndLabelled(&dialog);
+    QCOMPARE(TabWalk(list), QStringList({"profileList", "hostEdit", "protocolCombo", "portSpin", "subdirEdit",
+                                         "webaddrEdit", "userEdit", "keyFileEdit", "browseKeyButton", "passphraseEdit",
+                                         "testButton", "deleteButton", "addButton", "exitButton"}));
+
+    // The key question: the fingerprints top to bottom, then the answers left to right;
+    // the answer that starts with the focus is No.
+    ServerIdentity identity;
+    identity.check = IdentityCheck::Changed;
+    identity.expected_from = "the profile";
+    identity.expected = "SHA256:" + std::string(43, 'A');
+    identity.offered = "SHA256:" + std::string(43, 'B');
+    CServerKeyDlg question(identity, QStringLiteral("sftp.example.org:22"), nullptr);
+    question.show();
+    QApplication::setActiveWindow(&question);
+    QVERIFY(QTest::qWaitForWindowActive(&question));
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("refuseButton"));
+    CheckNamedAndLabelled(&question);
+    const QStringList answers = ButtonRow(&question, "answerButtons");
+    QCOMPARE(answers.size(), 2);
+    QCOMPARE(TabWalk(question.findChild<QWidget*>(QStringLiteral("expectedEdit"))),
+             QStringList({"expectedEdit", "offeredEdit"}) + answers);
 }
 
 void MainDlgTest::arrowKeysWalkARowOfButtons()

@@ -99,6 +99,7 @@ class PublishingSettingsTest : public QObject {
 private slots:
     void ftpProfilesAreAddedShownEditedAndDeleted();
     void ftpDialogSelectsTheCurrentProfile();
+    void ftpDialogFollowsTheProtocol();
     void combosFollowTheStoredIdsAndRefill();
     void refusalsComeInOrderAndSavingWritesTheSettings();
     void cancelAndServiceOffCheckNothing();
@@ -202,6 +203,126 @@ void PublishingSettingsTest::ftpDialogSelectsTheCurrentProfile()
     QCOMPARE(Selected(dialog), QStringLiteral("two.example.org/y"));
     QCOMPARE(Find<QLineEdit>(&dialog, "userEdit")->text(), QStringLiteral("u2"));
     QCOMPARE(Find<QLineEdit>(&dialog, "passwordEdit")->text(), QStringLiteral("p2"));
+}
+
+void PublishingSettingsTest::ftpDialogFollowsTheProtocol()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    CFtpDlg dialog(cfg, nullptr);
+    QComboBox* protocol = Find<QComboBox>(&dialog, "protocolCombo");
+    QSpinBox* port = Find<QSpinBox>(&dialog, "portSpin");
+    QLineEdit* key_file = Find<QLineEdit>(&dialog, "keyFileEdit");
+    QLineEdit* passphrase = Find<QLineEdit>(&dialog, "passphraseEdit");
+    auto choose = [protocol](FtpProtocol wanted) { protocol->setCurrentIndex(protocol->findData(int(wanted))); };
+    // Plain FTP says that the password travels unencrypted; the other two do not.
+    QCOMPARE(protocol->currentData().toInt(), int(FtpProtocol::Ftp));
+    QVERIFY(Find<QLabel>(&dialog, "plainFtpNote")->isVisibleTo(&dialog));
+    QCOMPARE(passphrase->echoMode(), QLineEdit::Password);
+
+    // The usual port follows the protocol; a port of the user's own stays.
+    choose(FtpProtocol::Sftp);
+    QCOMPARE(port->value(), 22);
+    QVERIFY(!Find<QLabel>(&dialog, "plainFtpNote")->isVisibleTo(&dialog));
+    QVERIFY(!Find<QCheckBox>(&dialog, "passiveCheck")->isEnabled());
+    choose(FtpProtocol::Ftps);
+    QCOMPARE(port->value(), 21);
+    QVERIFY(!key_file->isEnabled());
+    port->setValue(2222);
+    choose(FtpProtocol::Sftp);
+    QCOMPARE(port->value(), 2222);
+
+    // A key file logs in instead of the password, and needs to be readable.
+    SetText(&dialog, "hostEdit", QStringLiteral("sftp.example.org"));
+    SetText(&dialog, "subdirEdit", QStringLiteral("books"));
+    SetText(&dialog, "userEdit", QStringLiteral("writer"));
+    SetText(&dialog, "passwordEdit", QStringLiteral("unused"));
+    SetText(&dialog, "webaddrEdit", QStringLiteral("https://www.example.org/books/"));
+    QVERIFY(!passphrase->isEnabled());
+    key_file->setText(QString::fromStdString((home.Root() / "missing_key").string()));
+    QVERIFY(passphrase->isEnabled());
+    QVERIFY(!Find<QLineEdit>(&dialog, "passwordEdit")->isEnabled());
+    dialog.Exit();
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));  // still open
+    QCOMPARE(home.Prompts().size(), size_t(1));
+    QVERIFY(home.PromptTexts().front().contains(QStringLiteral("missing_key")));
+    cfg.m_ftp_ini.SectionNames(100, 259);
+    QVERIFY(cfg.m_ftp_ini.SectionNameList().empty());
+    WriteFileBytes(home.Root() / "id_test", "key");
+    key_file->setText(QStringLiteral("~/../id_test"));
+    SetText(&dialog, "passphraseEdit", QStringLiteral("long enough passphrase"));
+    dialog.Add();
+    const std::string key = "sftp.example.org/books";
+    QCOMPARE(cfg.m_ftp_ini.ReadText(key, "protocol"), std::string("sftp"));
+    QCOMPARE(cfg.m_ftp_ini.ReadText(key, "key_file"), (home.Root() / "id_test").string());
+    QCOMPARE(cfg.m_ftp_ini.ReadEnciphered(key, "passphrase", cfg.m_cipher), std::string("long enough passphrase"));
+    QVERIFY(ReadFileBytes(cfg.m_ftp_ini.Path()).find("long enough") == std::string::npos);
+    QVERIFY(cfg.m_ftp_ini.ReadEnciphered(key, "ftp_passwd", cfg.m_cipher).empty());
+    QCOMPARE(cfg.m_ftp_ini.ReadInt(key, "ftp_port"), 2222);
+
+    // A confirmed key stays while the protocol does; another protocol must confirm afresh.
+    QVERIFY(ConfirmServerFingerprint(cfg, key, "SHA256:" + std::string(43, 'B')));
+    SetText(&dialog, "userEdit", QStringLiteral("editor"));
+    dialog.Add();
+    QCOMPARE(cfg.m_ftp_ini.ReadText(key, "fingerprint"), "SHA256:" + std::string(43, 'B'));
+    choose(FtpProtocol::Ftps);
+    dialog.Add();
+    QVERIFY(cfg.m_ftp_ini.ReadText(key, "fingerprint").empty());
+    QVERIFY(cfg.m_ftp_ini.ReadText(key, "key_file").empty());
+
+    // A passphrase that cannot be kept whole is refused rather than cut short.
+    choose(FtpProtocol::Sftp);
+    key_file->setText(QString::fromStdString((home.Root() / "id_test").string()));
+    SetText(&dialog, "passphraseEdit", QString(40, QChar(0xE9)));  // 80 bytes
+    home.ClearPrompts();
+    dialog.Add();
+    QCOMPARE(home.PromptTexts(), QStringList{UiTestHome::MessageText("secret_too_long")});
+    QCOMPARE(cfg.m_ftp_ini.ReadText(key, "protocol"), std::string("ftps"));
+
+    // A profile stored without a port shows its protocol's usual one; every field comes back.
+    cfg.m_ftp_ini.WriteText(key, "protocol", "sftp");
+    cfg.m_ftp_ini.WriteText(key, "key_file", (home.Root() / "id_test").string());
+    cfg.m_ftp_ini.WriteInt(key, "ftp_port", 0);
+    CFtpDlg again(cfg, nullptr);
+    Find<QTreeWidget>(&again, "profileList")->setCurrentItem(Find<QTreeWidget>(&again, "profileList")->topLevelItem(0));
+    QCOMPARE(Find<QComboBox>(&again, "protocolCombo")->currentData().toInt(), int(FtpProtocol::Sftp));
+    QCOMPARE(Find<QSpinBox>(&again, "portSpin")->value(), 22);
+    QCOMPARE(Find<QLineEdit>(&again, "keyFileEdit")->text().toStdString(), (home.Root() / "id_test").string());
+
+    // A protocol this program does not know is kept, never saved as plain FTP, and the
+    // publishing settings refuse it until the user chooses one.
+    cfg.m_ftp_ini.WriteText(key, "protocol", "ftp+quantum");
+    Find<QTreeWidget>(&again, "profileList")->setCurrentItem(nullptr);
+    Find<QTreeWidget>(&again, "profileList")->setCurrentItem(Find<QTreeWidget>(&again, "profileList")->topLevelItem(0));
+    QCOMPARE(Find<QComboBox>(&again, "protocolCombo")->currentIndex(), -1);
+    QVERIFY(!Find<QLabel>(&again, "plainFtpNote")->isVisibleTo(&again));
+    again.Add();
+    QCOMPARE(cfg.m_ftp_ini.ReadText(key, "protocol"), std::string("ftp+quantum"));
+    NetworkChoice unknown;
+    unknown.use_ftp = true;
+    unknown.ftp_url = key;
+    {
+        CNetworkDlg settings(cfg, nullptr);
+        QCOMPARE(QString::fromLatin1(settings.Settings()->Refusal(unknown)), QStringLiteral("unknown_protocol"));
+    }
+    Find<QComboBox>(&again, "protocolCombo")->setCurrentIndex(2);
+    again.Add();
+    QCOMPARE(cfg.m_ftp_ini.ReadText(key, "protocol"), std::string("sftp"));
+
+    // The publishing settings take a key-file profile without a password, and say how it
+    // travels; a plain FTP profile gets the note that its password travels unencrypted.
+    AddProfile(cfg, "ftp.example.org", "books", "writer", "pw");
+    CNetworkDlg settings(cfg, nullptr);
+    NetworkChoice choice;
+    choice.use_ftp = true;
+    choice.ftp_url = key;
+    QVERIFY(!settings.Settings()->Refusal(choice));
+    settings.Settings()->FillProfiles(key);
+    QVERIFY(Find<QLabel>(&settings, "sftpNote")->isVisibleTo(&settings));
+    QVERIFY(!Find<QLabel>(&settings, "plainFtpNote")->isVisibleTo(&settings));
+    settings.Settings()->FillProfiles("ftp.example.org/books");
+    QVERIFY(Find<QLabel>(&settings, "plainFtpNote")->isVisibleTo(&settings));
+    QVERIFY(!Find<QLabel>(&settings, "sftpNote")->isVisibleTo(&settings));
 }
 
 void PublishingSettingsTest::combosFollowTheStoredIdsAndRefill()

@@ -1,8 +1,9 @@
-// Shows the main window (both tabs), the properties dialog, both settings dialogs and the
-// news pop-up on a real X server with real fonts, checks that no text is cut off and no
+// Shows the main window (both tabs), the properties dialog, both settings dialogs, the FTP
+// servers dialog, the server key question and the news pop-up on a real X server with real fonts, checks that no text is cut off and no
 // two controls overlap, and keeps a screenshot of each as a test artefact. Run once per
 // scale factor (QT_SCALE_FACTOR), so the artefacts' names carry the scale;
 // scripts/help-screenshots.sh takes the user guide's pictures from it.
+#include "publish/NetworkSettings.h"
 #include "tests/ui/UiTestKit.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CAdvOptDlg.h"
@@ -11,6 +12,7 @@
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
 #include "ui/CNetworkDlg.h"
+#include "ui/CServerKeyDlg.h"
 #include "ui/COptionDlg.h"
 #include "tests/ui/WizardDriver.h"
 #include "ui/wizard/WizardPageKit.h"
@@ -197,14 +199,44 @@ void UiScreenshotTest::publishingDialogs()
     UiTestHome home;
     AppConfig& cfg = home.Cfg();
     CFtpDlg ftp(cfg, nullptr);
-    ftp.findChild<QLineEdit*>(QStringLiteral("hostEdit"))->setText(QStringLiteral("ftp.example.org"));
-    ftp.findChild<QLineEdit*>(QStringLiteral("subdirEdit"))->setText(QStringLiteral("books/2024"));
-    ftp.findChild<QLineEdit*>(QStringLiteral("userEdit"))->setText(QStringLiteral("writer"));
-    ftp.findChild<QLineEdit*>(QStringLiteral("passwordEdit"))->setText(QStringLiteral("secret"));
-    ftp.findChild<QLineEdit*>(QStringLiteral("webaddrEdit"))->setText(QStringLiteral("https://www.example.org/books/"));
+    auto edit = [&ftp](const char* name, const char* text) {
+        ftp.findChild<QLineEdit*>(QLatin1String(name))->setText(QLatin1String(text));
+    };
+    edit("hostEdit", "ftp.example.org");
+    edit("subdirEdit", "books/2024");
+    edit("userEdit", "writer");
+    edit("passwordEdit", "secret");
+    edit("webaddrEdit", "https://www.example.org/books/");
     ftp.Add();
+    // The picture shows a server reached by SFTP with a private key.
+    const std::filesystem::path key = home.Root() / "home/.ssh/id_ed25519";
+    WriteFileBytes(key, "key");
+    edit("hostEdit", "sftp.example.org");
+    edit("subdirEdit", "books");
+    auto* protocol = ftp.findChild<QComboBox*>(QStringLiteral("protocolCombo"));
+    protocol->setCurrentIndex(protocol->findData(int(FtpProtocol::Sftp)));
+    edit("keyFileEdit", key.c_str());
+    edit("passphraseEdit", "horse battery");
+    ftp.Add();
+    edit("keyFileEdit", "/home/writer/.ssh/id_ed25519");
     ftp.show();
     Shoot(&ftp, QStringLiteral("ftp-profiles"));
+
+    // The question at the first connection, and the warning when the key has changed.
+    ServerIdentity identity;
+    identity.check = IdentityCheck::Unknown;
+    identity.offered = "SHA256:nThbg6kXUpJWGl7E1IGOCspRomTxdCARLviKw6E5SY8";
+    {
+        CServerKeyDlg question(identity, QStringLiteral("sftp.example.org:22"), nullptr);
+        question.show();
+        Shoot(&question, QStringLiteral("server-key-unknown"));
+    }
+    identity.check = IdentityCheck::Changed;
+    identity.expected_from = "the profile";
+    identity.expected = "SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
+    CServerKeyDlg changed(identity, QStringLiteral("sftp.example.org:22"), nullptr);
+    changed.show();
+    Shoot(&changed, QStringLiteral("server-key-changed"));
 
     // Stored choices fill every combo, down to a city with an apostrophe.
     cfg.m_ftp_url = "ftp.example.org/books/2024";

@@ -32,6 +32,7 @@ UiTestHome::UiTestHome() : cfg_(std::make_unique<AppConfig>())
         return (request.buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
     });
     prompt_hooks::SetPdfChooser([this](const QString&) { return chosen_file_; });
+    prompt_hooks::SetKeyFileChooser([this](const QString&) { return chosen_file_; });
     prompt_hooks::SetFolderChooser([this](const QString&) { return chosen_folder_; });
     prompt_hooks::SetOpener([this](const QUrl& url) {
         opened_ << url.toString();
@@ -47,6 +48,7 @@ UiTestHome::~UiTestHome()
     table_.reset();
     prompt_hooks::SetPrompt({});
     prompt_hooks::SetPdfChooser({});
+    prompt_hooks::SetKeyFileChooser({});
     prompt_hooks::SetFolderChooser({});
     prompt_hooks::SetOpener({});
     CDlgLocalize::SetLanguage(nullptr);

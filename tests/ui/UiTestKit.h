@@ -66,6 +66,7 @@ public:
     void ClearPrompts() { prompts_.clear(); }
     // The answer to the next message box; without one, OK where offered, else No.
     void AnswerNext(QMessageBox::StandardButton answer) { answers_.push_back(answer); }
+    // What the file choosers (PDF, key file) return.
     void ChooseFile(const QString& path) { chosen_file_ = path; }
     void ChooseFolder(const QString& path) { chosen_folder_ = path; }
     const QStringList& Opened() const { return opened_; }
