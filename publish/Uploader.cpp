@@ -21,7 +21,7 @@ Uploader::Uploader(std::atomic<int32_t>* progress, std::atomic<int32_t>* job_sta
         DIAG(kModule, 0, "ERR:m_http_chunk_size<=0?!");
         settings_.http_chunk_size = 48;
     }
-    // A chunk is never larger than the service accepts.
+    // A chunk is never larger than every service accepts; a login may allow larger ones.
     settings_.http_chunk_size = std::min(settings_.http_chunk_size, 48);
     chunk_size_ = settings_.http_chunk_size * 1024;
 }

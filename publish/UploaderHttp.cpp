@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <memory>
 
 namespace {
@@ -38,6 +39,25 @@ bool IsSessionKey(const std::string& text) {
 // The header every upload request carries: the size of the whole file, so that the
 // service keeps a chunked file hidden until all of it arrived.
 std::string FileSizeHeader(int64_t size) { return "X-Vellumark-File-Size: " + std::to_string(size); }
+
+// The largest chunk a service may announce, in KiB: with its header fields such a
+// request stays within the 1 MiB body our own service takes.
+constexpr int32_t kMaxAnnouncedChunkKiB = 1000;
+// The chunk size configured by default (and the largest any service takes).
+constexpr int32_t kUsualChunkKiB = 48;
+
+// The chunk size in KiB for a login whose reply announced `announced` (empty when the
+// service did not say): a service that takes larger chunks gets them, unless the user
+// chose chunks smaller than usual (a slow or metered line); never more than the service
+// said it takes.
+int32_t ChunkKiBAfterLogin(int32_t configured, const std::string& announced) {
+    int32_t most = 0;
+    const auto [end, error] = std::from_chars(announced.data(), announced.data() + announced.size(), most);
+    if (announced.empty() || error != std::errc() || end != announced.data() + announced.size() || most < 1 ||
+        most > kMaxAnnouncedChunkKiB)
+        return configured;
+    return configured < kUsualChunkKiB ? std::min(configured, most) : most;
+}
 
 // The wait before each chunk in ms: 0 or less reads as 1000, more than 5000 as 5000.
 int32_t ChunkWaitMs(int32_t stored) {
@@ -147,6 +167,7 @@ int32_t Uploader::LoginHttp(const std::string& user, const std::string& password
     // does not issue keys, or a refused login) leaves none from an earlier login behind.
     const std::string key = http_.ReplyHeader("X-Vellumark-Session");
     http_.SetSessionKey(user_row_id_ > 0 && IsSessionKey(key) ? key : std::string());
+    chunk_size_ = ChunkKiBAfterLogin(settings_.http_chunk_size, http_.ReplyHeader("X-Vellumark-Chunk-KiB")) * 1024;
     if (user_row_id_ <= 0) {
         DIAG(kModule, 0, "ERR:GetUserRowID failed");
         return 0;
@@ -256,7 +277,7 @@ bool Uploader::UploadChunks(FILE* file, int64_t size, const std::string& job_key
             return false;
         }
         const auto index = static_cast<int32_t>(k);
-        const PostBody body{http_body::UploadHeader(job_key, name, subdir, index, settings_.http_chunk_size), file,
+        const PostBody body{http_body::UploadHeader(job_key, name, subdir, index, chunk_size_ / 1024), file,
                             plan.Offset(k), plan.Bytes(k), {FileSizeHeader(size)}};
         bool sent = false;
         for (int32_t attempt = 0; attempt < tries && !sent; ++attempt) {

@@ -13,8 +13,11 @@ namespace service {
 // Width of each field of a login body, and the longest text one holds.
 inline constexpr size_t kLoginFieldWidth = 32;
 inline constexpr size_t kLoginTextMax = kLoginFieldWidth - 1;
-// Largest chunk (and largest whole file in one request) the client sends, in KiB.
-inline constexpr uint32_t kMaxChunkKiB = 48;
+// Largest chunk (and largest whole file in one request) the service takes, in KiB: with
+// its header fields, such a request stays within the 1 MiB body limit. Older clients
+// send at most 48 KiB; the service announces this value in the answer to a login
+// (kChunkHeader), and a client that reads it sends fewer, larger pieces.
+inline constexpr uint32_t kMaxChunkKiB = 1000;
 
 // The four-byte request code at the start of a body; empty when the body is shorter.
 std::string_view RequestCode(std::string_view body);

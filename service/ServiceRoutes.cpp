@@ -115,7 +115,10 @@ http::HttpResponse ServiceRoutes::ClientMessage(const http::HttpRequest& request
     response.SetContent(reply.body, "application/octet-stream");
     // A login's key is a secret for this client only: never kept by a cache on the way.
     response.SetHeader("Cache-Control", "no-store");
-    if (!reply.session_key.empty()) response.SetHeader(kSessionHeader, reply.session_key);
+    if (!reply.session_key.empty()) {
+        response.SetHeader(kSessionHeader, reply.session_key);
+        response.SetHeader(kChunkHeader, std::to_string(kMaxChunkKiB));
+    }
     return response;
 }
 

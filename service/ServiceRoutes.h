@@ -4,6 +4,7 @@
 #include "service/AccountStore.h"
 #include "service/BookPages.h"
 #include "service/ClientRequests.h"
+#include "service/RequestParsers.h"
 #include "service/ServiceOptions.h"
 #include "service/http/HttpMessage.h"
 
@@ -15,9 +16,12 @@ namespace service {
 inline constexpr size_t kMaxBodyBytes = 1024 * 1024;
 
 // The request headers through which the client quotes its login and announces the size
-// of a file it uploads, and the answer header of a login that carries the session key.
+// of a file it uploads, and the answer headers of a login: the session key, and the
+// largest chunk (KiB) the service takes.
 inline constexpr const char* kSessionHeader = "X-Vellumark-Session";
 inline constexpr const char* kFileSizeHeader = "X-Vellumark-File-Size";
+inline constexpr const char* kChunkHeader = "X-Vellumark-Chunk-KiB";
+static_assert(kMaxChunkKiB * 1024 + 1024 <= kMaxBodyBytes, "a largest chunk with its header fields fits in a body");
 
 class ServiceRoutes {
 public:

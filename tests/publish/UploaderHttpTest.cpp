@@ -334,6 +334,37 @@ TEST_F(UploaderHttpTest, TheLoginsSessionKeyAndTheFileSizeGoWithEveryLaterReques
     }
 }
 
+TEST_F(UploaderHttpTest, AServiceThatTakesLargerChunksGetsThemUnlessTheUserChoseSmallerOnes) {
+    // Chunk sizes (KiB) of the upload requests of one 300000-byte file after a login whose
+    // reply announced `announced` (nothing when empty), with `configured` KiB configured.
+    const auto chunks_after = [&](const std::string& announced, int32_t configured) {
+        const std::string headers =
+            announced.empty() ? "{}" : R"({"logi": {"X-Vellumark-Chunk-KiB": ")" + announced + R"("}})";
+        StartPeer(R"({"replies": {"logi": "42", "upld": "OK"}, "reply_headers": )" + headers + "}");
+        settings_.http_chunk_size = configured;
+        auto up = Connected();
+        EXPECT_EQ(up->LoginHttp("alice", "secret"), 42);
+        EXPECT_TRUE(up->upload_one_file_http(WriteSample("large.jpg", 300000), kKey, "HighRes"));
+        std::vector<std::string> kib;
+        std::string data;
+        for (const PeerRequest& request : peer_->Requests()) {
+            if (request.Code() != "upld") continue;
+            const Upload upload = ParseUpload(request.body);
+            kib.push_back(upload.kib.empty() ? "whole" : upload.kib);
+            data += upload.data;
+        }
+        EXPECT_EQ(data.size(), 300000u) << "every byte sent once";
+        return kib;
+    };
+    using Sizes = std::vector<std::string>;
+    EXPECT_EQ(chunks_after("200", 48), (Sizes{"200", "200"}));
+    EXPECT_EQ(chunks_after("1000", 48), (Sizes{"whole"}));
+    EXPECT_EQ(chunks_after("", 48), Sizes(7, "48")) << "a service that says nothing gets 48 KiB chunks";
+    EXPECT_EQ(chunks_after("200", 32), Sizes(10, "32")) << "the user's smaller chunks stay";
+    for (const char* bad : {"1001", "-5", "12abc"})
+        EXPECT_EQ(chunks_after(bad, 48), Sizes(7, "48")) << bad;
+}
+
 TEST_F(UploaderHttpTest, ASheddingServiceIsTreatedAsADroppedConnection) {
     // Request 0 is a login's probe; 1 to 5 an upload of three chunks whose second one is
     // shed first.

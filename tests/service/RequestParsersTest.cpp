@@ -120,9 +120,9 @@ TEST(UploadHeader, ChunkSizesOfAHundredThousandByteFile) {
         EXPECT_EQ(body.size() - h.data_offset, expected[k]);
         EXPECT_EQ(h.chunk_kib, 48u);
     }
-    // A whole file of exactly the chunk size is taken; one byte more is not.
-    EXPECT_TRUE(ParseUpload(bodies::Upload(kKey, "a.pdf", "", std::string(49152, 'z')), h));
-    EXPECT_FALSE(ParseUpload(bodies::Upload(kKey, "a.pdf", "", std::string(49153, 'z')), h));
+    // A whole file of exactly the largest chunk is taken; one byte more is not.
+    EXPECT_TRUE(ParseUpload(bodies::Upload(kKey, "a.pdf", "", std::string(kMaxChunkKiB * 1024, 'z')), h));
+    EXPECT_FALSE(ParseUpload(bodies::Upload(kKey, "a.pdf", "", std::string(kMaxChunkKiB * 1024 + 1, 'z')), h));
     EXPECT_TRUE(ParseUpload(bodies::Upload(kKey, "a.pdf", "", std::string(1024, 'z'), 0, 1), h));
     EXPECT_FALSE(ParseUpload(bodies::Upload(kKey, "a.pdf", "", std::string(1025, 'z'), 0, 1), h));
 }
@@ -150,8 +150,8 @@ TEST(UploadHeader, MalformedHeadersAreRefused) {
     EXPECT_FALSE(ParseUpload(three, h));
     std::string open_end = "upld" + kKey + std::string("5\0\0\0\0\0\0\0a\0bcd", 12);
     EXPECT_FALSE(ParseUpload(open_end, h));
-    // Chunk fields that are not numbers, a chunk size above 48 KiB or of 0, an empty chunk.
-    EXPECT_FALSE(ParseUpload(bodies::Upload(kKey, "a", "", "x", 0, 49), h));
+    // Chunk fields that are not numbers, a chunk size above the largest or of 0, an empty chunk.
+    EXPECT_FALSE(ParseUpload(bodies::Upload(kKey, "a", "", "x", 0, kMaxChunkKiB + 1), h));
     EXPECT_FALSE(ParseUpload(bodies::Upload(kKey, "a", "", "x", 0, 0), h));
     EXPECT_FALSE(ParseUpload(bodies::Upload(kKey, "a", "", "", 1, 48), h));
     std::string minus = bodies::Upload(kKey, "a", "", "x", 1, 48);

@@ -2,6 +2,7 @@
 // program drives it: accounts, login, version check, reference update, metadata,
 // uploads, the published book's pages, and every refused input.
 #include "ServiceFixture.h"
+#include "service/RequestParsers.h"
 #include "tests/helpers/TempHome.h"
 
 #include <arpa/inet.h>
@@ -340,7 +341,8 @@ TEST_F(ServiceTest, BadInputsAreRefusedAndNothingLandsOutsideTheBook) {
              return body;
          }()},
         {"chunk larger than announced", bodies::Upload(kKey, "a.jpg", "", std::string(2049, 'x'), 0, 2)},
-        {"whole file over 48 KiB", bodies::Upload(kKey, "a.jpg", "", std::string(49153, 'x'))},
+        {"whole file over the largest chunk",
+         bodies::Upload(kKey, "a.jpg", "", std::string(service::kMaxChunkKiB * 1024 + 1, 'x'))},
         {"unknown code", "xxxx" + bodies::Upload(kKey, "a.jpg", "", "x").substr(4)},
         {"short code", "up"},
         {"metadata of a bad key", bodies::Metadata("../../escape.txt", 1, "t", "", "", "f.pdf")},
