@@ -11,6 +11,13 @@ bool IsRepeatSummary(const char* message)
 {
     return std::strncmp(message, "... repeated ", 13) == 0;
 }
+
+// A link to a destination the document does not define (common in excerpts cut from a
+// longer document) leaves the link inert but the page whole: nothing to warn about.
+bool IsHarmless(const char* message)
+{
+    return std::strcmp(message, "undefined link destination") == 0;
+}
 } // namespace
 
 PageWarnings::PageWarnings(fz_context* ctx) : ctx_(ctx)
@@ -30,7 +37,7 @@ PageWarnings::~PageWarnings()
 void PageWarnings::OnMessage(void* user, const char* message)
 {
     auto* self = static_cast<PageWarnings*>(user);
-    if (!self->collecting_ || !message || IsRepeatSummary(message))
+    if (!self->collecting_ || !message || IsRepeatSummary(message) || IsHarmless(message))
         return;
     if (self->count_++ == 0)
         self->first_ = message;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <regex>
 
 #include "tests/engine/RastrixProcess.h"
@@ -83,6 +84,44 @@ void ExpectPages456Named(const std::vector<std::string>& warnings)
     }
 }
 
+// A three-page document written here: page 2 carries two links to destinations the
+// document does not define (a named one and a GoTo action), page 3 a content stream with
+// garbage in it. The cross-reference table is exact, so the file itself is sound.
+std::string LinkAndDamageDocument()
+{
+    auto text = [](const std::string& s) { return "BT /F1 12 Tf 20 100 Td (" + s + ") Tj ET"; };
+    const std::string links = "/Annots [<< /Type /Annot /Subtype /Link /Rect [10 10 100 50] /Border [0 0 0] "
+                              "/Dest (missing) >> << /Type /Annot /Subtype /Link /Rect [10 60 100 90] "
+                              "/A << /S /GoTo /D /nowhere >> >>] ";
+    const std::pair<std::string, std::string> pages[] = {
+        {text("one"), ""}, {text("two"), links}, {text("three") + std::string(4, '\0') + " ]]] BT ET ET", ""}};
+    std::vector<std::string> objects = {"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+    const int pages_object = 2 + 2 * 3;
+    std::string kids;
+    for (const auto& [content, extra] : pages) {
+        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content +
+                          "\nendstream");
+        objects.push_back("<< /Type /Page /Parent " + std::to_string(pages_object) +
+                          " 0 R /MediaBox [0 0 200 200] /Resources << /Font << /F1 1 0 R >> >> /Contents " +
+                          std::to_string(objects.size()) + " 0 R " + extra + ">>");
+        kids += std::to_string(objects.size()) + " 0 R ";
+    }
+    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count 3 >>");
+    objects.push_back("<< /Type /Catalog /Pages " + std::to_string(pages_object) + " 0 R >>");
+    std::string pdf = "%PDF-1.4\n";
+    std::string xref = "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (size_t i = 0; i < objects.size(); ++i) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", pdf.size());
+        xref += entry;
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const size_t xref_at = pdf.size();
+    pdf += xref + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root " +
+           std::to_string(objects.size()) + " 0 R >>\nstartxref\n" + std::to_string(xref_at) + "\n%%EOF\n";
+    return pdf;
+}
+
 TEST(RastrixDamage, PagesReadOnlyInPartAreNamedAndTheRunSucceeds)
 {
     TempHome home;
@@ -145,6 +184,24 @@ TEST(RastrixDamage, IntactDocumentGivesNoWarning)
                               Fixture("pages6.pdf")});
     ASSERT_EQ(t.exit_code, 0) << t.err;
     EXPECT_TRUE(t.err.empty()) << t.err;
+}
+
+TEST(RastrixDamage, AnUndefinedLinkDestinationIsNoDamage)
+{
+    TempHome home;
+    fs::path pdf = home.Root() / "links.pdf";
+    WriteFileBytes(pdf, LinkAndDamageDocument());
+    const std::vector<std::string> only_page3 = {
+        "rastrix: warning: page 3: read only in part (syntax error in content stream)"};
+    RunResult r = RunRastrix({"-r", "20", "-verbose", "-o", "none", "-e", "jpeg", "-d",
+                              (home.Root() / "img").string(), pdf.string()},
+                             {"RASTRIX_THREADS=2"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(Warnings(r.err), only_page3) << r.err;
+    EXPECT_EQ(FilesIn(home.Root() / "img").size(), 3u);
+    RunResult t = RunRastrix({"-o", "all", "-output-dir", (home.Root() / "book").string(), "-title", "T", pdf.string()});
+    ASSERT_EQ(t.exit_code, 0) << t.err;
+    EXPECT_EQ(Warnings(t.err), only_page3) << t.err;
 }
 
 } // namespace
