@@ -2,6 +2,7 @@
 
 #include "config/CommonUtil.h"
 #include "config/DiagLog.h"
+#include "config/DiagSwitchRecord.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -48,8 +49,20 @@ DiagSwitches::Outcome DiagSwitches::SwitchOn()
         DIAG(kModule, error, "ERR:cannot read %s", config_.Path().c_str());
         return Outcome::kUnreadable;
     }
-    saved_log_err_ = config_.ReadInt(kSection, "log_err");
-    saved_log_cmd_ = config_.ReadInt(kSection, "log_cmd");
+    // A record left by a session that could not put the switches back (killed, power
+    // cut) holds the user's own values: config.ini still says "1".
+    diag_switch_record::Values saved;
+    if (!diag_switch_record::Read(config_.Path(), saved)) {
+        saved.log_err = config_.ReadInt(kSection, "log_err");
+        saved.log_cmd = config_.ReadInt(kSection, "log_cmd");
+        // Kept on disk before anything changes, so that they survive a kill.
+        if (!diag_switch_record::Write(config_.Path(), saved)) {
+            DIAG(kModule, errno, "ERR:cannot keep the switches of %s", config_.Path().c_str());
+            return Outcome::kUnwritable;
+        }
+    }
+    saved_log_err_ = saved.log_err;
+    saved_log_cmd_ = saved.log_cmd;
     restore_pending_ = true;
     bool written = config_.WriteInt(kSection, "log_err", 1);
     written = config_.WriteInt(kSection, "log_cmd", 1) && written;
@@ -67,7 +80,10 @@ bool DiagSwitches::Restore()
     restore_pending_ = false;
     bool restored = config_.WriteInt(kSection, "log_err", saved_log_err_);
     restored = config_.WriteInt(kSection, "log_cmd", saved_log_cmd_) && restored;
-    if (!restored)
+    if (!restored) {
+        // The record stays, so that the next start tries again.
         DIAG(kModule, errno, "ERR:cannot restore the switches in %s", config_.Path().c_str());
-    return restored;
+        return false;
+    }
+    return diag_switch_record::Remove(config_.Path());
 }

@@ -1,6 +1,8 @@
 // The main program's two diagnostic switches, `log_err` and `log_cmd` in section
 // "general" of config.ini. The support tool turns both on while it is open and puts
-// back the values they had, so closing it never leaves diagnostic recording on.
+// back the values they had, so closing it never leaves diagnostic recording on. The
+// values it replaces are recorded beside config.ini first, so that they come back on the
+// next start even when the tool is killed.
 #pragma once
 
 #include "config/IniFile.h"
@@ -22,10 +24,13 @@ public:
     DiagSwitches(const DiagSwitches&) = delete;
     DiagSwitches& operator=(const DiagSwitches&) = delete;
 
-    // Keeps the current values (-1 for a missing or empty key), then writes "1" to both.
+    // Keeps the current values (-1 for a missing or empty key), or those of a record left
+    // by a session that ended without putting them back, in the record; then writes "1"
+    // to both.
     Outcome SwitchOn();
     // Writes the kept values back as decimal text, log_err first. Runs at most once
-    // after SwitchOn and only when SwitchOn wrote something; true when nothing failed.
+    // after SwitchOn and only when SwitchOn wrote something; removes the record once
+    // they are back. True when nothing failed.
     bool Restore();
 
     int32_t saved_log_err() const { return saved_log_err_; }

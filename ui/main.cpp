@@ -2,6 +2,8 @@
 // is shared with vellumark-batch); the configuration is loaded before any window.
 #include "config/AppConfig.h"
 #include "config/DiagLog.h"
+#include "config/DiagSwitchRecord.h"
+#include "config/Folders.h"
 #include "config/InstanceLock.h"
 #include "pipeline/JobTable.h"
 #include "pipeline/ProcessPdfThread.h"
@@ -23,6 +25,8 @@ int main(int argc, char** argv)
     const std::string books_folder = AppConfig::LocateBooksFolder();
     if (!TakeProgramLock(lock, books_folder))
         return 0;
+    // Diagnostic switches a killed support tool left on go back before they are read.
+    diag_switch_record::PutBackUnlessSupportOpen(folders::UserDataFolder() + "/Corvane/Vellumark/config.ini");
     AppConfig& cfg = TheConfig();
     cfg.Load();
     // A first start may take the books folder from the shipped settings instead.
