@@ -124,6 +124,9 @@ WebReply BookPages::Serve(const std::string& rest) {
         return reply;
     }
     if (parts.size() == 2 && (parts[1].empty() || parts[1] == "index.html")) {
+        // The page is made from the metadata and the images of one state of the book.
+        auto reading = books_.LockForReading();
+        if (!books_.Find(parts[0], book)) return NotFound();
         WebReply reply;
         if (!MakePage(book, reply.body)) {
             reply.status = 500;

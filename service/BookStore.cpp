@@ -1,5 +1,6 @@
 #include "service/BookStore.h"
 
+#include "config/BookManifest.h"
 #include "config/DiagLog.h"
 #include "service/BookDataScript.h"
 #include "service/RandomHex.h"
@@ -59,8 +60,8 @@ bool StartWriteOut(int fd) {
     return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0;
 }
 
-// Writes `data` as the whole content of `target`: a temporary file beside it, its
-// write-out started, then renamed over it, so the name never shows a half-written file.
+}  // namespace
+
 bool ReplaceFile(const fs::path& target, std::string_view data, std::string& why) {
     const fs::path temp = target.parent_path() / (std::string(kTempPrefix) + RandomHex(8));
     {
@@ -78,6 +79,8 @@ bool ReplaceFile(const fs::path& target, std::string_view data, std::string& why
     }
     return true;
 }
+
+namespace {
 
 // True when `path` holds `size` bytes and `data` at `offset`.
 bool SameBytesAt(const fs::path& path, std::string_view data, int64_t offset, int64_t size) {
@@ -115,18 +118,20 @@ std::unique_lock<std::mutex> BookStore::LockBook(const std::string& key) {
 SaveResult BookStore::SaveMetadata(const BookMetadata& m, int64_t owner) {
     const int64_t current = Owner(m.key);
     if (current != 0 && current != owner) return SaveResult::OtherOwner;
+    const bool staged = IsStaged(m.key);
     std::error_code error;
-    fs::create_directories(BookFolder(m.key), error);
+    fs::create_directories(staged ? StageFolder(m.key) : BookFolder(m.key), error);
     if (error) {
         DIAG(kModule, 0, "ERR:cannot make the folder of %s: %s", m.key.c_str(), error.message().c_str());
         return SaveResult::Failed;
     }
+    const std::string sql =
+        std::string("INSERT OR REPLACE INTO ") + (staged ? "staged_book" : "book") +
+        " (key, owner, title, description, tags, pdf_name, page_count, page_width, page_height, category,"
+        " subcategory, country, state, city, pdf_size, cover_width, cover_height, updated) VALUES (?1, ?2, ?3, ?4,"
+        " ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18)";
     auto lock = db_.Lock();
-    Statement save(db_.Handle(),
-                   "INSERT OR REPLACE INTO book (key, owner, title, description, tags, pdf_name, page_count,"
-                   " page_width, page_height, category, subcategory, country, state, city, pdf_size, cover_width,"
-                   " cover_height, updated) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14,"
-                   " ?15, ?16, ?17, ?18)");
+    Statement save(db_.Handle(), sql.c_str());
     if (!save.Ok()) return SaveResult::Failed;
     save.Bind(1, m.key).Bind(2, owner).Bind(3, m.title).Bind(4, m.description).Bind(5, m.tags).Bind(6, m.pdf_name);
     save.Bind(7, m.page_count).Bind(8, m.page_width).Bind(9, m.page_height).Bind(10, m.category_id);
@@ -138,8 +143,15 @@ SaveResult BookStore::SaveMetadata(const BookMetadata& m, int64_t owner) {
 
 int64_t BookStore::Owner(const std::string& key) {
     auto lock = db_.Lock();
-    Statement find(db_.Handle(), "SELECT owner FROM book WHERE key = ?1");
+    Statement find(db_.Handle(),
+                   "SELECT owner FROM book WHERE key = ?1 UNION ALL SELECT owner FROM book_stage WHERE key = ?1");
     return find.Ok() && find.Bind(1, key).Step() ? find.Int(0) : 0;
+}
+
+bool BookStore::IsStaged(const std::string& key) {
+    auto lock = db_.Lock();
+    Statement find(db_.Handle(), "SELECT 1 FROM book_stage WHERE key = ?1");
+    return find.Ok() && find.Bind(1, key).Step();
 }
 
 bool BookStore::Find(const std::string& key, BookRecord& out) {
@@ -171,7 +183,12 @@ fs::path BookStore::FilePath(const std::string& key, const std::string& sub_fold
 
 bool BookStore::WriteUpload(const UploadHeader& header, std::string_view data, int64_t file_size,
                             std::string& why) {
-    const fs::path target = FilePath(header.key, header.sub_folder, header.file_name);
+    const bool staged = IsStaged(header.key);
+    fs::path target = staged ? StageFolder(header.key) : BookFolder(header.key);
+    if (!header.sub_folder.empty()) target /= header.sub_folder;
+    target /= header.file_name;
+    const bool manifest = header.sub_folder.empty() && header.file_name == BookManifest::kFileName;
+    if (!staged && !manifest) ::unlink((BookFolder(header.key) / BookManifest::kFileName).c_str());
     std::error_code error;
     fs::create_directories(target.parent_path(), error);
     if (error) {

@@ -1,6 +1,10 @@
 // Published books: their metadata rows (keyed by job key, with the owning account) and
 // one folder per book under <data>/books/ holding the uploaded files. Writes of one
 // book are serialised by a lock per key; different books never wait for each other.
+//
+// While a staged update of a book is under way (BookUpdates), its metadata and uploads go
+// to a hidden stage folder beside the live one (books/.stage-KEY/, never served) and a
+// row of their own; readers keep getting the live book until the update is committed.
 #pragma once
 
 #include "service/RequestParsers.h"
@@ -10,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 namespace service {
@@ -26,17 +31,32 @@ class BookStore {
 public:
     BookStore(ServiceDatabase& db, std::filesystem::path books_root);
 
+    // Hidden name prefix of a book's stage folder in the books folder.
+    static constexpr const char* kStagePrefix = ".stage-";
+
     // The lock every change of one book holds.
     std::unique_lock<std::mutex> LockBook(const std::string& key);
+    // Making a book's page reads its metadata and its files; it holds this lock shared,
+    // and the end of a staged update holds it alone while it switches both, so that a
+    // page is made either all from the old book or all from the new one.
+    std::shared_lock<std::shared_mutex> LockForReading() { return std::shared_lock<std::shared_mutex>(switch_mutex_); }
+    std::unique_lock<std::shared_mutex> LockForSwitch() { return std::unique_lock<std::shared_mutex>(switch_mutex_); }
 
-    // Stores the book's metadata for `owner` and makes its folder. A book of another
-    // account is left alone (OtherOwner).
+    // Stores the book's metadata for `owner` and makes its folder; during a staged update
+    // the metadata waits in the stage's row until the update is committed. A book of
+    // another account is left alone (OtherOwner).
     SaveResult SaveMetadata(const BookMetadata& metadata, int64_t owner);
-    // The owning account of a book, 0 when the key is unknown.
+    // The owning account of a book (or of the staged first publication of one), 0 when
+    // the key is unknown.
     int64_t Owner(const std::string& key);
+    // True while a staged update of the book is under way.
+    bool IsStaged(const std::string& key);
     bool Find(const std::string& key, BookRecord& out);
 
-    // Writes the bytes of one upload (a whole file or one chunk) into the book's folder.
+    // Writes the bytes of one upload (a whole file or one chunk) into the book's folder,
+    // or into its stage folder during a staged update. An upload to the live folder
+    // removes the book's manifest (which then no longer tells what the folder holds),
+    // unless it is the manifest itself.
     // The header's names must have passed the name rules; `file_size` is the size the
     // client announced for the whole file (-1 when it announced none, which a chunk may
     // not do). A file is visible under its name only when it is whole: a whole upload is
@@ -54,12 +74,20 @@ public:
     std::filesystem::path FilePath(const std::string& key, const std::string& sub_folder,
                                    const std::string& name) const;
     std::filesystem::path BookFolder(const std::string& key) const { return root_ / key; }
+    std::filesystem::path StageFolder(const std::string& key) const { return root_ / (kStagePrefix + key); }
+    const std::filesystem::path& Root() const { return root_; }
+    ServiceDatabase& Database() { return db_; }
 
 private:
     ServiceDatabase& db_;
     std::filesystem::path root_;
     std::mutex locks_mutex_;
     std::map<std::string, std::shared_ptr<std::mutex>> locks_;
+    std::shared_mutex switch_mutex_;
 };
+
+// Writes `data` as the whole content of `target`: a temporary file beside it, its
+// write-out started, then renamed over it, so the name never shows a half-written file.
+bool ReplaceFile(const std::filesystem::path& target, std::string_view data, std::string& why);
 
 }  // namespace service

@@ -32,9 +32,9 @@ bool SupplyTitle(BookMetadata& metadata) {
     return true;
 }
 
-ClientRequests::ClientRequests(AccountStore& accounts, BookStore& books, ReferenceSync& reference,
-                               uint64_t latest_build)
-    : accounts_(accounts), books_(books), reference_(reference), latest_build_(latest_build) {}
+ClientRequests::ClientRequests(AccountStore& accounts, BookStore& books, BookUpdates& updates,
+                               ReferenceSync& reference, uint64_t latest_build)
+    : accounts_(accounts), books_(books), updates_(updates), reference_(reference), latest_build_(latest_build) {}
 
 ClientReply ClientRequests::Handle(std::string_view body, const ClientContext& context) {
     // The client's probe: every message is preceded by an empty POST.
@@ -46,6 +46,9 @@ ClientReply ClientRequests::Handle(std::string_view body, const ClientContext& c
     if (code == "updt") return {ReferenceUpdate(payload), {}};
     if (code == "meta") return {Metadata(payload, context), {}};
     if (code == "upld") return {Upload(body, context), {}};
+    if (code == "mani") return {Manifest(payload, context), {}};
+    if (code == "stag") return {BeginUpdate(payload, context), {}};
+    if (code == "comm") return {CommitUpdate(payload, context), {}};
     return {Refuse("unknown request"), {}};
 }
 
@@ -105,6 +108,53 @@ std::string ClientRequests::Upload(std::string_view body, const ClientContext& c
     if (session.account != owner) return Refuse("the book belongs to another account");
     auto lock = books_.LockBook(header.key);
     if (!books_.WriteUpload(header, body.substr(header.data_offset), context.file_size, why)) return Refuse(why);
+    return "OK";
+}
+
+std::string ClientRequests::CheckUpdater(std::string_view payload, const ClientContext& context, std::string& key,
+                                         int64_t& account, int64_t& owner) {
+    constexpr size_t kKeySize = 32;
+    key.assign(payload.substr(0, kKeySize));
+    if (payload.size() < kKeySize || !IsJobKey(key)) return Refuse("malformed book key");
+    account = accounts_.SessionByKey(context.session_key).account;
+    if (account == 0) return Refuse("not logged in");
+    owner = books_.Owner(key);
+    if (owner != 0 && owner != account) return Refuse("the book belongs to another account");
+    return std::string();
+}
+
+std::string ClientRequests::Manifest(std::string_view payload, const ClientContext& context) {
+    std::string key;
+    int64_t account = 0, owner = 0;
+    if (std::string refused = CheckUpdater(payload, context, key, account, owner); !refused.empty()) return refused;
+    if (payload.size() != key.size()) return Refuse("malformed manifest request");
+    auto lock = books_.LockBook(key);
+    return LengthPrefixed(owner == 0 ? std::string() : updates_.LiveManifest(key));
+}
+
+std::string ClientRequests::BeginUpdate(std::string_view payload, const ClientContext& context) {
+    std::string key;
+    int64_t account = 0, owner = 0;
+    if (std::string refused = CheckUpdater(payload, context, key, account, owner); !refused.empty()) return refused;
+    if (payload.size() != key.size()) return Refuse("malformed update request");
+    auto lock = books_.LockBook(key);
+    // A book no account owns yet may be staged too (its first publication); another
+    // account may have taken the key meanwhile.
+    if (owner == 0 && books_.Owner(key) != 0 && books_.Owner(key) != account)
+        return Refuse("the book belongs to another account");
+    std::string why;
+    if (!updates_.Begin(key, account, why)) return Refuse(why);
+    return "OK";
+}
+
+std::string ClientRequests::CommitUpdate(std::string_view payload, const ClientContext& context) {
+    std::string key;
+    int64_t account = 0, owner = 0;
+    if (std::string refused = CheckUpdater(payload, context, key, account, owner); !refused.empty()) return refused;
+    if (owner == 0) return Refuse("no update of this book was begun");
+    auto lock = books_.LockBook(key);
+    std::string why;
+    if (!updates_.Commit(key, payload.substr(key.size()), why)) return Refuse(why);
     return "OK";
 }
 

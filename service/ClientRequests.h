@@ -7,10 +7,15 @@
 // reply header); the client quotes the key with every later message. Book metadata and
 // uploads are taken only with the key of a live login of the book's owner, whatever
 // address they come from.
+//
+// The owner may also update a published book in one step (BookUpdates): "mani" asks for
+// the live book's manifest, "stag" begins or continues a staged update (later metadata
+// and uploads of the book go to its stage), "comm" commits it with the new manifest.
 #pragma once
 
 #include "service/AccountStore.h"
 #include "service/BookStore.h"
+#include "service/BookUpdates.h"
 #include "service/ReferenceSync.h"
 
 #include <cstdint>
@@ -33,7 +38,8 @@ struct ClientReply {
 
 class ClientRequests {
 public:
-    ClientRequests(AccountStore& accounts, BookStore& books, ReferenceSync& reference, uint64_t latest_build);
+    ClientRequests(AccountStore& accounts, BookStore& books, BookUpdates& updates, ReferenceSync& reference,
+                   uint64_t latest_build);
 
     ClientReply Handle(std::string_view body, const ClientContext& context);
 
@@ -42,9 +48,18 @@ private:
     std::string ReferenceUpdate(std::string_view payload);
     std::string Metadata(std::string_view payload, const ClientContext& context);
     std::string Upload(std::string_view body, const ClientContext& context);
+    std::string Manifest(std::string_view payload, const ClientContext& context);
+    std::string BeginUpdate(std::string_view payload, const ClientContext& context);
+    std::string CommitUpdate(std::string_view payload, const ClientContext& context);
+    // The owner check of the update requests: the book key at the start of `payload`
+    // (set in `key`) and the account of the session, which must own the book; `owner` is
+    // 0 for a key no book has yet. An empty text when allowed, else the refusal.
+    std::string CheckUpdater(std::string_view payload, const ClientContext& context, std::string& key,
+                             int64_t& account, int64_t& owner);
 
     AccountStore& accounts_;
     BookStore& books_;
+    BookUpdates& updates_;
     ReferenceSync& reference_;
     uint64_t latest_build_;
 };

@@ -47,6 +47,33 @@ CREATE TABLE IF NOT EXISTS book (
   cover_height INTEGER NOT NULL,
   updated      INTEGER NOT NULL
 );
+-- A staged update of a book under way, its files in books/.stage-KEY/.
+CREATE TABLE IF NOT EXISTS book_stage (
+  key      TEXT PRIMARY KEY,
+  owner    INTEGER NOT NULL REFERENCES account(id),
+  started  INTEGER NOT NULL
+);
+-- Metadata sent during a staged update: it replaces the book's row when the update ends.
+CREATE TABLE IF NOT EXISTS staged_book (
+  key          TEXT PRIMARY KEY,
+  owner        INTEGER NOT NULL REFERENCES account(id),
+  title        TEXT NOT NULL,
+  description  TEXT NOT NULL,
+  tags         TEXT NOT NULL,
+  pdf_name     TEXT NOT NULL,
+  page_count   INTEGER NOT NULL,
+  page_width   INTEGER NOT NULL,
+  page_height  INTEGER NOT NULL,
+  category     INTEGER NOT NULL,
+  subcategory  INTEGER NOT NULL,
+  country      INTEGER NOT NULL,
+  state        INTEGER NOT NULL,
+  city         INTEGER NOT NULL,
+  pdf_size     INTEGER NOT NULL,
+  cover_width  INTEGER NOT NULL,
+  cover_height INTEGER NOT NULL,
+  updated      INTEGER NOT NULL
+);
 )sql";
 
 // Indexes on columns that a database made by an older service gains only when migrated.

@@ -5,6 +5,7 @@
 #include "service/AccountStore.h"
 #include "service/BookPages.h"
 #include "service/BookStore.h"
+#include "service/BookUpdates.h"
 #include "service/ClientRequests.h"
 #include "service/ReferenceSync.h"
 #include "service/ServiceDatabase.h"
@@ -97,10 +98,14 @@ int main(int argc, char** argv) {
     limits.signups.max_accounts = options.signups_per_hour;
     AccountStore accounts(database, SteadyMilliseconds, limits);
     BookStore books(database, data / "books");
+    BookUpdates updates(books);
     BookPages pages(books, upload_dir, data / "tmp");
-    ClientRequests requests(accounts, books, reference, options.latest_build);
+    ClientRequests requests(accounts, books, updates, reference, options.latest_build);
     ServiceRoutes routes(options, requests, pages, accounts);
-    // Uploads cut off by a crash leave hidden files behind; no upload runs yet.
+    // A commit of an update cut off by a crash is completed; no request runs yet.
+    if (const int repaired = updates.FinishInterrupted(); repaired > 0)
+        DIAG("ServiceMain", 0, "INF:completed %d interrupted book updates", repaired);
+    // Uploads cut off by a crash leave hidden files behind.
     if (const int removed = books.RemoveLeftovers(); removed > 0)
         DIAG("ServiceMain", 0, "INF:removed %d unfinished upload files", removed);
 

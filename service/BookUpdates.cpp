@@ -1,0 +1,292 @@
+#include "service/BookUpdates.h"
+
+#include "config/BookManifest.h"
+#include "config/DiagLog.h"
+#include "config/JobKey.h"
+#include "service/NameRules.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace service {
+namespace {
+
+constexpr const char* kModule = "BookUpdates";
+// Put into the stage just before the switch: found in the live folder, it tells that
+// the switch happened (the old folder is then where the stage was).
+constexpr const char* kSwitchMarker = ".switching";
+constexpr const char* kBookColumns =
+    "key, owner, title, description, tags, pdf_name, page_count, page_width, page_height, category, subcategory,"
+    " country, state, city, pdf_size, cover_width, cover_height, updated";
+
+bool ReadText(const fs::path& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    out = text.str();
+    return !in.bad();
+}
+
+// Where the manifest path `path` is in `folder`, when it names a file a book folder can
+// hold: NAME or FOLDER/NAME, with the folder and name rules of uploads.
+bool BookFilePath(const fs::path& folder, const std::string& path, fs::path& out) {
+    const size_t slash = path.find('/');
+    const std::string sub = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if ((slash != std::string::npos && sub.empty()) || !IsBookSubFolder(sub) || !IsSafeFileName(name)) return false;
+    out = sub.empty() ? folder / name : folder / sub / name;
+    return true;
+}
+
+bool Exists(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+// Links `from` as `to` unless `to` is there already.
+bool LinkFile(const fs::path& from, const fs::path& to, std::string& why) {
+    if (::link(from.c_str(), to.c_str()) == 0 || errno == EEXIST) return true;
+    why = "cannot prepare the update: " + std::string(std::strerror(errno));
+    return false;
+}
+
+// Exchanges the two folders in one step; when `live` does not exist yet (a first
+// publication), the stage is renamed to it.
+bool ExchangeFolders(const fs::path& stage, const fs::path& live, bool& exchanged, std::string& why) {
+    exchanged = Exists(live);
+    const int done = exchanged ? ::renameat2(AT_FDCWD, stage.c_str(), AT_FDCWD, live.c_str(), RENAME_EXCHANGE)
+                               : ::rename(stage.c_str(), live.c_str());
+    if (done == 0) return true;
+    why = std::string("cannot switch to the updated book: ") +
+          (errno == EINVAL ? "the data folder's file system cannot exchange folders" : std::strerror(errno));
+    return false;
+}
+
+}  // namespace
+
+BookUpdates::BookUpdates(BookStore& books) : books_(books) {}
+
+std::string BookUpdates::LiveManifest(const std::string& key) {
+    std::string text;
+    if (!ReadText(books_.BookFolder(key) / BookManifest::kFileName, text)) return std::string();
+    return text;
+}
+
+bool BookUpdates::Begin(const std::string& key, int64_t owner, std::string& why) {
+    if (!books_.IsStaged(key)) {
+        // A folder without its row is what a finished update left behind: not a stage.
+        CleanUp(key);
+        ServiceDatabase& db = books_.Database();
+        auto lock = db.Lock();
+        Statement start(db.Handle(), "INSERT OR IGNORE INTO book_stage (key, owner, started) VALUES (?1, ?2, ?3)");
+        if (!start.Ok() || !start.Bind(1, key).Bind(2, owner).Bind(3, static_cast<int64_t>(std::time(nullptr))).Run()) {
+            why = "the update cannot be recorded";
+            return false;
+        }
+    }
+    std::error_code error;
+    fs::create_directories(books_.StageFolder(key), error);
+    if (error) {
+        why = "cannot prepare the update: " + error.message();
+        return false;
+    }
+    return LinkLiveFiles(key, why);
+}
+
+bool BookUpdates::LinkLiveFiles(const std::string& key, std::string& why) {
+    const fs::path live = books_.BookFolder(key);
+    const fs::path stage = books_.StageFolder(key);
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(live, error)) {
+        const std::string name = entry.path().filename().string();
+        std::error_code kind_error;
+        const fs::file_status status = entry.symlink_status(kind_error);
+        // The live manifest is not carried over: the stage's manifest is the new one.
+        if (fs::is_regular_file(status) && IsSafeFileName(name) && name != BookManifest::kFileName) {
+            if (!LinkFile(entry.path(), stage / name, why)) return false;
+        } else if (fs::is_directory(status) && !name.empty() && IsBookSubFolder(name)) {
+            fs::create_directories(stage / name, kind_error);
+            for (const auto& file : fs::directory_iterator(entry.path(), kind_error)) {
+                const std::string file_name = file.path().filename().string();
+                std::error_code file_error;
+                if (!fs::is_regular_file(file.symlink_status(file_error)) || !IsSafeFileName(file_name)) continue;
+                if (!LinkFile(file.path(), stage / name / file_name, why)) return false;
+            }
+            if (kind_error) {
+                why = "cannot prepare the update: " + kind_error.message();
+                return false;
+            }
+        }
+    }
+    // A book without a live folder yet (a first publication) has nothing to link.
+    if (error && error != std::errc::no_such_file_or_directory) {
+        why = "cannot prepare the update: " + error.message();
+        return false;
+    }
+    return true;
+}
+
+bool BookUpdates::Commit(const std::string& key, std::string_view manifest_text, std::string& why) {
+    if (!books_.IsStaged(key)) {
+        why = "no update of this book was begun";
+        return false;
+    }
+    const fs::path stage = books_.StageFolder(key);
+    const fs::path live = books_.BookFolder(key);
+    std::string text(manifest_text);
+    if (text.empty() && !ReadText(stage / BookManifest::kFileName, text)) {
+        why = "the update has no manifest";
+        return false;
+    }
+    BookManifest manifest;
+    std::string reason;
+    if (!BookManifest::Parse(text, manifest, reason)) {
+        why = "the manifest is refused: " + reason;
+        return false;
+    }
+    if (manifest.book_key != key) {
+        why = "the manifest is of another book";
+        return false;
+    }
+    for (const ManifestEntry& entry : manifest.entries) {
+        fs::path file;
+        if (entry.path == BookManifest::kFileName || !BookFilePath(stage, entry.path, file)) {
+            why = "the manifest lists a file a book cannot hold: " + entry.path;
+            return false;
+        }
+        struct stat info {};
+        if (::lstat(file.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            why = entry.path + " is missing from the update";
+            return false;
+        }
+        if (info.st_size != entry.size) {
+            why = entry.path + " is not the size the manifest gives";
+            return false;
+        }
+        if (FileSha256(file) != entry.sha256) {
+            why = entry.path + " does not match its SHA-256 in the manifest";
+            return false;
+        }
+    }
+    {
+        ServiceDatabase& db = books_.Database();
+        auto lock = db.Lock();
+        Statement find(db.Handle(), "SELECT 1 FROM book WHERE key = ?1 UNION ALL SELECT 1 FROM staged_book WHERE key = ?1");
+        if (!find.Ok() || !find.Bind(1, key).Step()) {
+            why = "unknown book, its metadata comes first";
+            return false;
+        }
+    }
+
+    // Files of the last publication that this one no longer has; the service's own files
+    // and files no manifest listed stay.
+    BookManifest old_manifest;
+    if (BookManifest::Parse(LiveManifest(key), old_manifest, reason) && old_manifest.book_key == key) {
+        for (const ManifestEntry& entry : old_manifest.entries) {
+            fs::path file;
+            if (!manifest.Find(entry.path) && BookFilePath(stage, entry.path, file)) ::unlink(file.c_str());
+        }
+    }
+    if (!ReplaceFile(stage / BookManifest::kFileName, manifest.Text(), why)) return false;
+    const fs::path marker = stage / kSwitchMarker;
+    const int marker_fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (marker_fd < 0) {
+        why = std::string("cannot prepare the switch: ") + std::strerror(errno);
+        return false;
+    }
+    ::close(marker_fd);
+
+    {
+        auto switching = books_.LockForSwitch();
+        bool exchanged = false;
+        if (!ExchangeFolders(stage, live, exchanged, why)) {
+            ::unlink(marker.c_str());
+            DIAG(kModule, 0, "ERR:%s: %s", key.c_str(), why.c_str());
+            return false;
+        }
+        if (!TakeStagedMetadata(key)) {
+            // The metadata did not take: the old book comes back whole.
+            bool ignored = false;
+            std::string undo_why;
+            if (exchanged ? !ExchangeFolders(live, stage, ignored, undo_why) : ::rename(live.c_str(), stage.c_str()) != 0)
+                DIAG(kModule, 0, "ERR:%s: the switch cannot be undone", key.c_str());
+            ::unlink(marker.c_str());
+            why = "the book's metadata cannot be stored";
+            return false;
+        }
+    }
+    CleanUp(key);
+    DIAG(kModule, 0, "INF:update of %s committed, %zu files", key.c_str(), manifest.entries.size());
+    return true;
+}
+
+bool BookUpdates::TakeStagedMetadata(const std::string& key) {
+    ServiceDatabase& db = books_.Database();
+    auto lock = db.Lock();
+    const std::string copy = std::string("INSERT OR REPLACE INTO book (") + kBookColumns + ") SELECT " + kBookColumns +
+                             " FROM staged_book WHERE key = ?1";
+    if (!Statement(db.Handle(), "BEGIN IMMEDIATE").Run()) return false;
+    bool done = true;
+    for (const char* sql : {copy.c_str(), "DELETE FROM staged_book WHERE key = ?1", "DELETE FROM book_stage WHERE key = ?1"}) {
+        Statement step(db.Handle(), sql);
+        done = done && step.Ok() && step.Bind(1, key).Run();
+    }
+    if (done && Statement(db.Handle(), "COMMIT").Run()) return true;
+    Statement(db.Handle(), "ROLLBACK").Run();
+    return false;
+}
+
+void BookUpdates::CleanUp(const std::string& key) {
+    ::unlink((books_.BookFolder(key) / kSwitchMarker).c_str());
+    std::error_code error;
+    fs::remove_all(books_.StageFolder(key), error);
+    if (error) DIAG(kModule, 0, "ERR:cannot remove the old folder of %s: %s", key.c_str(), error.message().c_str());
+}
+
+int BookUpdates::FinishInterrupted() {
+    std::vector<std::string> staged;
+    {
+        ServiceDatabase& db = books_.Database();
+        auto lock = db.Lock();
+        Statement rows(db.Handle(), "SELECT key FROM book_stage");
+        while (rows.Step()) staged.push_back(rows.Text(0));
+    }
+    int repaired = 0;
+    for (const std::string& key : staged) {
+        // Switched but its metadata not yet taken: the commit is completed.
+        if (!Exists(books_.BookFolder(key) / kSwitchMarker)) continue;
+        if (TakeStagedMetadata(key)) {
+            CleanUp(key);
+            ++repaired;
+        } else {
+            DIAG(kModule, 0, "ERR:the interrupted update of %s cannot be completed", key.c_str());
+        }
+    }
+    // Stage folders without their row are old folders of finished switches.
+    const std::string prefix = BookStore::kStagePrefix;
+    std::vector<std::string> leftovers;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(books_.Root(), error)) {
+        const std::string name = entry.path().filename().string();
+        const std::string key = name.rfind(prefix, 0) == 0 ? name.substr(prefix.size()) : std::string();
+        if (IsJobKey(key) && !books_.IsStaged(key)) leftovers.push_back(key);
+    }
+    for (const std::string& key : leftovers) {
+        CleanUp(key);
+        ++repaired;
+    }
+    return repaired;
+}
+
+}  // namespace service
