@@ -80,6 +80,17 @@ public:
                                   const std::string& description, const std::string& tags, int32_t reserved,
                                   int64_t pdf_size);
     bool upload_one_file_http(const std::string& local_path, const std::string& job_key, const std::string& subdir);
+    // Staged update of a published book (the owner's session only). An older service
+    // answers these with an error, and each then returns false: the caller sends every
+    // file (no manifest) or publishes directly (no stage).
+    // The live book's manifest; false: failed; true with empty `text`: the book has none.
+    bool FetchManifestHttp(const std::string& job_key, std::string& text);
+    // Begins (or, after a cut, continues) the update: later metadata and uploads of the
+    // book go to its stage and become visible only at the commit.
+    bool BeginUpdateHttp(const std::string& job_key);
+    // Ends the update: the service checks the stage against `manifest_text` and switches
+    // to it in one step. An empty text: the manifest uploaded as book-manifest.txt.
+    bool CommitUpdateHttp(const std::string& job_key, const std::string& manifest_text);
 
     // Read access for the upload plan and for checks.
     bool HttpOn() const { return http_on_ != 0; }

@@ -59,6 +59,14 @@ int32_t ChunkKiBAfterLogin(int32_t configured, const std::string& announced) {
     return configured < kUsualChunkKiB ? std::min(configured, most) : most;
 }
 
+// Whether a step of a staged update succeeded: only a plain "OK" counts (an older
+// service answers an error, a refusal says why).
+bool UpdateStepDone(const char* code, const std::string& job_key, const std::string& reply) {
+    if (reply == "OK") return true;
+    DIAG(kModule, 0, "ERR:%s of %s refused: %s", code, job_key.c_str(), http_reply::Printable(reply, kLoggedReply).c_str());
+    return false;
+}
+
 // The wait before each chunk in ms: 0 or less reads as 1000, more than 5000 as 5000.
 int32_t ChunkWaitMs(int32_t stored) {
     if (stored <= 0) return 1000;
@@ -236,6 +244,36 @@ bool Uploader::handle_pdf_metadata_http(const std::string& pdf_path, const std::
     // 5: the service changed the book's title.
     if (number == 5) status_value_ = 5;
     return true;
+}
+
+bool Uploader::FetchManifestHttp(const std::string& job_key, std::string& text) {
+    text.clear();
+    if (http_on_ == 0 || job_key.size() != 32 || !http_.IsOpen()) return false;
+    if (!PostByHttp("mani", job_key, nullptr)) return false;
+    // A length-prefixed text; "0" announces a book without a manifest. Anything else
+    // (an "ERR:" of an older service or a refusal) is no manifest to rely on.
+    switch (http_reply::ParseLengthPrefixed(http_.Reply(), text)) {
+        case http_reply::Prefixed::Ok:
+        case http_reply::Prefixed::Empty:
+            return true;
+        case http_reply::Prefixed::NotANumber:
+        case http_reply::Prefixed::Short:
+            break;
+    }
+    DIAG(kModule, 0, "ERR:no manifest of %s: %s", job_key.c_str(),
+         http_reply::Printable(http_.Reply(), kLoggedReply).c_str());
+    text.clear();
+    return false;
+}
+
+bool Uploader::BeginUpdateHttp(const std::string& job_key) {
+    if (http_on_ == 0 || job_key.size() != 32 || !http_.IsOpen()) return false;
+    return PostByHttp("stag", job_key, nullptr) && UpdateStepDone("stag", job_key, http_.Reply());
+}
+
+bool Uploader::CommitUpdateHttp(const std::string& job_key, const std::string& manifest_text) {
+    if (http_on_ == 0 || job_key.size() != 32 || !http_.IsOpen()) return false;
+    return PostByHttp("comm", job_key + manifest_text, nullptr) && UpdateStepDone("comm", job_key, http_.Reply());
 }
 
 bool Uploader::SendByHttpOnce(const PostBody& body) {

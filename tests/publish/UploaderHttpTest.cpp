@@ -441,3 +441,52 @@ TEST_F(UploaderHttpTest, FetchUrlTextReturnsThePageOrNothing) {
 }
 
 }  // namespace
+
+TEST_F(UploaderHttpTest, UpdateStepsCarryTheKeyAndAnOlderServicesErrorFailsThem) {
+    const std::string session = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+    const std::string manifest = "vellumark-book-manifest 1 " + kKey + "\n" + std::string(64, 'a') + " 5 txt.js\n";
+    // A length-prefixed reply as JSON text: its length, NUL bytes up to 16, the text.
+    const auto prefixed = [](const std::string& text) {
+        std::string json = std::to_string(text.size());
+        for (size_t i = json.size(); i < 16; ++i) json += "\\u0000";
+        for (char c : text) json += c == '\n' ? std::string("\\n") : std::string(1, c);
+        return json;
+    };
+    const std::string session_header = R"("reply_headers": {"logi": {"X-Vellumark-Session": ")" + session + R"("}})";
+
+    // Our service: the manifest, then "OK" to the stage and the commit.
+    StartPeer(R"({"replies": {"logi": "42", "mani": ")" + prefixed(manifest) +
+              R"(", "stag": "OK", "comm": "OK"}, )" + session_header + "}");
+    auto up = Connected();
+    ASSERT_EQ(up->LoginHttp("alice", "secret"), 42);
+    std::string text = "stale";
+    EXPECT_TRUE(up->FetchManifestHttp(kKey, text));
+    EXPECT_EQ(text, manifest);
+    EXPECT_TRUE(up->BeginUpdateHttp(kKey));
+    EXPECT_TRUE(up->CommitUpdateHttp(kKey, manifest));
+    const auto requests = peer_->Requests();
+    ASSERT_EQ(requests.size(), 8u);
+    const std::string bodies[] = {"mani" + kKey, "stag" + kKey, "comm" + kKey + manifest};
+    for (size_t i = 2; i < requests.size(); ++i) {
+        EXPECT_EQ(HeaderValue(requests[i].head, "X-Vellumark-Session"), session) << "request " << i;
+        EXPECT_EQ(requests[i].body, i % 2 == 0 ? "" : bodies[i / 2 - 1]) << "request " << i;
+    }
+
+    // A book without a manifest: true with an empty text.
+    StartPeer(R"({"replies": {"mani": ")" + prefixed("") + R"("}})");
+    up = Connected();
+    EXPECT_TRUE(up->FetchManifestHttp(kKey, text));
+    EXPECT_EQ(text, "");
+
+    // An older service knows none of the codes; a refusal says why. Every step fails.
+    for (const char* answer : {"ERR:unknown request", "ERR:the book belongs to another account", ""}) {
+        StartPeer(R"({"replies": {"mani": ")" + std::string(answer) + R"(", "stag": ")" + answer +
+                  R"(", "comm": ")" + answer + R"("}})");
+        up = Connected();
+        text = "stale";
+        EXPECT_FALSE(up->FetchManifestHttp(kKey, text)) << answer;
+        EXPECT_EQ(text, "");
+        EXPECT_FALSE(up->BeginUpdateHttp(kKey)) << answer;
+        EXPECT_FALSE(up->CommitUpdateHttp(kKey, manifest)) << answer;
+    }
+}
