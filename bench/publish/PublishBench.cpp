@@ -1,10 +1,14 @@
 // Publishes one converted book folder with the upload plan, the way a job does after its
 // conversion, and prints the seconds it took. Used by run.sh.
 //   publish_bench ftp BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER                (user alice, password secret)
+//   publish_bench sftp|ftps BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER USER FINGERPRINT  (password on stdin)
 //   publish_bench service BOOK_FOLDER BOOKS_FOLDER HOST:PORT E-MAIL [TIMES_FILE]  (password on stdin)
+// sftp and ftps reach 127.0.0.1 and trust only the server key whose fingerprint
+// ("SHA256:...") is given, as a profile does once its user confirmed the key.
 // With TIMES_FILE, every exchange with the service (login, metadata, probes, uploads) is
 // written there, one a line: its answer time in seconds and the bytes of its request body.
 #include "bench/publish/ExchangeTimes.h"
+#include "publish/FtpSession.h"
 #include "publish/UploadPlan.h"
 
 #include <array>
@@ -34,12 +38,31 @@ bool PrepareService(Uploader& uploader, const std::string& host, const std::stri
     return uploader.handle_pdf_metadata_http("bench.pdf", key, PageCount(book), 595, 842, "Benchmark", "", "", 0, 0);
 }
 
+// Points the uploader at an SFTP or FTPS server on loopback that holds the key with
+// `fingerprint`, and logs in with the password read from standard input.
+bool PrepareSecureFtp(Uploader& uploader, const std::string& mode, const std::string& port,
+                      const std::string& folder, const std::string& user, const std::string& fingerprint) {
+    std::string password;
+    std::getline(std::cin, password);
+    FtpTransport transport;
+    transport.protocol = mode == "sftp" ? FtpProtocol::Sftp : FtpProtocol::Ftps;
+    transport.fingerprint = fingerprint;
+    uploader.SetFtpTarget("127.0.0.1/" + folder, user, password, 1, std::stoi(port));
+    uploader.SetFtpTransport(transport);
+    return uploader.ConnectFtp();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
-    if (!(argc == 6 || (argc == 7 && mode == "service")) || (mode != "ftp" && mode != "service")) {
+    const bool secure = mode == "sftp" || mode == "ftps";
+    const bool usable = (mode == "ftp" && argc == 6) || (secure && argc == 8) ||
+                        (mode == "service" && (argc == 6 || argc == 7));
+    if (!usable) {
         std::fprintf(stderr, "usage: publish_bench ftp BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER\n"
+                             "       publish_bench sftp|ftps BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER USER"
+                             " FINGERPRINT < password\n"
                              "       publish_bench service BOOK_FOLDER BOOKS_FOLDER HOST:PORT E-MAIL [TIMES_FILE]"
                              " < password\n");
         return 2;
@@ -58,6 +81,8 @@ int main(int argc, char** argv) {
     if (mode == "ftp") {
         uploader.SetFtpTarget(std::string("127.0.0.1/") + argv[5], "alice", "secret", 1, std::stoi(argv[4]));
         ready = uploader.ConnectFtp();
+    } else if (secure) {
+        ready = PrepareSecureFtp(uploader, mode, argv[4], argv[5], argv[6], argv[7]);
     } else {
         ready = PrepareService(uploader, argv[4], argv[5], book);
     }
@@ -72,7 +97,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "publish_bench: the upload failed (%d)\n", result);
         return 1;
     }
-    if (argc == 7) {
+    if (mode == "service" && argc == 7) {
         std::ofstream times(argv[6]);
         for (const Exchange& exchange : Exchanges()) times << exchange.seconds << ' ' << exchange.body_bytes << '\n';
         if (!times.flush()) {
