@@ -18,7 +18,7 @@ packages=(
   librsvg2-bin dpkg-dev
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(python3 python3-pyftpdlib chromium xvfb xauth fonts-dejavu-core mupdf-tools poppler-utils time lftp
+  packages+=(python3 python3-pyftpdlib chromium xvfb xauth fonts-dejavu-core mupdf-tools poppler-utils time lftp rclone
     desktop-file-utils appstream nginx openssl)
   # Node.js may come from another source than Debian (whose npm then conflicts with it):
   # only ask Debian for it when there is none.

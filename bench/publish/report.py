@@ -1,11 +1,13 @@
 """Writes the publishing benchmark's results as Markdown (bench/publish/run.sh).
 
 Usage: report.py MEASURES_FOLDER BOOK_FOLDER PAGES
-MEASURES_FOLDER holds what run.sh measured: ftp.txt, lftp.txt and service.txt (seconds
-per repetition, one a line), service-times-R.txt (each exchange of repetition R:
+MEASURES_FOLDER holds what run.sh or transports.sh measured. run.sh: ftp.txt, lftp.txt
+and service.txt (seconds per repetition, one a line), service-times-R.txt (each exchange of repetition R:
 seconds and request body bytes), service-memory.txt (the service's peak resident kB per
 repetition) and, when the concurrency case ran, many/ with publishers.txt, seconds.txt
 (each publisher's total), wall.txt, memory.txt, files.txt and times-*.txt.
+transports.sh: sftp.txt, rclone.txt, rclone-one.txt, ftps.txt and lftp-ftps.txt (seconds
+per repetition, one a line).
 """
 import glob
 import math
@@ -52,8 +54,34 @@ def book_facts(book):
     return len(sizes), sum(sizes), chunks
 
 
+def transports(measures):
+    ours_sftp, rclone, rclone_one, ours_ftps, lftp = (
+        numbers(os.path.join(measures, f"{name}.txt")) for name in ("sftp", "rclone", "rclone-one", "ftps", "lftp-ftps"))
+    s, r, r1, f, l = (statistics.median(v) for v in (ours_sftp, rclone, rclone_one, ours_ftps, lftp))
+    print("Each repetition runs the five uploads in turn, each into a fresh remote folder on the same sshd and")
+    print("vsftpd (127.0.0.1, their own configuration, one local account); every published copy is checked byte for")
+    print("byte. Each upload is timed from the start of its process to its end. Our client sends one file at a time")
+    print("over one connection and pins the server key's fingerprint; rclone trusts the host key through known_hosts,")
+    print("lftp the certificate through ssl:ca-file. FTP with TLS: TLS 1.2 for our client, data connections protected")
+    print("for both.\n")
+    print("| upload | runs (s) | median (s) |")
+    print("|---|---|---|")
+    print(f"| upload plan over SFTP (sshd, internal-sftp) | {runs(ours_sftp)} | {s:.2f} |")
+    print(f"| rclone copy over SFTP, defaults (4 transfers at once) | {runs(rclone)} | {r:.2f} |")
+    print(f"| rclone copy over SFTP, --transfers 1 | {runs(rclone_one)} | {r1:.2f} |")
+    print(f"| upload plan over FTP with TLS (vsftpd) | {runs(ours_ftps)} | {f:.2f} |")
+    print(f"| lftp mirror -R over FTP with TLS | {runs(lftp)} | {l:.2f} |")
+    print(f"\nratio SFTP upload plan / rclone (defaults): {s / r:.2f} (goal: at most 1.0)")
+    print(f"ratio SFTP upload plan / rclone --transfers 1: {s / r1:.2f} (same number of connections)")
+    print(f"ratio FTPS upload plan / lftp: {f / l:.2f} (goal: at most 1.2)")
+
+
 def main(measures, book, pages):
     files, size, chunks = book_facts(book)
+    if os.path.exists(os.path.join(measures, "sftp.txt")):
+        print(f"# Publishing a {pages}-page book by SFTP and FTP with TLS ({files} files, {size / 1e6:.1f} MB, loopback)\n")
+        transports(measures)
+        return
     ours, peer, service = (numbers(os.path.join(measures, f"{name}.txt")) for name in ("ftp", "lftp", "service"))
     o, p, s = statistics.median(ours), statistics.median(peer), statistics.median(service)
     print(f"# Publishing a {pages}-page book ({files} files, {size / 1e6:.1f} MB, loopback)\n")

@@ -14,8 +14,9 @@
 # file of every book is checked byte for byte, and the answer time of each exchange
 # (p50, p95, max, measured in the clients) and the service's peak memory are reported.
 # Results are also written to bench/results/publish-<time>.md.
-#   bench/publish/run.sh [--pages N] [--reps R] [--publishers P] [--build DIR]
-# --publishers 0 leaves the concurrency case out (default 50).
+#   bench/publish/run.sh [--pages N] [--reps R] [--publishers P] [--build DIR] [--transports]
+# --publishers 0 leaves the concurrency case out (default 50). --transports runs instead
+# the SFTP and FTP-with-TLS comparison of transports.sh (with --pages, --reps, --build).
 # Needs /usr/bin/python3 with pyftpdlib (python3-pyftpdlib), lftp and curl.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,17 +25,20 @@ build=${BUILD_DIR:-$root/build}
 pages=100
 reps=3
 publishers=50
+transports=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --pages) pages=$2; shift ;;
     --reps) reps=$2; shift ;;
     --publishers) publishers=$2; shift ;;
     --build) build=$2; shift ;;
-    -h|--help) sed -n '2,19p' "$0"; exit 0 ;;
+    --transports) transports=1 ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
   shift
 done
+[ "$transports" = 1 ] && exec "$here/transports.sh" --pages "$pages" --reps "$reps" --build "$build"
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 for tool in lftp curl; do command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }; done
