@@ -4,6 +4,7 @@
 
 #include "config/DiagLog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/utsname.h>
 
@@ -34,6 +35,33 @@ int32_t Ranged(int32_t value, int32_t fallback, int32_t maximum)
     if (value <= 0)
         return fallback;
     return value > maximum ? maximum : value;
+}
+
+// A value that reaches the engine. A missing key, a value below 1 where `zero_allowed`
+// is false, or one that is no whole number takes the fallback; one outside
+// [minimum, maximum] is brought to the nearer end. Every value that is changed is logged
+// with the value used, so a hand-edited file can never make the conversions fail.
+int32_t EngineValue(const IniFile& c, const char* key, int32_t fallback, int32_t minimum, int32_t maximum,
+                    bool zero_allowed)
+{
+    const std::string text = c.ReadRaw("general", key);
+    if (text.empty())
+        return fallback;
+    bool number = text.size() <= 10;
+    int64_t value = 0;
+    for (size_t i = text[0] == '-' ? 1 : 0; number && i < text.size(); ++i) {
+        number = text[i] >= '0' && text[i] <= '9';
+        value = value * 10 + (text[i] - '0');
+    }
+    number = number && text != "-";
+    if (text[0] == '-')
+        value = -value;
+    int32_t used = fallback;
+    if (number && (value >= 1 || (zero_allowed && value == 0)))
+        used = static_cast<int32_t>(std::clamp<int64_t>(value, minimum, maximum));
+    if (!number || used != value)
+        DIAG(kModule, 0, "ERR:config.ini %s=\"%s\" out of range, %d used", key, text.c_str(), used);
+    return used;
 }
 
 }  // namespace
@@ -154,10 +182,11 @@ void AppConfig::ReadSettings()
     m_upload_pdf = AtLeast(c.ReadInt("general", "upload_pdf"), 0, 0);
     m_engine_lib_path = ProgramFolder() + kEngineLibraryName;
 
-    m_preview_quality = AtLeast(c.ReadInt("general", "preview_quality"), 1, 25);
-    m_preview_smooth = AtLeast(c.ReadInt("general", "preview_smooth"), 1, 100);
-    m_zoomin_quality = AtLeast(c.ReadInt("general", "zoomin_quality"), 1, 25);
-    m_zoomin_smooth = AtLeast(c.ReadInt("general", "zoomin_smooth"), 1, 100);
+    // The ranges of the image quality settings' sliders; a smoothing of 0 is one of them.
+    m_preview_quality = EngineValue(c, "preview_quality", 25, 25, 85, false);
+    m_preview_smooth = EngineValue(c, "preview_smooth", 100, 0, 100, true);
+    m_zoomin_quality = EngineValue(c, "zoomin_quality", 25, 25, 85, false);
+    m_zoomin_smooth = EngineValue(c, "zoomin_smooth", 100, 0, 100, true);
 
     // The three resolutions are fixed; a file that says otherwise is corrected.
     const std::pair<const char*, int32_t*> fixed[] = {
@@ -168,7 +197,7 @@ void AppConfig::ReadSettings()
         if (c.ReadInt("general", fixed[i].first) != fixed_values[i])
             c.WriteInt("general", fixed[i].first, fixed_values[i]);
     }
-    m_dpi = AtLeast(c.ReadInt("general", "dpi"), 1, m_med_dpi);
+    m_dpi = EngineValue(c, "dpi", m_med_dpi, m_low_dpi, m_high_dpi, false);
     m_back_normal = AtLeast(c.ReadInt("general", "back_normal"), 0, 0);
 
     m_low_res_width = AtLeast(c.ReadInt("general", "LowResWidth"), 1, 480);

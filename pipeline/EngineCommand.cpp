@@ -1,5 +1,7 @@
 #include "pipeline/EngineCommand.h"
 
+#include <algorithm>
+
 namespace {
 
 // Appends pieces to the text and the argument vector together, so the two cannot differ.
@@ -56,6 +58,10 @@ EngineCommand ThumbsCommand(int32_t resolution, const std::string& dir, const st
 
 EngineCommand PageImagesCommand(int32_t resolution, int32_t quality, int32_t smooth, const std::string& dir,
                                 const std::string& pdf) {
+    // The engine refuses a quality outside 1..100 or a smoothing outside 0..100 and
+    // converts nothing; a job recorded with such a value still converts.
+    quality = std::clamp(quality, 1, 100);
+    smooth = std::clamp(smooth, 0, 100);
     CommandBuilder b;
     b.Word("-r").Number(resolution).Word("-verbose").Word("-o").Word("none");
     b.Word("-jpeg-quality").Number(quality).Word("-jpeg-smoothing-factor").Number(smooth);

@@ -20,7 +20,8 @@ EngineCommand CoverCommand(int32_t resolution, const std::string& dir, const std
 // Thumbnails "img-<n>-e.jpg" into `dir` (thumb), with progress lines.
 EngineCommand ThumbsCommand(int32_t resolution, const std::string& dir, const std::string& pdf);
 // Page images "img-<n>.jpg" and "img-<n>-f.png" into `dir`: the zoom, high, medium and low
-// runs, which differ only in their values.
+// runs, which differ only in their values. A quality is passed within 1..100 and a
+// smoothing factor within 0..100, the ranges the engine takes.
 EngineCommand PageImagesCommand(int32_t resolution, int32_t quality, int32_t smooth,
                                 const std::string& dir, const std::string& pdf);
 // Print images "img-<n>-e.jpg" at 108, quality 70, into `dir` (print).

@@ -84,10 +84,12 @@ int32_t ImageQualityForm::DpiForEntry(const AppConfig& cfg, int entry)
 void ImageQualityForm::Store()
 {
     cfg_.m_dpi = DpiForEntry(cfg_, resolution_->currentIndex());
-    cfg_.m_preview_quality = page_quality_.edit->text().toInt();
-    cfg_.m_preview_smooth = page_smooth_.edit->text().toInt();
-    cfg_.m_zoomin_quality = zoom_quality_.edit->text().toInt();
-    cfg_.m_zoomin_smooth = zoom_smooth_.edit->text().toInt();
+    // The sliders hold the values, always within their ranges; the boxes beside them
+    // only show them.
+    cfg_.m_preview_quality = page_quality_.slider->value();
+    cfg_.m_preview_smooth = page_smooth_.slider->value();
+    cfg_.m_zoomin_quality = zoom_quality_.slider->value();
+    cfg_.m_zoomin_smooth = zoom_smooth_.slider->value();
     IniFile& ini = cfg_.m_config_ini;
     ini.WriteInt("general", "preview_quality", cfg_.m_preview_quality);
     ini.WriteInt("general", "preview_smooth", cfg_.m_preview_smooth);

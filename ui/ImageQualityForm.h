@@ -25,7 +25,7 @@ public:
     static int EntryForDpi(const AppConfig& cfg, int32_t dpi);
     static int32_t DpiForEntry(const AppConfig& cfg, int entry);
 
-    // The shown values into the settings and config.ini.
+    // The sliders' values into the settings and config.ini.
     void Store();
 
 private:

@@ -300,6 +300,25 @@ TEST_F(AppConfigTest, KeysTakeTheirFallbacksAndNormalisedKeysAreWrittenBack)
     EXPECT_EQ(std::string::npos, log.find("ERR:vazirudu_url missing"));
 }
 
+TEST_F(AppConfigTest, ValuesForTheEngineOutOfTheirRangeAreBroughtIntoItAndLogged)
+{
+    WriteFileBytes(data / "config.ini", "[general]\npreview_quality=999\nzoomin_quality=-5\npreview_smooth=abc\n"
+                                        "zoomin_smooth=0\ndpi=999\n");
+    AppConfig config;
+    testing::internal::CaptureStderr();
+    Load(config);
+    std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(85, config.m_preview_quality);
+    EXPECT_EQ(25, config.m_zoomin_quality);
+    EXPECT_EQ(100, config.m_preview_smooth);
+    EXPECT_EQ(0, config.m_zoomin_smooth);  // in range: kept
+    EXPECT_EQ(150, config.m_dpi);
+    for (const char* line : {"preview_quality=\"999\" out of range, 85 used", "zoomin_quality=\"-5\" out of range, 25 used",
+                             "preview_smooth=\"abc\" out of range, 100 used", "dpi=\"999\" out of range, 150 used"})
+        EXPECT_NE(std::string::npos, log.find(line)) << line << "\n" << log;
+    EXPECT_EQ(std::string::npos, log.find("zoomin_smooth=")) << log;
+}
+
 TEST_F(AppConfigTest, ProgramFolderFollowsTheSetterThenTheEnvironmentThenTheExecutable)
 {
     AppConfig from_exe;

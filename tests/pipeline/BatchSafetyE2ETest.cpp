@@ -154,6 +154,39 @@ TEST_F(BatchE2E, AFailedEngineRunFailsTheJobAndSaysWhy)
     EXPECT_EQ(IniFile((books_ / "meta.ini").string()).ReadInt(key, "progress"), 26000);
 }
 
+TEST_F(BatchE2E, ImageSettingsOutOfRangeInConfigIniStillConvertWithValuesInRange)
+{
+    Configure({{"general/log_cmd", "1"},
+               {"general/preview_quality", "999"},
+               {"general/zoomin_quality", "-5"},
+               {"general/preview_smooth", "abc"},
+               {"general/zoomin_smooth", "999"}});
+    const fs::path pdf = MakePdf("settings.pdf", 2);
+    RunResult r = Run({pdf.string()});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string key = KeyOf(Lines(r.out).at(0));
+    ExpectCompleteBook(books_ / key, 2);
+    IniFile meta((books_ / "meta.ini").string());
+    EXPECT_EQ(meta.ReadInt(key, "preview_quality"), 85);
+    EXPECT_EQ(meta.ReadInt(key, "zoomin_quality"), 25);
+    EXPECT_EQ(meta.ReadInt(key, "preview_smooth"), 100);
+    EXPECT_EQ(meta.ReadInt(key, "zoomin_smooth"), 100);
+    // The engine refuses a quality or smoothing out of its range, so the book above is
+    // the main proof; the command lines the report kept (one per second) agree.
+    const std::regex values(R"(-jpeg-quality (\d+) -jpeg-smoothing-factor (\d+) )");
+    int runs = 0;
+    for (const std::string& record : CommandRecords()) {
+        std::smatch m;
+        if (!std::regex_search(record, m, values))
+            continue;
+        ++runs;
+        EXPECT_LE(std::stoi(m[1].str()), 100) << record;
+        EXPECT_GE(std::stoi(m[1].str()), 1) << record;
+        EXPECT_LE(std::stoi(m[2].str()), 100) << record;
+    }
+    EXPECT_GE(runs, 1);
+}
+
 TEST_F(BatchE2E, APosterSizePageStillMakesACompleteBook)
 {
     // 14400 x 14400 pt is 24000 pixels a side at 120 dpi, far over the engine's cap:

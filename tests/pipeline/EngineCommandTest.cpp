@@ -27,6 +27,12 @@ TEST(EngineCommandTest, ImageRunLinesAreExactAndArgumentsMatchTheirPieces) {
     EXPECT_EQ(zoom.args, (Args{"-r", "150", "-verbose", "-o", "none", "-jpeg-quality", "85", "-jpeg-smoothing-factor",
                                "10", "-png-single-bit-alpha", "-bf", "-d", "/b/K/100", "/in/a.pdf"}));
 
+    // A job recorded with values the engine refuses still gets values it takes.
+    EXPECT_EQ(PageImagesCommand(150, 999, -5, "/b/K/100", "/in/a.pdf").args[6], "100");
+    EXPECT_EQ(PageImagesCommand(150, -5, 999, "/b/K/100", "/in/a.pdf").args[8], "100");
+    EXPECT_EQ(PageImagesCommand(150, 0, -5, "/b/K/100", "/in/a.pdf").args[6], "1");
+    EXPECT_EQ(PageImagesCommand(150, 0, -5, "/b/K/100", "/in/a.pdf").args[8], "0");
+
     EngineCommand print = PrintCommand("/b/K/print", "/in/a.pdf");
     EXPECT_EQ(print.text,
               " -r 108 -verbose -o none -jpeg-quality 70 -jpeg-smoothing-factor 0 -e jpeg"

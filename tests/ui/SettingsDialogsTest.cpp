@@ -17,6 +17,7 @@ class SettingsDialogsTest : public QObject {
 private slots:
     void qualityDialogShowsAndStoresTheSettings();
     void qualityDialogCancelStoresNothing();
+    void qualityBoxesCannotStoreValuesOutOfRange();
     void languageListIsScannedAsText();
     void toolbarDialogStoresTheChoices();
 };
@@ -65,6 +66,32 @@ void SettingsDialogsTest::qualityDialogCancelStoresNothing()
     dialog.reject();
     QCOMPARE(cfg.m_preview_quality, quality_before);
     QCOMPARE(ReadFileBytes(cfg.m_config_ini.Path()), before);
+}
+
+void SettingsDialogsTest::qualityBoxesCannotStoreValuesOutOfRange()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    CAdvOptDlg dialog(cfg, nullptr);
+    dialog.findChild<QSlider*>(QStringLiteral("pageQualitySlider"))->setValue(60);
+    dialog.findChild<QSlider*>(QStringLiteral("zoomQualitySlider"))->setValue(40);
+    dialog.findChild<QSlider*>(QStringLiteral("pageSmoothSlider"))->setValue(0);
+    dialog.findChild<QSlider*>(QStringLiteral("zoomSmoothSlider"))->setValue(100);
+    // Text put into the read-only boxes (as an assistive tool or a script can) is not
+    // what gets stored: the sliders are.
+    const std::pair<const char*, const char*> writes[] = {
+        {"pageQualityEdit", "999"}, {"zoomQualityEdit", "-5"}, {"pageSmoothEdit", "abc"}, {"zoomSmoothEdit", "999"}};
+    for (auto [name, text] : writes)
+        dialog.findChild<QLineEdit*>(QLatin1String(name))->setText(QLatin1String(text));
+    dialog.accept();
+    QCOMPARE(cfg.m_preview_quality, 60);
+    QCOMPARE(cfg.m_zoomin_quality, 40);
+    QCOMPARE(cfg.m_preview_smooth, 0);
+    QCOMPARE(cfg.m_zoomin_smooth, 100);
+    QCOMPARE(cfg.m_config_ini.ReadRaw("general", "preview_quality"), std::string("60"));
+    QCOMPARE(cfg.m_config_ini.ReadRaw("general", "zoomin_quality"), std::string("40"));
+    QCOMPARE(cfg.m_config_ini.ReadRaw("general", "preview_smooth"), std::string("0"));
+    QCOMPARE(cfg.m_config_ini.ReadRaw("general", "zoomin_smooth"), std::string("100"));
 }
 
 void SettingsDialogsTest::languageListIsScannedAsText()
