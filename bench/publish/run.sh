@@ -114,7 +114,7 @@ for rep in $(seq "$reps"); do
   cp -r "$work/ftp/served/warm/skins" "$work/ftp/served/warm/index.js" "$work/ftp/served/warm/RurovOzeza.v1.css" \
         "$work/ftp/served/ours$rep/"
   "$bin/publish_bench" ftp "$book" "$books" "$port" "ours$rep" >> "$measures/ftp.txt"
-  $py "$here/compare_books.py" "$book" "$work/ftp/served/ours$rep/$key"
+  $py "$here/compare_books.py" "$book" "$work/ftp/served/ours$rep/$key" --written book-manifest.txt
 
   start=$EPOCHREALTIME
   lftp -u alice,secret -p "$port" -e "set ftp:passive-mode on; mirror -R --parallel=1 '$book' '/peer$rep/$key'; quit" \
@@ -127,7 +127,7 @@ for rep in $(seq "$reps"); do
   echo bench | "$bin/publish_bench" service "$book" "$books" "$address" bench@example.org \
                  "$measures/service-times-$rep.txt" 2>/dev/null >> "$measures/service.txt"
   stop_service "$measures/service-memory.txt"
-  $py "$here/compare_books.py" "$book" "$work/service$rep/books/$key" --without index.html
+  $py "$here/compare_books.py" "$book" "$work/service$rep/books/$key" --without index.html --written book-manifest.txt
 done
 
 if [ "$publishers" -gt 0 ]; then
