@@ -61,6 +61,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# A stop by signal ends the script through its exit, so that the servers go too.
+trap "exit 1" INT TERM HUP
 mkdir -p "$work/home/Documents" "$work/data" "$work/config" "$work/runtime" "$work/shared" "$work/ftp/served" \
          "$work/measures"
 export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \

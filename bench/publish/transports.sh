@@ -66,6 +66,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# A stop by signal ends the script through its exit, so that the servers go too.
+trap "exit 1" INT TERM HUP
 mkdir -p "$work/home/Documents" "$work/data" "$work/config" "$work/runtime" "$work/shared" "$work/measures" \
          "$work/sshd" "$work/vsftpd/empty" "$work/site"
 chmod 700 "$work/home"
