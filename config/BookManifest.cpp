@@ -106,18 +106,19 @@ bool BookManifest::Parse(std::string_view text, BookManifest& out, std::string& 
     return true;
 }
 
-bool BookManifest::OfFiles(const std::filesystem::path& folder, const std::string& book_key,
-                           const std::vector<std::string>& paths, BookManifest& out, std::string& why) {
+bool BookManifest::OfFiles(const std::string& book_key,
+                           const std::vector<std::pair<std::string, std::filesystem::path>>& files, BookManifest& out,
+                           std::string& why) {
     out = BookManifest{};
     out.book_key = book_key;
-    for (const std::string& path : paths) {
+    for (const auto& [path, local] : files) {
         ManifestEntry entry;
         entry.path = path;
         std::error_code error;
-        const auto size = std::filesystem::file_size(folder / path, error);
-        entry.sha256 = error ? std::string() : FileSha256(folder / path);
+        const auto size = std::filesystem::file_size(local, error);
+        entry.sha256 = error ? std::string() : FileSha256(local);
         if (entry.sha256.empty() || !IsFolderPath(path)) {
-            why = "cannot read " + (folder / path).string();
+            why = "cannot read " + local.string();
             return false;
         }
         entry.size = static_cast<int64_t>(size);
@@ -137,6 +138,13 @@ std::string BookManifest::Text() const {
     for (const ManifestEntry& entry : entries)
         text += entry.sha256 + " " + std::to_string(entry.size) + " " + entry.path + "\n";
     return text;
+}
+
+void BookManifest::Insert(const ManifestEntry& entry) {
+    const auto at = std::lower_bound(entries.begin(), entries.end(), entry.path,
+                                     [](const ManifestEntry& e, const std::string& p) { return e.path < p; });
+    if (at != entries.end() && at->path == entry.path) *at = entry;
+    else entries.insert(at, entry);
 }
 
 const ManifestEntry* BookManifest::Find(std::string_view path) const {

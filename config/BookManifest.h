@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 struct ManifestEntry {
@@ -27,12 +28,16 @@ public:
     // Reads a manifest's text. False (with `why`) for anything else: a missing or other
     // first line, a malformed line, a path that leaves the folder, a path listed twice.
     static bool Parse(std::string_view text, BookManifest& out, std::string& why);
-    // The manifest of the files `paths` (relative, '/' separated) of `folder`, read and
-    // hashed now. False (with `why`) when one of them cannot be read.
-    static bool OfFiles(const std::filesystem::path& folder, const std::string& book_key,
-                        const std::vector<std::string>& paths, BookManifest& out, std::string& why);
+    // The manifest of `files`: each a path in the book folder ('/' separated) and the
+    // local file that goes there, read and hashed now. False (with `why`) when one of
+    // them cannot be read.
+    static bool OfFiles(const std::string& book_key,
+                        const std::vector<std::pair<std::string, std::filesystem::path>>& files, BookManifest& out,
+                        std::string& why);
 
     std::string Text() const;
+    // Adds `entry`, in its place by path (replacing an entry of the same path).
+    void Insert(const ManifestEntry& entry);
     const ManifestEntry* Find(std::string_view path) const;
     // True when this manifest lists `entry`'s path with the same size and hash.
     bool Holds(const ManifestEntry& entry) const;

@@ -363,6 +363,8 @@ bool FtpSession::MakeFolder(const std::string& name) { return RunFolderCommand("
 
 bool FtpSession::RemoveFolder(const std::string& name) { return RunFolderCommand("RMD", "rmdir", name); }
 
+bool FtpSession::RemoveFile(const std::string& path) { return RunFolderCommand("DELE", "rm", path); }
+
 bool FtpSession::PutFile(const std::string& local_path, const std::string& remote_name) {
     if (!handle_) {
         return FailLocally(CURLE_FAILED_INIT);

@@ -75,6 +75,8 @@ public:
     bool ChangeFolder(const std::string& path);
     bool MakeFolder(const std::string& name);
     bool RemoveFolder(const std::string& name);
+    // Removes the file `path` (relative to the current folder, or absolute).
+    bool RemoveFile(const std::string& path);
     // Stores the local file as `remote_name` in the current folder (binary).
     bool PutFile(const std::string& local_path, const std::string& remote_name);
     // Fetches `remote_name` of the current folder into the local file.

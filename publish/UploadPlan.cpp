@@ -1,9 +1,12 @@
 #include "publish/UploadPlan.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "config/DiagLog.h"
 #include "publish/PublishControl.h"
+#include "publish/PublishDelta.h"
 #include "publish/RetryPolicy.h"
 
 namespace {
@@ -15,9 +18,25 @@ std::string JoinFolder(const std::string& folder, const std::string& name) {
     return folder + "/" + name;
 }
 
+std::string FinalComponent(const std::string& path) {
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// True when the target already holds the file that `local_path` would become in `subdir`
+// of the book folder, byte for byte: it is not sent again.
+bool HeldUnchanged(const PublishDelta* delta, const std::string& local_path, const std::string& subdir) {
+    const std::string name = FinalComponent(local_path);
+    if (!delta || !delta->Unchanged(subdir.empty() ? name : subdir + "/" + name)) return false;
+    DIAG(kModule, 0, "INF:%s%s%s unchanged on the target, not sent", subdir.c_str(), subdir.empty() ? "" : "/",
+         name.c_str());
+    return true;
+}
+
 // Sends `local_path` at most twice; -1 when a stop comes first, 0 sent, 1 failed.
 int32_t SendWithAttempts(Uploader& uploader, const std::string& local_path, const std::string& job_key,
-                         const std::string& subdir) {
+                         const std::string& subdir, const PublishDelta* delta) {
+    if (HeldUnchanged(delta, local_path, subdir)) return kPlanPublished;
     for (int32_t attempt = 0; attempt < kFileAttempts; ++attempt) {
         if (retry::StopRequested(uploader.JobState())) return kPlanStopped;
         if (upload_one_file(uploader, local_path, job_key, subdir)) return kPlanPublished;
@@ -60,20 +79,22 @@ bool upload_one_file(Uploader& uploader, const std::string& local_path, const st
     return true;
 }
 
-int32_t upload_pdf_file(Uploader& uploader, const std::string& pdf_path, const std::string& job_key) {
+int32_t upload_pdf_file(Uploader& uploader, const std::string& pdf_path, const std::string& job_key,
+                        const PublishDelta* delta) {
+    if (HeldUnchanged(delta, pdf_path, "")) return kPlanPublished;
     return upload_one_file(uploader, pdf_path, job_key, "") ? kPlanPublished : kPlanFailed;
 }
 
 int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const std::string& job_key,
                       const std::string& subdir, int32_t page_count, int32_t start_mark,
-                      std::atomic<int32_t>* progress, int32_t span) {
+                      std::atomic<int32_t>* progress, int32_t span, const PublishDelta* delta) {
     int32_t result = kPlanPublished;
     if (uploader.FtpOn() && !EnterFtpSubfolder(uploader, job_key, subdir)) return kPlanFailed;
 
     const std::string local_folder = JoinFolder(book_folder, subdir);
     const bool single_image = subdir == "thumb" || subdir == "print";
     if (subdir == "thumb" && (!progress || progress->load() <= start_mark)) {
-        const int32_t sent = SendWithAttempts(uploader, JoinFolder(local_folder, "img-1-e-cover.jpg"), job_key, subdir);
+        const int32_t sent = SendWithAttempts(uploader, JoinFolder(local_folder, "img-1-e-cover.jpg"), job_key, subdir, delta);
         if (sent == kPlanStopped) return kPlanStopped;
         if (sent != kPlanPublished) {
             DIAG(kModule, 0, "ERR:unable to upload cover");
@@ -87,7 +108,7 @@ int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const 
     if (first_page < 1) first_page = 1;
     for (int32_t page = first_page; page <= page_count; ++page) {
         const std::string stem = JoinFolder(local_folder, "img-" + std::to_string(page));
-        const int32_t sent = SendWithAttempts(uploader, stem + (single_image ? "-e.jpg" : ".jpg"), job_key, subdir);
+        const int32_t sent = SendWithAttempts(uploader, stem + (single_image ? "-e.jpg" : ".jpg"), job_key, subdir, delta);
         if (sent == kPlanStopped) return kPlanStopped;
         if (sent != kPlanPublished) {
             DIAG(kModule, 0, "ERR:unable to upload page%d", page);
@@ -95,7 +116,7 @@ int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const 
         }
         if (!single_image) {
             // A missing foreground layer fails the folder, but only after every page was tried.
-            const int32_t layer = SendWithAttempts(uploader, stem + "-f.png", job_key, subdir);
+            const int32_t layer = SendWithAttempts(uploader, stem + "-f.png", job_key, subdir, delta);
             if (layer == kPlanStopped) return kPlanStopped;
             if (layer != kPlanPublished) {
                 DIAG(kModule, 0, "ERR:unable to upload page%d", page);
@@ -116,11 +137,13 @@ int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const 
     return result;
 }
 
-int32_t upload_static_html(Uploader& uploader, const std::string& book_folder, const std::string& job_key) {
+int32_t upload_static_html(Uploader& uploader, const std::string& book_folder, const std::string& job_key,
+                           const PublishDelta* delta) {
     if (uploader.FtpOn()) {
         if (uploader.WorkingFolder().empty() && !uploader.GotoGuidFtpDir(job_key)) return kPlanFailed;
         // The service makes the book's page itself: index.html goes by FTP only.
-        if (!uploader.upload_one_file_ftp(JoinFolder(book_folder, "index.html"), "")) {
+        const std::string page = JoinFolder(book_folder, "index.html");
+        if (!HeldUnchanged(delta, page, "") && !uploader.upload_one_file_ftp(page, "")) {
             DIAG(kModule, 0, "upload_one_file_ftp failed");
             return kPlanFailed;
         }
@@ -129,13 +152,90 @@ int32_t upload_static_html(Uploader& uploader, const std::string& book_folder, c
         const std::string path = JoinFolder(book_folder, name);
         // Books converted before the page layout existed have no layout.js; they read as before.
         if (std::string(name) == "layout.js" && !std::filesystem::exists(path)) continue;
-        if (!upload_one_file(uploader, path, job_key, "")) {
+        if (!HeldUnchanged(delta, path, "") && !upload_one_file(uploader, path, job_key, "")) {
             DIAG(kModule, 0, "upload_one_file failed");
             return kPlanFailed;
         }
     }
     return kPlanPublished;
 }
+
+namespace {
+// A private folder in the temporary folder, removed with its contents when the object goes.
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        std::error_code error;
+        std::string pattern = (std::filesystem::temp_directory_path(error) / "vellumark-manifest-XXXXXX").string();
+        if (mkdtemp(pattern.data())) path_ = pattern;
+    }
+    ~ScratchFolder() {
+        std::error_code error;
+        if (!path_.empty()) std::filesystem::remove_all(path_, error);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+// A manifest larger than this is not one of ours (a 1,000-page book's is about 250 KB).
+constexpr std::uintmax_t kMaxManifestBytes = 8 * 1024 * 1024;
+
+// The text of the manifest the FTP target holds in the book folder; empty when it holds
+// none (or it cannot be fetched: then every file is sent, as for a new book).
+std::string HeldManifestFtp(Uploader& uploader, const std::string& job_key) {
+    ScratchFolder scratch;
+    if (scratch.Path().empty() || (uploader.WorkingFolder().empty() && !uploader.GotoGuidFtpDir(job_key))) return {};
+    const std::filesystem::path copy = scratch.Path() / BookManifest::kFileName;
+    if (!uploader.Ftp().GetFile(BookManifest::kFileName, copy.string())) return {};
+    std::error_code error;
+    if (std::filesystem::file_size(copy, error) > kMaxManifestBytes || error) return {};
+    std::ifstream in(copy, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The book's files compared with what the target holds of it.
+PublishDelta CompareWithTarget(Uploader& uploader, const std::string& job_key, const std::string& folder,
+                               const std::string& pdf_path, int32_t page_count) {
+    BookManifest local;
+    std::string why;
+    if (!BookManifest::OfFiles(job_key, PublishedFiles(folder, pdf_path, page_count, uploader.FtpOn()), local, why)) {
+        DIAG(kModule, 0, "INF:no manifest of the book (%s): every file is sent", why.c_str());
+        return {};
+    }
+    return PublishDelta(std::move(local), uploader.FtpOn() ? HeldManifestFtp(uploader, job_key) : std::string());
+}
+
+// Ends a publication on the FTP target: removes the files an earlier publication put
+// there that the book no longer has, then stores the manifest, last, so that a manifest
+// on the server always describes files that are there. A file that cannot be removed
+// stays listed, so that the next publication tries again. 0 done, 1 failed.
+int32_t FinishOnFtp(Uploader& uploader, const PublishDelta& delta, const std::string& job_key) {
+    if (!delta.Known()) return kPlanPublished;
+    if (uploader.WorkingFolder().empty() && !uploader.GotoGuidFtpDir(job_key)) return kPlanFailed;
+    BookManifest written = delta.Local();
+    for (const std::string& path : delta.Vanished()) {
+        if (uploader.Ftp().RemoveFile(path)) continue;
+        DIAG(kModule, uploader.Ftp().DiagCode(), "INF:%s not removed; the next publication tries again", path.c_str());
+        written.Insert(*delta.Held().Find(path));
+    }
+    // The target holds this very manifest already: nothing changed.
+    if (written.Text() == delta.Held().Text()) return kPlanPublished;
+    ScratchFolder scratch;
+    const std::filesystem::path manifest = scratch.Path() / BookManifest::kFileName;
+    std::ofstream out(manifest, std::ios::binary);
+    out << written.Text();
+    out.close();
+    if (scratch.Path().empty() || !out || !uploader.upload_one_file_ftp(manifest.string(), "")) {
+        DIAG(kModule, 0, "ERR:the book's manifest was not stored");
+        return kPlanFailed;
+    }
+    return kPlanPublished;
+}
+}  // namespace
 
 int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::string& book_folder,
                    int32_t page_count, int32_t upload_pdf) {
@@ -155,10 +255,12 @@ int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::s
         }
     }
     if (control.StopRequested()) return kPlanStopped;
+    const PublishDelta delta =
+        CompareWithTarget(uploader, job_key, folder, upload_pdf > 0 ? pdf_path : std::string(), page_count);
 
     if (control.Mark() < kMarkPdfDone && upload_pdf > 0) {
         if (control.StopRequested()) return kPlanStopped;
-        if (upload_pdf_file(uploader, pdf_path, job_key) != kPlanPublished) {
+        if (upload_pdf_file(uploader, pdf_path, job_key, &delta) != kPlanPublished) {
             DIAG(kModule, 0, "upload_pdf_file failed");
             return kPlanFailed;
         }
@@ -171,7 +273,7 @@ int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::s
         if (control.Mark() >= stage.end_mark()) continue;
         const int32_t result =
             handle_subdir(uploader, folder, job_key, stage.folder, page_count, stage.start_mark, control.progress,
-                          stage.span);
+                          stage.span, &delta);
         if (result != kPlanPublished) {
             if (&stage == &kFolderStages[0]) DIAG(kModule, 0, "ERR:handle_subdir failed");
             else DIAG(kModule, 0, "handle_subdir failed");
@@ -182,11 +284,13 @@ int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::s
 
     if (control.StopRequested()) return kPlanStopped;
     if (control.Mark() < kMarkStaticDone) {
-        if (upload_static_html(uploader, folder, job_key) != kPlanPublished) {
+        if (upload_static_html(uploader, folder, job_key, &delta) != kPlanPublished) {
             DIAG(kModule, 0, "upload_static_html failed");
             return kPlanFailed;
         }
         control.SetMark(kMarkStaticDone);
     }
+    if (control.StopRequested()) return kPlanStopped;
+    if (uploader.FtpOn() && FinishOnFtp(uploader, delta, job_key) != kPlanPublished) return kPlanFailed;
     return kPlanPublished;
 }

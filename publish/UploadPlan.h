@@ -3,6 +3,7 @@
 // a stopped or failed publication resumes at the page where it ended.
 #pragma once
 
+#include "publish/PublishDelta.h"
 #include "publish/Uploader.h"
 
 #include <atomic>
@@ -36,20 +37,26 @@ inline constexpr FolderStage kFolderStages[] = {
 bool upload_one_file(Uploader& uploader, const std::string& local_path, const std::string& job_key,
                      const std::string& subdir);
 
+// The functions below skip each file that `delta` says the target holds unchanged.
+
 // Sends the source PDF into the book folder. 0 sent, 1 failed.
-int32_t upload_pdf_file(Uploader& uploader, const std::string& pdf_path, const std::string& job_key);
+int32_t upload_pdf_file(Uploader& uploader, const std::string& pdf_path, const std::string& job_key,
+                        const PublishDelta* delta = nullptr);
 
 // Sends one image folder's pages from the page the progress value points at.
 // 0 sent, 1 failed, -1 stopped.
 int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const std::string& job_key,
                       const std::string& subdir, int32_t page_count, int32_t start_mark,
-                      std::atomic<int32_t>* progress, int32_t span);
+                      std::atomic<int32_t>* progress, int32_t span, const PublishDelta* delta = nullptr);
 
 // Sends the book's page (FTP only) and its search files. 0 sent, 1 failed.
-int32_t upload_static_html(Uploader& uploader, const std::string& book_folder, const std::string& job_key);
+int32_t upload_static_html(Uploader& uploader, const std::string& book_folder, const std::string& job_key,
+                           const PublishDelta* delta = nullptr);
 
 // Publishes the book folder through `uploader`, skipping every stage its progress value
-// has passed. `upload_pdf` > 0 sends the PDF too. The uploader's job state reads
+// has passed. On FTP it compares the book with the manifest the target holds of it: files
+// held unchanged are not sent, files that an earlier publication put there and the book
+// no longer has are removed, and the new manifest is stored last. `upload_pdf` > 0 sends the PDF too. The uploader's job state reads
 // "uploading" while the plan runs, and a stop request there ends the plan between files.
 // 0 published, 1 failed, -1 stopped.
 int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::string& book_folder,

@@ -15,7 +15,10 @@ TEST(BookManifest, RecordsFilesAndReadsBackItsOwnText) {
     WriteFileBytes(home.Root() / "book/HighRes/img-1.jpg", std::string(100000, '\xff'));
     BookManifest made;
     std::string why;
-    ASSERT_TRUE(BookManifest::OfFiles(home.Root() / "book", kKey, {"txt.js", "HighRes/img-1.jpg", "txt.js"}, made, why))
+    const auto book = home.Root() / "book";
+    ASSERT_TRUE(BookManifest::OfFiles(
+        kKey, {{"txt.js", book / "txt.js"}, {"HighRes/img-1.jpg", book / "HighRes/img-1.jpg"}, {"txt.js", book / "txt.js"}},
+        made, why))
         << why;
     ASSERT_EQ(made.entries.size(), 2u) << "sorted, each path once";
     EXPECT_EQ(made.entries[0].path, "HighRes/img-1.jpg");
@@ -31,7 +34,7 @@ TEST(BookManifest, RecordsFilesAndReadsBackItsOwnText) {
     changed.sha256[0] = changed.sha256[0] == '0' ? '1' : '0';
     EXPECT_FALSE(read.Holds(changed));
 
-    EXPECT_FALSE(BookManifest::OfFiles(home.Root() / "book", kKey, {"missing.jpg"}, made, why));
+    EXPECT_FALSE(BookManifest::OfFiles(kKey, {{"missing.jpg", book / "missing.jpg"}}, made, why));
     EXPECT_NE(why.find("missing.jpg"), std::string::npos);
 }
 

@@ -1,6 +1,7 @@
 // End to end: vellumark-batch --publish with the real engine sends books to a loopback
 // FTP server, survives a dropped connection, resumes a stopped upload at its page, and
 // reports a server that refuses writes as a failed upload.
+#include "PublishedBook.h"
 #include "tests/pipeline/BatchE2EFixture.h"
 #include "tests/publish/FtpTestServer.h"
 
@@ -11,15 +12,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Every regular file under `root`, by its path relative to `root`.
-std::map<std::string, std::string> Tree(const fs::path& root) {
-    std::map<std::string, std::string> files;
-    if (!fs::exists(root)) return files;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file()) files[fs::relative(entry.path(), root).string()] = ReadFileBytes(entry.path());
-    return files;
-}
 
 class PublishFtpE2E : public BatchE2E {
 protected:
@@ -40,15 +32,7 @@ protected:
 
     // The remote book folder equals the local one file for file, byte for byte.
     void ExpectPublished(const FtpTestServer& server, const std::string& key) {
-        const auto local = Tree(books_ / key);
-        const auto remote = Tree(server.Root() / "books" / key);
-        ASSERT_FALSE(local.empty());
-        EXPECT_EQ(remote.size(), local.size());
-        for (const auto& [name, bytes] : local) {
-            auto found = remote.find(name);
-            ASSERT_NE(found, remote.end()) << name << " was not published";
-            EXPECT_TRUE(found->second == bytes) << name << " differs on the server";
-        }
+        ExpectPublishedBook(books_ / key, server.Root() / "books" / key);
     }
 
     static fs::file_time_type TimeOf(const fs::path& file) {

@@ -3,6 +3,7 @@
 // publishes a real book to it byte for byte; a server showing another key, or refusing
 // the password, fails the job ("FTP login failed"), never as done; no password or
 // passphrase appears in the profile, on standard error or in the status report.
+#include "PublishedBook.h"
 #include "TransportServers.h"
 
 #include "tests/pipeline/BatchE2EFixture.h"
@@ -24,14 +25,6 @@ std::string KindName(const testing::TestParamInfo<Kind>& info) {
         case Kind::SftpKey: return "SftpKey";
     }
     return "Unknown";
-}
-
-std::map<std::string, std::string> Tree(const fs::path& root) {
-    std::map<std::string, std::string> files;
-    if (!fs::exists(root)) return files;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file()) files[fs::relative(entry.path(), root).string()] = ReadFileBytes(entry.path());
-    return files;
 }
 
 class PublishTransportE2E : public BatchE2E, public testing::WithParamInterface<Kind> {
@@ -130,15 +123,7 @@ TEST_P(PublishTransportE2E, AConfirmedServerIsSavedAndReceivesTheWholeBook) {
     const std::string key = OnlyKey();
     EXPECT_EQ(StoredProgress(key), 100000);
     EXPECT_NE(published.err.find("published at http://127.0.0.1/books/" + key + "/index.html"), std::string::npos);
-    const auto local = Tree(books_ / key);
-    const auto remote = Tree(folder_->Site() / "books" / key);
-    ASSERT_FALSE(local.empty());
-    EXPECT_EQ(remote.size(), local.size());
-    for (const auto& [name, bytes] : local) {
-        const auto found = remote.find(name);
-        ASSERT_NE(found, remote.end()) << name << " was not published";
-        EXPECT_TRUE(found->second == bytes) << name << " differs on the server";
-    }
+    ExpectPublishedBook(books_ / key, folder_->Site() / "books" / key);
     ExpectNoSecretAnywhere();
 }
 

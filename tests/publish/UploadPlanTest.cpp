@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <set>
+#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -27,7 +28,7 @@ protected:
         const fs::path books = home_.Root() / "books";
         settings_.books_folder = books.string();
         settings_.net_timeout_ms = 5000;
-        WriteFileBytes(books / "skins/2/skin.js", "var skin = ['bg.png', 'skin.js'];");
+        WriteFileBytes(books / "skins/2/skin.js", "var skin = ['bg.png', 'skin.js',];");
         WriteFileBytes(books / "skins/2/bg.png", "background");
         WriteFileBytes(books / "index.js", "index");
         WriteFileBytes(books / "RurovOzeza.v1.css", "css");
@@ -48,12 +49,24 @@ protected:
     fs::path Book() const { return home_.Root() / "books" / kKey; }
     fs::path Remote() const { return server_.Root() / "site" / kKey; }
 
-    int32_t Publish(int32_t from, int32_t upload_pdf = 0) {
+    int32_t Publish(int32_t from, int32_t upload_pdf = 0, int32_t pages = kPages) {
         progress_.store(from);
         Uploader up(&progress_, &state_, settings_);
         up.SetFtpTarget("127.0.0.1/site", "alice", "secret", 1, server_.Port());
         if (!up.ConnectFtp()) return -100;
-        return UploadBook(up, (home_.Root() / "source.pdf").string(), Book().string(), kPages, upload_pdf);
+        return UploadBook(up, (home_.Root() / "source.pdf").string(), Book().string(), pages, upload_pdf);
+    }
+
+    // The files the server stored since the last call, relative to the book folder.
+    std::multiset<std::string> Received() {
+        const fs::path log = server_.Root().parent_path() / "received.log";
+        std::multiset<std::string> files;
+        std::istringstream lines(fs::exists(log) ? ReadFileBytes(log) : std::string());
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("site/" + std::string(kKey) + "/", 0) == 0) files.insert(line.substr(5 + 33));
+            else files.insert(line);
+        fs::remove(log);
+        return files;
     }
 
     // The remote book's files, relative to its folder.
@@ -76,8 +89,8 @@ TEST_F(UploadPlanTest, AWholePublicationSendsEveryFileAndThePdfWhenAsked) {
     ASSERT_EQ(Publish(kMarkFoldersStart, 1), kPlanPublished);
     EXPECT_EQ(progress_.load(), kMarkStaticDone);
     EXPECT_EQ(state_.load(), JOB_STATE_UPLOADING);
-    // Six folders of pages, the cover, the page, two search files and the PDF.
-    EXPECT_EQ(RemoteFiles().size(), 4u * 2 * kPages + 2 * kPages + 1 + 3 + 1);
+    // Six folders of pages, the cover, the page, two search files, the PDF and the manifest.
+    EXPECT_EQ(RemoteFiles().size(), 4u * 2 * kPages + 2 * kPages + 1 + 3 + 1 + 1);
     EXPECT_EQ(ReadFileBytes(Remote() / "source.pdf"), "%PDF-1.4 source");
     EXPECT_EQ(ReadFileBytes(Remote() / "HighRes/img-10-f.png"), "HighRes png 10");
     EXPECT_EQ(ReadFileBytes(server_.Root() / "site/skins/2/bg.png"), "background");
@@ -98,13 +111,14 @@ TEST_F(UploadPlanTest, AResumeSendsOnlyWhatIsMissingFromItsPage) {
     // From the static stage on only the page and the search files go.
     fs::remove_all(Remote());
     ASSERT_EQ(Publish(85000, 1), kPlanPublished);
-    EXPECT_EQ(RemoteFiles(), (std::set<std::string>{"index.html", "text.html", "txt.js"}));
+    EXPECT_EQ(RemoteFiles(), (std::set<std::string>{"book-manifest.txt", "index.html", "text.html", "txt.js"}));
 }
 
 TEST_F(UploadPlanTest, ThePageLayoutGoesWithTheSearchFilesWhenTheBookHasOne) {
     WriteFileBytes(Book() / "layout.js", "layout");
     ASSERT_EQ(Publish(85000, 1), kPlanPublished);
-    EXPECT_EQ(RemoteFiles(), (std::set<std::string>{"index.html", "layout.js", "text.html", "txt.js"}));
+    EXPECT_EQ(RemoteFiles(),
+              (std::set<std::string>{"book-manifest.txt", "index.html", "layout.js", "text.html", "txt.js"}));
     EXPECT_EQ(ReadFileBytes(Remote() / "layout.js"), "layout");
 }
 
@@ -150,3 +164,30 @@ TEST_F(UploadPlanTest, AMissingCoverOrPageImageFailsAtOnce) {
 }
 
 }  // namespace
+
+TEST_F(UploadPlanTest, ALaterPublicationSendsOnlyWhatChangedAndRemovesOnlyPagesItHadPut) {
+    ASSERT_EQ(Publish(kMarkFoldersStart), kPlanPublished);
+    EXPECT_EQ(Received().size(), 4u * 2 * kPages + 2 * kPages + 1 + 3 + 1 + 4) << "every file, the skin and manifest";
+    ASSERT_EQ(Publish(kMarkFoldersStart), kPlanPublished);
+    EXPECT_EQ(Received(), std::multiset<std::string>{}) << "an unchanged book sends nothing";
+
+    // A changed page and a book one page shorter; files beside the book and in the web
+    // root that no publication put there stay.
+    WriteFileBytes(Book() / "HighRes/img-3.jpg", "HighRes jpg 3, corrected");
+    WriteFileBytes(Book() / "txt.js", "txt.js, corrected");
+    WriteFileBytes(Remote() / "HighRes/canary.jpg", "mine");
+    WriteFileBytes(Remote() / "img-10.jpg", "mine");
+    WriteFileBytes(server_.Root() / "site/canary.html", "mine");
+    ASSERT_EQ(Publish(kMarkFoldersStart, 0, kPages - 1), kPlanPublished);
+    EXPECT_EQ(Received(), (std::multiset<std::string>{"HighRes/img-3.jpg", "txt.js", "book-manifest.txt"}));
+    EXPECT_EQ(ReadFileBytes(Remote() / "HighRes/img-3.jpg"), "HighRes jpg 3, corrected");
+    for (const char* gone : {"100/img-10.jpg", "HighRes/img-10-f.png", "print/img-10-e.jpg", "thumb/img-10-e.jpg"})
+        EXPECT_FALSE(fs::exists(Remote() / gone)) << gone;
+    for (const fs::path& kept : {Remote() / "HighRes/canary.jpg", Remote() / "img-10.jpg", server_.Root() / "site/canary.html"})
+        EXPECT_EQ(ReadFileBytes(kept), "mine") << kept;
+
+    // A manifest of another book, or one that is not a manifest, sends everything again.
+    WriteFileBytes(Remote() / "book-manifest.txt", "<html>Not found</html>");
+    ASSERT_EQ(Publish(kMarkFoldersStart, 0, kPages - 1), kPlanPublished);
+    EXPECT_EQ(Received().size(), 4u * 2 * (kPages - 1) + 2 * (kPages - 1) + 1 + 3 + 1);
+}

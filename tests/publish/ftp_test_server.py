@@ -3,7 +3,8 @@
 Usage: ftp_test_server.py ROOT PORT_FILE [--drop-once] [--read-only]
 Serves ROOT for user "alice" (password "secret") on 127.0.0.1 at a free port, which
 it writes to PORT_FILE once it listens. Each control connection adds a line to
-connections.log beside ROOT. With --drop-once the first upload that has
+connections.log beside ROOT, and each file stored its path (relative to ROOT) to
+received.log there. With --drop-once the first upload that has
 received data loses its data and control connections, as a failing network would.
 With --read-only the account may list and read but every write is refused.
 """
@@ -36,6 +37,10 @@ class CountingFTPHandler(FTPHandler):
     def on_connect(self):
         with open(os.path.join(os.path.dirname(ROOT[0]), "connections.log"), "a") as log:
             log.write("connect\n")
+
+    def on_file_received(self, file):
+        with open(os.path.join(os.path.dirname(ROOT[0]), "received.log"), "a") as log:
+            log.write(os.path.relpath(file, ROOT[0]) + "\n")
 
 
 ROOT = [""]

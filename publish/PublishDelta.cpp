@@ -1,0 +1,66 @@
+#include "publish/PublishDelta.h"
+
+#include "config/DiagLog.h"
+
+#include <filesystem>
+
+namespace {
+constexpr const char* kModule = "Upload";
+
+std::string FinalComponent(const std::string& path) {
+    const size_t cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+}  // namespace
+
+std::vector<PublishedFile> PublishedFiles(const std::string& book_folder, const std::string& pdf_path,
+                                          int32_t page_count, bool with_page) {
+    std::vector<PublishedFile> files;
+    const auto add = [&](const std::string& path) { files.emplace_back(path, book_folder + "/" + path); };
+    if (!pdf_path.empty()) files.emplace_back(FinalComponent(pdf_path), pdf_path);
+    add("thumb/img-1-e-cover.jpg");
+    for (const char* folder : {"100", "HighRes", "MedRes", "LowRes", "print", "thumb"}) {
+        const std::string name(folder);
+        const bool single_image = name == "thumb" || name == "print";
+        for (int32_t page = 1; page <= page_count; ++page) {
+            const std::string stem = name + "/img-" + std::to_string(page);
+            if (single_image) {
+                add(stem + "-e.jpg");
+            } else {
+                add(stem + ".jpg");
+                add(stem + "-f.png");
+            }
+        }
+    }
+    if (with_page) add("index.html");
+    add("txt.js");
+    add("text.html");
+    // Books converted before the page layout existed have no layout.js.
+    if (std::filesystem::exists(book_folder + "/layout.js")) add("layout.js");
+    return files;
+}
+
+PublishDelta::PublishDelta(BookManifest local, const std::string& held) : known_(true), local_(std::move(local)) {
+    if (held.empty()) return;
+    std::string why;
+    if (!BookManifest::Parse(held, held_, why)) {
+        DIAG(kModule, 0, "INF:the target's manifest is not used (%s): every file is sent", why.c_str());
+        held_ = BookManifest{};
+    } else if (held_.book_key != local_.book_key) {
+        DIAG(kModule, 0, "INF:the target's manifest is of another book: every file is sent");
+        held_ = BookManifest{};
+    }
+}
+
+ManifestEntry PublishDelta::ManifestEntryOf(const std::string& path) const {
+    const ManifestEntry* entry = local_.Find(path);
+    return entry ? *entry : ManifestEntry{path, -1, {}};
+}
+
+std::vector<std::string> PublishDelta::Vanished() const {
+    std::vector<std::string> gone;
+    if (!known_) return gone;
+    for (const ManifestEntry& entry : held_.entries)
+        if (!local_.Find(entry.path)) gone.push_back(entry.path);
+    return gone;
+}
