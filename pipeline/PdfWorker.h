@@ -83,6 +83,8 @@ private:
     IniFile meta_w_;
     std::string book_folder_;
     int32_t use_ftp_ = 0, use_vazirudu_ = 0, export_ = 0, dpi_ = 0;
+    // The service took a staged update of the book: the upload plan commits it at its end.
+    bool web_staged_ = false;
     std::string service_user_, service_password_;
     std::string pdf_path_, title_, tags_, description_;
     int32_t pagenum_ = 0, page_width_ = 0, page_height_ = 0;

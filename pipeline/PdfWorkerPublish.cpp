@@ -73,7 +73,9 @@ bool PdfWorker::SetFtpTargetFromProfile(Uploader& uploader)
 
 bool PdfWorker::RunUploadPlan(Uploader& uploader, int& ended)
 {
-    int32_t result = UploadBook(uploader, pdf_path_, book_folder_, pagenum_, cfg_.m_upload_pdf);
+    // Only the service's publication is staged; the FTP one writes the manifest itself.
+    const bool commit_stage = uploader.HttpOn() && web_staged_;
+    int32_t result = UploadBook(uploader, pdf_path_, book_folder_, pagenum_, cfg_.m_upload_pdf, commit_stage);
     if (result == kPlanPublished)
         return true;
     job_.result_code.store(result == kPlanStopped ? JOB_RESULT_UPLOAD_STOPPED : JOB_RESULT_UPLOAD_FAILED);
@@ -116,6 +118,9 @@ int PdfWorker::PublishAndFinish()
             web.ReportLoginFailure(service_user_);
             Note({"not published on " + host + ": the login as " + service_user_ + " failed"});
             use_vazirudu_ = 0;
+        } else if (!(web_staged_ = web.BeginUpdateHttp(key_))) {
+            // A service without staged updates takes the files directly, as it always did.
+            DIAG(kModule, 0, "INF:%s publishes the book directly", host.c_str());
         }
     }
     if (use_ftp_) {

@@ -206,7 +206,46 @@ PublishDelta CompareWithTarget(Uploader& uploader, const std::string& job_key, c
         DIAG(kModule, 0, "INF:no manifest of the book (%s): every file is sent", why.c_str());
         return {};
     }
-    return PublishDelta(std::move(local), uploader.FtpOn() ? HeldManifestFtp(uploader, job_key) : std::string());
+    std::string held;
+    if (uploader.FtpOn()) held = HeldManifestFtp(uploader, job_key);
+    // A service that keeps no manifests answers with an error: every file is sent.
+    else if (uploader.HttpOn() && !uploader.FetchManifestHttp(job_key, held)) held.clear();
+    return PublishDelta(std::move(local), held);
+}
+
+// Writes `text` as the manifest file into a scratch folder; its path, or empty.
+std::filesystem::path WriteManifest(const ScratchFolder& scratch, const std::string& text) {
+    if (scratch.Path().empty()) return {};
+    const std::filesystem::path manifest = scratch.Path() / BookManifest::kFileName;
+    std::ofstream out(manifest, std::ios::binary);
+    out << text;
+    out.close();
+    return out ? manifest : std::filesystem::path();
+}
+
+// The largest manifest sent inside the commit message; a larger one goes as a file first.
+constexpr size_t kMaxInlineManifest = 900 * 1024;
+
+// Ends a staged publication on the service: the service checks the staged book against
+// the manifest, removes what the book no longer has and switches readers to the new
+// book in one step. 0 done, 1 failed (the live book stays as it was).
+int32_t CommitOnService(Uploader& uploader, const PublishDelta& delta, const std::string& job_key) {
+    if (!delta.Known()) {
+        DIAG(kModule, 0, "ERR:no manifest of the book: the update cannot be committed");
+        return kPlanFailed;
+    }
+    std::string text = delta.Local().Text();
+    if (text.size() > kMaxInlineManifest) {
+        ScratchFolder scratch;
+        const std::filesystem::path manifest = WriteManifest(scratch, text);
+        if (manifest.empty() || !upload_one_file(uploader, manifest.string(), job_key, "")) return kPlanFailed;
+        text.clear();  // the service reads the manifest sent into the stage
+    }
+    if (!uploader.CommitUpdateHttp(job_key, text)) {
+        DIAG(kModule, 0, "ERR:the service did not take the update of %s", job_key.c_str());
+        return kPlanFailed;
+    }
+    return kPlanPublished;
 }
 
 // Ends a publication on the FTP target: removes the files an earlier publication put
@@ -225,11 +264,8 @@ int32_t FinishOnFtp(Uploader& uploader, const PublishDelta& delta, const std::st
     // The target holds this very manifest already: nothing changed.
     if (written.Text() == delta.Held().Text()) return kPlanPublished;
     ScratchFolder scratch;
-    const std::filesystem::path manifest = scratch.Path() / BookManifest::kFileName;
-    std::ofstream out(manifest, std::ios::binary);
-    out << written.Text();
-    out.close();
-    if (scratch.Path().empty() || !out || !uploader.upload_one_file_ftp(manifest.string(), "")) {
+    const std::filesystem::path manifest = WriteManifest(scratch, written.Text());
+    if (manifest.empty() || !uploader.upload_one_file_ftp(manifest.string(), "")) {
         DIAG(kModule, 0, "ERR:the book's manifest was not stored");
         return kPlanFailed;
     }
@@ -238,7 +274,7 @@ int32_t FinishOnFtp(Uploader& uploader, const PublishDelta& delta, const std::st
 }  // namespace
 
 int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::string& book_folder,
-                   int32_t page_count, int32_t upload_pdf) {
+                   int32_t page_count, int32_t upload_pdf, bool commit_stage) {
     // The same state and progress the uploader's transports poll and advance.
     const PublishControl control{uploader.JobState(), uploader.Progress()};
 
@@ -292,5 +328,7 @@ int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::s
     }
     if (control.StopRequested()) return kPlanStopped;
     if (uploader.FtpOn() && FinishOnFtp(uploader, delta, job_key) != kPlanPublished) return kPlanFailed;
+    if (uploader.HttpOn() && commit_stage && CommitOnService(uploader, delta, job_key) != kPlanPublished)
+        return kPlanFailed;
     return kPlanPublished;
 }

@@ -56,8 +56,11 @@ int32_t upload_static_html(Uploader& uploader, const std::string& book_folder, c
 // Publishes the book folder through `uploader`, skipping every stage its progress value
 // has passed. On FTP it compares the book with the manifest the target holds of it: files
 // held unchanged are not sent, files that an earlier publication put there and the book
-// no longer has are removed, and the new manifest is stored last. `upload_pdf` > 0 sends the PDF too. The uploader's job state reads
+// no longer has are removed, and the new manifest is stored last. On the service, files
+// its manifest of the book lists unchanged are not sent; with `commit_stage` (the
+// uploader began a staged update with BeginUpdateHttp) the plan ends by committing it, so
+// that readers get the whole new book at once. `upload_pdf` > 0 sends the PDF too. The uploader's job state reads
 // "uploading" while the plan runs, and a stop request there ends the plan between files.
 // 0 published, 1 failed, -1 stopped.
 int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::string& book_folder,
-                   int32_t page_count, int32_t upload_pdf);
+                   int32_t page_count, int32_t upload_pdf, bool commit_stage = false);

@@ -27,14 +27,16 @@ int32_t PageCount(const std::string& book) {
     return pages;
 }
 
-// Logs in to the service and sends the book's metadata, as a job does before its upload.
+// Logs in to the service, begins a staged publication and sends the book's metadata, as
+// a job does before its upload.
 bool PrepareService(Uploader& uploader, const std::string& host, const std::string& user, const std::string& book) {
     std::string password;
     std::getline(std::cin, password);
     uploader.SetHttpTarget(host, 80, "/vellumark/standalone.ashx");
     if (uploader.LoginHttp(user, password) <= 0) return false;
-    uploader.SetJobValues({1, 0, 0, 0, 0, 0});
     const std::string key = std::filesystem::path(book).filename().string();
+    if (!uploader.BeginUpdateHttp(key)) return false;
+    uploader.SetJobValues({1, 0, 0, 0, 0, 0});
     return uploader.handle_pdf_metadata_http("bench.pdf", key, PageCount(book), 595, 842, "Benchmark", "", "", 0, 0);
 }
 
@@ -90,7 +92,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "publish_bench: cannot log in\n");
         return 1;
     }
-    const int32_t result = UploadBook(uploader, "", book, PageCount(book), 0);
+    const int32_t result = UploadBook(uploader, "", book, PageCount(book), 0, mode == "service");
     uploader.CloseAll();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (result != kPlanPublished) {
