@@ -10,6 +10,7 @@ const char* BatchUsage()
 {
     return "Usage: vellumark-batch [options] FILE.pdf...\n"
            "       vellumark-batch --resume [KEY...]\n"
+           "       vellumark-batch --publish-book KEY [--publish-book KEY...]\n"
            "       vellumark-batch --set-ftp-target HOST/FOLDER --ftp-user NAME --ftp-webaddr URL\n"
            "                       [--protocol ftp|ftps|sftp] [--key-file PATH] [--accept-fingerprint SHA256:...]\n"
            "                       [--ftp-port N] [--ftp-active] < password (with --key-file: passphrase)\n"
@@ -32,6 +33,9 @@ const char* BatchUsage()
            "                            (thousandths of a percent, 0 to 100000)\n"
            "  --publish                 publish as configured in the desktop program (by\n"
            "                            default nothing is published)\n"
+           "  --publish-book KEY        publish the finished book KEY to the configured targets\n"
+           "                            without converting it again; where the book was\n"
+           "                            published before, only what changed is sent\n"
            "  --verbose                 also print the diagnostic records on standard error\n"
            "  --set-ftp-target ADDRESS  save an FTP profile (HOST/FOLDER) and make it the FTP\n"
            "                            target of --publish; the password is the first line\n"
@@ -107,6 +111,17 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
             options.resume = true;
         } else if (arg == "--publish") {
             options.publish = true;
+        } else if (arg == "--publish-book") {
+            if (!value(i, "--publish-book", text))
+                return false;
+            if (!IsJobKey(text)) {
+                error = "--publish-book needs a book key (32 hexadecimal digits in capitals)";
+                return false;
+            }
+            // Publishing a finished book is resuming its job after the targets are set.
+            options.publish_keys.push_back(text);
+            options.resume_keys.push_back(text);
+            options.resume = true;
         } else if (arg == "--stop-after-progress") {
             if (!value(i, "--stop-after-progress", text))
                 return false;

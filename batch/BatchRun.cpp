@@ -16,6 +16,7 @@
 #include "pipeline/ExportTarget.h"
 #include "pipeline/JobSection.h"
 #include "pipeline/ProcessPdfThread.h"
+#include "pipeline/PublishLater.h"
 #include "pipeline/SubmitJob.h"
 
 namespace fs = std::filesystem;
@@ -106,6 +107,12 @@ int BatchRun::Run()
     std::vector<Planned> plan;
     if (!Plan(plan))
         return 1;
+    for (const std::string& key : options_.publish_keys) {
+        if (const std::string why = PrepareLaterPublication(cfg_, key); !why.empty()) {
+            std::fprintf(stderr, "vellumark-batch: %s: cannot be published: %s\n", key.c_str(), why.c_str());
+            ++failures_;
+        }
+    }
     if (options_.resume && !Resume())
         ++failures_;
     waiting_.assign(plan.begin(), plan.end());

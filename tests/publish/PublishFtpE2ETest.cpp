@@ -129,3 +129,33 @@ TEST_F(PublishFtpE2E, AServerThatRefusesWritesFailsTheUpload) {
 }
 
 }  // namespace
+
+TEST_F(PublishFtpE2E, ABookKeptOnThisComputerIsPublishedLaterAndAgainWithoutResending) {
+    RunResult local = Run({MakePdf("flyer.pdf", 3).string()});
+    ASSERT_EQ(local.code, 0) << local.err;
+    const std::string key = OnlyKey();
+    RunResult early = Run({"--publish-book", key}, "early");
+    EXPECT_NE(early.code, 0);
+    EXPECT_NE(early.err.find("no publishing target is configured"), std::string::npos) << early.err;
+
+    FtpTestServer server(home_.Root() / "ftp");
+    UseFtpServer(server);
+    RunResult later = Run({"--publish-book", key}, "later");
+    ASSERT_EQ(later.code, 0) << later.err;
+    EXPECT_EQ(StoredProgress(key), 100000);
+    EXPECT_NE(later.err.find("published at http://127.0.0.1/books/" + key + "/index.html"), std::string::npos)
+        << later.err;
+    ExpectPublished(server, key);
+
+    // Published again unchanged: the server receives no file at all.
+    const fs::path received = server.Root().parent_path() / "received.log";
+    fs::remove(received);
+    RunResult again = Run({"--publish-book", key}, "again");
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_FALSE(fs::exists(received)) << ReadFileBytes(received);
+    ExpectPublished(server, key);
+
+    RunResult unknown = Run({"--publish-book", "0123456789ABCDEF0123456789ABCDEF"}, "unknown");
+    EXPECT_NE(unknown.code, 0);
+    EXPECT_NE(unknown.err.find("no book with this key"), std::string::npos) << unknown.err;
+}
