@@ -47,6 +47,7 @@ int JobTable::LaunchJob(const std::string& key, const JobParams& params, JobObse
     job.notify = notify;
     job.progress.store(initial_progress);
     job.result_code.store(0);
+    job.stopped.store(0);
 
     if (running_ >= thread_limit_) {
         job.state.store(JOB_STATE_PENDING);
@@ -95,6 +96,7 @@ bool JobTable::RequestStop(int index)
     PdfJob& job = Slot(index);
     int32_t state = job.state.load();
     if (state == JOB_STATE_PENDING) {
+        job.stopped.store(1);
         job.state.store(JOB_STATE_FREE);
     } else if (state != JOB_STATE_FREE) {
         // The worker may have set the slot free meanwhile: only an active state turns

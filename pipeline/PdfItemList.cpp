@@ -52,6 +52,24 @@ void CPdfItemList::SetTexts(const StateTexts& state_texts, const ResultTexts& re
     result_texts_ = result_texts;
 }
 
+void CPdfItemList::SetEndTexts(const std::string& failed, const std::string& stopped)
+{
+    failed_text_ = failed;
+    stopped_text_ = stopped;
+}
+
+bool CPdfItemList::EndedEarly(const PdfItem& item)
+{
+    return item.state == JOB_STATE_FREE && item.progress < kProgressFinished;
+}
+
+bool CPdfItemList::Failed(const PdfItem& item)
+{
+    if (!EndedEarly(item))
+        return false;
+    return item.failed || (item.result_code != JOB_RESULT_OK && item.result_code != JOB_RESULT_UPLOAD_STOPPED);
+}
+
 int CPdfItemList::Build(const IniFile& meta)
 {
     IniFile names(meta.Path());
@@ -144,6 +162,7 @@ void CPdfItemList::Refresh(const JobTable& table)
         item.progress = progress;
         item.state = job.state.load();
         item.result_code = job.result_code.load();
+        item.failed = EndedEarly(item) && job.stopped.load() == 0;
         if (listener_)
             listener_->OnRowChanged(row);
     }
@@ -226,10 +245,17 @@ std::string CPdfItemList::CellText(int row, int column) const
         return {};
     switch (column) {
     case kColTime: return FormatTimestamp(item->timestamp);
-    case kColState: return TextFor(state_texts_, item->state);
+    case kColState:
+        if (EndedEarly(*item))
+            return Failed(*item) ? failed_text_ : stopped_text_;
+        return TextFor(state_texts_, item->state);
     case kColFile: return FileNameOf(item->pdf_path);
     case kColProgress: return FormatProgress(item->progress);
-    case kColResult: return TextFor(result_texts_, item->result_code);
+    case kColResult:
+        // "OK" would contradict an early end that has no reason of its own.
+        if (EndedEarly(*item) && item->result_code == JOB_RESULT_OK)
+            return {};
+        return TextFor(result_texts_, item->result_code);
     case kColPath: return item->pdf_path;
     case kColKey: return item->key;
     default: return {};

@@ -43,6 +43,14 @@ public:
     using StateTexts = std::array<std::string, 5>;
     using ResultTexts = std::array<std::string, JOB_RESULT_COUNT>;
     void SetTexts(const StateTexts& state_texts, const ResultTexts& result_texts);
+    // The State texts of a job that ended early: failed, or stopped (also a job left
+    // unfinished by an earlier session). English until set.
+    void SetEndTexts(const std::string& failed, const std::string& stopped);
+
+    // Whether the row's job ended without finishing (it is not running or waiting), and
+    // whether that end was a failure rather than a stop.
+    static bool EndedEarly(const PdfItem& item);
+    static bool Failed(const PdfItem& item);
 
     // Fills the list from the job sections of meta.ini: the processed list takes the
     // finished jobs, the queue list all others. Then sorts by time, newest first.
@@ -56,7 +64,8 @@ public:
     // Takes the row's item out without freeing it (the row is removed).
     std::unique_ptr<PdfItem> TakeRow(int row);
 
-    // Copies progress, state and result code of every row's job slot into the row.
+    // Copies progress, state and result code of every row's job slot into the row, and
+    // whether a job that ended early failed.
     void Refresh(const JobTable& table);
     // Moves every row whose job has ended finished (state 0, progress 100000) to the end
     // of `processed` and re-sorts it when any moved. Returns the number moved.
@@ -106,6 +115,8 @@ private:
     PdfItemListListener* listener_ = nullptr;
     StateTexts state_texts_;
     ResultTexts result_texts_;
+    std::string failed_text_ = "Failed";
+    std::string stopped_text_ = "Stopped";
     std::vector<Row> rows_;
     int sort_column_ = -1;
     int sort_direction_ = 1;

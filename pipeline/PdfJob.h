@@ -94,6 +94,9 @@ struct PdfJob : JobParams {
     std::atomic<int32_t> progress{0};
     std::atomic<int32_t> state{JOB_STATE_FREE};
     std::atomic<int32_t> result_code{0};
+    // 1 when the job's last run ended early because a stop was asked for, 0 otherwise
+    // (so an early end with it 0 is a failure, whatever the result code).
+    std::atomic<int32_t> stopped{0};
 
     bool has_thread = false;           // a worker thread was started for this run
     JobObserver* notify = nullptr;     // receiver of WM_JOB_INCOMPLETE; null = nobody

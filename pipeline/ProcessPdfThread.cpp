@@ -382,6 +382,7 @@ int PdfWorker::EndEarly()
 {
     if (IsJobKey(key_))
         WriteJobProgress(meta_, key_, job_.progress.load());
+    job_.stopped.store(StopRequested() ? 1 : 0);
     // The observer hears of the end while the slot is still this job's: once it is free,
     // the controlling thread may hand it to the next job.
     if (job_.notify)

@@ -222,6 +222,10 @@ void CAdvModeTab::LoadListTexts()
         results[i] = CDlgLocalize::Lookup("PROCESS_MSG", ("error_" + std::to_string(i + 1)).c_str()).toStdString();
     queue_.SetTexts(states, results);
     processed_.SetTexts(states, results);
+    const std::string failed = CDlgLocalize::Lookup("PROCESS_MSG", "state_failed").toStdString();
+    const std::string stopped = CDlgLocalize::Lookup("PROCESS_MSG", "state_stopped").toStdString();
+    queue_.SetEndTexts(failed, stopped);
+    processed_.SetEndTexts(failed, stopped);
 }
 
 void CAdvModeTab::BuildLists()

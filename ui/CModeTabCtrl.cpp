@@ -3,6 +3,7 @@
 #include "config/DiagLog.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/JobNoticeBridge.h"
 #include "ui/wizard/CWizardDlg4.h"
 #include "ui/wizard/WizardPageKit.h"
 
@@ -31,6 +32,17 @@ CModeTabCtrl::CModeTabCtrl(AppConfig& cfg, JobTable& table, JobObserver* notify,
     queue_refresh_.start();
     wizard_progress_.setInterval(kWizardProgressMs);
     connect(&wizard_progress_, &QTimer::timeout, this, &CModeTabCtrl::FollowWizardJob);
+    if (auto* bridge = dynamic_cast<JobNoticeBridge*>(notify)) {
+        connect(bridge, &JobNoticeBridge::JobNote, this, [this](const QString& key, const QString& text) {
+            if (key.toStdString() != values_.job_key)
+                return;
+            wizard_note_ = text;
+            // A note that arrives after the end was shown is its reason.
+            CWizardDlg4* page = ConvertPage();
+            if (page && page->EndedFailed())
+                page->ShowEnded(true, text);
+        });
+    }
 }
 
 void CModeTabCtrl::Relocalise()

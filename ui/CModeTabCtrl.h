@@ -83,4 +83,6 @@ private:
     QTimer queue_refresh_;
     // Follows the running wizard job.
     QTimer wizard_progress_;
+    // The last note about the wizard's job (why it failed, when it did).
+    QString wizard_note_;
 };

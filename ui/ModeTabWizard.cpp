@@ -215,6 +215,8 @@ void CModeTabCtrl::StartWizardJob()
     }
     values_.slot = slot;
     values_.job_key = key;
+    wizard_note_.clear();
+    page->ResetProgress();  // the end of an earlier try no longer shows
     page->SetHeader("screen_header4");
     wizard_progress_.start();
 }
@@ -242,10 +244,16 @@ void CModeTabCtrl::FollowWizardJob()
             OpenBook(cfg_, values_.job_key, kModule);
         return;
     }
-    // A job that ended early (failed or stopped) is no longer followed; the page lets
-    // the user try again or go back.
+    // A job that ended early (failed or stopped) is no longer followed; the page says
+    // how it ended and why, and lets the user try again or go back.
     if (!own_slot || job.state.load() == JOB_STATE_FREE) {
         wizard_progress_.stop();
+        const bool stopped = own_slot && job.stopped.load() != 0;
+        const int code = own_slot ? job.result_code.load() : JOB_RESULT_OK;
+        QString reason = wizard_note_;
+        if (reason.isEmpty() && code > JOB_RESULT_OK && code < JOB_RESULT_COUNT)
+            reason = CDlgLocalize::Lookup("PROCESS_MSG", ("error_" + std::to_string(code + 1)).c_str());
+        page->ShowEnded(!stopped, stopped ? QString() : reason);
         page->SetRunning(false);
         page->SetHeader("screen_header3");
         page->EnableNavigation(true);

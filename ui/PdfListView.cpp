@@ -52,6 +52,8 @@ QVariant PdfListModel::data(const QModelIndex& index, int role) const
         return QVariant::fromValue(kColumns[index.column()].alignment | Qt::AlignVCenter);
     case CPdfListView::kProgressRole:
         return list_.Item(index.row())->progress;
+    case CPdfListView::kEndedEarlyRole:
+        return CPdfItemList::EndedEarly(*list_.Item(index.row()));
     default:
         return {};
     }
@@ -99,6 +101,10 @@ void PdfListModel::OnRowsReordered()
 
 void ProgressBarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
+    if (index.data(CPdfListView::kEndedEarlyRole).toBool()) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
     // The selection highlight stays visible behind the bar.
     QStyleOptionViewItem background = option;
     initStyleOption(&background, index);

@@ -34,7 +34,8 @@ private:
     CPdfItemList& list_;
 };
 
-// Draws the progress column as a progress bar with the progress text on it.
+// Draws the progress column as a progress bar with the progress text on it; a job that
+// failed or was stopped shows only the text, so that it never looks as if it were going on.
 class ProgressBarDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -46,6 +47,8 @@ class CPdfListView : public QTreeView {
 
 public:
     static constexpr int kProgressRole = Qt::UserRole + 1;
+    // True for a row whose job ended without finishing: its progress is no bar.
+    static constexpr int kEndedEarlyRole = Qt::UserRole + 2;
 
     CPdfListView(CPdfItemList& list, QWidget* parent);
 

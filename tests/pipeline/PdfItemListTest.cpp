@@ -63,7 +63,7 @@ TEST(PdfItemList, BuildSplitsFinishedFromUnfinishedAndSkipsMalformedKeys)
     ASSERT_EQ(queue.RowCount(), 2);
     EXPECT_EQ(queue.CellText(0, CPdfItemList::kColKey), Key(3));
     EXPECT_EQ(queue.CellText(1, CPdfItemList::kColProgress), "50.0%");
-    EXPECT_EQ(queue.CellText(1, CPdfItemList::kColState), "Free");
+    EXPECT_EQ(queue.CellText(1, CPdfItemList::kColState), "Stopped");  // unfinished, not running
     EXPECT_EQ(queue.CellText(1, CPdfItemList::kColFile), "old.pdf");
     EXPECT_EQ(queue.CellText(1, CPdfItemList::kColPath), "/b/old.pdf");
     EXPECT_EQ(processed.CellText(0, CPdfItemList::kColProgress), "100.0%");
@@ -131,6 +131,44 @@ TEST(PdfItemList, RefreshCopiesSlotsAndFinishedRowsMove)
     EXPECT_GE(processed.FindRowByKey(Key(1)), 0);
     EXPECT_GE(processed.FindRowByKey(Key(2)), 0);
     table.RequestStop(running);
+}
+
+TEST(PdfItemList, AJobThatEndsEarlyReadsFailedOrStoppedNeverDone)
+{
+    // Key 1 runs and ends early on its own (no result code of its own); key 2 waits for
+    // the one worker and is stopped before it starts.
+    std::atomic<bool> release{false};
+    JobTable table([&release](PdfJob& job) {
+        while (!release.load())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        job.progress = 20000;
+        job.state = JOB_STATE_FREE;
+        return 102;
+    });
+    table.SetThreadLimit(1);
+    CPdfItemList queue(false);
+    queue.SetTexts(kStates, kResults);
+    queue.AddRow(0, Item(Key(1), "/a/one.pdf", 0, 1), true);
+    queue.AddRow(1, Item(Key(2), "/a/two.pdf", 0, 1), true);
+    const int first = table.LaunchJob(Key(1), {}, nullptr, 0);
+    const int second = table.LaunchJob(Key(2), {}, nullptr, 0);
+    ASSERT_EQ(table.Slot(second).state.load(), JOB_STATE_PENDING);
+    table.RequestStop(second);
+    release = true;
+    for (int i = 0; i < 500 && table.Slot(first).state.load() != JOB_STATE_FREE; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+    queue.Refresh(table);
+    const int one = queue.FindRowByKey(Key(1));
+    const int two = queue.FindRowByKey(Key(2));
+    EXPECT_EQ(queue.CellText(one, CPdfItemList::kColState), "Failed");
+    EXPECT_EQ(queue.CellText(one, CPdfItemList::kColResult), "");  // never "OK"
+    EXPECT_EQ(queue.CellText(two, CPdfItemList::kColState), "Stopped");
+    // A failure with a code of its own names it.
+    table.Slot(first).result_code = JOB_RESULT_CONVERSION_FAILED;
+    queue.Refresh(table);
+    EXPECT_EQ(queue.CellText(one, CPdfItemList::kColResult), "Conversion failed");
+    table.JoinAll();
 }
 
 TEST(PdfItemList, HeaderClicksSortAscendingThenDescendingAndKeepTheSelection)

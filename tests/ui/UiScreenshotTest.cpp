@@ -17,6 +17,7 @@
 #include "tests/ui/WizardDriver.h"
 #include "ui/wizard/WizardPageKit.h"
 #include "ui/DlgNotifier.h"
+#include "ui/PdfListView.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
@@ -25,11 +26,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QSpinBox>
 #include <QSet>
 #include <QSlider>
 #include <QTest>
+#include <QToolButton>
 #include <QUrl>
 
 namespace {
@@ -105,6 +108,7 @@ private slots:
     void dialogs();
     void wizardPages();
     void publishingDialogs();
+    void endedJobs();
 };
 
 void UiScreenshotTest::mainWindowInBothTabs()
@@ -247,6 +251,48 @@ void UiScreenshotTest::publishingDialogs()
     CNetworkDlg network(cfg, nullptr);
     network.show();
     Shoot(&network, QStringLiteral("publishing-settings"), 20);
+}
+
+// The wizard after a failed conversion, and the queue with a failed and a stopped job.
+void UiScreenshotTest::endedJobs()
+{
+    UiTestHome home;
+    home.UseFakeEngine(4, "0");
+    setenv("FAKE_FAIL", "HighRes", 1);
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    const std::filesystem::path pdf = home.Root() / "A book with a rather long file name.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    wizard.Drop({pdf});
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(wizard.Click("nextButton"));
+    QVERIFY(wizard.Click("localButton"));
+    home.AnswerNext(QMessageBox::Yes);
+    wizard.Edit("folderEdit")->setText(QString::fromStdString((home.Root() / "out/book").string()));
+    QVERIFY(wizard.Click("nextButton"));
+    QVERIFY(wizard.Click("convertButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(wizard.Button("convertButton")->isEnabled(), 30000);
+    unsetenv("FAKE_FAIL");
+    home.AnswerNext(QMessageBox::Ok);  // the error box of the failed job
+    QTest::qWait(200);
+    Shoot(&window, QStringLiteral("wizard-7-failed"), 12);
+
+    home.UseFakeEngine(100, "0.02");
+    window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
+    CAdvModeTab& page = *window.ModeTabs()->AdvancedPage();
+    page.findChild<QLineEdit*>(QStringLiteral("pdfPathEdit"))->setText(QString::fromStdString(pdf.string()));
+    page.findChild<QPushButton*>(QStringLiteral("convertButton"))->click();
+    const std::string stopped = page.QueueList().Item(page.QueueList().RowCount() - 1)->key;
+    QTRY_VERIFY_WITH_TIMEOUT(home.Table().Slot(home.Table().FindSlotByKey(stopped)).progress.load() > kProgressThumbsDone,
+                             20000);
+    page.QueueView()->SelectRows({page.QueueList().FindRowByKey(stopped)});
+    emit page.QueueView()->Activated();
+    page.CommandButton(CAdvModeTab::kStop)->click();
+    QTRY_VERIFY(home.Table().Slot(home.Table().FindSlotByKey(stopped)).state.load() == JOB_STATE_FREE);
+    page.RefreshQueue();
+    page.QueueView()->clearSelection();
+    Shoot(&window, QStringLiteral("main-advanced-ended"), 25);
 }
 
 QTEST_MAIN(UiScreenshotTest)

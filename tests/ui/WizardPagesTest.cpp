@@ -374,8 +374,17 @@ void WizardPagesTest::runSurvivesTabSwitchAndBackStartsAFreshRun()
     QCOMPARE(wizard.Page()->findChild<QLabel*>(QStringLiteral("pageHeader"))->text(),
              CDlgLocalize::Lookup("WIZARD_CONVERT", "screen_header3"));
     QVERIFY(!wizard.Tabs().WizardProgressTimer().isActive());
+    // The failure reads as one, with its reason, and no bar stays as if it went on.
+    const QString failed = CDlgLocalize::Lookup("WIZARD_CONVERT", "convert_failed") + QStringLiteral(": ");
+    auto* convert_label = wizard.Page()->findChild<QLabel*>(QStringLiteral("convertLabel"));
+    auto* convert_bar = wizard.Page()->findChild<QProgressBar*>(QStringLiteral("convertBar"));
+    QTRY_VERIFY2(convert_label->text().startsWith(failed) && convert_label->text().size() > failed.size(),
+                 qPrintable(convert_label->text()));
+    QVERIFY(convert_bar->isHidden());
     setenv("FAKE_PAGES", "8", 1);
     QVERIFY(wizard.Click("convertButton"));
+    QVERIFY(!convert_bar->isHidden());
+    QVERIFY(!convert_label->text().startsWith(failed));
     QVERIFY(wizard.WaitForStep(kStepSuccess, 30000));
 }
 

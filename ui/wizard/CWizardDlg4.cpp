@@ -131,11 +131,19 @@ void CWizardDlg4::Relocalise()
     SetHeader(header_key_);
     const bool uploading = cfg_.m_use_ftp == 1 || cfg_.m_use_vazirudu == 1;
     convert_->setText(CDlgLocalize::Lookup("WIZARD_CONVERT", uploading ? "cnvrt_1" : "cnvrt_2"));
+    const bool ended = ended_;
     ShowProgress(progress_);
+    if (ended)
+        ShowEnded(ended_failed_, ended_reason_);
 }
 
 void CWizardDlg4::ShowProgress(int progress)
 {
+    ended_ = false;
+    if (hidden_bar_) {
+        hidden_bar_->show();
+        hidden_bar_ = nullptr;
+    }
     progress_ = progress;
     const int converted = std::min(progress, kBarRange);
     const int uploaded = std::max(progress, kBarRange) - kBarRange;
@@ -146,6 +154,32 @@ void CWizardDlg4::ShowProgress(int progress)
                            Percent(std::min(uploaded, kBarRange)) + QLatin1Char(')'));
     upload_bar_->setValue(std::min(uploaded, kBarRange));
     view_->setEnabled(progress >= kProgressFinished);
+}
+
+void CWizardDlg4::ShowEnded(bool failed, const QString& reason)
+{
+    ended_ = true;
+    ended_failed_ = failed;
+    ended_reason_ = reason;
+    const bool converting = progress_ < kBarRange;
+    QString text;
+    if (converting && failed)
+        text = CDlgLocalize::Lookup("WIZARD_CONVERT", "convert_failed");
+    else if (converting)
+        text = CDlgLocalize::Lookup("WIZARD_CONVERT", "convert_stopped");
+    else if (failed)
+        text = CDlgLocalize::Lookup("WIZARD_CONVERT", "upload_failed");
+    else
+        text = CDlgLocalize::Lookup("WIZARD_CONVERT", "upload_stopped");
+    if (!reason.isEmpty())
+        text += QStringLiteral(": ") + reason;
+    QLabel* label = converting ? convert_label_ : upload_label_;
+    label->setWordWrap(true);  // a reason may name a long path
+    label->setText(text);
+    if (hidden_bar_)
+        hidden_bar_->show();
+    hidden_bar_ = converting ? convert_bar_ : upload_bar_;
+    hidden_bar_->hide();
 }
 
 void CWizardDlg4::ResetProgress()

@@ -31,6 +31,11 @@ public:
     void Prepare(int return_code);
     // The job's progress (0..100000): bars, labels and View follow it.
     void ShowProgress(int progress);
+    // The job ended without finishing: the label of the step it ended in says so, with
+    // the reason when there is one ("Conversion failed: <reason>"), and that step's bar
+    // is hidden. Stays until the next ShowProgress.
+    void ShowEnded(bool failed, const QString& reason);
+    bool EndedFailed() const { return ended_ && ended_failed_; }
     // Both bars and labels back to 0.
     void ResetProgress();
     // Header text by key of section WIZARD_CONVERT.
@@ -59,6 +64,10 @@ private:
     bool running_ = false;
     const char* header_key_ = "screen_header2";
     int progress_ = 0;
+    bool ended_ = false;
+    bool ended_failed_ = false;
+    QString ended_reason_;
+    QProgressBar* hidden_bar_ = nullptr;  // the bar ShowEnded hid
     QLabel* header_;
     QLineEdit* pdf_;
     QLineEdit* title_;
