@@ -11,6 +11,7 @@ const char* BatchUsage()
     return "Usage: vellumark-batch [options] FILE.pdf...\n"
            "       vellumark-batch --resume [KEY...]\n"
            "       vellumark-batch --publish-book KEY [--publish-book KEY...]\n"
+           "       vellumark-batch --update KEY NEW.pdf [--publish]\n"
            "       vellumark-batch --set-ftp-target HOST/FOLDER --ftp-user NAME --ftp-webaddr URL\n"
            "                       [--protocol ftp|ftps|sftp] [--key-file PATH] [--accept-fingerprint SHA256:...]\n"
            "                       [--ftp-port N] [--ftp-active] < password (with --key-file: passphrase)\n"
@@ -36,6 +37,10 @@ const char* BatchUsage()
            "  --publish-book KEY        publish the finished book KEY to the configured targets\n"
            "                            without converting it again; where the book was\n"
            "                            published before, only what changed is sent\n"
+           "  --update KEY NEW.pdf      convert NEW.pdf into the finished book KEY (same key, same\n"
+           "                            addresses, the book's own settings and targets), then\n"
+           "                            publish it where the book was published, sending only\n"
+           "                            what changed; the old book stays until the new one is whole\n"
            "  --verbose                 also print the diagnostic records on standard error\n"
            "  --set-ftp-target ADDRESS  save an FTP profile (HOST/FOLDER) and make it the FTP\n"
            "                            target of --publish; the password is the first line\n"
@@ -118,10 +123,14 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
                 error = "--publish-book needs a book key (32 hexadecimal digits in capitals)";
                 return false;
             }
-            // Publishing a finished book is resuming its job after the targets are set.
             options.publish_keys.push_back(text);
-            options.resume_keys.push_back(text);
-            options.resume = true;
+        } else if (arg == "--update") {
+            if (i + 2 >= argc || !IsJobKey(argv[i + 1])) {
+                error = "--update needs a book key (32 hexadecimal digits in capitals) and a PDF";
+                return false;
+            }
+            options.updates.emplace_back(argv[i + 1], argv[i + 2]);
+            i += 2;
         } else if (arg == "--stop-after-progress") {
             if (!value(i, "--stop-after-progress", text))
                 return false;
@@ -193,7 +202,8 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
         error = "save one target at a time";
         return false;
     }
-    if (setup && (!options.pdfs.empty() || options.resume)) {
+    const bool finished_books = !options.publish_keys.empty() || !options.updates.empty();
+    if (setup && (!options.pdfs.empty() || options.resume || finished_books)) {
         error = "a target is saved on its own: convert in a second command";
         return false;
     }
@@ -201,7 +211,7 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
         error = "--set-ftp-target needs --ftp-user and --ftp-webaddr";
         return false;
     }
-    if (!options.help && !setup && options.pdfs.empty() && !options.resume) {
+    if (!options.help && !setup && options.pdfs.empty() && !options.resume && !finished_books) {
         error = "no PDF file given";
         return false;
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "batch/TargetSetup.h"
@@ -16,7 +17,9 @@ struct BatchOptions {
     std::string export_dir;                 // empty: no export
     bool resume = false;                    // relaunch unfinished jobs
     std::vector<std::string> resume_keys;   // with --resume: only these jobs
-    std::vector<std::string> publish_keys;  // finished books to publish now (also resumed)
+    std::vector<std::string> publish_keys;  // finished books to publish now
+    // Finished books to update with a new PDF (key, PDF), keeping their keys and addresses.
+    std::vector<std::pair<std::string, std::string>> updates;
     int32_t stop_after_progress = -1;       // request a stop at this progress; -1: never
     bool publish = false;                   // use the configured publishing targets
     bool verbose = false;                   // show the diagnostic records on stderr

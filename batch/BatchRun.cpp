@@ -15,6 +15,7 @@
 #include "pipeline/EngineRun.h"
 #include "pipeline/ExportTarget.h"
 #include "pipeline/JobSection.h"
+#include "pipeline/BookUpdate.h"
 #include "pipeline/ProcessPdfThread.h"
 #include "pipeline/PublishLater.h"
 #include "pipeline/SubmitJob.h"
@@ -107,13 +108,10 @@ int BatchRun::Run()
     std::vector<Planned> plan;
     if (!Plan(plan))
         return 1;
-    for (const std::string& key : options_.publish_keys) {
-        if (const std::string why = PrepareLaterPublication(cfg_, key); !why.empty()) {
-            std::fprintf(stderr, "vellumark-batch: %s: cannot be published: %s\n", key.c_str(), why.c_str());
-            ++failures_;
-        }
-    }
-    if (options_.resume && !Resume())
+    std::vector<std::string> keys = options_.resume_keys;
+    PrepareFinishedBooks(keys);
+    // Without --resume only the books readied above are resumed, never every unfinished job.
+    if ((options_.resume || keys.size() > options_.resume_keys.size()) && !Resume(keys))
         ++failures_;
     waiting_.assign(plan.begin(), plan.end());
     while (true) {
@@ -238,13 +236,42 @@ bool BatchRun::Submit(const Planned& planned)
     return true;
 }
 
-bool BatchRun::Resume()
+void BatchRun::PrepareFinishedBooks(std::vector<std::string>& keys)
+{
+    for (const std::string& key : options_.publish_keys) {
+        if (const std::string why = PrepareLaterPublication(cfg_, key); !why.empty()) {
+            std::fprintf(stderr, "vellumark-batch: %s: cannot be published: %s\n", key.c_str(), why.c_str());
+            ++failures_;
+        } else {
+            keys.push_back(key);
+        }
+    }
+    for (const auto& [key, pdf_arg] : options_.updates) {
+        const std::string pdf = Absolute(pdf_arg);
+        EngineDocInfo info;
+        std::string why;
+        if (!fs::exists(pdf))
+            why = "no such file " + Printable(pdf_arg);
+        else if (!EngineRun::QueryInfo(cfg_.m_dpi, cfg_.m_engine_path, pdf, info))
+            why = "the engine cannot read " + Printable(pdf_arg);
+        else
+            why = PrepareBookUpdate(cfg_, key, pdf, info.page_count, info.page_width, info.page_height);
+        if (!why.empty()) {
+            std::fprintf(stderr, "vellumark-batch: %s: cannot be updated: %s\n", key.c_str(), why.c_str());
+            ++failures_;
+        } else {
+            keys.push_back(key);
+        }
+    }
+}
+
+bool BatchRun::Resume(const std::vector<std::string>& keys)
 {
     CPdfItemList unfinished(false);
     unfinished.SetTexts(cfg_.m_process_msg, cfg_.m_error_msg);
     unfinished.Build(cfg_.m_meta_ini);
     bool ok = true;
-    for (const std::string& key : options_.resume_keys) {
+    for (const std::string& key : keys) {
         if (unfinished.FindRowByKey(key) < 0) {
             std::fprintf(stderr, "vellumark-batch: %s: no unfinished job with this key\n", key.c_str());
             ok = false;
@@ -252,8 +279,8 @@ bool BatchRun::Resume()
     }
     for (int row = 0; row < unfinished.RowCount(); ++row) {
         const PdfItem* item = unfinished.Item(row);
-        bool wanted = options_.resume_keys.empty();
-        for (const std::string& key : options_.resume_keys)
+        bool wanted = keys.empty();
+        for (const std::string& key : keys)
             wanted = wanted || key == item->key;
         if (!wanted)
             continue;
@@ -267,7 +294,7 @@ bool BatchRun::Resume()
     if (unfinished.SelectionMark() < 0) {
         std::fprintf(stderr, "vellumark-batch: no unfinished job to resume\n");
         // Nothing to resume is no failure, unless particular jobs were asked for.
-        return ok && options_.resume_keys.empty();
+        return ok && keys.empty();
     }
     RelaunchSelected(cfg_, table_, unfinished, -1, this);
     // The resumed rows join the rows this run shows.

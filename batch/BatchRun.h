@@ -62,7 +62,11 @@ private:
     bool Plan(std::vector<Planned>& plan);
     void SubmitWaiting();
     bool Submit(const Planned& planned);
-    bool Resume();
+    // Resumes the unfinished jobs `keys` (every unfinished job when empty).
+    bool Resume(const std::vector<std::string>& keys);
+    // Readies the finished books that are to be published or updated now; the keys of
+    // those ready are added to `keys`.
+    void PrepareFinishedBooks(std::vector<std::string>& keys);
     void Poll();
     void TakeOutcomes();
     int32_t StoredProgress(const std::string& key) const;

@@ -14,6 +14,7 @@
 #include "config/DiagLog.h"
 #include "config/JobKey.h"
 #include "pagegen/HtmlBuilder.h"
+#include "pipeline/BookUpdate.h"
 #include "pipeline/CreateSearchDB.h"
 #include "pipeline/EngineCommand.h"
 #include "pipeline/EngineRun.h"
@@ -59,7 +60,10 @@ int PdfWorker::Run()
         DIAG(kModule, 0, "ERR:invalid job key %s", key_.c_str());
         return EndEarly();
     }
-    book_folder_ = JoinPath(cfg_.m_books_folder, key_);
+    // An update is converted beside the book, which it replaces only once it is whole.
+    const bool updating = meta_.ReadInt(key_, kUpdatePendingKey) == 1;
+    book_folder_ = updating && job_.progress.load() < kProgressPrintDone ? UpdateFolder(cfg_.m_books_folder, key_)
+                                                                           : JoinPath(cfg_.m_books_folder, key_);
 
     // The publishing accounts.
     if (!ReadPublishingAccount())
@@ -153,6 +157,11 @@ int PdfWorker::Run()
             return why.empty() ? EndEarly() : Fail(why);
     }
 
+    if (updating) {
+        if (!ReplaceBookWithUpdate(meta_, cfg_.m_books_folder, key_, why))
+            return Fail(why);
+        book_folder_ = JoinPath(cfg_.m_books_folder, key_);
+    }
     return PublishAndFinish();
 }
 

@@ -60,11 +60,12 @@ void BatchE2E::Configure(const std::map<std::string, std::string>& keys)
     }
 }
 
-fs::path BatchE2E::MakePdf(const std::string& name, int pages, const std::string& title)
+fs::path BatchE2E::MakePdf(const std::string& name, int pages, const std::string& title, int changed_page)
 {
     fs::path pdf = home_.Root() / name;
     std::string command = "python3 '" + (SourceDir() / "tests/pipeline/make_book_pdf.py").string() + "' '" +
-                          pdf.string() + "' --pages " + std::to_string(pages) + " --title '" + title + "'";
+                          pdf.string() + "' --pages " + std::to_string(pages) + " --title '" + title + "'" +
+                          " --changed-page " + std::to_string(changed_page);
     EXPECT_EQ(std::system(command.c_str()), 0);
     return pdf;
 }

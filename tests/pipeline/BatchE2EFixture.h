@@ -30,7 +30,9 @@ protected:
     // A first start sets the user's folders up; then the given keys of config.ini are
     // changed, as the desktop program's dialogs would.
     void Configure(const std::map<std::string, std::string>& keys);
-    std::filesystem::path MakePdf(const std::string& name, int pages, const std::string& title = "Generated Book");
+    // `changed_page` (when above 0) gets another heading, as in a corrected edition.
+    std::filesystem::path MakePdf(const std::string& name, int pages, const std::string& title = "Generated Book",
+                                  int changed_page = 0);
     // `input`, when not empty, is the program's standard input.
     pid_t Start(const std::vector<std::string>& args, const std::string& tag, const std::string& input = "");
     RunResult Finish(pid_t pid, const std::string& tag);

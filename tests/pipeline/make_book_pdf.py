@@ -3,7 +3,9 @@
 coloured boxes, an RGB picture and thin rules, and the document information (title,
 keywords, subject). Used by the end-to-end tests and the pipeline benchmark.
 
-    make_book_pdf.py OUT.pdf [--pages N] [--title T] [--landscape] [--points W H]
+    make_book_pdf.py OUT.pdf [--pages N] [--title T] [--landscape] [--points W H] [--changed-page N]
+
+--changed-page N gives page N another heading, as a corrected edition would.
 """
 import argparse
 import os
@@ -31,6 +33,7 @@ def main():
     parser.add_argument("--title", default="Vellumark Test Book")
     parser.add_argument("--landscape", action="store_true")
     parser.add_argument("--points", type=int, nargs=2, metavar=("W", "H"), help="page size in points")
+    parser.add_argument("--changed-page", type=int, default=0)
     args = parser.parse_args()
 
     width, height = (792, 612) if args.landscape else (612, 792)
@@ -48,7 +51,8 @@ def main():
         ops.append("%.2f 0.4 0.6 rg 60 %d 200 120 re f" % ((n % 5) / 5.0, height - 330))
         ops.append("q 160 0 0 120 300 %d cm /Im1 Do Q" % (height - 330))
         ops.append("0 0 0 RG 0.5 w 50 %d m %d %d l S" % (height - 90, width - 50, height - 90))
-        ops.append("BT /F1 22 Tf 0 0 0 rg 50 %d Td (Chapter %d) Tj ET" % (height - 80, n))
+        heading = "Chapter %d, corrected" % n if n == args.changed_page else "Chapter %d" % n
+        ops.append("BT /F1 22 Tf 0 0 0 rg 50 %d Td (%s) Tj ET" % (height - 80, heading))
         y = height - 360
         line = 0
         while y > 60:

@@ -1,12 +1,14 @@
 // End to end: vellumark-batch --publish with the real engine sends books to a loopback
-// FTP server, survives a dropped connection, resumes a stopped upload at its page, and
-// reports a server that refuses writes as a failed upload.
+// FTP server, survives a dropped connection, resumes a stopped upload at its page,
+// reports a server that refuses writes as a failed upload, publishes a local book later
+// and updates a published book in place, sending only what changed.
 #include "PublishedBook.h"
 #include "tests/pipeline/BatchE2EFixture.h"
 #include "tests/publish/FtpTestServer.h"
 
-
 #include <chrono>
+#include <set>
+#include <sstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -158,4 +160,61 @@ TEST_F(PublishFtpE2E, ABookKeptOnThisComputerIsPublishedLaterAndAgainWithoutRese
     RunResult unknown = Run({"--publish-book", "0123456789ABCDEF0123456789ABCDEF"}, "unknown");
     EXPECT_NE(unknown.code, 0);
     EXPECT_NE(unknown.err.find("no book with this key"), std::string::npos) << unknown.err;
+}
+
+TEST_F(PublishFtpE2E, AnUpdateKeepsTheAddressAndSendsOnlyTheChangedPage) {
+    FtpTestServer server(home_.Root() / "ftp");
+    UseFtpServer(server);
+    const int pages = 20;
+    RunResult first = Run({"--publish", MakePdf("manual.pdf", pages).string()});
+    ASSERT_EQ(first.code, 0) << first.err;
+    const std::string key = OnlyKey();
+    const std::string address = "published at http://127.0.0.1/books/" + key + "/index.html";
+    const fs::path remote = server.Root() / "books" / key;
+    const fs::path received = server.Root().parent_path() / "received.log";
+    WriteFileBytes(remote / "canary.txt", "mine");
+    WriteFileBytes(server.Root() / "books/canary.html", "mine");
+    fs::remove(received);
+
+    // Page 7 corrected: only its images, the text files, the page and the manifest go.
+    RunResult updated = Run({"--update", key, MakePdf("manual-2.pdf", pages, "Generated Book", 7).string()}, "update");
+    ASSERT_EQ(updated.code, 0) << updated.err;
+    EXPECT_NE(updated.err.find(address), std::string::npos) << updated.err;
+    EXPECT_EQ(Keys().size(), 1u) << "no new book";
+    std::istringstream sent(fs::exists(received) ? ReadFileBytes(received) : std::string());
+    std::set<std::string> files;
+    for (std::string line; std::getline(sent, line);) files.insert(fs::path(line).lexically_relative("books/" + key));
+    EXPECT_TRUE(files.count("HighRes/img-7-f.png")) << "the corrected page's text layer";
+    for (const std::string& file : files) {
+        const bool page_7 = file.find("img-7.") != std::string::npos || file.find("img-7-") != std::string::npos;
+        const bool text = file == "txt.js" || file == "text.html" || file == "layout.js" || file == "index.html";
+        EXPECT_TRUE(page_7 || text || file == "book-manifest.txt") << file << " was sent though unchanged";
+    }
+    ExpectPublishedBook(books_ / key, remote, {"canary.txt"});
+
+    // A shorter edition removes exactly the pages it no longer has, nothing else.
+    RunResult shorter = Run({"--update", key, MakePdf("manual-3.pdf", pages - 2, "Generated Book", 7).string()}, "short");
+    ASSERT_EQ(shorter.code, 0) << shorter.err;
+    for (const char* gone : {"HighRes/img-19.jpg", "100/img-20-f.png", "thumb/img-20-e.jpg"})
+        EXPECT_FALSE(fs::exists(remote / gone)) << gone;
+    EXPECT_EQ(ReadFileBytes(remote / "canary.txt"), "mine");
+    EXPECT_EQ(ReadFileBytes(server.Root() / "books/canary.html"), "mine");
+    ExpectPublishedBook(books_ / key, remote, {"canary.txt"});
+    fs::remove(remote / "canary.txt");
+
+    // An update stopped in its conversion leaves the local and the published book as they
+    // were; its resume completes it.
+    const auto local_before = Tree(books_ / key);
+    const auto remote_before = Tree(remote);
+    RunResult stopped = Run({"--update", key, MakePdf("manual-4.pdf", pages, "Generated Book", 3).string(),
+                             "--stop-after-progress", "20000"},
+                            "stopped");
+    EXPECT_NE(stopped.code, 0);
+    EXPECT_TRUE(Tree(books_ / key) == local_before) << "the local book changed before the update was whole";
+    EXPECT_TRUE(Tree(remote) == remote_before) << "the published book changed";
+    RunResult resumed = Run({"--resume", key}, "resumed");
+    ASSERT_EQ(resumed.code, 0) << resumed.err;
+    EXPECT_FALSE(Tree(books_ / key) == local_before);
+    ExpectPublished(server, key);
+    EXPECT_FALSE(fs::exists(books_ / (".update-" + key)));
 }

@@ -10,7 +10,8 @@
 std::map<std::string, std::string> Tree(const std::filesystem::path& root);
 
 // The remote book folder holds every file of the local one byte for byte, and nothing
-// else but the files named in `also` (the PDF, say) and the manifest, which describes
-// exactly those files (GoogleTest failures).
+// else but the files named in `also` (the PDF, a file of the user's) and the manifest,
+// which lists every local file and describes each file it lists as it is on the server
+// (GoogleTest failures).
 void ExpectPublishedBook(const std::filesystem::path& local, const std::filesystem::path& remote,
                          const std::set<std::string>& also = {});
