@@ -159,6 +159,11 @@ bool BookUpdates::Commit(const std::string& key, std::string_view manifest_text,
         why = "the manifest is of another book";
         return false;
     }
+    // The live book's manifest: a staged file that is still the live file itself (the
+    // hard link the stage began with, never replaced by an upload) and that it lists
+    // alike needs no second reading.
+    BookManifest old_manifest;
+    const bool old_known = BookManifest::Parse(LiveManifest(key), old_manifest, reason) && old_manifest.book_key == key;
     for (const ManifestEntry& entry : manifest.entries) {
         fs::path file;
         if (entry.path == BookManifest::kFileName || !BookFilePath(stage, entry.path, file)) {
@@ -174,7 +179,12 @@ bool BookUpdates::Commit(const std::string& key, std::string_view manifest_text,
             why = entry.path + " is not the size the manifest gives";
             return false;
         }
-        if (FileSha256(file) != entry.sha256) {
+        fs::path live_file;
+        struct stat live_info {};
+        const bool unchanged_link = old_known && old_manifest.Holds(entry) && BookFilePath(live, entry.path, live_file) &&
+                                    ::lstat(live_file.c_str(), &live_info) == 0 && live_info.st_ino == info.st_ino &&
+                                    live_info.st_dev == info.st_dev;
+        if (!unchanged_link && FileSha256(file) != entry.sha256) {
             why = entry.path + " does not match its SHA-256 in the manifest";
             return false;
         }
@@ -191,8 +201,7 @@ bool BookUpdates::Commit(const std::string& key, std::string_view manifest_text,
 
     // Files of the last publication that this one no longer has; the service's own files
     // and files no manifest listed stay.
-    BookManifest old_manifest;
-    if (BookManifest::Parse(LiveManifest(key), old_manifest, reason) && old_manifest.book_key == key) {
+    if (old_known) {
         for (const ManifestEntry& entry : old_manifest.entries) {
             fs::path file;
             if (!manifest.Find(entry.path) && BookFilePath(stage, entry.path, file)) ::unlink(file.c_str());

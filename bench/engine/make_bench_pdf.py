@@ -2,7 +2,10 @@
 """Composes the benchmark documents: N pages of A4 in the manner of a report, or with
 --figures in the manner of a figure-heavy manual.
 
-  make_bench_pdf.py PAGES OUTFILE [--figures]
+  make_bench_pdf.py PAGES OUTFILE [--figures] [--changed-page N]
+
+--changed-page N adds a correction note to page N, as a corrected edition would; every
+other page stays byte for byte the same.
 
 Every page has a running header with a rule, a section heading and body text set in two
 columns of 9.5 pt Helvetica (about 650 words: text-heavy). Every third page also carries
@@ -157,12 +160,19 @@ def manual_page(number, rng):
 def main(argv):
     figures = "--figures" in argv
     argv = [a for a in argv if a != "--figures"]
+    changed = 0
+    if "--changed-page" in argv:
+        at = argv.index("--changed-page")
+        changed = int(argv[at + 1])
+        del argv[at:at + 2]
     if len(argv) != 3 or not argv[1].isdigit():
         sys.stderr.write(__doc__)
         return 2
     rng = random.Random(20240601)
     make = manual_page if figures else bench_page
     pages = [make(n, rng) for n in range(1, int(argv[1]) + 1)]
+    if 1 <= changed <= len(pages):
+        pages[changed - 1].text(50, 50, "Corrected in the second edition.", 10, bold=True, color=(0.7, 0.1, 0.1))
     info = {"Title": "Vellumark benchmark " + ("manual" if figures else "report"), "Author": "Vellumark",
             "Subject": "Benchmark document", "Keywords": "benchmark"}
     with open(argv[2], "wb") as f:

@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Republishing benchmark: what publishing a 100-page book again after a one-page change
+# costs, against publishing it whole. Converts a 100-page PDF with vellumark-batch in a
+# private HOME, then in each repetition:
+#   - publishes the book whole with our upload plan to a fresh folder of the loopback FTP
+#     server (pyftpdlib) and, as the book's owner, to a fresh vellumark-service,
+#   - updates the local book with `vellumark-batch --update KEY` to the edition with one
+#     page changed (the next repetition changes it back),
+#   - publishes it again to both, where only what changed is to be sent.
+# Bytes are counted on the server's side of the wire for FTP (the sizes of the files the
+# server stored) and as the request bodies the client sent for the service; times are
+# those of the publication alone. Every published copy is checked byte for byte. The
+# goal: the republication costs at most 5 % of the whole one, in bytes and in time.
+# Results are also written to bench/results/publish-update-<time>.md.
+#   bench/publish/update.sh [--pages N] [--reps R] [--build DIR]
+# Needs /usr/bin/python3 with pyftpdlib (python3-pyftpdlib) and curl.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=${BUILD_DIR:-$root/build}
+pages=100
+reps=3
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --pages) pages=$2; shift ;;
+    --reps) reps=$2; shift ;;
+    --build) build=$2; shift ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    *) echo "unknown argument $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+command -v curl >/dev/null || { echo "missing: curl" >&2; exit 1; }
+mkdir -p "$build"
+build=$(cd "$build" && pwd)
+[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -Wno-dev -DVELLUMARK_BUILD_UI=OFF >/dev/null
+cmake --build "$build" --target publish_bench vellumark-batch vellumark-service rastrix default_config -j2 >/dev/null
+bin="$build/bin"
+py=/usr/bin/python3
+
+work=$(mktemp -d "$build/publish-update-XXXXXX")
+server_pid=""
+service_pid=""
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  [ -n "$service_pid" ] && kill "$service_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+mkdir -p "$work/home/Documents" "$work/data" "$work/config" "$work/runtime" "$work/shared" "$work/ftp/served" \
+         "$work/measures"
+export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
+       XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_DIRS="$work/shared" XDG_DOCUMENTS_DIR="$work/home/Documents"
+measures="$work/measures"
+
+echo "converting a $pages-page PDF..." >&2
+$py "$root/bench/engine/make_bench_pdf.py" "$pages" "$work/first.pdf"
+$py "$root/bench/engine/make_bench_pdf.py" "$pages" "$work/second.pdf" --changed-page $((pages / 2))
+index=$("$bin/vellumark-batch" "$work/first.pdf" 2>/dev/null)
+book=$(dirname "$index")
+books=$(dirname "$book")
+key=$(basename "$book")
+
+$py "$root/tests/publish/ftp_test_server.py" "$work/ftp/served" "$work/ftp/port" >/dev/null 2>&1 &
+server_pid=$!
+for _ in $(seq 100); do [ -s "$work/ftp/port" ] && break; sleep 0.1; done
+port=$(cat "$work/ftp/port")
+received="$work/ftp/received.log"
+
+# Starts a fresh vellumark-service with data folder $1 and an account for the bench.
+start_service() {
+  "$bin/vellumark-service" --data "$1" --listen 127.0.0.1 --port 0 > "$1.out" 2>"$1.err" &
+  service_pid=$!
+  for _ in $(seq 100); do grep -q listening "$1.out" 2>/dev/null && break; sleep 0.1; done
+  address=$(sed -n 's|.*listening on http://\([^/]*\)/.*|\1|p' "$1.out")
+  [ -n "$address" ] || { echo "vellumark-service did not start: $(cat "$1.err")" >&2; exit 1; }
+  local status
+  status=$(curl -s -o /dev/null -w '%{http_code}' -d "email=bench@example.org&password=bench" \
+                "http://$address/createPubAccount.asp")
+  [ "$status" = 200 ] || { echo "the service refused the account (HTTP $status)" >&2; exit 1; }
+}
+
+# Bytes of the files the FTP server stored since the last call.
+ftp_bytes() {
+  local total=0 file
+  if [ -f "$received" ]; then
+    while IFS= read -r file; do total=$((total + $(stat -c %s "$work/ftp/served/$file"))); done < "$received"
+    rm -f "$received"
+  fi
+  echo "$total"
+}
+
+# Publishes the book to FTP folder $1 and to the service with data folder $3, appending
+# time and bytes to measures/$2-{ftp,service}.txt.
+publish_both() {
+  local folder=$1 what=$2 data=$3 seconds
+  rm -f "$received"
+  seconds=$("$bin/publish_bench" ftp "$book" "$books" "$port" "$folder" 2>/dev/null)
+  echo "$seconds $(ftp_bytes)" >> "$measures/$what-ftp.txt"
+  $py "$here/compare_books.py" "$book" "$work/ftp/served/$folder/$key" --written book-manifest.txt
+  seconds=$(echo bench | "$bin/publish_bench" service "$book" "$books" "$address" bench@example.org \
+              "$measures/exchanges.txt" 2>/dev/null)
+  echo "$seconds $(awk '{s += $2} END {print s + 0}' "$measures/exchanges.txt")" >> "$measures/$what-service.txt"
+  $py "$here/compare_books.py" "$book" "$data/books/$key" --without index.html --written book-manifest.txt
+}
+
+mkdir -p "$work/ftp/served/warm"
+"$bin/publish_bench" ftp "$book" "$books" "$port" warm >/dev/null  # the skin goes once, as for every later book
+editions=("$work/second.pdf" "$work/first.pdf")
+for rep in $(seq "$reps"); do
+  echo "repetition $rep of $reps..." >&2
+  mkdir -p "$work/ftp/served/rep$rep"
+  cp -r "$work/ftp/served/warm/skins" "$work/ftp/served/warm/index.js" "$work/ftp/served/warm/RurovOzeza.v1.css" \
+        "$work/ftp/served/rep$rep/"
+  start_service "$work/service$rep"
+  publish_both "rep$rep" whole "$work/service$rep"
+  "$bin/vellumark-batch" --update "$key" "${editions[(rep - 1) % 2]}" >/dev/null 2>&1 \
+    || { echo "vellumark-batch --update failed" >&2; exit 1; }
+  publish_both "rep$rep" again "$work/service$rep"
+  kill "$service_pid"
+  wait "$service_pid" 2>/dev/null || true
+  service_pid=""
+done
+
+mkdir -p "$root/bench/results"
+log="$root/bench/results/publish-update-$(date +%Y%m%d-%H%M%S).md"
+$py - "$measures" "$pages" <<'PY' | tee "$log"
+import os, statistics, sys
+measures, pages = sys.argv[1], sys.argv[2]
+def rows(name):
+    with open(os.path.join(measures, name)) as f:
+        return [tuple(float(v) for v in line.split()) for line in f if line.strip()]
+print(f"# Publishing a {pages}-page book again after a one-page change (loopback)\n")
+print("| target | whole: s | whole: MB | again: s | again: MB | time share | byte share |")
+print("|---|---|---|---|---|---|---|")
+for target, label in (("ftp", "FTP server (pyftpdlib), upload plan"), ("service", "vellumark-service, upload plan")):
+    whole, again = rows(f"whole-{target}.txt"), rows(f"again-{target}.txt")
+    ws, wb = statistics.median(t for t, _ in whole), statistics.median(b for _, b in whole)
+    ag, ab = statistics.median(t for t, _ in again), statistics.median(b for _, b in again)
+    print(f"| {label} | {ws:.2f} | {wb / 1e6:.1f} | {ag:.2f} | {ab / 1e6:.2f} | {100 * ag / ws:.1f} % | {100 * ab / wb:.1f} % |")
+print("\nMedians of the repetitions; goal: at most 5 % of the whole publication's time and bytes.")
+print("FTP bytes are the files the server stored; service bytes are the request bodies the client sent.")
+PY
+echo "(written to $log)"
