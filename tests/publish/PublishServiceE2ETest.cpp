@@ -16,8 +16,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -231,6 +233,51 @@ TEST_P(PublishServiceE2E, WithBothTargetsEachReceivesTheWholeBook) {
         const fs::path remote = ftp.Root() / "books" / key / fs::relative(entry.path(), books_ / key);
         EXPECT_TRUE(ReadFileBytes(remote) == ReadFileBytes(entry.path())) << remote;
     }
+}
+
+TEST_P(PublishServiceE2E, AnUpdateKeepsTheAddressAndReplacesOnlyTheChangedPage) {
+    if (GetParam() != Route::Direct) GTEST_SKIP() << "the update's exchanges are those of any publication";
+    UseService("open-sesame");
+    const int pages = 20;
+    RunResult first = Run({"--publish", MakePdf("manual.pdf", pages).string()});
+    ASSERT_EQ(first.code, 0) << first.err;
+    const std::string key = OnlyKey();
+    const fs::path stored = home_.Root() / "svc/books" / key;
+    // Which files the service wrote anew is told by their inodes: a file it kept is the same one.
+    const auto inodes = [&] {
+        std::map<std::string, ino_t> files;
+        for (const auto& entry : fs::recursive_directory_iterator(stored)) {
+            struct stat info {};
+            if (entry.is_regular_file() && stat(entry.path().c_str(), &info) == 0)
+                files[fs::relative(entry.path(), stored).string()] = info.st_ino;
+        }
+        return files;
+    };
+    const auto before = inodes();
+
+    RunResult updated = Run({"--update", key, MakePdf("manual-2.pdf", pages, "Generated Book", 7).string()}, "update");
+    ASSERT_EQ(updated.code, 0) << updated.err;
+    EXPECT_NE(updated.err.find("published at " + BaseUrl() + "/vellumark/booklet.asp?guid=" + key), std::string::npos)
+        << updated.err;
+    ExpectPublished(key);
+    const auto after = inodes();
+    int rewritten = 0;
+    for (const auto& [file, inode] : after) {
+        const auto old = before.find(file);
+        if (old != before.end() && old->second == inode) continue;
+        ++rewritten;
+        const bool page_7 = file.find("img-7.") != std::string::npos || file.find("img-7-") != std::string::npos;
+        const bool text = file == "txt.js" || file == "text.html" || file == "layout.js" || file == "index.html";
+        EXPECT_TRUE(page_7 || text || file == "book-manifest.txt") << file << " was replaced though unchanged";
+    }
+    EXPECT_GT(rewritten, 1);
+
+    // A shorter edition: the pages it no longer has are gone from the service.
+    RunResult shorter = Run({"--update", key, MakePdf("manual-3.pdf", pages - 2).string()}, "short");
+    ASSERT_EQ(shorter.code, 0) << shorter.err;
+    ExpectPublished(key);
+    EXPECT_EQ(Get(BookUrl(key) + "HighRes/img-20.jpg").status, 404);
+    EXPECT_EQ(Get(BookUrl(key) + "thumb/img-19-e.jpg").status, 404);
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, PublishServiceE2E, ::testing::Values(Route::Direct, Route::ThroughNginx),
