@@ -10,7 +10,10 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <map>
 #include <memory>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -163,6 +166,37 @@ TEST_P(PublishTransportE2E, AChangedKeyOrARefusedLoginFailsTheJob) {
     EXPECT_EQ(refused.err.find("Done"), std::string::npos) << refused.err;
     EXPECT_LT(StoredProgress(OnlyKey()), 100000);
     ExpectNoSecretAnywhere();
+}
+
+TEST_P(PublishTransportE2E, AnUpdateOverSftpSendsOnlyTheChangedPageAndRemovesOnlyMissingPages) {
+    if (GetParam() != Kind::SftpPassword) GTEST_SKIP() << "one protocol shows the update; all share the plan";
+    ASSERT_EQ(SaveTarget(fingerprint_).code, 0);
+    RunResult first = Run({"--publish", MakePdf("manual.pdf", 6).string()}, "first");
+    ASSERT_EQ(first.code, 0) << first.err;
+    const std::string key = OnlyKey();
+    const fs::path remote = folder_->Site() / "books" / key;
+    WriteFileBytes(folder_->Site() / "books/canary.html", "mine");
+    // SFTP writes over a file in place: a file sent again has a new modification time.
+    std::map<std::string, fs::file_time_type> before;
+    for (const auto& [file, bytes] : Tree(remote)) before[file] = fs::last_write_time(remote / file);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+    RunResult updated = Run({"--update", key, MakePdf("manual-2.pdf", 6, "Generated Book", 3).string()}, "update");
+    ASSERT_EQ(updated.code, 0) << updated.err;
+    EXPECT_NE(updated.err.find("published at http://127.0.0.1/books/" + key + "/index.html"), std::string::npos);
+    ExpectPublishedBook(books_ / key, remote);
+    for (const auto& [file, time] : before) {
+        if (fs::last_write_time(remote / file) == time) continue;
+        const bool page_3 = file.find("img-3.") != std::string::npos || file.find("img-3-") != std::string::npos;
+        const bool text = file == "txt.js" || file == "text.html" || file == "layout.js" || file == "index.html";
+        EXPECT_TRUE(page_3 || text || file == "book-manifest.txt") << file << " was sent though unchanged";
+    }
+
+    RunResult shorter = Run({"--update", key, MakePdf("manual-3.pdf", 5).string()}, "short");
+    ASSERT_EQ(shorter.code, 0) << shorter.err;
+    ExpectPublishedBook(books_ / key, remote);
+    EXPECT_FALSE(fs::exists(remote / "HighRes/img-6.jpg"));
+    EXPECT_EQ(ReadFileBytes(folder_->Site() / "books/canary.html"), "mine");
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, PublishTransportE2E,
