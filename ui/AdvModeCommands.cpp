@@ -1,4 +1,4 @@
-// The ten toolbar commands of the advanced page.
+// The ten toolbar commands of the advanced page, and the dispatch of every command.
 #include "ui/CAdvModeTab.h"
 
 #include "config/AppConfig.h"
@@ -58,6 +58,8 @@ void CAdvModeTab::RunCommand(int command)
     case kExport: Export(); break;
     case kHelp: Help(); break;
     case kExit: emit ExitRequested(); break;
+    case kUpdateBook: UpdateBook(); break;
+    case kPublishBook: PublishBook(); break;
     default: break;
     }
 }

@@ -18,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
 #include <QStringList>
@@ -174,8 +175,60 @@ void CAdvModeTab::BuildControls()
     page->addSpacing(6);
     page->addWidget(processed_label);
     page->addWidget(processed_view_, 1);
+    // The commands on a processed book stand under its list (the toolbar has no room
+    // left at the window's size), and its context menu offers them too.
+    book_commands_ = BuildBookCommands();
+    page->addWidget(book_commands_);
     connect(queue_view_, &CPdfListView::Activated, this, [this] { processed_active_ = false; });
     connect(processed_view_, &CPdfListView::Activated, this, [this] { processed_active_ = true; });
+    processed_view_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(processed_view_, &QWidget::customContextMenuRequested, this, &CAdvModeTab::ShowProcessedMenu);
+}
+
+QWidget* CAdvModeTab::BuildBookCommands()
+{
+    struct Entry {
+        int command;
+        const char* text;
+        const char* tooltip;
+        const char* name;
+    };
+    const Entry entries[] = {
+        {kUpdateBook, "<#[ADVANCED:btn_update_book]#>", "<#[TOOLTIP:update_book]#>", "updateBookButton"},
+        {kPublishBook, "<#[ADVANCED:btn_publish_book]#>", "<#[TOOLTIP:publish_book]#>", "publishBookButton"},
+    };
+    auto* row = new QWidget(this);
+    row->setObjectName(QStringLiteral("bookCommands"));
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addStretch(1);
+    for (const Entry& entry : entries) {
+        auto* button = MakeButton(row, entry.command, entry.text, entry.name);
+        button->setToolTip(QString::fromLatin1(entry.tooltip));
+        button->setAccessibleName(QString::fromLatin1(entry.text));
+        button->setFocusPolicy(Qt::StrongFocus);
+        const int command = entry.command;
+        connect(button, &QPushButton::clicked, this, [this, command] { RunCommand(command); });
+        layout->addWidget(button);
+    }
+    return row;
+}
+
+void CAdvModeTab::ShowProcessedMenu(const QPoint& at)
+{
+    processed_active_ = true;
+    QMenu menu(this);
+    menu.addAction(CDlgLocalize::Lookup("ADVANCED", "btn_update_book"), this, &CAdvModeTab::UpdateBook);
+    menu.addAction(CDlgLocalize::Lookup("ADVANCED", "btn_publish_book"), this, &CAdvModeTab::PublishBook);
+    menu.exec(processed_view_->viewport()->mapToGlobal(at));
+}
+
+QPushButton* CAdvModeTab::BookCommandButton(int command) const
+{
+    for (QPushButton* button : book_commands_->findChildren<QPushButton*>())
+        if (ControlId(button) == command)
+            return button;
+    return nullptr;
 }
 
 QWidget* CAdvModeTab::BuildToolbar()

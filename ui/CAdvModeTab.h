@@ -1,7 +1,9 @@
 // The advanced page: pick a PDF, enter its title, keywords and description, queue its
 // conversion, and manage the jobs in the queue list and the processed list with a
-// toolbar of ten commands. Every command checks the selection itself and tells the
-// user when there is nothing to work on; no command is ever disabled.
+// toolbar of ten commands. A processed book can also be updated with a new PDF or
+// published afterwards (buttons under the processed list and its context menu). Every
+// command checks the selection itself and tells the user when there is nothing to work
+// on; no command is ever disabled.
 #pragma once
 
 #include "pipeline/PdfItemList.h"
@@ -25,9 +27,11 @@ class CAdvModeTab : public QWidget {
     Q_OBJECT
 
 public:
-    // Command ids of the toolbar, in the order of its buttons.
+    // Command ids of the toolbar, in the order of its buttons, then of the two commands
+    // on a processed book.
     enum Command {
         kRestart = 1201, kStop, kResume, kProperties, kPreview, kDirectory, kDelete, kExport, kHelp, kExit,
+        kUpdateBook, kPublishBook,
     };
 
     CAdvModeTab(AppConfig& cfg, JobTable& table, JobObserver* notify, QWidget* parent);
@@ -49,6 +53,8 @@ public:
     CPdfListView* ProcessedView() { return processed_view_; }
     bool ProcessedListActive() const { return processed_active_; }
     QToolButton* CommandButton(int command) const;
+    // The button of kUpdateBook or kPublishBook.
+    QPushButton* BookCommandButton(int command) const;
     // Files dropped on the page: the last PDF among them goes into the path field.
     void TakeDroppedFiles(const QList<QUrl>& urls);
 
@@ -65,6 +71,12 @@ public:
     void Delete();
     void Export();
     void Help();
+    // Converts a new PDF (chosen in a file dialog) into the selected processed book under
+    // its own key, settings and targets, and runs the job as a restarted one.
+    void UpdateBook();
+    // Publishes the selected processed book to the targets set now, without converting
+    // it again.
+    void PublishBook();
 
 signals:
     // Exit on the toolbar: the main window quits.
@@ -79,6 +91,17 @@ protected:
 private:
     void BuildControls();
     QWidget* BuildToolbar();
+    QWidget* BuildBookCommands();
+    void ShowProcessedMenu(const QPoint& at);
+    // The selected book for Update or Publish, when it may take one: a processed book
+    // (or, for an update, a book whose update did not end) whose job is not running.
+    // Empty after telling the user why not.
+    std::string BookForCommand(bool update);
+    // Launches the job that a book command prepared, from its stored progress, and shows
+    // its row in the queue list until it is finished again.
+    void LaunchPreparedBook(const std::string& key);
+    // A refusal of a book command: a message box and the status line.
+    void BookCommandError(const QString& text);
     void LoadListTexts();
     // The job key of the first selected row of the active list; empty when none.
     std::string SelectedKey();
@@ -106,4 +129,5 @@ private:
     CPdfListView* queue_view_ = nullptr;
     CPdfListView* processed_view_ = nullptr;
     QWidget* toolbar_ = nullptr;
+    QWidget* book_commands_ = nullptr;
 };

@@ -23,6 +23,7 @@
 #include <QSpinBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocument>
@@ -221,8 +222,11 @@ void MainDlgTest::everyControlIsNamedAndReachedByKeyboard()
             qobject_cast<CPdfListView*>(widget))
             controls << widget;
     }
-    // Ten commands, four edits, three "?" buttons, four buttons, two lists.
-    QCOMPARE(controls.size(), 10 + 4 + 3 + 4 + 2);
+    // Ten commands, four edits, three "?" buttons, four buttons, two lists, and the two
+    // commands on a processed book (which also explain themselves in a tooltip).
+    QCOMPARE(controls.size(), 10 + 4 + 3 + 4 + 2 + 2);
+    for (int command : {CAdvModeTab::kUpdateBook, CAdvModeTab::kPublishBook})
+        QVERIFY(!page->BookCommandButton(command)->toolTip().isEmpty());
     for (QWidget* control : controls) {
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
         QVERIFY(accessible);

@@ -31,9 +31,18 @@ UiTestHome::UiTestHome() : cfg_(std::make_unique<AppConfig>())
         }
         return (request.buttons & QMessageBox::Ok) ? QMessageBox::Ok : QMessageBox::No;
     });
-    prompt_hooks::SetPdfChooser([this](const QString&) { return chosen_file_; });
-    prompt_hooks::SetKeyFileChooser([this](const QString&) { return chosen_file_; });
-    prompt_hooks::SetFolderChooser([this](const QString&) { return chosen_folder_; });
+    prompt_hooks::SetPdfChooser([this](const QString& start) {
+        chooser_start_ = start;
+        return chosen_file_;
+    });
+    prompt_hooks::SetKeyFileChooser([this](const QString& start) {
+        chooser_start_ = start;
+        return chosen_file_;
+    });
+    prompt_hooks::SetFolderChooser([this](const QString& start) {
+        chooser_start_ = start;
+        return chosen_folder_;
+    });
     prompt_hooks::SetOpener([this](const QUrl& url) {
         opened_ << url.toString();
         return true;

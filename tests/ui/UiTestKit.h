@@ -69,6 +69,8 @@ public:
     // What the file choosers (PDF, key file) return.
     void ChooseFile(const QString& path) { chosen_file_ = path; }
     void ChooseFolder(const QString& path) { chosen_folder_ = path; }
+    // The folder the last file or folder chooser was opened in.
+    const QString& ChooserStart() const { return chooser_start_; }
     const QStringList& Opened() const { return opened_; }
 
     // The stored text of a message box key.
@@ -91,5 +93,6 @@ private:
     std::deque<QMessageBox::StandardButton> answers_;
     QString chosen_file_;
     QString chosen_folder_;
+    QString chooser_start_;
     QStringList opened_;
 };
