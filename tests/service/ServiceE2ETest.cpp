@@ -25,20 +25,6 @@ const std::string kKey = "00112233445566778899AABBCCDDEEFF";
 const std::string kOtherKey = "FFEEDDCCBBAA99887766554433221100";
 const std::string kTitleChanged("OK\0" "5\0", 5);
 
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
-
-// A JPEG start (frame header of 300 x 200) followed by filler: enough for the page to
-// read the image size and for a byte-for-byte comparison.
-std::string FakeJpeg(size_t size, unsigned seed) {
-    const std::string head("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\xC8\x01\x2C", 11);
-    return head + RandomBytes(size - head.size(), seed);
-}
-
 std::string FormBody(const std::string& email, const std::string& password) {
     return "email=" + email + "&password=" + password;
 }

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
+#include <random>
 #include <spawn.h>
 #include <strings.h>
 #include <sys/wait.h>
@@ -203,6 +204,18 @@ int RunServiceExpectingFailure(const std::vector<std::string>& args, std::string
     stderr_text = ReadLine(err[0], end, true);
     ::close(err[0]);
     return WaitBounded(pid, end);
+}
+
+std::string RandomBytes(size_t size, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random());
+    return bytes;
+}
+
+std::string FakeJpeg(size_t size, unsigned seed) {
+    const std::string head("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\xC8\x01\x2C", 11);
+    return head + RandomBytes(size - head.size(), seed);
 }
 
 namespace service_bodies {

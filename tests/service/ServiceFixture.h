@@ -70,6 +70,12 @@ int RunServiceExpectingFailure(const std::vector<std::string>& args, std::string
                                std::chrono::seconds wait = std::chrono::seconds(15));
 
 // The client's bodies, built as the desktop program builds them.
+// `size` bytes of a fixed pseudo-random sequence chosen by `seed`.
+std::string RandomBytes(size_t size, unsigned seed);
+// A JPEG start (frame header of 300 x 200) followed by filler: enough for the service's
+// page to read the image size and for a byte-for-byte comparison.
+std::string FakeJpeg(size_t size, unsigned seed);
+
 namespace service_bodies {
 std::string Login(const std::string& user, const std::string& password);
 std::string VersionCheck(const std::string& build);

@@ -20,19 +20,6 @@ namespace {
 const std::string kKey = "0123456789ABCDEF0123456789ABCDEF";
 const std::string kNewKey = "FEDCBA9876543210FEDCBA9876543210";
 
-std::string RandomBytes(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = static_cast<char>(random());
-    return bytes;
-}
-
-// A JPEG start (frame header of 300 x 200) and filler, as the page reads image sizes.
-std::string FakeJpeg(size_t size, unsigned seed) {
-    const std::string head("\xFF\xD8\xFF\xC0\x00\x0B\x08\x00\xC8\x01\x2C", 11);
-    return head + RandomBytes(size - head.size(), seed);
-}
-
 std::string BookText(const std::string& version) {
     return "window.VELLUMARK_BOOK_TEXT = {\"version\": \"" + version + "\"};\n";
 }
