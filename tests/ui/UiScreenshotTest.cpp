@@ -8,6 +8,7 @@
 #include "ui/CAdvModeTab.h"
 #include "ui/CAdvOptDlg.h"
 #include "ui/CCfgSkinDlg.h"
+#include "ui/CDlgLocalize.h"
 #include "ui/CFtpDlg.h"
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
@@ -105,6 +106,7 @@ class UiScreenshotTest : public QObject {
 
 private slots:
     void mainWindowInBothTabs();
+    void advancedPageInFrench();
     void dialogs();
     void wizardPages();
     void publishingDialogs();
@@ -129,6 +131,25 @@ void UiScreenshotTest::mainWindowInBothTabs()
     page.findChild<QLineEdit*>(QStringLiteral("keywordsEdit"))->setText(QStringLiteral("report, figures, year"));
     page.findChild<QLineEdit*>(QStringLiteral("descriptionEdit"))->setText(QStringLiteral("Our year in figures."));
     Shoot(&window, QStringLiteral("main-advanced"), 25);
+}
+
+// The advanced page of a French session, whose texts are the longest, with a processed
+// book selected for the commands under its list.
+void UiScreenshotTest::advancedPageInFrench()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    CDlgLocalize::SetLanguage(&french);
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
+    CAdvModeTab& page = *window.ModeTabs()->AdvancedPage();
+    const std::filesystem::path pdf = home.Root() / "Rapport annuel.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    QVERIFY(!home.ConvertAndWait(page, pdf).empty());
+    page.ProcessedView()->SelectRows({0});
+    Shoot(&window, QStringLiteral("main-advanced-fr"), 25);
 }
 
 void UiScreenshotTest::dialogs()
