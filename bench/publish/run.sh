@@ -67,37 +67,10 @@ cleanup() {
 trap cleanup EXIT
 # A stop by signal ends the script through its exit, so that the servers go too.
 trap "exit 1" INT TERM HUP
-mkdir -p "$work/home/Documents" "$work/data" "$work/config" "$work/runtime" "$work/shared" "$work/ftp/served" \
-         "$work/measures"
-export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
-       XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_DIRS="$work/shared" XDG_DOCUMENTS_DIR="$work/home/Documents"
+source "$here/common.sh"
+use_private_home "$work"
+mkdir -p "$work/ftp/served" "$work/measures"
 measures="$work/measures"
-
-# Starts vellumark-service on a free loopback port with data folder $1 and the options
-# after it; sets service_pid and address.
-start_service() {
-  local data=$1
-  shift
-  "$bin/vellumark-service" --data "$data" --listen 127.0.0.1 --port 0 "$@" > "$data.out" 2>"$data.err" &
-  service_pid=$!
-  for _ in $(seq 100); do grep -q listening "$data.out" 2>/dev/null && break; sleep 0.1; done
-  address=$(sed -n 's|.*listening on http://\([^/]*\)/.*|\1|p' "$data.out")
-  [ -n "$address" ] || { echo "vellumark-service did not start: $(cat "$data.err")" >&2; exit 1; }
-}
-
-# Stops the service, appending its peak resident memory (kB) to file $1.
-stop_service() {
-  awk '/^VmHWM/ {print $2}' "/proc/$service_pid/status" >> "$1"
-  kill "$service_pid"
-  wait "$service_pid" 2>/dev/null || true
-  service_pid=""
-}
-
-make_account() {
-  local status
-  status=$(curl -s -o /dev/null -w '%{http_code}' -d "email=$1&password=bench" "http://$address/createPubAccount.asp")
-  [ "$status" = 200 ] || { echo "the service refused the account $1 (HTTP $status)" >&2; exit 1; }
-}
 
 echo "converting a $pages-page PDF..." >&2
 python3 "$root/bench/engine/make_bench_pdf.py" "$pages" "$work/bench.pdf"
@@ -171,7 +144,7 @@ if [ "$publishers" -gt 0 ]; then
   cat "$many"/seconds-*.txt > "$many/seconds.txt"
   checked=0
   for k in "${keys[@]}"; do
-    $py "$here/compare_books.py" "$work/many/$k" "$work/service-many/books/$k" --without index.html
+    $py "$here/compare_books.py" "$work/many/$k" "$work/service-many/books/$k" --without index.html --written book-manifest.txt
     checked=$((checked + $(find "$work/service-many/books/$k" -type f | wc -l)))
   done
   echo "$checked" > "$many/files.txt"

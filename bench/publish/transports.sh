@@ -68,11 +68,10 @@ cleanup() {
 trap cleanup EXIT
 # A stop by signal ends the script through its exit, so that the servers go too.
 trap "exit 1" INT TERM HUP
-mkdir -p "$work/home/Documents" "$work/data" "$work/config" "$work/runtime" "$work/shared" "$work/measures" \
-         "$work/sshd" "$work/vsftpd/empty" "$work/site"
+source "$here/common.sh"
+use_private_home "$work"
+mkdir -p "$work/measures" "$work/sshd" "$work/vsftpd/empty" "$work/site"
 chmod 700 "$work/home"
-export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
-       XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_DIRS="$work/shared" XDG_DOCUMENTS_DIR="$work/home/Documents"
 measures="$work/measures"
 
 # The account, under the lock the transport tests take (held until this script ends).

@@ -48,10 +48,9 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
-mkdir -p "$work/home/Documents" "$work/data" "$work/config" "$work/runtime" "$work/shared" "$work/ftp/served" \
-         "$work/measures"
-export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" \
-       XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_DIRS="$work/shared" XDG_DOCUMENTS_DIR="$work/home/Documents"
+source "$here/common.sh"
+use_private_home "$work"
+mkdir -p "$work/ftp/served" "$work/measures"
 measures="$work/measures"
 
 echo "converting a $pages-page PDF..." >&2
@@ -67,19 +66,6 @@ server_pid=$!
 for _ in $(seq 100); do [ -s "$work/ftp/port" ] && break; sleep 0.1; done
 port=$(cat "$work/ftp/port")
 received="$work/ftp/received.log"
-
-# Starts a fresh vellumark-service with data folder $1 and an account for the bench.
-start_service() {
-  "$bin/vellumark-service" --data "$1" --listen 127.0.0.1 --port 0 > "$1.out" 2>"$1.err" &
-  service_pid=$!
-  for _ in $(seq 100); do grep -q listening "$1.out" 2>/dev/null && break; sleep 0.1; done
-  address=$(sed -n 's|.*listening on http://\([^/]*\)/.*|\1|p' "$1.out")
-  [ -n "$address" ] || { echo "vellumark-service did not start: $(cat "$1.err")" >&2; exit 1; }
-  local status
-  status=$(curl -s -o /dev/null -w '%{http_code}' -d "email=bench@example.org&password=bench" \
-                "http://$address/createPubAccount.asp")
-  [ "$status" = 200 ] || { echo "the service refused the account (HTTP $status)" >&2; exit 1; }
-}
 
 # Bytes of the files the FTP server stored since the last call.
 ftp_bytes() {
@@ -114,13 +100,12 @@ for rep in $(seq "$reps"); do
   cp -r "$work/ftp/served/warm/skins" "$work/ftp/served/warm/index.js" "$work/ftp/served/warm/RurovOzeza.v1.css" \
         "$work/ftp/served/rep$rep/"
   start_service "$work/service$rep"
+  make_account bench@example.org
   publish_both "rep$rep" whole "$work/service$rep"
   "$bin/vellumark-batch" --update "$key" "${editions[(rep - 1) % 2]}" >/dev/null 2>&1 \
     || { echo "vellumark-batch --update failed" >&2; exit 1; }
   publish_both "rep$rep" again "$work/service$rep"
-  kill "$service_pid"
-  wait "$service_pid" 2>/dev/null || true
-  service_pid=""
+  stop_service
 done
 
 mkdir -p "$root/bench/results"
