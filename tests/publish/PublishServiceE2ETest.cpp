@@ -272,6 +272,40 @@ TEST_P(PublishServiceE2E, AnUpdateKeepsTheAddressAndReplacesOnlyTheChangedPage) 
     }
     EXPECT_GT(rewritten, 1);
 
+    // An update killed half-way through its upload: readers still get the book as it
+    // was, every file of it; the resume completes the update. Small chunks with a pause
+    // (a user's choice for a slow line) keep the upload going long enough to be caught.
+    std::map<std::string, std::string> served;
+    for (const auto& entry : fs::recursive_directory_iterator(stored))
+        if (entry.is_regular_file() && entry.path().filename() != "index.html")
+            served[fs::relative(entry.path(), stored).string()] = ReadFileBytes(entry.path());
+    IniFile config((data_ / "config.ini").string());
+    config.WriteInt("network", "http_chunk_size", 1);
+    config.WriteInt("network", "http_wait_after_upld_chunk", 20);
+    const pid_t batch = Start({"--update", key, MakePdf("manual-4.pdf", pages, "Generated Book", 3).string()}, "killed");
+    const fs::path stage = home_.Root() / "svc/books" / (".stage-" + key);
+    bool sending = false;
+    for (int i = 0; i < 6000 && !sending; ++i) {
+        std::error_code ec;
+        for (auto it = fs::recursive_directory_iterator(stage, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec))
+            sending = sending || it->path().filename().string().rfind(".partial-", 0) == 0;
+        if (!sending) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(sending) << "the update never began to send a file in chunks";
+    kill(batch, SIGKILL);
+    Finish(batch, "killed");
+    for (const auto& [file, bytes] : served) {
+        const HttpResult now = Get(BookUrl(key) + file);
+        EXPECT_EQ(now.status, 200) << file;
+        EXPECT_TRUE(now.body == bytes) << file << " changed before the update was whole";
+    }
+    config.WriteInt("network", "http_chunk_size", 48);
+    config.WriteInt("network", "http_wait_after_upld_chunk", 1);
+    RunResult resumed = Run({"--resume", key}, "resumed");
+    ASSERT_EQ(resumed.code, 0) << resumed.err;
+    ExpectPublished(key);
+
     // A shorter edition: the pages it no longer has are gone from the service.
     RunResult shorter = Run({"--update", key, MakePdf("manual-3.pdf", pages - 2).string()}, "short");
     ASSERT_EQ(shorter.code, 0) << shorter.err;
