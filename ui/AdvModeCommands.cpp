@@ -1,4 +1,5 @@
-// The ten toolbar commands of the advanced page, and the dispatch of every command.
+// The ten toolbar commands of the advanced page, and the dispatch of every command (the
+// processed list's Update and Publish are in AdvModeBookCommands.cpp).
 #include "ui/CAdvModeTab.h"
 
 #include "config/AppConfig.h"
