@@ -33,15 +33,6 @@ namespace {
 const std::string kProfile = "127.0.0.1/books";
 const std::string kOtherKey = "SHA256:" + std::string(43, 'A');
 
-template <typename T>
-T* Find(QWidget* root, const char* name)
-{
-    T* widget = root->findChild<T*>(QLatin1String(name));
-    if (!widget)
-        qFatal("no widget %s", name);
-    return widget;
-}
-
 void SetText(QWidget* root, const char* name, const std::string& text)
 {
     Find<QLineEdit>(root, name)->setText(QString::fromStdString(text));

@@ -33,15 +33,6 @@ namespace {
 const std::string kUser = "ann@example.org";
 const std::string kPassword = "open-sesame";
 
-template <typename T>
-T* Find(QWidget* root, const char* name)
-{
-    T* widget = root->findChild<T*>(QLatin1String(name));
-    if (!widget)
-        qFatal("no widget %s", name);
-    return widget;
-}
-
 void SetText(QWidget* root, const char* name, const QString& text)
 {
     Find<QLineEdit>(root, name)->setText(text);

@@ -11,6 +11,7 @@
 #include "ui/UserPrompts.h"
 
 #include <QStringList>
+#include <QWidget>
 
 #include <unistd.h>
 
@@ -21,6 +22,16 @@
 #include <vector>
 
 class CAdvModeTab;
+
+// The child of `root` with the object name `name`; the test ends at once without one.
+template <typename T>
+T* Find(QWidget* root, const char* name)
+{
+    T* widget = root->findChild<T*>(QLatin1String(name));
+    if (!widget)
+        qFatal("no widget %s", name);
+    return widget;
+}
 
 // Captures what the process writes to standard error (where the diagnostic log goes).
 class StderrCapture {
