@@ -1,5 +1,6 @@
-# Shared by the publishing benchmarks (sourced, not run): a private HOME for the programs
-# and our own vellumark-service started on loopback. Needs $bin (the programs' folder).
+# Shared by the publishing benchmarks (sourced, not run): a private HOME for the programs,
+# the converted book, the loopback FTP test server and our own vellumark-service. Needs $bin
+# (the programs' folder) and $root (the source tree).
 
 # Makes private HOME and XDG folders under $1 and points the environment at them, so that
 # the programs never read or write the user's own settings and books.
@@ -34,4 +35,23 @@ make_account() {
   local status
   status=$(curl -s -o /dev/null -w '%{http_code}' -d "email=$1&password=bench" "http://$address/createPubAccount.asp")
   [ "$status" = 200 ] || { echo "the service refused the account $1 (HTTP $status)" >&2; exit 1; }
+}
+
+# Converts the PDF $1 with vellumark-batch (in the private home) and sets book (its
+# folder), books (the books folder) and key.
+convert_book() {
+  local index
+  index=$("$bin/vellumark-batch" "$1" 2>/dev/null)
+  book=$(dirname "$index")
+  books=$(dirname "$book")
+  key=$(basename "$book")
+}
+
+# Starts the loopback FTP test server (pyftpdlib) serving folder $1/served; sets
+# server_pid and port.
+start_ftp_server() {
+  /usr/bin/python3 "$root/tests/publish/ftp_test_server.py" "$1/served" "$1/port" >/dev/null 2>&1 &
+  server_pid=$!
+  for _ in $(seq 100); do [ -s "$1/port" ] && break; sleep 0.1; done
+  port=$(cat "$1/port")
 }

@@ -74,15 +74,8 @@ measures="$work/measures"
 
 echo "converting a $pages-page PDF..." >&2
 python3 "$root/bench/engine/make_bench_pdf.py" "$pages" "$work/bench.pdf"
-index=$("$bin/vellumark-batch" "$work/bench.pdf" 2>/dev/null)
-book=$(dirname "$index")
-books=$(dirname "$book")
-key=$(basename "$book")
-
-$py "$root/tests/publish/ftp_test_server.py" "$work/ftp/served" "$work/ftp/port" >/dev/null 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do [ -s "$work/ftp/port" ] && break; sleep 0.1; done
-port=$(cat "$work/ftp/port")
+convert_book "$work/bench.pdf"
+start_ftp_server "$work/ftp"
 mkdir -p "$work/ftp/served/warm"
 # The skin and shared files go once, as they do for every book after the first.
 "$bin/publish_bench" ftp "$book" "$books" "$port" warm >/dev/null

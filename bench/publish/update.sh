@@ -56,15 +56,8 @@ measures="$work/measures"
 echo "converting a $pages-page PDF..." >&2
 $py "$root/bench/engine/make_bench_pdf.py" "$pages" "$work/first.pdf"
 $py "$root/bench/engine/make_bench_pdf.py" "$pages" "$work/second.pdf" --changed-page $((pages / 2))
-index=$("$bin/vellumark-batch" "$work/first.pdf" 2>/dev/null)
-book=$(dirname "$index")
-books=$(dirname "$book")
-key=$(basename "$book")
-
-$py "$root/tests/publish/ftp_test_server.py" "$work/ftp/served" "$work/ftp/port" >/dev/null 2>&1 &
-server_pid=$!
-for _ in $(seq 100); do [ -s "$work/ftp/port" ] && break; sleep 0.1; done
-port=$(cat "$work/ftp/port")
+convert_book "$work/first.pdf"
+start_ftp_server "$work/ftp"
 received="$work/ftp/received.log"
 
 # Bytes of the files the FTP server stored since the last call.
