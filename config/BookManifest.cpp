@@ -1,5 +1,7 @@
 #include "config/BookManifest.h"
 
+#include "config/FileHashCache.h"
+
 #include <openssl/evp.h>
 
 #include <algorithm>
@@ -108,7 +110,7 @@ bool BookManifest::Parse(std::string_view text, BookManifest& out, std::string& 
 
 bool BookManifest::OfFiles(const std::string& book_key,
                            const std::vector<std::pair<std::string, std::filesystem::path>>& files, BookManifest& out,
-                           std::string& why) {
+                           std::string& why, FileHashCache* hashes) {
     out = BookManifest{};
     out.book_key = book_key;
     for (const auto& [path, local] : files) {
@@ -116,7 +118,7 @@ bool BookManifest::OfFiles(const std::string& book_key,
         entry.path = path;
         std::error_code error;
         const auto size = std::filesystem::file_size(local, error);
-        entry.sha256 = error ? std::string() : FileSha256(local);
+        entry.sha256 = error ? std::string() : hashes ? hashes->Sha256(path, local) : FileSha256(local);
         if (entry.sha256.empty() || !IsFolderPath(path)) {
             why = "cannot read " + local.string();
             return false;

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+class FileHashCache;
+
 struct ManifestEntry {
     std::string path;  // relative to the book folder, '/' between folders
     int64_t size = 0;
@@ -29,11 +31,11 @@ public:
     // first line, a malformed line, a path that leaves the folder, a path listed twice.
     static bool Parse(std::string_view text, BookManifest& out, std::string& why);
     // The manifest of `files`: each a path in the book folder ('/' separated) and the
-    // local file that goes there, read and hashed now. False (with `why`) when one of
-    // them cannot be read.
+    // local file that goes there, hashed now (or taken from `hashes` while the file is
+    // unchanged). False (with `why`) when one of them cannot be read.
     static bool OfFiles(const std::string& book_key,
                         const std::vector<std::pair<std::string, std::filesystem::path>>& files, BookManifest& out,
-                        std::string& why);
+                        std::string& why, FileHashCache* hashes = nullptr);
 
     std::string Text() const;
     // Adds `entry`, in its place by path (replacing an entry of the same path).

@@ -22,6 +22,7 @@
 #include "pipeline/ExportTarget.h"
 #include "pipeline/JobSection.h"
 #include "pipeline/PdfWorker.h"
+#include "publish/PublishDelta.h"
 
 namespace fs = std::filesystem;
 
@@ -156,6 +157,11 @@ int PdfWorker::Run()
                       kProgressPrintDone, 8000, why))
             return why.empty() ? EndEarly() : Fail(why);
     }
+
+    // The published files are hashed now, once, so that every publication of the book
+    // compares with its target without reading the whole book again.
+    if (!RememberPublishedHashes(book_folder_, pagenum_))
+        DIAG(kModule, 0, "INF:the file hashes of %s were not kept", book_folder_.c_str());
 
     if (updating) {
         if (!ReplaceBookWithUpdate(meta_, cfg_.m_books_folder, key_, why))

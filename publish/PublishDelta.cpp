@@ -1,6 +1,7 @@
 #include "publish/PublishDelta.h"
 
 #include "config/DiagLog.h"
+#include "config/FileHashCache.h"
 
 #include <filesystem>
 
@@ -38,6 +39,12 @@ std::vector<PublishedFile> PublishedFiles(const std::string& book_folder, const 
     // Books converted before the page layout existed have no layout.js.
     if (std::filesystem::exists(book_folder + "/layout.js")) add("layout.js");
     return files;
+}
+
+bool RememberPublishedHashes(const std::string& book_folder, int32_t page_count) {
+    FileHashCache hashes(book_folder);
+    for (const auto& [path, local] : PublishedFiles(book_folder, "", page_count, false)) hashes.Sha256(path, local);
+    return hashes.Save();
 }
 
 PublishDelta::PublishDelta(BookManifest local, const std::string& held) : known_(true), local_(std::move(local)) {

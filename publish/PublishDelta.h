@@ -20,6 +20,11 @@ using PublishedFile = std::pair<std::string, std::filesystem::path>;
 std::vector<PublishedFile> PublishedFiles(const std::string& book_folder, const std::string& pdf_path,
                                           int32_t page_count, bool with_page);
 
+// Hashes the files a publication of the book sends into the book folder's hash cache
+// (the PDF aside), so that each later publication compares without reading the whole
+// book again. False when the cache could not be written; publishing then hashes anew.
+bool RememberPublishedHashes(const std::string& book_folder, int32_t page_count);
+
 class PublishDelta {
 public:
     // No comparison: every file is sent, nothing is removed, no manifest is written.

@@ -1,10 +1,13 @@
 #include "publish/UploadPlan.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "config/DiagLog.h"
+#include "config/FileHashCache.h"
 #include "publish/PublishControl.h"
 #include "publish/PublishDelta.h"
 #include "publish/RetryPolicy.h"
@@ -27,10 +30,7 @@ std::string FinalComponent(const std::string& path) {
 // of the book folder, byte for byte: it is not sent again.
 bool HeldUnchanged(const PublishDelta* delta, const std::string& local_path, const std::string& subdir) {
     const std::string name = FinalComponent(local_path);
-    if (!delta || !delta->Unchanged(subdir.empty() ? name : subdir + "/" + name)) return false;
-    DIAG(kModule, 0, "INF:%s%s%s unchanged on the target, not sent", subdir.c_str(), subdir.empty() ? "" : "/",
-         name.c_str());
-    return true;
+    return delta && delta->Unchanged(subdir.empty() ? name : subdir + "/" + name);
 }
 
 // Sends `local_path` at most twice; -1 when a stop comes first, 0 sent, 1 failed.
@@ -202,15 +202,23 @@ PublishDelta CompareWithTarget(Uploader& uploader, const std::string& job_key, c
                                const std::string& pdf_path, int32_t page_count) {
     BookManifest local;
     std::string why;
-    if (!BookManifest::OfFiles(job_key, PublishedFiles(folder, pdf_path, page_count, uploader.FtpOn()), local, why)) {
+    FileHashCache hashes(folder);
+    if (!BookManifest::OfFiles(job_key, PublishedFiles(folder, pdf_path, page_count, uploader.FtpOn()), local, why,
+                               &hashes)) {
         DIAG(kModule, 0, "INF:no manifest of the book (%s): every file is sent", why.c_str());
         return {};
     }
+    if (!hashes.Save()) DIAG(kModule, errno, "INF:the file hashes of %s were not kept", folder.c_str());
     std::string held;
     if (uploader.FtpOn()) held = HeldManifestFtp(uploader, job_key);
     // A service that keeps no manifests answers with an error: every file is sent.
     else if (uploader.HttpOn() && !uploader.FetchManifestHttp(job_key, held)) held.clear();
-    return PublishDelta(std::move(local), held);
+    PublishDelta delta(std::move(local), held);
+    const auto unchanged = std::count_if(delta.Local().entries.begin(), delta.Local().entries.end(),
+                                         [&](const ManifestEntry& entry) { return delta.Held().Holds(entry); });
+    DIAG(kModule, 0, "INF:%zu of %zu files unchanged on the target, not sent", static_cast<size_t>(unchanged),
+         delta.Local().entries.size());
+    return delta;
 }
 
 // Writes `text` as the manifest file into a scratch folder; its path, or empty.

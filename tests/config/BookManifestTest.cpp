@@ -1,8 +1,12 @@
 // The book manifest: what it records of real files, and which texts it refuses to read.
 #include "config/BookManifest.h"
+#include "config/FileHashCache.h"
 #include "tests/helpers/TempHome.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
 
 namespace {
 const std::string kKey = "0123456789ABCDEF0123456789ABCDEF";
@@ -51,4 +55,30 @@ TEST(BookManifest, RefusesForeignAndHostileTexts) {
         EXPECT_FALSE(BookManifest::Parse(text, out, why)) << text;
     EXPECT_TRUE(BookManifest::Parse(heading + line + "HighRes/img 1.jpg\n", out, why)) << why;
     EXPECT_EQ(out.entries.at(0).path, "HighRes/img 1.jpg") << "spaces in a name are kept";
+}
+
+// The remembered hashes never hide a change: a file rewritten with the same size, and a
+// damaged cache file, still give the file's true hash.
+TEST(BookManifest, RememberedHashesFollowTheFiles) {
+    TempHome home;
+    const auto book = home.Root() / "book";
+    WriteFileBytes(book / "txt.js", "abc");
+    {
+        FileHashCache hashes(book);
+        EXPECT_EQ(hashes.Sha256("txt.js", book / "txt.js"), kAbcHash);
+        ASSERT_TRUE(hashes.Save());
+    }
+    WriteFileBytes(book / "txt.js", "abd");
+    std::filesystem::last_write_time(book / "txt.js",
+                                     std::filesystem::last_write_time(book / "txt.js") + std::chrono::seconds(2));
+    BookManifest made;
+    std::string why;
+    FileHashCache hashes(book);
+    ASSERT_TRUE(BookManifest::OfFiles(kKey, {{"txt.js", book / "txt.js"}}, made, why, &hashes)) << why;
+    EXPECT_EQ(made.entries[0].sha256, FileSha256(book / "txt.js"));
+    EXPECT_NE(made.entries[0].sha256, kAbcHash);
+
+    WriteFileBytes(book / FileHashCache::kFileName, "not a hash line\n\xff\xfe 3 x txt.js\n");
+    FileHashCache damaged(book);
+    EXPECT_EQ(damaged.Sha256("txt.js", book / "txt.js"), FileSha256(book / "txt.js"));
 }
