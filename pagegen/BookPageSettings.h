@@ -21,6 +21,12 @@ struct BookPageSettings {
     int32_t page_count = 0;
     std::string job_key;  // 32 upper-case hex digits; names the book folder
     std::string title;    // UTF-8, from the PDF's own metadata: untrusted
+    std::string keywords;     // UTF-8, as the user gave them: untrusted
+    std::string description;  // UTF-8, as the user gave it: untrusted
+    // The absolute address the published page is read at ("https://host/books/KEY/" or
+    // ".../KEY/index.html"); empty when no published address is known. The tags that
+    // point at the book (its address, its cover, the canonical link) need it.
+    std::string book_address;
 
     // ---- HTML toolbar settings (section "skin" of config.ini).
     std::string skin_subdir = "skins/2";         // skin_subdir

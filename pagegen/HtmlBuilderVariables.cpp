@@ -2,6 +2,7 @@
 #include "pagegen/HtmlBuilder.h"
 
 #include "config/DiagLog.h"
+#include "pagegen/ShareTags.h"
 #include "pagegen/TextLimits.h"
 
 #include <cstdio>
@@ -50,6 +51,14 @@ std::string HtmlBuilder::Evaluate(const std::string& name, char op, int32_t oper
     else if (name == "img_parent_dir") out = img_parent_dir_;
     // The title comes from the PDF's own metadata: escaped so that it stays text.
     else if (name == "strTitle") return pagegen::EscapeHtml(s.title, kExpressionCapacity);
+    // What link previews and search engines read, escaped the same way; share_tags writes
+    // them all as head tags, leaving out those whose value is unknown.
+    else if (name == "strDescription") return pagegen::EscapeHtml(s.description, pagegen::kShareValueCapacity);
+    else if (name == "strKeywords") return pagegen::EscapeHtml(s.keywords, pagegen::kShareValueCapacity);
+    else if (name == "book_url") return pagegen::EscapeHtml(s.book_address, pagegen::kShareValueCapacity);
+    else if (name == "cover_url")
+        return pagegen::EscapeHtml(pagegen::CoverAddress(s.book_address), pagegen::kShareValueCapacity);
+    else if (name == "share_tags") return pagegen::ShareTags(s, FreeVariable("g_LANG"));
     else if (name == "win_height") out = Integer(win_height_, op, operand);
     else if (name == "win_id") out = win_id_;
     else if (name == "zoom_container_width") out = Integer(zoom_container_width_, op, operand);

@@ -125,4 +125,52 @@ TEST_F(MakePage, ShippedTemplateLeavesNoTagUnexpanded) {
     EXPECT_EQ(page.find("<b>bold</b>"), std::string::npos);
 }
 
+// The shipped page describes the book to link previews and search engines, every value
+// escaped; the tags that point at the book appear only with an absolute published address.
+TEST_F(MakePage, ShippedTemplateDescribesTheBookForPreviews) {
+    const fs::path shipped = SourceDir() / "data" / "DefaultCfg" / "Upload";
+    if (!fs::exists(shipped / "booklet.asp")) GTEST_SKIP() << "no shipped template yet";
+    fs::copy(shipped, dir, fs::copy_options::recursive);
+    BookPageSettings s = SampleBook();
+    s.title = "Tom's \"best\" <book>";
+    s.description = "A \"quoted\" <script>alert(1)</script> & more";
+    s.keywords = "birds, <i>owls</i>";
+    s.book_address = "https://books.example.org/shelf/" + s.job_key + "/index.html?from=\"x\"";
+    const std::string page = Make(ReadFileBytes(tpl), s);
+    const std::string description = "A &quot;quoted&quot; &lt;script&gt;alert(1)&lt;/script&gt; &amp; more";
+    const std::string address = "https://books.example.org/shelf/" + s.job_key + "/index.html?from=&quot;x&quot;";
+    const std::string cover = "https://books.example.org/shelf/" + s.job_key + "/thumb/img-1-e-cover.jpg";
+    for (const std::string& tag : {
+             "<meta name=\"description\" content=\"" + description + "\">",
+             std::string("<meta name=\"keywords\" content=\"birds, &lt;i&gt;owls&lt;/i&gt;\">"),
+             std::string("<meta property=\"og:type\" content=\"book\">"),
+             std::string("<meta property=\"og:title\" content=\"Tom&#39;s &quot;best&quot; &lt;book&gt;\">"),
+             "<meta property=\"og:description\" content=\"" + description + "\">",
+             std::string("<meta property=\"og:locale\" content=\"en\">"),
+             std::string("<meta name=\"twitter:card\" content=\"summary\">"),
+             "<meta property=\"og:url\" content=\"" + address + "\">",
+             "<meta property=\"og:image\" content=\"" + cover + "\">",
+             "<meta name=\"twitter:image\" content=\"" + cover + "\">",
+             "<link rel=\"canonical\" href=\"" + address + "\">"})
+        EXPECT_NE(page.find(tag + "\n"), std::string::npos) << tag;
+    EXPECT_EQ(page.find("<script>alert"), std::string::npos);
+    EXPECT_EQ(page.find("<i>owls"), std::string::npos);
+
+    // A long description stays whole: it is not cut to the size of the other variables.
+    s.description = std::string(1000, '"');
+    std::string quotes;
+    for (int i = 0; i < 1000; ++i) quotes += "&quot;";
+    EXPECT_NE(Make(ReadFileBytes(tpl), s).find("<meta name=\"description\" content=\"" + quotes + "\">"),
+              std::string::npos);
+
+    // Without an absolute published address nothing points at a place the book is not.
+    for (const char* unknown : {"", "index.html", "/books/x/", "ftp://example.org/x/"}) {
+        s.book_address = unknown;
+        const std::string local = Make(ReadFileBytes(tpl), s);
+        EXPECT_NE(local.find("<meta property=\"og:title\""), std::string::npos) << unknown;
+        for (const char* absent : {"og:url", "og:image", "twitter:image", "rel=\"canonical\""})
+            EXPECT_EQ(local.find(absent), std::string::npos) << unknown << ": " << absent;
+    }
+}
+
 }  // namespace

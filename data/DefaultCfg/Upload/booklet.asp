@@ -21,6 +21,7 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
 <meta name="generator" content="Vellumark">
 <link rel="icon" href="<%=sub_skindir%>/icon.svg" type="image/svg+xml">
 <title><%=strTitle%></title>
+<%=share_tags%>
 <link rel="stylesheet" href="../RurovOzeza.v1.css">
 <link rel="stylesheet" href="<%=sub_css%>">
 <script src="../index.js" defer></script>
