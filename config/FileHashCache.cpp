@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -19,8 +20,20 @@ bool SizeAndTime(const std::filesystem::path& file, int64_t& size, int64_t& mtim
 }
 }  // namespace
 
-FileHashCache::FileHashCache(std::filesystem::path folder) : folder_(std::move(folder)) {
-    std::ifstream in(folder_ / kFileName);
+std::filesystem::path FileHashCache::OfBook(const std::string& book_key) {
+    // Only a plain name becomes a file name: anything else has no cache.
+    if (book_key.empty() || book_key == "." || book_key == ".." || book_key.find('/') != std::string::npos)
+        return {};
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    const char* home = std::getenv("HOME");
+    std::filesystem::path base = cache && *cache == '/' ? std::filesystem::path(cache)
+                                 : home && *home          ? std::filesystem::path(home) / ".cache"
+                                                          : std::filesystem::temp_directory_path();
+    return base / "vellumark" / "file-hashes" / book_key;
+}
+
+FileHashCache::FileHashCache(std::filesystem::path file) : file_(std::move(file)) {
+    std::ifstream in(file_);
     std::string line;
     // Each line: hash, size, modification time (ns), name. A damaged line is skipped:
     // its file is hashed again.
@@ -52,20 +65,20 @@ std::string FileHashCache::Sha256(const std::string& name, const std::filesystem
 
 bool FileHashCache::Save() {
     if (!changed_) return true;
-    const std::filesystem::path target = folder_ / kFileName;
-    const std::filesystem::path temporary = folder_ / (std::string(kFileName) + ".new");
+    if (file_.empty()) return false;
+    const std::filesystem::path temporary = file_.string() + ".new";
+    std::error_code error;
+    std::filesystem::create_directories(file_.parent_path(), error);
     {
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         for (const auto& [name, entry] : entries_)
             out << entry.sha256 << ' ' << entry.size << ' ' << entry.mtime_ns << ' ' << name << '\n';
         if (!out.flush()) {
-            std::error_code error;
             std::filesystem::remove(temporary, error);
             return false;
         }
     }
-    std::error_code error;
-    std::filesystem::rename(temporary, target, error);
+    std::filesystem::rename(temporary, file_, error);
     if (error) {
         std::filesystem::remove(temporary, error);
         return false;

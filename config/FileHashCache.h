@@ -1,6 +1,7 @@
-// Remembers the SHA-256 of a book folder's files by size and modification time, in a
-// small file inside the folder. A book published again, to a second target or later
-// is then not read and hashed whole each time: only files written since are.
+// Remembers the SHA-256 of a book's files by size and modification time, in a small
+// file of the user's cache folder. A book published again, to a second target or later
+// is then not read and hashed whole each time: only files written since are. Losing the
+// cache costs only the time to hash the book again.
 #pragma once
 
 #include <cstdint>
@@ -10,19 +11,19 @@
 
 class FileHashCache {
 public:
-    // The cache file's name inside the folder (never published: publications list their
-    // files by name).
-    static constexpr const char* kFileName = ".file-hashes";
+    // The cache of the book `book_key`: $XDG_CACHE_HOME (or ~/.cache)/vellumark/file-hashes/KEY;
+    // empty (no cache) for a key that is not a plain name.
+    static std::filesystem::path OfBook(const std::string& book_key);
 
-    // Reads the cache of `folder`; a missing or damaged cache is an empty one.
-    explicit FileHashCache(std::filesystem::path folder);
+    // Reads the cache file `file`; a missing or damaged cache is an empty one.
+    explicit FileHashCache(std::filesystem::path file);
 
     // The SHA-256 of `file` (64 lower-case hex digits), remembered under `name`: from the
     // cache while the file keeps its size and modification time, else read now. Empty
     // when the file cannot be read.
     std::string Sha256(const std::string& name, const std::filesystem::path& file);
-    // Writes the cache back when it changed (whole or not at all). False when it could
-    // not be written; the hashes are then only made again next time.
+    // Writes the cache back when it changed (whole or not at all), making its folder.
+    // False when it could not be written; the hashes are then made again next time.
     bool Save();
 
 private:
@@ -32,7 +33,7 @@ private:
         std::string sha256;
     };
 
-    std::filesystem::path folder_;
+    std::filesystem::path file_;
     std::map<std::string, Entry> entries_;
     bool changed_ = false;
 };

@@ -14,6 +14,7 @@
 #include "config/DiagLog.h"
 #include "config/JobKey.h"
 #include "pagegen/HtmlBuilder.h"
+#include "pipeline/BookAddress.h"
 #include "pipeline/BookUpdate.h"
 #include "pipeline/CreateSearchDB.h"
 #include "pipeline/EngineCommand.h"
@@ -160,8 +161,8 @@ int PdfWorker::Run()
 
     // The published files are hashed now, once, so that every publication of the book
     // compares with its target without reading the whole book again.
-    if (!RememberPublishedHashes(book_folder_, pagenum_))
-        DIAG(kModule, 0, "INF:the file hashes of %s were not kept", book_folder_.c_str());
+    if (!RememberPublishedHashes(key_, book_folder_, pagenum_))
+        DIAG(kModule, 0, "INF:the file hashes of %s were not kept", key_.c_str());
 
     if (updating) {
         if (!ReplaceBookWithUpdate(meta_, cfg_.m_books_folder, key_, why))
@@ -220,7 +221,7 @@ bool PdfWorker::CoverStep(std::string& why)
 
 bool PdfWorker::SearchStep(std::string& why)
 {
-    CreateSearchDB(pdf_path_, book_folder_, dpi_, cfg_.m_engine_path, title_, pagenum_);
+    CreateSearchDB(pdf_path_, book_folder_, dpi_, cfg_.m_engine_path, title_, pagenum_, description_);
     for (const char* name : {"text.html", "txt.js"}) {
         if (!FileExists(JoinPath(book_folder_, name))) {
             why = std::string("the engine wrote no search text (") + name + ")";
@@ -238,6 +239,10 @@ bool PdfWorker::PageStep(std::string& why)
     settings.job_key = key_;
     settings.page_count = pagenum_;
     settings.title = title_;
+    settings.keywords = tags_;
+    settings.description = description_;
+    settings.book_address = PublishedPageAddress(use_ftp_ != 0, meta_.ReadText(key_, "ftp_webaddr", 512),
+                                                 use_vazirudu_ != 0, cfg_.m_vazirudu_webaddr, key_);
     settings.skin_subdir = cfg_.m_skin_subdir;
     settings.skin_cssfile = cfg_.m_skin_cssfile;
     settings.skin_usemail = cfg_.m_skin_usemail;

@@ -41,8 +41,8 @@ std::vector<PublishedFile> PublishedFiles(const std::string& book_folder, const 
     return files;
 }
 
-bool RememberPublishedHashes(const std::string& book_folder, int32_t page_count) {
-    FileHashCache hashes(book_folder);
+bool RememberPublishedHashes(const std::string& book_key, const std::string& book_folder, int32_t page_count) {
+    FileHashCache hashes(FileHashCache::OfBook(book_key));
     for (const auto& [path, local] : PublishedFiles(book_folder, "", page_count, false)) hashes.Sha256(path, local);
     return hashes.Save();
 }

@@ -20,10 +20,10 @@ using PublishedFile = std::pair<std::string, std::filesystem::path>;
 std::vector<PublishedFile> PublishedFiles(const std::string& book_folder, const std::string& pdf_path,
                                           int32_t page_count, bool with_page);
 
-// Hashes the files a publication of the book sends into the book folder's hash cache
-// (the PDF aside), so that each later publication compares without reading the whole
-// book again. False when the cache could not be written; publishing then hashes anew.
-bool RememberPublishedHashes(const std::string& book_folder, int32_t page_count);
+// Hashes the files a publication of the book `book_key` in `book_folder` sends (the PDF
+// aside) into the book's hash cache, so that each later publication compares without
+// reading the whole book again. False when the cache could not be written.
+bool RememberPublishedHashes(const std::string& book_key, const std::string& book_folder, int32_t page_count);
 
 class PublishDelta {
 public:

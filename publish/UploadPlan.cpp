@@ -202,13 +202,13 @@ PublishDelta CompareWithTarget(Uploader& uploader, const std::string& job_key, c
                                const std::string& pdf_path, int32_t page_count) {
     BookManifest local;
     std::string why;
-    FileHashCache hashes(folder);
+    FileHashCache hashes(FileHashCache::OfBook(job_key));
     if (!BookManifest::OfFiles(job_key, PublishedFiles(folder, pdf_path, page_count, uploader.FtpOn()), local, why,
                                &hashes)) {
         DIAG(kModule, 0, "INF:no manifest of the book (%s): every file is sent", why.c_str());
         return {};
     }
-    if (!hashes.Save()) DIAG(kModule, errno, "INF:the file hashes of %s were not kept", folder.c_str());
+    if (!hashes.Save()) DIAG(kModule, errno, "INF:the file hashes of %s were not kept", job_key.c_str());
     std::string held;
     if (uploader.FtpOn()) held = HeldManifestFtp(uploader, job_key);
     // A service that keeps no manifests answers with an error: every file is sent.

@@ -6,7 +6,7 @@
 # the programs never read or write the user's own settings and books.
 use_private_home() {
   mkdir -p "$1/home/Documents" "$1/data" "$1/config" "$1/runtime" "$1/shared"
-  export HOME="$1/home" XDG_DATA_HOME="$1/data" XDG_CONFIG_HOME="$1/config" \
+  export HOME="$1/home" XDG_DATA_HOME="$1/data" XDG_CONFIG_HOME="$1/config" XDG_CACHE_HOME="$1/home/.cache" \
          XDG_RUNTIME_DIR="$1/runtime" XDG_DATA_DIRS="$1/shared" XDG_DOCUMENTS_DIR="$1/home/Documents"
 }
 

@@ -64,7 +64,7 @@ TEST(BookManifest, RememberedHashesFollowTheFiles) {
     const auto book = home.Root() / "book";
     WriteFileBytes(book / "txt.js", "abc");
     {
-        FileHashCache hashes(book);
+        FileHashCache hashes(FileHashCache::OfBook(kKey));
         EXPECT_EQ(hashes.Sha256("txt.js", book / "txt.js"), kAbcHash);
         ASSERT_TRUE(hashes.Save());
     }
@@ -73,12 +73,12 @@ TEST(BookManifest, RememberedHashesFollowTheFiles) {
                                      std::filesystem::last_write_time(book / "txt.js") + std::chrono::seconds(2));
     BookManifest made;
     std::string why;
-    FileHashCache hashes(book);
+    FileHashCache hashes(FileHashCache::OfBook(kKey));
     ASSERT_TRUE(BookManifest::OfFiles(kKey, {{"txt.js", book / "txt.js"}}, made, why, &hashes)) << why;
     EXPECT_EQ(made.entries[0].sha256, FileSha256(book / "txt.js"));
     EXPECT_NE(made.entries[0].sha256, kAbcHash);
 
-    WriteFileBytes(book / FileHashCache::kFileName, "not a hash line\n\xff\xfe 3 x txt.js\n");
-    FileHashCache damaged(book);
+    WriteFileBytes(FileHashCache::OfBook(kKey), "not a hash line\n\xff\xfe 3 x txt.js\n");
+    FileHashCache damaged(FileHashCache::OfBook(kKey));
     EXPECT_EQ(damaged.Sha256("txt.js", book / "txt.js"), FileSha256(book / "txt.js"));
 }

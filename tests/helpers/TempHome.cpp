@@ -19,6 +19,7 @@ TempHome::TempHome()
     setenv("HOME", (root_ / "home").c_str(), 1);
     setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
+    setenv("XDG_CACHE_HOME", (root_ / "home/.cache").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (root_ / "runtime").c_str(), 1);
     setenv("XDG_DATA_DIRS", (root_ / "shared").c_str(), 1);
     setenv("XDG_DOCUMENTS_DIR", (root_ / "home/Documents").c_str(), 1);
