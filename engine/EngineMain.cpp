@@ -212,7 +212,7 @@ int SearchRun(fz_context* ctx, fz_document* doc, const EngineOptions& opts, cons
                               return ok;
                           },
                           progress);
-    if (!layout.Finish(error) || !WriteSearchFiles(opts.output_dir, opts.title, texts, error)) {
+    if (!layout.Finish(error) || !WriteSearchFiles(opts.output_dir, opts.title, opts.description, texts, error)) {
         PrintError(error);
         return kExitFailure;
     }

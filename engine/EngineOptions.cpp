@@ -93,7 +93,7 @@ ParseResult ParseEngineOptions(const std::vector<std::string>& args, EngineOptio
 
         static const char* const kValued[] = {
             "-r", "-o", "-page", "-postfix", "-jpeg-quality", "-jpeg-smoothing-factor",
-            "-e", "-d", "-output-dir", "-title", "-page-count",
+            "-e", "-d", "-output-dir", "-title", "-description", "-page-count",
         };
         bool valued = false;
         for (const char* name : kValued)
@@ -134,6 +134,8 @@ ParseResult ParseEngineOptions(const std::vector<std::string>& args, EngineOptio
             ok = !value.empty();
         } else if (arg == "-title") {
             out.title = value;
+        } else if (arg == "-description") {
+            out.description = value;
         } else if (arg == "-page-count") {
             ok = ParseInt(value, 0, 99999999, out.page_count_limit);
         }
@@ -193,6 +195,7 @@ const char* EngineUsageText()
         "Text run:\n"
         "  -o all -output-dir DIR  write text.html and txt.js into DIR\n"
         "  -title TEXT             the book title for the text files\n"
+        "  -description TEXT       the book's description for text.html\n"
         "  -page-count C           at most C pages\n"
         "Common:\n"
         "  -r N                    resolution in dots per inch (default 72, fractions allowed;\n"

@@ -27,6 +27,7 @@ struct EngineOptions {
     bool info_query = false;         // -i
     std::string output_dir;          // -output-dir
     std::string title;               // -title
+    std::string description;         // -description
     int page_count_limit = -1;       // -page-count; -1 = no limit
     bool help = false;               // --help
     bool version = false;            // --version

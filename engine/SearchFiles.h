@@ -9,8 +9,11 @@
 #include "engine/PageText.h"
 
 std::string MakeTxtJs(const std::string& title, const std::vector<PageText>& pages);
-std::string MakeTextHtml(const std::string& title, const std::vector<PageText>& pages);
+// The plain page has the title, the description (when there is one) and a link back to
+// the book's page beside it, so a reader who lands on it from a search finds the book.
+std::string MakeTextHtml(const std::string& title, const std::string& description,
+                         const std::vector<PageText>& pages);
 
 // Writes both files into `folder` (created when missing), each through a temporary name.
-bool WriteSearchFiles(const std::string& folder, const std::string& title, const std::vector<PageText>& pages,
-                      std::string& error);
+bool WriteSearchFiles(const std::string& folder, const std::string& title, const std::string& description,
+                      const std::vector<PageText>& pages, std::string& error);

@@ -9,3 +9,14 @@ std::string FtpBookAddress(const std::string& webaddr, const std::string& job_ke
 
 // The service's base address, a "/" unless it ends with one, "booklet.asp?guid=" and the key.
 std::string WebServiceBookAddress(const std::string& base, const std::string& job_key);
+
+// The address the service reads a published book at once its booklet address has
+// forwarded: the base, a "/" unless it ends with one, "books/", the key and "/".
+std::string WebServiceReadingAddress(const std::string& base, const std::string& job_key);
+
+// The absolute address of the page this computer makes for a book, for the tags that tell
+// link previews and search engines where the book is: the FTP web site's when the book goes
+// there (that site serves this very page), else the service's reading address; empty when
+// the book is published nowhere or the address is not a web address (http or https).
+std::string PublishedPageAddress(bool use_ftp, const std::string& ftp_webaddr, bool use_service,
+                                 const std::string& service_base, const std::string& job_key);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
-// `title` is the book's title in UTF-8; it is passed to the engine unchanged.
+// `title` and `description` are the book's, in UTF-8; they are passed to the engine unchanged.
 void CreateSearchDB(const std::string& pdf, const std::string& book_dir, int32_t resolution,
-                    const std::string& engine_path, const std::string& title, int32_t page_count);
+                    const std::string& engine_path, const std::string& title, int32_t page_count,
+                    const std::string& description = {});

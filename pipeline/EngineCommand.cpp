@@ -78,10 +78,11 @@ EngineCommand PrintCommand(const std::string& dir, const std::string& pdf) {
 }
 
 EngineCommand SearchCommand(const std::string& book_dir, int32_t resolution, const std::string& title,
-                            int32_t page_count, const std::string& pdf) {
+                            int32_t page_count, const std::string& pdf, const std::string& description) {
     CommandBuilder b;
     b.Word("-o").Word("all").Word("-output-dir").Quoted(book_dir);
     b.Word("-r").Number(resolution).Word("-title").Quoted(title);
+    if (!description.empty()) b.Word("-description").Quoted(description);
     b.Word("-page-count").Number(page_count).Quoted(pdf);
     return b.Done();
 }

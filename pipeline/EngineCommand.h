@@ -27,8 +27,9 @@ EngineCommand PageImagesCommand(int32_t resolution, int32_t quality, int32_t smo
 // Print images "img-<n>-e.jpg" at 108, quality 70, into `dir` (print).
 EngineCommand PrintCommand(const std::string& dir, const std::string& pdf);
 // The search files into the book folder `book_dir`; `title` is UTF-8 and passed unescaped.
+// A non-empty `description` (UTF-8, unescaped) follows the title as "-description".
 EngineCommand SearchCommand(const std::string& book_dir, int32_t resolution, const std::string& title,
-                            int32_t page_count, const std::string& pdf);
+                            int32_t page_count, const std::string& pdf, const std::string& description = {});
 // Page size query: width and height on the first two output lines.
 EngineCommand SizeQueryCommand(int32_t resolution, const std::string& pdf);
 // Document information query: seven output lines (title, -, tags, description, page

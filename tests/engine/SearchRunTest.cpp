@@ -94,7 +94,8 @@ TEST(RastrixSearch, MarkupInTheTextCannotEscapeEitherFile)
     TempHome home;
     fs::path book = home.Root() / "b";
     RunResult r = RunRastrix({"-o", "all", "-output-dir", book.string(), "-r", "72", "-title", "</script><b>",
-                              "-page-count", "1", Fixture("special-text.pdf")});
+                              "-description", "A \"quoted\" <i>note</i> & more", "-page-count", "1",
+                              Fixture("special-text.pdf")});
     ASSERT_EQ(r.exit_code, 0) << r.err;
     std::string js = ReadFileBytes(book / "txt.js");
     EXPECT_EQ(js.find("</"), std::string::npos);
@@ -110,6 +111,14 @@ TEST(RastrixSearch, MarkupInTheTextCannotEscapeEitherFile)
     std::string html = ReadFileBytes(book / "text.html");
     EXPECT_EQ(html.find("</script>"), std::string::npos);
     EXPECT_NE(html.find("Tags &lt;b&gt;&amp;amp; &quot;quotes&quot;"), std::string::npos);
+    // The description, escaped, as the page's description and as text, and the way back
+    // to the book beside it.
+    const std::string description = "A &quot;quoted&quot; &lt;i&gt;note&lt;/i&gt; &amp; more";
+    EXPECT_NE(html.find("<meta name=\"description\" content=\"" + description + "\">"), std::string::npos) << html;
+    EXPECT_NE(html.find("<p>" + description + "</p>"), std::string::npos);
+    EXPECT_EQ(html.find("<i>"), std::string::npos);
+    EXPECT_NE(html.find("<a href=\"index.html\">"), std::string::npos);
+    EXPECT_LT(html.find("<a href=\"index.html\">"), html.find("<section"));
 }
 
 TEST(RastrixSearch, EmptyDocumentStillGetsItsFiles)

@@ -63,6 +63,10 @@ TEST(EngineCommandTest, QuotesAndBlanksStayInsideTheirArgument) {
     EXPECT_EQ(search.args[3], "/b/my book");
     EXPECT_EQ(search.args[7], title);
     EXPECT_EQ(search.args[10], pdf);
+    // A description, quotes and option-like words included, is one argument after the title.
+    EngineCommand described = SearchCommand("/b/K", 72, "T", 3, "/in/a.pdf", "A \"b\" -page-count 9");
+    EXPECT_EQ(described.args, (Args{"-o", "all", "-output-dir", "/b/K", "-r", "72", "-title", "T", "-description",
+                                    "A \"b\" -page-count 9", "-page-count", "3", "/in/a.pdf"}));
 }
 
 TEST(EngineCommandTest, SideResolutionDropsTheRemainderAndNeverDividesByZero) {
