@@ -16,6 +16,7 @@ packages=(
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
   libfreetype-dev libharfbuzz-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev
   librsvg2-bin dpkg-dev
+  esbuild
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(python3 python3-pyftpdlib chromium xvfb xauth fonts-dejavu-core mupdf-tools poppler-utils time lftp rclone

@@ -2,17 +2,26 @@
 // and Safari (desktop and iOS) support, next to the Chromium that the browser tests drive:
 // scripts through ESLint's compat rule (MDN's compatibility data) and a syntax level both
 // engines have long had, style sheets through doiuse (caniuse data).
+// The viewer script is checked as it ships: the index.js the build made from its source.
+//   node tests/viewer/compat.mjs [program folder]     (default: $VELLUMARK_PROGRAM_DIR)
 // Exits 1 with one line per finding.
 import { ESLint } from 'eslint';
 import compat from 'eslint-plugin-compat';
 import doiuse from 'doiuse';
 import postcss from 'postcss';
-import { readFileSync } from 'node:fs';
+import { existsSync, readFileSync } from 'node:fs';
 import { dirname, join, relative } from 'node:path';
 import { fileURLToPath } from 'node:url';
 
 const root = join(dirname(fileURLToPath(import.meta.url)), '../..');
 const upload = join(root, 'data/DefaultCfg/Upload');
+const programDir = process.argv[2] || process.env.VELLUMARK_PROGRAM_DIR;
+const builtScript = programDir ? join(programDir, 'DefaultCfg/Upload/index.js') : null;
+if (!builtScript || !existsSync(builtScript)) {
+  console.log(`the built index.js is missing${builtScript ? ` (${builtScript})` : ''}: build the default_config target ` +
+    'and pass the program folder');
+  process.exit(1);
+}
 const browsers = ['last 2 Chrome versions', 'last 2 Firefox versions', 'last 2 Safari versions',
   'last 2 iOS versions'];
 
@@ -43,7 +52,8 @@ function blocks(text, tag) {
 }
 
 const scripts = [
-  ...['index.js', 'skins/2/skin.js'].map((name) => ({ name, code: readFileSync(join(upload, name), 'utf8'), line: 1 })),
+  { name: 'index.js', code: readFileSync(builtScript, 'utf8'), line: 1 },
+  ...['skins/2/skin.js'].map((name) => ({ name, code: readFileSync(join(upload, name), 'utf8'), line: 1 })),
   ...['print.html', 'service.asp'].flatMap((name) =>
     blocks(readFileSync(join(upload, name), 'utf8'), 'script').map((b) => ({ name, ...b }))),
 ];

@@ -41,7 +41,8 @@ async function run(name, fn) {
 }
 
 // The shipped files are checked first: they need no build.
-for (const [name, fn] of checkSharedFiles(uploadDir)) await run(`shared files: ${name}`, fn);
+const builtUploadDir = join(programDir || '.', 'DefaultCfg', 'Upload');
+for (const [name, fn] of checkSharedFiles(uploadDir, builtUploadDir)) await run(`shared files: ${name}`, fn);
 
 if (!programDir) {
   console.error('No program folder: pass it as argument or set VELLUMARK_PROGRAM_DIR.');

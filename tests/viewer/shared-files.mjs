@@ -57,12 +57,15 @@ function fragmentTexts(text) {
   return out;
 }
 
-export function checkSharedFiles(upload) {
-  const read = (name) => readFileSync(join(upload, name), 'utf8');
+// upload: the shipped Upload folder of the source; built: the one the build assembled in
+// the program folder, which alone holds the viewer script index.js (made from its source).
+export function checkSharedFiles(upload, built) {
+  const where = (name) => join(name === 'index.js' ? built : upload, name);
+  const read = (name) => readFileSync(where(name), 'utf8');
   return [
     ['book files are all there', () => {
       for (const f of ['booklet.asp', 'bar2.asp', 'index.js', 'service.asp', 'print.html', 'RurovOzeza.v1.css',
-        'skins/2/skin.js', 'skins/2/site_styles.css', 'lang/lang.xml']) assert.ok(existsSync(join(upload, f)), f);
+        'skins/2/skin.js', 'skins/2/site_styles.css', 'lang/lang.xml']) assert.ok(existsSync(where(f)), f);
     }],
     ['page template: version, document type, includes, closed tags', () => {
       const t = read('booklet.asp');
