@@ -14,10 +14,11 @@
 # file of every book is checked byte for byte, and the answer time of each exchange
 # (p50, p95, max, measured in the clients) and the service's peak memory are reported.
 # Results are also written to bench/results/publish-<time>.md.
-#   bench/publish/run.sh [--pages N] [--reps R] [--publishers P] [--build DIR] [--transports|--update]
+#   bench/publish/run.sh [--pages N] [--reps R] [--publishers P] [--build DIR] [--transports|--update [--link MBIT]]
 # --publishers 0 leaves the concurrency case out (default 50). --transports runs instead
 # the SFTP and FTP-with-TLS comparison of transports.sh, --update the republication after
-# a one-page change of update.sh (both with --pages, --reps, --build).
+# a one-page change of update.sh (both with --pages, --reps, --build; --link MBIT holds
+# the republication's loopback to that rate, see update.sh).
 # Needs /usr/bin/python3 with pyftpdlib (python3-pyftpdlib), lftp and curl.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -28,6 +29,7 @@ reps=3
 publishers=50
 transports=0
 update=0
+link=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --pages) pages=$2; shift ;;
@@ -36,13 +38,14 @@ while [ $# -gt 0 ]; do
     --build) build=$2; shift ;;
     --transports) transports=1 ;;
     --update) update=1 ;;
-    -h|--help) sed -n '2,21p' "$0"; exit 0 ;;
+    --link) link=(--link "$2"); shift ;;
+    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
   shift
 done
 [ "$transports" = 1 ] && exec "$here/transports.sh" --pages "$pages" --reps "$reps" --build "$build"
-[ "$update" = 1 ] && exec "$here/update.sh" --pages "$pages" --reps "$reps" --build "$build"
+[ "$update" = 1 ] && exec "$here/update.sh" --pages "$pages" --reps "$reps" --build "$build" "${link[@]}"
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 for tool in lftp curl; do command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }; done

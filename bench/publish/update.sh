@@ -11,8 +11,13 @@
 # server stored) and as the request bodies the client sent for the service; times are
 # those of the publication alone. Every published copy is checked byte for byte. The
 # goal: the republication costs at most 5 % of the whole one, in bytes and in time.
+# Loopback answers in microseconds, so there the fixed costs of a publication (logging
+# in, the service's password check, preparing the update) weigh as much as the files.
+# With --link MBIT the whole run happens in a private network namespace whose loopback
+# is held to MBIT Mbit/s (a token bucket), as an upload over a user's line is; the
+# machine's own network is not touched. That needs root, unshare and tc.
 # Results are also written to bench/results/publish-update-<time>.md.
-#   bench/publish/update.sh [--pages N] [--reps R] [--build DIR]
+#   bench/publish/update.sh [--pages N] [--reps R] [--build DIR] [--link MBIT]
 # Needs /usr/bin/python3 with pyftpdlib (python3-pyftpdlib) and curl.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -20,17 +25,30 @@ root=$(cd "$here/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
 pages=100
 reps=3
+link=""
 while [ $# -gt 0 ]; do
   case "$1" in
     --pages) pages=$2; shift ;;
     --reps) reps=$2; shift ;;
     --build) build=$2; shift ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    --link) link=$2; shift ;;
+    --in-namespace) in_namespace=1 ;;
+    -h|--help) sed -n '2,23p' "$0"; exit 0 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
   shift
 done
 command -v curl >/dev/null || { echo "missing: curl" >&2; exit 1; }
+if [ -n "$link" ] && [ -z "${in_namespace:-}" ]; then
+  [[ "$link" =~ ^[0-9]+$ ]] && [ "$link" -gt 0 ] || { echo "--link wants a whole number of Mbit/s" >&2; exit 2; }
+  exec unshare --net -- "$0" --pages "$pages" --reps "$reps" --build "$build" --link "$link" --in-namespace
+fi
+if [ -n "$link" ]; then
+  # Packets of an internet path's size: a bucket smaller than loopback's 64 KiB packets
+  # would hold them back for good.
+  ip link set lo mtu 1500 up
+  tc qdisc add dev lo root tbf rate "${link}mbit" burst 32kb latency 200ms
+fi
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -Wno-dev -DVELLUMARK_BUILD_UI=OFF >/dev/null
@@ -103,13 +121,15 @@ done
 
 mkdir -p "$root/bench/results"
 log="$root/bench/results/publish-update-$(date +%Y%m%d-%H%M%S).md"
-$py - "$measures" "$pages" <<'PY' | tee "$log"
+LINK="$link" $py - "$measures" "$pages" <<'PY' | tee "$log"
 import os, statistics, sys
 measures, pages = sys.argv[1], sys.argv[2]
 def rows(name):
     with open(os.path.join(measures, name)) as f:
         return [tuple(float(v) for v in line.split()) for line in f if line.strip()]
-print(f"# Publishing a {pages}-page book again after a one-page change (loopback)\n")
+link = os.environ.get("LINK", "")
+where = f"loopback held to {link} Mbit/s" if link else "loopback"
+print(f"# Publishing a {pages}-page book again after a one-page change ({where})\n")
 print("| target | whole: s | whole: MB | again: s | again: MB | time share | byte share |")
 print("|---|---|---|---|---|---|---|")
 for target, label in (("ftp", "FTP server (pyftpdlib), upload plan"), ("service", "vellumark-service, upload plan")):
