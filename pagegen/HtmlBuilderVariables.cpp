@@ -2,6 +2,7 @@
 #include "pagegen/HtmlBuilder.h"
 
 #include "config/DiagLog.h"
+#include "pagegen/FirstSpreadHint.h"
 #include "pagegen/ShareTags.h"
 #include "pagegen/TextLimits.h"
 
@@ -49,6 +50,8 @@ std::string HtmlBuilder::Evaluate(const std::string& name, char op, int32_t oper
     else if (name == "PDFINFO_ID") out = Integer(information_id_, op, operand);
     else if (name == "guid") out = s.job_key;
     else if (name == "img_parent_dir") out = img_parent_dir_;
+    // Made here from numbers and the image folder, longer than a template value may be.
+    else if (name == "first_spread_hint") return pagegen::FirstSpreadHint(s, img_parent_dir_);
     // The title comes from the PDF's own metadata: escaped so that it stays text.
     else if (name == "strTitle") return pagegen::EscapeHtml(s.title, kExpressionCapacity);
     // What link previews and search engines read, escaped the same way; share_tags writes

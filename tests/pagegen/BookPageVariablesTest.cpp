@@ -1,6 +1,8 @@
 // What the book page variables write and what the assignments set.
 #include "tests/pagegen/PageTestSupport.h"
 
+#include "pagegen/FirstSpreadHint.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -129,6 +131,38 @@ TEST(BookPageVariables, FreeVariablesNeedAnUpperCaseLetterAfterThePrefix) {
     EXPECT_EQ(builder.Evaluate("G_UPPER", 0, 0), "");
     builder.Assign("g_Title", "again");  // overwritten
     EXPECT_EQ(builder.Evaluate("g_Title", 0, 0), "again");
+}
+
+TEST(BookPageVariables, FirstSpreadHintOffersEveryImageSetOfPageOne) {
+    // 612 x 792 pages: each set by the width of the page it holds, divided by 0.95.
+    const std::string sets = "./LowRes/img-1.X 407w, ./MedRes/img-1.X 529w, ./HighRes/img-1.X 610w, ./100/img-1.X 644w";
+    auto with = [&](const std::string& file) {
+        std::string out = sets;
+        for (size_t at; (at = out.find("img-1.X")) != std::string::npos;) out.replace(at, 7, file);
+        return "imagesrcset=\"" + out + "\"";
+    };
+    const std::string hint = HtmlBuilder(SampleBook()).Evaluate("first_spread_hint", 0, 0);
+    EXPECT_NE(hint.find(with("img-1.jpg")), std::string::npos) << hint;
+    EXPECT_NE(hint.find(with("img-1-f.png")), std::string::npos) << hint;
+    // Two whole preload links, longer than other template values may be, never cut.
+    EXPECT_EQ(hint.rfind("<link rel=\"preload\" as=\"image\"", 0), 0u);
+    EXPECT_EQ(hint.back(), '>');
+    EXPECT_GT(hint.size(), 255u);
+    EXPECT_NE(hint.find("(min-width: 700px) and (min-aspect-ratio: 1/1) min(calc((100vh - 48px - 2 * clamp(8px, 2vw, "
+                        "24px)) * 0.7727), calc(50vw - clamp(8px, 2vw, 24px)))"),
+              std::string::npos)
+        << "a book of several pages shows page 1 in the right half of a landscape window";
+
+    // A book of one page is never shown as a spread.
+    BookPageSettings single = SampleBook();
+    single.page_count = 1;
+    EXPECT_EQ(pagegen::FirstSpreadHint(single, "./").find("50vw"), std::string::npos);
+    // No hint where an address could not carry the folder as it is, or without image sets.
+    EXPECT_EQ(pagegen::FirstSpreadHint(SampleBook(), "./\" onload=\"x"), "");
+    BookPageSettings none = SampleBook();
+    none.low_res_width = none.low_res_height = none.med_res_width = none.med_res_height = 0;
+    none.high_res_width = none.high_res_height = 0;
+    EXPECT_EQ(pagegen::FirstSpreadHint(none, "./"), "");
 }
 
 }  // namespace

@@ -63,8 +63,13 @@ function firstFormat(bookDir) {
 export function readerTests(env) {
   const { context, artifacts, books, links, rtlBook, rtlWords, bookPage, work } = env;
 
-  async function open(url) {
+  // ratio: device pixels per CSS pixel, in the browser's 1280 x 800 window.
+  async function open(url, ratio = 1) {
     const page = await context.newPage();
+    if (ratio !== 1) {
+      const cdp = await context.newCDPSession(page);
+      await cdp.send('Emulation.setDeviceMetricsOverride', { width: 1280, height: 800, deviceScaleFactor: ratio, mobile: false });
+    }
     const errors = [], requests = [];
     page.on('pageerror', (e) => errors.push(e.message));
     page.on('console', (m) => { if (m.type() === 'error') errors.push(m.text()); });
@@ -135,11 +140,14 @@ export function readerTests(env) {
   }
 
   const tests = [];
+  // Each way of reading runs at another pixel ratio, so that links, text and search marks
+  // are checked over the normal sets and over the zoom layer's sharper images alike.
+  const RATIO = { http: 1, file: 2, export: 3 };
   for (const mode of ['file', 'http', 'export']) {
     const url = books[mode];
 
     tests.push([`${mode}: a link on the page turns to its page; a web link opens a new tab`, async () => {
-      const t = await open(url);
+      const t = await open(url, RATIO[mode]);
       const { page } = t;
       const internal = '.vm-slot .vm-page[data-page="1"] a.vm-link[data-page="5"]';
       await page.waitForSelector(internal, WAIT);
@@ -173,7 +181,7 @@ export function readerTests(env) {
     }]);
 
     tests.push([`${mode}: the contents panel shows the outline's levels and jumps by keyboard`, async () => {
-      const t = await open(url);
+      const t = await open(url, RATIO[mode]);
       const { page } = t;
       await page.click('#vm-contents-btn');
       await page.waitForSelector('#vm-contents:not([hidden])', WAIT);
@@ -195,7 +203,7 @@ export function readerTests(env) {
     }]);
 
     tests.push([`${mode}: the page's text can be selected and copied in reading order`, async () => {
-      const t = await open(url);
+      const t = await open(url, RATIO[mode]);
       const { page } = t;
       const copied = await selectAndCopy(page, 1);
       assert.equal(copied.replace(/\s+/g, ' ').trim(),
@@ -207,7 +215,7 @@ export function readerTests(env) {
     }]);
 
     tests.push([`${mode}: a search hit is marked at its word on both pages of a spread and when zoomed`, async () => {
-      const t = await open(`${url}#page=2`);
+      const t = await open(`${url}#page=2`, RATIO[mode]);
       const { page } = t;
       await expectPages(page, [2, 3]);
       await page.click('#vm-search-btn');

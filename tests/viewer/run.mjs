@@ -17,6 +17,7 @@ import { startServer } from './lib/server.mjs';
 import { checkSharedFiles } from './shared-files.mjs';
 import { phoneTests } from './phone-tests.mjs';
 import { readerTests } from './reader-tests.mjs';
+import { sharpnessTests } from './sharpness-tests.mjs';
 import { viewerTests } from './viewer-tests.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
@@ -139,6 +140,7 @@ try {
   const readerEnv = { ...env, links: LINKS, outline: OUTLINE, rtlBook: httpUrl(rtl), rtlWords: RTL_WORDS, bookPage: english, work };
   for (const [name, fn] of readerTests(readerEnv)) await run(name, fn);
   for (const [name, fn] of phoneTests({ ...env, logo: LOGO })) await run(name, fn);
+  for (const [name, fn] of sharpnessTests(env)) await run(name, fn);
 } catch (e) {
   results.push({ name: 'setup', ok: false });
   console.log(`FAIL setup: ${e && e.stack ? e.stack : e}`);

@@ -42,7 +42,7 @@ export function viewerTests(env) {
     return page.$eval(`${scope} .vm-page[data-page="${n}"]`, (el) => {
       const box = (img) => { const r = img.getBoundingClientRect(); return [r.x, r.y, r.width, r.height]; };
       const bg = el.querySelector('.vm-bg'), fg = el.querySelector('.vm-fg');
-      return { src: bg.src, fgSrc: fg.src, loaded: bg.complete && bg.naturalWidth > 0, fgLoaded: fg.complete && fg.naturalWidth > 0,
+      return { src: bg.currentSrc || bg.src, fgSrc: fg.currentSrc || fg.src, loaded: bg.complete && bg.naturalWidth > 0, fgLoaded: fg.complete && fg.naturalWidth > 0,
         natural: [bg.naturalWidth, bg.naturalHeight], fgNatural: [fg.naturalWidth, fg.naturalHeight],
         box: box(bg), fgBox: box(fg), alt: bg.alt };
     });
@@ -257,9 +257,10 @@ export function viewerTests(env) {
       await cdp.send('Emulation.setDeviceMetricsOverride', { width, height, deviceScaleFactor: scale, mobile: false });
       await page.goto(books.http);
       await page.waitForSelector('#vm-app[data-ready]', WAIT);
-      const src = await page.$eval('.vm-slot .vm-page[data-page="1"] .vm-bg', (i) => i.src);
+      // Page 1 may come from the list of sets the page's head offers the browser.
+      const src = await page.$eval('.vm-slot .vm-page[data-page="1"] .vm-bg', (i) => i.currentSrc || i.src);
       await page.close();
-      return /\/(\w+Res)\/img-1\.jpg$/.exec(src)[1];
+      return /\/(\w+Res|100)\/img-1\.jpg$/.exec(src)[1];
     };
     assert.equal(await chosen(1280, 480, 1), 'LowRes', 'a low window takes the small images');
     assert.equal(await chosen(1280, 800, 1), 'HighRes', 'a page about 700 pixels high takes the large ones');

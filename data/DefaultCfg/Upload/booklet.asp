@@ -22,6 +22,7 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
 <link rel="icon" href="<%=sub_skindir%>/icon.svg" type="image/svg+xml">
 <title><%=strTitle%></title>
 <%=share_tags%>
+<%=first_spread_hint%>
 <link rel="stylesheet" href="../RurovOzeza.v1.css">
 <link rel="stylesheet" href="<%=sub_css%>">
 <script src="../index.js" defer></script>

@@ -7,8 +7,9 @@ export const CHROMIUM = process.env.VELLUMARK_CHROMIUM || '/usr/bin/chromium';
 const FLAGS = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
   '--disable-component-update', '--no-first-run', '--disable-quic', '--disable-sync'];
 
-// hasTouch: a touch screen (touch events and pointer events of type "touch").
-export async function launch({ viewport = { width: 1280, height: 800 }, hasTouch = false } = {}) {
+// hasTouch: a touch screen (touch events and pointer events of type "touch");
+// deviceScaleFactor: device pixels per CSS pixel (window.devicePixelRatio).
+export async function launch({ viewport = { width: 1280, height: 800 }, hasTouch = false, deviceScaleFactor = 1 } = {}) {
   if (!existsSync(CHROMIUM)) throw new Error(`${CHROMIUM} is missing (scripts/install-deps.sh --test installs it)`);
   let chromium;
   try {
@@ -18,7 +19,7 @@ export async function launch({ viewport = { width: 1280, height: 800 }, hasTouch
   }
   const profile = mkdtempSync(join(tmpdir(), 'vellumark-chromium-'));
   const context = await chromium.launchPersistentContext(profile, {
-    executablePath: CHROMIUM, headless: true, args: FLAGS, viewport, hasTouch,
+    executablePath: CHROMIUM, headless: true, args: FLAGS, viewport, hasTouch, deviceScaleFactor,
   });
   return {
     context,

@@ -1,0 +1,22 @@
+// The hint in the book page's head that lets the browser ask for the first page's images
+// while the viewer script is still on its way.
+#pragma once
+
+#include "pagegen/BookPageSettings.h"
+
+#include <string>
+
+namespace pagegen {
+
+// Two <link rel="preload" as="image"> elements for page 1 (the background and the text
+// layer image), each with every image set in `imagesrcset` (the zoom layer's set too,
+// which is made at the page size) and, in `imagesizes`, the width at which the viewer
+// shows page 1 in the window: the browser then asks for the set that the screen's pixel
+// ratio and the window size call for, and nothing larger. The descriptors are the sets'
+// page widths divided by 0.95, the slack the viewer allows before it takes a larger set.
+// `image_dir` is the folder of the image sets relative to the page. Empty when the book
+// has no usable image sets or the folder holds characters that have no place in an
+// address.
+std::string FirstSpreadHint(const BookPageSettings& book, const std::string& image_dir);
+
+}  // namespace pagegen
