@@ -15,6 +15,7 @@ import { lineSize, lineY, pageLines, pageWord, writePdf } from './lib/pdf.mjs';
 import { haveService, startService } from './lib/service.mjs';
 import { startServer } from './lib/server.mjs';
 import { checkSharedFiles } from './shared-files.mjs';
+import { embedTests } from './embed-tests.mjs';
 import { phoneTests } from './phone-tests.mjs';
 import { readerTests } from './reader-tests.mjs';
 import { sharpnessTests } from './sharpness-tests.mjs';
@@ -140,6 +141,7 @@ try {
   const readerEnv = { ...env, links: LINKS, outline: OUTLINE, rtlBook: httpUrl(rtl), rtlWords: RTL_WORDS, bookPage: english, work };
   for (const [name, fn] of readerTests(readerEnv)) await run(name, fn);
   for (const [name, fn] of phoneTests({ ...env, logo: LOGO })) await run(name, fn);
+  for (const [name, fn] of embedTests({ ...env, maker, pdf, work })) await run(name, fn);
   for (const [name, fn] of sharpnessTests(env)) await run(name, fn);
 } catch (e) {
   results.push({ name: 'setup', ok: false });
