@@ -83,7 +83,8 @@ std::string FirstSpreadHint(const BookPageSettings& book, const std::string& ima
         out += "<link rel=\"preload\" as=\"image\" data-vm-first=\"" + std::string(file) + "\" imagesrcset=\"" + srcset +
                "\" imagesizes=\"" + sizes + "\">\n";
     }
-    out.pop_back();  // the template's own line end follows
+    // The page layout (links, words, reading direction), for which the first spread waits.
+    out += "<link rel=\"preload\" as=\"script\" href=\"" + image_dir + "layout.js\">";
     return out;
 }
 

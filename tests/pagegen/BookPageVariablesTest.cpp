@@ -144,10 +144,11 @@ TEST(BookPageVariables, FirstSpreadHintOffersEveryImageSetOfPageOne) {
     const std::string hint = HtmlBuilder(SampleBook()).Evaluate("first_spread_hint", 0, 0);
     EXPECT_NE(hint.find(with("img-1.jpg")), std::string::npos) << hint;
     EXPECT_NE(hint.find(with("img-1-f.png")), std::string::npos) << hint;
-    // Two whole preload links, longer than other template values may be, never cut.
+    // Whole preload links, longer than other template values may be, never cut.
     EXPECT_EQ(hint.rfind("<link rel=\"preload\" as=\"image\"", 0), 0u);
     EXPECT_EQ(hint.back(), '>');
     EXPECT_GT(hint.size(), 255u);
+    EXPECT_NE(hint.find("<link rel=\"preload\" as=\"script\" href=\"./layout.js\">"), std::string::npos);
     EXPECT_NE(hint.find("(min-width: 700px) and (min-aspect-ratio: 1/1) min(calc((100vh - 48px - 2 * clamp(8px, 2vw, "
                         "24px)) * 0.7727), calc(50vw - clamp(8px, 2vw, 24px)))"),
               std::string::npos)
