@@ -1,6 +1,9 @@
 #!/usr/bin/env node
 // Benchmark of the book viewer on a 200-page book served from 127.0.0.1:
-//  - time from navigation start until the first spread is decoded and shown (goal < 1 s),
+//  - on a slow link (Chromium's network emulation: 1.6 Mbit/s, 150 ms latency), the time
+//    from navigation start until the first spread is decoded and shown, with the bytes and
+//    requests before it, on a desktop (1366 x 800, 1 device pixel per CSS pixel, goal
+//    <= 1.0 s) and on a phone (390 x 844, ratio 3, with the sharper images, goal <= 1.2 s),
 //  - the requests made before the first turn (goal: the first spread, its neighbours and
 //    the shared files only),
 //  - frame rate of a page turn, from Chromium's trace of the compositor (goal >= 50 fps),
@@ -8,6 +11,7 @@
 // Usage:
 //   node bench/viewer/bench.mjs [program folder]   makes the book with vellumark-batch
 //   node bench/viewer/bench.mjs --book PATH         measures an existing book's index.html
+//   --pages N                                       pages of the book made (default 200)
 // Results are printed and written to bench/results/viewer.json.
 import { existsSync, mkdirSync, mkdtempSync, readdirSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -19,8 +23,15 @@ import { pageLines, writePdf } from '../../tests/viewer/lib/pdf.mjs';
 import { startServer } from '../../tests/viewer/lib/server.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
-const PAGES = 200;
+const option = (name) => { const i = process.argv.indexOf(name); return i > 0 ? process.argv[i + 1] : null; };
+const PAGES = Math.max(2, parseInt(option('--pages') || '200', 10) || 200);
 const RUNS = 7;
+// The slow link: 1.6 Mbit/s each way, 150 ms round trip.
+const SLOW_LINK = { offline: false, latency: 150, downloadThroughput: 1.6e6 / 8, uploadThroughput: 1.6e6 / 8 };
+const PROFILES = [
+  { name: 'desktop', viewport: { width: 1366, height: 800 }, deviceScaleFactor: 1, goalMs: 1000 },
+  { name: 'phone', viewport: { width: 390, height: 844 }, deviceScaleFactor: 3, hasTouch: true, goalMs: 1200 },
+];
 const TURNS = 6;
 
 const median = (xs) => { const s = [...xs].sort((a, b) => a - b); return s[Math.floor(s.length / 2)]; };
@@ -28,7 +39,8 @@ const median = (xs) => { const s = [...xs].sort((a, b) => a - b); return s[Math.
 async function makeBook(work) {
   const i = process.argv.indexOf('--book');
   if (i > 0) return { page: resolve(process.argv[i + 1]), made: null, resumes: 0 };
-  const programDir = process.argv[2] || process.env.VELLUMARK_PROGRAM_DIR;
+  const programDir = (process.argv[2] && !process.argv[2].startsWith('--') ? process.argv[2] : null) ||
+    process.env.VELLUMARK_PROGRAM_DIR;
   if (!programDir) throw new Error('pass the program folder (build-*/bin) or --book PATH');
   const missing = missingPrograms(programDir);
   if (missing.length) throw new Error(`${missing.join(' and ')} missing in ${programDir}`);
@@ -65,20 +77,68 @@ async function readTrace(cdp, stream) {
   return Array.isArray(parsed) ? parsed : parsed.traceEvents;
 }
 
-async function firstSpread(context, url, server) {
+async function firstSpread(context, url, server, link = null) {
   const page = await context.newPage();
   const cdp = await context.newCDPSession(page);
   await cdp.send('Network.enable');
   await cdp.send('Network.setCacheDisabled', { cacheDisabled: true });
+  if (link) await cdp.send('Network.emulateNetworkConditions', link);
   const from = server.log.length;
   await page.goto(url);
   await page.waitForSelector('#vm-app[data-ready]', { timeout: 30000 });
-  // The spread is on screen once the frame after the mark has been presented.
-  const ms = await page.evaluate(() => new Promise((ok) => requestAnimationFrame(() => requestAnimationFrame(() =>
-    ok(performance.getEntriesByName('vm-first-spread')[0].startTime)))));
+  // The spread is on screen once the frame after the mark has been presented. What came
+  // in before the mark is read from the page's resource timing: requests started before
+  // it, and the bytes of the responses complete by then (the page itself included).
+  const seen = await page.evaluate(() => new Promise((ok) => requestAnimationFrame(() => requestAnimationFrame(async () => {
+    const mark = performance.getEntriesByName('vm-first-spread')[0].startTime;
+    const nav = performance.getEntriesByType('navigation')[0];
+    const before = performance.getEntriesByType('resource').filter((e) => e.startTime <= mark);
+    // An image chosen from a list of sets reports its size divided by its density: the
+    // pixels are counted on a plain copy of the file (already in the cache).
+    const shown = await Promise.all([...document.querySelectorAll('#vm-book .vm-page:not(.vm-blank) img.vm-bg')].map(async (img) => {
+      const copy = new Image();
+      copy.src = img.currentSrc || img.src;
+      await copy.decode().catch(() => {});
+      return {
+        src: new URL(copy.src).pathname.split('/').slice(-2).join('/'),
+        pixelsPerDevicePixel: copy.naturalHeight / (img.getBoundingClientRect().height * devicePixelRatio),
+      };
+    }));
+    ok({
+      ms: mark,
+      requests: 1 + before.length,
+      bytes: (nav ? nav.transferSize : 0) + before.filter((e) => e.responseEnd <= mark).reduce((sum, e) => sum + e.transferSize, 0),
+      names: before.map((e) => new URL(e.name).pathname.split('/').slice(-2).join('/')),
+      shown,
+    });
+  }))));
   await page.waitForTimeout(400); // let idle-time fetches (page text, neighbours) happen before the first turn
   const requests = server.log.slice(from).map((r) => r.path);
-  return { page, cdp, ms, requests };
+  return { page, cdp, ms: seen.ms, seen, requests };
+}
+
+// First spread on the slow link, for one screen.
+async function slowLinkProfile(profile, url, server) {
+  const browser = await launch({ viewport: profile.viewport, deviceScaleFactor: profile.deviceScaleFactor, hasTouch: !!profile.hasTouch });
+  try {
+    const runs = [];
+    for (let r = 0; r < RUNS; r++) {
+      const run = await firstSpread(browser.context, url, server, SLOW_LINK);
+      runs.push(run.seen);
+      await run.page.close();
+    }
+    const last = runs[runs.length - 1];
+    return {
+      screen: `${profile.viewport.width}x${profile.viewport.height} ratio ${profile.deviceScaleFactor}`,
+      firstSpreadMs: { median: Math.round(median(runs.map((x) => x.ms))), runs: runs.map((x) => Math.round(x.ms)), goal: `<= ${profile.goalMs}` },
+      bytesBeforeFirstSpread: median(runs.map((x) => x.bytes)),
+      requestsBeforeFirstSpread: median(runs.map((x) => x.requests)),
+      requested: last.names,
+      shownImages: last.shown.map((s) => ({ src: s.src, pixelsPerDevicePixel: +s.pixelsPerDevicePixel.toFixed(2) })),
+    };
+  } finally {
+    await browser.close();
+  }
 }
 
 async function turnFrameRate(page, cdp) {
@@ -151,8 +211,10 @@ try {
   const bookDir = relative(books, dirname(bookPage));
   server = await startServer(books);
   const url = `${server.url}${bookDir}/index.html`;
-  browser = await launch({ viewport: { width: 1280, height: 800 } });
+  const slowLink = {};
+  for (const profile of PROFILES) slowLink[profile.name] = await slowLinkProfile(profile, url, server);
 
+  browser = await launch({ viewport: { width: 1366, height: 800 } });
   const times = [];
   let requests = null, rates = null;
   for (let r = 0; r < RUNS; r++) {
@@ -165,6 +227,7 @@ try {
   const fps = rates.filter((x) => x && x.fps).map((x) => x.fps);
   const result = {
     book: { pages: PAGES, conversionSeconds: made, resumedAfterEarlyEnd: resumes },
+    slowLink: { link: '1.6 Mbit/s, 150 ms', ...slowLink },
     firstSpreadMs: { median: median(times), runs: times.map((t) => Math.round(t)), goal: '< 1000' },
     requestsBeforeFirstTurn: {
       total: requests.length, page: kinds.page.length, shared: kinds.shared, firstSpread: kinds.spread.length,
