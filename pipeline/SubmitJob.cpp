@@ -116,6 +116,26 @@ int SubmitJob(AppConfig& cfg, JobTable& table, const SubmitRequest& request, Job
     return table.LaunchJob(key, p, notify, 0);
 }
 
+int RelaunchItem(AppConfig& cfg, JobTable& table, const PdfItem& item, int32_t initial_progress,
+                 JobObserver* notify)
+{
+    // The key names the book folder the worker writes into: only a well-formed key is
+    // launched.
+    if (!IsJobKey(item.key)) {
+        DIAG("ProcessPdfThread", 0, "ERR:invalid job key %s skipped", item.key.c_str());
+        return -1;
+    }
+    JobParams params = ReadJobParams(cfg.m_meta_ini, item.key);
+    if (params.dpi < 1)
+        return -1;
+    const int32_t progress = initial_progress == -1 ? item.progress : initial_progress;
+    if (initial_progress == 0 && item.progress == kProgressFinished && params.use_vazirudu)
+        return -2;
+    params.export_flag = 0;
+    table.LaunchJob(item.key, params, notify, progress);
+    return 0;
+}
+
 int RelaunchSelected(AppConfig& cfg, JobTable& table, CPdfItemList& list, int32_t initial_progress,
                      JobObserver* notify)
 {
@@ -123,22 +143,8 @@ int RelaunchSelected(AppConfig& cfg, JobTable& table, CPdfItemList& list, int32_
         return -1;
     for (int row : list.SelectedRows()) {
         const PdfItem* item = list.Item(row);
-        if (!item)
-            continue;
-        // The key names the book folder the worker writes into: only a well-formed key
-        // is launched.
-        if (!IsJobKey(item->key)) {
-            DIAG("ProcessPdfThread", 0, "ERR:invalid job key %s skipped", item->key.c_str());
-            continue;
-        }
-        JobParams params = ReadJobParams(cfg.m_meta_ini, item->key);
-        if (params.dpi < 1)
-            continue;
-        int32_t progress = initial_progress == -1 ? item->progress : initial_progress;
-        if (initial_progress == 0 && item->progress == kProgressFinished && params.use_vazirudu)
+        if (item && RelaunchItem(cfg, table, *item, initial_progress, notify) == -2)
             return -2;
-        params.export_flag = 0;
-        table.LaunchJob(item->key, params, notify, progress);
     }
     return 0;
 }

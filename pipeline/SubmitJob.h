@@ -9,6 +9,7 @@ class AppConfig;
 class CPdfItemList;
 class JobObserver;
 class JobTable;
+struct PdfItem;
 
 // What the user entered for one PDF (texts in UTF-8; page values as the engine's info
 // query reported them) and the web-service classification.
@@ -56,3 +57,8 @@ int SubmitJob(AppConfig& cfg, JobTable& table, const SubmitRequest& request, Job
 // it are not launched), else 0.
 int RelaunchSelected(AppConfig& cfg, JobTable& table, CPdfItemList& list, int32_t initial_progress,
                      JobObserver* notify);
+// Relaunches the job of one row the same way (a restart waiting for its job to stop
+// relaunches it by key once the job has let go of its slot). -2 as above, -1 when the
+// key is malformed or its section unreadable, else 0.
+int RelaunchItem(AppConfig& cfg, JobTable& table, const PdfItem& item, int32_t initial_progress,
+                 JobObserver* notify);

@@ -17,8 +17,6 @@
 #include "ui/UserPrompts.h"
 
 #include <QDir>
-#include <QElapsedTimer>
-#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
@@ -29,8 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kModule = "AdvModeTab";
-// How long Restart waits for the jobs it stopped to let go of their slots.
-constexpr int kRestartWaitMs = 5000;
 
 // True when `folder` is a direct sub-folder of `books` (after resolving links), so that
 // deleting it can never reach anything outside the books folder.
@@ -65,9 +61,26 @@ void CAdvModeTab::RunCommand(int command)
     }
 }
 
+// The list a command on one book acts on. When only one list has a selection, that one.
+// When both have, the list with the keyboard focus (where the user works), else the one
+// selected, clicked or focused most recently: a selection made by an assistive tool
+// without focus counts as the latest choice.
+bool CAdvModeTab::ProcessedListActive() const
+{
+    const bool queue_selected = queue_.SelectionMark() >= 0;
+    const bool processed_selected = processed_.SelectionMark() >= 0;
+    if (queue_selected != processed_selected)
+        return processed_selected;
+    if (processed_view_->hasFocus())
+        return true;
+    if (queue_view_->hasFocus())
+        return false;
+    return processed_active_;
+}
+
 std::string CAdvModeTab::SelectedKey()
 {
-    CPdfItemList& list = processed_active_ ? processed_ : queue_;
+    CPdfItemList& list = ProcessedListActive() ? processed_ : queue_;
     std::lock_guard<std::mutex> guard(list.Lock());
     const std::vector<int> rows = list.SelectedRows();
     if (rows.empty())
@@ -102,8 +115,14 @@ bool CAdvModeTab::StopSelected(std::vector<int>* stopped)
 
 void CAdvModeTab::Stop()
 {
-    if (!StopSelected(nullptr))
+    if (!StopSelected(nullptr)) {
         Message("select_process_item");
+        return;
+    }
+    // A stop asked after a restart wins: the job stays stopped.
+    for (CPdfItemList* list : {&queue_, &processed_})
+        for (int row : list->SelectedRows())
+            std::erase(pending_restarts_, list->Item(row)->key);
 }
 
 void CAdvModeTab::Restart()
@@ -113,19 +132,46 @@ void CAdvModeTab::Restart()
         Message("select_process_item");
         return;
     }
-    // A stopping job still holds its slot, and a job that holds a slot cannot be
-    // launched again: wait (briefly) for the stopped jobs to end first.
-    QElapsedTimer waited;
-    waited.start();
-    for (int slot : stopped)
-        while (table_.Slot(slot).state.load() != JOB_STATE_FREE && waited.elapsed() < kRestartWaitMs)
-            QThread::msleep(10);
-    table_.RecountRunning();
-    for (CPdfItemList* list : {&queue_, &processed_}) {
-        if (RelaunchSelected(cfg_, table_, *list, 0, notify_) == -2)
-            DIAG(kModule, 0, "ERR:re-upload of a finished book to the web service refused");
+    // A stopping job still holds its slot and cannot be launched again until its worker
+    // lets go of it, which may take a while (an upload ending its transfer). The restart
+    // waits for that on a timer, never on the window thread.
+    for (CPdfItemList* list : {&queue_, &processed_})
+        for (int row : list->SelectedRows())
+            if (std::find(pending_restarts_.begin(), pending_restarts_.end(), list->Item(row)->key) ==
+                pending_restarts_.end())
+                pending_restarts_.push_back(list->Item(row)->key);
+    RestartStoppedJobs();
+    if (!pending_restarts_.empty()) {
+        emit StatusText(CDlgLocalize::Lookup("ADVANCED", "status_restart_waiting"));
+        restart_timer_.start();
     }
-    RefreshQueue();
+}
+
+void CAdvModeTab::RestartStoppedJobs()
+{
+    table_.RecountRunning();
+    bool relaunched = false;
+    for (auto it = pending_restarts_.begin(); it != pending_restarts_.end();) {
+        if (IsSlotBusy(*it)) {
+            ++it;
+            continue;
+        }
+        // The row may have moved to the other list meanwhile, or been deleted.
+        for (CPdfItemList* list : {&queue_, &processed_}) {
+            const int row = list->FindRowByKey(*it);
+            if (row < 0)
+                continue;
+            if (RelaunchItem(cfg_, table_, *list->Item(row), 0, notify_) == -2)
+                DIAG(kModule, 0, "ERR:re-upload of a finished book to the web service refused");
+            relaunched = true;
+            break;
+        }
+        it = pending_restarts_.erase(it);
+    }
+    if (pending_restarts_.empty())
+        restart_timer_.stop();
+    if (relaunched)
+        RefreshQueue();
 }
 
 void CAdvModeTab::Resume()
@@ -199,8 +245,9 @@ void CAdvModeTab::Delete()
                                       QMessageBox::No) != QMessageBox::Yes)
         return;
     // The lists may have changed while the question was open: take the selection now.
+    const bool processed = ProcessedListActive();
     const std::string key = SelectedKey();
-    CPdfItemList& list = processed_active_ ? processed_ : queue_;
+    CPdfItemList& list = processed ? processed_ : queue_;
     if (key.empty()) {
         Message("select_process_item");
         return;
@@ -232,14 +279,14 @@ void CAdvModeTab::Delete()
             list.DeleteRow(row);
     }
     if (row >= 0 && list.RowCount() > 0) {
-        CPdfListView* view = processed_active_ ? processed_view_ : queue_view_;
+        CPdfListView* view = processed ? processed_view_ : queue_view_;
         view->SelectRows({std::min(row, list.RowCount() - 1)});
     }
 }
 
 void CAdvModeTab::Export()
 {
-    if (!processed_active_) {
+    if (!ProcessedListActive()) {
         Message("export_only_processed");
         return;
     }

@@ -30,6 +30,8 @@
 namespace {
 
 constexpr const char* kModule = "AdvModeTab";
+// How often a restart waiting for its jobs to stop looks at them.
+constexpr int kRestartPollMs = 100;
 
 struct ToolbarEntry {
     int command;
@@ -87,9 +89,17 @@ CAdvModeTab::CAdvModeTab(AppConfig& cfg, JobTable& table, JobObserver* notify, Q
     BuildControls();
     CDlgLocalize::LocaliseDialog(this);
     RefreshUploadLabel();
+    restart_timer_.setInterval(kRestartPollMs);
+    connect(&restart_timer_, &QTimer::timeout, this, &CAdvModeTab::RestartStoppedJobs);
 }
 
-CAdvModeTab::~CAdvModeTab() = default;
+CAdvModeTab::~CAdvModeTab()
+{
+    // The list views read the lists (members, gone before the child widgets are): the
+    // views go first, so that neither they nor their models touch a list that is gone.
+    delete queue_view_;
+    delete processed_view_;
+}
 
 void CAdvModeTab::BuildControls()
 {
@@ -181,6 +191,10 @@ void CAdvModeTab::BuildControls()
     page->addWidget(book_commands_);
     connect(queue_view_, &CPdfListView::Activated, this, [this] { processed_active_ = false; });
     connect(processed_view_, &CPdfListView::Activated, this, [this] { processed_active_ = true; });
+    // A selection made without a click or focus (by an assistive tool, say) makes its list
+    // the one the commands act on, as a click would.
+    connect(queue_view_, &CPdfListView::RowsSelected, this, [this] { processed_active_ = false; });
+    connect(processed_view_, &CPdfListView::RowsSelected, this, [this] { processed_active_ = true; });
     processed_view_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(processed_view_, &QWidget::customContextMenuRequested, this, &CAdvModeTab::ShowProcessedMenu);
 }
@@ -249,6 +263,7 @@ QWidget* CAdvModeTab::BuildToolbar()
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setAutoRaise(true);
         button->setFocusPolicy(Qt::StrongFocus);
+        button->setToolTip(QStringLiteral("<#[TOOLTIP:%1]#>").arg(QLatin1String(entry.key)));
         const int command = entry.command;
         connect(button, &QToolButton::clicked, this, [this, command] { RunCommand(command); });
         layout->addWidget(button);

@@ -8,10 +8,12 @@
 
 #include "pipeline/PdfItemList.h"
 
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class AppConfig;
 class CPdfListView;
@@ -51,7 +53,9 @@ public:
     CPdfItemList& ProcessedList() { return processed_; }
     CPdfListView* QueueView() { return queue_view_; }
     CPdfListView* ProcessedView() { return processed_view_; }
-    bool ProcessedListActive() const { return processed_active_; }
+    // True when the commands on one book act on the processed list's selection, false
+    // for the queue list's.
+    bool ProcessedListActive() const;
     QToolButton* CommandButton(int command) const;
     // The button of kUpdateBook or kPublishBook.
     QPushButton* BookCommandButton(int command) const;
@@ -103,6 +107,9 @@ private:
     // A refusal of a book command: a message box and the status line.
     void BookCommandError(const QString& text);
     void LoadListTexts();
+    // Relaunches, from nothing, the restarted jobs whose slots are free again; the others
+    // wait for the next look.
+    void RestartStoppedJobs();
     // The job key of the first selected row of the active list; empty when none.
     std::string SelectedKey();
     // Asks the selected running jobs of both lists to stop; false when neither list
@@ -117,6 +124,10 @@ private:
     CPdfItemList queue_{false};
     CPdfItemList processed_{true};
     bool processed_active_ = false;
+    // Jobs asked to restart whose jobs are still stopping (keys), and the timer that looks
+    // for them to have stopped; the window thread never waits for a job.
+    std::vector<std::string> pending_restarts_;
+    QTimer restart_timer_;
     int32_t page_count_ = 0;
     int32_t page_width_ = 0;
     int32_t page_height_ = 0;

@@ -178,14 +178,20 @@ void CPdfListView::CopySelectionToList()
 {
     if (copying_selection_)
         return;
-    std::lock_guard<std::mutex> guard(list_.Lock());
-    list_.ClearSelection();
-    for (const QModelIndex& index : selectionModel()->selectedRows())
-        list_.Select(index.row(), true);
-    // The row last clicked is the list's selection mark, as in a list view.
-    const QModelIndex current = selectionModel()->currentIndex();
-    if (current.isValid() && list_.IsSelected(current.row()))
-        list_.Select(current.row(), true);
+    bool any = false;
+    {
+        std::lock_guard<std::mutex> guard(list_.Lock());
+        list_.ClearSelection();
+        for (const QModelIndex& index : selectionModel()->selectedRows())
+            list_.Select(index.row(), true);
+        // The row last clicked is the list's selection mark, as in a list view.
+        const QModelIndex current = selectionModel()->currentIndex();
+        if (current.isValid() && list_.IsSelected(current.row()))
+            list_.Select(current.row(), true);
+        any = list_.SelectionMark() >= 0;
+    }
+    if (any)
+        emit RowsSelected();
 }
 
 void CPdfListView::CopySelectionFromList()

@@ -60,6 +60,9 @@ public:
 signals:
     // The user clicked into the list or moved the keyboard focus into it.
     void Activated();
+    // Rows were selected in the view by any means (click, keyboard, an assistive tool),
+    // not when the view only restores the list's selection after the list changed.
+    void RowsSelected();
 
 protected:
     void focusInEvent(QFocusEvent* event) override;

@@ -178,9 +178,9 @@ void AdvModeCommandsTest::stopResumeAndRestartActOnTheSelectedRows()
     QTRY_COMPARE(SlotState(home, first), int32_t(JOB_STATE_RUNNING));
     QVERIFY(home.Table().Slot(home.Table().FindSlotByKey(first)).progress.load() >= stopped_at);
 
-    // Restart stops the running job and begins it again from nothing.
+    // Restart stops the running job and begins it again from nothing once it has stopped.
     page.CommandButton(CAdvModeTab::kRestart)->click();
-    QCOMPARE(SlotState(home, first), int32_t(JOB_STATE_RUNNING));
+    QTRY_COMPARE(SlotState(home, first), int32_t(JOB_STATE_RUNNING));
     QVERIFY(home.Table().Slot(home.Table().FindSlotByKey(first)).progress.load() < stopped_at);
     QCOMPARE(SlotState(home, second), int32_t(JOB_STATE_RUNNING));
     QVERIFY(home.Prompts().empty());
