@@ -409,7 +409,7 @@ void CAdvModeTab::ConvertAndUpload()
 
 void CAdvModeTab::Message(const char* key)
 {
-    CDlgLocalize::MessageBoxByKey(this, key);
+    CDlgLocalize::NoticeByKey(this, key);
 }
 
 void CAdvModeTab::dragEnterEvent(QDragEnterEvent* event)

@@ -22,6 +22,20 @@ const char* const kTitleTemplate = "vmTitleTemplate";
 const char* const kTooltipTemplate = "vmTooltipTemplate";
 const char* const kAccessibleTemplate = "vmAccessibleTemplate";
 
+// The accessible name of each "?" button, by its control id: it names the field the help
+// is about, not the field's own label.
+QString HelpButtonName(int id)
+{
+    switch (id) {
+    case 290: return QStringLiteral("<#[COMMON:help_on_keywords]#>");
+    case 291: return QStringLiteral("<#[COMMON:help_on_description]#>");
+    case 292: return QStringLiteral("<#[COMMON:help_on_title]#>");
+    case 293: return QStringLiteral("<#[COMMON:help_on_ftp]#>");
+    case 294: return QStringLiteral("<#[COMMON:help_on_service]#>");
+    default: return QString();
+    }
+}
+
 const QString kOpen = QStringLiteral("<#[");
 const QString kClose = QStringLiteral("]#>");
 
@@ -52,7 +66,8 @@ QToolButton* MakeHelpButton(QWidget* parent, int id, const char* object_name, co
     help->setText(QStringLiteral("?"));
     help->setObjectName(QLatin1String(object_name));
     help->setFocusPolicy(Qt::StrongFocus);
-    help->setAccessibleName(accessible_name);
+    const QString name = HelpButtonName(id);
+    help->setAccessibleName(name.isEmpty() ? accessible_name : name);
     SetControlId(help, id);
     QObject::connect(help, &QToolButton::clicked, help, [help] { CDlgLocalize::ShowHelpBalloon(help, kBalloonMs); });
     return help;
@@ -168,6 +183,15 @@ QMessageBox::StandardButton CDlgLocalize::MessageBoxByKey(QWidget* owner, const 
     request.buttons = buttons;
     request.default_button = default_button;
     return ShowPrompt(owner, request);
+}
+
+void CDlgLocalize::NoticeByKey(QWidget* owner, const char* key)
+{
+    PromptRequest request;
+    request.icon = QMessageBox::Warning;
+    request.caption = QStringLiteral("Vellumark");
+    request.text = Lookup("MESSAGEBOX", key);
+    ShowNotice(owner, request);
 }
 
 void CDlgLocalize::ShowHelpBalloon(QWidget* button, int display_ms)

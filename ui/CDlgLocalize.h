@@ -18,8 +18,9 @@ class QWidget;
 void SetControlId(QWidget* widget, int id);
 int ControlId(const QWidget* widget);
 
-// A "?" button with control id `id` that shows its help balloon when pressed; screen
-// readers name it `accessible_name`.
+// A "?" button with control id `id` that shows its help balloon when pressed. Screen
+// readers name it for the field it helps with ("Help on title"), known by its id;
+// `accessible_name` names a button whose id has no such name.
 QToolButton* MakeHelpButton(QWidget* parent, int id, const char* object_name, const QString& accessible_name);
 
 struct Placeholder {
@@ -60,6 +61,8 @@ public:
                                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                                        QMessageBox::StandardButton default_button =
                                                            QMessageBox::NoButton);
+    // The same box as a notice that does not wait for OK (ShowNotice).
+    static void NoticeByKey(QWidget* owner, const char* key);
     // Shows the localised string-table text of the "?" button as a balloon pointing at
     // the button's centre for `display_ms`; a balloon already shown is replaced.
     static void ShowHelpBalloon(QWidget* button, int display_ms);

@@ -4,6 +4,7 @@
 #include "config/CommonUtil.h"
 #include "config/DiagLog.h"
 #include "pipeline/PdfJob.h"
+#include "ui/AccessibleRoles.h"
 #include "ui/AppIcon.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CDlgLocalize.h"
@@ -44,6 +45,7 @@ CMainDlg::CMainDlg(AppConfig& cfg, JobTable& table, JobNoticeBridge& notices, QW
     setObjectName(QStringLiteral("mainWindow"));
     setWindowTitle(Caption());
     setWindowIcon(AppIcon());
+    SetAccessibleRole(this, QAccessible::Window);
     tabs_ = new CModeTabCtrl(cfg, table, &notices, this);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("statusLine"));
@@ -51,7 +53,7 @@ CMainDlg::CMainDlg(AppConfig& cfg, JobTable& table, JobNoticeBridge& notices, QW
     SetControlId(status_, 1118);
     connect(tabs_->AdvancedPage(), &CAdvModeTab::ExitRequested, this, [this] { RequestQuit(kExitClosed); });
     connect(tabs_, &CModeTabCtrl::ExitRequested, this, [this] { RequestQuit(kExitClosed); });
-    connect(tabs_->AdvancedPage(), &CAdvModeTab::StatusText, status_, &QLabel::setText);
+    connect(tabs_->AdvancedPage(), &CAdvModeTab::StatusText, this, &CMainDlg::SetStatusText);
     connect(&notices, &JobNoticeBridge::JobIncomplete, this, &CMainDlg::ShowJobIncomplete);
     connect(&notices, &JobNoticeBridge::JobNote, this, &CMainDlg::ShowJobNote);
 
@@ -246,5 +248,13 @@ void CMainDlg::ShowJobNote(const QString& key, const QString& text)
     if (last_notes_.size() > 64)  // notes of jobs that finished anyway
         last_notes_.clear();
     last_notes_[key] = text;
+    SetStatusText(text);
+}
+
+void CMainDlg::SetStatusText(const QString& text)
+{
     status_->setText(text);
+    // The label keeps its name "Status"; screen readers read the message as its
+    // description, and the change of description is announced to them.
+    status_->setAccessibleDescription(text);
 }

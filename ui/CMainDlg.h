@@ -40,6 +40,8 @@ public:
     FrameResizer& Resizer() { return resizer_; }
     // Texts again from the language file (after it changed).
     void Relocalise();
+    // Shows a message in the status line, where screen readers can read it too.
+    void SetStatusText(const QString& text);
     // Quits with `exit_code` unless the reference database is being written; then the
     // quit is retried once a second until it is not. True when it quit now.
     bool RequestQuit(int exit_code);

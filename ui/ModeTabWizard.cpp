@@ -27,7 +27,24 @@
 #include <QStackedLayout>
 
 namespace {
+
 constexpr const char* kModule = "ModeTabCtrl";
+
+// Puts the keyboard focus on the first control of `page` that Tab reaches, or on the page
+// itself when it has none: after Next or Back the user (and a screen reader) is on the
+// new page, not on the tab bar where the hidden page's focus would fall.
+void FocusFirstControl(QWidget* page)
+{
+    for (QWidget* widget = page->nextInFocusChain(); widget != page && page->isAncestorOf(widget);
+         widget = widget->nextInFocusChain()) {
+        if ((widget->focusPolicy() & Qt::TabFocus) && widget->isVisibleTo(page) && widget->isEnabled()) {
+            widget->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
+    page->setFocus(Qt::OtherFocusReason);
+}
+
 }  // namespace
 
 QWidget* CModeTabCtrl::WizardPageAt(int step_code) const
@@ -94,6 +111,8 @@ void CModeTabCtrl::ShowWizardPage(int step_code)
     wizard_stack_->setCurrentWidget(page);
     page->show();
     MakeRoomForPages();
+    if (wizard_->isVisible())
+        FocusFirstControl(page);
 }
 
 void CModeTabCtrl::MakeRoomForPages()

@@ -33,6 +33,18 @@ QMessageBox::StandardButton ShowPrompt(QWidget* owner, const PromptRequest& requ
     return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 
+void ShowNotice(QWidget* owner, const PromptRequest& request)
+{
+    if (g_prompt) {
+        g_prompt(request);
+        return;
+    }
+    auto* box = new QMessageBox(request.icon, request.caption, request.text, request.buttons, owner);
+    box->setObjectName(QStringLiteral("noticeBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
+}
+
 QMessageBox::StandardButton AskWithDialog(QDialog& dialog, const PromptRequest& as_text)
 {
     if (g_prompt)

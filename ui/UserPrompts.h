@@ -23,6 +23,11 @@ struct PromptRequest {
 
 // Shows a modal message box (owned by `owner`) and returns the button pressed.
 QMessageBox::StandardButton ShowPrompt(QWidget* owner, const PromptRequest& request);
+// Shows a message box that only informs (OK alone) without waiting for it to close: it
+// opens window-modal over `owner` and deletes itself when closed. The command that
+// raised it returns at once, so an assistive tool that pressed the command's button gets
+// its answer and can read the box.
+void ShowNotice(QWidget* owner, const PromptRequest& request);
 // Runs a question dialog of our own (its exec() returns the button pressed); a test's
 // prompt hook answers `as_text`, the same question as plain text, instead.
 QMessageBox::StandardButton AskWithDialog(QDialog& dialog, const PromptRequest& as_text);

@@ -4,6 +4,7 @@
 #include "config/CommonUtil.h"
 #include "config/DiagLog.h"
 #include "pipeline/EngineRun.h"
+#include "ui/AccessibleRoles.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/UserPrompts.h"
 #include "ui/wizard/WizardPageKit.h"
@@ -54,6 +55,9 @@ CWizardDlg1::CWizardDlg1(AppConfig& cfg, WizardValues& values, QWidget* parent)
     auto* area = new QFrame(this);
     area->setObjectName(QStringLiteral("dropArea"));
     SetControlId(area, 1124);
+    // Assistive tools see a group named for what it is for, and where else to go.
+    SetAccessibleRole(area, QAccessible::Grouping);
+    area->setAccessibleName(QStringLiteral("<#[WIZARD1:drop_area]#>"));
     area->setFrameShape(QFrame::StyledPanel);
     area->setAutoFillBackground(true);
     QPalette white = area->palette();
