@@ -203,6 +203,7 @@ void CAdvModeTab::Properties()
     dialog.SetValues(QString::fromStdString(meta_w.ReadWide(key, "title")).left(511),
                      QString::fromStdString(meta_w.ReadWide(key, "tags")).left(511),
                      QString::fromStdString(meta_w.ReadWide(key, "description")).left(1023));
+    dialog.ShowEmbedCodes(cfg_, key);
     if (dialog.exec() != QDialog::Accepted)
         return;
     meta_w.WriteWide(key, "title", dialog.Title().toStdString());

@@ -2,6 +2,7 @@
 
 #include "ui/CDlgLocalize.h"
 #include "ui/DialogButtons.h"
+#include "ui/EmbedCodeBox.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -40,6 +41,8 @@ COptionDlg::COptionDlg(QWidget* parent, const PropertiesCaptions& captions) : QD
     title_ = AddField(layout, this, captions.title, 512, "titleEdit");
     keywords_ = AddField(layout, this, captions.keywords, 512, "keywordsEdit");
     description_ = AddField(layout, this, captions.description, 1024, "descriptionEdit");
+    embed_ = new EmbedCodeBox(this);
+    layout->addWidget(embed_);
     QDialogButtonBox* buttons = MakeOkCancelButtons(this);
     layout->addWidget(buttons);
     CDlgLocalize::LocaliseDialog(this);
@@ -55,3 +58,9 @@ void COptionDlg::SetValues(const QString& title, const QString& keywords, const 
 QString COptionDlg::Title() const { return title_->text(); }
 QString COptionDlg::Keywords() const { return keywords_->text(); }
 QString COptionDlg::Description() const { return description_->text(); }
+
+void COptionDlg::ShowEmbedCodes(const AppConfig& cfg, const std::string& key)
+{
+    embed_->ShowBook(cfg, key);
+    adjustSize();
+}

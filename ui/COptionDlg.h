@@ -1,10 +1,15 @@
-// The properties dialog: a book's title, keywords and description. The advanced page
-// edits a stored job with it; the wizard asks for missing metadata with other captions.
+// The properties dialog: a book's title, keywords and description, and for a published
+// book the code that shows it on another site. The advanced page edits a stored job with
+// it; the wizard asks for missing metadata with other captions.
 #pragma once
 
 #include <QDialog>
 #include <QString>
 
+#include <string>
+
+class AppConfig;
+class EmbedCodeBox;
 class QLineEdit;
 
 // The caption line and the three labels (placeholders of the language file).
@@ -25,9 +30,12 @@ public:
     QString Title() const;
     QString Keywords() const;
     QString Description() const;
+    // Shows the embed code of the stored book `key` where it is published.
+    void ShowEmbedCodes(const AppConfig& cfg, const std::string& key);
 
 private:
     QLineEdit* title_;
     QLineEdit* keywords_;
     QLineEdit* description_;
+    EmbedCodeBox* embed_;
 };

@@ -24,6 +24,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -157,6 +158,15 @@ void UiScreenshotTest::dialogs()
     UiTestHome home;
     COptionDlg properties(nullptr);
     properties.SetValues(QStringLiteral("A title"), QStringLiteral("some, words"), QStringLiteral("A description"));
+    // A book published to the FTP web site and the service: the dialog offers both codes.
+    const std::string key = "0123456789ABCDEF0123456789ABCDEF";
+    home.Cfg().m_meta_ini.WriteInt(key, "use_ftp", 1);
+    home.Cfg().m_meta_ini.WriteText(key, "ftp_webaddr", "https://www.example.org/books/");
+    home.Cfg().m_meta_ini.WriteInt(key, "use_vazirudu", 1);
+    home.Cfg().m_meta_ini.WriteInt(key, "pagewidth", 612);
+    home.Cfg().m_meta_ini.WriteInt(key, "pageheight", 792);
+    home.Cfg().m_meta_w_ini.WriteWide(key, "title", "A title");
+    properties.ShowEmbedCodes(home.Cfg(), key);
     properties.show();
     Shoot(&properties, QStringLiteral("properties"));
     CAdvOptDlg quality(home.Cfg(), nullptr);
@@ -215,6 +225,10 @@ void UiScreenshotTest::wizardPages()
     home.Cfg().m_meta_ini.WriteInt(key, "use_ftp", 1);
     home.Cfg().m_meta_ini.WriteText(key, "ftp_webaddr", "http://www.example.org/a/rather/long/path/to/books/");
     home.Cfg().m_meta_ini.WriteInt(key, "use_vazirudu", 1);
+    // The stand-in engine writes no picture: the cover is drawn here.
+    QImage cover(128, 166, QImage::Format_RGB32);
+    cover.fill(QColor(0x2f, 0x6f, 0x8f));
+    QVERIFY(cover.save(QString::fromStdString(home.Cfg().m_books_folder + "/" + key + "/thumb/img-1-e-cover.jpg"), "JPG"));
     window.ModeTabs()->OnWizardStep(kStepSuccess, 0);
     Shoot(&window, QStringLiteral("wizard-9-uploaded"), 10);
 }

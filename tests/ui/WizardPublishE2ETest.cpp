@@ -1,7 +1,10 @@
 // End to end through the wizard with the real engine: a dropped PDF becomes a book in a
 // local folder, on an FTP server (pyftpdlib on 127.0.0.1) and on the publishing service
 // (vellumark-service on 127.0.0.1); page 9 shows the address row of each, and the book
-// at that address opens in headless Chromium with its title and page images.
+// at that address opens in headless Chromium with its title and page images. A published
+// book names its address and its cover for link previews, the cover is served there, and
+// page 9 offers the code that shows the book on another site.
+#include "publish/FetchUrlText.h"
 #include "tests/publish/FtpTestServer.h"
 #include "tests/publish/PeerProcess.h"
 #include "tests/ui/BookInBrowser.h"
@@ -13,6 +16,7 @@
 
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QTest>
 
 namespace fs = std::filesystem;
@@ -53,6 +57,15 @@ void ExpectBookOpens(const UiTestHome& home, const std::string& url)
     QVERIFY2(!page.empty(), url.c_str());
     QVERIFY2(page.find(kTitle) != std::string::npos, page.substr(0, 2000).c_str());
     QVERIFY2(page.find("img-1.jpg") != std::string::npos, page.substr(0, 2000).c_str());
+}
+
+// Page 9 offers the code that shows the book at `url` inside a frame.
+void ExpectEmbedCode(WizardDriver& wizard, const char* row, const std::string& url)
+{
+    auto* code = wizard.Page()->findChild<QPlainTextEdit*>(QLatin1String(row));
+    QVERIFY2(code && code->isVisible(), row);
+    QVERIFY2(code->toPlainText().startsWith(QString::fromStdString("<iframe src=\"" + url + "\" title=\"" + kTitle)),
+             qPrintable(code->toPlainText()));
 }
 
 // Quick uploads: no pause between chunks and no retries to wait for.
@@ -140,6 +153,21 @@ void WizardPublishE2ETest::toAnFtpServer()
     QVERIFY(wizard.Click("ftpButton"));
     QCOMPARE(home.Opened().last().toStdString(), url);
     ExpectBookOpens(home, url);
+
+    // The published page names the book's address and its cover as absolute addresses
+    // for link previews, and the web site serves that cover.
+    const std::string page = ReadFileBytes(ftp.Root() / "books" / key / "index.html");
+    const std::string cover = webaddr + key + "/thumb/img-1-e-cover.jpg";
+    for (const std::string& tag :
+         {"<meta property=\"og:url\" content=\"" + url + "\">", "<link rel=\"canonical\" href=\"" + url + "\">",
+          "<meta property=\"og:image\" content=\"" + cover + "\">",
+          std::string("<meta name=\"description\" content=\"A generated test book\">"),
+          std::string("<meta property=\"og:title\" content=\"") + kTitle + "\">"})
+        QVERIFY2(page.find(tag) != std::string::npos, tag.c_str());
+    const std::string served = FetchUrlText(cover, 10000);
+    QVERIFY2(!served.empty(), cover.c_str());
+    QVERIFY(served == ReadFileBytes(fs::path(cfg.m_books_folder) / key / "thumb/img-1-e-cover.jpg"));
+    ExpectEmbedCode(wizard, "embedFtpCode", url);
 }
 
 void WizardPublishE2ETest::toThePublishingService()
@@ -188,6 +216,17 @@ void WizardPublishE2ETest::toThePublishingService()
     QVERIFY(wizard.Click("serviceButton"));
     QCOMPARE(home.Opened().last().toStdString(), url);
     ExpectBookOpens(home, url);
+
+    // The service serves the book's cover where the book is read, and its page carries
+    // the preview title.
+    const HttpResult cover = service.Get("/vellumark/books/" + key + "/thumb/img-1-e-cover.jpg");
+    QCOMPARE(cover.status, 200L);
+    QCOMPARE(cover.content_type, std::string("image/jpeg"));
+    QVERIFY(cover.body == ReadFileBytes(fs::path(cfg.m_books_folder) / key / "thumb/img-1-e-cover.jpg"));
+    const HttpResult page = service.Get("/vellumark/books/" + key + "/");
+    QVERIFY2(page.body.find(std::string("<meta property=\"og:title\" content=\"") + kTitle + "\">") != std::string::npos,
+             page.body.substr(0, 1500).c_str());
+    ExpectEmbedCode(wizard, "embedServiceCode", url);
 }
 
 QTEST_MAIN(WizardPublishE2ETest)

@@ -1,8 +1,11 @@
 #include "ui/wizard/CWizardDlg7Success.h"
 
 #include "config/AppConfig.h"
+#include "config/CommonUtil.h"
+#include "pagegen/ShareTags.h"
 #include "ui/BookOpener.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/EmbedCodeBox.h"
 #include "ui/UserPrompts.h"
 #include "ui/wizard/WizardPageKit.h"
 
@@ -10,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -23,16 +27,26 @@ CWizardDlg7Success::CWizardDlg7Success(AppConfig& cfg, QWidget* parent) : Wizard
     setObjectName(QStringLiteral("wizardSuccessPage"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MakeWizardHeader(this, QStringLiteral("<#[WIZARD_CONVERTED:success]#>")));
+    auto* book = new QHBoxLayout;
+    layout->addLayout(book);
+    cover_ = new QLabel(this);
+    cover_->setObjectName(QStringLiteral("coverImage"));
+    cover_->setAccessibleName(QStringLiteral("<#[WIZARD_CONVERTED:cover]#>"));
+    cover_->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+    book->addWidget(cover_, 0, Qt::AlignTop);
     auto* grid = new QGridLayout;
-    layout->addLayout(grid);
+    book->addLayout(grid, 1);
     local_ = AddRow(grid, 0, 1150, 1127, 1128, "open", "local");
     service_ = AddRow(grid, 2, 1151, 1129, 1130, "browse", "service");
     ftp_ = AddRow(grid, 4, 1152, 1131, 1133, "browse", "ftp");
     local_.label->setText(QStringLiteral("<#[WIZARD_CONVERTED:files_saved]#>"));
     grid->setColumnStretch(0, 1);
+    grid->setRowStretch(6, 1);  // the rows stay together at the top, beside the cover
     connect(local_.button, &QPushButton::clicked, this, &CWizardDlg7Success::Open);
     connect(service_.button, &QPushButton::clicked, this, &CWizardDlg7Success::BrowseService);
     connect(ftp_.button, &QPushButton::clicked, this, &CWizardDlg7Success::BrowseFtp);
+    embed_ = new EmbedCodeBox(this);
+    layout->addWidget(embed_);
 
     auto* commands = new QHBoxLayout;
     layout->addLayout(commands);
@@ -96,6 +110,21 @@ void CWizardDlg7Success::ShowBook(const std::string& key, const BookLocations& w
     ShowRow(local_, where.local_folder);
     ShowRow(service_, where.service_address);
     ShowRow(ftp_, where.ftp_address);
+    ShowCover(where);
+    embed_->ShowBook(cfg_, key);
+}
+
+void CWizardDlg7Success::ShowCover(const BookLocations& where)
+{
+    // The cover made by the conversion: in the books folder, or in the export folder.
+    QPixmap cover;
+    for (const QString& folder : {QString::fromStdString(JoinPath(cfg_.m_books_folder, key_)), where.local_folder}) {
+        if (!key_.empty() && !folder.isEmpty() &&
+            cover.load(folder + QLatin1Char('/') + QLatin1String(pagegen::kCoverFile)))
+            break;
+    }
+    cover_->setPixmap(cover);
+    cover_->setVisible(!cover.isNull());
 }
 
 void CWizardDlg7Success::Open()

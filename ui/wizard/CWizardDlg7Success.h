@@ -1,6 +1,7 @@
-// Wizard page 9: where the finished book is. One row per place the book went: the
-// folder on this computer (with Open), the publishing service's address and the FTP
-// web site's address (each with a button that opens the book there). View opens the
+// Wizard page 9: where the finished book is. The book's cover beside one row per place
+// the book went: the folder on this computer (with Open), the publishing service's
+// address and the FTP web site's address (each with a button that opens the book there),
+// and below them the code that shows the published book on another site. View opens the
 // book, New job and Back start a new wizard run.
 #pragma once
 
@@ -11,6 +12,7 @@
 #include <string>
 
 class AppConfig;
+class EmbedCodeBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -41,10 +43,13 @@ private:
     Row AddRow(class QGridLayout* grid, int row, int label_id, int edit_id, int button_id, const char* button_key,
                const char* name);
     static void ShowRow(const Row& row, const QString& text);
+    void ShowCover(const BookLocations& where);
 
     AppConfig& cfg_;
     std::string key_;
     Row local_{};
     Row service_{};
     Row ftp_{};
+    QLabel* cover_ = nullptr;
+    EmbedCodeBox* embed_ = nullptr;
 };
