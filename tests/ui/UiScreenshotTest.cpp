@@ -35,6 +35,7 @@
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <QUrl>
 
 namespace {
@@ -112,6 +113,7 @@ private slots:
     void wizardPages();
     void publishingDialogs();
     void endedJobs();
+    void toolbarTooltips();
 };
 
 void UiScreenshotTest::mainWindowInBothTabs()
@@ -328,6 +330,42 @@ void UiScreenshotTest::endedJobs()
     page.RefreshQueue();
     page.QueueView()->clearSelection();
     Shoot(&window, QStringLiteral("main-advanced-ended"), 25);
+}
+
+// A toolbar button's tooltip in both languages: the screen around the toolbar, with the
+// tooltip window the button opened.
+void UiScreenshotTest::toolbarTooltips()
+{
+    for (const char* language : {"en", "fr"}) {
+        UiTestHome home;
+        IniFile texts((SourceDir() / "data/DefaultCfg" / (std::string("lang_") + language + ".ini")).string());
+        CDlgLocalize::SetLanguage(&texts);
+        CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+        window.show();
+        window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QToolButton* restart = window.ModeTabs()->AdvancedPage()->CommandButton(CAdvModeTab::kRestart);
+        const QString tip = CDlgLocalize::Lookup("TOOLTIP", "btn_restart");
+        QCOMPARE(restart->toolTip(), tip);
+        const QPoint at = restart->mapToGlobal(restart->rect().center());
+        QToolTip::showText(at, restart->toolTip(), restart);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), tip);
+        QTest::qWait(300);  // let the X server finish painting
+        const QRect area = QRect(window.mapToGlobal(QPoint(0, 0)), QSize(window.width(), restart->height() * 3))
+                               .adjusted(0, 0, 0, restart->height());
+        const qreal ratio = window.devicePixelRatio();
+        const QPixmap shot = window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+        QVERIFY(shot.height() >= int(area.height() * ratio) - 1);
+        const QString folder = qEnvironmentVariable("VELLUMARK_ARTEFACT_DIR", QDir::currentPath());
+        QVERIFY(QDir().mkpath(folder));
+        const QString scale = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
+        const QString path = QStringLiteral("%1/toolbar-tooltip-%2-%3x.png").arg(folder, QLatin1String(language), scale);
+        QVERIFY(shot.save(path));
+        qInfo("screenshot: %s", qPrintable(path));
+        QToolTip::hideText();
+        CDlgLocalize::SetLanguage(&home.Cfg().m_lang_ini);
+    }
 }
 
 QTEST_MAIN(UiScreenshotTest)
