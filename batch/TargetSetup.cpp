@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "config/AppConfig.h"
+#include "config/ServiceHostKeys.h"
 #include "publish/NetworkSettings.h"
 #include "publish/PublishSettings.h"
 #include "publish/Uploader.h"
@@ -224,14 +225,8 @@ bool SaveServiceAccount(AppConfig& cfg, const ServiceAccountSetup& setup, const 
     if (!Storable("the service host", host, 127, error))
         return false;
     bool ok = true;
-    if (!setup.host.empty()) {
-        // The books are read where the service serves them.
-        std::string base = host.rfind("http://", 0) == 0 || host.rfind("https://", 0) == 0 ? host : "http://" + host;
-        if (base.back() != '/')
-            base += '/';
-        ok = cfg.m_config_ini.WriteText("network", "vazirudu_domain", host) &&
-             cfg.m_config_ini.WriteText("network", "vazirudu_webaddr", base + "vellumark/");
-    }
+    if (!setup.host.empty())
+        ok = WriteServiceHostKeys(cfg.m_config_ini, host);  // the books are read where the service serves them
     ok = ok && cfg.m_http_user_ini.WriteEnciphered(setup.user + "#" + host, "http_passwd", password, cfg.m_cipher) &&
          cfg.m_config_ini.WriteText("network", "vazirudu_user", setup.user) &&
          cfg.m_config_ini.WriteInt("network", "use_vazirudu", 1);

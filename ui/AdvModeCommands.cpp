@@ -12,6 +12,7 @@
 #include "pipeline/SubmitJob.h"
 #include "ui/BookOpener.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/HelpGuide.h"
 #include "ui/COptionDlg.h"
 #include "ui/PdfListView.h"
 #include "ui/UserPrompts.h"
@@ -336,6 +337,5 @@ void CAdvModeTab::Export()
 
 void CAdvModeTab::Help()
 {
-    OpenWithDesktop(QUrl::fromLocalFile(QString::fromStdString(cfg_.LoadedProgramFolder() + "help/index.html")),
-                    "CommonUtil");
+    OpenGuide(cfg_, "advanced", "CommonUtil");
 }

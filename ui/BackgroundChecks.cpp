@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -107,6 +108,14 @@ std::string NotifierAddress(const std::string& host)
                                    "bld=" + std::to_string(AppConfig::kBuildStamp));
 }
 
+struct BackgroundChecks::RunningMark {
+    explicit RunningMark(std::atomic<int>& count) : count_(count) { ++count_; }
+    ~RunningMark() { --count_; }
+    RunningMark(const RunningMark&) = delete;
+    RunningMark& operator=(const RunningMark&) = delete;
+    std::atomic<int>& count_;
+};
+
 BackgroundChecks::~BackgroundChecks()
 {
     for (std::thread* thread : {&reference_update_, &notifier_, &version_check_})
@@ -116,9 +125,15 @@ BackgroundChecks::~BackgroundChecks()
 
 void BackgroundChecks::Start(NoticeFound found)
 {
+    // Without a service address there is no service to ask: nothing reaches the network.
+    if (cfg_.m_vazirudu_domain.empty()) {
+        DIAG(kModule, 0, "INF:no publishing service set, no start-up checks");
+        return;
+    }
     // The threads get copies of what they read: the settings may change while they run.
     sqlite3* db = cfg_.db();
-    reference_update_ = std::thread([target = TargetFrom(cfg_), db]() mutable {
+    reference_update_ = std::thread([target = TargetFrom(cfg_), db,
+                                     mark = std::make_shared<RunningMark>(running_)]() mutable {
         DIAG(kModule, 0, "INF:callback_update_db called");
         std::atomic<int32_t> progress{0};
         std::atomic<int32_t> state{JOB_STATE_RUNNING};
@@ -132,6 +147,7 @@ void BackgroundChecks::Start(NoticeFound found)
     });
     // The notifier's fetches keep the same deadlines as the checks on the service.
     notifier_ = std::thread([address = NotifierAddress(cfg_.m_vazirudu_domain),
+                             mark = std::make_shared<RunningMark>(running_),
                              timeout_ms = TargetFrom(cfg_).settings.net_timeout_ms, found = std::move(found)] {
         if (address.empty())
             return;
@@ -149,9 +165,10 @@ void BackgroundChecks::Start(NoticeFound found)
 
 void BackgroundChecks::CheckVersion(VersionAnswer answer)
 {
-    if (version_check_.joinable())
-        return;  // asked once per start
-    version_check_ = std::thread([target = TargetFrom(cfg_), answer = std::move(answer)]() mutable {
+    if (version_check_.joinable() || cfg_.m_vazirudu_domain.empty())
+        return;  // asked once per start, and only of a service that is set
+    version_check_ = std::thread([target = TargetFrom(cfg_), answer = std::move(answer),
+                                  mark = std::make_shared<RunningMark>(running_)]() mutable {
         std::atomic<int32_t> progress{0};
         std::atomic<int32_t> state{JOB_STATE_RUNNING};
         Uploader client(&progress, &state, target.settings);

@@ -7,6 +7,7 @@
 
 #include "publish/PublishSettings.h"
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <thread>
@@ -46,9 +47,16 @@ public:
     // Asks the service whether a newer build exists; `answer` is called only when the
     // service could be asked.
     void CheckVersion(VersionAnswer answer);
+    // True while a check is still at work (waiting on the service, say). Without a
+    // service address no check starts.
+    bool Running() const { return running_.load() > 0; }
 
 private:
+    // Counts a check from before its thread starts until its last step.
+    struct RunningMark;
+
     const AppConfig& cfg_;
+    std::atomic<int> running_{0};
     std::thread reference_update_;
     std::thread notifier_;
     std::thread version_check_;

@@ -2,6 +2,7 @@
 
 #include "config/AppConfig.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/HelpGuide.h"
 #include "ui/DialogButtons.h"
 #include "ui/ImageQualityForm.h"
 #include "ui/UserPrompts.h"
@@ -22,10 +23,7 @@ CAdvOptDlg::CAdvOptDlg(AppConfig& cfg, QWidget* parent) : QDialog(parent), cfg_(
     QDialogButtonBox* buttons = MakeOkCancelButtons(this);
     QPushButton* help = buttons->addButton(QStringLiteral("<#[help]#>"), QDialogButtonBox::HelpRole);
     help->setObjectName(QStringLiteral("helpButton"));
-    connect(help, &QPushButton::clicked, this, [this] {
-        OpenWithDesktop(QUrl::fromLocalFile(QString::fromStdString(cfg_.LoadedProgramFolder() + "help/index.html")),
-                        "CommonUtil");
-    });
+    connect(help, &QPushButton::clicked, this, [this] { OpenGuide(cfg_, "image-quality", "CommonUtil"); });
     layout->addWidget(buttons);
     CDlgLocalize::LocaliseDialog(this);
 }

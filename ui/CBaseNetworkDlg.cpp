@@ -1,11 +1,13 @@
 #include "ui/CBaseNetworkDlg.h"
 
 #include "config/AppConfig.h"
+#include "config/ServiceHostKeys.h"
 #include "publish/ClassificationDb.h"
 #include "ui/CCfgSkinDlg.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/CFtpDlg.h"
 #include "ui/FtpServerCheck.h"
+#include "ui/ServiceLinks.h"
 #include "ui/UserPrompts.h"
 
 #include <algorithm>
@@ -156,6 +158,18 @@ void CBaseNetworkDlg::BuildServicePart(QGridLayout* grid, int& row, bool with_ch
     grid->addWidget(MakeHelp(owner, kServiceHelp, "serviceHelpButton", "use_service"), row, 3, Qt::AlignRight);
     ++row;
 
+    // Where the service is; empty: no service (nothing is asked of the network for it).
+    auto* host_label = new QLabel(Setting("service_host"), owner);
+    host_ = new QLineEdit(QString::fromStdString(cfg_.m_vazirudu_domain), owner);
+    host_->setObjectName(QStringLiteral("serviceHostEdit"));
+    host_->setMaxLength(127);
+    host_->setPlaceholderText(Setting("service_host_hint"));
+    host_->setAccessibleName(Setting("service_host"));
+    host_label->setBuddy(host_);
+    grid->addWidget(host_label, row, 0);
+    grid->addWidget(host_, row, 1, 1, 3);
+    ++row;
+
     auto* account_label = new QLabel(Setting("account"), owner);
     account_ = new QLineEdit(owner);
     account_->setObjectName(QStringLiteral("accountEdit"));
@@ -186,8 +200,12 @@ void CBaseNetworkDlg::BuildServicePart(QGridLayout* grid, int& row, bool with_ch
     grid->addWidget(create, row, 3);
     ++row;
     connect(create, &QPushButton::clicked, this, [this] {
-        OpenWithDesktop(QUrl(QString::fromStdString(cfg_.RegisterUrl())), "BaseNetworkDlg");
+        OpenWithDesktop(QUrl(AccountCreationAddress(cfg_, ServiceHost())), "BaseNetworkDlg");
     });
+    // An account can only be created where a service is.
+    const auto recheck =
+        FollowServiceSetting(create, [this] { return !AccountCreationAddress(cfg_, ServiceHost()).isEmpty(); });
+    connect(host_, &QLineEdit::textChanged, create, recheck);
 
     category_ = AddCombo(grid, row, 0, "category", kCategory, "categoryCombo");
     subcategory_ = AddCombo(grid, row, 2, "subcategory", kSubcategory, "subcategoryCombo");
@@ -362,6 +380,8 @@ const char* CBaseNetworkDlg::Refusal(const NetworkChoice& choice) const
     }
     if (!choice.use_service)
         return nullptr;
+    if (ServiceHost().empty())
+        return "enter_service_host";
     if (choice.country.empty() || choice.category.empty())
         return "select_category";
     if (choice.user.empty())
@@ -377,12 +397,33 @@ const char* CBaseNetworkDlg::Refusal(const NetworkChoice& choice) const
 bool CBaseNetworkDlg::Validate(QWidget* owner, NetworkChoice& choice) const
 {
     choice = Choice();
+    // The login test goes to the service address as typed; a refusal puts the stored
+    // one back.
+    const std::string kept_host = cfg_.m_vazirudu_domain;
+    const std::string kept_books = cfg_.m_vazirudu_webaddr;
+    if (host_) {
+        cfg_.m_vazirudu_domain = ServiceHost();
+        cfg_.m_vazirudu_webaddr = ServiceBooksAddress(cfg_.m_vazirudu_domain);
+    }
     const char* key = Refusal(choice);
-    if (key) {
-        CDlgLocalize::MessageBoxByKey(owner, key);
+    if (key || (choice.use_ftp && !ServerAccepted(owner, choice.ftp_url))) {
+        cfg_.m_vazirudu_domain = kept_host;
+        cfg_.m_vazirudu_webaddr = kept_books;
+        if (key)
+            CDlgLocalize::MessageBoxByKey(owner, key);
         return false;
     }
-    return !choice.use_ftp || ServerAccepted(owner, choice.ftp_url);
+    return true;
+}
+
+std::string CBaseNetworkDlg::ServiceHost() const
+{
+    return host_ ? host_->text().trimmed().toStdString() : cfg_.m_vazirudu_domain;
+}
+
+bool CBaseNetworkDlg::StoreServiceHost() const
+{
+    return !host_ || SaveServiceHost(cfg_, ServiceHost());
 }
 
 bool CBaseNetworkDlg::ServerAccepted(QWidget* owner, const std::string& profile) const

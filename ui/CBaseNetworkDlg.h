@@ -48,6 +48,13 @@ public:
     // nothing vouches for yet is put to the user, and a failed login asks whether to keep
     // the choice all the same.
     bool Validate(QWidget* owner, NetworkChoice& choice) const;
+    // The publishing service's address as typed (the stored one without the service
+    // part); empty means no service.
+    std::string ServiceHost() const;
+    // Saves the typed address in config.ini (the keys the batch command's --service-host
+    // writes) and the settings; call after a successful Validate. False when it cannot
+    // be written.
+    bool StoreServiceHost() const;
 
     // Fills the profile combo from ftp.ini and selects `key` (the first entry when absent).
     void FillProfiles(const std::string& key);
@@ -78,6 +85,7 @@ private:
     // One note per protocol, in FtpProtocol order; only the chosen profile's is shown.
     QLabel* transport_notes_[3] = {};
     QCheckBox* use_service_ = nullptr;
+    QLineEdit* host_ = nullptr;
     QLineEdit* account_ = nullptr;
     QLineEdit* password_ = nullptr;
     QComboBox* category_ = nullptr;

@@ -182,9 +182,13 @@ void CMainDlg::OfferUpgrade()
         "A new version of this program is available.\nDo you want to close the program and upgrade to the latest "
         "version?");
     request.buttons = QMessageBox::Yes | QMessageBox::No;
-    if (ShowPrompt(this, request) == QMessageBox::Yes)
-        OpenWithDesktop(QUrl(QString::fromStdString(cfg_.m_config_ini.ReadText("general", "upgrade_url", 260))),
-                        kModule);
+    if (ShowPrompt(this, request) != QMessageBox::Yes)
+        return;
+    // The download page as configured, else the service's own pages.
+    std::string page = cfg_.m_config_ini.ReadText("general", "upgrade_url", 260);
+    if (page.empty())
+        page = cfg_.m_vazirudu_webaddr;
+    OpenWithDesktop(QUrl(QString::fromStdString(page)), kModule);
 }
 
 void CMainDlg::ShowNotifier(const NotifierNotice& notice, const QString& page)

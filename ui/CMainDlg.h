@@ -45,6 +45,8 @@ public:
     // Quits with `exit_code` unless the reference database is being written; then the
     // quit is retried once a second until it is not. True when it quit now.
     bool RequestQuit(int exit_code);
+    // True while a start-up check still waits on the publishing service.
+    bool ChecksRunning() const { return background_.Running(); }
 
 signals:
     // The window is done; the program ends with this code.

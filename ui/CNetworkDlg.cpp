@@ -1,10 +1,14 @@
 #include "ui/CNetworkDlg.h"
 
 #include "config/AppConfig.h"
+#include "config/DiagLog.h"
 #include "ui/CBaseNetworkDlg.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/HelpGuide.h"
 #include "ui/DialogButtons.h"
 #include "ui/UserPrompts.h"
+
+#include <cerrno>
 
 #include <QDialogButtonBox>
 #include <QPushButton>
@@ -22,10 +26,7 @@ CNetworkDlg::CNetworkDlg(AppConfig& cfg, QWidget* parent) : QDialog(parent), cfg
     QPushButton* help = buttons->addButton(QStringLiteral("<#[help]#>"), QDialogButtonBox::HelpRole);
     help->setObjectName(QStringLiteral("helpButton"));
     SetControlId(help, 9);
-    connect(help, &QPushButton::clicked, this, [this] {
-        OpenWithDesktop(QUrl::fromLocalFile(QString::fromStdString(cfg_.LoadedProgramFolder() + "help/index.html")),
-                        "CommonUtil");
-    });
+    connect(help, &QPushButton::clicked, this, [this] { OpenGuide(cfg_, "publishing", "CommonUtil"); });
     layout->addWidget(buttons);
     CDlgLocalize::LocaliseDialog(this);
 }
@@ -35,6 +36,8 @@ void CNetworkDlg::accept()
     NetworkChoice choice;
     if (!settings_->Validate(this, choice))
         return;
+    if (!settings_->StoreServiceHost())
+        DIAG("NetworkDlg", errno, "ERR:service address not saved");
     SaveNetworkChoice(cfg_, choice);
     QDialog::accept();
 }

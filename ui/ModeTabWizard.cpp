@@ -10,6 +10,7 @@
 #include "ui/BookOpener.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/HelpGuide.h"
 #include "ui/COptionDlg.h"
 #include "ui/wizard/BookLocations.h"
 #include "ui/wizard/CWizardDlg1.h"
@@ -64,7 +65,8 @@ Page* CModeTabCtrl::Adopt(Page* page, int step_code)
 {
     connect(page, &Page::StepRequested, this, &CModeTabCtrl::OnWizardStep);
     connect(page, &Page::ExitRequested, this, &CModeTabCtrl::ExitRequested);
-    connect(page, &Page::HelpRequested, advanced_, &CAdvModeTab::Help);
+    connect(page, &Page::HelpRequested, this,
+            [this, step_code] { OpenGuide(cfg_, WizardHelpSection(step_code), "CommonUtil"); });
     wizard_pages_[static_cast<size_t>(step_code)] = page;
     wizard_stack_->addWidget(page);
     return page;
@@ -78,7 +80,7 @@ QWidget* CModeTabCtrl::MakeWizardPage(int step_code)
     case kStepChoosePdf: return Adopt(new CWizardDlg1(cfg_, values_, wizard_), step_code);
     case kStepImageQuality: return Adopt(new CWizardDlg2ImageQuality(cfg_, wizard_), step_code);
     case kStepMetadata: return Adopt(new CWizardDlg2(values_, wizard_), step_code);
-    case kStepPublishMethod: return Adopt(new CWizardDlg4PubMethod(wizard_), step_code);
+    case kStepPublishMethod: return Adopt(new CWizardDlg4PubMethod(cfg_, wizard_), step_code);
     case kStepLocalFolder: return Adopt(new CWizardDlg6LocalUrl(cfg_, values_, wizard_), step_code);
     case kStepWebService: return Adopt(new CWizardDlg6Roruviza(cfg_, wizard_), step_code);
     case kStepFtp: return Adopt(new CWizardDlg6FTP(cfg_, wizard_), step_code);
@@ -134,12 +136,18 @@ void CModeTabCtrl::OnWizardStep(int step_code, int return_code)
     case kStepStartJob:
         StartWizardJob();
         return;
-    case kStepChoosePdf:
-        // A new run: the previous job is no longer followed (it runs on in the lists).
+    case kStepChoosePdf: {
+        // A new run: the previous job is no longer followed (it runs on in the lists),
+        // and the user is told so.
+        const bool goes_on = values_.slot >= 0 && table_.Slot(values_.slot).key == values_.job_key &&
+                             table_.Slot(values_.slot).state.load() != JOB_STATE_FREE;
         ForgetWizardJob();
         ShowWizardPage(step_code);
-        static_cast<CWizardDlg1*>(WizardPageAt(kStepChoosePdf))->Refresh();
+        auto* first = static_cast<CWizardDlg1*>(WizardPageAt(kStepChoosePdf));
+        first->Refresh();
+        first->ShowNote(goes_on ? CDlgLocalize::Lookup("WIZARD_CONVERT", "job_goes_on") : QString());
         return;
+    }
     case kStepConvert:
         values_.return_code = return_code;
         ShowWizardPage(step_code);
@@ -259,8 +267,9 @@ void CModeTabCtrl::FollowWizardJob()
         page->hide();
         OnWizardStep(kStepSuccess, 0);
         page->EnableNavigation(true);
+        // The same copy as the page's View: the chosen folder's book, else the published one.
         if (cfg_.m_autoview != 0)
-            OpenBook(cfg_, values_.job_key, kModule);
+            static_cast<CWizardDlg7Success*>(WizardPageAt(kStepSuccess))->View();
         return;
     }
     // A job that ended early (failed or stopped) is no longer followed; the page says

@@ -11,9 +11,15 @@
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
 #include "ui/JobNoticeBridge.h"
+#include "ui/QuitSignals.h"
+#include "ui/QuitWait.h"
+#include "ui/ServiceLinks.h"
 #include "ui/StartupLock.h"
 
 #include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char** argv)
 {
@@ -29,6 +35,7 @@ int main(int argc, char** argv)
     diag_switch_record::PutBackUnlessSupportOpen(folders::UserDataFolder() + "/Corvane/Vellumark/config.ini");
     AppConfig& cfg = TheConfig();
     cfg.Load();
+    ForgetUnsetServiceHost(cfg);
     // A first start may take the books folder from the shipped settings instead.
     InstanceLock loaded_lock;
     if (cfg.m_books_folder != books_folder && !TakeProgramLock(loaded_lock, cfg.m_books_folder))
@@ -42,6 +49,13 @@ int main(int argc, char** argv)
     CMainDlg window(cfg, table, notices);
     window.ModeTabs()->AdvancedPage()->BuildLists();
     QObject::connect(&window, &CMainDlg::Quit, &app, [](int code) { QApplication::exit(code); });
+    QuitOnTermSignals(&window, [&window] { window.RequestQuit(CMainDlg::kExitClosed); });
     window.show();
-    return app.exec();
+    const int code = app.exec();
+    if (!StopWorkWithin(table, [&window] { return window.ChecksRunning(); }, kQuitWait)) {
+        DIAG("MainDlg", 0, "INF:quit while work waits on the network; unfinished jobs resume at the next start");
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
+    return code;
 }

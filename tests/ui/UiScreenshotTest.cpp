@@ -190,6 +190,9 @@ void UiScreenshotTest::wizardPages()
 {
     UiTestHome home;
     home.UseFakeEngine(3, "0");
+    // A service of the user's own on this computer (nothing answers there): its buttons
+    // are on, and the start-up checks never leave the machine.
+    home.Cfg().m_vazirudu_domain = "localhost:8080";
     CMainDlg window(home.Cfg(), home.Table(), home.Notices());
     window.show();
     WizardDriver wizard(window);
@@ -285,6 +288,7 @@ void UiScreenshotTest::publishingDialogs()
     cfg.m_country_id = 380;
     cfg.m_state_id = 380001;
     cfg.m_city_id = 380001001;
+    cfg.m_vazirudu_domain = "books.example.org";
     CNetworkDlg network(cfg, nullptr);
     network.show();
     Shoot(&network, QStringLiteral("publishing-settings"), 20);

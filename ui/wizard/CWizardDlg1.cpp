@@ -33,6 +33,12 @@ CWizardDlg1::CWizardDlg1(AppConfig& cfg, WizardValues& values, QWidget* parent)
     setAcceptDrops(true);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MakeWizardHeader(this, QStringLiteral("<#[WIZARD1:header]#>")));
+    // Says, after New book, that the job started before goes on.
+    note_ = new QLabel(this);
+    note_->setObjectName(QStringLiteral("jobNote"));
+    note_->setWordWrap(true);
+    note_->hide();
+    layout->addWidget(note_);
 
     auto* label = new QLabel(QStringLiteral("<#[WIZARD1:selectpdf]#>"), this);
     label->setObjectName(QStringLiteral("selectPdfLabel"));
@@ -90,6 +96,7 @@ CWizardDlg1::CWizardDlg1(AppConfig& cfg, WizardValues& values, QWidget* parent)
     advert_row->addStretch(1);
     advert_row->addWidget(advert);
     connect(advert, &QPushButton::clicked, this, [this] { OpenAdvert(cfg_); });
+    FollowAdvertAddress(cfg_, advert);
 
     const WizardNavigation nav = MakeWizardNavigation(this, layout, kNavHelp | kNavNext | kNavExit);
     connect(nav.next, &QPushButton::clicked, this, &CWizardDlg1::Next);
@@ -97,6 +104,12 @@ CWizardDlg1::CWizardDlg1(AppConfig& cfg, WizardValues& values, QWidget* parent)
     connect(nav.help, &QPushButton::clicked, this, &CWizardDlg1::HelpRequested);
     CDlgLocalize::LocaliseDialog(this);
     Refresh();
+}
+
+void CWizardDlg1::ShowNote(const QString& text)
+{
+    note_->setText(text);
+    note_->setVisible(!text.isEmpty());
 }
 
 void CWizardDlg1::Refresh()

@@ -8,6 +8,7 @@
 #include "ui/wizard/WizardPage.h"
 
 class AppConfig;
+class QLabel;
 class QLineEdit;
 struct WizardValues;
 
@@ -24,6 +25,8 @@ public:
     void TakeDroppedFiles(const QList<QUrl>& urls);
     // Shows the wizard's PDF path again.
     void Refresh();
+    // A line under the header; empty hides it.
+    void ShowNote(const QString& text);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -35,4 +38,5 @@ private:
     AppConfig& cfg_;
     WizardValues& values_;
     QLineEdit* pdf_path_;
+    QLabel* note_;
 };

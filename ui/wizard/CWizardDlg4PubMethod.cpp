@@ -1,6 +1,7 @@
 #include "ui/wizard/CWizardDlg4PubMethod.h"
 
 #include "ui/CDlgLocalize.h"
+#include "ui/ServiceLinks.h"
 #include "ui/wizard/WizardPageKit.h"
 
 #include <QLabel>
@@ -8,7 +9,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-CWizardDlg4PubMethod::CWizardDlg4PubMethod(QWidget* parent) : WizardPage(parent)
+CWizardDlg4PubMethod::CWizardDlg4PubMethod(const AppConfig& cfg, QWidget* parent) : WizardPage(parent)
 {
     setObjectName(QStringLiteral("wizardMethodPage"));
     auto* layout = new QVBoxLayout(this);
@@ -38,6 +39,11 @@ CWizardDlg4PubMethod::CWizardDlg4PubMethod(QWidget* parent) : WizardPage(parent)
         const int step = choice.step;
         connect(button, &QPushButton::clicked, this, [this, step] { Go(step); });
         layout->addWidget(button);
+        // Publishing on the service needs its address; the page about it needs a page.
+        if (step == kStepWebService)
+            FollowServiceSetting(button, [&cfg] { return ServiceConfigured(cfg); });
+        else if (step == kStepAdvert)
+            FollowAdvertAddress(cfg, button);
     }
     layout->addStretch(1);
     const WizardNavigation nav = MakeWizardNavigation(this, layout, kNavHelp | kNavBack | kNavExit);

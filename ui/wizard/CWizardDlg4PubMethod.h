@@ -4,11 +4,13 @@
 
 #include "ui/wizard/WizardPage.h"
 
+class AppConfig;
+
 class CWizardDlg4PubMethod : public WizardPage {
     Q_OBJECT
 
 public:
-    explicit CWizardDlg4PubMethod(QWidget* parent);
+    CWizardDlg4PubMethod(const AppConfig& cfg, QWidget* parent);
 
 private:
     void Go(int step_code);

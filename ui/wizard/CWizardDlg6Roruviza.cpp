@@ -1,10 +1,13 @@
 #include "ui/wizard/CWizardDlg6Roruviza.h"
 
 #include "config/AppConfig.h"
+#include "config/DiagLog.h"
 #include "publish/NetworkSettings.h"
 #include "ui/CBaseNetworkDlg.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/wizard/WizardPageKit.h"
+
+#include <cerrno>
 
 #include <QLabel>
 #include <QPushButton>
@@ -31,6 +34,8 @@ void CWizardDlg6Roruviza::Next()
     NetworkChoice choice;
     if (!settings_->Validate(this, choice))
         return;
+    if (!settings_->StoreServiceHost())
+        DIAG("NetworkDlg", errno, "ERR:service address not saved");
     SaveNetworkChoice(cfg_, choice);
     SetPublishingMode(cfg_, PublishingMode::kWebService);
     hide();

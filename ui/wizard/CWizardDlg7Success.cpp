@@ -62,6 +62,7 @@ CWizardDlg7Success::CWizardDlg7Success(AppConfig& cfg, QWidget* parent) : Wizard
     connect(view, &QPushButton::clicked, this, &CWizardDlg7Success::View);
     connect(new_job, &QPushButton::clicked, this, &CWizardDlg7Success::NewJob);
     connect(advert, &QPushButton::clicked, this, [this] { OpenAdvert(cfg_); });
+    FollowAdvertAddress(cfg_, advert);
     layout->addStretch(1);
 
     const WizardNavigation nav = MakeWizardNavigation(this, layout, kNavHelp | kNavBack | kNavExit);

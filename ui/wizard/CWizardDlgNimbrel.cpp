@@ -23,6 +23,7 @@ CWizardDlgNimbrel::CWizardDlgNimbrel(AppConfig& cfg, QWidget* parent) : WizardPa
     row->addWidget(advert);
     row->addStretch(1);
     connect(advert, &QPushButton::clicked, this, [&cfg] { OpenAdvert(cfg); });
+    FollowAdvertAddress(cfg, advert);
     layout->addStretch(1);
     const WizardNavigation nav = MakeWizardNavigation(this, layout, kNavHelp | kNavBack | kNavExit);
     connect(nav.back, &QPushButton::clicked, this, [this] {

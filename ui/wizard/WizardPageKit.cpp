@@ -2,6 +2,7 @@
 
 #include "config/AppConfig.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/ServiceLinks.h"
 #include "ui/UserPrompts.h"
 
 #include <QBoxLayout>
@@ -69,13 +70,15 @@ WizardNavigation MakeWizardNavigation(QWidget* page, QBoxLayout* layout, int but
 
 QString AdvertAddress(const AppConfig& cfg)
 {
-    const std::string configured = cfg.m_config_ini.ReadText("general", "advert_url", 260);
-    if (!configured.empty())
-        return QString::fromStdString(configured);
-    return QStringLiteral("http://%1/").arg(QLatin1String(AppConfig::kServiceHost));
+    return AboutServiceAddress(cfg);
 }
 
 void OpenAdvert(const AppConfig& cfg)
 {
     OpenWithDesktop(QUrl(AdvertAddress(cfg)), "WizardDlg");
+}
+
+void FollowAdvertAddress(const AppConfig& cfg, QWidget* button)
+{
+    FollowServiceSetting(button, [&cfg] { return !AdvertAddress(cfg).isEmpty(); });
 }

@@ -47,7 +47,9 @@ WizardNavigation MakeWizardNavigation(QWidget* page, QBoxLayout* layout, int but
 QPushButton* MakeWizardButton(QWidget* page, int id, const QString& text, const char* name);
 
 // The page the advert buttons open: `advert_url` of section general in config.ini, else
-// the publishing service's home page.
+// the publishing service's books address; empty when neither is set.
 QString AdvertAddress(const AppConfig& cfg);
 // Opens it; a failure is logged (module WizardDlg).
 void OpenAdvert(const AppConfig& cfg);
+// Keeps an advert button usable only while there is a page to open (else it says why).
+void FollowAdvertAddress(const AppConfig& cfg, QWidget* button);
