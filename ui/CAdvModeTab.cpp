@@ -12,6 +12,7 @@
 #include "ui/PdfListView.h"
 #include "ui/UserPrompts.h"
 
+#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGridLayout>
@@ -20,6 +21,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QPixmap>
 #include <QPushButton>
 #include <QStringList>
 #include <QStyle>
@@ -32,6 +34,7 @@ namespace {
 constexpr const char* kModule = "AdvModeTab";
 // How often a restart waiting for its jobs to stop looks at them.
 constexpr int kRestartPollMs = 100;
+constexpr int kToolbarIconSize = 32;
 
 struct ToolbarEntry {
     int command;
@@ -51,6 +54,20 @@ constexpr ToolbarEntry kToolbar[] = {
     {CAdvModeTab::kHelp, "btn_help", QStyle::SP_DialogHelpButton, "helpButton"},
     {CAdvModeTab::kExit, "btn_exit", QStyle::SP_DialogCloseButton, "exitButton"},
 };
+
+// The style's icons come in different sizes and an icon is never drawn larger than its
+// largest picture: each is scaled to the toolbar's size so that all of them match.
+QIcon OneSizeIcon(const QIcon& icon, int size)
+{
+    const qreal ratio = qApp->devicePixelRatio();
+    QPixmap picture = icon.pixmap(QSize(size, size), ratio);
+    if (picture.deviceIndependentSize() != QSizeF(size, size)) {
+        const int pixels = qRound(size * ratio);
+        picture = picture.scaled(pixels, pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        picture.setDevicePixelRatio(ratio);
+    }
+    return QIcon(picture);
+}
 
 QLabel* MakeLabel(QWidget* parent, int id, const char* text, const char* name)
 {
@@ -258,8 +275,8 @@ QWidget* CAdvModeTab::BuildToolbar()
         button->setObjectName(QLatin1String(entry.name));
         SetControlId(button, entry.command);
         button->setText(QStringLiteral("<#[ADVANCED:%1]#>").arg(QLatin1String(entry.key)));
-        button->setIcon(style()->standardIcon(entry.icon));
-        button->setIconSize(QSize(32, 32));
+        button->setIcon(OneSizeIcon(style()->standardIcon(entry.icon), kToolbarIconSize));
+        button->setIconSize(QSize(kToolbarIconSize, kToolbarIconSize));
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setAutoRaise(true);
         button->setFocusPolicy(Qt::StrongFocus);
@@ -367,9 +384,6 @@ void CAdvModeTab::ConvertAndUpload()
 {
     SubmitRequest request;
     request.pdf_path = pdf_path_->text().toStdString();
-    request.title = title_->text().toStdString();
-    request.tags = keywords_->text().toStdString();
-    request.description = description_->text().toStdString();
     if (request.pdf_path.empty() || !PathExists(request.pdf_path) || IsFolder(request.pdf_path)) {
         Message("select_pdf");
         return;
@@ -384,6 +398,16 @@ void CAdvModeTab::ConvertAndUpload()
         Message("invalid_pdf");
         return;
     }
+    // A path typed or dropped has not filled the fields yet: each one the user has not
+    // typed into takes the PDF's own value, as Browse does.
+    const std::pair<QLineEdit*, const std::string*> from_pdf[] = {
+        {title_, &info.title}, {keywords_, &info.tags}, {description_, &info.description}};
+    for (const auto& [field, value] : from_pdf)
+        if (!field->isModified())
+            field->setText(QString::fromStdString(*value));
+    request.title = title_->text().toStdString();
+    request.tags = keywords_->text().toStdString();
+    request.description = description_->text().toStdString();
     if (cfg_.m_use_vazirudu == 1 &&
         (request.title.empty() || request.tags.empty() || request.description.empty())) {
         Message("meta_data_required");

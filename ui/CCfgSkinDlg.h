@@ -7,7 +7,6 @@
 #include <memory>
 
 class AppConfig;
-class QComboBox;
 class ToolbarOptions;
 
 class CCfgSkinDlg : public QDialog {
@@ -21,5 +20,4 @@ public:
 private:
     AppConfig& cfg_;
     std::unique_ptr<ToolbarOptions> options_;
-    QComboBox* language_;
 };

@@ -2,8 +2,10 @@
 
 #include "config/AppConfig.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/SkinLanguageList.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -50,6 +52,23 @@ ToolbarOptions::ToolbarOptions(const AppConfig& cfg, QWidget* parent, QVBoxLayou
     home_text_ = AddEdit(form_, parent, "home_txt", 1122, cfg.m_skin_logotxt, "homeTextEdit");
     home_url_ = AddEdit(form_, parent, "home_url", 1123, cfg.m_skin_logourl, "homeUrlEdit");
 
+    language_ = new QComboBox(parent);
+    language_->setObjectName(QStringLiteral("languageCombo"));
+    SetControlId(language_, 1092);
+    language_->setAccessibleName(QStringLiteral("<#[HTML_TOOLBAR:language]#>"));
+    int selected = 0;
+    const std::string configured = cfg.m_config_ini.ReadText("skin", "skin_lang", 260);
+    const std::vector<SkinLanguage> languages = ReadSkinLanguages(cfg.m_books_folder);
+    for (size_t i = 0; i < languages.size(); ++i) {
+        language_->addItem(QString::fromStdString(languages[i].name));
+        if (languages[i].name == configured)
+            selected = static_cast<int>(i);
+    }
+    language_->setCurrentIndex(languages.empty() ? -1 : selected);
+    auto* language_label = new QLabel(QStringLiteral("<#[HTML_TOOLBAR:language]#>"), parent);
+    language_label->setBuddy(language_);
+    form_->addRow(language_label, language_);
+
     QLineEdit* text = home_text_;
     QLineEdit* url = home_url_;
     auto enable_home = [text, url](bool on) {
@@ -86,5 +105,14 @@ void ToolbarOptions::Store(AppConfig& cfg) const
         cfg.m_skin_logourl = home_url_->text().left(259).toStdString();
         ini.WriteText("skin", "skin_logotxt", cfg.m_skin_logotxt);
         ini.WriteText("skin", "skin_logourl", cfg.m_skin_logourl);
+    }
+    // The list is read again: the entry that matches the chosen name over its length.
+    const std::string chosen = language_->currentText().left(259).toStdString();
+    for (const SkinLanguage& entry : ReadSkinLanguages(cfg.m_books_folder)) {
+        if (!entry.name.empty() && chosen.compare(0, entry.name.size(), entry.name) == 0) {
+            ini.WriteText("skin", "skin_lang", entry.name);
+            ini.WriteText("skin", "lang_filename", entry.file_name);
+            break;
+        }
     }
 }

@@ -1,12 +1,14 @@
 // The book toolbar's choices as the toolbar dialog and the wizard's local-folder and FTP
-// pages show them: the e-mail and note buttons, and an own home link with its text and
-// address (editable only while the link is on). Every place uses the same control ids.
+// pages show them: the e-mail and note buttons, an own home link with its text and
+// address (editable only while the link is on), and the toolbar's language. Every place
+// uses the same control ids.
 #pragma once
 
 #include <memory>
 
 class AppConfig;
 class QCheckBox;
+class QComboBox;
 class QFormLayout;
 class QLineEdit;
 class QVBoxLayout;
@@ -14,17 +16,20 @@ class QWidget;
 
 class ToolbarOptions {
 public:
-    // Adds the three check boxes to `layout`, then a form with the link's two fields.
+    // Adds the three check boxes to `layout`, then a form with the link's two fields and
+    // the language choice (the languages of the skin in the books folder).
     ToolbarOptions(const AppConfig& cfg, QWidget* parent, QVBoxLayout* layout);
 
-    // A wizard page's "Book toolbar" group, added to `layout`: the own link only, as the
-    // e-mail and note buttons are chosen in the toolbar dialog (their state is kept).
+    // A wizard page's "Book toolbar" group, added to `layout`: the own link and the
+    // language, as the e-mail and note buttons are chosen in the toolbar dialog (their
+    // state is kept).
     static std::unique_ptr<ToolbarOptions> InWizardGroup(const AppConfig& cfg, QWidget* page, QVBoxLayout* layout);
 
     // The form of the link's fields, for callers that add rows of their own.
     QFormLayout* Form() const { return form_; }
     // Stores the choices in the settings and config.ini. While the own link is off its
-    // stored text and address are kept, ready for when it is on again.
+    // stored text and address are kept, ready for when it is on again. The language is
+    // stored as its name and file name; with no language list both stay as they were.
     void Store(AppConfig& cfg) const;
 
 private:
@@ -33,5 +38,6 @@ private:
     QCheckBox* use_home_;
     QLineEdit* home_text_;
     QLineEdit* home_url_;
+    QComboBox* language_;
     QFormLayout* form_;
 };

@@ -62,6 +62,7 @@ private slots:
     void exportAsksBeforeEmptyingAFolder();
     void propertiesWriteTheMetadataBack();
     void droppedPdfFillsThePathAndPreviewOpensTheBook();
+    void typedPathTakesThePdfsOwnTexts();
 };
 
 void AdvModeCommandsTest::commandsWithNothingSelectedTellTheUser()
@@ -108,8 +109,12 @@ void AdvModeCommandsTest::convertChecksTheFileTheEngineAndTheMetadata()
     // Publishing to the web service needs all three texts.
     home.UseFakeEngine(3, "0");
     home.Cfg().m_use_vazirudu = 1;
-    Edit(page, "titleEdit")->setText(QStringLiteral("A title"));
-    Edit(page, "keywordsEdit")->setText(QStringLiteral("some, words"));
+    // Typed by the user, the description typed and erased again: the PDF's own values
+    // do not replace what the user typed.
+    QTest::keyClicks(Edit(page, "titleEdit"), QStringLiteral("A title"));
+    QTest::keyClicks(Edit(page, "keywordsEdit"), QStringLiteral("some, words"));
+    QTest::keyClicks(Edit(page, "descriptionEdit"), QStringLiteral("x"));
+    QTest::keyClick(Edit(page, "descriptionEdit"), Qt::Key_Backspace);
     home.ClearPrompts();
     ClickConvert(page);
     QCOMPARE(home.PromptTexts(), QStringList{UiTestHome::MessageText("meta_data_required")});
@@ -315,6 +320,40 @@ void AdvModeCommandsTest::propertiesWriteTheMetadataBack()
     page.CommandButton(CAdvModeTab::kProperties)->click();
     QCOMPARE(QString::fromStdString(home.Cfg().m_meta_w_ini.ReadWide(key, "title")), QStringLiteral("Ünïcode title"));
     QCOMPARE(home.Cfg().m_meta_w_ini.ReadWide(key, "tags"), tags);
+}
+
+// A path typed (or dropped) instead of browsed still gives the book the PDF's own title,
+// keywords and description; what the user typed into a field is kept.
+void AdvModeCommandsTest::typedPathTakesThePdfsOwnTexts()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    CAdvModeTab page(home.Cfg(), home.Table(), &home.Notices(), nullptr);
+    const fs::path pdf = home.Root() / "typed.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    QTest::keyClicks(Edit(page, "pdfPathEdit"), QString::fromStdString(pdf.string()));
+    ClickConvert(page);
+    QVERIFY(home.Prompts().empty());
+    QCOMPARE(page.QueueList().RowCount(), 1);
+    QCOMPARE(Edit(page, "titleEdit")->text(), QStringLiteral("Fake title"));
+    QCOMPARE(Edit(page, "keywordsEdit")->text(), QStringLiteral("fake, tags"));
+    QCOMPARE(Edit(page, "descriptionEdit")->text(), QStringLiteral("Fake description"));
+    const std::string key = page.QueueList().Item(0)->key;
+    const JobSection job = ReadJobSection(home.Cfg().m_meta_ini, home.Cfg().m_meta_w_ini, key);
+    QCOMPARE(job.title, std::string("Fake title"));
+    QCOMPARE(job.tags, std::string("fake, tags"));
+    QCOMPARE(job.description, std::string("Fake description"));
+
+    // A title the user typed stays; the other two follow the PDF.
+    Edit(page, "titleEdit")->clear();
+    QTest::keyClicks(Edit(page, "titleEdit"), QStringLiteral("My own title"));
+    ClickConvert(page);
+    QCOMPARE(page.QueueList().RowCount(), 2);
+    const std::string other = page.QueueList().Item(0)->key == key ? page.QueueList().Item(1)->key
+                                                                    : page.QueueList().Item(0)->key;
+    const JobSection second = ReadJobSection(home.Cfg().m_meta_ini, home.Cfg().m_meta_w_ini, other);
+    QCOMPARE(second.title, std::string("My own title"));
+    QCOMPARE(second.description, std::string("Fake description"));
 }
 
 void AdvModeCommandsTest::droppedPdfFillsThePathAndPreviewOpensTheBook()
