@@ -140,6 +140,8 @@ CPdfListView::CPdfListView(CPdfItemList& list, QWidget* parent)
     header()->setStretchLastSection(false);
     for (int column = 0; column < CPdfItemList::kColumnCount; ++column)
         header()->resizeSection(column, kColumns[column].width);
+    // A result ("Conversion failed", with its reason) is read whole, never cut off.
+    header()->setSectionResizeMode(CPdfItemList::kColResult, QHeaderView::ResizeToContents);
     if (list_.SortColumn() >= 0)
         header()->setSortIndicator(list_.SortColumn(),
                                    list_.SortDirection() > 0 ? Qt::AscendingOrder : Qt::DescendingOrder);

@@ -2,11 +2,13 @@
 
 #include "config/CommonUtil.h"
 #include "config/DiagLog.h"
+#include "config/Folders.h"
 
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QUrl>
 
 namespace {
@@ -20,6 +22,25 @@ prompt_hooks::Chooser g_pdf_chooser;
 prompt_hooks::Chooser g_key_chooser;
 prompt_hooks::Chooser g_folder_chooser;
 prompt_hooks::Opener g_opener;
+QString g_last_folder;  // where the user last chose a PDF or a folder
+
+// Where a chooser opens: the folder asked for when it exists, else the folder last
+// chosen, else the user's documents folder (else home), never the working folder.
+QString StartFolder(const QString& wanted)
+{
+    for (const QString& folder : {wanted, g_last_folder})
+        if (!folder.isEmpty() && QDir::isAbsolutePath(folder) && QFileInfo(folder).isDir())
+            return folder;
+    const QString documents = QString::fromStdString(folders::DocumentsFolder());
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
+QString RememberFolder(const QString& chosen, const QString& folder)
+{
+    if (!chosen.isEmpty())
+        g_last_folder = folder;
+    return chosen;
+}
 
 }  // namespace
 
@@ -54,9 +75,11 @@ QMessageBox::StandardButton AskWithDialog(QDialog& dialog, const PromptRequest& 
 
 QString ChoosePdfFile(QWidget* owner, const QString& start_folder)
 {
-    if (g_pdf_chooser)
-        return g_pdf_chooser(start_folder);
-    return QFileDialog::getOpenFileName(owner, QString(), start_folder, QStringLiteral("Adobe PDF Files (*.pdf)"));
+    const QString start = StartFolder(start_folder);
+    const QString chosen = g_pdf_chooser ? g_pdf_chooser(start)
+                                         : QFileDialog::getOpenFileName(owner, QString(), start,
+                                                                        QStringLiteral("Adobe PDF Files (*.pdf)"));
+    return RememberFolder(chosen, QFileInfo(chosen).absolutePath());
 }
 
 QString ChooseKeyFile(QWidget* owner, const QString& start_folder)
@@ -75,10 +98,12 @@ QString ChooseKeyFile(QWidget* owner, const QString& start_folder)
 
 QString ChooseFolder(QWidget* owner, const QString& start_folder)
 {
-    if (g_folder_chooser)
-        return g_folder_chooser(start_folder);
-    return QFileDialog::getExistingDirectory(owner, QString(), start_folder,
-                                             QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    const QString start = StartFolder(start_folder);
+    const QString chosen =
+        g_folder_chooser ? g_folder_chooser(start)
+                         : QFileDialog::getExistingDirectory(owner, QString(), start,
+                                                             QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    return RememberFolder(chosen, chosen);
 }
 
 int OpenWithDesktop(const QUrl& target, const char* module)

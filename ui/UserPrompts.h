@@ -31,7 +31,9 @@ void ShowNotice(QWidget* owner, const PromptRequest& request);
 // Runs a question dialog of our own (its exec() returns the button pressed); a test's
 // prompt hook answers `as_text`, the same question as plain text, instead.
 QMessageBox::StandardButton AskWithDialog(QDialog& dialog, const PromptRequest& as_text);
-// The file-open dialog for one PDF; empty when cancelled.
+// The file-open dialog for one PDF; empty when cancelled. The PDF and folder choosers
+// open in `start_folder` when it is an existing full path, else in the folder last
+// chosen, else in the user's documents folder.
 QString ChoosePdfFile(QWidget* owner, const QString& start_folder);
 // The file-open dialog for an SSH private key (any file); empty when cancelled.
 QString ChooseKeyFile(QWidget* owner, const QString& start_folder);

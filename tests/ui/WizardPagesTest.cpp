@@ -2,17 +2,27 @@
 // on Next, the local folder checks of page 4, the progress display of the convert page,
 // the web service's demand for metadata, the advert page, and a run that survives a
 // switch to the advanced tab and ends where a fresh run begins.
+#include "config/Folders.h"
+#include "pipeline/PdfJob.h"
 #include "tests/ui/UiTestKit.h"
 #include "tests/ui/WizardDriver.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/CMainDlg.h"
+#include "ui/CCfgSkinDlg.h"
+#include "ui/CFtpDlg.h"
 #include "ui/COptionDlg.h"
+#include "ui/CModeTabCtrl.h"
+#include "ui/PdfListView.h"
 #include "ui/wizard/CWizardDlg4.h"
 #include "ui/wizard/WizardPageKit.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QToolButton>
+#include <QUrl>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,6 +31,8 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+
+#include <functional>
 
 namespace fs = std::filesystem;
 
@@ -44,6 +56,8 @@ private slots:
     void webServiceAsksForMissingMetadata();
     void advertPageAndNavigation();
     void runSurvivesTabSwitchAndBackStartsAFreshRun();
+    void toolbarLanguageOnTheLocalAndFtpPages();
+    void newBookChoosersHelpAndTheAdvancedPageLook();
 };
 
 void WizardPagesTest::dropTakesTheLastPdfAsNamed()
@@ -144,7 +158,9 @@ void WizardPagesTest::localFolderIsCheckedBeforeAnyJob()
     const QString books = QString::fromStdString(home.Cfg().m_books_folder);
     const QStringList refused{UiTestHome::MessageText("folder_refused")};
     QCOMPARE(try_folder(QString()), QStringList{UiTestHome::MessageText("folder_select")});
-    QCOMPARE(try_folder(QStringLiteral("relative/folder")), QStringList{UiTestHome::MessageText("folder_invalid")});
+    // A relative folder is told why it cannot be used.
+    QCOMPARE(try_folder(QStringLiteral("relative/folder")), QStringList{UiTestHome::MessageText("folder_relative")});
+    QVERIFY(UiTestHome::MessageText("folder_relative").contains(QStringLiteral("full folder path")));
     QCOMPARE(try_folder(books), refused);
     QCOMPARE(try_folder(books + QStringLiteral("/inside")), refused);
     QCOMPARE(try_folder(QFileInfo(books).path()), refused);  // contains the books folder
@@ -330,6 +346,9 @@ void WizardPagesTest::runSurvivesTabSwitchAndBackStartsAFreshRun()
 
     auto* bar = wizard.Page()->findChild<QProgressBar*>(QStringLiteral("convertBar"));
     QVERIFY(QTest::qWaitFor([&] { return bar->value() > 0; }, 20000));
+    // A book kept on this computer is not uploaded: no upload bar, no upload line.
+    QVERIFY(wizard.Page()->findChild<QProgressBar*>(QStringLiteral("uploadBar"))->isHidden());
+    QVERIFY(wizard.Page()->findChild<QLabel*>(QStringLiteral("uploadLabel"))->isHidden());
     window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
     const int before = bar->value();
     QTest::qWait(2500);
@@ -344,8 +363,8 @@ void WizardPagesTest::runSurvivesTabSwitchAndBackStartsAFreshRun()
     QVERIFY(!wizard.Edit("serviceEdit")->isVisible());
     QVERIFY(!wizard.Edit("ftpEdit")->isVisible());
     QVERIFY(fs::exists(folder / "index.html"));
-    // The finished book opened once by itself.
-    QCOMPARE(home.Opened().size(), 1);
+    // The finished book opened once by itself: the same copy View opens.
+    QCOMPARE(home.Opened(), QStringList{QUrl::fromLocalFile(LocalPath(folder / "index.html")).toString()});
     QVERIFY(!wizard.Tabs().WizardProgressTimer().isActive());
     QVERIFY(wizard.Click("viewButton"));
     QCOMPARE(home.Opened().last(), QUrl::fromLocalFile(LocalPath(folder / "index.html")).toString());
@@ -386,6 +405,162 @@ void WizardPagesTest::runSurvivesTabSwitchAndBackStartsAFreshRun()
     QVERIFY(!convert_bar->isHidden());
     QVERIFY(!convert_label->text().startsWith(failed));
     QVERIFY(wizard.WaitForStep(kStepSuccess, 30000));
+}
+
+// The book toolbar's language is chosen on the local-folder and FTP pages too, and
+// stored exactly as the toolbar dialog stores it.
+void WizardPagesTest::toolbarLanguageOnTheLocalAndFtpPages()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    AppConfig& cfg = home.Cfg();
+    cfg.m_config_ini.WriteText("skin", "skin_lang", "Français");
+    CFtpDlg profiles(cfg, nullptr);
+    for (const auto& [name, value] : {std::pair{"hostEdit", "ftp.example.org"}, {"subdirEdit", "books"},
+                                      {"userEdit", "writer"}, {"passwordEdit", "pw"},
+                                      {"webaddrEdit", "https://www.example.org/books/"}})
+        profiles.findChild<QLineEdit*>(QLatin1String(name))->setText(QLatin1String(value));
+    profiles.Add();
+    CMainDlg window(cfg, home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    const fs::path pdf = home.Root() / "book.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    QVERIFY(wizard.ToPublishMethod(pdf));
+
+    // What the toolbar dialog stores for a language.
+    auto dialog_keys = [&](const QString& language) {
+        CCfgSkinDlg dialog(cfg, nullptr);
+        dialog.findChild<QComboBox*>(QStringLiteral("languageCombo"))->setCurrentText(language);
+        dialog.accept();
+        return std::pair{cfg.m_config_ini.ReadText("skin", "skin_lang"), cfg.m_config_ini.ReadText("skin", "lang_filename")};
+    };
+    auto page_keys = [&](const char* method, const QString& language, const std::function<void()>& fill) {
+        if (!wizard.Click(method))
+            return std::pair{std::string("no page"), std::string()};
+        auto* combo = wizard.Page()->findChild<QComboBox*>(QStringLiteral("languageCombo"));
+        if (!combo || !combo->isVisible() || ControlId(combo) != 1092)
+            return std::pair{std::string("no language choice"), std::string()};
+        combo->setCurrentText(language);
+        fill();
+        wizard.Click("nextButton");
+        const auto keys = std::pair{cfg.m_config_ini.ReadText("skin", "skin_lang"),
+                                    cfg.m_config_ini.ReadText("skin", "lang_filename")};
+        wizard.Click("backButton");
+        wizard.Click("backButton");
+        return keys;
+    };
+    const fs::path folder = home.Root() / "out/lang";
+    home.AnswerNext(QMessageBox::Yes);  // create the folder
+    auto from_page = page_keys("localButton", QStringLiteral("Deutsch"),
+                               [&] { wizard.Edit("folderEdit")->setText(LocalPath(folder)); });
+    auto from_dialog = dialog_keys(QStringLiteral("Deutsch"));
+    QCOMPARE(from_page.first, from_dialog.first);
+    QCOMPARE(from_page.second, from_dialog.second);
+    QCOMPARE(cfg.m_config_ini.ReadText("skin", "lang_filename"), std::string("de.asp"));
+    QCOMPARE(wizard.Step(), int(kStepPublishMethod));
+    // The page shows the stored language when it is shown again.
+    QVERIFY(wizard.Click("ftpButton"));
+    QCOMPARE(wizard.Page()->findChild<QComboBox*>(QStringLiteral("languageCombo"))->currentText(), QStringLiteral("Deutsch"));
+    QVERIFY(wizard.Click("backButton"));
+    from_page = page_keys("ftpButton", QStringLiteral("Español"), [] {});
+    from_dialog = dialog_keys(QStringLiteral("Español"));
+    QCOMPARE(from_page.first, from_dialog.first);
+    QCOMPARE(from_page.second, from_dialog.second);
+    QCOMPARE(cfg.m_config_ini.ReadText("skin", "lang_filename"), std::string("es.asp"));
+    QVERIFY(home.Prompts().size() == 1);  // only the folder question
+}
+
+// New book while a job runs says that it goes on; the file choosers start in the
+// documents folder, then where the user chose last; Help opens the guide at the page's
+// own section; on the advanced page the ten icons have one size and a failed job's
+// result is not cut off.
+void WizardPagesTest::newBookChoosersHelpAndTheAdvancedPageLook()
+{
+    UiTestHome home;
+    home.UseFakeEngine(60, "0.1");
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    const QString documents = QString::fromStdString(folders::DocumentsFolder());
+
+    // Page 0's Browse starts in the documents folder; a choice elsewhere is remembered.
+    home.ChooseFile(QString());
+    QVERIFY(wizard.Click("browseButton"));
+    QCOMPARE(home.ChooserStart(), documents);
+    const fs::path pdf = home.Root() / "pdfs/slow.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    home.ChooseFile(LocalPath(pdf));
+    QVERIFY(wizard.Click("browseButton"));
+    QCOMPARE(wizard.Edit("pdfPathEdit")->text(), LocalPath(pdf));
+    CAdvModeTab& advanced = *window.ModeTabs()->AdvancedPage();
+    home.ChooseFile(QString());
+    Find<QPushButton>(&advanced, "browseButton")->click();
+    QCOMPARE(home.ChooserStart(), LocalPath(pdf.parent_path()));
+
+    // Help on each page opens the guide at that page's section, which the guide has.
+    const std::string guide = ReadFileBytes(SourceDir() / "help/index.html");
+    auto help_section = [&] {
+        const auto before = home.Opened().size();
+        wizard.Click("helpButton");
+        if (home.Opened().size() != before + 1)
+            return QString();
+        const QUrl opened(home.Opened().last());
+        if (opened.toLocalFile() != QString::fromStdString(home.Cfg().LoadedProgramFolder() + "help/index.html") ||
+            guide.find("id=\"" + opened.fragment().toStdString() + "\"") == std::string::npos)
+            return QStringLiteral("not in the guide: ") + opened.toString();
+        return opened.fragment();
+    };
+    QCOMPARE(help_section(), QStringLiteral("wizard-pdf"));
+    QVERIFY(wizard.Click("nextButton"));
+    QCOMPARE(help_section(), QStringLiteral("wizard-quality"));
+    QVERIFY(wizard.Click("nextButton"));
+    QVERIFY(wizard.Click("nextButton"));
+    QCOMPARE(help_section(), QStringLiteral("wizard-method"));
+    QVERIFY(wizard.Click("localButton"));
+    QCOMPARE(help_section(), QStringLiteral("wizard-local"));
+    advanced.CommandButton(CAdvModeTab::kHelp)->click();
+    QCOMPARE(QUrl(home.Opened().last()).fragment(), QStringLiteral("advanced"));
+
+    // New book while the job converts: back on page 0, told that the job goes on.
+    QVERIFY(wizard.Click("backButton"));
+    home.AnswerNext(QMessageBox::Yes);
+    QVERIFY(wizard.ToConvertWithFolder(LocalPath(home.Root() / "out/slow")));
+    QVERIFY(wizard.Click("convertButton"));
+    const std::string key = wizard.Tabs().Values().job_key;
+    QVERIFY(!key.empty());
+    QVERIFY(wizard.Click("newJobButton"));
+    QCOMPARE(wizard.Step(), int(kStepChoosePdf));
+    auto* note = wizard.Page()->findChild<QLabel*>(QStringLiteral("jobNote"));
+    QVERIFY(note->isVisible());
+    QCOMPARE(note->text(), CDlgLocalize::Lookup("WIZARD_CONVERT", "job_goes_on"));
+    const int slot = home.Table().FindSlotByKey(key);
+    QVERIFY(slot >= 0 && home.Table().Slot(slot).state.load() != JOB_STATE_FREE);
+    home.Table().RequestStop(slot);
+    QTRY_VERIFY_WITH_TIMEOUT(home.Table().Slot(slot).state.load() == JOB_STATE_FREE, 20000);
+
+    // The advanced page: the ten toolbar icons are drawn at one size.
+    window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
+    const QSize icon_size = advanced.CommandButton(CAdvModeTab::kRestart)->iconSize();
+    for (QToolButton* button : advanced.findChild<QWidget*>(QStringLiteral("commandToolbar"))->findChildren<QToolButton*>())
+        QCOMPARE(button->icon().pixmap(icon_size).deviceIndependentSize().toSize(), icon_size);
+    // A failed job's result is read whole in its column.
+    home.UseFakeEngine(4, "0");
+    setenv("FAKE_FAIL", "HighRes", 1);
+    const fs::path broken = home.Root() / "broken.pdf";
+    WriteFileBytes(broken, "%PDF-1.4");
+    Find<QLineEdit>(&advanced, "pdfPathEdit")->setText(LocalPath(broken));
+    Find<QPushButton>(&advanced, "convertButton")->click();
+    const std::string failed = advanced.QueueList().Item(advanced.QueueList().RowCount() - 1)->key;
+    QTRY_VERIFY_WITH_TIMEOUT(home.Table().Slot(home.Table().FindSlotByKey(failed)).state.load() == JOB_STATE_FREE, 30000);
+    unsetenv("FAKE_FAIL");
+    advanced.RefreshQueue();
+    const int row = advanced.QueueList().FindRowByKey(failed);
+    QVERIFY(row >= 0);
+    const QString result = QString::fromStdString(advanced.QueueList().CellText(row, CPdfItemList::kColResult));
+    QVERIFY(!result.isEmpty());
+    CPdfListView* view = advanced.QueueView();
+    QTRY_VERIFY(view->header()->sectionSize(CPdfItemList::kColResult) >= view->fontMetrics().horizontalAdvance(result));
 }
 
 QTEST_MAIN(WizardPagesTest)

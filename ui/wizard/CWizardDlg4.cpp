@@ -117,7 +117,14 @@ void CWizardDlg4::Prepare(int return_code)
     const bool uploading = cfg_.m_use_ftp == 1 || cfg_.m_use_vazirudu == 1;
     SetHeader(uploading ? "screen_header1" : "screen_header2");
     convert_->setText(CDlgLocalize::Lookup("WIZARD_CONVERT", uploading ? "cnvrt_1" : "cnvrt_2"));
+    uploading_ = uploading;
     ResetProgress();
+}
+
+void CWizardDlg4::ShowUploadPart()
+{
+    upload_label_->setVisible(uploading_);
+    upload_bar_->setVisible(uploading_ && hidden_bar_ != upload_bar_);
 }
 
 void CWizardDlg4::SetHeader(const char* key)
@@ -154,6 +161,7 @@ void CWizardDlg4::ShowProgress(int progress)
                            Percent(std::min(uploaded, kBarRange)) + QLatin1Char(')'));
     upload_bar_->setValue(std::min(uploaded, kBarRange));
     view_->setEnabled(progress >= kProgressFinished);
+    ShowUploadPart();
 }
 
 void CWizardDlg4::ShowEnded(bool failed, const QString& reason)
@@ -161,7 +169,8 @@ void CWizardDlg4::ShowEnded(bool failed, const QString& reason)
     ended_ = true;
     ended_failed_ = failed;
     ended_reason_ = reason;
-    const bool converting = progress_ < kBarRange;
+    // A book kept on this computer has only the conversion's line.
+    const bool converting = progress_ < kBarRange || !uploading_;
     QString text;
     if (converting && failed)
         text = CDlgLocalize::Lookup("WIZARD_CONVERT", "convert_failed");
@@ -180,6 +189,7 @@ void CWizardDlg4::ShowEnded(bool failed, const QString& reason)
         hidden_bar_->show();
     hidden_bar_ = converting ? convert_bar_ : upload_bar_;
     hidden_bar_->hide();
+    ShowUploadPart();
 }
 
 void CWizardDlg4::ResetProgress()

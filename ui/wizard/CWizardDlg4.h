@@ -68,6 +68,8 @@ private:
     bool ended_failed_ = false;
     QString ended_reason_;
     QProgressBar* hidden_bar_ = nullptr;  // the bar ShowEnded hid
+    bool uploading_ = true;  // false for a book kept on this computer: no upload bar
+    void ShowUploadPart();
     QLabel* header_;
     QLineEdit* pdf_;
     QLineEdit* title_;

@@ -88,7 +88,7 @@ bool CWizardDlg6LocalUrl::AcceptFolder(const QString& folder)
         return false;
     }
     if (!QDir::isAbsolutePath(folder)) {
-        CDlgLocalize::MessageBoxByKey(this, "folder_invalid");
+        CDlgLocalize::MessageBoxByKey(this, "folder_relative");
         return false;
     }
     // The export that puts the book there empties the folder first: the program's own
