@@ -15,7 +15,8 @@ struct ColumnLook {
     Qt::Alignment alignment;
 };
 constexpr ColumnLook kColumns[CPdfItemList::kColumnCount] = {
-    {128, Qt::AlignRight}, {96, Qt::AlignLeft},  {192, Qt::AlignLeft}, {96, Qt::AlignRight},
+    // Date and file leave room for the result beside them at the window's first size.
+    {112, Qt::AlignRight}, {96, Qt::AlignLeft},  {144, Qt::AlignLeft}, {96, Qt::AlignRight},
     {96, Qt::AlignLeft},   {256, Qt::AlignLeft}, {64, Qt::AlignRight},
 };
 
