@@ -222,6 +222,10 @@ bool SaveServiceAccount(AppConfig& cfg, const ServiceAccountSetup& setup, const 
         !Storable("the password", password, kMaxAccountText, error))
         return false;
     std::string host = setup.host.empty() ? cfg.m_vazirudu_domain : setup.host;
+    if (host.empty()) {
+        error = "no publishing service is set: give its address with --service-host HOST";
+        return false;
+    }
     if (!Storable("the service host", host, 127, error))
         return false;
     bool ok = true;

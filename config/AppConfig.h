@@ -25,9 +25,7 @@ public:
     static constexpr int64_t kBuildStamp = 201302010343LL;
     static constexpr int32_t kBuildVer = static_cast<int32_t>(kBuildStamp & 0xFFFFFFFFLL);  // -561452569
     static constexpr const char* kVersion = "1.3";
-    // Our own web service host and the address that stands for the user's own e-mail
-    // address until the user enters one.
-    static constexpr const char* kServiceHost = "books.vellumark.example";
+    // The address that stands for the user's own e-mail address until the user enters one.
     static constexpr const char* kPlaceholderUser = "your.name@example.com";
     static constexpr const char* kServiceUrl = "/vellumark/standalone.ashx";
     static constexpr const char* kEngineName = "rastrix";
@@ -74,10 +72,6 @@ public:
     // The reference database, or null when it is missing or could not be opened.
     // Owned by this object and closed when it is destroyed.
     sqlite3* db() const { return m_db.get(); }
-
-    // The account-creation page of the web service: network/register_url of config.ini,
-    // else http://<service host>/createPubAccount.asp. Read when the dialog needs it.
-    std::string RegisterUrl() const;
 
     // Reads the current FTP profile again: ftp_url of config.ini names the section of
     // ftp.ini whose account, web address, passive flag and port become the fields below.
@@ -155,7 +149,7 @@ public:
     int32_t m_http_wait_after_upld_chunk = 1000;  // 1..5000 ms
     int32_t m_http_chunk_size = 48;             // 1..48 (KB)
     int32_t m_use_vazirudu = 0;                 // as read (missing: -1)
-    std::string m_vazirudu_domain = kServiceHost;  // (128)
+    std::string m_vazirudu_domain;              // (128) empty: no publishing service set
     std::string m_vazirudu_url = kServiceUrl;      // (260)
     std::string m_vazirudu_webaddr;             // (260)
     std::string m_vazirudu_user;                // (256)

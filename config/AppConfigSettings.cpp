@@ -3,6 +3,7 @@
 #include "config/AppConfig.h"
 
 #include "config/DiagLog.h"
+#include "config/ServiceHostKeys.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -95,8 +96,9 @@ void AppConfig::WriteDefaults()
     c.WriteInt("network", "use_local", 1);
     c.WriteText("network", "export_local", "");
     c.WriteText("network", "vazirudu_user", "");
-    c.WriteText("network", "vazirudu_domain", kServiceHost);
-    c.WriteText("network", "vazirudu_webaddr", std::string("http://") + kServiceHost + "/vellumark/");
+    // No publishing service until the user names one.
+    c.WriteText("network", "vazirudu_domain", "");
+    c.WriteText("network", "vazirudu_webaddr", "");
     c.WriteText("network", "vazirudu_url", kServiceUrl);
     c.WriteInt("network", "use_vazirudu", 1);
     c.WriteText("network", "http_host", "");
@@ -142,14 +144,6 @@ void AppConfig::ReadFtpProfile()
     m_ftp_port = m_ftp_ini.ReadInt(m_ftp_url, "ftp_port");
     if (m_ftp_port < 1)
         m_ftp_port = 21;
-}
-
-std::string AppConfig::RegisterUrl() const
-{
-    std::string url = m_config_ini.ReadText("network", "register_url", 260);
-    if (url.empty())
-        url = std::string("http://") + kServiceHost + "/createPubAccount.asp";
-    return url;
 }
 
 void AppConfig::ReadSettings()
@@ -217,10 +211,15 @@ void AppConfig::ReadSettings()
     c.WriteInt("network", "http_chunk_size", m_http_chunk_size);
 
     m_use_vazirudu = c.ReadInt("network", "use_vazirudu");
-    m_vazirudu_domain = ReadWebServiceKey("vazirudu_domain", 128, kServiceHost);
+    // An empty service address means no publishing service: nothing stands in for it, so
+    // no request ever goes to a host the user did not choose.
+    m_vazirudu_domain = TrimmedServiceHost(c.ReadText("network", "vazirudu_domain", 128));
     m_vazirudu_url = ReadWebServiceKey("vazirudu_url", 260, kServiceUrl);
-    m_vazirudu_webaddr =
-        ReadWebServiceKey("vazirudu_webaddr", 260, std::string("http://") + kServiceHost + "/vellumark/");
+    m_vazirudu_webaddr.clear();
+    if (m_vazirudu_domain.empty())
+        DIAG(kModule, 0, "INF:no publishing service set");
+    else
+        m_vazirudu_webaddr = ReadWebServiceKey("vazirudu_webaddr", 260, ServiceBooksAddress(m_vazirudu_domain));
     m_vazirudu_user = ReadWebServiceKey("vazirudu_user", 256, kPlaceholderUser);
     m_use_ftp = AtLeast(c.ReadInt("network", "use_ftp"), 0, 0);
     ReadFtpProfile();

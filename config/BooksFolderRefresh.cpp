@@ -115,6 +115,37 @@ int ReplaceFolder(const std::string& target, const std::string& source)
     return copy_file_or_path(target, source, 1, 0);
 }
 
+// Replaces the books folder's page template `target` (version `old_version`) with the
+// shipped one. The user may have edited it, so the old file is kept beside it as
+// "booklet.asp.bak-N" (N its version; "-2", "-3" ... added when that name holds another
+// file); when no copy can be made, the old template stays in place.
+void ReplaceTemplateKeepingOld(const std::string& target, const std::string& source, long long old_version)
+{
+    std::string old_text;
+    if (ini_storage::ReadBytes(target, old_text)) {
+        const std::string base = target + ".bak-" + std::to_string(old_version < 0 ? 0 : old_version);
+        std::string backup = base;
+        // The first name that is free or already holds this very file.
+        for (int n = 2; n <= 100 && PathExists(backup) && ReadWhole(backup) != old_text; ++n)
+            backup = base + "-" + std::to_string(n);
+        if (PathExists(backup) && ReadWhole(backup) != old_text) {
+            DIAG(kModule, 0, "ERR:no free name to keep the page template %s; it is not replaced", target.c_str());
+            return;
+        }
+        if (!PathExists(backup)) {
+            if (!WriteWhole(backup, old_text)) {
+                DIAG(kModule, errno, "ERR:cannot keep the page template as %s; it is not replaced", backup.c_str());
+                return;
+            }
+            DIAG(kModule, 0, "INF:the previous page template is kept as %s", backup.c_str());
+        }
+    } else if (errno != ENOENT) {
+        DIAG(kModule, errno, "ERR:cannot read the page template %s; it is not replaced", target.c_str());
+        return;
+    }
+    CopyLogged(target, source, 1);
+}
+
 }  // namespace
 
 long long ReadVersionMarker(const std::string& path)
@@ -203,8 +234,9 @@ void RefreshBooksFolder(const std::string& books, const std::string& data, const
     CopyLogged(in_books("RurovOzeza.v1.css"), upload + "RurovOzeza.v1.css", 0);
     CopyLogged(in_books("index.js"), upload + "index.js", 1);
 
-    if (ReadVersionMarker(upload + "booklet.asp") > ReadVersionMarker(in_books("booklet.asp")))
-        CopyLogged(in_books("booklet.asp"), upload + "booklet.asp", 1);
+    const long long template_version = ReadVersionMarker(in_books("booklet.asp"));
+    if (ReadVersionMarker(upload + "booklet.asp") > template_version)
+        ReplaceTemplateKeepingOld(in_books("booklet.asp"), upload + "booklet.asp", template_version);
 
     CopyLogged(in_books("bar2.asp"), upload + "bar2.asp", 1);
 

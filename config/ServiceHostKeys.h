@@ -8,6 +8,15 @@
 
 #include <string>
 
+// A host as typed or read: without the spaces and tabs around it.
+inline std::string TrimmedServiceHost(const std::string& text)
+{
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
 // The address the service at `host` serves its books under ("http://HOST/vellumark/");
 // empty for an empty host.
 inline std::string ServiceBooksAddress(const std::string& host)

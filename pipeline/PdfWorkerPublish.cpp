@@ -109,6 +109,10 @@ int PdfWorker::PublishAndFinish()
     const std::string& host = cfg_.m_vazirudu_domain;
 
     // Login.
+    if (use_vazirudu_ && host.empty()) {
+        Note({"not published on the publishing service: no service address is set"});
+        use_vazirudu_ = 0;
+    }
     if (use_vazirudu_) {
         web.SetHttpTarget(host, 80, cfg_.m_vazirudu_url);
         web.SetCoverSize(128, page_height_ * 128 / page_width_);

@@ -62,6 +62,8 @@ int PdfWorker::Run()
         DIAG(kModule, 0, "ERR:invalid job key %s", key_.c_str());
         return EndEarly();
     }
+    // Where an earlier run of the job had come to.
+    const int32_t started_at = job_.progress.load();
     // An update is converted beside the book, which it replaces only once it is whole.
     const bool updating = meta_.ReadInt(key_, kUpdatePendingKey) == 1;
     book_folder_ = updating && job_.progress.load() < kProgressPrintDone ? UpdateFolder(cfg_.m_books_folder, key_)
@@ -157,6 +159,15 @@ int PdfWorker::Run()
         if (!ImageRun(ENGINE_RUN_PRINT, PrintCommand(Folder("print"), pdf_path_), Folder("print"),
                       kProgressPrintDone, 8000, why))
             return why.empty() ? EndEarly() : Fail(why);
+    }
+
+    // A page made by an earlier run may name no address or another one: a book kept on
+    // this computer and published later, or published again elsewhere. It is made again
+    // for this run's targets before the files are hashed and sent, so that it names where
+    // it is read. An upload already under way keeps the page it began with.
+    if (started_at >= kProgressPageDone && started_at < kProgressLoginDone && !updating && (use_ftp_ || use_vazirudu_)) {
+        if (!PageStep(why))
+            return Fail(why);
     }
 
     // The published files are hashed now, once, so that every publication of the book
@@ -273,9 +284,18 @@ bool PdfWorker::PageStep(std::string& why)
         why = "the page template " + template_path + " is missing";
         return false;
     }
+    // Written beside and then put in place, so that a page made again for a finished book
+    // never leaves it with half a page.
+    const std::string page = JoinPath(book_folder_, "index.html");
+    const std::string written = page + ".new";
     HtmlBuilder builder(settings);
     builder.SetPageSize(page_width_, page_height_);
-    if (!builder.MakePage(template_path, JoinPath(book_folder_, "index.html"))) {
+    std::error_code error;
+    const bool made = builder.MakePage(template_path, written);
+    if (made)
+        fs::rename(written, page, error);
+    if (!made || error) {
+        fs::remove(written, error);
         why = "the book's page cannot be written into " + book_folder_;
         return false;
     }

@@ -39,6 +39,11 @@ CSupportDlg::CSupportDlg(const std::string& config_path, Opener opener, QWidget*
     ui_->logErrCheck->setChecked(on);
     ui_->logCmdCheck->setChecked(on);
     ShowVersion();
+    // Without a support address the button has nowhere to go: say where one is set.
+    if (ReadSetting(config_, "contact_url", 260).isEmpty()) {
+        ui_->contactButton->setEnabled(false);
+        ui_->contactButton->setToolTip(texts_.Text("no_contact").arg(QString::fromStdString(config_path)));
+    }
 
     connect(ui_->openReportButton, &QPushButton::clicked, this, &CSupportDlg::OpenReport);
     connect(ui_->contactButton, &QPushButton::clicked, this, &CSupportDlg::OpenContactPage);
@@ -81,7 +86,8 @@ void CSupportDlg::OpenReport()
 
 void CSupportDlg::OpenContactPage()
 {
-    // Handed on as stored, even when empty: the opener logs what it cannot open.
+    // Handed on as stored, even when emptied since the dialog opened: the opener logs
+    // what it cannot open.
     opener_(QUrl(ReadSetting(config_, "contact_url", 260)));
 }
 

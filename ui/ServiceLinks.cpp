@@ -20,14 +20,6 @@ std::string ServiceRoot(const std::string& host)
     return root;
 }
 
-std::string Trimmed(const std::string& text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 }  // namespace
 
 bool ServiceConfigured(const AppConfig& cfg)
@@ -35,18 +27,9 @@ bool ServiceConfigured(const AppConfig& cfg)
     return !cfg.m_vazirudu_domain.empty();
 }
 
-void ForgetUnsetServiceHost(AppConfig& cfg)
-{
-    if (!Trimmed(cfg.m_config_ini.ReadText("network", "vazirudu_domain", 128)).empty())
-        return;
-    DIAG("MainDlg", 0, "INF:no publishing service set");
-    cfg.m_vazirudu_domain.clear();
-    cfg.m_vazirudu_webaddr.clear();
-}
-
 bool SaveServiceHost(AppConfig& cfg, const std::string& host)
 {
-    const std::string value = Trimmed(host);
+    const std::string value = TrimmedServiceHost(host);
     if (!WriteServiceHostKeys(cfg.m_config_ini, value))
         return false;
     cfg.m_vazirudu_domain = value;
@@ -59,7 +42,7 @@ QString AccountCreationAddress(const AppConfig& cfg, const std::string& host)
     const std::string configured = cfg.m_config_ini.ReadText("network", "register_url", 260);
     if (!configured.empty())
         return QString::fromStdString(configured);
-    const std::string service = Trimmed(host);
+    const std::string service = TrimmedServiceHost(host);
     if (service.empty())
         return {};
     return QString::fromStdString(ServiceRoot(service) + "createPubAccount.asp");

@@ -14,9 +14,6 @@ class QWidget;
 
 // True when a publishing service address is set.
 bool ServiceConfigured(const AppConfig& cfg);
-// After loading: an address left empty in config.ini stays empty in the settings (the
-// loaded settings otherwise stand in a built-in host that serves nothing).
-void ForgetUnsetServiceHost(AppConfig& cfg);
 // Stores `host` (trimmed; empty for no service) in config.ini and the settings, with the
 // books address derived from it. False when config.ini cannot be written.
 bool SaveServiceHost(AppConfig& cfg, const std::string& host);

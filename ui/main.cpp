@@ -35,7 +35,6 @@ int main(int argc, char** argv)
     diag_switch_record::PutBackUnlessSupportOpen(folders::UserDataFolder() + "/Corvane/Vellumark/config.ini");
     AppConfig& cfg = TheConfig();
     cfg.Load();
-    ForgetUnsetServiceHost(cfg);
     // A first start may take the books folder from the shipped settings instead.
     InstanceLock loaded_lock;
     if (cfg.m_books_folder != books_folder && !TakeProgramLock(loaded_lock, cfg.m_books_folder))

@@ -105,8 +105,7 @@ TEST_F(AppConfigTest, FirstRunWithDefaultsCopiesThemAndKeepsTheShippedSettings)
     EXPECT_EQ("-561452569", ConfigText("general", "buildver"));
     EXPECT_EQ("1.3", ConfigText("general", "ver"));
     EXPECT_EQ(2, config.m_threads_limit);
-    EXPECT_EQ("books.vellumark.example", config.m_vazirudu_domain);
-    EXPECT_EQ("http://books.vellumark.example/createPubAccount.asp", config.RegisterUrl());
+    EXPECT_EQ("", config.m_vazirudu_domain);
 
     // The English texts of the job lists, found without any language setting.
     EXPECT_EQ("lang_en.ini", config.m_localization_file);
@@ -133,7 +132,7 @@ TEST_F(AppConfigTest, FirstRunWithoutDefaultsWritesTheDefaultsAndReportsTheMissi
     EXPECT_EQ(nullptr, config.db());
     EXPECT_EQ("7", ConfigText("general", "days"));
     EXPECT_EQ("1", ConfigText("network", "use_vazirudu"));
-    EXPECT_EQ("books.vellumark.example", ConfigText("network", "vazirudu_domain"));
+    EXPECT_EQ("", ConfigText("network", "vazirudu_domain"));
     EXPECT_EQ("2", ConfigText("option", "threads_limit"));
     EXPECT_EQ(2, config.m_threads_limit);
     EXPECT_EQ(120, config.m_dpi);
@@ -208,6 +207,21 @@ TEST_F(AppConfigTest, RefreshReplacesOnlyOlderVersionsAndKeepsUserFilesThatAreNo
     EXPECT_EQ("my service", ReadFileBytes(books / "service.asp"));  // copied with overwrite off
     EXPECT_FALSE(fs::exists(books / "skins/2/2"));
     EXPECT_EQ(-1, ReadVersionMarker((books / "none.asp").string()));
+}
+
+TEST_F(AppConfigTest, ANewerShippedTemplateReplacesTheUsersWhichIsKeptBeside)
+{
+    ShipDefaults();
+    WriteFileBytes(books / "booklet.asp", "corvane_version=\"4\" edited by the user");
+    WriteFileBytes(books / "booklet.asp.bak-4", "kept by an earlier refresh");
+    for (int run = 0; run < 2; ++run) {
+        AppConfig config;
+        Load(config);
+    }
+    EXPECT_EQ(5, ReadVersionMarker((books / "booklet.asp").string()));
+    EXPECT_EQ("corvane_version=\"4\" edited by the user", ReadFileBytes(books / "booklet.asp.bak-4-2"));
+    EXPECT_EQ("kept by an earlier refresh", ReadFileBytes(books / "booklet.asp.bak-4"));
+    EXPECT_FALSE(fs::exists(books / "booklet.asp.bak-5")) << "a current template is left alone";
 }
 
 TEST_F(AppConfigTest, SampleBooksAreImportedOnceWithoutReplacingTheUsersJobs)
@@ -291,12 +305,14 @@ TEST_F(AppConfigTest, KeysTakeTheirFallbacksAndNormalisedKeysAreWrittenBack)
     EXPECT_EQ("site_styles.css", config.m_skin_cssfile);
     EXPECT_EQ(-1, config.m_use_vazirudu);
 
-    // Web-service keys: a missing one takes the default and says so.
+    // Web-service keys: a missing one takes the default and says so; a missing service
+    // address means no service, never a built-in host.
     EXPECT_EQ("/svc", config.m_vazirudu_url);
-    EXPECT_EQ("books.vellumark.example", config.m_vazirudu_domain);
-    EXPECT_EQ("http://books.vellumark.example/vellumark/", config.m_vazirudu_webaddr);
+    EXPECT_EQ("", config.m_vazirudu_domain);
+    EXPECT_EQ("", config.m_vazirudu_webaddr);
     EXPECT_EQ("your.name@example.com", config.m_vazirudu_user);
-    EXPECT_NE(std::string::npos, log.find("ERR:vazirudu_domain missing, use default"));
+    EXPECT_NE(std::string::npos, log.find("INF:no publishing service set"));
+    EXPECT_NE(std::string::npos, log.find("ERR:vazirudu_user missing, use default"));
     EXPECT_EQ(std::string::npos, log.find("ERR:vazirudu_url missing"));
 }
 

@@ -201,11 +201,13 @@ void CSupportDlgTest::showsVersionAndOpensContactPageAndConfigFolder()
     QCOMPARE(opened_[0].toEncoded(), QByteArray("http://help.example/ask?a=1&b=%20"));
     QCOMPARE(opened_[1], QUrl::fromLocalFile(QString::fromStdString(home_->DataFolder().string() + "/")));
 
-    // An empty contact address is handed on as it is.
+    // Without a contact address the button is off and says where one is set.
+    dialog.reset();
     home_->WriteConfig("contact_url=\n");
-    QTest::mouseClick(Control<QPushButton>(dialog.get(), 1004), Qt::LeftButton);
-    QCOMPARE(opened_.size(), size_t(3));
-    QVERIFY(opened_[2].isEmpty());
+    dialog = MakeDialog();
+    QPushButton* contact = Control<QPushButton>(dialog.get(), 1004);
+    QVERIFY(!contact->isEnabled());
+    QVERIFY(contact->toolTip().contains(QString::fromStdString(home_->ConfigPath().string())));
 }
 
 void CSupportDlgTest::unreadableConfigIsLeftUntouchedWithAnErrorBox()

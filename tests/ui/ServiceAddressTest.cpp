@@ -83,9 +83,7 @@ void ServiceAddressTest::noAddressReachesNothingAndServiceButtonsSayWhy()
 
     UiTestHome home;
     SilentService service;
-    // What the loaded settings stand in for an empty address is forgotten at start.
-    home.Cfg().m_vazirudu_domain = service.Address();
-    ForgetUnsetServiceHost(home.Cfg());
+    // Nothing stands in for the empty address.
     QVERIFY(!ServiceConfigured(home.Cfg()));
     StderrCapture log(home.Root() / "stderr.txt");
     {

@@ -1,4 +1,4 @@
-<!-- Book page template, corvane_version="1".
+<!-- Book page template, corvane_version="2".
      Everything above the document type is dropped from the book page. The language
      fragment comes first because it defines the g_ texts that the toolbar and the
      panels below write.
