@@ -55,7 +55,41 @@ bool ReadWhole(const fs::path& path, std::string& out) {
     return true;
 }
 
+bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsAsciiHexDigit(char c) { return IsAsciiDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+bool IsHostNameChar(char c) {
+    return IsAsciiDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '-' || c == '.';
+}
+
 }  // namespace
+
+std::string PublicBooksAddress(const std::string& host, const std::string& scheme) {
+    // A host name is at most 253 characters; an IPv6 literal in brackets and a port fit.
+    if (host.empty() || host.size() > 260) return {};
+    size_t at = 0;
+    if (host[0] == '[') {
+        const size_t close = host.find(']');
+        if (close == std::string::npos || close < 3) return {};
+        for (at = 1; at < close; ++at)
+            if (!IsAsciiHexDigit(host[at]) && host[at] != ':' && host[at] != '.') return {};
+        at = close + 1;
+    } else {
+        while (at < host.size() && IsHostNameChar(host[at])) ++at;
+        if (at == 0 || host[0] == '.' || host[0] == '-') return {};
+    }
+    if (at < host.size()) {
+        const std::string port = host.substr(at + 1);
+        if (host[at] != ':' || port.empty() || port.size() > 5) return {};
+        for (char c : port)
+            if (!IsAsciiDigit(c)) return {};
+        const int number = std::stoi(port);  // five digits at most: no overflow
+        if (number < 1 || number > 65535) return {};
+    }
+    std::string lower = host;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return (scheme == "https" ? "https://" : "http://") + lower + BookPages::kBooksPrefix;
+}
 
 std::string ContentTypeFor(const std::string& name) {
     const size_t dot = name.rfind('.');
@@ -112,7 +146,7 @@ WebReply BookPages::Booklet(const std::string& guid) {
     return reply;
 }
 
-WebReply BookPages::Serve(const std::string& rest) {
+WebReply BookPages::Serve(const std::string& rest, const std::string& books_address) {
     const std::vector<std::string> parts = SplitPath(rest);
     if (!IsJobKey(parts[0])) return SharedFile(rest);
     BookRecord book;
@@ -128,7 +162,7 @@ WebReply BookPages::Serve(const std::string& rest) {
         auto reading = books_.LockForReading();
         if (!books_.Find(parts[0], book)) return NotFound();
         WebReply reply;
-        if (!MakePage(book, reply.body)) {
+        if (!MakePage(book, books_address, reply.body)) {
             reply.status = 500;
             reply.body = "the book's page cannot be made\n";
             return reply;
@@ -168,7 +202,7 @@ WebReply BookPages::SharedFile(const std::string& rest) {
     return FileReply(path);
 }
 
-bool BookPages::MakePage(const BookRecord& book, std::string& html) {
+bool BookPages::MakePage(const BookRecord& book, const std::string& books_address, std::string& html) {
     const BookMetadata& m = book.metadata;
     BookPageSettings settings;
     settings.page_width = static_cast<int32_t>(m.page_width);
@@ -176,6 +210,10 @@ bool BookPages::MakePage(const BookRecord& book, std::string& html) {
     settings.page_count = static_cast<int32_t>(m.page_count);
     settings.job_key = book.key;
     settings.title = m.title;
+    // The page escapes these as it escapes the title: they are the owner's texts.
+    settings.description = m.description;
+    settings.keywords = m.tags;
+    if (!books_address.empty()) settings.book_address = books_address + book.key + "/";
     // The viewer is told the size of the stored images; without them, the page size.
     struct Box {
         const char* folder;

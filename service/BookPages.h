@@ -37,10 +37,14 @@ public:
     BookPages(BookStore& books, std::filesystem::path upload_dir, std::filesystem::path temp_dir);
 
     WebReply Booklet(const std::string& guid);
-    // `rest`: the address after kBooksPrefix, already decoded.
-    WebReply Serve(const std::string& rest);
-    // The book's page as HTML; false when it cannot be made.
-    bool MakePage(const BookRecord& book, std::string& html);
+    // `rest`: the address after kBooksPrefix, already decoded. `books_address`: the
+    // absolute address of the books folder as readers reach it (see PublicBooksAddress),
+    // or empty when it is not known.
+    WebReply Serve(const std::string& rest, const std::string& books_address = {});
+    // The book's page as HTML, with its description, keywords and, when `books_address`
+    // is known, the book's own address and its cover's for link previews; false when it
+    // cannot be made.
+    bool MakePage(const BookRecord& book, const std::string& books_address, std::string& html);
 
 private:
     WebReply BookFile(const std::string& key, const std::string& folder, const std::string& name);
@@ -50,6 +54,13 @@ private:
     std::filesystem::path upload_dir_;
     std::filesystem::path temp_dir_;
 };
+
+// The absolute address of the books folder, "SCHEME://HOST/vellumark/books/", from the
+// Host header of a request; empty when `host` is anything but a host name or address with
+// an optional port, so that a forged header cannot put other text into the page. The
+// scheme is https only when `scheme` says so (a trusted proxy in front tells it), else
+// http, the only one the service speaks itself.
+std::string PublicBooksAddress(const std::string& host, const std::string& scheme);
 
 // The content type for a file name, by its extension.
 std::string ContentTypeFor(const std::string& name);

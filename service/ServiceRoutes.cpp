@@ -87,7 +87,15 @@ http::HttpResponse ServiceRoutes::Handle(const http::HttpRequest& request) {
     } else if (get && path == "/vellumark/booklet.asp") {
         response = FromWebReply(pages_.Booklet(request.Param("guid")));
     } else if (get && path.rfind(BookPages::kBooksPrefix, 0) == 0) {
-        response = FromWebReply(pages_.Serve(path.substr(std::string(BookPages::kBooksPrefix).size())));
+        // The service has no address of its own configured, so a book's page names the one
+        // the reader asked for: the answer goes only to that reader (nothing here keeps
+        // it for others), and a Host that is no plain host name leaves the address out.
+        // Only a trusted proxy in front is believed when it says the reader came by https.
+        const auto& proxies = options_.trusted_proxies;
+        const bool proxied = std::find(proxies.begin(), proxies.end(), request.peer_address) != proxies.end();
+        const std::string books_address =
+            PublicBooksAddress(request.Header("host"), proxied ? request.Header("x-forwarded-proto") : std::string());
+        response = FromWebReply(pages_.Serve(path.substr(std::string(BookPages::kBooksPrefix).size()), books_address));
     } else if (get && path == "/vellumark/corvanenotifier.aspx") {
         response.SetContent(ReadText(options_.notice_file), "text/plain; charset=utf-8");
     } else if (get && path == "/createPubAccount.asp") {

@@ -375,11 +375,17 @@ TEST_F(ServiceTest, ConcurrentUploadsOfTwoBooksStayIntact) {
 }
 
 TEST_F(ServiceTest, PublishedBookPageAndItsFiles) {
-    Publisher("owner@x.org", kKey, "Tom & Jerry <3");
+    const long long token = Publisher("owner@x.org", kKey, "Tom & Jerry <3");
+    ASSERT_EQ(service_->Exchange(bodies::Metadata(kKey, token, "Tom & Jerry <3", "Say \"hi\" <b>now</b>",
+                                                  "cats, 'mice'", "file.pdf"))
+                  .body,
+              "OK");
     const std::string image = FakeJpeg(60000, 6);
     const std::string thumb = FakeJpeg(3000, 7);
+    const std::string cover = FakeJpeg(4000, 8);
     ASSERT_EQ(bodies::UploadFile(*service_, kKey, "img-1.jpg", "HighRes", image).body, "OK");
     ASSERT_EQ(bodies::UploadFile(*service_, kKey, "img-1-e.jpg", "thumb", thumb).body, "OK");
+    ASSERT_EQ(bodies::UploadFile(*service_, kKey, "img-1-e-cover.jpg", "thumb", cover).body, "OK");
 
     // The desktop program opens booklet.asp?guid=KEY; it leads to the book's own folder.
     const HttpResult redirect = service_->Get("/vellumark/booklet.asp?guid=" + kKey, false);
@@ -392,6 +398,40 @@ TEST_F(ServiceTest, PublishedBookPageAndItsFiles) {
     EXPECT_EQ(page.body.find("Jerry <3"), std::string::npos);
     EXPECT_NE(page.body.find("data-book=\"" + kKey + "\""), std::string::npos);
     EXPECT_NE(page.body.find("HighRes 300 200"), std::string::npos) << "the stored image's size";
+
+    // Link previews: the owner's description and tags escaped as the title is, the book's
+    // address as the reader asked for it, and a cover address that serves the cover.
+    const std::string description = "Say &quot;hi&quot; &lt;b&gt;now&lt;/b&gt;";
+    const std::string address = service_->BaseUrl() + "/vellumark/books/" + kKey + "/";
+    for (const std::string& tag :
+         {"<meta name=\"description\" content=\"" + description + "\">",
+          "<meta property=\"og:description\" content=\"" + description + "\">",
+          std::string("<meta name=\"keywords\" content=\"cats, &#39;mice&#39;\">"),
+          "<meta property=\"og:url\" content=\"" + address + "\">", "<link rel=\"canonical\" href=\"" + address + "\">"})
+        EXPECT_NE(page.body.find(tag), std::string::npos) << tag << "\n" << page.body.substr(0, 3000);
+    EXPECT_EQ(page.body.find("<b>now"), std::string::npos);
+    const std::string image_tag = "<meta property=\"og:image\" content=\"";
+    const size_t image_at = page.body.find(image_tag);
+    ASSERT_NE(image_at, std::string::npos);
+    const size_t image_from = image_at + image_tag.size();
+    const std::string cover_address = page.body.substr(image_from, page.body.find('"', image_from) - image_from);
+    ASSERT_EQ(cover_address.rfind(service_->BaseUrl() + "/", 0), 0u) << cover_address;
+    const HttpResult served_cover = service_->Get(cover_address.substr(service_->BaseUrl().size()));
+    EXPECT_EQ(served_cover.status, 200);
+    EXPECT_EQ(served_cover.content_type, "image/jpeg");
+    EXPECT_EQ(served_cover.body, cover);
+    // A Host that is no host name names no address; a scheme claimed by a reader (not a
+    // trusted proxy) is not believed.
+    const std::string get = "GET /vellumark/books/" + kKey + "/ HTTP/1.1\r\nConnection: close\r\n";
+    const std::string forged = SendShortBody(service_->Port(), get + "Host: x\"><script>alert(1)</script>\r\n\r\n", "");
+    EXPECT_NE(forged.find("og:title"), std::string::npos) << forged.substr(0, 300);
+    EXPECT_EQ(forged.find("og:url"), std::string::npos);
+    EXPECT_EQ(forged.find("<script>alert"), std::string::npos);
+    const std::string named =
+        SendShortBody(service_->Port(), get + "Host: Books.Example.org:8080\r\nX-Forwarded-Proto: https\r\n\r\n", "");
+    EXPECT_NE(named.find("<link rel=\"canonical\" href=\"http://books.example.org:8080/vellumark/books/" + kKey + "/\">"),
+              std::string::npos)
+        << named.substr(0, 300);
 
     // The page's relative addresses: its images beside it, shared files one folder up.
     const std::string base = "/vellumark/books/" + kKey + "/";
