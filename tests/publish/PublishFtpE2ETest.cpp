@@ -136,6 +136,8 @@ TEST_F(PublishFtpE2E, ABookKeptOnThisComputerIsPublishedLaterAndAgainWithoutRese
     RunResult local = Run({MakePdf("flyer.pdf", 3).string()});
     ASSERT_EQ(local.code, 0) << local.err;
     const std::string key = OnlyKey();
+    // Kept on this computer, the page names no address of its own.
+    EXPECT_EQ(ReadFileBytes(books_ / key / "index.html").find("rel=\"canonical\""), std::string::npos);
     RunResult early = Run({"--publish-book", key}, "early");
     EXPECT_NE(early.code, 0);
     EXPECT_NE(early.err.find("no publishing target is configured"), std::string::npos) << early.err;
@@ -148,6 +150,13 @@ TEST_F(PublishFtpE2E, ABookKeptOnThisComputerIsPublishedLaterAndAgainWithoutRese
     EXPECT_NE(later.err.find("published at http://127.0.0.1/books/" + key + "/index.html"), std::string::npos)
         << later.err;
     ExpectPublished(server, key);
+    // The published page names the FTP web site's address and cover for link previews.
+    const std::string page = ReadFileBytes(server.Root() / "books" / key / "index.html");
+    const std::string address = "http://127.0.0.1/books/" + key + "/";
+    for (const std::string& tag : {"<link rel=\"canonical\" href=\"" + address + "index.html\">",
+                                   "<meta property=\"og:url\" content=\"" + address + "index.html\">",
+                                   "<meta property=\"og:image\" content=\"" + address + "thumb/img-1-e-cover.jpg\">"})
+        EXPECT_NE(page.find(tag), std::string::npos) << tag;
 
     // Published again unchanged: the server receives no file at all.
     const fs::path received = server.Root().parent_path() / "received.log";
