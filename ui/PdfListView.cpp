@@ -126,7 +126,7 @@ void ProgressBarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
 }
 
 CPdfListView::CPdfListView(CPdfItemList& list, QWidget* parent)
-    : QTreeView(parent), list_(list), model_(new PdfListModel(list, this))
+    : AccessibleTreeView(parent), list_(list), model_(new PdfListModel(list, this))
 {
     setModel(model_);
     setRootIsDecorated(false);
@@ -167,13 +167,13 @@ void CPdfListView::SelectRows(const std::vector<int>& rows)
 
 void CPdfListView::focusInEvent(QFocusEvent* event)
 {
-    QTreeView::focusInEvent(event);
+    AccessibleTreeView::focusInEvent(event);
     emit Activated();
 }
 
 void CPdfListView::mousePressEvent(QMouseEvent* event)
 {
-    QTreeView::mousePressEvent(event);
+    AccessibleTreeView::mousePressEvent(event);
     emit Activated();
 }
 

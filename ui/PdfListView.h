@@ -1,14 +1,15 @@
 // The list view of a job list: a table model over the Qt-free CPdfItemList (seven
 // columns, texts and alignments as the list gives them), a progress bar drawn in the
 // progress column, the header's sort indicator and click sorting, full-row and multiple
-// selection. The selection lives in the list itself, where the commands read it.
+// selection. The selection lives in the list itself, where the commands read it. An
+// assistive tool can move the keyboard focus into the view (AccessibleTreeView).
 #pragma once
 
 #include "pipeline/PdfItemList.h"
+#include "ui/AccessibleTreeView.h"
 
 #include <QAbstractTableModel>
 #include <QStyledItemDelegate>
-#include <QTreeView>
 
 class PdfListModel : public QAbstractTableModel, public PdfItemListListener {
     Q_OBJECT
@@ -42,7 +43,7 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
-class CPdfListView : public QTreeView {
+class CPdfListView : public AccessibleTreeView {
     Q_OBJECT
 
 public:
