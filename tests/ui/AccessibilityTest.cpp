@@ -1,6 +1,7 @@
 // The desktop program as assistive tools see and drive it, through Qt's accessibility
 // interface on the real widgets: the status line's message, the focus after Next and
-// Back, commands acting on a selection made without focus or click, toolbar commands
+// Back, commands acting on a selection made without focus or click, the job lists taking
+// the keyboard focus from an assistive tool, toolbar commands
 // that return while their message box is open, roles and names, and a restart that
 // waits for a slow stop without freezing the window.
 #include "tests/ui/UiTestKit.h"
@@ -74,6 +75,7 @@ private slots:
     void statusLineMessageIsReadable();
     void focusGoesIntoEachNewPage();
     void commandsActOnAnAccessibleSelection();
+    void listsTakeTheFocusFromAnAssistiveTool();
     void toolbarCommandReturnsWhileItsBoxIsOpen();
     void rolesNamesAndTooltips();
     void restartWaitsForASlowStopWithoutFreezing();
@@ -222,6 +224,65 @@ void AccessibilityTest::commandsActOnAnAccessibleSelection()
     QVERIFY(!fs::exists(fs::path(home.Cfg().m_books_folder) / book));
     QCOMPARE(page.ProcessedList().RowCount(), 0);
     QCOMPARE(page.QueueList().RowCount(), 1);
+}
+
+void AccessibilityTest::listsTakeTheFocusFromAnAssistiveTool()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    CAdvModeTab page(home.Cfg(), home.Table(), &home.Notices(), nullptr);
+    page.show();
+    QApplication::setActiveWindow(&page);
+    QVERIFY(QTest::qWaitForWindowActive(&page));
+    // A processed book, and a job that keeps running in the queue.
+    const fs::path pdf = home.Root() / "book.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    QVERIFY(!home.ConvertAndWait(page, pdf).empty());
+    home.UseFakeEngine(400, "0.05");
+    page.findChild<QLineEdit*>(QStringLiteral("pdfPathEdit"))->setText(QString::fromStdString(pdf.string()));
+    page.findChild<QPushButton*>(QStringLiteral("convertButton"))->click();
+    const std::string running = page.QueueList().Item(0)->key;
+    auto slot_state = [&] { return home.Table().Slot(home.Table().FindSlotByKey(running)).state.load(); };
+    QTRY_COMPARE(slot_state(), int32_t(JOB_STATE_RUNNING));
+    page.findChild<QLineEdit*>(QStringLiteral("pdfPathEdit"))->setFocus();
+
+    // Each list, through its accessible interface only: the focus action moves the
+    // keyboard focus into it, and Qt's table, rows and cells are still there to select
+    // the row the commands then act on.
+    auto focus_and_select = [&](CPdfListView* view, CPdfListView* other, bool processed) {
+        QAccessibleInterface* list = Accessible(view);
+        QCOMPARE(list->role(), QAccessible::Tree);
+        QVERIFY(list->state().focusable);
+        QVERIFY(!list->state().focused);
+        QVERIFY(list->actionInterface());
+        QVERIFY(list->actionInterface()->actionNames().contains(QAccessibleActionInterface::setFocusAction()));
+        list->actionInterface()->doAction(QAccessibleActionInterface::setFocusAction());
+        QCOMPARE(QApplication::focusWidget(), view);
+        QVERIFY(list->state().focused);
+        QVERIFY(!Accessible(other)->state().focused);
+
+        QTRY_COMPARE(list->tableInterface()->rowCount(), 1);
+        QVERIFY(list->tableInterface()->selectRow(0));
+        QVERIFY(view->List().IsSelected(0));
+        QCOMPARE(page.ProcessedListActive(), processed);
+        QAccessibleInterface* cell = list->tableInterface()->cellAt(0, 0);
+        QVERIFY(cell && cell->tableCellInterface() && cell->tableCellInterface()->isSelected());
+        QCOMPARE(cell->parent(), list);
+        QCOMPARE(cell->tableCellInterface()->table(), list);
+        QVERIFY(list->indexOfChild(cell) >= 0);
+    };
+    focus_and_select(page.QueueView(), page.ProcessedView(), false);
+    if (QTest::currentTestFailed())
+        return;
+    focus_and_select(page.ProcessedView(), page.QueueView(), true);
+    if (QTest::currentTestFailed())
+        return;
+
+    // Back in the queue, its job, selected above, is the one Stop stops.
+    Accessible(page.QueueView())->actionInterface()->doAction(QAccessibleActionInterface::setFocusAction());
+    QVERIFY(!page.ProcessedListActive());
+    page.CommandButton(CAdvModeTab::kStop)->click();
+    QTRY_COMPARE(slot_state(), int32_t(JOB_STATE_FREE));
 }
 
 void AccessibilityTest::toolbarCommandReturnsWhileItsBoxIsOpen()
