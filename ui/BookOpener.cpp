@@ -11,9 +11,10 @@ QStringList BookAddresses(const AppConfig& cfg, const std::string& key)
     QStringList addresses;
     const bool use_ftp = cfg.m_meta_ini.ReadInt(key, "use_ftp") == 1;
     const bool use_service = cfg.m_meta_ini.ReadInt(key, "use_vazirudu") == 1;
-    if (use_service) {
+    // Without a service address there is no service page to open.
+    if (use_service && !cfg.m_vazirudu_webaddr.empty()) {
         std::string base = cfg.m_vazirudu_webaddr;
-        if (base.empty() || base.back() != '/')
+        if (base.back() != '/')
             base += '/';
         addresses << QString::fromStdString(base + "booklet.asp?guid=" + key);
     }

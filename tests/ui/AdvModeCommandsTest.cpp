@@ -394,6 +394,7 @@ void AdvModeCommandsTest::droppedPdfFillsThePathAndPreviewOpensTheBook()
     home.Cfg().m_meta_ini.WriteInt(key, "use_ftp", 1);
     home.Cfg().m_meta_ini.WriteInt(key, "use_vazirudu", 1);
     home.Cfg().m_meta_ini.WriteText(key, "ftp_webaddr", "http://example.org/books");
+    home.Cfg().m_vazirudu_webaddr = "http://books.example/vellumark/";
     page.CommandButton(CAdvModeTab::kPreview)->click();
     QCOMPARE(home.Opened().mid(2),
              QStringList({QString::fromStdString(home.Cfg().m_vazirudu_webaddr) + "booklet.asp?guid=" +
