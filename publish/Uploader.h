@@ -123,8 +123,11 @@ private:
     int32_t HttpTryTimes() const;
     // Sends one upload request; false when the exchange failed or was refused.
     bool SendByHttpOnce(const PostBody& body);
-    bool UploadWhole(FILE* file, int64_t size, const std::string& job_key, const std::string& name,
-                     const std::string& subdir);
+    bool UploadWhole(const PostBody& body, const std::string& name);
+    // Sends a text file packed when the service unpacks files and packing pays; false
+    // with `tried` false when the file goes as it is instead.
+    bool UploadPacked(FILE* file, int64_t size, const std::string& job_key, const std::string& name,
+                      const std::string& subdir, bool& tried);
     bool UploadChunks(FILE* file, int64_t size, const std::string& job_key, const std::string& name,
                       const std::string& subdir);
 
@@ -153,6 +156,7 @@ private:
     std::atomic<int32_t>* progress_ = nullptr;
     std::atomic<int32_t>* job_state_ = nullptr;
     int32_t chunk_size_ = 48 * 1024;
+    bool service_unpacks_ = false;  // the login's answer said the service unpacks gzip
     int32_t cover_width_ = 0;
     int32_t cover_height_ = 0;
     PublishSettings& settings_;

@@ -3,6 +3,7 @@
 #include "publish/Uploader.h"
 
 #include "config/DiagLog.h"
+#include "config/GzipBytes.h"
 #include "publish/HttpReplies.h"
 #include "publish/RetryPolicy.h"
 #include "publish/ServiceAddress.h"
@@ -39,6 +40,23 @@ bool IsSessionKey(const std::string& text) {
 // The header every upload request carries: the size of the whole file, so that the
 // service keeps a chunked file hidden until all of it arrived.
 std::string FileSizeHeader(int64_t size) { return "X-Vellumark-File-Size: " + std::to_string(size); }
+
+// Packing in transit: the file data of an upload is a gzip stream the service unpacks.
+constexpr const char* kFileEncodingHeader = "X-Vellumark-File-Encoding";
+constexpr const char* kPackedEncoding = "gzip";
+// Only text shrinks enough to pay for packing; images are compressed already.
+bool IsPackableText(const std::string& name) {
+    for (const char* extension : {".js", ".html", ".htm", ".css", ".xml", ".json", ".txt", ".svg"}) {
+        const size_t length = std::char_traits<char>::length(extension);
+        if (name.size() > length && name.compare(name.size() - length, length, extension) == 0) return true;
+    }
+    return false;
+}
+// Files read whole into memory for packing are at most this large; the service unpacks
+// no more either.
+constexpr int64_t kMaxPackedSourceBytes = 64 * 1024 * 1024;
+// Below this, packing saves less than a request's own header fields.
+constexpr int64_t kMinPackedSourceBytes = 2048;
 
 // The largest chunk a service may announce, in KiB: with its header fields such a
 // request stays within the 1 MiB body our own service takes.
@@ -176,6 +194,7 @@ int32_t Uploader::LoginHttp(const std::string& user, const std::string& password
     const std::string key = http_.ReplyHeader("X-Vellumark-Session");
     http_.SetSessionKey(user_row_id_ > 0 && IsSessionKey(key) ? key : std::string());
     chunk_size_ = ChunkKiBAfterLogin(settings_.http_chunk_size, http_.ReplyHeader("X-Vellumark-Chunk-KiB")) * 1024;
+    service_unpacks_ = http_.ReplyHeader(kFileEncodingHeader) == kPackedEncoding;
     if (user_row_id_ <= 0) {
         DIAG(kModule, 0, "ERR:GetUserRowID failed");
         return 0;
@@ -290,9 +309,7 @@ bool Uploader::SendByHttpOnce(const PostBody& body) {
     return true;
 }
 
-bool Uploader::UploadWhole(FILE* file, int64_t size, const std::string& job_key, const std::string& name,
-                           const std::string& subdir) {
-    const PostBody body{http_body::UploadHeader(job_key, name, subdir, -1, 0), file, 0, size, {FileSizeHeader(size)}};
+bool Uploader::UploadWhole(const PostBody& body, const std::string& name) {
     const int32_t tries = HttpTryTimes();
     for (int32_t attempt = 0; attempt < tries; ++attempt) {
         if (SendByHttpOnce(body)) return true;
@@ -301,6 +318,24 @@ bool Uploader::UploadWhole(FILE* file, int64_t size, const std::string& job_key,
     }
     DIAG(kModule, 0, "ERR:failed to upload %s by http", name.c_str());
     return false;
+}
+
+bool Uploader::UploadPacked(FILE* file, int64_t size, const std::string& job_key, const std::string& name,
+                            const std::string& subdir, bool& tried) {
+    tried = false;
+    if (!service_unpacks_ || !IsPackableText(name) || size < kMinPackedSourceBytes || size > kMaxPackedSourceBytes)
+        return false;
+    std::string text(static_cast<size_t>(size), '\0');
+    if (fseeko(file, 0, SEEK_SET) != 0 || std::fread(text.data(), 1, text.size(), file) != text.size()) return false;
+    std::string packed = GzipBytes(text);
+    // A packed file goes in one request: one that stays larger than a chunk goes as it is.
+    if (packed.empty() || static_cast<int64_t>(packed.size()) >= size ||
+        static_cast<int64_t>(packed.size()) > chunk_size_)
+        return false;
+    tried = true;
+    const PostBody body{http_body::UploadHeader(job_key, name, subdir, -1, 0) + packed, nullptr, 0, 0,
+                        {FileSizeHeader(size), std::string(kFileEncodingHeader) + ": " + kPackedEncoding}};
+    return UploadWhole(body, name);
 }
 
 bool Uploader::UploadChunks(FILE* file, int64_t size, const std::string& job_key, const std::string& name,
@@ -358,8 +393,14 @@ bool Uploader::upload_one_file_http(const std::string& local_path, const std::st
         return false;
     }
     const std::string name = FinalComponent(local_path);
-    const bool sent = size > chunk_size_ ? UploadChunks(file.get(), size, job_key, name, folder)
-                                         : UploadWhole(file.get(), size, job_key, name, folder);
+    bool packed = false;
+    bool sent = UploadPacked(file.get(), size, job_key, name, folder, packed);
+    if (!packed) {
+        sent = size > chunk_size_ ? UploadChunks(file.get(), size, job_key, name, folder)
+                                  : UploadWhole({http_body::UploadHeader(job_key, name, folder, -1, 0),
+                                                 file.get(), 0, size, {FileSizeHeader(size)}},
+                                                name);
+    }
     if (!sent) {
         DIAG(kModule, 0, "ERR:UploadFileByHttp failed");
         return false;

@@ -1,6 +1,7 @@
 #include "service/ClientRequests.h"
 
 #include "config/DiagLog.h"
+#include "config/GzipBytes.h"
 #include "config/JobKey.h"
 #include "service/NameRules.h"
 
@@ -106,8 +107,20 @@ std::string ClientRequests::Upload(std::string_view body, const ClientContext& c
     const int64_t owner = books_.Owner(header.key);
     if (owner == 0) return Refuse("unknown book, its metadata comes first");
     if (session.account != owner) return Refuse("the book belongs to another account");
+    std::string_view data = body.substr(header.data_offset);
+    std::string unpacked;
+    if (!context.file_encoding.empty()) {
+        // Packed files come whole, with their unpacked size announced, and unpack to
+        // exactly that size: a stream that would grow further is refused, not stored.
+        if (context.file_encoding != kPackedFileEncoding) return Refuse("file encoding refused");
+        if (header.chunked) return Refuse("a packed file comes whole");
+        if (context.file_size < 0 || context.file_size > kMaxUnpackedFileBytes)
+            return Refuse("a packed file needs its unpacked size, at most 64 MiB");
+        if (!GunzipExactly(data, context.file_size, unpacked)) return Refuse("the packed file does not unpack to its size");
+        data = unpacked;
+    }
     auto lock = books_.LockBook(header.key);
-    if (!books_.WriteUpload(header, body.substr(header.data_offset), context.file_size, why)) return Refuse(why);
+    if (!books_.WriteUpload(header, data, context.file_size, why)) return Refuse(why);
     return "OK";
 }
 

@@ -29,7 +29,12 @@ struct ClientContext {
     std::string address;      // the client's IP address
     std::string session_key;  // the key the client quoted, empty when none
     int64_t file_size = -1;   // the whole file's size an upload announced, -1 when none
+    std::string file_encoding;  // how an upload's file data is packed, empty when it is not
 };
+
+// The one packing of file data the service unpacks, and the largest file it unpacks.
+inline constexpr const char* kPackedFileEncoding = "gzip";
+inline constexpr int64_t kMaxUnpackedFileBytes = 64 * 1024 * 1024;
 
 struct ClientReply {
     std::string body;

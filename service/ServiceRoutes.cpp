@@ -118,6 +118,7 @@ http::HttpResponse ServiceRoutes::ClientMessage(const http::HttpRequest& request
     context.address = ClientAddress(request);
     context.session_key = request.Header(Lower(kSessionHeader));
     context.file_size = AnnouncedSize(request.Header(Lower(kFileSizeHeader)));
+    context.file_encoding = request.Header(Lower(kFileEncodingHeader));
     const ClientReply reply = requests_.Handle(request.body, context);
     http::HttpResponse response;
     response.SetContent(reply.body, "application/octet-stream");
@@ -126,6 +127,7 @@ http::HttpResponse ServiceRoutes::ClientMessage(const http::HttpRequest& request
     if (!reply.session_key.empty()) {
         response.SetHeader(kSessionHeader, reply.session_key);
         response.SetHeader(kChunkHeader, std::to_string(kMaxChunkKiB));
+        response.SetHeader(kFileEncodingHeader, kPackedFileEncoding);
     }
     return response;
 }

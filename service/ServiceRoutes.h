@@ -17,10 +17,13 @@ inline constexpr size_t kMaxBodyBytes = 1024 * 1024;
 
 // The request headers through which the client quotes its login and announces the size
 // of a file it uploads, and the answer headers of a login: the session key, and the
-// largest chunk (KiB) the service takes.
+// largest chunk (KiB) the service takes. A login's answer also names the file encoding
+// the service unpacks ("gzip"); an upload whose file data is packed says so in the same
+// header, with the unpacked size in the file size header.
 inline constexpr const char* kSessionHeader = "X-Vellumark-Session";
 inline constexpr const char* kFileSizeHeader = "X-Vellumark-File-Size";
 inline constexpr const char* kChunkHeader = "X-Vellumark-Chunk-KiB";
+inline constexpr const char* kFileEncodingHeader = "X-Vellumark-File-Encoding";
 static_assert(kMaxChunkKiB * 1024 + 1024 <= kMaxBodyBytes, "a largest chunk with its header fields fits in a body");
 
 class ServiceRoutes {

@@ -3,6 +3,7 @@
 // readers during a cut upload, uploaded files that would run script, forged log records
 // and sign-up floods. Every loop is bounded in count and time.
 #include "ServiceFixture.h"
+#include "config/GzipBytes.h"
 #include "tests/helpers/TempHome.h"
 
 #include <arpa/inet.h>
@@ -330,6 +331,32 @@ TEST_F(ServiceHostileTest, UploadedFilesCannotRunScriptInTheServiceOrigin) {
     const HttpResult page = service_->Get(base);
     EXPECT_NE(page.Header("Content-Security-Policy").find("script-src 'self'"), std::string::npos);
     EXPECT_NE(page.body.find("src=\"../index.js\""), std::string::npos) << "the viewer comes from the shipped files";
+}
+
+TEST_F(ServiceHostileTest, PackedUploadsUnpackToTheirAnnouncedSizeOrAreRefused) {
+    Start();
+    Publish("owner@x.org");
+    const std::string text = "<!DOCTYPE html><p>" + std::string(200000, 'a') + "</p>";
+    const std::string packed = GzipBytes(text);
+    const auto send = [&](const std::string& name, const std::string& data, int64_t size,
+                          const std::string& encoding = "gzip") {
+        return service_->Exchange(bodies::Upload(kKey, name, "", data),
+                                  {bodies::FileSizeHeader(static_cast<size_t>(size)), "X-Vellumark-File-Encoding: " + encoding})
+            .body;
+    };
+    EXPECT_EQ(send("text.html", packed, static_cast<int64_t>(text.size())), "OK");
+    EXPECT_EQ(service_->Get("/vellumark/books/" + kKey + "/text.html").body, text);
+
+    // A stream that unpacks beyond its announced size (a small "bomb"), short of it, a
+    // damaged stream and an unknown packing are refused and store nothing.
+    const std::string bomb = GzipBytes(std::string(50 * 1024 * 1024, '\0'));
+    EXPECT_LT(bomb.size(), 100000u);
+    EXPECT_NE(send("bomb.html", bomb, 1000), "OK");
+    EXPECT_NE(send("short.html", packed, static_cast<int64_t>(text.size()) + 1), "OK");
+    EXPECT_NE(send("damaged.html", packed.substr(0, packed.size() / 2), static_cast<int64_t>(text.size())), "OK");
+    EXPECT_NE(send("other.html", packed, static_cast<int64_t>(text.size()), "br"), "OK");
+    for (const char* name : {"bomb.html", "short.html", "damaged.html", "other.html"})
+        EXPECT_FALSE(fs::exists(BookFile(name))) << name;
 }
 
 TEST_F(ServiceHostileTest, RefusedClientInputCannotForgeALogRecord) {
