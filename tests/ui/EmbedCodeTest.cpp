@@ -83,6 +83,7 @@ void EmbedCodeTest::publishedBookShowsItsEmbedCodeOnBothScreens()
     cfg.m_meta_ini.WriteInt(key, "use_ftp", 1);
     cfg.m_meta_ini.WriteText(key, "ftp_webaddr", "https://www.example.org/books");
     cfg.m_meta_ini.WriteInt(key, "use_vazirudu", 1);
+    cfg.m_vazirudu_webaddr = "https://books.example.org/vellumark/";
     const BookLocations where = LocateBook(cfg, key);
     success.ShowBook(key, where);
     success.show();

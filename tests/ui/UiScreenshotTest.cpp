@@ -4,6 +4,7 @@
 // scale factor (QT_SCALE_FACTOR), so the artefacts' names carry the scale;
 // scripts/help-screenshots.sh takes the user guide's pictures from it.
 #include "publish/NetworkSettings.h"
+#include "support/CSupportDlg.h"
 #include "tests/ui/UiTestKit.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CAdvOptDlg.h"
@@ -165,6 +166,7 @@ void UiScreenshotTest::dialogs()
     home.Cfg().m_meta_ini.WriteInt(key, "use_ftp", 1);
     home.Cfg().m_meta_ini.WriteText(key, "ftp_webaddr", "https://www.example.org/books/");
     home.Cfg().m_meta_ini.WriteInt(key, "use_vazirudu", 1);
+    home.Cfg().m_vazirudu_webaddr = "https://books.example.org/vellumark/";
     home.Cfg().m_meta_ini.WriteInt(key, "pagewidth", 612);
     home.Cfg().m_meta_ini.WriteInt(key, "pageheight", 792);
     home.Cfg().m_meta_w_ini.WriteWide(key, "title", "A title");
@@ -183,6 +185,10 @@ void UiScreenshotTest::dialogs()
                                      "toolbar learns two new languages.</p><p><a href=\"more.html\">Read more</a></p>"),
                       480, 260);
     Shoot(&notifier, QStringLiteral("notifier"), 1);
+    // The support tool with the shipped settings: no support address, Contact us off.
+    CSupportDlg support(home.Cfg().m_config_ini.Path(), [](const QUrl&) { return 33; });
+    support.show();
+    Shoot(&support, QStringLiteral("support-tool"));
 }
 
 // Every wizard page in the main window, as a user reaches it.
