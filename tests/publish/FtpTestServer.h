@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 
 // A fault the server shows.
 enum class FtpFault {
@@ -24,6 +25,11 @@ public:
     int Port() const { return process_->Port(); }
     const std::filesystem::path& Root() const { return root_; }
     void Stop() { process_->Stop(); }
+    // The next upload of a file named `file` waits until Release(); WaitUntilHeld says
+    // when it does (false after `seconds` without it).
+    void Hold(const std::string& file) const;
+    bool WaitUntilHeld(int seconds) const;
+    void Release() const;
 
 private:
     std::filesystem::path root_;

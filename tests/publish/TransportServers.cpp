@@ -28,9 +28,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kAccount = "vellumark-test";
 constexpr const char* kComment = "Vellumark transport tests";
-constexpr const char* kLockFile = "/tmp/vellumark-test-account.lock";
+// As many accounts as test programs may run side by side; a program waits for a free one.
+constexpr int kAccounts = 4;
 constexpr auto kLockWait = std::chrono::seconds(600);
 constexpr auto kStartWait = std::chrono::seconds(15);
 
@@ -151,30 +151,42 @@ int FreePort() {
     return port;
 }
 
+// Locks the first free one of the accounts' lock files; its number, or -1 after kLockWait.
+static int TakeAccountSlot() {
+    const auto end = std::chrono::steady_clock::now() + kLockWait;
+    while (std::chrono::steady_clock::now() < end) {
+        for (int slot = 0; slot < kAccounts; ++slot) {
+            const std::string path = slot == 0 ? std::string("/tmp/vellumark-test-account.lock")
+                                               : "/tmp/vellumark-test-account-" + std::to_string(slot + 1) + ".lock";
+            const int lock = open(path.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+            if (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) == 0) return slot;
+            if (lock >= 0) close(lock);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return -1;
+}
+
 const TestAccount* TestAccount::Get(std::string& why) {
     static TestAccount account;
     static std::string failure = [] {
         if (geteuid() != 0) return std::string("the servers log in a local account, which only root may set up");
-        const int lock = open(kLockFile, O_CREAT | O_RDWR | O_CLOEXEC, 0600);
-        const auto end = std::chrono::steady_clock::now() + kLockWait;
-        while (lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) != 0) {
-            if (std::chrono::steady_clock::now() > end) return std::string("another test program holds the account");
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        // The lock stays held (the descriptor open) until the program ends.
-        if (lock < 0) return std::string("cannot open ") + kLockFile;
-        if (!getpwnam(kAccount) &&
+        // The lock of the account taken stays held (its descriptor open) until the program ends.
+        const int slot = TakeAccountSlot();
+        if (slot < 0) return std::string("other test programs hold every test account");
+        const std::string name = slot == 0 ? "vellumark-test" : "vellumark-test-" + std::to_string(slot + 1);
+        if (!getpwnam(name.c_str()) &&
             RunTool({"/usr/sbin/useradd", "--system", "--no-create-home", "--home-dir", "/", "--shell",
-                     "/usr/sbin/nologin", "--comment", kComment, kAccount}) != 0)
+                     "/usr/sbin/nologin", "--comment", kComment, name}) != 0)
             return std::string("useradd failed");
-        const passwd* entry = getpwnam(kAccount);
+        const passwd* entry = getpwnam(name.c_str());
         if (!entry) return std::string("the account is missing");
         if (std::string(entry->pw_gecos ? entry->pw_gecos : "") != kComment)
-            return std::string("an account named ") + kAccount + " exists that the tests did not make";
+            return std::string("an account named ") + name + " exists that the tests did not make";
         // vsftpd enters the home folder before the folder it serves, so it must exist.
-        if (std::string(entry->pw_dir) != "/" && RunTool({"/usr/sbin/usermod", "--home", "/", kAccount}) != 0)
+        if (std::string(entry->pw_dir) != "/" && RunTool({"/usr/sbin/usermod", "--home", "/", name}) != 0)
             return std::string("usermod failed");
-        account.name = kAccount;
+        account.name = name;
         account.uid = entry->pw_uid;
         account.gid = entry->pw_gid;
         if (!account.ChangePassword()) return std::string("chpasswd failed");

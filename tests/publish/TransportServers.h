@@ -3,11 +3,12 @@
 // (SFTP) and vsftpd (FTP over TLS, with a self-signed certificate made for the test).
 //
 // Both log in a local account by password, so they need one: when the tests run as root
-// they use the dedicated account "vellumark-test" (home "/", no shell, created on first use
-// with the comment below and never used by anything else), give it a new random password
-// for the run, and hold a lock file so that two test programs never change it under each
-// other. An account of that name that the tests did not create is left alone and the
-// tests are skipped, as they are without root.
+// each test program takes one of a few dedicated accounts, "vellumark-test" and
+// "vellumark-test-2" to "vellumark-test-4" (home "/", no shell, created on first use with
+// the comment below and never used by anything else), gives it a new random password for
+// the run, and holds that account's lock file so that no other test program running side
+// by side changes it under it. An account of such a name that the tests did not create is
+// left alone and the tests are skipped, as they are without root.
 #pragma once
 
 #include <atomic>

@@ -123,12 +123,14 @@ TEST_F(UploadPlanTest, ThePageLayoutGoesWithTheSearchFilesWhenTheBookHasOne) {
 }
 
 TEST_F(UploadPlanTest, AStopInAResumedStageLeavesAMarkInsideThatStage) {
-    // Ask for a stop as soon as the resumed HighRes stage has sent a page.
+    // Ask for a stop while the server holds a page of the resumed HighRes stage (page 6
+    // is the first the mark 67500 resends), then let that page through.
+    server_.Hold("img-8.jpg");
     std::thread watcher([this] {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (progress_.load() <= 67500 && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        const bool held = server_.WaitUntilHeld(20);
         state_.store(JOB_STATE_STOPPING);
+        server_.Release();
+        EXPECT_TRUE(held);
     });
     const int32_t result = Publish(67500);
     watcher.join();

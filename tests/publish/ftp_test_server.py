@@ -7,9 +7,14 @@ connections.log beside ROOT, and each file stored its path (relative to ROOT) to
 received.log there. With --drop-once the first upload that has
 received data loses its data and control connections, as a failing network would.
 With --read-only the account may list and read but every write is refused.
+While a file "hold" beside ROOT names a file, the next upload of a file of that name (in
+any folder) waits, the whole server with it, until a file "release" appears there (at
+most 30 s); a file "held" there says that it waits. A test thus acts at a known point of
+an upload, however fast or slow the machine.
 """
 import os
 import sys
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
@@ -37,6 +42,20 @@ class CountingFTPHandler(FTPHandler):
     def on_connect(self):
         with open(os.path.join(os.path.dirname(ROOT[0]), "connections.log"), "a") as log:
             log.write("connect\n")
+
+    def ftp_STOR(self, file, mode="w"):
+        beside = os.path.dirname(ROOT[0])
+        hold = os.path.join(beside, "hold")
+        if os.path.exists(hold):
+            with open(hold) as named:
+                name = named.read()
+            if os.path.basename(file) == name:
+                os.remove(hold)
+                open(os.path.join(beside, "held"), "w").close()
+                end = time.monotonic() + 30
+                while not os.path.exists(os.path.join(beside, "release")) and time.monotonic() < end:
+                    time.sleep(0.01)
+        return FTPHandler.ftp_STOR(self, file, mode)
 
     def on_file_received(self, file):
         with open(os.path.join(os.path.dirname(ROOT[0]), "received.log"), "a") as log:
