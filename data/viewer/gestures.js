@@ -10,15 +10,37 @@ function applyTouchZoom() {
   app.classList.toggle('vm-touch-zoomed', touchZoom.scale > 1);
 }
 
-// Scales the book to `scale`, moving the book point under screen point `from` to `to`.
-function zoomAt(scale, from, to) {
+// The zoom as it is now, with the book's untransformed corner on screen (the transform's
+// origin is the book's corner, so the box on screen is that corner moved by the translation).
+function zoomStart() {
   var r = $('vm-book').getBoundingClientRect();
-  var lx = (from.x - r.left) / touchZoom.scale, ly = (from.y - r.top) / touchZoom.scale;
-  var ox = r.left - touchZoom.x, oy = r.top - touchZoom.y; // the corner without the transform
+  return { scale: touchZoom.scale, x: touchZoom.x, y: touchZoom.y, left: r.left - touchZoom.x, top: r.top - touchZoom.y };
+}
+
+// Scales the book to `scale` from the zoom `start`, moving the book point that was under
+// screen point `from` at the start to `to`. Every move of a gesture is computed from its
+// start, never from the box on screen, so that no error adds up over the moves.
+function zoomAt(start, scale, from, to) {
+  var lx = (from.x - start.left - start.x) / start.scale, ly = (from.y - start.top - start.y) / start.scale;
   touchZoom.scale = clamp(scale, 1, 4);
-  touchZoom.x = touchZoom.scale > 1 ? to.x - ox - lx * touchZoom.scale : 0;
-  touchZoom.y = touchZoom.scale > 1 ? to.y - oy - ly * touchZoom.scale : 0;
+  touchZoom.x = to.x - start.left - lx * touchZoom.scale;
+  touchZoom.y = to.y - start.top - ly * touchZoom.scale;
+  keepInView(start);
   applyTouchZoom();
+}
+
+// Limits the translation so that the zoomed book covers at least half of the stage in
+// each direction (half of the book where it is smaller): the page never leaves the screen.
+// Under scale 1 the book is back at its fitted place.
+function keepInView(corner) {
+  if (touchZoom.scale <= 1) { touchZoom = { scale: 1, x: 0, y: 0 }; return; }
+  var b = $('vm-book'), st = $('vm-stage').getBoundingClientRect();
+  touchZoom.x = keepAxis(touchZoom.x, corner.left, b.offsetWidth * touchZoom.scale, st.left, st.right);
+  touchZoom.y = keepAxis(touchZoom.y, corner.top, b.offsetHeight * touchZoom.scale, st.top, st.bottom);
+}
+function keepAxis(t, corner, size, lo, hi) {
+  var keep = Math.min(size, hi - lo) / 2;
+  return clamp(t, lo + keep - corner - size, hi - keep - corner);
 }
 
 function resetTouchZoom() {
@@ -37,7 +59,7 @@ function onTouchDown(e) {
   var p = touchPoints();
   if (p.length === 2) {
     swipe = null; // two fingers zoom, they do not turn the page
-    pinch = { dist: distance(p[0], p[1]), mid: midpoint(p[0], p[1]), scale: touchZoom.scale, x: touchZoom.x, y: touchZoom.y };
+    pinch = { dist: distance(p[0], p[1]), mid: midpoint(p[0], p[1]), start: zoomStart() };
   }
 }
 
@@ -49,13 +71,14 @@ function onTouchMove(e) {
   p.y = e.clientY;
   var all = touchPoints();
   if (pinch && all.length >= 2) {
-    touchZoom = { scale: pinch.scale, x: pinch.x, y: pinch.y };
-    zoomAt(pinch.scale * distance(all[0], all[1]) / pinch.dist, pinch.mid, midpoint(all[0], all[1]));
+    zoomAt(pinch.start, pinch.start.scale * distance(all[0], all[1]) / pinch.dist, pinch.mid, midpoint(all[0], all[1]));
   } else if (touchZoom.scale > 1) {
     // One finger pans the zoomed page instead of turning it.
     swipe = null;
+    var corner = zoomStart();
     touchZoom.x += dx;
     touchZoom.y += dy;
+    keepInView(corner);
     applyTouchZoom();
   }
 }
@@ -77,7 +100,7 @@ function onTouchUp(e) {
     clearTimeout(lastTap.timer);
     lastTap = null;
     var at = { x: e.clientX, y: e.clientY };
-    if (touchZoom.scale > 1) resetTouchZoom(); else zoomAt(2.5, at, at);
+    if (touchZoom.scale > 1) resetTouchZoom(); else zoomAt(zoomStart(), 2.5, at, at);
     return;
   }
   // A single tap (once no second one follows) brings the toolbar back or sends it away.

@@ -3,6 +3,7 @@
 import assert from 'node:assert/strict';
 import { join } from 'node:path';
 import { launch } from './lib/browser.mjs';
+import { wordBoxOnScreen } from './lib/words.mjs';
 
 const WAIT = { timeout: 8000 };
 const PHONE = { width: 390, height: 844 };
@@ -10,10 +11,11 @@ const PHONE = { width: 390, height: 844 };
 export function phoneTests(env) {
   const { artifacts, books, logo } = env;
 
-  // Each test gets a touch browser of its own and a book (by default the first on page 2);
-  // `prepare` may set the browser up before the book opens.
-  async function withPhone(shot, fn, { url = `${books.http}#page=2`, prepare = null } = {}) {
-    const browser = await launch({ viewport: PHONE, hasTouch: true });
+  // Each test gets a touch browser of its own (by default the phone's screen at one device
+  // pixel per CSS pixel) and a book (by default the first on page 2); `prepare` may set the
+  // browser up before the book opens.
+  async function withPhone(shot, fn, { url = `${books.http}#page=2`, prepare = null, viewport = PHONE, ratio = 1 } = {}) {
+    const browser = await launch({ viewport, hasTouch: true, deviceScaleFactor: ratio });
     try {
       if (prepare) await prepare(browser.context);
       const page = await browser.context.newPage();
@@ -35,6 +37,74 @@ export function phoneTests(env) {
   // Touches through the browser's input layer, as a finger would make them.
   async function touch(cdp, type, points) {
     await cdp.send('Input.dispatchTouchEvent', { type, touchPoints: points.map(([x, y], id) => ({ x, y, id })) });
+  }
+
+  // Two fingers on a diagonal through `at`, spread from `from` to `to` px apart in `moves`
+  // moves, one per frame as fingers make them.
+  async function pinch(page, cdp, at, from, to, moves) {
+    const fingers = (d) => { const h = d / 2 / Math.SQRT2; return [[at.x - h, at.y - h], [at.x + h, at.y + h]]; };
+    await touch(cdp, 'touchStart', fingers(from));
+    for (let i = 1; i <= moves; i++) {
+      await touch(cdp, 'touchMove', fingers(from + (to - from) * i / moves));
+      await page.waitForTimeout(20);
+    }
+    await touch(cdp, 'touchEnd', []);
+  }
+
+  // One finger drawn from `at` by (dx, dy) in ten moves.
+  async function drag(page, cdp, at, dx, dy) {
+    await touch(cdp, 'touchStart', [[at.x, at.y]]);
+    for (let i = 1; i <= 10; i++) {
+      await touch(cdp, 'touchMove', [[at.x + dx * i / 10, at.y + dy * i / 10]]);
+      await page.waitForTimeout(20);
+    }
+    await touch(cdp, 'touchEnd', []);
+  }
+
+  // The area of the stage (which clips the book) that the book covers.
+  const shownArea = (page) => page.$eval('#vm-book', (b) => {
+    const r = b.getBoundingClientRect(), s = document.querySelector('#vm-stage').getBoundingClientRect();
+    return Math.max(0, Math.min(r.right, s.right) - Math.max(r.left, s.left)) *
+      Math.max(0, Math.min(r.bottom, s.bottom) - Math.max(r.top, s.top));
+  });
+
+  // Spreads of 5 to 40 moves centred on a word keep it under the fingers and the page on
+  // the screen; one finger then pans the page, and a pinch back under 1 fits it again.
+  async function pinchZoomKeepsTheWord(page, cdp) {
+    await page.waitForFunction(() => window.VELLUMARK_BOOK_LAYOUT && window.VELLUMARK_BOOK_TEXT, null, WAIT);
+    const fitted = await box(page, '#vm-book');
+    const shown = await page.$eval('#vm-app', (a) => a.dataset.current);
+    const word = await wordBoxOnScreen(page, 2, 'alternative', '.vm-slot');
+    const at = { x: word.x + word.w / 2, y: word.y + word.h / 2 };
+    for (const to of [200, 400]) {
+      for (const moves of [5, 10, 40]) {
+        const what = `100 to ${to} px in ${moves} moves`;
+        await pinch(page, cdp, at, 100, to, moves);
+        assert.ok(Math.abs(await bookScale(page) - to / 100) < 0.02, `${what}: scale ${await bookScale(page)}`);
+        const w = await wordBoxOnScreen(page, 2, 'alternative', '.vm-slot');
+        const off = [w.x + w.w / 2 - at.x, w.y + w.h / 2 - at.y];
+        assert.ok(Math.hypot(...off) <= 10, `${what}: the word is ${off.map((v) => v.toFixed(1))} px off the fingers`);
+        const area = await shownArea(page);
+        assert.ok(area >= fitted.w * fitted.h / 2, `${what}: ${area.toFixed(0)} px² of the page shown`);
+
+        // The page follows one finger, and does not leave the screen however far it is drawn.
+        const before = await box(page, '#vm-book');
+        await drag(page, cdp, at, -30, -50);
+        const after = await box(page, '#vm-book');
+        assert.ok(Math.abs(after.x - before.x + 30) < 1 && Math.abs(after.y - before.y + 50) < 1,
+          `${what}: panned by ${after.x - before.x}, ${after.y - before.y}`);
+        const stage = await box(page, '#vm-stage');
+        for (let i = 0; i < 4; i++) await drag(page, cdp, { x: stage.x + 20, y: stage.y + 80 }, stage.w - 40, stage.h - 100);
+        assert.ok(await shownArea(page) >= stage.w * stage.h / 4 - 1, `${what}: the page left the screen`);
+
+        await pinch(page, cdp, at, to, 80, moves);
+        assert.equal(await page.$eval('#vm-book', (b) => b.style.transform), '', `${what}: pinched back`);
+        assert.deepEqual(await box(page, '#vm-book'), fitted, `${what}: the fitted page again`);
+      }
+    }
+    assert.equal(await page.$eval('#vm-app', (a) => a.dataset.current), shown, 'pinches and pans do not turn the page');
+    // The screenshot shows the page zoomed on the word.
+    await pinch(page, cdp, at, 100, 250, 20);
   }
 
   // The toolbar is one row at most 56 px tall: every control's middle at the same height.
@@ -112,5 +182,10 @@ export function phoneTests(env) {
       assert.ok(Math.abs(await bookScale(page) - 2) < 0.05, `pinch zooms: ${await bookScale(page)}`);
       assert.equal(await page.$eval('#vm-app', (a) => a.dataset.current), '3', 'a pinch does not turn the page');
     })],
+
+    ['phone: pinch zoom keeps the word under the fingers and the page on the screen',
+      () => withPhone('phone-pinch', pinchZoomKeepsTheWord, { ratio: 3 })],
+    ['touch screen: pinch zoom keeps the word under the fingers and the spread on the screen',
+      () => withPhone('touch-screen-pinch', pinchZoomKeepsTheWord, { viewport: { width: 1366, height: 800 } })],
   ];
 }
