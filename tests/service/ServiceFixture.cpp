@@ -270,9 +270,11 @@ std::string Upload(const std::string& key, const std::string& file_name, const s
 std::string FileSizeHeader(size_t size) { return "X-Vellumark-File-Size: " + std::to_string(size); }
 
 HttpResult UploadFile(const ServiceProcess& service, const std::string& key, const std::string& file_name,
-                      const std::string& sub_folder, const std::string& data, int chunk_kib) {
+                      const std::string& sub_folder, const std::string& data, int chunk_kib,
+                      const std::vector<std::string>& headers) {
     const size_t chunk = static_cast<size_t>(chunk_kib) * 1024;
-    const std::vector<std::string> size = {FileSizeHeader(data.size())};
+    std::vector<std::string> size = headers;
+    size.push_back(FileSizeHeader(data.size()));
     if (data.size() <= chunk) return service.Exchange(Upload(key, file_name, sub_folder, data), size);
     HttpResult last;
     const size_t count = (data.size() + chunk - 1) / chunk;

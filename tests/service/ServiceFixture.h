@@ -90,7 +90,8 @@ std::string Upload(const std::string& key, const std::string& file_name, const s
 // The header an upload of a file of `size` bytes carries.
 std::string FileSizeHeader(size_t size);
 // Sends `data` as the client does: one request when it fits a chunk, else chunk by chunk,
-// each announcing the file's size. The reply of the last request.
+// each announcing the file's size (and carrying `headers`). The reply of the last request.
 HttpResult UploadFile(const ServiceProcess& service, const std::string& key, const std::string& file_name,
-                      const std::string& sub_folder, const std::string& data, int chunk_kib = 48);
+                      const std::string& sub_folder, const std::string& data, int chunk_kib = 48,
+                      const std::vector<std::string>& headers = {});
 }  // namespace service_bodies

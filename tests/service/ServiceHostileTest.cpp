@@ -385,3 +385,34 @@ TEST_F(ServiceHostileTest, SignUpsFromOneAddressAreLimited) {
                                .status);
     EXPECT_EQ(statuses, (std::vector<long>{200, 200, 200, 429}));
 }
+
+TEST_F(ServiceHostileTest, PackedUploadsAnnouncingTheLargestSizeKeepTheServiceSmall) {
+    Start();
+    Publish("owner@x.org");
+    // Sixteen at once, each announcing 64 MiB: most are a short stream, some a stream that
+    // unpacks beyond its announced size. Every one is refused, and the service never holds
+    // the announced sizes in memory.
+    constexpr int64_t kAnnounced = 64 * 1024 * 1024;
+    const std::string shortish = GzipBytes(std::string(200, 'a'));
+    const std::string bomb = GzipOfZeros(static_cast<size_t>(kAnnounced) + (8u << 20));
+    std::vector<std::string> answers(16);
+    std::vector<std::thread> senders;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        senders.emplace_back([&, i] {
+            const std::string& data = i % 4 == 0 ? bomb : shortish;
+            answers[i] = service_->Exchange(bodies::Upload(kKey, "big" + std::to_string(i) + ".html", "", data),
+                                            {bodies::FileSizeHeader(static_cast<size_t>(kAnnounced)),
+                                             "X-Vellumark-File-Encoding: gzip"})
+                             .body;
+        });
+    }
+    for (std::thread& sender : senders) sender.join();
+    for (size_t i = 0; i < answers.size(); ++i) {
+        EXPECT_EQ(answers[i].rfind("ERR:", 0), 0u) << i << ": " << answers[i];
+        EXPECT_FALSE(fs::exists(BookFile("big" + std::to_string(i) + ".html"))) << i;
+    }
+    const long peak = PeakMemoryMb(service_->Pid());
+    std::printf("peak memory of the service: %ld MB\n", peak);
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, 100);
+}

@@ -68,14 +68,19 @@ protected:
     long long Login(const std::string& email) {
         return std::atoll(service_->Exchange(bodies::Login(email, "secret1")).body.c_str());
     }
+    // The requests of the open update name it, as the client does.
+    std::vector<std::string> UpdateHeaders() const {
+        return update_.empty() ? std::vector<std::string>() : std::vector<std::string>{"X-Vellumark-Update: " + update_};
+    }
     std::string Meta(long long token, const std::string& title, int pages, const std::string& key = kKey) {
-        return service_->Exchange(bodies::Metadata(key, token, title, "d", "t", "book.pdf", pages)).body;
+        return service_->Exchange(bodies::Metadata(key, token, title, "d", "t", "book.pdf", pages), UpdateHeaders())
+            .body;
     }
     std::string Send(const std::string& path, const std::string& data, const std::string& key = kKey) {
         const size_t slash = path.find('/');
         const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
         const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        return bodies::UploadFile(*service_, key, name, folder, data).body;
+        return bodies::UploadFile(*service_, key, name, folder, data, 48, UpdateHeaders()).body;
     }
     // The manifest the client makes of `files`, written out under the test's folder.
     std::string ManifestOf(const Files& files, const std::string& key = kKey) {
@@ -89,8 +94,12 @@ protected:
         }
         return manifest.Text();
     }
+    // A staged update's request; "stag" keeps the id it answers, a commit ends it.
     std::string Request(const char* code, const std::string& rest, const std::string& key = kKey) {
-        return service_->Exchange(code + key + rest).body;
+        const HttpResult reply = service_->Exchange(code + key + rest, UpdateHeaders());
+        if (std::string(code) == "stag" && reply.body == "OK") update_ = reply.Header("X-Vellumark-Update");
+        if (std::string(code) == "comm" && reply.body == "OK") update_.clear();
+        return reply.body;
     }
     std::string Served(const std::string& path, const std::string& key = kKey) {
         const HttpResult reply = service_->Get("/vellumark/books/" + key + "/" + path);
@@ -112,6 +121,7 @@ protected:
 
     TempHome home_;
     std::unique_ptr<ServiceProcess> service_;
+    std::string update_;  // the id of the update this test's session began
 };
 
 // Which version a served answer is: 1, 2, or 0 for anything else (a mix, a gap, an error).
@@ -239,8 +249,10 @@ TEST_F(ServiceUpdateTest, KilledServiceKeepsTheLiveBookAndTheStagedFiles) {
     EXPECT_EQ(Send("txt.js", text_v2), "OK");
     // Page 2 cut off after its first chunk.
     const std::string page_v2 = Version2().at("HighRes/img-2.jpg");
+    std::vector<std::string> headers = UpdateHeaders();
+    headers.push_back(bodies::FileSizeHeader(page_v2.size()));
     EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, "img-2.jpg", "HighRes", page_v2.substr(0, 48 * 1024), 0, 48),
-                                 {bodies::FileSizeHeader(page_v2.size())})
+                                 headers)
                   .body,
               "OK");
     EXPECT_EQ(service_->Stop(SIGKILL), 128 + SIGKILL);
