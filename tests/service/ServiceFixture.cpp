@@ -6,6 +6,7 @@
 #include <csignal>
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <fstream>
 #include <memory>
 #include <poll.h>
 #include <random>
@@ -132,6 +133,14 @@ std::string HttpResult::Header(const std::string& name) const {
 }
 
 fs::path ServiceProgram() { return ProgramDir() / "vellumark-service"; }
+
+long PeakMemoryMb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) / 1024;
+    return -1;
+}
 
 ServiceProcess::ServiceProcess(const fs::path& data_dir, const std::vector<std::string>& extra_args,
                                std::chrono::seconds wait, const fs::path& log_file) {

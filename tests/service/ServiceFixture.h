@@ -69,6 +69,9 @@ std::filesystem::path ServiceProgram();
 int RunServiceExpectingFailure(const std::vector<std::string>& args, std::string& stderr_text,
                                std::chrono::seconds wait = std::chrono::seconds(15));
 
+// The most memory process `pid` has held, in MB (VmHWM); -1 when unknown.
+long PeakMemoryMb(pid_t pid);
+
 // The client's bodies, built as the desktop program builds them.
 // `size` bytes of a fixed pseudo-random sequence chosen by `seed`.
 std::string RandomBytes(size_t size, unsigned seed);

@@ -108,15 +108,6 @@ std::string GzipOfZeros(size_t bytes) {
     return out;
 }
 
-// The most memory the process has held, in MB (VmHWM).
-long PeakMemoryMb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) / 1024;
-    return -1;
-}
-
 class ServiceHostileTest : public ::testing::Test {
 protected:
     void Start(const std::vector<std::string>& args = {}) {

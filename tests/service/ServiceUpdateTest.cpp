@@ -4,6 +4,7 @@
 // service leave the live book as it was, and the stage is continued after a restart.
 #include "ServiceFixture.h"
 #include "config/BookManifest.h"
+#include "config/GzipBytes.h"
 #include "tests/helpers/TempHome.h"
 
 #include <atomic>
@@ -52,8 +53,8 @@ class ServiceUpdateTest : public ::testing::Test {
 protected:
     void SetUp() override { Start(); }
 
-    void Start() {
-        service_ = std::make_unique<ServiceProcess>(Data());
+    void Start(const std::vector<std::string>& args = {}) {
+        service_ = std::make_unique<ServiceProcess>(Data(), args);
         ASSERT_TRUE(service_->Running()) << service_->FirstLine();
     }
     fs::path Data() const { return home_.Root() / "data"; }
@@ -283,6 +284,97 @@ TEST_F(ServiceUpdateTest, FirstPublicationThroughAStage) {
     EXPECT_EQ(Request("comm", "", kNewKey), "OK");
     EXPECT_EQ(Served("txt.js", kNewKey), BookText("v1"));
     EXPECT_NE(Served("", kNewKey).find("Fresh"), std::string::npos);
+}
+
+TEST_F(ServiceUpdateTest, RefusedUploadsLeaveTheLiveBookAndItsManifestAlone) {
+    PublishVersion1();
+    const std::string manifest = LengthPrefixed(ManifestOf(Version1()));
+    const std::string page = FakeJpeg(100 * 1024, 5);
+    const auto upload = [&](const std::string& body, size_t announced, std::vector<std::string> headers = {}) {
+        headers.push_back(bodies::FileSizeHeader(announced));
+        return service_->Exchange(body, headers).body;
+    };
+    const std::string refused[] = {
+        // a whole file of another size than announced
+        upload(bodies::Upload(kKey, "img-1.jpg", "HighRes", FakeJpeg(5000, 9)), 5001),
+        // a chunk before the chunks ahead of it, into a folder the book does not have
+        upload(bodies::Upload(kKey, "img-2.jpg", "MedRes", page.substr(48 * 1024, 48 * 1024), 1, 48), page.size()),
+        // a script that is not book data
+        upload(bodies::Upload(kKey, "txt.js", "", "alert(1);"), 9),
+        // a packed file that unpacks short of its size
+        upload(bodies::Upload(kKey, "text.html", "", GzipBytes("<p>short</p>")), 1000, {"X-Vellumark-File-Encoding: gzip"}),
+    };
+    for (const std::string& answer : refused) {
+        EXPECT_EQ(answer.rfind("ERR:", 0), 0u) << answer;
+        EXPECT_EQ(Request("mani", ""), manifest) << answer;
+    }
+    ExpectServed(Version1());
+    EXPECT_FALSE(fs::exists(Live() / "MedRes"));
+    EXPECT_FALSE(fs::exists(Live() / "text.html"));
+}
+
+TEST_F(ServiceUpdateTest, StagedManifestsAreBoundedAndAnAccountHoldsAtMostFourOpenUpdates) {
+    PublishVersion1();
+    EXPECT_EQ(Request("stag", ""), "OK");
+    // A manifest larger than 8 MiB is refused when announced, and when the stage holds
+    // one, before it is read.
+    EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, BookManifest::kFileName, "", std::string(1000, 'm'), 0, 48),
+                                 {bodies::FileSizeHeader(9u << 20), "X-Vellumark-Update: " + update_})
+                  .body,
+              "ERR:a manifest cannot be this large");
+    WriteFileBytes(Stage() / BookManifest::kFileName, std::string(60u << 20, 'm'));
+    const long before = PeakMemoryMb(service_->Pid());
+    EXPECT_EQ(Request("comm", ""), "ERR:the manifest is larger than 8 MiB");
+    EXPECT_LT(PeakMemoryMb(service_->Pid()) - before, 30);
+    ExpectServed(Version1());
+
+    // Three more open updates of other books are taken; the fifth is refused.
+    const std::string first_update = update_;
+    const std::string keys[] = {"10000000000000000000000000000000", "20000000000000000000000000000000",
+                                "30000000000000000000000000000000", "40000000000000000000000000000000"};
+    for (const std::string& key : keys) {
+        update_.clear();
+        const std::string answer = Request("stag", "", key);
+        if (&key == &keys[3]) {
+            EXPECT_EQ(answer.rfind("ERR:too many open updates", 0), 0u) << answer;
+            EXPECT_FALSE(fs::exists(Stage(key)));
+        } else {
+            EXPECT_EQ(answer, "OK") << key;
+        }
+    }
+    // Committing one makes room again.
+    update_ = first_update;
+    fs::remove(Stage() / BookManifest::kFileName);
+    EXPECT_EQ(Request("comm", ManifestOf(Version1())), "OK");
+    EXPECT_EQ(Request("stag", "", keys[3]), "OK");
+}
+
+TEST_F(ServiceUpdateTest, AnUpdateUntouchedForTheExpiryTimeIsRemovedAtStartAndWhileRunning) {
+    PublishVersion1();
+    EXPECT_EQ(Request("stag", ""), "OK");
+    EXPECT_EQ(Send("txt.js", BookText("v2")), "OK");
+    const std::string expired = update_;
+    EXPECT_EQ(service_->Stop(SIGTERM), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+
+    Start({"--stage-expiry-seconds", "1"});
+    EXPECT_FALSE(fs::exists(Stage()));
+    Login("owner@example.org");
+    ExpectServed(Version1());
+    EXPECT_EQ(Request("mani", ""), LengthPrefixed(ManifestOf(Version1())));
+    EXPECT_EQ(Send("txt.js", BookText("v3")), "ERR:the update is no longer open (committed, replaced or expired)");
+
+    // A new update is not refused as busy; left alone, the periodic sweep removes it.
+    update_.clear();
+    EXPECT_EQ(Request("stag", ""), "OK");
+    EXPECT_NE(update_, expired);
+    EXPECT_TRUE(fs::exists(Stage()));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+    while (fs::exists(Stage()) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(fs::exists(Stage()));
+    EXPECT_EQ(Send("txt.js", BookText("v3")), "ERR:the update is no longer open (committed, replaced or expired)");
+    ExpectServed(Version1());
 }
 
 }  // namespace
