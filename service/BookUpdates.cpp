@@ -88,14 +88,18 @@ std::string BookUpdates::LiveManifest(const std::string& key) {
 bool BookUpdates::FindOpen(const std::string& key, OpenUpdate& out) {
     ServiceDatabase& db = books_.Database();
     auto lock = db.Lock();
-    Statement find(db.Handle(), "SELECT ifnull(update_id, ''), owner FROM book_stage WHERE key = ?1");
+    Statement find(db.Handle(),
+                   "SELECT ifnull(update_id, ''), owner, ifnull(touched, started) FROM book_stage WHERE key = ?1");
     if (!find.Ok() || !find.Bind(1, key).Step()) return false;
     out.id = find.Text(0);
     out.owner = find.Int(1);
+    out.touched = find.Int(2);
     return true;
 }
 
-void BookUpdates::Touch(const std::string& key) {
+void BookUpdates::Touch(const std::string& key, const OpenUpdate& open) {
+    constexpr int64_t kTouchSeconds = 60;
+    if (static_cast<int64_t>(std::time(nullptr)) - open.touched < kTouchSeconds) return;
     ServiceDatabase& db = books_.Database();
     auto lock = db.Lock();
     Statement touch(db.Handle(), "UPDATE book_stage SET touched = ?2 WHERE key = ?1");
@@ -109,7 +113,7 @@ BeginResult BookUpdates::Begin(const std::string& key, int64_t owner, const std:
     if (FindOpen(key, open)) {
         if (named_id.empty() || open.id != named_id) return BeginResult::Busy;
         id = open.id;
-        Touch(key);
+        Touch(key, open);
     } else {
         // A folder without its row is what a finished update left behind: not a stage.
         CleanUp(key);

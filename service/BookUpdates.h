@@ -30,6 +30,7 @@ inline constexpr int kMaxOpenUpdates = 4;
 struct OpenUpdate {
     std::string id;      // empty for a stage of a service before update ids: none can name it
     int64_t owner = 0;
+    int64_t touched = 0;  // when a request of it last came (seconds since 1970)
 };
 
 enum class BeginResult { Begun, Busy, TooMany, Failed };
@@ -43,8 +44,9 @@ public:
 
     // The book's open update; false when it has none.
     bool FindOpen(const std::string& key, OpenUpdate& out);
-    // Notes that a request of the book's open update came now.
-    void Touch(const std::string& key);
+    // Notes that a request of the book's open update `open` came now. The time is
+    // written at most once a minute: a database write per upload would cost a flush.
+    void Touch(const std::string& key, const OpenUpdate& open);
 
     // Begins a staged update of the book for `owner` and sets `id`; or, when `named_id`
     // names the book's open update, continues it: live files missing from the stage are

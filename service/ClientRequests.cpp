@@ -140,7 +140,7 @@ std::string ClientRequests::UpdateTarget(const std::string& key, const std::stri
         DIAG(kModule, 0, "INF:refused: %s is being updated", key.c_str());
         return std::string(kBusyRefusal) + "the book is being updated from another session; try again later";
     }
-    if (staged) updates_.Touch(key);
+    if (staged) updates_.Touch(key, open);
     return std::string();
 }
 
