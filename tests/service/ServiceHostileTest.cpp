@@ -348,6 +348,16 @@ TEST_F(ServiceHostileTest, PackedUploadsUnpackToTheirAnnouncedSizeOrAreRefused) 
     EXPECT_NE(send("other.html", packed, static_cast<int64_t>(text.size()), "br"), "OK");
     for (const char* name : {"bomb.html", "short.html", "damaged.html", "other.html"})
         EXPECT_FALSE(fs::exists(BookFile(name))) << name;
+
+    // A packed script is checked as book data once unpacked, however long it is.
+    std::string words;
+    for (int i = 0; i < 20000; ++i) words += "\"w" + std::to_string(i) + "\", ";
+    const std::string script = "window.VELLUMARK_BOOK_TEXT = {\"words\": [" + words + "\"end\"]};\n";
+    EXPECT_EQ(send("txt.js", GzipBytes(script), static_cast<int64_t>(script.size())), "OK");
+    EXPECT_EQ(service_->Get("/vellumark/books/" + kKey + "/txt.js").body, script);
+    const std::string code = "window.VELLUMARK_BOOK_TEXT = {\"a\": \"" + std::string(100000, 'x') + "\"}; alert(1);\n";
+    EXPECT_NE(send("layout.js", GzipBytes(code), static_cast<int64_t>(code.size())), "OK");
+    EXPECT_FALSE(fs::exists(BookFile("layout.js")));
 }
 
 TEST_F(ServiceHostileTest, RefusedClientInputCannotForgeALogRecord) {
