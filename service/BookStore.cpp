@@ -61,6 +61,13 @@ bool StartWriteOut(int fd) {
     return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0;
 }
 
+// Writes `data` as the file's content from its start.
+bool WriteContent(int fd, std::string_view data, std::string& why) {
+    if (WriteAt(fd, data, 0)) return true;
+    why = std::string("cannot write the file: ") + std::strerror(errno);
+    return false;
+}
+
 bool MakeFolder(const fs::path& folder, std::string& why) {
     std::error_code error;
     fs::create_directories(folder, error);
@@ -72,11 +79,7 @@ bool MakeFolder(const fs::path& folder, std::string& why) {
 
 bool ReplaceFile(const fs::path& target, std::string_view data, std::string& why) {
     return ReplaceFileWith(
-        target, [data](int fd, std::string& fill_why) {
-            if (WriteAt(fd, data, 0)) return true;
-            fill_why = std::string("cannot write the file: ") + std::strerror(errno);
-            return false;
-        },
+        target, [data](int fd, std::string& fill_why) { return WriteContent(fd, data, fill_why); },
         [] { return true; }, why);
 }
 
@@ -233,11 +236,7 @@ bool BookStore::WriteUpload(const UploadHeader& header, const UploadData& upload
         }
         if (!MakeFolder(target.parent_path(), why)) return false;
         const auto fill = [&](int fd, std::string& fill_why) {
-            if (!upload.packed) {
-                if (WriteAt(fd, upload.bytes, 0)) return true;
-                fill_why = std::string("cannot write the file: ") + std::strerror(errno);
-                return false;
-            }
+            if (!upload.packed) return WriteContent(fd, upload.bytes, fill_why);
             if (!UnpackToFile(upload.bytes, file_size, fd, fill_why)) return false;
             if (script && !FileIsBookDataScript(fd, file_size)) {
                 fill_why = "a script of a book folder must be book data";
