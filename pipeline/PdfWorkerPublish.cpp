@@ -130,9 +130,10 @@ int PdfWorker::PublishAndFinish()
             web.ContinueUpdate(meta_.ReadText(key_, kWebUpdateKey, 64));
             web_staged_ = web.BeginUpdateHttp(key_);
             meta_.WriteText(key_, kWebUpdateKey, web.UpdateId());
-            if (web.HttpBookBusy()) {
-                Note({"not published on " + host +
-                      ": the book is being updated from another session; publish it again later"});
+            if (web.HttpBookBusy() || web.HttpUpdateLimit()) {
+                Note({"not published on " + host + ": " +
+                      (web.HttpBookBusy() ? "the book is being updated from another session; publish it again later"
+                                          : "the account has too many unfinished updates; publish them first")});
                 job_.result_code.store(JOB_RESULT_UPLOAD_FAILED);
                 return EndEarly();
             }

@@ -100,6 +100,9 @@ public:
     const std::string& UpdateId() const { return update_id_; }
     // True when the last BeginUpdateHttp was refused because another update was open.
     bool HttpBookBusy() const { return book_busy_; }
+    // True when it was refused because the account has as many open updates as the
+    // service allows. Publishing directly would bypass the stage: the job fails instead.
+    bool HttpUpdateLimit() const { return update_limit_; }
     // Ends the update: the service checks the stage against `manifest_text` and switches
     // to it in one step. An empty text: the manifest uploaded as book-manifest.txt.
     bool CommitUpdateHttp(const std::string& job_key, const std::string& manifest_text);
@@ -173,6 +176,7 @@ private:
     bool service_unpacks_ = false;  // the login's answer said the service unpacks gzip
     std::string update_id_;         // the open staged update the book's requests name
     bool book_busy_ = false;        // another update of the book was open
+    bool update_limit_ = false;     // the account had too many open updates
     int32_t cover_width_ = 0;
     int32_t cover_height_ = 0;
     PublishSettings& settings_;

@@ -45,6 +45,8 @@ std::string FileSizeHeader(int64_t size) { return "X-Vellumark-File-Size: " + st
 constexpr const char* kUpdateHeader = "X-Vellumark-Update";
 // The start of a refusal that lasts only while another update of the book is open.
 constexpr const char* kBusyReply = "ERR:busy:";
+// The start of the refusal of an update beyond the account's open updates.
+constexpr const char* kUpdateLimitReply = "ERR:too many open updates";
 
 // Packing in transit: the file data of an upload is a gzip stream the service unpacks.
 constexpr const char* kFileEncodingHeader = "X-Vellumark-File-Encoding";
@@ -296,6 +298,7 @@ bool Uploader::FetchManifestHttp(const std::string& job_key, std::string& text) 
 
 bool Uploader::BeginUpdateHttp(const std::string& job_key) {
     book_busy_ = false;
+    update_limit_ = false;
     if (http_on_ == 0 || job_key.size() != 32 || !http_.IsOpen()) return false;
     // Another session's update of the book ends within minutes: ask again after each
     // retry delay, twice as often as a file is tried (8 times over about a minute with
@@ -312,6 +315,7 @@ bool Uploader::BeginUpdateHttp(const std::string& job_key) {
         }
         book_busy_ = reply.rfind(kBusyReply, 0) == 0;
         if (!book_busy_) {
+            update_limit_ = reply.rfind(kUpdateLimitReply, 0) == 0;
             update_id_.clear();
             return UpdateStepDone("stag", job_key, reply);
         }

@@ -141,4 +141,12 @@ TEST_F(ServiceClientTest, ASecondSessionOfTheOwnerWaitsForTheOpenUpdateAndNeverW
     EXPECT_TRUE(second.CommitUpdateHttp(kKey, manifest.Text()));
     EXPECT_EQ(service_->Get(std::string("/vellumark/books/") + kKey + "/txt.js").body,
               "window.VELLUMARK_BOOK_TEXT = {\"v\": 1};\n");
+
+    // With four updates of the account open, a fifth is refused as beyond the limit.
+    for (const char* key : {"10000000000000000000000000000000", "20000000000000000000000000000000",
+                            "30000000000000000000000000000000", "40000000000000000000000000000000"})
+        ASSERT_TRUE(second.BeginUpdateHttp(key)) << key;
+    EXPECT_FALSE(first.BeginUpdateHttp("50000000000000000000000000000000"));
+    EXPECT_TRUE(first.HttpUpdateLimit());
+    EXPECT_FALSE(first.HttpBookBusy());
 }
