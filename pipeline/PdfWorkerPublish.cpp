@@ -26,6 +26,9 @@ const char kModule[] = "ProcessPdfThread";
 // to both targets: the FTP plan advances the job's progress, the web plan this mark, so
 // that each target receives the whole book.
 const char kWebMarkKey[] = "progress_vazirudu";
+// The job-section key that keeps the id of the service's open update of the book, so
+// that a run after a stop or crash continues that update instead of waiting for it.
+const char kWebUpdateKey[] = "vazirudu_update";
 
 int64_t FileSize(const std::string& path)
 {
@@ -122,9 +125,21 @@ int PdfWorker::PublishAndFinish()
             web.ReportLoginFailure(service_user_);
             Note({"not published on " + host + ": the login as " + service_user_ + " failed"});
             use_vazirudu_ = 0;
-        } else if (!(web_staged_ = web.BeginUpdateHttp(key_))) {
+        } else {
+            // A run cut off mid-update continues its update when the service still holds it.
+            web.ContinueUpdate(meta_.ReadText(key_, kWebUpdateKey, 64));
+            web_staged_ = web.BeginUpdateHttp(key_);
+            meta_.WriteText(key_, kWebUpdateKey, web.UpdateId());
+            if (web.HttpBookBusy() || web.HttpUpdateLimit()) {
+                Note({"not published on " + host + ": " +
+                      (web.HttpBookBusy() ? "the book is being updated from another session; publish it again later"
+                                          : "the account has too many unfinished updates; publish them first")});
+                job_.result_code.store(JOB_RESULT_UPLOAD_FAILED);
+                return EndEarly();
+            }
             // A service without staged updates takes the files directly, as it always did.
-            DIAG(kModule, 0, "INF:%s publishes the book directly", host.c_str());
+            if (!web_staged_)
+                DIAG(kModule, 0, "INF:%s publishes the book directly", host.c_str());
         }
     }
     if (use_ftp_) {
@@ -184,6 +199,7 @@ int PdfWorker::PublishAndFinish()
             use_vazirudu_ = 0;
         } else {
             bool published = RunUploadPlan(web, ended);
+            meta_.WriteText(key_, kWebUpdateKey, web.UpdateId());
             if (both)
                 meta_.WriteInt(key_, kWebMarkKey, web_mark.load());
             if (!published)

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct sqlite3;
 
@@ -85,9 +86,23 @@ public:
     // file (no manifest) or publishes directly (no stage).
     // The live book's manifest; false: failed; true with empty `text`: the book has none.
     bool FetchManifestHttp(const std::string& job_key, std::string& text);
-    // Begins (or, after a cut, continues) the update: later metadata and uploads of the
-    // book go to its stage and become visible only at the commit.
+    // Begins the update, or continues the one ContinueUpdate named: the service answers
+    // the update's id, which the book's later metadata, uploads and commit name, so they
+    // go to its stage and become visible only at the commit. While another update of the
+    // book is open (another session of the account publishes it) the service refuses;
+    // the client asks again after the retry delays and, still refused, returns false
+    // with HttpBookBusy() set.
     bool BeginUpdateHttp(const std::string& job_key);
+    // The id of an update an earlier run of the job began (empty: none): the next
+    // BeginUpdateHttp continues it when it is still open.
+    void ContinueUpdate(const std::string& update_id) { update_id_ = update_id; }
+    // The id of the open update; empty when none is open.
+    const std::string& UpdateId() const { return update_id_; }
+    // True when the last BeginUpdateHttp was refused because another update was open.
+    bool HttpBookBusy() const { return book_busy_; }
+    // True when it was refused because the account has as many open updates as the
+    // service allows. Publishing directly would bypass the stage: the job fails instead.
+    bool HttpUpdateLimit() const { return update_limit_; }
     // Ends the update: the service checks the stage against `manifest_text` and switches
     // to it in one step. An empty text: the manifest uploaded as book-manifest.txt.
     bool CommitUpdateHttp(const std::string& job_key, const std::string& manifest_text);
@@ -121,6 +136,8 @@ private:
     int32_t FailureTail();
     int32_t TryTimes() const;
     int32_t HttpTryTimes() const;
+    // The request headers of an upload of a file of `size` bytes.
+    std::vector<std::string> UploadHeaders(int64_t size) const;
     // Sends one upload request; false when the exchange failed or was refused.
     bool SendByHttpOnce(const PostBody& body);
     bool UploadWhole(const PostBody& body, const std::string& name);
@@ -157,6 +174,9 @@ private:
     std::atomic<int32_t>* job_state_ = nullptr;
     int32_t chunk_size_ = 48 * 1024;
     bool service_unpacks_ = false;  // the login's answer said the service unpacks gzip
+    std::string update_id_;         // the open staged update the book's requests name
+    bool book_busy_ = false;        // another update of the book was open
+    bool update_limit_ = false;     // the account had too many open updates
     int32_t cover_width_ = 0;
     int32_t cover_height_ = 0;
     PublishSettings& settings_;

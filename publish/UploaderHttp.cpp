@@ -41,6 +41,13 @@ bool IsSessionKey(const std::string& text) {
 // service keeps a chunked file hidden until all of it arrived.
 std::string FileSizeHeader(int64_t size) { return "X-Vellumark-File-Size: " + std::to_string(size); }
 
+// Names the staged update a request belongs to; the service answers it to "stag".
+constexpr const char* kUpdateHeader = "X-Vellumark-Update";
+// The start of a refusal that lasts only while another update of the book is open.
+constexpr const char* kBusyReply = "ERR:busy:";
+// The start of the refusal of an update beyond the account's open updates.
+constexpr const char* kUpdateLimitReply = "ERR:too many open updates";
+
 // Packing in transit: the file data of an upload is a gzip stream the service unpacks.
 constexpr const char* kFileEncodingHeader = "X-Vellumark-File-Encoding";
 constexpr const char* kPackedEncoding = "gzip";
@@ -135,6 +142,10 @@ bool Uploader::PostByHttp(const char* code, const std::string& body, const Reply
     }
     PostBody message;
     message.head = std::string(code, 4) + body;
+    // The book's requests of an open update name it ("stag" to continue it).
+    const std::string_view request(code, 4);
+    if (!update_id_.empty() && (request == "meta" || request == "stag" || request == "comm"))
+        message.headers.push_back(std::string(kUpdateHeader) + ": " + update_id_);
     if (!http_.Post(message)) {
         DIAG(kModule, http_.DiagCode(), "ERR:HttpSendRequestEx failed");
         return false;
@@ -286,13 +297,50 @@ bool Uploader::FetchManifestHttp(const std::string& job_key, std::string& text) 
 }
 
 bool Uploader::BeginUpdateHttp(const std::string& job_key) {
+    book_busy_ = false;
+    update_limit_ = false;
     if (http_on_ == 0 || job_key.size() != 32 || !http_.IsOpen()) return false;
-    return PostByHttp("stag", job_key, nullptr) && UpdateStepDone("stag", job_key, http_.Reply());
+    // Another session's update of the book ends within minutes: ask again after each
+    // retry delay, twice as often as a file is tried (8 times over about a minute with
+    // the usual 4), before giving up.
+    const int32_t tries = 2 * HttpTryTimes();
+    for (int32_t attempt = 0; attempt < tries; ++attempt) {
+        if (!PostByHttp("stag", job_key, nullptr)) return false;
+        const std::string& reply = http_.Reply();
+        if (reply == "OK") {
+            // A service of before update ids answers none: its stage is the book's only one.
+            update_id_ = http_.ReplyHeader(kUpdateHeader);
+            book_busy_ = false;
+            return true;
+        }
+        book_busy_ = reply.rfind(kBusyReply, 0) == 0;
+        if (!book_busy_) {
+            update_limit_ = reply.rfind(kUpdateLimitReply, 0) == 0;
+            update_id_.clear();
+            return UpdateStepDone("stag", job_key, reply);
+        }
+        DIAG(kModule, 0, "INF:%s is being updated from another session; asking again", job_key.c_str());
+        if (attempt + 1 < tries && !retry::WaitUnlessStopped(retry::DelayMs(attempt), job_state_)) {
+            book_busy_ = false;  // stopped, not refused
+            return false;
+        }
+    }
+    DIAG(kModule, 0, "ERR:%s is still being updated from another session; publish it again later", job_key.c_str());
+    return false;
 }
 
 bool Uploader::CommitUpdateHttp(const std::string& job_key, const std::string& manifest_text) {
     if (http_on_ == 0 || job_key.size() != 32 || !http_.IsOpen()) return false;
-    return PostByHttp("comm", job_key + manifest_text, nullptr) && UpdateStepDone("comm", job_key, http_.Reply());
+    if (!PostByHttp("comm", job_key + manifest_text, nullptr) || !UpdateStepDone("comm", job_key, http_.Reply()))
+        return false;
+    update_id_.clear();
+    return true;
+}
+
+std::vector<std::string> Uploader::UploadHeaders(int64_t size) const {
+    std::vector<std::string> headers = {FileSizeHeader(size)};
+    if (!update_id_.empty()) headers.push_back(std::string(kUpdateHeader) + ": " + update_id_);
+    return headers;
 }
 
 bool Uploader::SendByHttpOnce(const PostBody& body) {
@@ -333,8 +381,9 @@ bool Uploader::UploadPacked(FILE* file, int64_t size, const std::string& job_key
         static_cast<int64_t>(packed.size()) > chunk_size_)
         return false;
     tried = true;
-    const PostBody body{http_body::UploadHeader(job_key, name, subdir, -1, 0) + packed, nullptr, 0, 0,
-                        {FileSizeHeader(size), std::string(kFileEncodingHeader) + ": " + kPackedEncoding}};
+    PostBody body{http_body::UploadHeader(job_key, name, subdir, -1, 0) + packed, nullptr, 0, 0,
+                        UploadHeaders(size)};
+    body.headers.push_back(std::string(kFileEncodingHeader) + ": " + kPackedEncoding);
     return UploadWhole(body, name);
 }
 
@@ -351,7 +400,7 @@ bool Uploader::UploadChunks(FILE* file, int64_t size, const std::string& job_key
         }
         const auto index = static_cast<int32_t>(k);
         const PostBody body{http_body::UploadHeader(job_key, name, subdir, index, chunk_size_ / 1024), file,
-                            plan.Offset(k), plan.Bytes(k), {FileSizeHeader(size)}};
+                            plan.Offset(k), plan.Bytes(k), UploadHeaders(size)};
         bool sent = false;
         for (int32_t attempt = 0; attempt < tries && !sent; ++attempt) {
             sent = SendByHttpOnce(body);
@@ -398,7 +447,7 @@ bool Uploader::upload_one_file_http(const std::string& local_path, const std::st
     if (!packed) {
         sent = size > chunk_size_ ? UploadChunks(file.get(), size, job_key, name, folder)
                                   : UploadWhole({http_body::UploadHeader(job_key, name, folder, -1, 0),
-                                                 file.get(), 0, size, {FileSizeHeader(size)}},
+                                                 file.get(), 0, size, UploadHeaders(size)},
                                                 name);
     }
     if (!sent) {

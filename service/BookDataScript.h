@@ -5,6 +5,7 @@
 // hold no code.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace service {
@@ -15,5 +16,9 @@ bool IsScriptName(std::string_view name);
 // True for "window.VELLUMARK_BOOK_TEXT = " or "window.VELLUMARK_BOOK_LAYOUT = ", then a
 // JSON object, then ";" and nothing but blanks and line ends.
 bool IsBookDataScript(std::string_view content);
+
+// The same check of the `size` bytes of the open file `fd`, read a piece at a time, so
+// that a large text needs no more memory than a small one.
+bool FileIsBookDataScript(int fd, int64_t size);
 
 }  // namespace service

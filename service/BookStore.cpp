@@ -3,6 +3,7 @@
 #include "config/BookManifest.h"
 #include "config/DiagLog.h"
 #include "service/BookDataScript.h"
+#include "service/PackedFile.h"
 #include "service/RandomHex.h"
 
 #include <cerrno>
@@ -21,7 +22,7 @@ constexpr const char* kModule = "BookStore";
 // Hidden names (never served) of files being written: whole uploads and gathered chunks.
 constexpr const char* kTempPrefix = ".tmp-";
 constexpr const char* kPartialPrefix = ".partial-";
-// Book data scripts are checked whole in memory; the text of a long book is a few MB.
+// The text of a long book is a few MB.
 constexpr int64_t kMaxScriptBytes = 64 * 1024 * 1024;
 
 // An open descriptor, closed when it goes.
@@ -60,19 +61,48 @@ bool StartWriteOut(int fd) {
     return ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE) == 0;
 }
 
+// Writes `data` as the file's content from its start.
+bool WriteContent(int fd, std::string_view data, std::string& why) {
+    if (WriteAt(fd, data, 0)) return true;
+    why = std::string("cannot write the file: ") + std::strerror(errno);
+    return false;
+}
+
+bool MakeFolder(const fs::path& folder, std::string& why) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (error) why = "cannot make the folder: " + error.message();
+    return !error;
+}
+
 }  // namespace
 
 bool ReplaceFile(const fs::path& target, std::string_view data, std::string& why) {
+    return ReplaceFileWith(
+        target, [data](int fd, std::string& fill_why) { return WriteContent(fd, data, fill_why); },
+        [] { return true; }, why);
+}
+
+bool ReplaceFileWith(const fs::path& target, const std::function<bool(int fd, std::string& why)>& fill,
+                     const std::function<bool()>& before_rename, std::string& why) {
     const fs::path temp = target.parent_path() / (std::string(kTempPrefix) + RandomHex(8));
     {
-        Descriptor file(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (file.fd < 0 || !WriteAt(file.fd, data, 0) || !StartWriteOut(file.fd)) {
+        Descriptor file(::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+        if (file.fd < 0) {
+            why = std::string("cannot write the file: ") + std::strerror(errno);
+            return false;
+        }
+        if (!fill(file.fd, why)) {
+            ::unlink(temp.c_str());
+            return false;
+        }
+        if (!StartWriteOut(file.fd)) {
             why = std::string("cannot write the file: ") + std::strerror(errno);
             ::unlink(temp.c_str());
             return false;
         }
     }
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
+    if (!before_rename() || ::rename(temp.c_str(), target.c_str()) != 0) {
         why = std::string("cannot store the file: ") + std::strerror(errno);
         ::unlink(temp.c_str());
         return false;
@@ -92,13 +122,6 @@ bool SameBytesAt(const fs::path& path, std::string_view data, int64_t offset, in
     return got == static_cast<ssize_t>(data.size()) && stored == data;
 }
 
-// Whether the `size` bytes of the open file are book data (see BookDataScript).
-bool HoldsBookData(int fd, int64_t size) {
-    std::string content(static_cast<size_t>(size), '\0');
-    const ssize_t got = ::pread(fd, content.data(), content.size(), 0);
-    return got == size && IsBookDataScript(content);
-}
-
 }  // namespace
 
 BookStore::BookStore(ServiceDatabase& db, fs::path books_root) : db_(db), root_(std::move(books_root)) {}
@@ -115,10 +138,9 @@ std::unique_lock<std::mutex> BookStore::LockBook(const std::string& key) {
     return std::unique_lock<std::mutex>(*lock);
 }
 
-SaveResult BookStore::SaveMetadata(const BookMetadata& m, int64_t owner) {
+SaveResult BookStore::SaveMetadata(const BookMetadata& m, int64_t owner, bool staged) {
     const int64_t current = Owner(m.key);
     if (current != 0 && current != owner) return SaveResult::OtherOwner;
-    const bool staged = IsStaged(m.key);
     std::error_code error;
     fs::create_directories(staged ? StageFolder(m.key) : BookFolder(m.key), error);
     if (error) {
@@ -181,30 +203,48 @@ fs::path BookStore::FilePath(const std::string& key, const std::string& sub_fold
     return path / name;
 }
 
-bool BookStore::WriteUpload(const UploadHeader& header, std::string_view data, int64_t file_size,
-                            std::string& why) {
-    const bool staged = IsStaged(header.key);
+bool BookStore::WriteUpload(const UploadHeader& header, const UploadData& upload, bool staged, std::string& why) {
     fs::path target = staged ? StageFolder(header.key) : BookFolder(header.key);
     if (!header.sub_folder.empty()) target /= header.sub_folder;
     target /= header.file_name;
     const bool manifest = header.sub_folder.empty() && header.file_name == BookManifest::kFileName;
-    if (!staged && !manifest) ::unlink((BookFolder(header.key) / BookManifest::kFileName).c_str());
-    std::error_code error;
-    fs::create_directories(target.parent_path(), error);
-    if (error) {
-        why = "cannot make the folder: " + error.message();
+    const bool script = IsScriptName(header.file_name);
+    const int64_t file_size = upload.file_size;
+    // Every check that needs no more than the request comes before anything is written.
+    if (manifest && (file_size > kMaxManifestBytes || static_cast<int64_t>(upload.bytes.size()) > kMaxManifestBytes)) {
+        why = "a manifest cannot be this large";
         return false;
     }
+    if (script && file_size > kMaxScriptBytes) {
+        why = "a script of a book folder cannot be this large";
+        return false;
+    }
+    // A new file in the live book makes its manifest untrue: the manifest is dropped
+    // just before the file shows, once every check has passed.
+    const auto drop_manifest = [&] {
+        if (!staged && !manifest) ::unlink((BookFolder(header.key) / BookManifest::kFileName).c_str());
+        return true;
+    };
     if (!header.chunked) {
-        if (file_size >= 0 && static_cast<uint64_t>(file_size) != data.size()) {
+        if (!upload.packed && file_size >= 0 && static_cast<uint64_t>(file_size) != upload.bytes.size()) {
             why = "the file is not the size announced";
             return false;
         }
-        if (IsScriptName(header.file_name) && !IsBookDataScript(data)) {
+        if (!upload.packed && script && !IsBookDataScript(upload.bytes)) {
             why = "a script of a book folder must be book data";
             return false;
         }
-        return ReplaceFile(target, data, why);
+        if (!MakeFolder(target.parent_path(), why)) return false;
+        const auto fill = [&](int fd, std::string& fill_why) {
+            if (!upload.packed) return WriteContent(fd, upload.bytes, fill_why);
+            if (!UnpackToFile(upload.bytes, file_size, fd, fill_why)) return false;
+            if (script && !FileIsBookDataScript(fd, file_size)) {
+                fill_why = "a script of a book folder must be book data";
+                return false;
+            }
+            return true;
+        };
+        return ReplaceFileWith(target, fill, drop_manifest, why);
     }
     if (file_size < 0) {
         why = "file size missing";
@@ -215,37 +255,35 @@ bool BookStore::WriteUpload(const UploadHeader& header, std::string_view data, i
         why = "file name too long for a file sent in chunks";
         return false;
     }
-    if (IsScriptName(header.file_name) && file_size > kMaxScriptBytes) {
-        why = "a script of a book folder cannot be this large";
-        return false;
-    }
     const int64_t offset = static_cast<int64_t>(header.chunk_index) * header.chunk_kib * 1024;
-    const int64_t end = offset + static_cast<int64_t>(data.size());
+    const int64_t end = offset + static_cast<int64_t>(upload.bytes.size());
     if (end > file_size) {
         why = "more bytes than the file size announced";
         return false;
     }
+    // The first chunk may make the folder; a later one finds it with its partial file.
+    if (header.chunk_index == 0 && !MakeFolder(target.parent_path(), why)) return false;
     const fs::path partial = target.parent_path() / (std::string(kPartialPrefix) + header.file_name);
     const int flags = header.chunk_index == 0 ? O_WRONLY | O_CREAT | O_TRUNC : O_RDWR;
     Descriptor file(::open(partial.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0644));
     struct stat info {};
     if (file.fd < 0 || ::fstat(file.fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < offset) {
         // The last chunk sent again after its answer was lost: the file is in place.
-        if (file.fd < 0 && end == file_size && SameBytesAt(target, data, offset, file_size)) return true;
+        if (file.fd < 0 && end == file_size && SameBytesAt(target, upload.bytes, offset, file_size)) return true;
         why = "chunk " + std::to_string(header.chunk_index) + " arrived before the chunks ahead of it";
         return false;
     }
-    if (!WriteAt(file.fd, data, offset) || ::ftruncate(file.fd, end) != 0) {
+    if (!WriteAt(file.fd, upload.bytes, offset) || ::ftruncate(file.fd, end) != 0) {
         why = std::string("cannot write the chunk: ") + std::strerror(errno);
         return false;
     }
     if (end < file_size) return true;
-    if (IsScriptName(header.file_name) && !HoldsBookData(file.fd, file_size)) {
+    if (script && !FileIsBookDataScript(file.fd, file_size)) {
         ::unlink(partial.c_str());
         why = "a script of a book folder must be book data";
         return false;
     }
-    if (!StartWriteOut(file.fd) || ::rename(partial.c_str(), target.c_str()) != 0) {
+    if (!StartWriteOut(file.fd) || !drop_manifest() || ::rename(partial.c_str(), target.c_str()) != 0) {
         why = std::string("cannot store the file: ") + std::strerror(errno);
         return false;
     }

@@ -11,6 +11,7 @@
 #include "service/ServiceDatabase.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,18 @@ struct BookRecord {
 
 enum class SaveResult { Saved, OtherOwner, Failed };
 
+// A book's manifest is read whole; a 1,000-page book's is about 250 KB.
+inline constexpr int64_t kMaxManifestBytes = 8 * 1024 * 1024;
+
+// The file data of one upload as it came: the bytes of a whole file or of one chunk, or
+// a gzip stream of the whole file (`packed`), and the whole file's announced size (-1
+// when none was announced, which a chunk or a packed file may not do).
+struct UploadData {
+    std::string_view bytes;
+    bool packed = false;
+    int64_t file_size = -1;
+};
+
 class BookStore {
 public:
     BookStore(ServiceDatabase& db, std::filesystem::path books_root);
@@ -42,29 +55,30 @@ public:
     std::shared_lock<std::shared_mutex> LockForReading() { return std::shared_lock<std::shared_mutex>(switch_mutex_); }
     std::unique_lock<std::shared_mutex> LockForSwitch() { return std::unique_lock<std::shared_mutex>(switch_mutex_); }
 
-    // Stores the book's metadata for `owner` and makes its folder; during a staged update
-    // the metadata waits in the stage's row until the update is committed. A book of
-    // another account is left alone (OtherOwner).
-    SaveResult SaveMetadata(const BookMetadata& metadata, int64_t owner);
+    // Stores the book's metadata for `owner` and makes its folder; for a staged update
+    // (`staged`) the metadata waits in the stage's row until the update is committed. A
+    // book of another account is left alone (OtherOwner).
+    SaveResult SaveMetadata(const BookMetadata& metadata, int64_t owner, bool staged);
     // The owning account of a book (or of the staged first publication of one), 0 when
     // the key is unknown.
     int64_t Owner(const std::string& key);
-    // True while a staged update of the book is under way.
+    // True while a staged update of the book is open.
     bool IsStaged(const std::string& key);
     bool Find(const std::string& key, BookRecord& out);
 
-    // Writes the bytes of one upload (a whole file or one chunk) into the book's folder,
-    // or into its stage folder during a staged update. An upload to the live folder
-    // removes the book's manifest (which then no longer tells what the folder holds),
-    // unless it is the manifest itself.
-    // The header's names must have passed the name rules; `file_size` is the size the
-    // client announced for the whole file (-1 when it announced none, which a chunk may
-    // not do). A file is visible under its name only when it is whole: a whole upload is
-    // written to a temporary name and renamed over the old file; chunks are gathered in
+    // Writes one upload (a whole file or one chunk) into the book's folder, or into its
+    // stage folder for a staged update (`staged`). Every check the request allows comes
+    // before anything is written, and a refused upload leaves the book as it was. An
+    // upload that shows a new file in the live folder removes the book's manifest (which
+    // then no longer tells what the folder holds) just before the file shows, unless it
+    // is the manifest itself.
+    // The header's names must have passed the name rules. A file is visible under its
+    // name only when it is whole: a whole upload is written (a packed one unpacked as a
+    // stream) to a temporary name and renamed over the old file; chunks are gathered in
     // a hidden partial file (chunk k at k * chunk size, after chunks 0 .. k-1) that is
-    // renamed into place when it reaches `file_size`. A ".js" file is taken only when it
-    // is book data (BookDataScript). The caller holds the book's lock.
-    bool WriteUpload(const UploadHeader& header, std::string_view data, int64_t file_size, std::string& why);
+    // renamed into place when it reaches the announced size. A ".js" file is taken only
+    // when it is book data (BookDataScript). The caller holds the book's lock.
+    bool WriteUpload(const UploadHeader& header, const UploadData& upload, bool staged, std::string& why);
 
     // Removes what uploads cut off by a crash left behind: temporary and partial files
     // in every book folder. Returns how many were removed.
@@ -89,5 +103,9 @@ private:
 // Writes `data` as the whole content of `target`: a temporary file beside it, its
 // write-out started, then renamed over it, so the name never shows a half-written file.
 bool ReplaceFile(const std::filesystem::path& target, std::string_view data, std::string& why);
+// The same with the content written by `fill` into the open temporary file; `before_rename`
+// runs once the content is complete, just before the rename (false: nothing is stored).
+bool ReplaceFileWith(const std::filesystem::path& target, const std::function<bool(int fd, std::string& why)>& fill,
+                     const std::function<bool()>& before_rename, std::string& why);
 
 }  // namespace service

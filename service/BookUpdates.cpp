@@ -4,7 +4,9 @@
 #include "config/DiagLog.h"
 #include "config/JobKey.h"
 #include "service/NameRules.h"
+#include "service/RandomHex.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -83,25 +85,65 @@ std::string BookUpdates::LiveManifest(const std::string& key) {
     return text;
 }
 
-bool BookUpdates::Begin(const std::string& key, int64_t owner, std::string& why) {
-    if (!books_.IsStaged(key)) {
+bool BookUpdates::FindOpen(const std::string& key, OpenUpdate& out) {
+    ServiceDatabase& db = books_.Database();
+    auto lock = db.Lock();
+    Statement find(db.Handle(),
+                   "SELECT ifnull(update_id, ''), owner, ifnull(touched, started) FROM book_stage WHERE key = ?1");
+    if (!find.Ok() || !find.Bind(1, key).Step()) return false;
+    out.id = find.Text(0);
+    out.owner = find.Int(1);
+    out.touched = find.Int(2);
+    return true;
+}
+
+void BookUpdates::Touch(const std::string& key, const OpenUpdate& open) {
+    constexpr int64_t kTouchSeconds = 60;
+    if (static_cast<int64_t>(std::time(nullptr)) - open.touched < kTouchSeconds) return;
+    ServiceDatabase& db = books_.Database();
+    auto lock = db.Lock();
+    Statement touch(db.Handle(), "UPDATE book_stage SET touched = ?2 WHERE key = ?1");
+    if (!touch.Ok() || !touch.Bind(1, key).Bind(2, static_cast<int64_t>(std::time(nullptr))).Run())
+        DIAG(kModule, 0, "ERR:the update of %s cannot be noted", key.c_str());
+}
+
+BeginResult BookUpdates::Begin(const std::string& key, int64_t owner, const std::string& named_id, std::string& id,
+                               std::string& why) {
+    OpenUpdate open;
+    if (FindOpen(key, open)) {
+        if (named_id.empty() || open.id != named_id) return BeginResult::Busy;
+        id = open.id;
+        Touch(key, open);
+    } else {
         // A folder without its row is what a finished update left behind: not a stage.
         CleanUp(key);
+        id = RandomHex(16);
         ServiceDatabase& db = books_.Database();
         auto lock = db.Lock();
-        Statement start(db.Handle(), "INSERT OR IGNORE INTO book_stage (key, owner, started) VALUES (?1, ?2, ?3)");
-        if (!start.Ok() || !start.Bind(1, key).Bind(2, owner).Bind(3, static_cast<int64_t>(std::time(nullptr))).Run()) {
+        Statement count(db.Handle(), "SELECT count(*) FROM book_stage WHERE owner = ?1");
+        if (!count.Ok() || !count.Bind(1, owner).Step()) {
             why = "the update cannot be recorded";
-            return false;
+            return BeginResult::Failed;
+        }
+        if (count.Int(0) >= kMaxOpenUpdates) return BeginResult::TooMany;
+        const int64_t now = static_cast<int64_t>(std::time(nullptr));
+        Statement start(db.Handle(),
+                        "INSERT INTO book_stage (key, owner, started, update_id, touched) VALUES (?1, ?2, ?3, ?4, ?3)");
+        // Metadata an earlier stage of the book left is not this update's.
+        Statement stale(db.Handle(), "DELETE FROM staged_book WHERE key = ?1");
+        if (!start.Ok() || !start.Bind(1, key).Bind(2, owner).Bind(3, now).Bind(4, id).Run() || !stale.Ok() ||
+            !stale.Bind(1, key).Run()) {
+            why = "the update cannot be recorded";
+            return BeginResult::Failed;
         }
     }
     std::error_code error;
     fs::create_directories(books_.StageFolder(key), error);
     if (error) {
         why = "cannot prepare the update: " + error.message();
-        return false;
+        return BeginResult::Failed;
     }
-    return LinkLiveFiles(key, why);
+    return LinkLiveFiles(key, why) ? BeginResult::Begun : BeginResult::Failed;
 }
 
 bool BookUpdates::LinkLiveFiles(const std::string& key, std::string& why) {
@@ -145,9 +187,22 @@ bool BookUpdates::Commit(const std::string& key, std::string_view manifest_text,
     const fs::path stage = books_.StageFolder(key);
     const fs::path live = books_.BookFolder(key);
     std::string text(manifest_text);
-    if (text.empty() && !ReadText(stage / BookManifest::kFileName, text)) {
-        why = "the update has no manifest";
-        return false;
+    if (text.empty()) {
+        // The manifest sent into the stage: its size is checked before it is read.
+        struct stat info {};
+        const fs::path staged_manifest = stage / BookManifest::kFileName;
+        if (::lstat(staged_manifest.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+            why = "the update has no manifest";
+            return false;
+        }
+        if (info.st_size > kMaxManifestBytes) {
+            why = "the manifest is larger than 8 MiB";
+            return false;
+        }
+        if (!ReadText(staged_manifest, text)) {
+            why = "the update has no manifest";
+            return false;
+        }
     }
     BookManifest manifest;
     std::string reason;
@@ -296,6 +351,48 @@ int BookUpdates::FinishInterrupted() {
         ++repaired;
     }
     return repaired;
+}
+
+void BookUpdates::RemoveStage(const std::string& key) {
+    ServiceDatabase& db = books_.Database();
+    {
+        auto lock = db.Lock();
+        bool done = Statement(db.Handle(), "BEGIN IMMEDIATE").Run();
+        for (const char* sql : {"DELETE FROM staged_book WHERE key = ?1", "DELETE FROM book_stage WHERE key = ?1"}) {
+            Statement step(db.Handle(), sql);
+            done = done && step.Ok() && step.Bind(1, key).Run();
+        }
+        if (!done || !Statement(db.Handle(), "COMMIT").Run()) {
+            Statement(db.Handle(), "ROLLBACK").Run();
+            DIAG(kModule, 0, "ERR:the stage of %s cannot be ended", key.c_str());
+            return;
+        }
+    }
+    // A folder left behind without its row is removed at the next start or stage.
+    CleanUp(key);
+}
+
+int BookUpdates::RemoveExpired(int64_t expiry_seconds) {
+    const auto expired_keys = [&] {
+        std::vector<std::string> keys;
+        ServiceDatabase& db = books_.Database();
+        auto lock = db.Lock();
+        Statement rows(db.Handle(), "SELECT key FROM book_stage WHERE ifnull(touched, started) < ?1");
+        rows.Bind(1, static_cast<int64_t>(std::time(nullptr)) - expiry_seconds);
+        while (rows.Step()) keys.push_back(rows.Text(0));
+        return keys;
+    };
+    int removed = 0;
+    for (const std::string& key : expired_keys()) {
+        auto book = books_.LockBook(key);
+        // A request may have touched it meanwhile.
+        const std::vector<std::string> still = expired_keys();
+        if (std::find(still.begin(), still.end(), key) == still.end()) continue;
+        RemoveStage(key);
+        DIAG(kModule, 0, "INF:the update of %s expired unfinished and was removed", key.c_str());
+        ++removed;
+    }
+    return removed;
 }
 
 }  // namespace service

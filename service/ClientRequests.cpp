@@ -1,7 +1,6 @@
 #include "service/ClientRequests.h"
 
 #include "config/DiagLog.h"
-#include "config/GzipBytes.h"
 #include "config/JobKey.h"
 #include "service/NameRules.h"
 
@@ -48,7 +47,11 @@ ClientReply ClientRequests::Handle(std::string_view body, const ClientContext& c
     if (code == "meta") return {Metadata(payload, context), {}};
     if (code == "upld") return {Upload(body, context), {}};
     if (code == "mani") return {Manifest(payload, context), {}};
-    if (code == "stag") return {BeginUpdate(payload, context), {}};
+    if (code == "stag") {
+        ClientReply reply;
+        reply.body = BeginUpdate(payload, context, reply.update_id);
+        return reply;
+    }
     if (code == "comm") return {CommitUpdate(payload, context), {}};
     return {Refuse("unknown request"), {}};
 }
@@ -87,7 +90,11 @@ std::string ClientRequests::Metadata(std::string_view payload, const ClientConte
     if (session.account == 0 || session.token != metadata.user_row_id) return Refuse("not logged in");
     const bool title_changed = SupplyTitle(metadata);
     auto lock = books_.LockBook(metadata.key);
-    switch (books_.SaveMetadata(metadata, session.account)) {
+    const int64_t owner = books_.Owner(metadata.key);
+    if (owner != 0 && owner != session.account) return Refuse("the book belongs to another account");
+    bool staged = false;
+    if (std::string refused = UpdateTarget(metadata.key, context.update_id, staged); !refused.empty()) return refused;
+    switch (books_.SaveMetadata(metadata, session.account, staged)) {
         case SaveResult::Saved: return title_changed ? kTitleChangedReply : "OK";
         case SaveResult::OtherOwner: return Refuse("the book belongs to another account");
         case SaveResult::Failed: break;
@@ -107,21 +114,34 @@ std::string ClientRequests::Upload(std::string_view body, const ClientContext& c
     const int64_t owner = books_.Owner(header.key);
     if (owner == 0) return Refuse("unknown book, its metadata comes first");
     if (session.account != owner) return Refuse("the book belongs to another account");
-    std::string_view data = body.substr(header.data_offset);
-    std::string unpacked;
-    if (!context.file_encoding.empty()) {
+    UploadData upload{body.substr(header.data_offset), !context.file_encoding.empty(), context.file_size};
+    if (upload.packed) {
         // Packed files come whole, with their unpacked size announced, and unpack to
         // exactly that size: a stream that would grow further is refused, not stored.
         if (context.file_encoding != kPackedFileEncoding) return Refuse("file encoding refused");
         if (header.chunked) return Refuse("a packed file comes whole");
         if (context.file_size < 0 || context.file_size > kMaxUnpackedFileBytes)
             return Refuse("a packed file needs its unpacked size, at most 64 MiB");
-        if (!GunzipExactly(data, context.file_size, unpacked)) return Refuse("the packed file does not unpack to its size");
-        data = unpacked;
     }
     auto lock = books_.LockBook(header.key);
-    if (!books_.WriteUpload(header, data, context.file_size, why)) return Refuse(why);
+    bool staged = false;
+    if (std::string refused = UpdateTarget(header.key, context.update_id, staged); !refused.empty()) return refused;
+    if (!books_.WriteUpload(header, upload, staged, why)) return Refuse(why);
     return "OK";
+}
+
+std::string ClientRequests::UpdateTarget(const std::string& key, const std::string& named_id, bool& staged) {
+    OpenUpdate open;
+    const bool is_open = updates_.FindOpen(key, open);
+    staged = !named_id.empty();
+    if (staged && (!is_open || open.id != named_id))
+        return Refuse("the update is no longer open (committed, replaced or expired)");
+    if (!staged && is_open) {
+        DIAG(kModule, 0, "INF:refused: %s is being updated", key.c_str());
+        return std::string(kBusyRefusal) + "the book is being updated from another session; try again later";
+    }
+    if (staged) updates_.Touch(key, open);
+    return std::string();
 }
 
 std::string ClientRequests::CheckUpdater(std::string_view payload, const ClientContext& context, std::string& key,
@@ -145,7 +165,7 @@ std::string ClientRequests::Manifest(std::string_view payload, const ClientConte
     return LengthPrefixed(owner == 0 ? std::string() : updates_.LiveManifest(key));
 }
 
-std::string ClientRequests::BeginUpdate(std::string_view payload, const ClientContext& context) {
+std::string ClientRequests::BeginUpdate(std::string_view payload, const ClientContext& context, std::string& id) {
     std::string key;
     int64_t account = 0, owner = 0;
     if (std::string refused = CheckUpdater(payload, context, key, account, owner); !refused.empty()) return refused;
@@ -156,8 +176,17 @@ std::string ClientRequests::BeginUpdate(std::string_view payload, const ClientCo
     if (owner == 0 && books_.Owner(key) != 0 && books_.Owner(key) != account)
         return Refuse("the book belongs to another account");
     std::string why;
-    if (!updates_.Begin(key, account, why)) return Refuse(why);
-    return "OK";
+    switch (updates_.Begin(key, account, context.update_id, id, why)) {
+        case BeginResult::Begun: return "OK";
+        case BeginResult::Busy:
+            DIAG(kModule, 0, "INF:refused: a second update of %s", key.c_str());
+            return std::string(kBusyRefusal) + "another update of the book is open; try again later";
+        case BeginResult::TooMany:
+            return Refuse("too many open updates for this account (at most " + std::to_string(kMaxOpenUpdates) +
+                          "); commit them or wait until they expire");
+        case BeginResult::Failed: break;
+    }
+    return Refuse(why);
 }
 
 std::string ClientRequests::CommitUpdate(std::string_view payload, const ClientContext& context) {
@@ -166,6 +195,9 @@ std::string ClientRequests::CommitUpdate(std::string_view payload, const ClientC
     if (std::string refused = CheckUpdater(payload, context, key, account, owner); !refused.empty()) return refused;
     if (owner == 0) return Refuse("no update of this book was begun");
     auto lock = books_.LockBook(key);
+    bool staged = false;
+    if (std::string refused = UpdateTarget(key, context.update_id, staged); !refused.empty()) return refused;
+    if (!staged) return Refuse("no update of this book was begun");
     std::string why;
     if (!updates_.Commit(key, payload.substr(key.size()), why)) return Refuse(why);
     return "OK";

@@ -9,8 +9,10 @@
 // address they come from.
 //
 // The owner may also update a published book in one step (BookUpdates): "mani" asks for
-// the live book's manifest, "stag" begins or continues a staged update (later metadata
-// and uploads of the book go to its stage), "comm" commits it with the new manifest.
+// the live book's manifest, "stag" begins or continues a staged update and answers its
+// id, "comm" commits it with the new manifest. Metadata and uploads that name the update
+// go to its stage; a request naming an update that is no longer open, and a request
+// naming none while the book has one open, is refused and changes nothing.
 #pragma once
 
 #include "service/AccountStore.h"
@@ -30,6 +32,7 @@ struct ClientContext {
     std::string session_key;  // the key the client quoted, empty when none
     int64_t file_size = -1;   // the whole file's size an upload announced, -1 when none
     std::string file_encoding;  // how an upload's file data is packed, empty when it is not
+    std::string update_id;      // the staged update the request belongs to, empty when none
 };
 
 // The one packing of file data the service unpacks, and the largest file it unpacks.
@@ -39,7 +42,11 @@ inline constexpr int64_t kMaxUnpackedFileBytes = 64 * 1024 * 1024;
 struct ClientReply {
     std::string body;
     std::string session_key;  // set by a successful login, for the client to quote
+    std::string update_id{};  // set by a begun update, for the client to name in its requests
 };
+
+// The start of the refusal of a request that must wait until the book's open update ends.
+inline constexpr const char* kBusyRefusal = "ERR:busy: ";
 
 class ClientRequests {
 public:
@@ -54,7 +61,12 @@ private:
     std::string Metadata(std::string_view payload, const ClientContext& context);
     std::string Upload(std::string_view body, const ClientContext& context);
     std::string Manifest(std::string_view payload, const ClientContext& context);
-    std::string BeginUpdate(std::string_view payload, const ClientContext& context);
+    // Begins or continues a staged update; its id in `id`.
+    std::string BeginUpdate(std::string_view payload, const ClientContext& context, std::string& id);
+    // Where a request of the book goes, the caller holding the book's lock: into the
+    // stage (`staged`) when it names the open update, else into the live book when no
+    // update is open. An empty text when allowed, else the refusal.
+    std::string UpdateTarget(const std::string& key, const std::string& named_id, bool& staged);
     std::string CommitUpdate(std::string_view payload, const ClientContext& context);
     // The owner check of the update requests: the book key at the start of `payload`
     // (set in `key`) and the account of the session, which must own the book; `owner` is

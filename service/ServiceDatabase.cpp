@@ -47,11 +47,14 @@ CREATE TABLE IF NOT EXISTS book (
   cover_height INTEGER NOT NULL,
   updated      INTEGER NOT NULL
 );
--- A staged update of a book under way, its files in books/.stage-KEY/.
+-- The open staged update of a book, its files in books/.stage-KEY/: the update's id,
+-- which its requests name, and when a request of it last came (for the expiry).
 CREATE TABLE IF NOT EXISTS book_stage (
-  key      TEXT PRIMARY KEY,
-  owner    INTEGER NOT NULL REFERENCES account(id),
-  started  INTEGER NOT NULL
+  key        TEXT PRIMARY KEY,
+  owner      INTEGER NOT NULL REFERENCES account(id),
+  started    INTEGER NOT NULL,
+  update_id  TEXT,
+  touched    INTEGER
 );
 -- Metadata sent during a staged update: it replaces the book's row when the update ends.
 CREATE TABLE IF NOT EXISTS staged_book (
@@ -101,6 +104,13 @@ bool Exec(sqlite3* db, const char* sql, std::string& why) {
 // Sessions of before session keys keep no key hash (NULL): no key opens them.
 bool Migrate(sqlite3* db, std::string& why) {
     if (!HasColumn(db, "session", "keyhash") && !Exec(db, "ALTER TABLE session ADD COLUMN keyhash TEXT", why))
+        return false;
+    // Stages of before update ids: no request can name them, so they wait for their expiry.
+    if (!HasColumn(db, "book_stage", "update_id") &&
+        !Exec(db,
+              "ALTER TABLE book_stage ADD COLUMN update_id TEXT; ALTER TABLE book_stage ADD COLUMN touched INTEGER;"
+              " UPDATE book_stage SET touched = started",
+              why))
         return false;
     return Exec(db, kLaterIndexes, why);
 }

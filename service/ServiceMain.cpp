@@ -11,6 +11,7 @@
 #include "service/ServiceDatabase.h"
 #include "service/ServiceOptions.h"
 #include "service/ServiceRoutes.h"
+#include "service/StageSweep.h"
 
 #include "service/http/HttpServer.h"
 
@@ -105,6 +106,9 @@ int main(int argc, char** argv) {
     // A commit of an update cut off by a crash is completed; no request runs yet.
     if (const int repaired = updates.FinishInterrupted(); repaired > 0)
         DIAG("ServiceMain", 0, "INF:completed %d interrupted book updates", repaired);
+    // Updates left unfinished for longer than the expiry time are given up.
+    if (const int expired = updates.RemoveExpired(options.stage_expiry_seconds); expired > 0)
+        DIAG("ServiceMain", 0, "INF:removed %d expired book updates", expired);
     // Uploads cut off by a crash leave hidden files behind.
     if (const int removed = books.RemoveLeftovers(); removed > 0)
         DIAG("ServiceMain", 0, "INF:removed %d unfinished upload files", removed);
@@ -117,6 +121,8 @@ int main(int argc, char** argv) {
     sigaddset(&stop_signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    // Started after the mask, like every other thread.
+    StageSweep sweep(updates, options.stage_expiry_seconds);
 
     http::ServerLimits server_limits;
     server_limits.max_body_bytes = kMaxBodyBytes;

@@ -62,6 +62,11 @@ bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& o
                 why = "--client-seconds needs a number from 1 to 3600";
                 return false;
             }
+        } else if (name == "--stage-expiry-seconds") {
+            if (!ParseNumber(value, out.stage_expiry_seconds) || out.stage_expiry_seconds < 1) {
+                why = "--stage-expiry-seconds needs a number of at least 1";
+                return false;
+            }
         } else if (name == "--signups-per-hour") {
             if (!ParseNumber(value, out.signups_per_hour) || out.signups_per_hour < 1) {
                 why = "--signups-per-hour needs a number of at least 1";

@@ -23,13 +23,16 @@ struct ServiceOptions {
     // --client-seconds N: a client sends a request head (or stays silent between
     // requests) within N seconds, and a body within 6 N seconds.
     int client_seconds = 10;
+    // --stage-expiry-seconds N: a staged update untouched for N seconds is removed (1 day).
+    int64_t stage_expiry_seconds = 24 * 60 * 60;
 };
 
 inline constexpr const char* kUsage =
     "usage: vellumark-service --data DIR [--listen ADDR] [--port N] [--latest-build N]\n"
     "                         [--reference FILE] [--notice FILE] [--service-path PATH]\n"
     "                         [--trusted-proxy ADDR]... [--request-threads N]\n"
-    "                         [--signups-per-hour N] [--client-seconds N]\n";
+    "                         [--signups-per-hour N] [--client-seconds N]\n"
+    "                         [--stage-expiry-seconds N]\n";
 
 // True for an IPv4 or IPv6 address literal.
 bool IsIpAddress(const std::string& text);

@@ -119,6 +119,7 @@ http::HttpResponse ServiceRoutes::ClientMessage(const http::HttpRequest& request
     context.session_key = request.Header(Lower(kSessionHeader));
     context.file_size = AnnouncedSize(request.Header(Lower(kFileSizeHeader)));
     context.file_encoding = request.Header(Lower(kFileEncodingHeader));
+    context.update_id = request.Header(Lower(kUpdateHeader));
     const ClientReply reply = requests_.Handle(request.body, context);
     http::HttpResponse response;
     response.SetContent(reply.body, "application/octet-stream");
@@ -129,6 +130,7 @@ http::HttpResponse ServiceRoutes::ClientMessage(const http::HttpRequest& request
         response.SetHeader(kChunkHeader, std::to_string(kMaxChunkKiB));
         response.SetHeader(kFileEncodingHeader, kPackedFileEncoding);
     }
+    if (!reply.update_id.empty()) response.SetHeader(kUpdateHeader, reply.update_id);
     return response;
 }
 

@@ -24,6 +24,9 @@ inline constexpr const char* kSessionHeader = "X-Vellumark-Session";
 inline constexpr const char* kFileSizeHeader = "X-Vellumark-File-Size";
 inline constexpr const char* kChunkHeader = "X-Vellumark-Chunk-KiB";
 inline constexpr const char* kFileEncodingHeader = "X-Vellumark-File-Encoding";
+// The id of a staged update: in the answer to the "stag" that began it, and in every
+// "meta", "upld" and "comm" request that belongs to it.
+inline constexpr const char* kUpdateHeader = "X-Vellumark-Update";
 static_assert(kMaxChunkKiB * 1024 + 1024 <= kMaxBodyBytes, "a largest chunk with its header fields fits in a body");
 
 class ServiceRoutes {

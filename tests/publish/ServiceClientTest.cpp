@@ -3,6 +3,7 @@
 // and the notifier page.
 #include "tests/service/ServiceFixture.h"
 
+#include "config/BookManifest.h"
 #include "pipeline/PdfJob.h"
 #include "publish/FetchUrlText.h"
 #include "publish/ReferenceUpdate.h"
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -100,3 +102,51 @@ TEST_F(ServiceClientTest, ReferenceUpdateBringsAnOlderDatabaseToTheServicesRows)
 }
 
 }  // namespace
+
+TEST_F(ServiceClientTest, ASecondSessionOfTheOwnerWaitsForTheOpenUpdateAndNeverWritesIntoIt) {
+    settings_.http_upld_try_times = 1;  // a refused stage is asked for twice, 1 s apart
+    const fs::path text = home_.Root() / "book" / "txt.js";
+    WriteFileBytes(text, "window.VELLUMARK_BOOK_TEXT = {\"v\": 1};\n");
+    BookManifest manifest;
+    manifest.book_key = kKey;
+    manifest.entries.push_back({"txt.js", static_cast<int64_t>(fs::file_size(text)), FileSha256(text)});
+
+    Uploader first(&progress_, &state_, settings_), second(&progress_, &state_, settings_);
+    for (Uploader* up : {&first, &second}) {
+        Target(*up);
+        ASSERT_GT(up->LoginHttp("ann@example.org", "right"), 0);
+        up->SetJobValues({1, 0, 0, 0, 0, 0});
+    }
+    ASSERT_TRUE(first.BeginUpdateHttp(kKey));
+    EXPECT_FALSE(first.UpdateId().empty());
+    ASSERT_TRUE(first.handle_pdf_metadata_http("/tmp/b.pdf", kKey, 1, 595, 842, "First", "", "", 0, 10));
+
+    // Refused while the first update is open: asked again, then reported as busy, and
+    // the second session's files go nowhere.
+    EXPECT_FALSE(second.BeginUpdateHttp(kKey));
+    EXPECT_TRUE(second.HttpBookBusy());
+    EXPECT_FALSE(second.upload_one_file_http(text.string(), kKey, ""));
+
+    // Asked again while the first one commits: the second begins an update of its own.
+    std::thread waiting([&] { EXPECT_TRUE(second.BeginUpdateHttp(kKey)); });
+    ASSERT_TRUE(first.upload_one_file_http(text.string(), kKey, ""));
+    ASSERT_TRUE(first.CommitUpdateHttp(kKey, manifest.Text()));
+    waiting.join();
+    EXPECT_FALSE(second.HttpBookBusy());
+    EXPECT_FALSE(second.UpdateId().empty());
+    EXPECT_NE(second.UpdateId(), first.UpdateId());
+    // The first session, its update committed, cannot write into the second's.
+    EXPECT_FALSE(first.upload_one_file_http(text.string(), kKey, ""));
+    ASSERT_TRUE(second.upload_one_file_http(text.string(), kKey, ""));
+    EXPECT_TRUE(second.CommitUpdateHttp(kKey, manifest.Text()));
+    EXPECT_EQ(service_->Get(std::string("/vellumark/books/") + kKey + "/txt.js").body,
+              "window.VELLUMARK_BOOK_TEXT = {\"v\": 1};\n");
+
+    // With four updates of the account open, a fifth is refused as beyond the limit.
+    for (const char* key : {"10000000000000000000000000000000", "20000000000000000000000000000000",
+                            "30000000000000000000000000000000", "40000000000000000000000000000000"})
+        ASSERT_TRUE(second.BeginUpdateHttp(key)) << key;
+    EXPECT_FALSE(first.BeginUpdateHttp("50000000000000000000000000000000"));
+    EXPECT_TRUE(first.HttpUpdateLimit());
+    EXPECT_FALSE(first.HttpBookBusy());
+}

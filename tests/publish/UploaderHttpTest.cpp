@@ -452,7 +452,8 @@ TEST_F(UploaderHttpTest, UpdateStepsCarryTheKeyAndAnOlderServicesErrorFailsThem)
         for (char c : text) json += c == '\n' ? std::string("\\n") : std::string(1, c);
         return json;
     };
-    const std::string session_header = R"("reply_headers": {"logi": {"X-Vellumark-Session": ")" + session + R"("}})";
+    const std::string session_header = R"("reply_headers": {"logi": {"X-Vellumark-Session": ")" + session +
+                                       R"("}, "stag": {"X-Vellumark-Update": "u-17"}})";
 
     // Our service: the manifest, then "OK" to the stage and the commit.
     StartPeer(R"({"replies": {"logi": "42", "mani": ")" + prefixed(manifest) +
@@ -471,6 +472,10 @@ TEST_F(UploaderHttpTest, UpdateStepsCarryTheKeyAndAnOlderServicesErrorFailsThem)
         EXPECT_EQ(HeaderValue(requests[i].head, "X-Vellumark-Session"), session) << "request " << i;
         EXPECT_EQ(requests[i].body, i % 2 == 0 ? "" : bodies[i / 2 - 1]) << "request " << i;
     }
+    // The commit names the update the stage answered; the stage and the manifest none.
+    EXPECT_EQ(HeaderValue(requests[7].head, "X-Vellumark-Update"), "u-17");
+    EXPECT_EQ(HeaderValue(requests[3].head, "X-Vellumark-Update"), "");
+    EXPECT_EQ(up->UpdateId(), "");
 
     // A book without a manifest: true with an empty text.
     StartPeer(R"({"replies": {"mani": ")" + prefixed("") + R"("}})");

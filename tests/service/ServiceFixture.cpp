@@ -6,6 +6,7 @@
 #include <csignal>
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <fstream>
 #include <memory>
 #include <poll.h>
 #include <random>
@@ -132,6 +133,14 @@ std::string HttpResult::Header(const std::string& name) const {
 }
 
 fs::path ServiceProgram() { return ProgramDir() / "vellumark-service"; }
+
+long PeakMemoryMb(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) / 1024;
+    return -1;
+}
 
 ServiceProcess::ServiceProcess(const fs::path& data_dir, const std::vector<std::string>& extra_args,
                                std::chrono::seconds wait, const fs::path& log_file) {
@@ -270,9 +279,11 @@ std::string Upload(const std::string& key, const std::string& file_name, const s
 std::string FileSizeHeader(size_t size) { return "X-Vellumark-File-Size: " + std::to_string(size); }
 
 HttpResult UploadFile(const ServiceProcess& service, const std::string& key, const std::string& file_name,
-                      const std::string& sub_folder, const std::string& data, int chunk_kib) {
+                      const std::string& sub_folder, const std::string& data, int chunk_kib,
+                      const std::vector<std::string>& headers) {
     const size_t chunk = static_cast<size_t>(chunk_kib) * 1024;
-    const std::vector<std::string> size = {FileSizeHeader(data.size())};
+    std::vector<std::string> size = headers;
+    size.push_back(FileSizeHeader(data.size()));
     if (data.size() <= chunk) return service.Exchange(Upload(key, file_name, sub_folder, data), size);
     HttpResult last;
     const size_t count = (data.size() + chunk - 1) / chunk;

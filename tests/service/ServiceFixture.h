@@ -69,6 +69,9 @@ std::filesystem::path ServiceProgram();
 int RunServiceExpectingFailure(const std::vector<std::string>& args, std::string& stderr_text,
                                std::chrono::seconds wait = std::chrono::seconds(15));
 
+// The most memory process `pid` has held, in MB (VmHWM); -1 when unknown.
+long PeakMemoryMb(pid_t pid);
+
 // The client's bodies, built as the desktop program builds them.
 // `size` bytes of a fixed pseudo-random sequence chosen by `seed`.
 std::string RandomBytes(size_t size, unsigned seed);
@@ -90,7 +93,8 @@ std::string Upload(const std::string& key, const std::string& file_name, const s
 // The header an upload of a file of `size` bytes carries.
 std::string FileSizeHeader(size_t size);
 // Sends `data` as the client does: one request when it fits a chunk, else chunk by chunk,
-// each announcing the file's size. The reply of the last request.
+// each announcing the file's size (and carrying `headers`). The reply of the last request.
 HttpResult UploadFile(const ServiceProcess& service, const std::string& key, const std::string& file_name,
-                      const std::string& sub_folder, const std::string& data, int chunk_kib = 48);
+                      const std::string& sub_folder, const std::string& data, int chunk_kib = 48,
+                      const std::vector<std::string>& headers = {});
 }  // namespace service_bodies

@@ -108,15 +108,6 @@ std::string GzipOfZeros(size_t bytes) {
     return out;
 }
 
-// The most memory the process has held, in MB (VmHWM).
-long PeakMemoryMb(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6) / 1024;
-    return -1;
-}
-
 class ServiceHostileTest : public ::testing::Test {
 protected:
     void Start(const std::vector<std::string>& args = {}) {
@@ -357,6 +348,17 @@ TEST_F(ServiceHostileTest, PackedUploadsUnpackToTheirAnnouncedSizeOrAreRefused) 
     EXPECT_NE(send("other.html", packed, static_cast<int64_t>(text.size()), "br"), "OK");
     for (const char* name : {"bomb.html", "short.html", "damaged.html", "other.html"})
         EXPECT_FALSE(fs::exists(BookFile(name))) << name;
+
+    // A packed script is checked as book data once unpacked, however long it is.
+    std::string words;
+    for (int i = 0; i < 20000; ++i) words += "\"w" + std::to_string(i) + "\", ";
+    const std::string script = "window.VELLUMARK_BOOK_TEXT = {\"words\": [" + words + "\"end\"]};\n";
+    EXPECT_EQ(send("txt.js", GzipBytes(script), static_cast<int64_t>(script.size())), "OK");
+    EXPECT_EQ(service_->Get("/vellumark/books/" + kKey + "/txt.js").body, script);
+    const std::string code = "window.VELLUMARK_BOOK_TEXT = {\"a\": \"" + std::string(100000, 'x') + "\"}; alert(1);\n";
+    EXPECT_EQ(send("layout.js", GzipBytes(code), static_cast<int64_t>(code.size())),
+              "ERR:a script of a book folder must be book data");
+    EXPECT_FALSE(fs::exists(BookFile("layout.js")));
 }
 
 TEST_F(ServiceHostileTest, RefusedClientInputCannotForgeALogRecord) {
@@ -384,4 +386,35 @@ TEST_F(ServiceHostileTest, SignUpsFromOneAddressAreLimited) {
                                           "application/x-www-form-urlencoded")
                                .status);
     EXPECT_EQ(statuses, (std::vector<long>{200, 200, 200, 429}));
+}
+
+TEST_F(ServiceHostileTest, PackedUploadsAnnouncingTheLargestSizeKeepTheServiceSmall) {
+    Start();
+    Publish("owner@x.org");
+    // Sixteen at once, each announcing 64 MiB: most are a short stream, some a stream that
+    // unpacks beyond its announced size. Every one is refused, and the service never holds
+    // the announced sizes in memory.
+    constexpr int64_t kAnnounced = 64 * 1024 * 1024;
+    const std::string shortish = GzipBytes(std::string(200, 'a'));
+    const std::string bomb = GzipOfZeros(static_cast<size_t>(kAnnounced) + (8u << 20));
+    std::vector<std::string> answers(16);
+    std::vector<std::thread> senders;
+    for (size_t i = 0; i < answers.size(); ++i) {
+        senders.emplace_back([&, i] {
+            const std::string& data = i % 4 == 0 ? bomb : shortish;
+            answers[i] = service_->Exchange(bodies::Upload(kKey, "big" + std::to_string(i) + ".html", "", data),
+                                            {bodies::FileSizeHeader(static_cast<size_t>(kAnnounced)),
+                                             "X-Vellumark-File-Encoding: gzip"})
+                             .body;
+        });
+    }
+    for (std::thread& sender : senders) sender.join();
+    for (size_t i = 0; i < answers.size(); ++i) {
+        EXPECT_EQ(answers[i].rfind("ERR:", 0), 0u) << i << ": " << answers[i];
+        EXPECT_FALSE(fs::exists(BookFile("big" + std::to_string(i) + ".html"))) << i;
+    }
+    const long peak = PeakMemoryMb(service_->Pid());
+    std::printf("peak memory of the service: %ld MB\n", peak);
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, 100);
 }

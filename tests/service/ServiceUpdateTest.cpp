@@ -4,6 +4,7 @@
 // service leave the live book as it was, and the stage is continued after a restart.
 #include "ServiceFixture.h"
 #include "config/BookManifest.h"
+#include "config/GzipBytes.h"
 #include "tests/helpers/TempHome.h"
 
 #include <atomic>
@@ -52,8 +53,8 @@ class ServiceUpdateTest : public ::testing::Test {
 protected:
     void SetUp() override { Start(); }
 
-    void Start() {
-        service_ = std::make_unique<ServiceProcess>(Data());
+    void Start(const std::vector<std::string>& args = {}) {
+        service_ = std::make_unique<ServiceProcess>(Data(), args);
         ASSERT_TRUE(service_->Running()) << service_->FirstLine();
     }
     fs::path Data() const { return home_.Root() / "data"; }
@@ -68,14 +69,19 @@ protected:
     long long Login(const std::string& email) {
         return std::atoll(service_->Exchange(bodies::Login(email, "secret1")).body.c_str());
     }
+    // The requests of the open update name it, as the client does.
+    std::vector<std::string> UpdateHeaders() const {
+        return update_.empty() ? std::vector<std::string>() : std::vector<std::string>{"X-Vellumark-Update: " + update_};
+    }
     std::string Meta(long long token, const std::string& title, int pages, const std::string& key = kKey) {
-        return service_->Exchange(bodies::Metadata(key, token, title, "d", "t", "book.pdf", pages)).body;
+        return service_->Exchange(bodies::Metadata(key, token, title, "d", "t", "book.pdf", pages), UpdateHeaders())
+            .body;
     }
     std::string Send(const std::string& path, const std::string& data, const std::string& key = kKey) {
         const size_t slash = path.find('/');
         const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash);
         const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        return bodies::UploadFile(*service_, key, name, folder, data).body;
+        return bodies::UploadFile(*service_, key, name, folder, data, 48, UpdateHeaders()).body;
     }
     // The manifest the client makes of `files`, written out under the test's folder.
     std::string ManifestOf(const Files& files, const std::string& key = kKey) {
@@ -89,8 +95,12 @@ protected:
         }
         return manifest.Text();
     }
+    // A staged update's request; "stag" keeps the id it answers, a commit ends it.
     std::string Request(const char* code, const std::string& rest, const std::string& key = kKey) {
-        return service_->Exchange(code + key + rest).body;
+        const HttpResult reply = service_->Exchange(code + key + rest, UpdateHeaders());
+        if (std::string(code) == "stag" && reply.body == "OK") update_ = reply.Header("X-Vellumark-Update");
+        if (std::string(code) == "comm" && reply.body == "OK") update_.clear();
+        return reply.body;
     }
     std::string Served(const std::string& path, const std::string& key = kKey) {
         const HttpResult reply = service_->Get("/vellumark/books/" + key + "/" + path);
@@ -112,6 +122,7 @@ protected:
 
     TempHome home_;
     std::unique_ptr<ServiceProcess> service_;
+    std::string update_;  // the id of the update this test's session began
 };
 
 // Which version a served answer is: 1, 2, or 0 for anything else (a mix, a gap, an error).
@@ -239,8 +250,10 @@ TEST_F(ServiceUpdateTest, KilledServiceKeepsTheLiveBookAndTheStagedFiles) {
     EXPECT_EQ(Send("txt.js", text_v2), "OK");
     // Page 2 cut off after its first chunk.
     const std::string page_v2 = Version2().at("HighRes/img-2.jpg");
+    std::vector<std::string> headers = UpdateHeaders();
+    headers.push_back(bodies::FileSizeHeader(page_v2.size()));
     EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, "img-2.jpg", "HighRes", page_v2.substr(0, 48 * 1024), 0, 48),
-                                 {bodies::FileSizeHeader(page_v2.size())})
+                                 headers)
                   .body,
               "OK");
     EXPECT_EQ(service_->Stop(SIGKILL), 128 + SIGKILL);
@@ -271,6 +284,97 @@ TEST_F(ServiceUpdateTest, FirstPublicationThroughAStage) {
     EXPECT_EQ(Request("comm", "", kNewKey), "OK");
     EXPECT_EQ(Served("txt.js", kNewKey), BookText("v1"));
     EXPECT_NE(Served("", kNewKey).find("Fresh"), std::string::npos);
+}
+
+TEST_F(ServiceUpdateTest, RefusedUploadsLeaveTheLiveBookAndItsManifestAlone) {
+    PublishVersion1();
+    const std::string manifest = LengthPrefixed(ManifestOf(Version1()));
+    const std::string page = FakeJpeg(100 * 1024, 5);
+    const auto upload = [&](const std::string& body, size_t announced, std::vector<std::string> headers = {}) {
+        headers.push_back(bodies::FileSizeHeader(announced));
+        return service_->Exchange(body, headers).body;
+    };
+    const std::string refused[] = {
+        // a whole file of another size than announced
+        upload(bodies::Upload(kKey, "img-1.jpg", "HighRes", FakeJpeg(5000, 9)), 5001),
+        // a chunk before the chunks ahead of it, into a folder the book does not have
+        upload(bodies::Upload(kKey, "img-2.jpg", "MedRes", page.substr(48 * 1024, 48 * 1024), 1, 48), page.size()),
+        // a script that is not book data
+        upload(bodies::Upload(kKey, "txt.js", "", "alert(1);"), 9),
+        // a packed file that unpacks short of its size
+        upload(bodies::Upload(kKey, "text.html", "", GzipBytes("<p>short</p>")), 1000, {"X-Vellumark-File-Encoding: gzip"}),
+    };
+    for (const std::string& answer : refused) {
+        EXPECT_EQ(answer.rfind("ERR:", 0), 0u) << answer;
+        EXPECT_EQ(Request("mani", ""), manifest) << answer;
+    }
+    ExpectServed(Version1());
+    EXPECT_FALSE(fs::exists(Live() / "MedRes"));
+    EXPECT_FALSE(fs::exists(Live() / "text.html"));
+}
+
+TEST_F(ServiceUpdateTest, StagedManifestsAreBoundedAndAnAccountHoldsAtMostFourOpenUpdates) {
+    PublishVersion1();
+    EXPECT_EQ(Request("stag", ""), "OK");
+    // A manifest larger than 8 MiB is refused when announced, and when the stage holds
+    // one, before it is read.
+    EXPECT_EQ(service_->Exchange(bodies::Upload(kKey, BookManifest::kFileName, "", std::string(1000, 'm'), 0, 48),
+                                 {bodies::FileSizeHeader(9u << 20), "X-Vellumark-Update: " + update_})
+                  .body,
+              "ERR:a manifest cannot be this large");
+    WriteFileBytes(Stage() / BookManifest::kFileName, std::string(60u << 20, 'm'));
+    const long before = PeakMemoryMb(service_->Pid());
+    EXPECT_EQ(Request("comm", ""), "ERR:the manifest is larger than 8 MiB");
+    EXPECT_LT(PeakMemoryMb(service_->Pid()) - before, 30);
+    ExpectServed(Version1());
+
+    // Three more open updates of other books are taken; the fifth is refused.
+    const std::string first_update = update_;
+    const std::string keys[] = {"10000000000000000000000000000000", "20000000000000000000000000000000",
+                                "30000000000000000000000000000000", "40000000000000000000000000000000"};
+    for (const std::string& key : keys) {
+        update_.clear();
+        const std::string answer = Request("stag", "", key);
+        if (&key == &keys[3]) {
+            EXPECT_EQ(answer.rfind("ERR:too many open updates", 0), 0u) << answer;
+            EXPECT_FALSE(fs::exists(Stage(key)));
+        } else {
+            EXPECT_EQ(answer, "OK") << key;
+        }
+    }
+    // Committing one makes room again.
+    update_ = first_update;
+    fs::remove(Stage() / BookManifest::kFileName);
+    EXPECT_EQ(Request("comm", ManifestOf(Version1())), "OK");
+    EXPECT_EQ(Request("stag", "", keys[3]), "OK");
+}
+
+TEST_F(ServiceUpdateTest, AnUpdateUntouchedForTheExpiryTimeIsRemovedAtStartAndWhileRunning) {
+    PublishVersion1();
+    EXPECT_EQ(Request("stag", ""), "OK");
+    EXPECT_EQ(Send("txt.js", BookText("v2")), "OK");
+    const std::string expired = update_;
+    EXPECT_EQ(service_->Stop(SIGTERM), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+
+    Start({"--stage-expiry-seconds", "1"});
+    EXPECT_FALSE(fs::exists(Stage()));
+    Login("owner@example.org");
+    ExpectServed(Version1());
+    EXPECT_EQ(Request("mani", ""), LengthPrefixed(ManifestOf(Version1())));
+    EXPECT_EQ(Send("txt.js", BookText("v3")), "ERR:the update is no longer open (committed, replaced or expired)");
+
+    // A new update is not refused as busy; left alone, the periodic sweep removes it.
+    update_.clear();
+    EXPECT_EQ(Request("stag", ""), "OK");
+    EXPECT_NE(update_, expired);
+    EXPECT_TRUE(fs::exists(Stage()));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+    while (fs::exists(Stage()) && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(fs::exists(Stage()));
+    EXPECT_EQ(Send("txt.js", BookText("v3")), "ERR:the update is no longer open (committed, replaced or expired)");
+    ExpectServed(Version1());
 }
 
 }  // namespace
