@@ -4,7 +4,8 @@ Usage: ftp_test_server.py ROOT PORT_FILE [--drop-once] [--read-only]
 Serves ROOT for user "alice" (password "secret") on 127.0.0.1 at a free port, which
 it writes to PORT_FILE once it listens. Each control connection adds a line to
 connections.log beside ROOT, and each file stored its path (relative to ROOT) to
-received.log there. With --drop-once the first upload that has
+received.log there (a file stored under a temporary name when it is renamed to its
+own). With --drop-once the first upload that has
 received data loses its data and control connections, as a failing network would.
 With --read-only the account may list and read but every write is refused.
 """
@@ -39,6 +40,17 @@ class CountingFTPHandler(FTPHandler):
             log.write("connect\n")
 
     def on_file_received(self, file):
+        if file.endswith(".vellumark-part"):
+            return
+        self.note_received(file)
+
+    def ftp_RNTO(self, path):
+        source = self._rnfr
+        FTPHandler.ftp_RNTO(self, path)
+        if source and source.endswith(".vellumark-part") and os.path.exists(path) and not os.path.exists(source):
+            self.note_received(path)
+
+    def note_received(self, file):
         with open(os.path.join(os.path.dirname(ROOT[0]), "received.log"), "a") as log:
             log.write(os.path.relpath(file, ROOT[0]) + "\n")
 
