@@ -8,9 +8,12 @@ received.log there (a file stored under a temporary name when it is renamed to i
 own). With --drop-once the first upload that has
 received data loses its data and control connections, as a failing network would.
 With --read-only the account may list and read but every write is refused.
+While a file named "slow" stands beside ROOT, each file stored holds the server up for
+0.3 s, so that a test can act in the middle of an upload.
 """
 import os
 import sys
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import DTPHandler, FTPHandler
@@ -53,6 +56,8 @@ class CountingFTPHandler(FTPHandler):
     def note_received(self, file):
         with open(os.path.join(os.path.dirname(ROOT[0]), "received.log"), "a") as log:
             log.write(os.path.relpath(file, ROOT[0]) + "\n")
+        if os.path.exists(os.path.join(os.path.dirname(ROOT[0]), "slow")):
+            time.sleep(0.3)
 
 
 ROOT = [""]
