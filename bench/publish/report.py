@@ -1,7 +1,8 @@
 """Writes the publishing benchmark's results as Markdown (bench/publish/run.sh).
 
 Usage: report.py MEASURES_FOLDER BOOK_FOLDER PAGES
-MEASURES_FOLDER holds what run.sh or transports.sh measured. run.sh: ftp.txt, lftp.txt
+MEASURES_FOLDER holds what run.sh or transports.sh measured. run.sh: ftp.txt,
+ftp-in-place.txt (the same upload writing each file under its final name), lftp.txt
 and service.txt (seconds per repetition, one a line), service-times-R.txt (each exchange of repetition R:
 seconds and request body bytes), service-memory.txt (the service's peak resident kB per
 repetition) and, when the concurrency case ran, many/ with publishers.txt, seconds.txt
@@ -84,7 +85,9 @@ def main(measures, book, pages):
         transports(measures)
         return
     ours, peer, service = (numbers(os.path.join(measures, f"{name}.txt")) for name in ("ftp", "lftp", "service"))
+    in_place = numbers(os.path.join(measures, "ftp-in-place.txt"))
     o, p, s = statistics.median(ours), statistics.median(peer), statistics.median(service)
+    i = statistics.median(in_place)
     print(f"# Publishing a {pages}-page book ({files} files, {size / 1e6:.1f} MB, loopback)\n")
     print("Each repetition runs the three uploads in turn, each into a fresh remote folder (the service: a fresh")
     print("service, data folder and account); every published copy is checked byte for byte. Both uploads of our")
@@ -95,9 +98,11 @@ def main(measures, book, pages):
     print("| upload | runs (s) | median (s) |")
     print("|---|---|---|")
     print(f"| upload plan to the FTP server (pyftpdlib) | {runs(ours)} | {o:.2f} |")
+    print(f"| the same, each file written under its final name | {runs(in_place)} | {i:.2f} |")
     print(f"| lftp mirror -R to the FTP server | {runs(peer)} | {p:.2f} |")
     print(f"| upload plan to vellumark-service | {runs(service)} | {s:.2f} |")
     print(f"\nratio FTP upload plan / lftp: {o / p:.2f} (goal: at most 1.2)")
+    print(f"ratio whole files (temporary name, then rename) / written in place: {o / i:.2f} (goal: at most 1.1)")
     print(f"ratio service / FTP upload plan: {s / o:.2f} (goal: at most 1.0)\n")
 
     single = sorted(glob.glob(os.path.join(measures, "service-times-*.txt")))
