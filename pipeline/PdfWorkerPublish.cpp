@@ -208,8 +208,7 @@ int PdfWorker::CompletePublished()
         // target holds already is not sent twice.
         SetBack(kProgressPrintDone);
         job_.result_code.store(JOB_RESULT_UPLOAD_FAILED);
-        Note({"the update was not published everywhere: the local book stays the old edition until the update "
-              "is resumed"});
+        Note({"the update was not published to every target"});
         return EndEarly();
     }
     std::string why;

@@ -417,6 +417,8 @@ int PdfWorker::EndEarly()
 {
     if (IsJobKey(key_))
         WriteJobProgress(meta_, key_, job_.progress.load());
+    if (updating_)
+        Note({"the local book stays the old edition until the update is resumed"});
     job_.stopped.store(StopRequested() ? 1 : 0);
     // The observer hears of the end while the slot is still this job's: once it is free,
     // the controlling thread may hand it to the next job.

@@ -221,6 +221,8 @@ TEST_F(PublishFtpE2E, AnUpdateKeepsTheAddressAndSendsOnlyTheChangedPage) {
                              "--stop-after-progress", "20000"},
                             "stopped");
     EXPECT_NE(stopped.code, 0);
+    EXPECT_NE(stopped.err.find("the local book stays the old edition until the update is resumed"), std::string::npos)
+        << stopped.err;
     EXPECT_TRUE(Tree(books_ / key) == local_before) << "the local book changed before the update was whole";
     EXPECT_TRUE(Tree(remote) == remote_before) << "the published book changed";
     RunResult resumed = Run({"--resume", key}, "resumed");
