@@ -7,8 +7,8 @@ and service.txt (seconds per repetition, one a line), service-times-R.txt (each 
 seconds and request body bytes), service-memory.txt (the service's peak resident kB per
 repetition) and, when the concurrency case ran, many/ with publishers.txt, seconds.txt
 (each publisher's total), wall.txt, memory.txt, files.txt and times-*.txt.
-transports.sh: sftp.txt, rclone.txt, rclone-one.txt, ftps.txt and lftp-ftps.txt (seconds
-per repetition, one a line).
+transports.sh: sftp.txt, rclone.txt, rclone-one.txt, ftps.txt and lftp-ftps.txt, and
+sftp-in-place.txt and ftps-in-place.txt (seconds per repetition, one a line).
 """
 import glob
 import math
@@ -76,6 +76,11 @@ def transports(measures):
     print(f"\nratio SFTP upload plan / rclone (defaults): {s / r:.2f} (goal: at most 1.0)")
     print(f"ratio SFTP upload plan / rclone --transfers 1: {s / r1:.2f} (same number of connections)")
     print(f"ratio FTPS upload plan / lftp: {f / l:.2f} (goal: at most 1.2)")
+    for name, whole in (("SFTP", s), ("FTPS", f)):
+        in_place = os.path.join(measures, f"{name.lower()}-in-place.txt")
+        if os.path.exists(in_place):
+            print(f"ratio {name} whole files (temporary name, then rename) / written in place: "
+                  f"{whole / statistics.median(numbers(in_place)):.2f} (goal: at most 1.1)")
 
 
 def main(measures, book, pages):
