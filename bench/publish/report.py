@@ -68,10 +68,18 @@ def transports(measures):
     print("data connections), data connections protected for both.\n")
     print("| upload | runs (s) | median (s) |")
     print("|---|---|---|")
+    def in_place_row(name):
+        path = os.path.join(measures, f"{name}-in-place.txt")
+        if os.path.exists(path):
+            times = numbers(path)
+            print(f"| the same, each file written under its final name | {runs(times)} | {statistics.median(times):.2f} |")
+
     print(f"| upload plan over SFTP (sshd, internal-sftp) | {runs(ours_sftp)} | {s:.2f} |")
+    in_place_row("sftp")
     print(f"| rclone copy over SFTP, defaults (4 transfers at once) | {runs(rclone)} | {r:.2f} |")
     print(f"| rclone copy over SFTP, --transfers 1 | {runs(rclone_one)} | {r1:.2f} |")
     print(f"| upload plan over FTP with TLS (vsftpd) | {runs(ours_ftps)} | {f:.2f} |")
+    in_place_row("ftps")
     print(f"| lftp mirror -R over FTP with TLS | {runs(lftp)} | {l:.2f} |")
     print(f"\nratio SFTP upload plan / rclone (defaults): {s / r:.2f} (goal: at most 1.0)")
     print(f"ratio SFTP upload plan / rclone --transfers 1: {s / r1:.2f} (same number of connections)")
