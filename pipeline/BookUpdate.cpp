@@ -4,6 +4,7 @@
 #include "config/CommonUtil.h"
 #include "config/JobKey.h"
 #include "pipeline/JobSection.h"
+#include "pipeline/PdfJob.h"
 
 #include <filesystem>
 
@@ -20,6 +21,16 @@ std::string OldFolder(const std::string& books_folder, const std::string& key)
 std::string UpdateFolder(const std::string& books_folder, const std::string& key)
 {
     return JoinPath(books_folder, ".update-" + key);
+}
+
+std::string UpdateSourceFolder(const std::string& books_folder, const std::string& key, int32_t progress)
+{
+    // The replacement comes after the conversion: before that the update's folder is the
+    // one to fill, even when a crash took it.
+    std::error_code error;
+    if (progress < kProgressPrintDone || fs::exists(UpdateFolder(books_folder, key), error))
+        return UpdateFolder(books_folder, key);
+    return JoinPath(books_folder, key);
 }
 
 std::string PrepareBookUpdate(AppConfig& cfg, const std::string& key, const std::string& pdf_path, int32_t pagenum,

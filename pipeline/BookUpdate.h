@@ -1,7 +1,8 @@
 // Updating a finished book with a new PDF under the same key, so that every address of
-// the book stays the same. The new PDF is converted in a folder beside the book; the book
-// folder is replaced only once that conversion is whole, so a failed or stopped update
-// leaves the old book as it was (and resumes like any job).
+// the book stays the same. The new PDF is converted, and published, from a folder beside
+// the book; the book folder is replaced only once the new edition has reached every
+// target, so a failed, stopped or killed update leaves the old book as it was (and
+// resumes like any job).
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,11 @@ inline constexpr const char* kUpdatePendingKey = "update_pending";
 
 // The folder an update of book `key` is converted in (hidden, beside the book).
 std::string UpdateFolder(const std::string& books_folder, const std::string& key);
+
+// The folder an update of book `key` is converted and published from, for a job that
+// starts at `progress`: the update's own folder until ReplaceBookWithUpdate has moved it
+// into the book's place (after a crash inside that, the book folder holds the update).
+std::string UpdateSourceFolder(const std::string& books_folder, const std::string& key, int32_t progress);
 
 // Prepares the finished book `key` for an update with `pdf_path` (whose pages the engine
 // reported): the job section takes the new PDF and its pages, keeps the book's title,

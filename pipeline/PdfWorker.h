@@ -39,6 +39,10 @@ private:
     int PublishAndFinish();
     // Publishes through one target's uploader; false when the job ended early.
     bool RunUploadPlan(Uploader& uploader, int& ended);
+    // Finishes the job once it has reached the targets it still has. An update replaces
+    // the local book first, and only when it reached every target it was given; else it
+    // ends early, resumable, and the local book stays the old edition.
+    int CompletePublished();
     // Ends early with the conversion-failed result and a note saying why.
     int Fail(const std::string& why);
     int Finish();
@@ -82,6 +86,7 @@ private:
     IniFile meta_;    // this worker's own objects for the shared job files
     IniFile meta_w_;
     std::string book_folder_;
+    bool updating_ = false;  // an update of a finished book: book_folder_ is the update's
     int32_t use_ftp_ = 0, use_vazirudu_ = 0, export_ = 0, dpi_ = 0;
     // The service took a staged update of the book: the upload plan commits it at its end.
     bool web_staged_ = false;

@@ -6,6 +6,7 @@
 #include "config/CommonUtil.h"
 #include "config/DiagLog.h"
 #include "pipeline/BookAddress.h"
+#include "pipeline/BookUpdate.h"
 #include "pipeline/PdfWorker.h"
 #include "publish/NetworkSettings.h"
 #include "publish/PublishControl.h"
@@ -91,7 +92,7 @@ bool PdfWorker::RunUploadPlan(Uploader& uploader, int& ended)
 int PdfWorker::PublishAndFinish()
 {
     if (!use_ftp_ && !use_vazirudu_)
-        return Finish();
+        return CompletePublished();
     if (StopRequested())
         return EndEarly();
 
@@ -209,6 +210,27 @@ int PdfWorker::PublishAndFinish()
     }
     ftp.CloseAll();
     web.CloseAll();
+    return CompletePublished();
+}
+
+int PdfWorker::CompletePublished()
+{
+    if (!updating_)
+        return Finish();
+    // The worker goes on without a target it could not log in to: then the new edition is
+    // not everywhere yet, and the local book must stay the edition the targets show.
+    if (use_ftp_ != job_.use_ftp || use_vazirudu_ != job_.use_vazirudu) {
+        // The resume logs in, sends the metadata and compares each target again; what a
+        // target holds already is not sent twice.
+        SetBack(kProgressPrintDone);
+        job_.result_code.store(JOB_RESULT_UPLOAD_FAILED);
+        Note({"the update was not published to every target"});
+        return EndEarly();
+    }
+    std::string why;
+    if (!ReplaceBookWithUpdate(meta_, cfg_.m_books_folder, key_, why))
+        return Fail(why);
+    book_folder_ = JoinPath(cfg_.m_books_folder, key_);
     return Finish();
 }
 

@@ -64,10 +64,11 @@ int PdfWorker::Run()
     }
     // Where an earlier run of the job had come to.
     const int32_t started_at = job_.progress.load();
-    // An update is converted beside the book, which it replaces only once it is whole.
-    const bool updating = meta_.ReadInt(key_, kUpdatePendingKey) == 1;
-    book_folder_ = updating && job_.progress.load() < kProgressPrintDone ? UpdateFolder(cfg_.m_books_folder, key_)
-                                                                           : JoinPath(cfg_.m_books_folder, key_);
+    // An update is converted and published beside the book, which it replaces only once
+    // it has reached every target.
+    updating_ = meta_.ReadInt(key_, kUpdatePendingKey) == 1;
+    book_folder_ = updating_ ? UpdateSourceFolder(cfg_.m_books_folder, key_, started_at)
+                             : JoinPath(cfg_.m_books_folder, key_);
 
     // The publishing accounts.
     if (!ReadPublishingAccount())
@@ -165,7 +166,7 @@ int PdfWorker::Run()
     // this computer and published later, or published again elsewhere. It is made again
     // for this run's targets before the files are hashed and sent, so that it names where
     // it is read. An upload already under way keeps the page it began with.
-    if (started_at >= kProgressPageDone && started_at < kProgressLoginDone && !updating && (use_ftp_ || use_vazirudu_)) {
+    if (started_at >= kProgressPageDone && started_at < kProgressLoginDone && !updating_ && (use_ftp_ || use_vazirudu_)) {
         if (!PageStep(why))
             return Fail(why);
     }
@@ -174,12 +175,6 @@ int PdfWorker::Run()
     // compares with its target without reading the whole book again.
     if (!RememberPublishedHashes(key_, book_folder_, pagenum_))
         DIAG(kModule, 0, "INF:the file hashes of %s were not kept", key_.c_str());
-
-    if (updating) {
-        if (!ReplaceBookWithUpdate(meta_, cfg_.m_books_folder, key_, why))
-            return Fail(why);
-        book_folder_ = JoinPath(cfg_.m_books_folder, key_);
-    }
     return PublishAndFinish();
 }
 
@@ -422,6 +417,8 @@ int PdfWorker::EndEarly()
 {
     if (IsJobKey(key_))
         WriteJobProgress(meta_, key_, job_.progress.load());
+    if (updating_)
+        Note({"the local book stays the old edition until the update is resumed"});
     job_.stopped.store(StopRequested() ? 1 : 0);
     // The observer hears of the end while the slot is still this job's: once it is free,
     // the controlling thread may hand it to the next job.

@@ -2,8 +2,10 @@
 
 #include "config/DiagLog.h"
 
+#include <chrono>
 #include <cstdio>
 #include <sstream>
+#include <sys/random.h>
 #include <vector>
 
 namespace {
@@ -17,6 +19,36 @@ size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * coun
 
 size_t WriteToFile(char* data, size_t size, size_t count, void* user) {
     return std::fwrite(data, size, count, static_cast<FILE*>(user)) * size;
+}
+
+size_t AppendToText(char* data, size_t size, size_t count, void* user) {
+    static_cast<std::string*>(user)->append(data, size * count);
+    return size * count;
+}
+
+// The end of every temporary name: a file with it is never one of a book's own.
+constexpr char kTemporarySuffix[] = ".vellumark-part";
+
+// Eight hexadecimal digits, new for each session.
+std::string RandomTag() {
+    unsigned char bytes[4] = {};
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (size_t i = 0; i < sizeof bytes; ++i) bytes[i] = static_cast<unsigned char>(now >> (8 * i));
+    }
+    char text[9];
+    std::snprintf(text, sizeof text, "%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2], bytes[3]);
+    return text;
+}
+
+CurlSlist ListOf(const std::vector<std::string>& items) {
+    curl_slist* list = nullptr;
+    for (const std::string& item : items) {
+        curl_slist* longer = curl_slist_append(list, item.c_str());
+        if (!longer) break;
+        list = longer;
+    }
+    return CurlSlist(list);
 }
 
 size_t ReadFromFile(char* data, size_t size, size_t count, void* user) {
@@ -138,6 +170,7 @@ void FtpSession::Prepare(const std::string& url, int64_t upload_bytes) {
     curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(h, CURLOPT_NOBODY, 0L);
     curl_easy_setopt(h, CURLOPT_QUOTE, nullptr);
+    curl_easy_setopt(h, CURLOPT_POSTQUOTE, nullptr);
     curl_easy_setopt(h, CURLOPT_DIRLISTONLY, 0L);
     curl_easy_setopt(h, CURLOPT_READDATA, nullptr);
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, DiscardBody);
@@ -268,6 +301,7 @@ bool FtpSession::Open(const FtpEndpoint& endpoint) {
     ssh_check_ = SshHostCheck{};
     tls_record_ = TlsKeyRecord{};
     if (!endpoint.transport.unknown_protocol.empty()) return FailLocally(CURLE_UNSUPPORTED_PROTOCOL);
+    if (session_tag_.empty()) session_tag_ = RandomTag();
     multi_.reset(curl_multi_init());
     handle_.reset(curl_easy_init());
     if (!handle_ || !multi_) {
@@ -317,14 +351,16 @@ void FtpSession::Close() {
     multi_.reset();  // closes the kept connection
 }
 
-bool FtpSession::RunCommand(const std::string& command) {
+bool FtpSession::RunCommand(const std::string& command) { return RunCommands({command}); }
+
+bool FtpSession::RunCommands(const std::vector<std::string>& commands) {
     if (!handle_) {
         return FailLocally(CURLE_FAILED_INIT);
     }
     // SFTP: with no body requested for a folder address, libcurl runs the command and
     // stops before it would list the folder.
     Prepare(FolderUrl(current_));
-    CurlSlist list(curl_slist_append(nullptr, command.c_str()));
+    CurlSlist list = ListOf(commands);
     curl_easy_setopt(handle_.get(), CURLOPT_QUOTE, list.get());
     curl_easy_setopt(handle_.get(), CURLOPT_NOBODY, 1L);
     const bool ok = Perform();
@@ -365,6 +401,29 @@ bool FtpSession::RemoveFolder(const std::string& name) { return RunFolderCommand
 
 bool FtpSession::RemoveFile(const std::string& path) { return RunFolderCommand("DELE", "rm", path); }
 
+std::string FtpSession::TemporaryName(const std::string& remote_name) const {
+    return remote_name + "." + session_tag_ + kTemporarySuffix;
+}
+
+bool FtpSession::IsTemporaryName(const std::string& name) {
+    const std::string suffix = kTemporarySuffix;
+    return name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+std::vector<std::string> FtpSession::RenameCommands(const std::string& from, const std::string& to,
+                                                    bool remove_first) const {
+    std::vector<std::string> commands;
+    if (IsSftp()) {
+        if (remove_first) commands.push_back("*rm " + SftpArgument(to));
+        commands.push_back("rename " + SftpArgument(from) + " " + SftpArgument(to));
+    } else {
+        if (remove_first) commands.push_back("*DELE " + to);
+        commands.push_back("RNFR " + from);
+        commands.push_back("RNTO " + to);
+    }
+    return commands;
+}
+
 bool FtpSession::PutFile(const std::string& local_path, const std::string& remote_name) {
     if (!handle_) {
         return FailLocally(CURLE_FAILED_INIT);
@@ -376,19 +435,57 @@ bool FtpSession::PutFile(const std::string& local_path, const std::string& remot
     std::fseek(file, 0, SEEK_END);
     const long size = std::ftell(file);
     std::fseek(file, 0, SEEK_SET);
+    const bool whole = !endpoint_.transport.replace_in_place;
+    const std::string written = whole ? TemporaryName(remote_name) : remote_name;
+    const std::string temporary = Resolve(current_, written);
+    const std::string final_path = Resolve(current_, remote_name);
     CURL* h = handle_.get();
-    char* escaped = curl_easy_escape(h, remote_name.c_str(), static_cast<int>(remote_name.size()));
+    char* escaped = curl_easy_escape(h, written.c_str(), static_cast<int>(written.size()));
     Prepare(FolderUrl(current_) + (escaped ? escaped : ""), size);
     curl_free(escaped);
+    // The rename follows the transfer on the same connection.
+    CurlSlist rename = ListOf(RenameCommands(temporary, final_path, false));
+    if (whole) curl_easy_setopt(h, CURLOPT_POSTQUOTE, rename.get());
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, ReadFromFile);
     curl_easy_setopt(h, CURLOPT_READDATA, file);
     curl_easy_setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(size));
-    const bool ok = Perform();
+    bool ok = Perform();
     curl_easy_setopt(h, CURLOPT_UPLOAD, 0L);
     curl_easy_setopt(h, CURLOPT_READDATA, nullptr);
+    curl_easy_setopt(h, CURLOPT_POSTQUOTE, nullptr);
     std::fclose(file);
+    // The file arrived whole but the rename was refused: SFTP servers (OpenSSH's among
+    // them) and some FTP servers rename only onto a free name. The old file is removed
+    // first then, so a reader may miss the file for that moment but never gets half.
+    if (!ok && whole && last_error_ == CURLE_QUOTE_ERROR)
+        ok = RunCommands(RenameCommands(temporary, final_path, true));
     return ok;
+}
+
+bool FtpSession::ListNames(const std::string& path, std::vector<std::string>& names) {
+    names.clear();
+    if (!handle_) {
+        return FailLocally(CURLE_FAILED_INIT);
+    }
+    std::string listing;
+    Prepare(FolderUrl(Resolve(current_, path)));
+    curl_easy_setopt(handle_.get(), CURLOPT_DIRLISTONLY, 1L);
+    curl_easy_setopt(handle_.get(), CURLOPT_WRITEFUNCTION, AppendToText);
+    curl_easy_setopt(handle_.get(), CURLOPT_WRITEDATA, &listing);
+    const bool ok = Perform();
+    curl_easy_setopt(handle_.get(), CURLOPT_WRITEFUNCTION, DiscardBody);
+    curl_easy_setopt(handle_.get(), CURLOPT_WRITEDATA, nullptr);
+    if (!ok) return false;
+    std::istringstream in(listing);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // Some servers name each entry with the folder listed before it.
+        const size_t cut = line.find_last_of('/');
+        if (cut != std::string::npos) line.erase(0, cut + 1);
+        if (!line.empty() && line != "." && line != "..") names.push_back(line);
+    }
+    return true;
 }
 
 bool FtpSession::GetFile(const std::string& remote_name, const std::string& local_path) {

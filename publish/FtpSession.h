@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // What a failed FTP operation means to a caller that may reconnect.
 enum class FtpFailure {
@@ -37,6 +38,10 @@ struct FtpTransport {
     // the certificate's public key is pinned to it instead of being checked against the
     // authorities. SFTP: used when known_hosts does not know the host.
     std::string fingerprint;
+    // Benchmarks only, never from a profile: files are written under their final names,
+    // as a reader may then see half of one, so that the cost of replacing whole files
+    // can be measured against it.
+    bool replace_in_place = false;
     // A protocol name a profile holds that this program does not know. Such a transport
     // never connects: plain FTP in its place would send the password in clear.
     std::string unknown_protocol;
@@ -77,8 +82,12 @@ public:
     bool RemoveFolder(const std::string& name);
     // Removes the file `path` (relative to the current folder, or absolute).
     bool RemoveFile(const std::string& path);
-    // Stores the local file as `remote_name` in the current folder (binary).
+    // Stores the local file as `remote_name` in the current folder (binary). The file is
+    // written under a temporary name beside it and then renamed over the old one, so that
+    // a reader gets the old or the new file whole, never half of one.
     bool PutFile(const std::string& local_path, const std::string& remote_name);
+    // The names in the folder `path` (relative to the current folder, or absolute).
+    bool ListNames(const std::string& path, std::vector<std::string>& names);
     // Fetches `remote_name` of the current folder into the local file.
     bool GetFile(const std::string& remote_name, const std::string& local_path);
 
@@ -95,6 +104,9 @@ public:
 
     // Joins `path` onto the absolute folder `base`, resolving "." and "..".
     static std::string Resolve(const std::string& base, const std::string& path);
+    // True for the name of a file PutFile writes before renaming it: one left by a run
+    // that was killed in mid-file.
+    static bool IsTemporaryName(const std::string& name);
 
 private:
     // Resets the handle for a command or transfer on `url` that sends `upload_bytes`.
@@ -107,6 +119,14 @@ private:
     // Runs a folder command (make, remove) on the absolute path `path`.
     bool RunFolderCommand(const char* ftp_verb, const char* sftp_verb, const std::string& path);
     bool RunCommand(const std::string& command);
+    // Runs the commands in order on the current folder; a command that starts with '*'
+    // may fail without failing the rest.
+    bool RunCommands(const std::vector<std::string>& commands);
+    // The commands that rename `from` over `to` (absolute paths); with `remove_first`,
+    // they remove `to` first, for servers whose rename will not replace a file.
+    std::vector<std::string> RenameCommands(const std::string& from, const std::string& to, bool remove_first) const;
+    // The temporary name a file `remote_name` is written under by this session.
+    std::string TemporaryName(const std::string& remote_name) const;
     void SetUpTransport();
     // Turns a failed verification into an identity failure.
     void NoteIdentity(CURLcode code);
@@ -123,6 +143,9 @@ private:
     FtpFailure last_failure_ = FtpFailure::None;
     int32_t last_error_ = 0;
     std::string last_reply_;
+    // Tells this session's temporary files from those of another one writing the same
+    // book at the same time.
+    std::string session_tag_;
     char error_text_[CURL_ERROR_SIZE] = {};
     ServerIdentity identity_;
     SshHostCheck ssh_check_;

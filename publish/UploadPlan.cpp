@@ -279,6 +279,23 @@ int32_t FinishOnFtp(Uploader& uploader, const PublishDelta& delta, const std::st
     }
     return kPlanPublished;
 }
+// Removes the temporary files that runs killed in mid-file left in the book's folders on
+// the FTP target (every file is written under a temporary name and then renamed). What
+// cannot be listed or removed stays for the next publication; the book is whole anyway.
+void RemoveLeftoverParts(Uploader& uploader, const std::string& job_key) {
+    if (uploader.WorkingFolder().empty() && !uploader.GotoGuidFtpDir(job_key)) return;
+    FtpSession& ftp = uploader.Ftp();
+    std::vector<std::string> folders = {uploader.WorkingFolder()};
+    for (const FolderStage& stage : kFolderStages) folders.push_back(FtpSession::Resolve(folders[0], stage.folder));
+    for (const std::string& folder : folders) {
+        std::vector<std::string> names;
+        if (!ftp.ListNames(folder, names)) continue;
+        for (const std::string& name : names) {
+            if (FtpSession::IsTemporaryName(name) && !ftp.RemoveFile(FtpSession::Resolve(folder, name)))
+                DIAG(kModule, ftp.DiagCode(), "INF:%s/%s not removed", folder.c_str(), name.c_str());
+        }
+    }
+}
 }  // namespace
 
 int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::string& book_folder,
@@ -335,7 +352,10 @@ int32_t UploadBook(Uploader& uploader, const std::string& pdf_path, const std::s
         control.SetMark(kMarkStaticDone);
     }
     if (control.StopRequested()) return kPlanStopped;
-    if (uploader.FtpOn() && FinishOnFtp(uploader, delta, job_key) != kPlanPublished) return kPlanFailed;
+    if (uploader.FtpOn()) {
+        if (FinishOnFtp(uploader, delta, job_key) != kPlanPublished) return kPlanFailed;
+        RemoveLeftoverParts(uploader, job_key);
+    }
     if (uploader.HttpOn() && commit_stage && CommitOnService(uploader, delta, job_key) != kPlanPublished)
         return kPlanFailed;
     return kPlanPublished;

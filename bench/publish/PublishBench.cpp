@@ -5,6 +5,8 @@
 //   publish_bench service BOOK_FOLDER BOOKS_FOLDER HOST:PORT E-MAIL [TIMES_FILE]  (password on stdin)
 // sftp and ftps reach 127.0.0.1 and trust only the server key whose fingerprint
 // ("SHA256:...") is given, as a profile does once its user confirmed the key.
+// A first argument --in-place writes every file under its final name, as uploads did
+// before files were renamed into place, for comparing the two in one run.
 // With TIMES_FILE, every exchange with the service (login, metadata, probes, uploads) is
 // written there, one a line: its answer time in seconds and the bytes of its request body.
 #include "bench/publish/ExchangeTimes.h"
@@ -42,11 +44,10 @@ bool PrepareService(Uploader& uploader, const std::string& host, const std::stri
 
 // Points the uploader at an SFTP or FTPS server on loopback that holds the key with
 // `fingerprint`, and logs in with the password read from standard input.
-bool PrepareSecureFtp(Uploader& uploader, const std::string& mode, const std::string& port,
+bool PrepareSecureFtp(Uploader& uploader, FtpTransport transport, const std::string& mode, const std::string& port,
                       const std::string& folder, const std::string& user, const std::string& fingerprint) {
     std::string password;
     std::getline(std::cin, password);
-    FtpTransport transport;
     transport.protocol = mode == "sftp" ? FtpProtocol::Sftp : FtpProtocol::Ftps;
     transport.fingerprint = fingerprint;
     uploader.SetFtpTarget("127.0.0.1/" + folder, user, password, 1, std::stoi(port));
@@ -57,13 +58,19 @@ bool PrepareSecureFtp(Uploader& uploader, const std::string& mode, const std::st
 }  // namespace
 
 int main(int argc, char** argv) {
+    FtpTransport transport;
+    if (argc > 1 && std::string(argv[1]) == "--in-place") {
+        transport.replace_in_place = true;
+        --argc;
+        ++argv;
+    }
     const std::string mode = argc > 1 ? argv[1] : "";
     const bool secure = mode == "sftp" || mode == "ftps";
     const bool usable = (mode == "ftp" && argc == 6) || (secure && argc == 8) ||
                         (mode == "service" && (argc == 6 || argc == 7));
     if (!usable) {
-        std::fprintf(stderr, "usage: publish_bench ftp BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER\n"
-                             "       publish_bench sftp|ftps BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER USER"
+        std::fprintf(stderr, "usage: publish_bench [--in-place] ftp BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER\n"
+                             "       publish_bench [--in-place] sftp|ftps BOOK_FOLDER BOOKS_FOLDER PORT REMOTE_FOLDER USER"
                              " FINGERPRINT < password\n"
                              "       publish_bench service BOOK_FOLDER BOOKS_FOLDER HOST:PORT E-MAIL [TIMES_FILE]"
                              " < password\n");
@@ -82,9 +89,10 @@ int main(int argc, char** argv) {
     bool ready = false;
     if (mode == "ftp") {
         uploader.SetFtpTarget(std::string("127.0.0.1/") + argv[5], "alice", "secret", 1, std::stoi(argv[4]));
+        uploader.SetFtpTransport(transport);
         ready = uploader.ConnectFtp();
     } else if (secure) {
-        ready = PrepareSecureFtp(uploader, mode, argv[4], argv[5], argv[6], argv[7]);
+        ready = PrepareSecureFtp(uploader, transport, mode, argv[4], argv[5], argv[6], argv[7]);
     } else {
         ready = PrepareService(uploader, argv[4], argv[5], book);
     }

@@ -1,13 +1,14 @@
 """Writes the publishing benchmark's results as Markdown (bench/publish/run.sh).
 
 Usage: report.py MEASURES_FOLDER BOOK_FOLDER PAGES
-MEASURES_FOLDER holds what run.sh or transports.sh measured. run.sh: ftp.txt, lftp.txt
+MEASURES_FOLDER holds what run.sh or transports.sh measured. run.sh: ftp.txt,
+ftp-in-place.txt (the same upload writing each file under its final name), lftp.txt
 and service.txt (seconds per repetition, one a line), service-times-R.txt (each exchange of repetition R:
 seconds and request body bytes), service-memory.txt (the service's peak resident kB per
 repetition) and, when the concurrency case ran, many/ with publishers.txt, seconds.txt
 (each publisher's total), wall.txt, memory.txt, files.txt and times-*.txt.
-transports.sh: sftp.txt, rclone.txt, rclone-one.txt, ftps.txt and lftp-ftps.txt (seconds
-per repetition, one a line).
+transports.sh: sftp.txt, rclone.txt, rclone-one.txt, ftps.txt and lftp-ftps.txt, and
+sftp-in-place.txt and ftps-in-place.txt (seconds per repetition, one a line).
 """
 import glob
 import math
@@ -67,14 +68,27 @@ def transports(measures):
     print("data connections), data connections protected for both.\n")
     print("| upload | runs (s) | median (s) |")
     print("|---|---|---|")
+    def in_place_row(name):
+        path = os.path.join(measures, f"{name}-in-place.txt")
+        if os.path.exists(path):
+            times = numbers(path)
+            print(f"| the same, each file written under its final name | {runs(times)} | {statistics.median(times):.2f} |")
+
     print(f"| upload plan over SFTP (sshd, internal-sftp) | {runs(ours_sftp)} | {s:.2f} |")
+    in_place_row("sftp")
     print(f"| rclone copy over SFTP, defaults (4 transfers at once) | {runs(rclone)} | {r:.2f} |")
     print(f"| rclone copy over SFTP, --transfers 1 | {runs(rclone_one)} | {r1:.2f} |")
     print(f"| upload plan over FTP with TLS (vsftpd) | {runs(ours_ftps)} | {f:.2f} |")
+    in_place_row("ftps")
     print(f"| lftp mirror -R over FTP with TLS | {runs(lftp)} | {l:.2f} |")
     print(f"\nratio SFTP upload plan / rclone (defaults): {s / r:.2f} (goal: at most 1.0)")
     print(f"ratio SFTP upload plan / rclone --transfers 1: {s / r1:.2f} (same number of connections)")
     print(f"ratio FTPS upload plan / lftp: {f / l:.2f} (goal: at most 1.2)")
+    for name, whole in (("SFTP", s), ("FTPS", f)):
+        in_place = os.path.join(measures, f"{name.lower()}-in-place.txt")
+        if os.path.exists(in_place):
+            print(f"ratio {name} whole files (temporary name, then rename) / written in place: "
+                  f"{whole / statistics.median(numbers(in_place)):.2f} (goal: at most 1.1)")
 
 
 def main(measures, book, pages):
@@ -84,7 +98,9 @@ def main(measures, book, pages):
         transports(measures)
         return
     ours, peer, service = (numbers(os.path.join(measures, f"{name}.txt")) for name in ("ftp", "lftp", "service"))
+    in_place = numbers(os.path.join(measures, "ftp-in-place.txt"))
     o, p, s = statistics.median(ours), statistics.median(peer), statistics.median(service)
+    i = statistics.median(in_place)
     print(f"# Publishing a {pages}-page book ({files} files, {size / 1e6:.1f} MB, loopback)\n")
     print("Each repetition runs the three uploads in turn, each into a fresh remote folder (the service: a fresh")
     print("service, data folder and account); every published copy is checked byte for byte. Both uploads of our")
@@ -95,9 +111,11 @@ def main(measures, book, pages):
     print("| upload | runs (s) | median (s) |")
     print("|---|---|---|")
     print(f"| upload plan to the FTP server (pyftpdlib) | {runs(ours)} | {o:.2f} |")
+    print(f"| the same, each file written under its final name | {runs(in_place)} | {i:.2f} |")
     print(f"| lftp mirror -R to the FTP server | {runs(peer)} | {p:.2f} |")
     print(f"| upload plan to vellumark-service | {runs(service)} | {s:.2f} |")
     print(f"\nratio FTP upload plan / lftp: {o / p:.2f} (goal: at most 1.2)")
+    print(f"ratio whole files (temporary name, then rename) / written in place: {o / i:.2f} (goal: at most 1.1)")
     print(f"ratio service / FTP upload plan: {s / o:.2f} (goal: at most 1.0)\n")
 
     single = sorted(glob.glob(os.path.join(measures, "service-times-*.txt")))

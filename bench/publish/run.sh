@@ -2,13 +2,16 @@
 # Publishing benchmark. Converts a 100-page PDF once with vellumark-batch in a private
 # HOME, then, in each repetition and in this order:
 #   - uploads the book folder to a loopback FTP server (pyftpdlib) with our upload plan,
+#     once as it publishes (each file under a temporary name, then renamed over the old
+#     one) and once writing each file under its final name, to weigh what the first costs,
 #   - uploads it to the same server with `lftp -e "mirror -R"` (the peer of our FTP upload),
 #   - publishes it to our own vellumark-service on 127.0.0.1 with the same upload plan
 #     (a fresh service, data folder and account each time),
 # each into a fresh remote folder, and checks every published copy byte for byte. The
-# table gives the medians and the ratios FTP/lftp (goal: at most 1.2) and service/FTP
-# (goal: at most 1.0). The pause before each chunk sent to the service is a user setting
-# (http_wait_after_upld_chunk); the benchmark sets it to its least, 1 ms.
+# table gives the medians and the ratios FTP/lftp (goal: at most 1.2), whole files/in
+# place (goal: at most 1.1) and service/FTP (goal: at most 1.0). The pause before each
+# chunk sent to the service is a user setting (http_wait_after_upld_chunk); the
+# benchmark sets it to its least, 1 ms.
 # Then PUBLISHERS accounts publish a book each (the same book under as many job keys)
 # to one service at the same time, each from its own client process; afterwards every
 # file of every book is checked byte for byte, and the answer time of each exchange
@@ -39,7 +42,7 @@ while [ $# -gt 0 ]; do
     --transports) transports=1 ;;
     --update) update=1 ;;
     --link) link=(--link "$2"); shift ;;
-    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -85,11 +88,23 @@ mkdir -p "$work/ftp/served/warm"
 
 for rep in $(seq "$reps"); do
   echo "repetition $rep of $reps..." >&2
-  mkdir -p "$work/ftp/served/ours$rep" "$work/ftp/served/peer$rep"
-  cp -r "$work/ftp/served/warm/skins" "$work/ftp/served/warm/index.js" "$work/ftp/served/warm/RurovOzeza.v1.css" \
-        "$work/ftp/served/ours$rep/"
-  "$bin/publish_bench" ftp "$book" "$books" "$port" "ours$rep" >> "$measures/ftp.txt"
-  $py "$here/compare_books.py" "$book" "$work/ftp/served/ours$rep/$key" --written book-manifest.txt
+  # Whole files (a temporary name, then a rename) and, to weigh what that costs, files
+  # written under their final names; which goes first alternates.
+  order=(whole in-place)
+  [ $((rep % 2)) = 0 ] && order=(in-place whole)
+  for how in "${order[@]}"; do
+    folder="ours-$how$rep"
+    mkdir -p "$work/ftp/served/$folder"
+    cp -r "$work/ftp/served/warm/skins" "$work/ftp/served/warm/index.js" "$work/ftp/served/warm/RurovOzeza.v1.css" \
+          "$work/ftp/served/$folder/"
+    if [ "$how" = whole ]; then
+      "$bin/publish_bench" ftp "$book" "$books" "$port" "$folder" >> "$measures/ftp.txt"
+    else
+      "$bin/publish_bench" --in-place ftp "$book" "$books" "$port" "$folder" >> "$measures/ftp-in-place.txt"
+    fi
+    $py "$here/compare_books.py" "$book" "$work/ftp/served/$folder/$key" --written book-manifest.txt
+  done
+  mkdir -p "$work/ftp/served/peer$rep"
 
   start=$EPOCHREALTIME
   lftp -u alice,secret -p "$port" -e "set ftp:passive-mode on; mirror -R --parallel=1 '$book' '/peer$rep/$key'; quit" \

@@ -5,11 +5,12 @@
 # login, internal-sftp) and vsftpd (TLS with a self-signed certificate made here), both
 # serving one folder to the local account "vellumark-test", then in each repetition, in
 # this order and each into a fresh remote folder:
-#   - our upload plan over SFTP, pinned to the host key's fingerprint,
+#   - our upload plan over SFTP, pinned to the host key's fingerprint, and the same
+#     writing each file under its final name (to weigh what replacing whole files costs),
 #   - `rclone copy` over SFTP with its defaults (4 transfers at once), trusting the host
 #     key through a known_hosts file,
 #   - `rclone copy --transfers 1` (one file at a time, as our client sends them),
-#   - our upload plan over FTP with TLS, pinned to the certificate's key,
+#   - our upload plan over FTP with TLS, pinned to the certificate's key, and again in place,
 #   - `lftp mirror -R` over TLS (data connections protected too), trusting the certificate.
 # Every published copy is checked byte for byte. Each upload is timed from outside, from
 # the start of its process to its end. The table gives the medians and the ratios
@@ -217,11 +218,12 @@ remote_folder() {
   chown "$account:" "$site/$1"
 }
 
-# Our client, over protocol $1 into remote folder $2, timed into file $3.
+# Our client, over protocol $1 into remote folder $2, timed into file $3; with a fourth
+# argument --in-place, writing each file under its final name.
 ours() {
   local fingerprint=$sftp_fingerprint port=$ssh_port
   [ "$1" = ftps ] && { fingerprint=$ftps_fingerprint; port=$ftp_port; }
-  printf '%s\n' "$password" | timed "$3" "$bin/publish_bench" "$1" "$book" "$books" "$port" "$2" "$account" \
+  printf '%s\n' "$password" | timed "$3" "$bin/publish_bench" ${4:-} "$1" "$book" "$books" "$port" "$2" "$account" \
                                       "$fingerprint" >/dev/null 2>"$work/ours.log" ||
     { echo "our client failed over $1:" >&2; tail -5 "$work/ours.log" >&2; exit 1; }
 }
@@ -237,7 +239,7 @@ rclone lsd bench: >/dev/null
 
 for rep in $(seq "$reps"); do
   echo "repetition $rep of $reps..." >&2
-  for folder in sftp-ours$rep ftps-ours$rep; do
+  for folder in sftp-ours$rep ftps-ours$rep sftp-in-place$rep ftps-in-place$rep; do
     remote_folder "$folder"
     cp -a "$site/warm/." "$site/$folder/"
   done
@@ -245,6 +247,8 @@ for rep in $(seq "$reps"); do
 
   ours sftp "sftp-ours$rep" "$measures/sftp.txt"
   $py "$here/compare_books.py" "$book" "$site/sftp-ours$rep/$key" --written book-manifest.txt
+  ours sftp "sftp-in-place$rep" "$measures/sftp-in-place.txt" --in-place
+  $py "$here/compare_books.py" "$book" "$site/sftp-in-place$rep/$key" --written book-manifest.txt
 
   timed "$measures/rclone.txt" rclone copy "$book" "bench:sftp-rclone$rep/$key"
   $py "$here/compare_books.py" "$book" "$site/sftp-rclone$rep/$key"
@@ -254,6 +258,8 @@ for rep in $(seq "$reps"); do
 
   ours ftps "ftps-ours$rep" "$measures/ftps.txt"
   $py "$here/compare_books.py" "$book" "$site/ftps-ours$rep/$key" --written book-manifest.txt
+  ours ftps "ftps-in-place$rep" "$measures/ftps-in-place.txt" --in-place
+  $py "$here/compare_books.py" "$book" "$site/ftps-in-place$rep/$key" --written book-manifest.txt
 
   timed "$measures/lftp-ftps.txt" lftp -p "$ftp_port" \
         -e "$lftp_settings; mirror -R '$book' 'ftps-lftp$rep/$key'; quit" 127.0.0.1 >/dev/null

@@ -1,12 +1,14 @@
 // End to end: vellumark-batch --publish with the real engine sends books to a loopback
 // FTP server, survives a dropped connection, resumes a stopped upload at its page,
 // reports a server that refuses writes as a failed upload, publishes a local book later
-// and updates a published book in place, sending only what changed.
+// and updates a published book in place, sending only what changed, keeping the local
+// book until the update has reached the server.
 #include "PublishedBook.h"
 #include "tests/pipeline/BatchE2EFixture.h"
 #include "tests/publish/FtpTestServer.h"
 
 #include <chrono>
+#include <csignal>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -223,6 +225,8 @@ TEST_F(PublishFtpE2E, AnUpdateKeepsTheAddressAndSendsOnlyTheChangedPage) {
                              "--stop-after-progress", "20000"},
                             "stopped");
     EXPECT_NE(stopped.code, 0);
+    EXPECT_NE(stopped.err.find("the local book stays the old edition until the update is resumed"), std::string::npos)
+        << stopped.err;
     EXPECT_TRUE(Tree(books_ / key) == local_before) << "the local book changed before the update was whole";
     EXPECT_TRUE(Tree(remote) == remote_before) << "the published book changed";
     RunResult resumed = Run({"--resume", key}, "resumed");
@@ -230,4 +234,39 @@ TEST_F(PublishFtpE2E, AnUpdateKeepsTheAddressAndSendsOnlyTheChangedPage) {
     EXPECT_FALSE(Tree(books_ / key) == local_before);
     ExpectPublished(server, key);
     EXPECT_FALSE(fs::exists(books_ / (".update-" + key)));
+}
+
+TEST_F(PublishFtpE2E, AnUpdateKilledInItsUploadKeepsTheLocalBookUntilItsResumePublishesIt) {
+    FtpTestServer server(home_.Root() / "ftp");
+    UseFtpServer(server);
+    const int pages = 3;
+    RunResult first = Run({"--publish", MakePdf("guide.pdf", pages).string()});
+    ASSERT_EQ(first.code, 0) << first.err;
+    const std::string key = OnlyKey();
+    const auto old_edition = Tree(books_ / key);
+    const fs::path remote = server.Root() / "books" / key;
+    // A temporary file an earlier run left when it was killed in mid-file.
+    WriteFileBytes(remote / "HighRes/img-1.jpg.0badc0de.vellumark-part", "half");
+
+    // Killed outright once the server has received the first file of the new edition.
+    const fs::path received = server.Root().parent_path() / "received.log";
+    fs::remove(received);
+    WriteFileBytes(server.Root().parent_path() / "slow", "");
+    const pid_t update = Start({"--update", key, MakePdf("guide-2.pdf", pages, "Generated Book", 2).string()}, "update");
+    for (int wait = 0; wait < 1200 && (!fs::exists(received) || fs::file_size(received) == 0); ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    kill(update, SIGKILL);
+    Finish(update, "update");
+    ASSERT_TRUE(fs::exists(received)) << "nothing was uploaded";
+    fs::remove(server.Root().parent_path() / "slow");
+    EXPECT_TRUE(Tree(books_ / key) == old_edition) << "the local book changed before the update was published";
+    const auto new_edition = Tree(books_ / (".update-" + key));
+    ASSERT_FALSE(new_edition.empty());
+
+    RunResult resumed = Run({"--resume", key}, "resume");
+    ASSERT_EQ(resumed.code, 0) << resumed.err;
+    EXPECT_TRUE(Tree(books_ / key) == new_edition) << "the local book is not the new edition";
+    EXPECT_FALSE(fs::exists(books_ / (".update-" + key)));
+    // The leftover is gone and the server holds the new edition whole.
+    ExpectPublished(server, key);
 }

@@ -3,6 +3,7 @@
 // target; a service that answers two bytes a second is given up within the configured
 // network time-out instead of holding the batch as long as it likes.
 #include "tests/pipeline/BatchE2EFixture.h"
+#include "tests/publish/PublishedBook.h"
 #include "tests/publish/HttpTestPeer.h"
 
 #include "config/IniFile.h"
@@ -71,6 +72,23 @@ TEST_F(PublishPeerE2E, ARefusedLoginFailsTheBatchAndNamesTheTarget) {
     EXPECT_NE(run.err.find("not published to the publishing service " + peer_->Host()), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("open-sesame"), std::string::npos) << run.err;
     EXPECT_EQ(run.out, "") << "no book is reported as done";
+}
+
+TEST_F(PublishPeerE2E, AnUpdateThatDoesNotReachTheServiceKeepsTheLocalBookAndStaysResumable) {
+    UsePeer(R"({"replies": {"logi": "0"}})");
+    RunResult made = Run({"--publish", MakePdf("refused.pdf", 2).string()});
+    const std::string key = OnlyKey();
+    ASSERT_EQ(StoredProgress(key), 100000) << made.err;
+    const auto old_edition = Tree(books_ / key);
+
+    RunResult update = Run({"--update", key, MakePdf("refused-2.pdf", 2, "Generated Book", 1).string()}, "update");
+    EXPECT_EQ(update.code, 1) << update.err;
+    EXPECT_NE(update.err.find("the local book stays the old edition until the update is resumed"), std::string::npos)
+        << update.err;
+    EXPECT_NE(update.err.find("resume it with --resume " + key), std::string::npos) << update.err;
+    EXPECT_TRUE(Tree(books_ / key) == old_edition) << "the local book was replaced by an edition not published";
+    EXPECT_FALSE(Tree(books_ / (".update-" + key)).empty()) << "the new edition is kept for the resume";
+    EXPECT_LT(StoredProgress(key), 100000);
 }
 
 TEST_F(PublishPeerE2E, AServiceThatTricklesItsRepliesIsGivenUpWithinTheTimeOut) {

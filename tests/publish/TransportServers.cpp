@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -362,7 +363,8 @@ VsftpdServer::VsftpdServer(const TestAccount&, const ServerFolder& folder, int m
     running_ = process_.Start({"/usr/sbin/vsftpd", config.string()}, dir / "stderr.log", port_);
 }
 
-CuttingRelay::CuttingRelay(int target_port, long cut_after) : target_port_(target_port), cut_after_(cut_after) {
+CuttingRelay::CuttingRelay(int target_port, long cut_after, long rate)
+    : target_port_(target_port), cut_after_(cut_after), rate_(rate) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -403,13 +405,18 @@ void CuttingRelay::Pass(int client) {
     if (connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
         long towards_server = 0;
         char buffer[16384];
+        // Slowed down, small reads keep the pace even.
+        const size_t chunk = rate_ > 0 ? std::min(sizeof buffer, static_cast<size_t>(rate_ / 50 + 1)) : sizeof buffer;
+        const auto start = std::chrono::steady_clock::now();
         bool open = true;
         while (open && !stop_.load()) {
             pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
             if (poll(ends, 2, 50) <= 0) continue;
             for (int i = 0; i < 2 && open; ++i) {
                 if (!(ends[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-                const ssize_t got = read(ends[i].fd, buffer, sizeof buffer);
+                if (i == 0 && rate_ > 0)
+                    std::this_thread::sleep_until(start + std::chrono::milliseconds(towards_server * 1000 / rate_));
+                const ssize_t got = read(ends[i].fd, buffer, i == 0 ? chunk : sizeof buffer);
                 if (got <= 0 || !WriteAll(ends[1 - i].fd, buffer, static_cast<size_t>(got))) {
                     open = false;
                     break;

@@ -113,9 +113,11 @@ private:
 
 // A loopback relay in front of a server that cuts the first connection through it once,
 // after it has passed `cut_after` bytes towards the server; later connections pass whole.
+// With `rate` (bytes a second), it passes data towards the server no faster, as a slow
+// line would.
 class CuttingRelay {
 public:
-    CuttingRelay(int target_port, long cut_after);
+    CuttingRelay(int target_port, long cut_after, long rate = 0);
     ~CuttingRelay();
     CuttingRelay(const CuttingRelay&) = delete;
     CuttingRelay& operator=(const CuttingRelay&) = delete;
@@ -129,6 +131,7 @@ private:
 
     int target_port_;
     long cut_after_;
+    long rate_;
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};

@@ -4,13 +4,16 @@ Usage: ftp_test_server.py ROOT PORT_FILE [--drop-once] [--read-only]
 Serves ROOT for user "alice" (password "secret") on 127.0.0.1 at a free port, which
 it writes to PORT_FILE once it listens. Each control connection adds a line to
 connections.log beside ROOT, and each file stored its path (relative to ROOT) to
-received.log there. With --drop-once the first upload that has
+received.log there (a file stored under a temporary name when it is renamed to its
+own). With --drop-once the first upload that has
 received data loses its data and control connections, as a failing network would.
 With --read-only the account may list and read but every write is refused.
 While a file "hold" beside ROOT names a file, the next upload of a file of that name (in
-any folder) waits, the whole server with it, until a file "release" appears there (at
-most 30 s); a file "held" there says that it waits. A test thus acts at a known point of
-an upload, however fast or slow the machine.
+any folder, also under a temporary name) waits, the whole server with it, until a file
+"release" appears there (at most 30 s); a file "held" there says that it waits. A test
+thus acts at a known point of an upload, however fast or slow the machine.
+While a file named "slow" stands beside ROOT, each file stored holds the server up for
+0.3 s, so that a test can act in the middle of an upload.
 """
 import os
 import sys
@@ -49,7 +52,10 @@ class CountingFTPHandler(FTPHandler):
         if os.path.exists(hold):
             with open(hold) as named:
                 name = named.read()
-            if os.path.basename(file) == name:
+            stored = os.path.basename(file)
+            if stored.endswith(".vellumark-part"):
+                stored = stored.rsplit(".", 2)[0]
+            if stored == name:
                 os.remove(hold)
                 open(os.path.join(beside, "held"), "w").close()
                 end = time.monotonic() + 30
@@ -58,8 +64,21 @@ class CountingFTPHandler(FTPHandler):
         return FTPHandler.ftp_STOR(self, file, mode)
 
     def on_file_received(self, file):
+        if file.endswith(".vellumark-part"):
+            return
+        self.note_received(file)
+
+    def ftp_RNTO(self, path):
+        source = self._rnfr
+        FTPHandler.ftp_RNTO(self, path)
+        if source and source.endswith(".vellumark-part") and os.path.exists(path) and not os.path.exists(source):
+            self.note_received(path)
+
+    def note_received(self, file):
         with open(os.path.join(os.path.dirname(ROOT[0]), "received.log"), "a") as log:
             log.write(os.path.relpath(file, ROOT[0]) + "\n")
+        if os.path.exists(os.path.join(os.path.dirname(ROOT[0]), "slow")):
+            time.sleep(0.3)
 
 
 ROOT = [""]
