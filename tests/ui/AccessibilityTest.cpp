@@ -26,7 +26,6 @@
 #include <QToolButton>
 
 #include <atomic>
-#include <fstream>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -42,17 +41,6 @@ QAccessibleInterface* Accessible(QObject* object)
 void Press(QWidget* button)
 {
     Accessible(button)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-}
-
-// Milliseconds this thread has spent ready to run but waiting for a processor (Linux
-// scheduler statistics; 0 where they are not kept).
-qint64 QueuedMs()
-{
-    std::ifstream stat("/proc/thread-self/schedstat");
-    long long on_cpu = 0;
-    long long queued_ns = 0;
-    stat >> on_cpu >> queued_ns;
-    return queued_ns / 1000000;
 }
 
 // True when the window's focused accessible object lies inside `page` and says it is

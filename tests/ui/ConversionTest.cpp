@@ -106,14 +106,16 @@ void ConversionTest::mainThreadStaysResponsiveDuringALongConversion()
     QCOMPARE(page.ProcessedList().RowCount(), 300);
     window.ModeTabs()->setCurrentIndex(CModeTabCtrl::kAdvancedTab);
 
-    // A 5 ms heartbeat on the main thread: the longest gap between beats is the longest
-    // stall the user could have felt. Beside it, the main thread's own processor time in
-    // that gap: what our code spent, as against waiting for a processor that other
-    // programs held. Measured first with nothing converting, which shows what the
-    // machine's own load costs, then during the conversion.
+    // A 5 ms heartbeat on the main thread: the longest gap between beats, less the time
+    // the thread only waited for a processor that other programs held, is the longest
+    // stall our program caused (blocked or busy). Beside it, the main thread's own
+    // processor time in that gap: what our code spent. Measured first with nothing
+    // converting, which shows what the machine's own load costs, then during the
+    // conversion.
     QElapsedTimer clock;
     clock.start();
     qint64 last = 0;
+    qint64 last_queued = QueuedMs();
     double last_cpu = ThreadCpuMs();
     qint64 longest = 0;
     double longest_busy = 0;
@@ -121,10 +123,12 @@ void ConversionTest::mainThreadStaysResponsiveDuringALongConversion()
     heartbeat.setInterval(5);
     QObject::connect(&heartbeat, &QTimer::timeout, [&] {
         const qint64 now = clock.elapsed();
+        const qint64 queued = QueuedMs();
         const double cpu = ThreadCpuMs();
-        longest = std::max(longest, now - last);
+        longest = std::max(longest, (now - last) - (queued - last_queued));
         longest_busy = std::max(longest_busy, cpu - last_cpu);
         last = now;
+        last_queued = queued;
         last_cpu = cpu;
     });
     heartbeat.start();
@@ -139,6 +143,7 @@ void ConversionTest::mainThreadStaysResponsiveDuringALongConversion()
     longest = 0;
     longest_busy = 0;
     last = clock.elapsed();
+    last_queued = QueuedMs();
     last_cpu = ThreadCpuMs();
     const qint64 started = last;
     while (page.ProcessedList().RowCount() < 301 && clock.elapsed() - started < 900000)
@@ -150,8 +155,9 @@ void ConversionTest::mainThreadStaysResponsiveDuringALongConversion()
           "%.1f ms (idle, before it: %lld ms, %.1f ms)",
           static_cast<long long>(clock.elapsed() - started), static_cast<long long>(longest), longest_busy,
           static_cast<long long>(idle_longest), idle_busy);
-    // The goal is under 50 ms. The wall-clock bound leaves room for a machine shared
-    // with builds; what our own code does between two beats must stay within the goal.
+    // The goal is under 50 ms. The stall bound leaves room for a machine shared with
+    // builds and tests (the kernel's own delays beside the queue); what our own code does
+    // between two beats must stay within the goal.
     QVERIFY2(longest < 250, qPrintable(QString::number(longest)));
     QVERIFY2(longest_busy < 50, qPrintable(QString::number(longest_busy)));
 }

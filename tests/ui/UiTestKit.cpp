@@ -12,6 +12,7 @@
 #include <QUrl>
 
 #include <cstdlib>
+#include <fstream>
 
 UiTestHome::UiTestHome() : cfg_(std::make_unique<AppConfig>())
 {
@@ -109,4 +110,13 @@ std::string UiTestHome::ConvertAndWait(CAdvModeTab& page, const std::filesystem:
         page.RefreshQueue();
     }
     return page.ProcessedList().RowCount() > before ? key : std::string();
+}
+
+qint64 QueuedMs()
+{
+    std::ifstream stat("/proc/thread-self/schedstat");
+    long long on_cpu = 0;
+    long long queued_ns = 0;
+    stat >> on_cpu >> queued_ns;
+    return queued_ns / 1000000;
 }

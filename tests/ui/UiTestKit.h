@@ -33,6 +33,11 @@ T* Find(QWidget* root, const char* name)
     return widget;
 }
 
+// Milliseconds this thread has spent ready to run but waiting for a processor (Linux
+// scheduler statistics; 0 where they are not kept): a busy machine's delay, which is not
+// the program's.
+qint64 QueuedMs();
+
 // Captures what the process writes to standard error (where the diagnostic log goes).
 class StderrCapture {
 public:

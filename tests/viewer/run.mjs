@@ -2,7 +2,10 @@
 // Browser tests of the book viewer. Makes books from a PDF with vellumark-batch (the real
 // engine and page generator), then reads them in headless Chromium from a file:// address,
 // from a web server on 127.0.0.1 and as an exported copy.
-//   node tests/viewer/run.mjs [program folder]      (default: $VELLUMARK_PROGRAM_DIR)
+//   node tests/viewer/run.mjs [program folder] [--suites NAME,...]
+// The program folder defaults to $VELLUMARK_PROGRAM_DIR. --suites runs only those suites
+// (shared, viewer, reader, phone, embed, sharpness; all without it), each run with books
+// of its own, so that CTest runs the suites side by side.
 // Exit status: 0 all passed, 1 a test failed, 77 skipped (the programs are not built).
 import assert from 'node:assert/strict';
 import { mkdirSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
@@ -23,7 +26,10 @@ import { viewerTests } from './viewer-tests.mjs';
 
 const here = dirname(fileURLToPath(import.meta.url));
 const SKIP = 77;
-const programDir = process.argv[2] || process.env.VELLUMARK_PROGRAM_DIR;
+const programDir = (process.argv[2] !== '--suites' && process.argv[2]) || process.env.VELLUMARK_PROGRAM_DIR;
+const suitesAt = process.argv.indexOf('--suites');
+const suites = suitesAt > 0 ? (process.argv[suitesAt + 1] || '').split(',') : null;
+const wanted = (suite) => !suites || suites.includes(suite);
 const uploadDir = join(here, '..', '..', 'data', 'DefaultCfg', 'Upload');
 
 const results = [];
@@ -44,7 +50,10 @@ async function run(name, fn) {
 
 // The shipped files are checked first: they need no build.
 const builtUploadDir = join(programDir || '.', 'DefaultCfg', 'Upload');
-for (const [name, fn] of checkSharedFiles(uploadDir, builtUploadDir)) await run(`shared files: ${name}`, fn);
+if (wanted('shared')) {
+  for (const [name, fn] of checkSharedFiles(uploadDir, builtUploadDir)) await run(`shared files: ${name}`, fn);
+}
+if (suites && suites.every((suite) => suite === 'shared')) process.exit(results.every((r) => r.ok) ? 0 : 1);
 
 if (!programDir) {
   console.error('No program folder: pass it as argument or set VELLUMARK_PROGRAM_DIR.');
@@ -99,14 +108,14 @@ try {
   const french = maker.convert(pdf, { title: TITLE });
   const rtl = maker.convert(rtlPdf, { title: 'Right to left' });
 
-  await run('the configuration refresh puts the shared files into the books folder', () => {
+  if (wanted('viewer')) await run('the configuration refresh puts the shared files into the books folder', () => {
     for (const f of ['index.js', 'print.html', 'booklet.asp', 'bar2.asp', 'service.asp', 'RurovOzeza.v1.css',
       'skins/2/skin.js', 'skins/2/site_styles.css', 'lang/lang.xml', 'lang/fr.asp']) {
       const shipped = join(programDir, 'DefaultCfg', 'Upload', f);
       assert.ok(readFileSync(join(maker.booksFolder, f)).equals(readFileSync(shipped)), `${f} as shipped`);
     }
   });
-  await run('the exported page refers to its shared files with " ./"', () => {
+  if (wanted('viewer')) await run('the exported page refers to its shared files with " ./"', () => {
     const page = readFileSync(join(exportDir, 'index.html'), 'utf8');
     assert.ok(!page.includes('../'), 'no reference one level up is left');
     for (const ref of ['" ./index.js"', '" ./RurovOzeza.v1.css"', '" ./skins/2/site_styles.css"', '" ./print.html"']) {
@@ -137,12 +146,18 @@ try {
       service: published,
     },
   };
-  for (const [name, fn] of viewerTests(env)) await run(name, fn);
   const readerEnv = { ...env, links: LINKS, outline: OUTLINE, rtlBook: httpUrl(rtl), rtlWords: RTL_WORDS, bookPage: english, work };
-  for (const [name, fn] of readerTests(readerEnv)) await run(name, fn);
-  for (const [name, fn] of phoneTests({ ...env, logo: LOGO })) await run(name, fn);
-  for (const [name, fn] of embedTests({ ...env, maker, pdf, work })) await run(name, fn);
-  for (const [name, fn] of sharpnessTests(env)) await run(name, fn);
+  const suiteTests = {
+    viewer: () => viewerTests(env),
+    reader: () => readerTests(readerEnv),
+    phone: () => phoneTests({ ...env, logo: LOGO }),
+    embed: () => embedTests({ ...env, maker, pdf, work }),
+    sharpness: () => sharpnessTests(env),
+  };
+  for (const [suite, tests] of Object.entries(suiteTests)) {
+    if (!wanted(suite)) continue;
+    for (const [name, fn] of tests()) await run(name, fn);
+  }
 } catch (e) {
   results.push({ name: 'setup', ok: false });
   console.log(`FAIL setup: ${e && e.stack ? e.stack : e}`);
