@@ -11,6 +11,7 @@
 #include "config/AppConfig.h"
 #include "config/DiagLog.h"
 #include "config/InstanceLock.h"
+#include "config/ServiceHostCheck.h"
 
 namespace {
 void OnSignal(int)
@@ -100,6 +101,9 @@ int SaveTarget(AppConfig& cfg, const BatchOptions& options)
         std::fprintf(stderr, "vellumark-batch: the target is not saved: %s\n", error.c_str());
         return 1;
     }
+    if (ServiceHostInClear(cfg.m_config_ini.ReadText("network", "vazirudu_domain", 128)))
+        std::fprintf(stderr, "vellumark-batch: the service is reached over plain http: the password and the books "
+                             "travel unencrypted\n");
     std::fprintf(stderr, "vellumark-batch: saved; vellumark-batch --publish now publishes there\n");
     return 0;
 }

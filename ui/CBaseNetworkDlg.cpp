@@ -1,6 +1,7 @@
 #include "ui/CBaseNetworkDlg.h"
 
 #include "config/AppConfig.h"
+#include "config/ServiceHostCheck.h"
 #include "config/ServiceHostKeys.h"
 #include "publish/ClassificationDb.h"
 #include "ui/CCfgSkinDlg.h"
@@ -169,6 +170,14 @@ void CBaseNetworkDlg::BuildServicePart(QGridLayout* grid, int& row, bool with_ch
     grid->addWidget(host_label, row, 0);
     grid->addWidget(host_, row, 1, 1, 3);
     ++row;
+    // Says, while the address is typed, when it is refused or reached in clear.
+    host_note_ = new QLabel(owner);
+    host_note_->setObjectName(QStringLiteral("serviceHostNote"));
+    host_note_->setWordWrap(true);
+    grid->addWidget(host_note_, row, 1, 1, 3);
+    ++row;
+    connect(host_, &QLineEdit::textChanged, this, &CBaseNetworkDlg::ShowHostNote);
+    ShowHostNote();
 
     auto* account_label = new QLabel(Setting("account"), owner);
     account_ = new QLineEdit(owner);
@@ -243,6 +252,35 @@ void CBaseNetworkDlg::ShowTransport()
     const int shown = key.empty() || !transport.unknown_protocol.empty() ? -1 : int(transport.protocol);
     for (int i = 0; i < 3; ++i)
         transport_notes_[i]->setVisible(i == shown);
+}
+
+const char* CBaseNetworkDlg::HostRefusal(const std::string& host)
+{
+    ServiceHostParts parts;
+    switch (SplitServiceHost(host, parts)) {
+    case ServiceHostProblem::kNone: return nullptr;
+    case ServiceHostProblem::kEmpty: return "enter_service_host";
+    case ServiceHostProblem::kScheme: return "service_host_scheme";
+    case ServiceHostProblem::kCredentials: return "service_host_credentials";
+    case ServiceHostProblem::kCharacters: return "service_host_characters";
+    case ServiceHostProblem::kPort: return "service_host_port";
+    }
+    return nullptr;
+}
+
+void CBaseNetworkDlg::ShowHostNote()
+{
+    const std::string host = ServiceHost();
+    const char* refusal = host.empty() ? nullptr : HostRefusal(host);
+    QString note;
+    if (refusal)
+        note = CDlgLocalize::Lookup("MESSAGEBOX", refusal);
+    else if (ServiceHostInClear(host))
+        note = CDlgLocalize::Lookup("NETWORK_SETTING", "note_service_http");
+    host_note_->setText(note);
+    host_note_->setVisible(!note.isEmpty());
+    // Screen readers hear the reason with the field.
+    host_->setAccessibleDescription(note);
 }
 
 void CBaseNetworkDlg::ConfigureFtp()
@@ -378,9 +416,13 @@ const char* CBaseNetworkDlg::Refusal(const NetworkChoice& choice) const
         if (profile.user.empty() || (profile.password.empty() && !by_key))
             return "complete_ftp_cfg";
     }
+    // A typed address is saved even with the service off, so it is checked first.
+    const std::string host = ServiceHost();
+    if (const char* refusal = host.empty() ? nullptr : HostRefusal(host))
+        return refusal;
     if (!choice.use_service)
         return nullptr;
-    if (ServiceHost().empty())
+    if (host.empty())
         return "enter_service_host";
     if (choice.country.empty() || choice.category.empty())
         return "select_category";
@@ -389,9 +431,11 @@ const char* CBaseNetworkDlg::Refusal(const NetworkChoice& choice) const
     if (choice.password.empty())
         return "enter_password";
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool logged_in = TestServiceLogin(cfg_, choice.user, choice.password);
+    const ServiceLogin login = TestServiceLogin(cfg_, choice.user, choice.password);
     QApplication::restoreOverrideCursor();
-    return logged_in ? nullptr : "wrong_password";
+    if (login == ServiceLogin::kNoService)
+        return "no_service_answers";
+    return login == ServiceLogin::kLoggedIn ? nullptr : "wrong_password";
 }
 
 bool CBaseNetworkDlg::Validate(QWidget* owner, NetworkChoice& choice) const

@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -94,6 +95,7 @@ private slots:
     void combosFollowTheStoredIdsAndRefill();
     void refusalsComeInOrderAndSavingWritesTheSettings();
     void cancelAndServiceOffCheckNothing();
+    void anAddressWithoutAServiceIsNotAWrongPassword();
     void aFailedLookupKeepsTheRestOfTheChoice();
     void wizardPagesSetTheirModeAndStep();
     void advancedPageOpensTheDialog();
@@ -483,6 +485,54 @@ void PublishingSettingsTest::cancelAndServiceOffCheckNothing()
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(cfg.m_config_ini.ReadInt("network", "use_vazirudu"), 0);
     QCOMPARE(cfg.m_config_ini.ReadInt("network", "use_ftp"), 0);
+}
+
+void PublishingSettingsTest::anAddressWithoutAServiceIsNotAWrongPassword()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    ServiceProcess service(home.Root() / "svc");
+    QVERIFY(service.Running());
+    QCOMPARE(service.Post("/createPubAccount.asp", "email=" + kUser + "&password=" + kPassword,
+                          "application/x-www-form-urlencoded")
+                 .status,
+             200L);
+    const QString service_host = QStringLiteral("127.0.0.1:%1").arg(service.Port());
+    // A port where nothing listens: taken and given back.
+    quint16 closed_port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        closed_port = probe.serverPort();
+    }
+    const std::string service_path = cfg.m_vazirudu_url;
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    for (const IniFile* language : {&cfg.m_lang_ini, &french}) {
+        CDlgLocalize::SetLanguage(language);
+        CNetworkDlg dialog(cfg, nullptr);
+        Find<QCheckBox>(&dialog, "useFtpCheck")->setChecked(false);
+        Find<QCheckBox>(&dialog, "useServiceCheck")->setChecked(true);
+        Choose(&dialog, "countryCombo", QStringLiteral("Italy"));
+        Choose(&dialog, "categoryCombo", QStringLiteral("Children's"));
+        SetText(&dialog, "accountEdit", QString::fromStdString(kUser));
+        SetText(&dialog, "accountPasswordEdit", QStringLiteral("wrong-guess-42"));
+        auto refused = [&](const QString& host, const std::string& path, const char* key) {
+            home.ClearPrompts();
+            cfg.m_vazirudu_url = path;
+            SetText(&dialog, "serviceHostEdit", host);
+            dialog.accept();
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            QCOMPARE(home.PromptTexts(), QStringList{CDlgLocalize::Lookup("MESSAGEBOX", key)});
+        };
+        // Nothing listening, then a web server whose page is not the service's (a 404).
+        refused(QStringLiteral("127.0.0.1:%1").arg(closed_port), service_path, "no_service_answers");
+        refused(service_host, "/no-service-here.ashx", "no_service_answers");
+        // The service itself refuses the password.
+        refused(service_host, service_path, "wrong_password");
+        QVERIFY(CDlgLocalize::Lookup("MESSAGEBOX", "no_service_answers") !=
+                CDlgLocalize::Lookup("MESSAGEBOX", "wrong_password"));
+    }
+    CDlgLocalize::SetLanguage(&cfg.m_lang_ini);
 }
 
 void PublishingSettingsTest::aFailedLookupKeepsTheRestOfTheChoice()
