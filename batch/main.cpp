@@ -11,6 +11,7 @@
 #include "config/AppConfig.h"
 #include "config/DiagLog.h"
 #include "config/InstanceLock.h"
+#include "config/SecretServiceStore.h"
 #include "config/ServiceHostCheck.h"
 
 namespace {
@@ -139,6 +140,11 @@ int main(int argc, char** argv)
     const std::string books_folder = AppConfig::LocateBooksFolder();
     if (!TakeLock(lock, books_folder))
         return 1;
+    // The passwords the desktop program keeps in the desktop's secret store are read
+    // there, and kept there when one runs.
+    static SecretServiceStore secrets;
+    if (secrets.Available())
+        InstallSecretStore(&secrets);
     AppConfig& cfg = TheConfig();
     cfg.Load();
     // A first start may take the books folder from the shipped settings instead.

@@ -8,6 +8,7 @@
 #include "ui/CDlgLocalize.h"
 #include "ui/CFtpDlg.h"
 #include "ui/FtpServerCheck.h"
+#include "ui/PasswordKeepingNote.h"
 #include "ui/ServiceLinks.h"
 #include "ui/UserPrompts.h"
 
@@ -205,6 +206,7 @@ void CBaseNetworkDlg::BuildServicePart(QGridLayout* grid, int& row, bool with_ch
     grid->addWidget(password_label, row, 2);
     grid->addWidget(password_, row, 3);
     ++row;
+    grid->addWidget(MakePasswordKeepingNote(owner), row, 1, 1, 2);
     QPushButton* create = MakeButton(owner, kCreateAccount, "create_account", "createAccountButton");
     grid->addWidget(create, row, 3);
     ++row;

@@ -5,6 +5,7 @@
 #include "publish/NetworkSettings.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/FtpServerCheck.h"
+#include "ui/PasswordKeepingNote.h"
 #include "ui/UserPrompts.h"
 
 #include <QCheckBox>
@@ -143,6 +144,7 @@ CFtpDlg::CFtpDlg(AppConfig& cfg, QWidget* parent) : QDialog(parent), cfg_(cfg)
     SetControlId(passive_, kPassive);
     passive_->setChecked(true);
     form->addRow(QString(), passive_);
+    form->addRow(QString(), MakePasswordKeepingNote(this));
     right->addStretch(1);
 
     auto* buttons = new QHBoxLayout;
