@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -206,9 +207,10 @@ void CBaseNetworkDlg::BuildServicePart(QGridLayout* grid, int& row, bool with_ch
     grid->addWidget(password_label, row, 2);
     grid->addWidget(password_, row, 3);
     ++row;
-    grid->addWidget(MakePasswordKeepingNote(owner), row, 1, 1, 2);
     QPushButton* create = MakeButton(owner, kCreateAccount, "create_account", "createAccountButton");
     grid->addWidget(create, row, 3);
+    ++row;
+    grid->addWidget(MakePasswordKeepingNote(owner), row, 1, 1, 3);
     ++row;
     connect(create, &QPushButton::clicked, this, [this] {
         OpenWithDesktop(QUrl(AccountCreationAddress(cfg_, ServiceHost())), "BaseNetworkDlg");
@@ -281,6 +283,12 @@ void CBaseNetworkDlg::ShowHostNote()
         note = CDlgLocalize::Lookup("NETWORK_SETTING", "note_service_http");
     host_note_->setText(note);
     host_note_->setVisible(!note.isEmpty());
+    // A dialog grows to show the whole note.
+    if (auto* dialog = qobject_cast<QDialog*>(window()); dialog && dialog->isVisible()) {
+        dialog->layout()->activate();
+        if (dialog->height() < dialog->layout()->totalHeightForWidth(dialog->width()))
+            dialog->resize(dialog->width(), dialog->layout()->totalHeightForWidth(dialog->width()));
+    }
     // Screen readers hear the reason with the field.
     host_->setAccessibleDescription(note);
 }

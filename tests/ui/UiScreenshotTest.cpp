@@ -298,6 +298,9 @@ void UiScreenshotTest::publishingDialogs()
     CNetworkDlg network(cfg, nullptr);
     network.show();
     Shoot(&network, QStringLiteral("publishing-settings"), 20);
+    // An address the field refuses, with the reason under it.
+    network.findChild<QLineEdit*>(QStringLiteral("serviceHostEdit"))->setText(QStringLiteral("not a host!"));
+    Shoot(&network, QStringLiteral("publishing-settings-address"), 20);
 }
 
 // The wizard after a failed conversion, and the queue with a failed and a stopped job.
