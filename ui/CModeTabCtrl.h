@@ -67,6 +67,8 @@ private:
     void StartWizardJob();
     // Asks for the missing metadata of a book for the web service; false when missing.
     bool MetadataComplete();
+    // True when the stored job `key` goes to the targets the settings choose now.
+    bool SameTargetsAsSettings(const std::string& key) const;
     void FollowWizardJob();
     void ForgetWizardJob();
     CWizardDlg4* ConvertPage() const;

@@ -5,6 +5,9 @@
 // book names its address and its cover for link previews, the cover is served there, and
 // page 9 offers the code that shows the book on another site.
 #include "publish/FetchUrlText.h"
+#include "config/JobKey.h"
+#include "pipeline/JobSection.h"
+#include "pipeline/JobTable.h"
 #include "tests/publish/FtpTestServer.h"
 #include "tests/publish/PeerProcess.h"
 #include "tests/ui/BookInBrowser.h"
@@ -17,6 +20,7 @@
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 
 namespace fs = std::filesystem;
@@ -86,6 +90,7 @@ private slots:
     void toALocalFolder();
     void toAnFtpServer();
     void toThePublishingService();
+    void convertAfterAFailedUploadContinuesTheSameBook();
 };
 
 void WizardPublishE2ETest::toALocalFolder()
@@ -227,6 +232,57 @@ void WizardPublishE2ETest::toThePublishingService()
     QVERIFY2(page.body.find(std::string("<meta property=\"og:title\" content=\"") + kTitle + "\">") != std::string::npos,
              page.body.substr(0, 1500).c_str());
     ExpectEmbedCode(wizard, "embedServiceCode", url);
+}
+
+// A book whose upload failed (a wrong password) is not converted into a second book when
+// Convert is pressed again: the same job goes on, with its key, where the upload ended.
+void WizardPublishE2ETest::convertAfterAFailedUploadContinuesTheSameBook()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    cfg.m_autoview = 0;
+    FtpTestServer ftp(home.Root() / "ftp");
+    QVERIFY(ftp.Running());
+    fs::create_directories(ftp.Root() / "books");
+    const std::string profile = "127.0.0.1/books";
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_user", "alice", cfg.m_cipher);
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "not-the-password", cfg.m_cipher);
+    cfg.m_ftp_ini.WriteText(profile, "ftp_webaddr", "http://127.0.0.1/books/");
+    cfg.m_ftp_ini.WriteInt(profile, "ftp_passive", 1);
+    cfg.m_ftp_ini.WriteInt(profile, "ftp_port", ftp.Port());
+    cfg.m_config_ini.WriteText("network", "ftp_url", profile);
+    cfg.m_ftp_url = profile;
+    cfg.ReadFtpProfile();
+    UploadWithoutPauses(cfg);
+
+    const fs::path pdf = home.MakePdf("Retried Book.pdf", 2);
+    QVERIFY(!pdf.empty());
+    CMainDlg window(cfg, home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    QVERIFY(wizard.ToPublishMethod(pdf));
+    QVERIFY(wizard.Click("ftpButton") && wizard.Step() == kStepFtp && wizard.Click("nextButton"));
+    QCOMPARE(wizard.Step(), int(kStepConvert));
+    QVERIFY(wizard.Click("convertButton"));
+    const std::string key = wizard.Tabs().Values().job_key;
+    QVERIFY(!key.empty());
+    // The upload fails after the conversion: the page says so and Convert is offered again.
+    QTRY_VERIFY_WITH_TIMEOUT(wizard.Button("convertButton")->isEnabled() &&
+                                 home.Table().Slot(wizard.Tabs().Values().slot).state.load() == JOB_STATE_FREE,
+                             120000);
+    QVERIFY(!IsFinished(cfg.m_meta_ini, key));
+    QVERIFY(ReadJobProgress(cfg.m_meta_ini, key) >= kProgressPrintDone);
+
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher);
+    cfg.ReadFtpProfile();
+    QVERIFY(wizard.Click("convertButton"));
+    QCOMPARE(wizard.Tabs().Values().job_key, key);
+    QVERIFY(wizard.WaitForStep(kStepSuccess, 120000));
+    QVERIFY(fs::exists(ftp.Root() / "books" / key / "index.html"));
+    int books = 0;
+    for (const auto& entry : fs::directory_iterator(cfg.m_books_folder))
+        books += entry.is_directory() && IsJobKey(entry.path().filename().string()) ? 1 : 0;
+    QCOMPARE(books, 1);
 }
 
 QTEST_MAIN(WizardPublishE2ETest)
