@@ -19,6 +19,7 @@
 
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -234,8 +235,9 @@ void WizardPublishE2ETest::toThePublishingService()
     ExpectEmbedCode(wizard, "embedServiceCode", url);
 }
 
-// A book whose upload failed (a wrong password) is not converted into a second book when
-// Convert is pressed again: the same job goes on, with its key, where the upload ended.
+// An upload that fails names the server's answer on the page (here: the folder is a
+// file), and Convert, pressed again once that is put right, makes no second book: the same
+// job goes on, with its key, where the upload ended.
 void WizardPublishE2ETest::convertAfterAFailedUploadContinuesTheSameBook()
 {
     UiTestHome home;
@@ -243,10 +245,10 @@ void WizardPublishE2ETest::convertAfterAFailedUploadContinuesTheSameBook()
     cfg.m_autoview = 0;
     FtpTestServer ftp(home.Root() / "ftp");
     QVERIFY(ftp.Running());
-    fs::create_directories(ftp.Root() / "books");
+    WriteFileBytes(ftp.Root() / "books", "not a folder");
     const std::string profile = "127.0.0.1/books";
     cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_user", "alice", cfg.m_cipher);
-    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "not-the-password", cfg.m_cipher);
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher);
     cfg.m_ftp_ini.WriteText(profile, "ftp_webaddr", "http://127.0.0.1/books/");
     cfg.m_ftp_ini.WriteInt(profile, "ftp_passive", 1);
     cfg.m_ftp_ini.WriteInt(profile, "ftp_port", ftp.Port());
@@ -272,9 +274,11 @@ void WizardPublishE2ETest::convertAfterAFailedUploadContinuesTheSameBook()
                              120000);
     QVERIFY(!IsFinished(cfg.m_meta_ini, key));
     QVERIFY(ReadJobProgress(cfg.m_meta_ini, key) >= kProgressPrintDone);
+    const QString shown = wizard.Page()->findChild<QLabel*>(QStringLiteral("uploadLabel"))->text();
+    QVERIFY2(shown.contains(QStringLiteral("the server answered: 550")), qPrintable(shown));
 
-    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher);
-    cfg.ReadFtpProfile();
+    fs::remove(ftp.Root() / "books");
+    fs::create_directories(ftp.Root() / "books");
     QVERIFY(wizard.Click("convertButton"));
     QCOMPARE(wizard.Tabs().Values().job_key, key);
     QVERIFY(wizard.WaitForStep(kStepSuccess, 120000));
