@@ -174,6 +174,8 @@ void CAdvModeTab::LaunchPreparedBook(const std::string& key)
         // The job stays ready in the queue list; Resume starts it.
         DIAG(kModule, 0, "ERR:job %s could not be launched", key.c_str());
         BookCommandError(CDlgLocalize::Lookup("MESSAGEBOX", "queue_full"));
+    } else {
+        emit JobStarted(QString::fromStdString(key));
     }
     RefreshQueue();
 }

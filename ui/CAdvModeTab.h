@@ -90,6 +90,8 @@ signals:
     void ExitRequested();
     // A line for the main window's status line.
     void StatusText(const QString& text);
+    // A job was started (or continued) from this page; the status line follows it now.
+    void JobStarted(const QString& key);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -144,6 +146,7 @@ private:
     QLineEdit* keywords_ = nullptr;
     QLineEdit* description_ = nullptr;
     QLabel* upload_label_ = nullptr;
+    QPushButton* convert_button_ = nullptr;
     CPdfListView* queue_view_ = nullptr;
     CPdfListView* processed_view_ = nullptr;
     QWidget* toolbar_ = nullptr;

@@ -169,6 +169,12 @@ void CDlgLocalize::LocaliseWindow(QWidget* widget)
                 });
 }
 
+void CDlgLocalize::SetTextTemplate(QWidget* widget, const QString& text_template)
+{
+    widget->setProperty(kTextTemplate, text_template);
+    LocaliseWindow(widget);
+}
+
 void CDlgLocalize::LocaliseDialog(QWidget* dialog)
 {
     LocaliseWindow(dialog);

@@ -54,6 +54,8 @@ CMainDlg::CMainDlg(AppConfig& cfg, JobTable& table, JobNoticeBridge& notices, QW
     connect(tabs_->AdvancedPage(), &CAdvModeTab::ExitRequested, this, [this] { RequestQuit(kExitClosed); });
     connect(tabs_, &CModeTabCtrl::ExitRequested, this, [this] { RequestQuit(kExitClosed); });
     connect(tabs_->AdvancedPage(), &CAdvModeTab::StatusText, this, &CMainDlg::SetStatusText);
+    connect(tabs_->AdvancedPage(), &CAdvModeTab::JobStarted, this, &CMainDlg::FollowJob);
+    connect(tabs_, &CModeTabCtrl::JobStarted, this, &CMainDlg::FollowJob);
     connect(&notices, &JobNoticeBridge::JobIncomplete, this, &CMainDlg::ShowJobIncomplete);
     connect(&notices, &JobNoticeBridge::JobNote, this, &CMainDlg::ShowJobNote);
 
@@ -252,7 +254,16 @@ void CMainDlg::ShowJobNote(const QString& key, const QString& text)
     if (last_notes_.size() > 64)  // notes of jobs that finished anyway
         last_notes_.clear();
     last_notes_[key] = text;
-    SetStatusText(text);
+    // Only the job last started speaks on the status line: another job's note would be
+    // read as this one's.
+    if (followed_job_.isEmpty() || key == followed_job_)
+        SetStatusText(text);
+}
+
+void CMainDlg::FollowJob(const QString& key)
+{
+    followed_job_ = key;
+    SetStatusText(QString());
 }
 
 void CMainDlg::SetStatusText(const QString& text)

@@ -51,6 +51,8 @@ public slots:
 signals:
     // Exit on a wizard page: the main window quits.
     void ExitRequested();
+    // The wizard started (or continued) the job `key`; the status line follows it now.
+    void JobStarted(const QString& key);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

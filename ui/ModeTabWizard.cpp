@@ -228,6 +228,7 @@ void CModeTabCtrl::StartWizardJob()
     if (!values_.job_key.empty() && SameTargetsAsSettings(values_.job_key) &&
         advanced_->ContinueUnfinishedUpload(values_.job_key)) {
         values_.slot = table_.FindSlotByKey(values_.job_key);
+        emit JobStarted(QString::fromStdString(values_.job_key));
         wizard_note_.clear();
         page->ResetProgress();
         page->SetHeader("screen_header4");
@@ -262,6 +263,7 @@ void CModeTabCtrl::StartWizardJob()
     }
     values_.slot = slot;
     values_.job_key = key;
+    emit JobStarted(QString::fromStdString(key));
     wizard_note_.clear();
     page->ResetProgress();  // the end of an earlier try no longer shows
     page->SetHeader("screen_header4");

@@ -407,6 +407,19 @@ void AdvModeCommandsTest::droppedPdfFillsThePathAndPreviewOpensTheBook()
     page.RefreshUploadLabel();
     QCOMPARE(page.findChild<QLabel*>(QStringLiteral("uploadLabel"))->text(),
              QStringLiteral("Books are uploaded to: your FTP server, the publishing service"));
+    // The line names the servers; the button says it uploads, and only converts when
+    // books stay on this computer.
+    home.Cfg().m_ftp_url = "ftp.example.org/books";
+    home.Cfg().m_vazirudu_domain = "books.example.org";
+    page.RefreshUploadLabel();
+    QCOMPARE(page.findChild<QLabel*>(QStringLiteral("uploadLabel"))->text(),
+             QStringLiteral("Books are uploaded to: your FTP server (ftp.example.org/books), the publishing service "
+                            "(books.example.org)"));
+    QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("convertButton"))->text(), QStringLiteral("Convert and upload"));
+    home.Cfg().m_use_ftp = 0;
+    home.Cfg().m_use_vazirudu = 0;
+    page.RefreshUploadLabel();
+    QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("convertButton"))->text(), QStringLiteral("Convert"));
 }
 
 // A book made for the web whose upload ended early has no embed code and no web address
