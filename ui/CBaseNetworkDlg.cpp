@@ -118,6 +118,13 @@ void CBaseNetworkDlg::BuildFtpPart(QGridLayout* grid, int& row, bool with_check)
         grid->addWidget(transport_notes_[i], row, 1, 1, 3);
     }
     ++row;
+    // Says why OK or Next stayed after the user declined the server's key.
+    declined_note_ = new QLabel(QStringLiteral("<#[NETWORK_SETTING:key_declined]#>"), owner);
+    declined_note_->setObjectName(QStringLiteral("keyDeclinedNote"));
+    declined_note_->setWordWrap(true);
+    declined_note_->hide();
+    grid->addWidget(declined_note_, row, 1, 1, 3);
+    ++row;
     connect(configure, &QPushButton::clicked, this, &CBaseNetworkDlg::ConfigureFtp);
     connect(profiles_, &QComboBox::currentIndexChanged, this, &CBaseNetworkDlg::ShowTransport);
     if (with_check) {
@@ -256,6 +263,7 @@ void CBaseNetworkDlg::ShowTransport()
     const int shown = key.empty() || !transport.unknown_protocol.empty() ? -1 : int(transport.protocol);
     for (int i = 0; i < 3; ++i)
         transport_notes_[i]->setVisible(i == shown);
+    declined_note_->hide();
 }
 
 const char* CBaseNetworkDlg::HostRefusal(const std::string& host)
@@ -486,6 +494,7 @@ bool CBaseNetworkDlg::ServerAccepted(QWidget* owner, const std::string& profile)
     if (!ProfileChecksServerIdentity(cfg_, profile))
         return true;
     const ServerCheckResult result = CheckFtpServer(owner, cfg_, profile);
+    declined_note_->setVisible(result.outcome == ServerCheck::kDeclined);
     if (result.outcome != ServerCheck::kNoLogin)
         return result.outcome == ServerCheck::kLoggedIn;
     // The server may be out of reach for now; the user decides whether to keep the choice.

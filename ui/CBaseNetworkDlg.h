@@ -89,6 +89,7 @@ private:
     QComboBox* profiles_ = nullptr;
     // One note per protocol, in FtpProtocol order; only the chosen profile's is shown.
     QLabel* transport_notes_[3] = {};
+    QLabel* declined_note_ = nullptr;
     QCheckBox* use_service_ = nullptr;
     QLineEdit* host_ = nullptr;
     QLabel* host_note_ = nullptr;

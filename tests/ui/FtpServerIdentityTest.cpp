@@ -21,6 +21,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -221,9 +222,15 @@ void FtpServerIdentityTest::changedTlsKeyWarnsAndDefaultsToNo()
     QCOMPARE(home.Prompts().size(), size_t(1));
     QVERIFY(home.PromptTexts().front().contains(QString::fromStdString(vsftpd.Fingerprint())));
     QCOMPARE(steps.count(), 0);
+    // Declined, the page says why Next did not go on.
+    auto* declined = Find<QLabel>(&page, "keyDeclinedNote");
+    QVERIFY(declined->isVisibleTo(&page));
+    QCOMPARE(declined->text(), CDlgLocalize::Lookup("NETWORK_SETTING", "key_declined"));
+    QVERIFY(!declined->text().isEmpty());
     home.AnswerNext(QMessageBox::Yes);
     Find<QPushButton>(&page, "nextButton")->click();
     QCOMPARE(steps.count(), 1);
+    QVERIFY(!declined->isVisibleTo(&page));
     QCOMPARE(Fingerprint(cfg), vsftpd.Fingerprint());
 
     const std::string records = log.Stop();

@@ -82,6 +82,22 @@ void UploadWithoutPauses(AppConfig& cfg)
     cfg.m_config_ini.WriteInt("network", "http_upld_try_times", 1);
 }
 
+// Makes the FTP server on 127.0.0.1:`port` (folder books, user alice) the FTP target, as
+// the FTP settings store it, with quick uploads.
+void UseFtpServer(AppConfig& cfg, int port, const std::string& webaddr)
+{
+    const std::string profile = "127.0.0.1/books";
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_user", "alice", cfg.m_cipher);
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher);
+    cfg.m_ftp_ini.WriteText(profile, "ftp_webaddr", webaddr);
+    cfg.m_ftp_ini.WriteInt(profile, "ftp_passive", 1);
+    cfg.m_ftp_ini.WriteInt(profile, "ftp_port", port);
+    cfg.m_config_ini.WriteText("network", "ftp_url", profile);
+    cfg.m_ftp_url = profile;
+    cfg.ReadFtpProfile();
+    UploadWithoutPauses(cfg);
+}
+
 }  // namespace
 
 class WizardPublishE2ETest : public QObject {
@@ -130,17 +146,7 @@ void WizardPublishE2ETest::toAnFtpServer()
                     home.Root() / "web.port");
     QVERIFY(web.Port() > 0);
     const std::string webaddr = "http://127.0.0.1:" + std::to_string(web.Port()) + "/books/";
-    // The profile as the FTP settings store it.
-    const std::string profile = "127.0.0.1/books";
-    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_user", "alice", cfg.m_cipher);
-    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher);
-    cfg.m_ftp_ini.WriteText(profile, "ftp_webaddr", webaddr);
-    cfg.m_ftp_ini.WriteInt(profile, "ftp_passive", 1);
-    cfg.m_ftp_ini.WriteInt(profile, "ftp_port", ftp.Port());
-    cfg.m_config_ini.WriteText("network", "ftp_url", profile);
-    cfg.m_ftp_url = profile;
-    cfg.ReadFtpProfile();
-    UploadWithoutPauses(cfg);
+    UseFtpServer(cfg, ftp.Port(), webaddr);
 
     const fs::path pdf = home.MakePdf("Ftp Book.pdf", 2);
     QVERIFY(!pdf.empty());
@@ -246,16 +252,7 @@ void WizardPublishE2ETest::convertAfterAFailedUploadContinuesTheSameBook()
     FtpTestServer ftp(home.Root() / "ftp");
     QVERIFY(ftp.Running());
     WriteFileBytes(ftp.Root() / "books", "not a folder");
-    const std::string profile = "127.0.0.1/books";
-    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_user", "alice", cfg.m_cipher);
-    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher);
-    cfg.m_ftp_ini.WriteText(profile, "ftp_webaddr", "http://127.0.0.1/books/");
-    cfg.m_ftp_ini.WriteInt(profile, "ftp_passive", 1);
-    cfg.m_ftp_ini.WriteInt(profile, "ftp_port", ftp.Port());
-    cfg.m_config_ini.WriteText("network", "ftp_url", profile);
-    cfg.m_ftp_url = profile;
-    cfg.ReadFtpProfile();
-    UploadWithoutPauses(cfg);
+    UseFtpServer(cfg, ftp.Port(), "http://127.0.0.1/books/");
 
     const fs::path pdf = home.MakePdf("Retried Book.pdf", 2);
     QVERIFY(!pdf.empty());
