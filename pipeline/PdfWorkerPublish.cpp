@@ -96,6 +96,10 @@ int PdfWorker::PublishAndFinish()
         return Finish();
     if (StopRequested())
         return EndEarly();
+    // From the login on the job is uploading, and its row says so (a stop request that
+    // came meanwhile is kept).
+    int32_t running = JOB_STATE_RUNNING;
+    job_.state.compare_exchange_strong(running, JOB_STATE_UPLOADING);
 
     PublishSettings settings = PublishSettingsFrom(cfg_);
     const bool both = use_ftp_ && use_vazirudu_;

@@ -240,11 +240,18 @@ void CMainDlg::ShowJobIncomplete(int result_code, const QString& key)
         return;
     QString text = CDlgLocalize::Lookup("PROCESS_MSG", ("error_" + std::to_string(result_code + 1)).c_str());
     const QString note = last_notes_.take(key);
-    if (!note.isEmpty())
-        text += QLatin1Char('\n') + note;
     PromptRequest request;
     request.icon = QMessageBox::Critical;
     request.caption = QStringLiteral("Error");
+    // A server key that nobody confirmed is no failed login: nothing was sent, and the
+    // user is told what happened and how to go on.
+    if (result_code == JOB_RESULT_FTP_LOGIN_FAILED && note.contains(QStringLiteral("identity"))) {
+        request.icon = QMessageBox::Warning;
+        request.caption = CDlgLocalize::Lookup("MESSAGEBOX", "identity_caption");
+        text = CDlgLocalize::Lookup("MESSAGEBOX", "identity_next_step");
+    }
+    if (!note.isEmpty())
+        text += QLatin1Char('\n') + note;
     request.text = text;
     ShowPrompt(this, request);
 }
