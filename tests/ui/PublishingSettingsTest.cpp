@@ -3,6 +3,7 @@
 // (combo refills, the refusals in their order, the login test against the real
 // vellumark-service on 127.0.0.1, what saving writes), the two publishing wizard pages
 // and the advanced page's button that opens the dialog.
+#include "tests/publish/FtpTestServer.h"
 #include "tests/service/ServiceFixture.h"
 #include "tests/ui/UiTestKit.h"
 
@@ -96,6 +97,7 @@ private slots:
     void refusalsComeInOrderAndSavingWritesTheSettings();
     void cancelAndServiceOffCheckNothing();
     void anAddressWithoutAServiceIsNotAWrongPassword();
+    void testConnectionChecksTheFolder();
     void aFailedLookupKeepsTheRestOfTheChoice();
     void wizardPagesSetTheirModeAndStep();
     void advancedPageOpensTheDialog();
@@ -533,6 +535,63 @@ void PublishingSettingsTest::anAddressWithoutAServiceIsNotAWrongPassword()
                 CDlgLocalize::Lookup("MESSAGEBOX", "wrong_password"));
     }
     CDlgLocalize::SetLanguage(&cfg.m_lang_ini);
+}
+
+// Test connection also checks the profile's folder: a missing one is made when the user
+// agrees, one that cannot be made or written into is named with the server's answer.
+void PublishingSettingsTest::testConnectionChecksTheFolder()
+{
+    namespace fs = std::filesystem;
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    FtpTestServer ftp(home.Root() / "ftp");
+    QVERIFY(ftp.Running());
+    WriteFileBytes(ftp.Root() / "afile", "not a folder");
+    CFtpDlg dialog(cfg, nullptr);
+    auto test = [&](const char* folder, QMessageBox::StandardButton answer) {
+        home.ClearPrompts();
+        SetText(&dialog, "hostEdit", QStringLiteral("127.0.0.1"));
+        SetText(&dialog, "subdirEdit", QLatin1String(folder));
+        SetText(&dialog, "userEdit", QStringLiteral("alice"));
+        SetText(&dialog, "passwordEdit", QStringLiteral("secret"));
+        SetText(&dialog, "webaddrEdit", QStringLiteral("https://www.example.org/books/"));
+        Find<QSpinBox>(&dialog, "portSpin")->setValue(ftp.Port());
+        if (answer != QMessageBox::NoButton)
+            home.AnswerNext(answer);
+        Find<QPushButton>(&dialog, "testButton")->click();
+        return home.PromptTexts();
+    };
+    const QString missing = CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_missing");
+    // Missing, and made on request.
+    QStringList texts = test("books/2024", QMessageBox::Yes);
+    QCOMPARE(texts.size(), 2);
+    QCOMPARE(texts[0], missing);
+    QVERIFY2(texts[1].endsWith(CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_ok").arg("/books/2024")),
+             qPrintable(texts[1]));
+    QVERIFY(fs::is_directory(ftp.Root() / "books/2024"));
+    QVERIFY(!fs::exists(ftp.Root() / "books/2024/.vellumark-write-check"));
+    // There now: no question.
+    texts = test("books/2024", QMessageBox::NoButton);
+    QCOMPARE(texts.size(), 1);
+    QVERIFY(texts[0].contains(QStringLiteral("/books/2024")));
+    // A file in its place cannot become the folder: the server's answer is shown.
+    texts = test("afile", QMessageBox::Yes);
+    QCOMPARE(texts.size(), 2);
+    QVERIFY2(texts[1].startsWith(CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_not_made").arg("/afile")),
+             qPrintable(texts[1]));
+    QVERIFY2(texts[1].contains(QStringLiteral("550")), qPrintable(texts[1]));
+    // A server that refuses every write: the folder is there, but takes nothing.
+    FtpTestServer read_only(home.Root() / "ro", FtpFault::ReadOnly);
+    QVERIFY(read_only.Running());
+    fs::create_directories(read_only.Root() / "books");
+    home.ClearPrompts();
+    Find<QSpinBox>(&dialog, "portSpin")->setValue(read_only.Port());
+    SetText(&dialog, "subdirEdit", QStringLiteral("books"));
+    Find<QPushButton>(&dialog, "testButton")->click();
+    QCOMPARE(home.PromptTexts().size(), 1);
+    QVERIFY2(home.PromptTexts()[0].startsWith(
+                 CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_read_only").arg("/books")),
+             qPrintable(home.PromptTexts()[0]));
 }
 
 void PublishingSettingsTest::aFailedLookupKeepsTheRestOfTheChoice()
