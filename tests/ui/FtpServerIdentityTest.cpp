@@ -114,19 +114,23 @@ void FtpServerIdentityTest::sftpKeyIsShownAtFirstConnectionAndKeptWhenAccepted()
     QCOMPARE(first.default_button, QMessageBox::No);
     QVERIFY(Fingerprint(cfg).empty());  // declined: nothing kept
 
-    // Accepted: the fingerprint is kept, and the login with the key is tried at once.
+    // Accepted: the fingerprint is kept, and the login with the key is tried at once; the
+    // profile's folder is not on the server yet, and is made when the user agrees.
     home.ClearPrompts();
+    home.AnswerNext(QMessageBox::Yes);
     home.AnswerNext(QMessageBox::Yes);
     dialog.Test();
     QCOMPARE(Fingerprint(cfg), sshd.Fingerprint());
     const QString logged_in =
         CDlgLocalize::Lookup("MESSAGEBOX", "ftp_test_ok").arg(QStringLiteral("127.0.0.1:%1").arg(sshd.Port()));
-    QCOMPARE(home.PromptTexts().size(), 2);
-    QCOMPARE(home.PromptTexts().back(), logged_in);
+    const QString folder_ok = CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_ok").arg(QStringLiteral("/books"));
+    QVERIFY2(home.PromptTexts().size() == 3, qPrintable(home.PromptTexts().join(" || ")));
+    QCOMPARE(home.PromptTexts()[1], CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_missing"));
+    QCOMPARE(home.PromptTexts().back(), logged_in + QLatin1Char('\n') + folder_ok);
     // The next connection asks nothing.
     home.ClearPrompts();
     dialog.Test();
-    QCOMPARE(home.PromptTexts(), QStringList{logged_in});
+    QCOMPARE(home.PromptTexts(), QStringList{logged_in + QLatin1Char('\n') + folder_ok});
 
     // known_hosts naming another key for the server wins: it is explained, never accepted.
     std::istringstream other_key(ReadFileBytes(sshd.KeyFile().string() + ".pub"));
