@@ -72,6 +72,15 @@ QString Selected(CFtpDlg& dialog)
     return item ? item->text(0) : QString();
 }
 
+// Creates the account kUser with kPassword on the service as its sign-up page does; the
+// HTTP status of the answer.
+long CreateAccount(ServiceProcess& service)
+{
+    return service.Post("/createPubAccount.asp", "email=" + kUser + "&password=" + kPassword,
+                        "application/x-www-form-urlencoded")
+        .status;
+}
+
 // Stores a complete FTP profile as the FTP dialog does.
 void AddProfile(AppConfig& cfg, const char* host, const char* subdir, const char* user, const char* password)
 {
@@ -379,10 +388,7 @@ void PublishingSettingsTest::refusalsComeInOrderAndSavingWritesTheSettings()
     AppConfig& cfg = home.Cfg();
     ServiceProcess service(home.Root() / "svc");
     QVERIFY(service.Running());
-    QCOMPARE(service.Post("/createPubAccount.asp", "email=" + kUser + "&password=" + kPassword,
-                          "application/x-www-form-urlencoded")
-                 .status,
-             200L);
+    QCOMPARE(CreateAccount(service), 200L);
     cfg.m_vazirudu_domain = "127.0.0.1:" + std::to_string(service.Port());
     // Every record goes to the status report, which must never hold a password.
     DiagLog::Instance().SetSwitches(1, 0);
@@ -495,10 +501,7 @@ void PublishingSettingsTest::anAddressWithoutAServiceIsNotAWrongPassword()
     AppConfig& cfg = home.Cfg();
     ServiceProcess service(home.Root() / "svc");
     QVERIFY(service.Running());
-    QCOMPARE(service.Post("/createPubAccount.asp", "email=" + kUser + "&password=" + kPassword,
-                          "application/x-www-form-urlencoded")
-                 .status,
-             200L);
+    QCOMPARE(CreateAccount(service), 200L);
     const QString service_host = QStringLiteral("127.0.0.1:%1").arg(service.Port());
     // A port where nothing listens: taken and given back.
     quint16 closed_port = 0;
@@ -634,10 +637,7 @@ void PublishingSettingsTest::wizardPagesSetTheirModeAndStep()
     AppConfig& cfg = home.Cfg();
     ServiceProcess service(home.Root() / "svc");
     QVERIFY(service.Running());
-    QCOMPARE(service.Post("/createPubAccount.asp", "email=" + kUser + "&password=" + kPassword,
-                          "application/x-www-form-urlencoded")
-                 .status,
-             200L);
+    QCOMPARE(CreateAccount(service), 200L);
     cfg.m_vazirudu_domain = "127.0.0.1:" + std::to_string(service.Port());
 
     CWizardDlg6Roruviza service_page(cfg, nullptr);
