@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "config/JobKey.h"
+#include "config/ServiceHostCheck.h"
 #include "publish/NetworkSettings.h"
 
 const char* BatchUsage()
@@ -61,7 +62,9 @@ const char* BatchUsage()
            "  --set-service-account E-MAIL\n"
            "                            save the publishing service account and make the\n"
            "                            service a target of --publish; password as above\n"
-           "  --service-host HOST       the service's host name, optionally with :PORT\n"
+           "  --service-host HOST       the service's host name, optionally with :PORT, reached\n"
+           "                            over https (http only for a loopback address or when\n"
+           "                            written as http://HOST)\n"
            "  --help                    show this text\n"
            "\n"
            "Exit status: 0 when every job finished, 1 when a job ended early or failed,\n"
@@ -192,6 +195,12 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
             }
             if (!value(i, "--service-host", options.service_account->host))
                 return false;
+            ServiceHostParts parts;
+            const ServiceHostProblem problem = SplitServiceHost(options.service_account->host, parts);
+            if (problem != ServiceHostProblem::kNone) {
+                error = "--service-host " + options.service_account->host + ": " + ServiceHostProblemText(problem);
+                return false;
+            }
         } else {
             error = "unknown option " + arg;
             return false;

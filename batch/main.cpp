@@ -11,6 +11,8 @@
 #include "config/AppConfig.h"
 #include "config/DiagLog.h"
 #include "config/InstanceLock.h"
+#include "config/SecretServiceStore.h"
+#include "config/ServiceHostCheck.h"
 
 namespace {
 void OnSignal(int)
@@ -100,6 +102,9 @@ int SaveTarget(AppConfig& cfg, const BatchOptions& options)
         std::fprintf(stderr, "vellumark-batch: the target is not saved: %s\n", error.c_str());
         return 1;
     }
+    if (ServiceHostInClear(cfg.m_config_ini.ReadText("network", "vazirudu_domain", 128)))
+        std::fprintf(stderr, "vellumark-batch: the service is reached over plain http: the password and the books "
+                             "travel unencrypted\n");
     std::fprintf(stderr, "vellumark-batch: saved; vellumark-batch --publish now publishes there\n");
     return 0;
 }
@@ -135,6 +140,11 @@ int main(int argc, char** argv)
     const std::string books_folder = AppConfig::LocateBooksFolder();
     if (!TakeLock(lock, books_folder))
         return 1;
+    // The passwords the desktop program keeps in the desktop's secret store are read
+    // there, and kept there when one runs.
+    static SecretServiceStore secrets;
+    if (secrets.Available())
+        InstallSecretStore(&secrets);
     AppConfig& cfg = TheConfig();
     cfg.Load();
     // A first start may take the books folder from the shipped settings instead.

@@ -171,6 +171,11 @@ void DiagLog::SetLastServerResponse(const std::string& text)
     t_last_response[len] = '\0';
 }
 
+std::string DiagLog::LastServerResponse() const
+{
+    return t_last_response;
+}
+
 const char* ReportShellFailure(int result)
 {
     switch (result) {

@@ -42,6 +42,9 @@ public:
     // the publishing code. Kept per thread, like the internet library's own, so the
     // reason logged is the one the reporting thread received.
     void SetLastServerResponse(const std::string& text);
+    // The last response text this thread received (empty when none since it was set to
+    // ""), so a failure can name the server's answer where the user sees it.
+    std::string LastServerResponse() const;
 
 private:
     DiagLog() = default;

@@ -3,6 +3,7 @@
 #include "config/DiagLog.h"
 #include "config/IniStorage.h"
 #include "config/Rijndael.h"
+#include "config/SecretStore.h"
 #include "config/Utf16.h"
 
 #include <cerrno>
@@ -181,7 +182,16 @@ bool IniFile::ReadDateTime(const std::string& section, const std::string& key, D
 
 bool IniFile::DeleteSection(const std::string& section)
 {
-    return ini_storage::Modify(path_, [&](IniDocument& doc) { return doc.DeleteSection(section); });
+    bool held_password = false;
+    const bool ok = ini_storage::Modify(path_, [&](IniDocument& doc) {
+        for (const char* key : kSecretKeys)
+            held_password = held_password || doc.Find(section, key).has_value();
+        return doc.DeleteSection(section);
+    });
+    // Its passwords in the secret store go with the section.
+    if (SecretStore* store = held_password ? InstalledSecretStore() : nullptr)
+        store->ForgetSection(path_, section);
+    return ok;
 }
 
 int IniFile::SectionNames(int entry_count, int entry_length)
@@ -237,6 +247,11 @@ bool IniFile::SectionExists(const std::string& name, int entry_count, int entry_
 
 std::string IniFile::ReadEnciphered(const std::string& section, const std::string& key, Rijndael& cipher) const
 {
+    // A password in the secret store comes first; one written before stays readable here.
+    std::string kept;
+    if (SecretStore* store = IsSecretKey(key) ? InstalledSecretStore() : nullptr;
+        store && store->Lookup({path_, section, key}, kept))
+        return kept;
     char digits[kHexDigits + 1] = {};
     const std::string text = ReadText(section, key, sizeof digits);
     if (text.empty() || !cipher.IsKeyed())
@@ -255,6 +270,13 @@ std::string IniFile::ReadEnciphered(const std::string& section, const std::strin
 bool IniFile::WriteEnciphered(const std::string& section, const std::string& key, const std::string& text,
                               Rijndael& cipher)
 {
+    if (SecretStore* store = IsSecretKey(key) ? InstalledSecretStore() : nullptr) {
+        const SecretName name{path_, section, key};
+        // Kept in the store, the password leaves the file (a value from before included).
+        if (text.empty() ? store->Forget(name) : store->Store(name, text))
+            return WriteText(section, key, "");
+        DIAG("IniFile", 0, "INF:the secret store failed: the password is kept enciphered in %s", path_.c_str());
+    }
     // The field holds the text and its zero, the rest zero bytes; longer text is cut to
     // fit, so the stored value always deciphers to a terminated text.
     uint8_t field[kCipherFieldSize] = {};

@@ -79,12 +79,17 @@ bool PdfWorker::RunUploadPlan(Uploader& uploader, int& ended)
 {
     // Only the service's publication is staged; the FTP one writes the manifest itself.
     const bool commit_stage = uploader.HttpOn() && web_staged_;
+    DiagLog::Instance().SetLastServerResponse("");
     int32_t result = UploadBook(uploader, pdf_path_, book_folder_, pagenum_, cfg_.m_upload_pdf, commit_stage);
     if (result == kPlanPublished)
         return true;
     job_.result_code.store(result == kPlanStopped ? JOB_RESULT_UPLOAD_STOPPED : JOB_RESULT_UPLOAD_FAILED);
+    // The server's own answer says what to put right (no such folder, no permission, a
+    // full disk); the status report keeps the rest.
+    const std::string answer = DiagLog::Instance().LastServerResponse();
     if (result != kPlanStopped && job_.notify)
-        job_.notify->OnJobNote(&job_, "the upload failed (see the status report)");
+        job_.notify->OnJobNote(&job_, answer.empty() ? "the upload failed (see the status report)"
+                                                     : "the upload failed: the server answered: " + answer);
     ended = EndEarly();
     return false;
 }
@@ -95,6 +100,10 @@ int PdfWorker::PublishAndFinish()
         return CompletePublished();
     if (StopRequested())
         return EndEarly();
+    // From the login on the job is uploading, and its row says so (a stop request that
+    // came meanwhile is kept).
+    int32_t running = JOB_STATE_RUNNING;
+    job_.state.compare_exchange_strong(running, JOB_STATE_UPLOADING);
 
     PublishSettings settings = PublishSettingsFrom(cfg_);
     const bool both = use_ftp_ && use_vazirudu_;

@@ -228,7 +228,7 @@ void SaveNetworkChoice(AppConfig& cfg, const NetworkChoice& choice)
     cfg.m_config_ini.WriteInt("network", "use_vazirudu", cfg.m_use_vazirudu);
 }
 
-bool TestServiceLogin(const AppConfig& cfg, const std::string& user, const std::string& password)
+ServiceLogin TestServiceLogin(const AppConfig& cfg, const std::string& user, const std::string& password)
 {
     PublishSettings settings = PublishSettingsFrom(cfg);
     settings.net_timeout_ms = kLoginTimeoutMs;
@@ -238,7 +238,7 @@ bool TestServiceLogin(const AppConfig& cfg, const std::string& user, const std::
     uploader.SetHttpTarget(cfg.m_vazirudu_domain, 80, cfg.m_vazirudu_url);
     if (!uploader.ConnectHttp() || uploader.LoginHttp(user, password) <= 0) {
         uploader.ReportLoginFailure(user);
-        return false;
+        return uploader.ServiceAnswered() ? ServiceLogin::kRefused : ServiceLogin::kNoService;
     }
-    return true;
+    return ServiceLogin::kLoggedIn;
 }

@@ -83,6 +83,9 @@ std::string ReadAccountPassword(AppConfig& cfg, const std::string& user);
 // cannot be found is logged and stored as 0.
 void SaveNetworkChoice(AppConfig& cfg, const NetworkChoice& choice);
 
-// The login test: logs in to the configured service with the account; true when the
-// service answers with a user row id above 0.
-bool TestServiceLogin(const AppConfig& cfg, const std::string& user, const std::string& password);
+// The login test's outcome: logged in, the account or password refused by the service,
+// or no publishing service answering at the address (refused connection, no reply, an
+// HTTP error or a page that is not a service's answer).
+enum class ServiceLogin { kLoggedIn, kRefused, kNoService };
+// The login test: logs in to the configured service with the account.
+ServiceLogin TestServiceLogin(const AppConfig& cfg, const std::string& user, const std::string& password);

@@ -1,6 +1,6 @@
 // Where the publishing web service is reached. The configured host may carry a scheme
-// and a port ("host", "host:8080", "http://host", "https://host:8443"); plain HTTP on
-// the port the caller gives is the default.
+// and a port ("host", "host:8080", "http://host", "https://host:8443"); a host without a
+// scheme is reached over https unless it is a loopback address.
 #pragma once
 
 #include <cstdint>

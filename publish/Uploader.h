@@ -67,6 +67,9 @@ public:
     // Logs that the login of `user` to the service failed. The password is never
     // written: it appears as asterisks.
     void ReportLoginFailure(const std::string& user) const;
+    // True when the last exchange was answered by a publishing service (HTTP 200 and a
+    // number), so that a refused login can be told from an address where none answers.
+    bool ServiceAnswered() const;
     // True when the service knows a newer build than this one.
     bool CheckNewVersion();
     // Sends the known reference ids and applies the changes the service returns to the

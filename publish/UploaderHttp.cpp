@@ -9,6 +9,7 @@
 #include "publish/ServiceAddress.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <memory>
@@ -216,6 +217,12 @@ int32_t Uploader::LoginHttp(const std::string& user, const std::string& password
 void Uploader::ReportLoginFailure(const std::string& user) const {
     DIAG(kModule, 0, "ERR:%s login failed,u:%s p:********", http_reply::Printable(http_host_, 128).c_str(),
          http_reply::Printable(user, 256).c_str());
+}
+
+bool Uploader::ServiceAnswered() const {
+    const std::string& reply = http_.Reply();
+    const size_t digits = !reply.empty() && reply[0] == '-' ? 1 : 0;
+    return http_.Status() == 200 && reply.size() > digits && std::isdigit(static_cast<unsigned char>(reply[digits]));
 }
 
 bool Uploader::CheckNewVersion() {

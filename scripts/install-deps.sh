@@ -17,10 +17,11 @@ packages=(
   libfreetype-dev libharfbuzz-dev libjpeg62-turbo-dev libpng-dev zlib1g-dev libdeflate-dev
   librsvg2-bin dpkg-dev
   esbuild
+  libsecret-1-dev
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(python3 python3-pyftpdlib chromium xvfb xauth fonts-dejavu-core mupdf-tools poppler-utils time lftp rclone
-    desktop-file-utils appstream nginx openssl)
+    desktop-file-utils appstream nginx openssl gnome-keyring dbus-daemon)
   # Node.js may come from another source than Debian (whose npm then conflicts with it):
   # only ask Debian for it when there is none.
   command -v node >/dev/null || packages+=(nodejs)

@@ -50,9 +50,11 @@ std::string CAdvModeTab::BookForCommand(bool update)
         BookCommandError(CDlgLocalize::Lookup("MESSAGEBOX", "stop_before_update"));
         return {};
     }
-    // An update that failed or was stopped may be started again with another PDF.
+    // An update that failed or was stopped may be started again with another PDF, and an
+    // upload that did not finish may be continued.
     const IniFile& meta = cfg_.m_meta_ini;
-    if (!IsFinished(meta, key) && !(update && meta.ReadInt(key, kUpdatePendingKey) == 1)) {
+    if (!IsFinished(meta, key) && !(update && meta.ReadInt(key, kUpdatePendingKey) == 1) &&
+        !(!update && UploadUnfinished(key))) {
         BookCommandError(CDlgLocalize::Lookup("MESSAGEBOX", "finished_book_only"));
         return {};
     }
@@ -89,11 +91,24 @@ void CAdvModeTab::UpdateBook()
     emit StatusText(CDlgLocalize::Lookup("ADVANCED", "status_update").arg(chosen));
 }
 
+bool CAdvModeTab::UploadUnfinished(const std::string& key) const
+{
+    const IniFile& meta = cfg_.m_meta_ini;
+    const bool for_web = meta.ReadInt(key, "use_ftp") == 1 || meta.ReadInt(key, "use_vazirudu") == 1;
+    return for_web && !IsFinished(meta, key) && ReadJobProgress(meta, key) >= kProgressPrintDone;
+}
+
 void CAdvModeTab::PublishBook()
 {
     const std::string key = BookForCommand(false);
     if (key.empty())
         return;
+    // The same job continues where its upload ended, to the targets it was made for.
+    if (UploadUnfinished(key)) {
+        LaunchPreparedBook(key);
+        emit StatusText(CDlgLocalize::Lookup("ADVANCED", "status_publish"));
+        return;
+    }
     const JobTargets targets = TargetsFromSettings(cfg_);
     if (!HasPublishingTarget(targets)) {
         BookCommandError(CDlgLocalize::Lookup("MESSAGEBOX", "publish_no_target"));
@@ -117,6 +132,14 @@ void CAdvModeTab::PublishBook()
     }
     LaunchPreparedBook(key);
     emit StatusText(CDlgLocalize::Lookup("ADVANCED", "status_publish"));
+}
+
+bool CAdvModeTab::ContinueUnfinishedUpload(const std::string& key)
+{
+    if (!UploadUnfinished(key) || IsSlotBusy(key) || !table_.HasFreeSlot())
+        return false;
+    LaunchPreparedBook(key);
+    return table_.FindSlotByKey(key) >= 0;
 }
 
 void CAdvModeTab::LaunchPreparedBook(const std::string& key)
@@ -151,6 +174,8 @@ void CAdvModeTab::LaunchPreparedBook(const std::string& key)
         // The job stays ready in the queue list; Resume starts it.
         DIAG(kModule, 0, "ERR:job %s could not be launched", key.c_str());
         BookCommandError(CDlgLocalize::Lookup("MESSAGEBOX", "queue_full"));
+    } else {
+        emit JobStarted(QString::fromStdString(key));
     }
     RefreshQueue();
 }

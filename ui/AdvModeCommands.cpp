@@ -16,6 +16,7 @@
 #include "ui/COptionDlg.h"
 #include "ui/PdfListView.h"
 #include "ui/UserPrompts.h"
+#include "ui/wizard/BookLocations.h"
 
 #include <QDir>
 #include <QUrl>
@@ -210,6 +211,8 @@ void CAdvModeTab::Properties()
     meta_w.WriteWide(key, "title", dialog.Title().toStdString());
     meta_w.WriteWide(key, "tags", dialog.Keywords().toStdString());
     meta_w.WriteWide(key, "description", dialog.Description().toStdString());
+    if (dialog.PublishRequested())
+        PublishBook();
 }
 
 void CAdvModeTab::Preview()
@@ -217,6 +220,13 @@ void CAdvModeTab::Preview()
     const std::string key = SelectedKey();
     if (key.empty()) {
         Message("select_process_item");
+        return;
+    }
+    // An address the upload never reached would only show an error page.
+    if (LocateBook(cfg_, key).upload_unfinished) {
+        if (CDlgLocalize::MessageBoxByKey(this, "upload_unfinished", QMessageBox::Yes | QMessageBox::No,
+                                          QMessageBox::Yes) == QMessageBox::Yes)
+            PublishBook();
         return;
     }
     OpenBook(cfg_, key, "BaseViewDlg");

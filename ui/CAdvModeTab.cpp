@@ -166,6 +166,7 @@ void CAdvModeTab::BuildControls()
     auto* actions = new QHBoxLayout;
     page->addLayout(actions);
     auto* convert = MakeButton(this, 1299, "<#[ADVANCED:connvert_upload]#>", "convertButton");
+    convert_button_ = convert;
     auto* quality = MakeButton(this, 1094, "<#[ADVANCED:img_quality_setup]#>", "qualityButton");
     auto* destination = MakeButton(this, 1093, "<#[ADVANCED:save_destination]#>", "destinationButton");
     upload_label_ = MakeLabel(this, 1011, "", "uploadLabel");
@@ -334,15 +335,22 @@ void CAdvModeTab::RefreshUploadLabel()
 {
     const bool ftp = cfg_.m_use_ftp == 1;
     const bool service = cfg_.m_use_vazirudu == 1;
+    // The button says what it does: converting only, when books stay on this computer.
+    CDlgLocalize::SetTextTemplate(convert_button_, ftp || service ? QStringLiteral("<#[ADVANCED:connvert_upload]#>")
+                                                                  : QStringLiteral("<#[ADVANCED:convert_only]#>"));
     if (!ftp && !service) {
         upload_label_->setText(CDlgLocalize::Lookup("ADVANCED", "not_upload"));
         return;
     }
+    // Each target names its server, so the user can see which one it is.
+    auto named = [](const QString& target, const std::string& server) {
+        return server.empty() ? target : target + QStringLiteral(" (") + QString::fromStdString(server) + QLatin1Char(')');
+    };
     QStringList targets;
     if (ftp)
-        targets << CDlgLocalize::Lookup("ADVANCED", "ftp");
+        targets << named(CDlgLocalize::Lookup("ADVANCED", "ftp"), cfg_.m_ftp_url);
     if (service)
-        targets << CDlgLocalize::Lookup("ADVANCED", "leafpub");
+        targets << named(CDlgLocalize::Lookup("ADVANCED", "leafpub"), cfg_.m_vazirudu_domain);
     upload_label_->setText(CDlgLocalize::Lookup("ADVANCED", "upload_to") + QLatin1Char(' ') +
                            targets.join(QStringLiteral(", ")));
 }
@@ -425,10 +433,13 @@ void CAdvModeTab::ConvertAndUpload()
         return;
     }
     JobTargets targets = TargetsFromSettings(cfg_);
-    if (SubmitJob(cfg_, table_, request, targets, true, &queue_, nullptr, notify_) < 0) {
+    std::string key;
+    if (SubmitJob(cfg_, table_, request, targets, true, &queue_, &key, notify_) < 0) {
         DIAG(kModule, 0, "INF:ConvertAndUpload failed");
         Message("submit_failed");
+        return;
     }
+    emit JobStarted(QString::fromStdString(key));
 }
 
 void CAdvModeTab::Message(const char* key)

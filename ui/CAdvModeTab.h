@@ -81,12 +81,17 @@ public:
     // Publishes the selected processed book to the targets set now, without converting
     // it again.
     void PublishBook();
+    // Continues the job of book `key` when its upload did not finish and it is not
+    // running: the same key, from where the upload ended. False when it cannot.
+    bool ContinueUnfinishedUpload(const std::string& key);
 
 signals:
     // Exit on the toolbar: the main window quits.
     void ExitRequested();
     // A line for the main window's status line.
     void StatusText(const QString& text);
+    // A job was started (or continued) from this page; the status line follows it now.
+    void JobStarted(const QString& key);
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -98,9 +103,13 @@ private:
     QWidget* BuildBookCommands();
     void ShowProcessedMenu(const QPoint& at);
     // The selected book for Update or Publish, when it may take one: a processed book
-    // (or, for an update, a book whose update did not end) whose job is not running.
+    // (or, for an update, a book whose update did not end; for Publish, a book whose
+    // upload did not finish) whose job is not running.
     // Empty after telling the user why not.
     std::string BookForCommand(bool update);
+    // True for a book made for the web whose conversion finished but whose upload did
+    // not: Publish... continues that same job.
+    bool UploadUnfinished(const std::string& key) const;
     // Launches the job that a book command prepared, from its stored progress, and shows
     // its row in the queue list until it is finished again.
     void LaunchPreparedBook(const std::string& key);
@@ -137,6 +146,7 @@ private:
     QLineEdit* keywords_ = nullptr;
     QLineEdit* description_ = nullptr;
     QLabel* upload_label_ = nullptr;
+    QPushButton* convert_button_ = nullptr;
     CPdfListView* queue_view_ = nullptr;
     CPdfListView* processed_view_ = nullptr;
     QWidget* toolbar_ = nullptr;

@@ -1,12 +1,14 @@
 #include "ui/CBaseNetworkDlg.h"
 
 #include "config/AppConfig.h"
+#include "config/ServiceHostCheck.h"
 #include "config/ServiceHostKeys.h"
 #include "publish/ClassificationDb.h"
 #include "ui/CCfgSkinDlg.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/CFtpDlg.h"
 #include "ui/FtpServerCheck.h"
+#include "ui/PasswordKeepingNote.h"
 #include "ui/ServiceLinks.h"
 #include "ui/UserPrompts.h"
 
@@ -15,6 +17,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -115,6 +118,13 @@ void CBaseNetworkDlg::BuildFtpPart(QGridLayout* grid, int& row, bool with_check)
         grid->addWidget(transport_notes_[i], row, 1, 1, 3);
     }
     ++row;
+    // Says why OK or Next stayed after the user declined the server's key.
+    declined_note_ = new QLabel(QStringLiteral("<#[NETWORK_SETTING:key_declined]#>"), owner);
+    declined_note_->setObjectName(QStringLiteral("keyDeclinedNote"));
+    declined_note_->setWordWrap(true);
+    declined_note_->hide();
+    grid->addWidget(declined_note_, row, 1, 1, 3);
+    ++row;
     connect(configure, &QPushButton::clicked, this, &CBaseNetworkDlg::ConfigureFtp);
     connect(profiles_, &QComboBox::currentIndexChanged, this, &CBaseNetworkDlg::ShowTransport);
     if (with_check) {
@@ -169,6 +179,14 @@ void CBaseNetworkDlg::BuildServicePart(QGridLayout* grid, int& row, bool with_ch
     grid->addWidget(host_label, row, 0);
     grid->addWidget(host_, row, 1, 1, 3);
     ++row;
+    // Says, while the address is typed, when it is refused or reached in clear.
+    host_note_ = new QLabel(owner);
+    host_note_->setObjectName(QStringLiteral("serviceHostNote"));
+    host_note_->setWordWrap(true);
+    grid->addWidget(host_note_, row, 1, 1, 3);
+    ++row;
+    connect(host_, &QLineEdit::textChanged, this, &CBaseNetworkDlg::ShowHostNote);
+    ShowHostNote();
 
     auto* account_label = new QLabel(Setting("account"), owner);
     account_ = new QLineEdit(owner);
@@ -198,6 +216,8 @@ void CBaseNetworkDlg::BuildServicePart(QGridLayout* grid, int& row, bool with_ch
     ++row;
     QPushButton* create = MakeButton(owner, kCreateAccount, "create_account", "createAccountButton");
     grid->addWidget(create, row, 3);
+    ++row;
+    grid->addWidget(MakePasswordKeepingNote(owner), row, 1, 1, 3);
     ++row;
     connect(create, &QPushButton::clicked, this, [this] {
         OpenWithDesktop(QUrl(AccountCreationAddress(cfg_, ServiceHost())), "BaseNetworkDlg");
@@ -243,6 +263,42 @@ void CBaseNetworkDlg::ShowTransport()
     const int shown = key.empty() || !transport.unknown_protocol.empty() ? -1 : int(transport.protocol);
     for (int i = 0; i < 3; ++i)
         transport_notes_[i]->setVisible(i == shown);
+    declined_note_->hide();
+}
+
+const char* CBaseNetworkDlg::HostRefusal(const std::string& host)
+{
+    ServiceHostParts parts;
+    switch (SplitServiceHost(host, parts)) {
+    case ServiceHostProblem::kNone: return nullptr;
+    case ServiceHostProblem::kEmpty: return "enter_service_host";
+    case ServiceHostProblem::kScheme: return "service_host_scheme";
+    case ServiceHostProblem::kCredentials: return "service_host_credentials";
+    case ServiceHostProblem::kCharacters: return "service_host_characters";
+    case ServiceHostProblem::kPort: return "service_host_port";
+    }
+    return nullptr;
+}
+
+void CBaseNetworkDlg::ShowHostNote()
+{
+    const std::string host = ServiceHost();
+    const char* refusal = host.empty() ? nullptr : HostRefusal(host);
+    QString note;
+    if (refusal)
+        note = CDlgLocalize::Lookup("MESSAGEBOX", refusal);
+    else if (ServiceHostInClear(host))
+        note = CDlgLocalize::Lookup("NETWORK_SETTING", "note_service_http");
+    host_note_->setText(note);
+    host_note_->setVisible(!note.isEmpty());
+    // A dialog grows to show the whole note.
+    if (auto* dialog = qobject_cast<QDialog*>(window()); dialog && dialog->isVisible()) {
+        dialog->layout()->activate();
+        if (dialog->height() < dialog->layout()->totalHeightForWidth(dialog->width()))
+            dialog->resize(dialog->width(), dialog->layout()->totalHeightForWidth(dialog->width()));
+    }
+    // Screen readers hear the reason with the field.
+    host_->setAccessibleDescription(note);
 }
 
 void CBaseNetworkDlg::ConfigureFtp()
@@ -378,9 +434,13 @@ const char* CBaseNetworkDlg::Refusal(const NetworkChoice& choice) const
         if (profile.user.empty() || (profile.password.empty() && !by_key))
             return "complete_ftp_cfg";
     }
+    // A typed address is saved even with the service off, so it is checked first.
+    const std::string host = ServiceHost();
+    if (const char* refusal = host.empty() ? nullptr : HostRefusal(host))
+        return refusal;
     if (!choice.use_service)
         return nullptr;
-    if (ServiceHost().empty())
+    if (host.empty())
         return "enter_service_host";
     if (choice.country.empty() || choice.category.empty())
         return "select_category";
@@ -389,9 +449,11 @@ const char* CBaseNetworkDlg::Refusal(const NetworkChoice& choice) const
     if (choice.password.empty())
         return "enter_password";
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool logged_in = TestServiceLogin(cfg_, choice.user, choice.password);
+    const ServiceLogin login = TestServiceLogin(cfg_, choice.user, choice.password);
     QApplication::restoreOverrideCursor();
-    return logged_in ? nullptr : "wrong_password";
+    if (login == ServiceLogin::kNoService)
+        return "no_service_answers";
+    return login == ServiceLogin::kLoggedIn ? nullptr : "wrong_password";
 }
 
 bool CBaseNetworkDlg::Validate(QWidget* owner, NetworkChoice& choice) const
@@ -432,6 +494,7 @@ bool CBaseNetworkDlg::ServerAccepted(QWidget* owner, const std::string& profile)
     if (!ProfileChecksServerIdentity(cfg_, profile))
         return true;
     const ServerCheckResult result = CheckFtpServer(owner, cfg_, profile);
+    declined_note_->setVisible(result.outcome == ServerCheck::kDeclined);
     if (result.outcome != ServerCheck::kNoLogin)
         return result.outcome == ServerCheck::kLoggedIn;
     // The server may be out of reach for now; the user decides whether to keep the choice.

@@ -67,6 +67,11 @@ private:
     // Shows how the chosen profile reaches its server (plain FTP: unencrypted).
     void ShowTransport();
     bool ServerAccepted(QWidget* owner, const std::string& profile) const;
+    // The message key of the reason the service address `host` is refused; null when
+    // it can be used.
+    static const char* HostRefusal(const std::string& host);
+    // Shows under the address why it is refused, or that it is reached unencrypted.
+    void ShowHostNote();
     QComboBox* AddCombo(QGridLayout* grid, int row, int column, const char* key, int id, const char* name);
     void FillCountries();
     void FillCategories();
@@ -84,8 +89,10 @@ private:
     QComboBox* profiles_ = nullptr;
     // One note per protocol, in FtpProtocol order; only the chosen profile's is shown.
     QLabel* transport_notes_[3] = {};
+    QLabel* declined_note_ = nullptr;
     QCheckBox* use_service_ = nullptr;
     QLineEdit* host_ = nullptr;
+    QLabel* host_note_ = nullptr;
     QLineEdit* account_ = nullptr;
     QLineEdit* password_ = nullptr;
     QComboBox* category_ = nullptr;

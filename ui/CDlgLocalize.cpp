@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QToolButton>
 #include <QToolTip>
 #include <QVariant>
@@ -21,6 +22,8 @@ const char* const kTextTemplate = "vmTextTemplate";
 const char* const kTitleTemplate = "vmTitleTemplate";
 const char* const kTooltipTemplate = "vmTooltipTemplate";
 const char* const kAccessibleTemplate = "vmAccessibleTemplate";
+const char* const kDescriptionTemplate = "vmDescriptionTemplate";
+const char* const kPlaceholderTemplate = "vmPlaceholderTemplate";
 
 // The accessible name of each "?" button, by its control id: it names the field the help
 // is about, not the field's own label.
@@ -151,14 +154,25 @@ void CDlgLocalize::LocaliseWindow(QWidget* widget)
     else if (auto* group = qobject_cast<QGroupBox*>(widget))
         LocaliseOne(widget, kTextTemplate, [group] { return group->title(); },
                     [group](const QString& t) { group->setTitle(t); });
+    else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+        LocaliseOne(widget, kPlaceholderTemplate, [edit] { return edit->placeholderText(); },
+                    [edit](const QString& t) { edit->setPlaceholderText(t); });
     LocaliseOne(widget, kTooltipTemplate, [widget] { return widget->toolTip(); },
                 [widget](const QString& t) { widget->setToolTip(t); });
+    LocaliseOne(widget, kDescriptionTemplate, [widget] { return widget->accessibleDescription(); },
+                [widget](const QString& t) { widget->setAccessibleDescription(t); });
     LocaliseOne(widget, kAccessibleTemplate, [widget] { return widget->accessibleName(); },
                 [widget](const QString& t) {
                     // Screen readers read the name without the mnemonic marker.
                     QString name = t;
                     widget->setAccessibleName(name.remove(QLatin1Char('&')));
                 });
+}
+
+void CDlgLocalize::SetTextTemplate(QWidget* widget, const QString& text_template)
+{
+    widget->setProperty(kTextTemplate, text_template);
+    LocaliseWindow(widget);
 }
 
 void CDlgLocalize::LocaliseDialog(QWidget* dialog)

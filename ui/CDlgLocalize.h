@@ -49,8 +49,12 @@ public:
     static QString StringResource(int id);
 
     // Localises the widget's own texts: window title, label, button or group box text,
-    // tooltip and accessible name, each from the template kept on the widget.
+    // a line edit's placeholder text, tooltip, accessible name and description, each
+    // from the template kept on the widget.
     static void LocaliseWindow(QWidget* widget);
+    // Gives a label or button a new text template (a placeholder) and localises it, so
+    // that a later localisation keeps the new text.
+    static void SetTextTemplate(QWidget* widget, const QString& text_template);
     // Localises a dialog or page and every widget inside it, and gives each control
     // whose id has a string-table text its hover tooltip.
     static void LocaliseDialog(QWidget* dialog);

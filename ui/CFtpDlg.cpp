@@ -5,6 +5,7 @@
 #include "publish/NetworkSettings.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/FtpServerCheck.h"
+#include "ui/PasswordKeepingNote.h"
 #include "ui/UserPrompts.h"
 
 #include <QCheckBox>
@@ -143,6 +144,7 @@ CFtpDlg::CFtpDlg(AppConfig& cfg, QWidget* parent) : QDialog(parent), cfg_(cfg)
     SetControlId(passive_, kPassive);
     passive_->setChecked(true);
     form->addRow(QString(), passive_);
+    form->addRow(QString(), MakePasswordKeepingNote(this));
     right->addStretch(1);
 
     auto* buttons = new QHBoxLayout;
@@ -386,6 +388,37 @@ void CFtpDlg::Exit()
         accept();
 }
 
+void CFtpDlg::TestFolder(const std::string& key, const QString& server)
+{
+    FolderCheckResult folder = CheckFtpFolder(cfg_, key, false);
+    if (folder.state == FolderState::kMissing &&
+        CDlgLocalize::MessageBoxByKey(this, "ftp_folder_missing", QMessageBox::Yes | QMessageBox::No,
+                                      QMessageBox::Yes) == QMessageBox::Yes)
+        folder = CheckFtpFolder(cfg_, key, true);
+    switch (folder.state) {
+    case FolderState::kWritable:
+        ShowMessage(this, QMessageBox::Information,
+                    CDlgLocalize::Lookup("MESSAGEBOX", "ftp_test_ok").arg(server) + QLatin1Char('\n') +
+                        CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_ok").arg(folder.folder));
+        return;
+    case FolderState::kMissing:
+        ShowMessage(this, QMessageBox::Warning,
+                    CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_not_made").arg(folder.folder) + QLatin1Char('\n') +
+                        folder.reason);
+        return;
+    case FolderState::kNotWritable:
+        ShowMessage(this, QMessageBox::Warning,
+                    CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_read_only").arg(folder.folder) + QLatin1Char('\n') +
+                        folder.reason);
+        return;
+    case FolderState::kNoLogin:
+        ShowMessage(this, QMessageBox::Warning,
+                    CDlgLocalize::Lookup("MESSAGEBOX", "ftp_login_failed").arg(server) + QLatin1Char('\n') +
+                        folder.reason);
+        return;
+    }
+}
+
 void CFtpDlg::Test()
 {
     std::string key;
@@ -394,8 +427,7 @@ void CFtpDlg::Test()
     ListAndSelect(key);
     const ServerCheckResult result = CheckFtpServer(this, cfg_, key);
     if (result.outcome == ServerCheck::kLoggedIn)
-        ShowMessage(this, QMessageBox::Information,
-                    CDlgLocalize::Lookup("MESSAGEBOX", "ftp_test_ok").arg(result.server));
+        TestFolder(key, result.server);
     else if (result.outcome == ServerCheck::kNoLogin)
         ShowMessage(this, QMessageBox::Warning,
                     CDlgLocalize::Lookup("MESSAGEBOX", "ftp_login_failed").arg(result.server) + QLatin1Char('\n') +

@@ -54,6 +54,8 @@ CMainDlg::CMainDlg(AppConfig& cfg, JobTable& table, JobNoticeBridge& notices, QW
     connect(tabs_->AdvancedPage(), &CAdvModeTab::ExitRequested, this, [this] { RequestQuit(kExitClosed); });
     connect(tabs_, &CModeTabCtrl::ExitRequested, this, [this] { RequestQuit(kExitClosed); });
     connect(tabs_->AdvancedPage(), &CAdvModeTab::StatusText, this, &CMainDlg::SetStatusText);
+    connect(tabs_->AdvancedPage(), &CAdvModeTab::JobStarted, this, &CMainDlg::FollowJob);
+    connect(tabs_, &CModeTabCtrl::JobStarted, this, &CMainDlg::FollowJob);
     connect(&notices, &JobNoticeBridge::JobIncomplete, this, &CMainDlg::ShowJobIncomplete);
     connect(&notices, &JobNoticeBridge::JobNote, this, &CMainDlg::ShowJobNote);
 
@@ -238,11 +240,18 @@ void CMainDlg::ShowJobIncomplete(int result_code, const QString& key)
         return;
     QString text = CDlgLocalize::Lookup("PROCESS_MSG", ("error_" + std::to_string(result_code + 1)).c_str());
     const QString note = last_notes_.take(key);
-    if (!note.isEmpty())
-        text += QLatin1Char('\n') + note;
     PromptRequest request;
     request.icon = QMessageBox::Critical;
     request.caption = QStringLiteral("Error");
+    // A server key that nobody confirmed is no failed login: nothing was sent, and the
+    // user is told what happened and how to go on.
+    if (result_code == JOB_RESULT_FTP_LOGIN_FAILED && note.contains(QStringLiteral("identity"))) {
+        request.icon = QMessageBox::Warning;
+        request.caption = CDlgLocalize::Lookup("MESSAGEBOX", "identity_caption");
+        text = CDlgLocalize::Lookup("MESSAGEBOX", "identity_next_step");
+    }
+    if (!note.isEmpty())
+        text += QLatin1Char('\n') + note;
     request.text = text;
     ShowPrompt(this, request);
 }
@@ -252,7 +261,16 @@ void CMainDlg::ShowJobNote(const QString& key, const QString& text)
     if (last_notes_.size() > 64)  // notes of jobs that finished anyway
         last_notes_.clear();
     last_notes_[key] = text;
-    SetStatusText(text);
+    // Only the job last started speaks on the status line: another job's note would be
+    // read as this one's.
+    if (followed_job_.isEmpty() || key == followed_job_)
+        SetStatusText(text);
+}
+
+void CMainDlg::FollowJob(const QString& key)
+{
+    followed_job_ = key;
+    SetStatusText(QString());
 }
 
 void CMainDlg::SetStatusText(const QString& text)

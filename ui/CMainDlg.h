@@ -42,6 +42,8 @@ public:
     void Relocalise();
     // Shows a message in the status line, where screen readers can read it too.
     void SetStatusText(const QString& text);
+    // The status line follows the job `key` from now on, starting empty.
+    void FollowJob(const QString& key);
     // Quits with `exit_code` unless the reference database is being written; then the
     // quit is retried once a second until it is not. True when it quit now.
     bool RequestQuit(int exit_code);
@@ -73,6 +75,7 @@ private:
     AppConfig& cfg_;
     CModeTabCtrl* tabs_;
     QLabel* status_;
+    QString followed_job_;
     QTimer startup_timer_;
     QTimer quit_retry_;
     int pending_exit_code_ = kExitClosed;

@@ -51,6 +51,8 @@ public slots:
 signals:
     // Exit on a wizard page: the main window quits.
     void ExitRequested();
+    // The wizard started (or continued) the job `key`; the status line follows it now.
+    void JobStarted(const QString& key);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -67,6 +69,8 @@ private:
     void StartWizardJob();
     // Asks for the missing metadata of a book for the web service; false when missing.
     bool MetadataComplete();
+    // True when the stored job `key` goes to the targets the settings choose now.
+    bool SameTargetsAsSettings(const std::string& key) const;
     void FollowWizardJob();
     void ForgetWizardJob();
     CWizardDlg4* ConvertPage() const;

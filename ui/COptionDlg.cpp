@@ -43,6 +43,10 @@ COptionDlg::COptionDlg(QWidget* parent, const PropertiesCaptions& captions) : QD
     description_ = AddField(layout, this, captions.description, 1024, "descriptionEdit");
     embed_ = new EmbedCodeBox(this);
     layout->addWidget(embed_);
+    connect(embed_, &EmbedCodeBox::PublishRequested, this, [this] {
+        publish_requested_ = true;
+        accept();
+    });
     QDialogButtonBox* buttons = MakeOkCancelButtons(this);
     layout->addWidget(buttons);
     CDlgLocalize::LocaliseDialog(this);

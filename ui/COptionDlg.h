@@ -32,10 +32,14 @@ public:
     QString Description() const;
     // Shows the embed code of the stored book `key` where it is published.
     void ShowEmbedCodes(const AppConfig& cfg, const std::string& key);
+    // True when the dialog was closed with Publish... (a book whose upload has not
+    // finished); its texts count as accepted.
+    bool PublishRequested() const { return publish_requested_; }
 
 private:
     QLineEdit* title_;
     QLineEdit* keywords_;
     QLineEdit* description_;
     EmbedCodeBox* embed_;
+    bool publish_requested_ = false;
 };

@@ -24,6 +24,15 @@ EmbedCodeBox::EmbedCodeBox(QWidget* parent) : QWidget(parent)
     copied_ = new QLabel(this);
     copied_->setObjectName(QStringLiteral("embedCopiedLabel"));
     layout->addWidget(copied_);
+    unfinished_ = new QLabel(QStringLiteral("<#[EMBED:upload_unfinished]#>"), this);
+    unfinished_->setObjectName(QStringLiteral("uploadUnfinishedLabel"));
+    unfinished_->setWordWrap(true);
+    publish_ = new QPushButton(QStringLiteral("<#[EMBED:publish]#>"), this);
+    publish_->setObjectName(QStringLiteral("embedPublishButton"));
+    publish_->setAutoDefault(false);
+    layout->addWidget(unfinished_);
+    layout->addWidget(publish_, 0, Qt::AlignLeft);
+    connect(publish_, &QPushButton::clicked, this, &EmbedCodeBox::PublishRequested);
     hide();
 }
 
@@ -75,8 +84,10 @@ void EmbedCodeBox::ShowBook(const AppConfig& cfg, const std::string& key)
 {
     copied_->clear();
     std::string service_code, ftp_code;
+    bool unfinished = false;
     if (!key.empty()) {
         const BookLocations where = LocateBook(cfg, key);
+        unfinished = where.upload_unfinished;
         const std::string title = cfg.m_meta_w_ini.ReadWide(key, "title");
         const int32_t width = cfg.m_meta_ini.ReadInt(key, "pagewidth");
         const int32_t height = cfg.m_meta_ini.ReadInt(key, "pageheight");
@@ -85,5 +96,7 @@ void EmbedCodeBox::ShowBook(const AppConfig& cfg, const std::string& key)
     }
     Fill(service_, service_code);
     Fill(ftp_, ftp_code);
-    setVisible(!service_code.empty() || !ftp_code.empty());
+    unfinished_->setVisible(unfinished);
+    publish_->setVisible(unfinished);
+    setVisible(unfinished || !service_code.empty() || !ftp_code.empty());
 }

@@ -2,7 +2,8 @@
 // row per address the book is published at (the publishing service, the FTP web site),
 // each with the code and a Copy button that puts it on the clipboard. The wizard's last
 // page and the properties dialog both show it; it hides itself for a book published
-// nowhere.
+// nowhere. For a book whose upload has not finished it shows why there is no code and a
+// Publish... button that continues the upload.
 #pragma once
 
 #include <QWidget>
@@ -23,6 +24,10 @@ public:
     // Fills the rows for the book `key` from its job record; an empty key hides the box.
     void ShowBook(const AppConfig& cfg, const std::string& key);
 
+signals:
+    // Publish... was pressed for a book whose upload has not finished.
+    void PublishRequested();
+
 private:
     struct Row {
         QLabel* label;
@@ -36,4 +41,6 @@ private:
     Row service_{};
     Row ftp_{};
     QLabel* copied_ = nullptr;
+    QLabel* unfinished_ = nullptr;
+    QPushButton* publish_ = nullptr;
 };

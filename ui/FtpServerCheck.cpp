@@ -42,27 +42,98 @@ bool ProfileChecksServerIdentity(AppConfig& cfg, const std::string& key)
     return ReadFtpTransport(cfg, key).protocol != FtpProtocol::Ftp;
 }
 
+namespace {
+
+// One connection to the server of a profile, with the check's time-out.
+class ProfileConnection {
+public:
+    ProfileConnection(AppConfig& cfg, const std::string& key)
+        : settings_(CheckSettings(cfg)), uploader_(&progress_, &state_, settings_)
+    {
+        const FtpProfile profile = ReadFtpProfile(cfg, key);
+        const FtpTransport transport = ReadFtpTransport(cfg, key);
+        const int32_t port = PortOf(cfg, key, transport.protocol);
+        uploader_.SetFtpTarget(key, profile.user, profile.password, profile.passive, port);
+        uploader_.SetFtpTransport(transport);
+        result_.server = QString::fromStdString(profile.host) + QLatin1Char(':') + QString::number(port);
+        result_.logged_in = uploader_.ConnectFtp();
+        if (!result_.logged_in) {
+            result_.identity = uploader_.FtpIdentity();
+            result_.reason = FailureReason(uploader_.Ftp());
+        }
+    }
+    ~ProfileConnection() { uploader_.CloseAll(); }
+    const FtpConnectResult& Result() const { return result_; }
+    Uploader& Session() { return uploader_; }
+
+private:
+    static PublishSettings CheckSettings(const AppConfig& cfg)
+    {
+        PublishSettings settings = PublishSettingsFrom(cfg);
+        settings.net_timeout_ms = kLoginTimeoutMs;
+        return settings;
+    }
+
+    PublishSettings settings_;
+    std::atomic<int32_t> progress_{0};
+    std::atomic<int32_t> state_{0};
+    Uploader uploader_;
+    FtpConnectResult result_;
+};
+
+// Makes the folders of `path` one by one below the login folder; true when the last one
+// is then the current folder.
+bool MakeFolderPath(FtpSession& session, const std::string& path)
+{
+    if (!session.ChangeFolder(session.LoginFolder()))
+        return false;
+    size_t start = 0;
+    while (start < path.size()) {
+        const size_t end = std::min(path.find('/', start), path.size());
+        const std::string part = path.substr(start, end - start);
+        start = end + 1;
+        if (part.empty())
+            continue;
+        if (!session.ChangeFolder(part) && !(session.MakeFolder(part) && session.ChangeFolder(part)))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 FtpConnectResult ConnectToFtpProfile(AppConfig& cfg, const std::string& key)
 {
-    const FtpProfile profile = ReadFtpProfile(cfg, key);
-    const FtpTransport transport = ReadFtpTransport(cfg, key);
-    const int32_t port = PortOf(cfg, key, transport.protocol);
-    PublishSettings settings = PublishSettingsFrom(cfg);
-    settings.net_timeout_ms = kLoginTimeoutMs;
-    std::atomic<int32_t> progress{0};
-    std::atomic<int32_t> state{0};
-    Uploader uploader(&progress, &state, settings);
-    uploader.SetFtpTarget(key, profile.user, profile.password, profile.passive, port);
-    uploader.SetFtpTransport(transport);
+    ProfileConnection connection(cfg, key);
+    return connection.Result();
+}
 
-    FtpConnectResult result;
-    result.server = QString::fromStdString(profile.host) + QLatin1Char(':') + QString::number(port);
-    result.logged_in = uploader.ConnectFtp();
-    if (!result.logged_in) {
-        result.identity = uploader.FtpIdentity();
-        result.reason = FailureReason(uploader.Ftp());
+FolderCheckResult CheckFtpFolder(AppConfig& cfg, const std::string& key, bool create)
+{
+    FolderCheckResult result;
+    const size_t slash = key.find('/');
+    const std::string folder = slash == std::string::npos ? std::string() : key.substr(slash + 1);
+    result.folder = QStringLiteral("/") + QString::fromStdString(folder);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ProfileConnection connection(cfg, key);
+    Uploader& uploader = connection.Session();
+    FtpSession& session = uploader.Ftp();
+    if (!connection.Result().logged_in) {
+        result.state = FolderState::kNoLogin;
+        result.reason = connection.Result().reason;
+    } else if (!uploader.SetupFirstFtpDir() && !(create && MakeFolderPath(session, folder))) {
+        result.state = FolderState::kMissing;
+        result.reason = FailureReason(session);
+    } else {
+        // A folder made and removed again proves that new files can go there.
+        static const std::string kProbe = ".vellumark-write-check";
+        const bool writable = session.MakeFolder(kProbe);
+        result.reason = writable ? QString() : FailureReason(session);
+        if (writable)
+            session.RemoveFolder(kProbe);
+        result.state = writable ? FolderState::kWritable : FolderState::kNotWritable;
     }
-    uploader.CloseAll();
+    QApplication::restoreOverrideCursor();
     return result;
 }
 

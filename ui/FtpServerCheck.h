@@ -25,6 +25,24 @@ struct FtpConnectResult {
 // closes again. Blocks for at most the login time-out.
 FtpConnectResult ConnectToFtpProfile(AppConfig& cfg, const std::string& key);
 
+enum class FolderState {
+    kWritable,     // the folder exists and takes new files
+    kMissing,      // the folder does not exist (or is no folder)
+    kNotWritable,  // the folder exists, but nothing can be made in it
+    kNoLogin,      // no login (see `reason`)
+};
+
+struct FolderCheckResult {
+    FolderState state = FolderState::kNoLogin;
+    QString folder;  // the profile's folder, as the user is told
+    QString reason;  // the server's answer when it refused
+};
+
+// Logs in to the server of profile `key` (whose key was accepted before) and checks that
+// the profile's folder exists and takes new files, by making a folder there and removing
+// it again. With `create`, a missing folder is made first. Shows a wait cursor.
+FolderCheckResult CheckFtpFolder(AppConfig& cfg, const std::string& key, bool create);
+
 // True when the profile's protocol says who its server is (FTP with TLS, SFTP).
 bool ProfileChecksServerIdentity(AppConfig& cfg, const std::string& key);
 

@@ -204,6 +204,15 @@ bool CModeTabCtrl::MetadataComplete()
     return false;
 }
 
+bool CModeTabCtrl::SameTargetsAsSettings(const std::string& key) const
+{
+    const IniFile& meta = cfg_.m_meta_ini;
+    const JobTargets now = TargetsFromSettings(cfg_);
+    const bool ftp = meta.ReadInt(key, "use_ftp") == 1;
+    return ftp == (now.use_ftp == 1) && (meta.ReadInt(key, "use_vazirudu") == 1) == (now.use_vazirudu == 1) &&
+           (!ftp || meta.ReadText(key, "ftp_url", 512) == now.ftp_url);
+}
+
 void CModeTabCtrl::StartWizardJob()
 {
     CWizardDlg4* page = ConvertPage();
@@ -214,6 +223,18 @@ void CModeTabCtrl::StartWizardJob()
         return;
     }
     page->EnableNavigation(false);
+    // After a failed upload the same book goes on where its upload ended, as long as it
+    // is meant for the same targets.
+    if (!values_.job_key.empty() && SameTargetsAsSettings(values_.job_key) &&
+        advanced_->ContinueUnfinishedUpload(values_.job_key)) {
+        values_.slot = table_.FindSlotByKey(values_.job_key);
+        emit JobStarted(QString::fromStdString(values_.job_key));
+        wizard_note_.clear();
+        page->ResetProgress();
+        page->SetHeader("screen_header4");
+        wizard_progress_.start();
+        return;
+    }
     SubmitRequest request;
     request.pdf_path = values_.pdf_path.toStdString();
     request.title = values_.title.toStdString();
@@ -242,6 +263,7 @@ void CModeTabCtrl::StartWizardJob()
     }
     values_.slot = slot;
     values_.job_key = key;
+    emit JobStarted(QString::fromStdString(key));
     wizard_note_.clear();
     page->ResetProgress();  // the end of an earlier try no longer shows
     page->SetHeader("screen_header4");

@@ -9,19 +9,6 @@
 #include <QPointer>
 #include <QWidget>
 
-namespace {
-
-// The scheme and host of the service, with a trailing slash.
-std::string ServiceRoot(const std::string& host)
-{
-    std::string root = host.rfind("http://", 0) == 0 || host.rfind("https://", 0) == 0 ? host : "http://" + host;
-    if (root.back() != '/')
-        root += '/';
-    return root;
-}
-
-}  // namespace
-
 bool ServiceConfigured(const AppConfig& cfg)
 {
     return !cfg.m_vazirudu_domain.empty();
@@ -45,7 +32,7 @@ QString AccountCreationAddress(const AppConfig& cfg, const std::string& host)
     const std::string service = TrimmedServiceHost(host);
     if (service.empty())
         return {};
-    return QString::fromStdString(ServiceRoot(service) + "createPubAccount.asp");
+    return QString::fromStdString(ServiceRootAddress(service) + "createPubAccount.asp");
 }
 
 QString AboutServiceAddress(const AppConfig& cfg)

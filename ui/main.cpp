@@ -1,6 +1,7 @@
 // vellumark: the desktop program. One copy at a time works on a books folder (the lock
 // is shared with vellumark-batch); the configuration is loaded before any window.
 #include "config/AppConfig.h"
+#include "config/SecretServiceStore.h"
 #include "config/DiagLog.h"
 #include "config/DiagSwitchRecord.h"
 #include "config/Folders.h"
@@ -33,6 +34,10 @@ int main(int argc, char** argv)
         return 0;
     // Diagnostic switches a killed support tool left on go back before they are read.
     diag_switch_record::PutBackUnlessSupportOpen(folders::UserDataFolder() + "/Corvane/Vellumark/config.ini");
+    // Passwords go to the desktop's secret store when one runs, else stay in the INI files.
+    static SecretServiceStore secrets;
+    if (secrets.Available())
+        InstallSecretStore(&secrets);
     AppConfig& cfg = TheConfig();
     cfg.Load();
     // A first start may take the books folder from the shipped settings instead.

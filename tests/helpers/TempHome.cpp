@@ -23,6 +23,8 @@ TempHome::TempHome()
     setenv("XDG_RUNTIME_DIR", (root_ / "runtime").c_str(), 1);
     setenv("XDG_DATA_DIRS", (root_ / "shared").c_str(), 1);
     setenv("XDG_DOCUMENTS_DIR", (root_ / "home/Documents").c_str(), 1);
+    // Nor the user's session bus: its secret store would receive the tests' passwords.
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
 TempHome::~TempHome()

@@ -123,8 +123,16 @@ TEST(HttpReplies, UserRowIdAndVersion) {
 
 TEST(ServiceAddressTest, HostMayCarrySchemeAndPort) {
     ServiceAddress a;
+    // Without a scheme a host is reached over https; only loopback, or http written out,
+    // goes in clear.
     ASSERT_TRUE(ParseServiceAddress("books.example.net", 80, a));
-    EXPECT_EQ(ServiceUrl(a, "/v/s.ashx"), "http://books.example.net:80/v/s.ashx");
+    EXPECT_EQ(ServiceUrl(a, "/v/s.ashx"), "https://books.example.net:443/v/s.ashx");
+    ASSERT_TRUE(ParseServiceAddress("books.example.net:8080", 80, a));
+    EXPECT_EQ(ServiceUrl(a, "/s"), "https://books.example.net:8080/s");
+    ASSERT_TRUE(ParseServiceAddress("http://books.example.net", 80, a));
+    EXPECT_EQ(ServiceUrl(a, "/s"), "http://books.example.net:80/s");
+    ASSERT_TRUE(ParseServiceAddress("localhost:81", 80, a));
+    EXPECT_EQ(ServiceUrl(a, "/s"), "http://localhost:81/s");
     ASSERT_TRUE(ParseServiceAddress("127.0.0.1:8080", 80, a));
     EXPECT_EQ(ServiceUrl(a, "s.ashx"), "http://127.0.0.1:8080/s.ashx");
     ASSERT_TRUE(ParseServiceAddress("HTTPS://books.example.net", 80, a));
@@ -133,7 +141,7 @@ TEST(ServiceAddressTest, HostMayCarrySchemeAndPort) {
     EXPECT_EQ(ServiceUrl(a, "/s"), "https://books.example.net:8443/s");
     ASSERT_TRUE(ParseServiceAddress("http://[::1]:81", 80, a));
     EXPECT_EQ(ServiceUrl(a, "/s"), "http://[::1]:81/s");
-    for (const char* bad : {"", "ftp://host", "user:pw@host", "host:0", "host:70000", "host:8o", "ho st", "[::1"})
+    for (const char* bad : {"", "ftp://host", "user:pw@host", "host:0", "host:70000", "host:8o", "ho st", "[::1", "not a host!"})
         EXPECT_FALSE(ParseServiceAddress(bad, 80, a)) << bad;
 }
 

@@ -6,6 +6,7 @@
 #include "pipeline/JobSection.h"
 #include "tests/ui/UiTestKit.h"
 #include "ui/CAdvModeTab.h"
+#include "ui/CDlgLocalize.h"
 #include "ui/COptionDlg.h"
 #include "ui/PdfListView.h"
 
@@ -63,6 +64,7 @@ private slots:
     void propertiesWriteTheMetadataBack();
     void droppedPdfFillsThePathAndPreviewOpensTheBook();
     void typedPathTakesThePdfsOwnTexts();
+    void aBookWhoseUploadDidNotFinishOffersNoDeadLink();
 };
 
 void AdvModeCommandsTest::commandsWithNothingSelectedTellTheUser()
@@ -405,6 +407,79 @@ void AdvModeCommandsTest::droppedPdfFillsThePathAndPreviewOpensTheBook()
     page.RefreshUploadLabel();
     QCOMPARE(page.findChild<QLabel*>(QStringLiteral("uploadLabel"))->text(),
              QStringLiteral("Books are uploaded to: your FTP server, the publishing service"));
+    // The line names the servers; the button says it uploads, and only converts when
+    // books stay on this computer.
+    home.Cfg().m_ftp_url = "ftp.example.org/books";
+    home.Cfg().m_vazirudu_domain = "books.example.org";
+    page.RefreshUploadLabel();
+    QCOMPARE(page.findChild<QLabel*>(QStringLiteral("uploadLabel"))->text(),
+             QStringLiteral("Books are uploaded to: your FTP server (ftp.example.org/books), the publishing service "
+                            "(books.example.org)"));
+    QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("convertButton"))->text(), QStringLiteral("Convert and upload"));
+    home.Cfg().m_use_ftp = 0;
+    home.Cfg().m_use_vazirudu = 0;
+    page.RefreshUploadLabel();
+    QCOMPARE(page.findChild<QPushButton*>(QStringLiteral("convertButton"))->text(), QStringLiteral("Convert"));
+}
+
+// A book made for the web whose upload ended early has no embed code and no web address
+// to open: the properties dialog and Preview say why and offer Publish..., which
+// continues the same job (same key, from where it ended) in English and French.
+void AdvModeCommandsTest::aBookWhoseUploadDidNotFinishOffersNoDeadLink()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    AppConfig& cfg = home.Cfg();
+    CAdvModeTab page(cfg, home.Table(), &home.Notices(), nullptr);
+    const fs::path pdf = home.Root() / "short.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    const std::string key = home.ConvertAndWait(page, pdf);
+    QVERIFY(!key.empty());
+    // As a job whose FTP upload failed leaves it.
+    cfg.m_meta_ini.WriteInt(key, "use_ftp", 1);
+    cfg.m_meta_ini.WriteText(key, "ftp_webaddr", "http://example.org/books");
+    QVERIFY(WriteJobProgress(cfg.m_meta_ini, key, kProgressUploadStart));
+    SelectRows(page.ProcessedView(), {0});
+
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    for (const IniFile* language : {static_cast<const IniFile*>(&cfg.m_lang_ini), static_cast<const IniFile*>(&french)}) {
+        CDlgLocalize::SetLanguage(language);
+        COptionDlg properties(nullptr);
+        properties.ShowEmbedCodes(cfg, key);
+        properties.show();
+        QVERIFY(!properties.findChild<QWidget*>(QStringLiteral("embedFtpCode"))->isVisible());
+        auto* why = properties.findChild<QLabel*>(QStringLiteral("uploadUnfinishedLabel"));
+        QVERIFY(why->isVisible());
+        QCOMPARE(why->text(), CDlgLocalize::Lookup("EMBED", "upload_unfinished"));
+        auto* publish = properties.findChild<QPushButton*>(QStringLiteral("embedPublishButton"));
+        QVERIFY(publish->isVisible());
+        QCOMPARE(publish->text(), CDlgLocalize::Lookup("EMBED", "publish"));
+
+        // Preview opens nothing and says why.
+        home.ClearPrompts();
+        home.AnswerNext(QMessageBox::No);
+        page.CommandButton(CAdvModeTab::kPreview)->click();
+        QVERIFY(home.Opened().isEmpty());
+        QCOMPARE(home.PromptTexts(), QStringList{CDlgLocalize::Lookup("MESSAGEBOX", "upload_unfinished")});
+    }
+    CDlgLocalize::SetLanguage(&cfg.m_lang_ini);
+
+    // Publish... from the properties dialog continues the same job from where it ended.
+    const int books_before = page.ProcessedView()->model()->rowCount() + page.QueueView()->model()->rowCount();
+    QTimer::singleShot(200, [] {
+        auto* dialog = qobject_cast<COptionDlg*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        dialog->findChild<QPushButton*>(QStringLiteral("embedPublishButton"))->click();
+    });
+    page.CommandButton(CAdvModeTab::kProperties)->click();
+    QCOMPARE(page.ProcessedView()->model()->rowCount() + page.QueueView()->model()->rowCount(), books_before);
+    QVERIFY(home.Table().FindSlotByKey(key) >= 0);
+    QVERIFY(ReadJobProgress(cfg.m_meta_ini, key) >= kProgressUploadStart);
+    // No second book was made.
+    int books = 0;
+    for (const auto& entry : fs::directory_iterator(cfg.m_books_folder))
+        books += entry.is_directory() && IsJobKey(entry.path().filename().string()) ? 1 : 0;
+    QCOMPARE(books, 1);
 }
 
 QTEST_MAIN(AdvModeCommandsTest)

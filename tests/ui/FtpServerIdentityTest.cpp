@@ -21,6 +21,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -113,19 +114,23 @@ void FtpServerIdentityTest::sftpKeyIsShownAtFirstConnectionAndKeptWhenAccepted()
     QCOMPARE(first.default_button, QMessageBox::No);
     QVERIFY(Fingerprint(cfg).empty());  // declined: nothing kept
 
-    // Accepted: the fingerprint is kept, and the login with the key is tried at once.
+    // Accepted: the fingerprint is kept, and the login with the key is tried at once; the
+    // profile's folder is not on the server yet, and is made when the user agrees.
     home.ClearPrompts();
+    home.AnswerNext(QMessageBox::Yes);
     home.AnswerNext(QMessageBox::Yes);
     dialog.Test();
     QCOMPARE(Fingerprint(cfg), sshd.Fingerprint());
     const QString logged_in =
         CDlgLocalize::Lookup("MESSAGEBOX", "ftp_test_ok").arg(QStringLiteral("127.0.0.1:%1").arg(sshd.Port()));
-    QCOMPARE(home.PromptTexts().size(), 2);
-    QCOMPARE(home.PromptTexts().back(), logged_in);
+    const QString folder_ok = CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_ok").arg(QStringLiteral("/books"));
+    QVERIFY2(home.PromptTexts().size() == 3, qPrintable(home.PromptTexts().join(" || ")));
+    QCOMPARE(home.PromptTexts()[1], CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_missing"));
+    QCOMPARE(home.PromptTexts().back(), logged_in + QLatin1Char('\n') + folder_ok);
     // The next connection asks nothing.
     home.ClearPrompts();
     dialog.Test();
-    QCOMPARE(home.PromptTexts(), QStringList{logged_in});
+    QCOMPARE(home.PromptTexts(), QStringList{logged_in + QLatin1Char('\n') + folder_ok});
 
     // known_hosts naming another key for the server wins: it is explained, never accepted.
     std::istringstream other_key(ReadFileBytes(sshd.KeyFile().string() + ".pub"));
@@ -221,9 +226,15 @@ void FtpServerIdentityTest::changedTlsKeyWarnsAndDefaultsToNo()
     QCOMPARE(home.Prompts().size(), size_t(1));
     QVERIFY(home.PromptTexts().front().contains(QString::fromStdString(vsftpd.Fingerprint())));
     QCOMPARE(steps.count(), 0);
+    // Declined, the page says why Next did not go on.
+    auto* declined = Find<QLabel>(&page, "keyDeclinedNote");
+    QVERIFY(declined->isVisibleTo(&page));
+    QCOMPARE(declined->text(), CDlgLocalize::Lookup("NETWORK_SETTING", "key_declined"));
+    QVERIFY(!declined->text().isEmpty());
     home.AnswerNext(QMessageBox::Yes);
     Find<QPushButton>(&page, "nextButton")->click();
     QCOMPARE(steps.count(), 1);
+    QVERIFY(!declined->isVisibleTo(&page));
     QCOMPARE(Fingerprint(cfg), vsftpd.Fingerprint());
 
     const std::string records = log.Stop();
@@ -263,7 +274,10 @@ void FtpServerIdentityTest::aJobMeetingAnUnknownServerNamesItsKey()
     page.findChild<QPushButton*>(QStringLiteral("convertButton"))->click();
     QTRY_COMPARE_WITH_TIMEOUT(home.Prompts().size(), size_t(1), 30000);
     const QString box = home.PromptTexts().front();
-    QVERIFY2(box.startsWith(CDlgLocalize::Lookup("PROCESS_MSG", "error_2")), qPrintable(box));
+    // Not a failed login: the box says what happened and how to go on.
+    QCOMPARE(home.Prompts().front().caption, CDlgLocalize::Lookup("MESSAGEBOX", "identity_caption"));
+    QVERIFY2(box.startsWith(CDlgLocalize::Lookup("MESSAGEBOX", "identity_next_step")), qPrintable(box));
+    QVERIFY(box.contains(QStringLiteral("Resume")));
     QVERIFY2(box.contains(QString::fromStdString(sshd.Fingerprint())), qPrintable(box));
     QVERIFY(Fingerprint(cfg).empty());
 }

@@ -20,6 +20,10 @@
 #include "ui/wizard/CWizardDlg6Roruviza.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -49,12 +53,83 @@ void CollectTemplates(QWidget* root, QSet<QString>& keys)
     QList<QWidget*> widgets = root->findChildren<QWidget*>();
     widgets.prepend(root);
     for (QWidget* widget : widgets) {
-        for (const char* property : {"vmTextTemplate", "vmTitleTemplate", "vmTooltipTemplate", "vmAccessibleTemplate"}) {
+        for (const char* property : {"vmTextTemplate", "vmTitleTemplate", "vmTooltipTemplate", "vmAccessibleTemplate",
+                                     "vmDescriptionTemplate", "vmPlaceholderTemplate"}) {
             const Placeholder parsed = CDlgLocalize::Parse(widget->property(property).toString());
             if (parsed.found)
                 keys.insert(parsed.section + QLatin1Char(':') + parsed.key);
         }
     }
+}
+
+// Calls `visit` with every window and dialog of the program: the main window with every
+// wizard page made, each settings dialog and wizard publishing page, the news pop-up and
+// the server key question in each of its forms.
+template <typename Visit>
+void ForEachWindow(UiTestHome& home, Visit visit)
+{
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    // Every wizard page (each is made when first shown).
+    for (int step = 0; step < CModeTabCtrl::kWizardSteps; ++step)
+        if (step != kStepStartJob)
+            window.ModeTabs()->OnWizardStep(step, 0);
+    visit(&window);
+    COptionDlg properties(nullptr);
+    visit(&properties);
+    CAdvOptDlg quality(home.Cfg(), nullptr);
+    visit(&quality);
+    CCfgSkinDlg toolbar(home.Cfg(), nullptr);
+    visit(&toolbar);
+    CFtpDlg ftp(home.Cfg(), nullptr);
+    visit(&ftp);
+    CNetworkDlg network(home.Cfg(), nullptr);
+    visit(&network);
+    CWizardDlg6FTP ftp_page(home.Cfg(), nullptr);
+    visit(&ftp_page);
+    CWizardDlg6Roruviza service_page(home.Cfg(), nullptr);
+    visit(&service_page);
+    DlgNotifier notifier(nullptr);
+    visit(&notifier);
+    for (const char* expected_from : {"", "the profile", "/home/me/.ssh/known_hosts"}) {
+        ServerIdentity identity;
+        identity.check = *expected_from ? IdentityCheck::Changed : IdentityCheck::Unknown;
+        identity.expected_from = expected_from;
+        CServerKeyDlg question(identity, QStringLiteral("ftp.example.org:22"), nullptr);
+        visit(&question);
+    }
+}
+
+// Every text of `root` and its children that a person or an assistive tool meets:
+// titles, labels, buttons, group boxes, tabs, list entries, placeholder texts, tooltips,
+// and what the accessibility interface reports (name, description, help, value).
+QStringList EveryText(QWidget* root)
+{
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    widgets.prepend(root);
+    QStringList texts;
+    for (QWidget* widget : widgets) {
+        texts << widget->windowTitle() << widget->toolTip() << widget->accessibleName()
+              << widget->accessibleDescription() << widget->whatsThis();
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            texts << label->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            texts << button->text();
+        if (auto* group = qobject_cast<QGroupBox*>(widget))
+            texts << group->title();
+        if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            texts << edit->placeholderText();
+        if (auto* combo = qobject_cast<QComboBox*>(widget))
+            for (int i = 0; i < combo->count(); ++i)
+                texts << combo->itemText(i);
+        if (auto* bar = qobject_cast<QTabBar*>(widget))
+            for (int i = 0; i < bar->count(); ++i)
+                texts << bar->tabText(i) << bar->tabToolTip(i);
+        if (QAccessibleInterface* node = QAccessible::queryAccessibleInterface(widget))
+            for (QAccessible::Text kind : {QAccessible::Name, QAccessible::Description, QAccessible::Help,
+                                           QAccessible::Value})
+                texts << node->text(kind);
+    }
+    return texts;
 }
 
 // Every visible text of a window and its children.
@@ -82,6 +157,7 @@ private slots:
     void localisingTwiceGivesTheSameTexts();
     void bothLanguageFilesHoldEveryKeyTheProgramAsksFor();
     void switchingTheLanguageChangesEveryText();
+    void noPlaceholderIsLeftInAnyWindow();
 };
 
 void LocalisationTest::placeholdersFollowTheRules()
@@ -136,38 +212,7 @@ void LocalisationTest::bothLanguageFilesHoldEveryKeyTheProgramAsksFor()
     UiTestHome home;
     QSet<QString> keys;
     // Texts the widgets are built with.
-    {
-        CMainDlg window(home.Cfg(), home.Table(), home.Notices());
-        // Every wizard page (each is made when first shown).
-        for (int step = 0; step < CModeTabCtrl::kWizardSteps; ++step)
-            if (step != kStepStartJob)
-                window.ModeTabs()->OnWizardStep(step, 0);
-        CollectTemplates(&window, keys);
-        COptionDlg properties(nullptr);
-        CollectTemplates(&properties, keys);
-        CAdvOptDlg quality(home.Cfg(), nullptr);
-        CollectTemplates(&quality, keys);
-        CCfgSkinDlg toolbar(home.Cfg(), nullptr);
-        CollectTemplates(&toolbar, keys);
-        CFtpDlg ftp(home.Cfg(), nullptr);
-        CollectTemplates(&ftp, keys);
-        CNetworkDlg network(home.Cfg(), nullptr);
-        CollectTemplates(&network, keys);
-        CWizardDlg6FTP ftp_page(home.Cfg(), nullptr);
-        CollectTemplates(&ftp_page, keys);
-        CWizardDlg6Roruviza service_page(home.Cfg(), nullptr);
-        CollectTemplates(&service_page, keys);
-        DlgNotifier notifier(nullptr);
-        CollectTemplates(&notifier, keys);
-        // The server key question in each of its forms.
-        for (const char* expected_from : {"", "the profile", "/home/me/.ssh/known_hosts"}) {
-            ServerIdentity identity;
-            identity.check = *expected_from ? IdentityCheck::Changed : IdentityCheck::Unknown;
-            identity.expected_from = expected_from;
-            CServerKeyDlg question(identity, QStringLiteral("ftp.example.org:22"), nullptr);
-            CollectTemplates(&question, keys);
-        }
-    }
+    ForEachWindow(home, [&keys](QWidget* window) { CollectTemplates(window, keys); });
     for (int id = 290; id <= 294; ++id)
         keys.insert(CDlgLocalize::Parse(CDlgLocalize::StringResource(id)).section + QStringLiteral(":") +
                     CDlgLocalize::Parse(CDlgLocalize::StringResource(id)).key);
@@ -239,7 +284,8 @@ void LocalisationTest::switchingTheLanguageChangesEveryText()
     window.Relocalise();
     const QStringList texts = VisibleTexts(&window);
     QVERIFY(texts.contains(QStringLiteral("Avancé")));
-    QVERIFY(texts.contains(QStringLiteral("Convertir et publier")));
+    // Books stay on this computer by default: the button only converts.
+    QVERIFY(texts.contains(QStringLiteral("Convertir")));
     QCOMPARE(notifier->windowTitle(), QStringLiteral("Nouvelles de Vellumark"));
     QCOMPARE(notifier->Browser()->accessibleName(), QStringLiteral("Nouvelles de Vellumark"));
     QStringList unchanged;
@@ -255,6 +301,31 @@ void LocalisationTest::switchingTheLanguageChangesEveryText()
     QVERIFY2(unchanged == QStringList({"?", "?", "?", "OK", "Vellumark 1.3"}), qPrintable(unchanged.join(" | ")));
     const QAbstractItemModel* headers = window.ModeTabs()->AdvancedPage()->QueueView()->model();
     QCOMPARE(headers->headerData(CPdfItemList::kColState, Qt::Horizontal).toString(), QStringLiteral("État"));
+}
+
+void LocalisationTest::noPlaceholderIsLeftInAnyWindow()
+{
+    UiTestHome home;
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    for (const IniFile* language : {&home.Cfg().m_lang_ini, &french}) {
+        CDlgLocalize::SetLanguage(language);
+        int windows = 0;
+        QStringList left;
+        ForEachWindow(home, [&](QWidget* window) {
+            ++windows;
+            for (const QString& text : EveryText(window))
+                if (text.contains(QStringLiteral("<#[")))
+                    left << window->objectName() + QStringLiteral(": ") + text;
+        });
+        QVERIFY(windows >= 12);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(QStringLiteral(" | "))));
+    }
+    CDlgLocalize::SetLanguage(&home.Cfg().m_lang_ini);
+    // The service address hint is a text of its own language, not left blank.
+    CNetworkDlg network(home.Cfg(), nullptr);
+    const QString hint = Find<QLineEdit>(&network, "serviceHostEdit")->placeholderText();
+    QVERIFY(!hint.isEmpty());
+    QCOMPARE(hint, CDlgLocalize::Lookup("NETWORK_SETTING", "service_host_hint"));
 }
 
 QTEST_MAIN(LocalisationTest)

@@ -107,6 +107,7 @@ private slots:
     void ftpDialogsAreNamedAndTabbedInReadingOrder();
     void arrowKeysWalkARowOfButtons();
     void borderDragResizesOnReleaseOnly();
+    void statusLineFollowsTheJobLastStarted();
 };
 
 void MainDlgTest::captionSizeAndStartPage()
@@ -391,6 +392,26 @@ void MainDlgTest::borderDragResizesOnReleaseOnly()
     QTest::mouseRelease(&window, Qt::LeftButton, {}, left_edge + QPoint(400, 0));
     QTRY_COMPARE(window.width(), initial.width());
     QCOMPARE(window.geometry().right(), right);
+}
+
+// The status line is cleared when a job starts, on either tab, and then shows only that
+// job's notes, not another job's.
+void MainDlgTest::statusLineFollowsTheJobLastStarted()
+{
+    UiTestHome home;
+    CMainDlg window(home.Cfg(), home.Table(), home.Notices());
+    QLabel* status = window.StatusLine();
+    emit home.Notices().JobNote(QStringLiteral("A"), QStringLiteral("the server's identity changed"));
+    QCOMPARE(status->text(), QStringLiteral("the server's identity changed"));
+    emit window.ModeTabs()->JobStarted(QStringLiteral("B"));
+    QVERIFY(status->text().isEmpty());
+    QVERIFY(status->accessibleDescription().isEmpty());
+    emit home.Notices().JobNote(QStringLiteral("A"), QStringLiteral("published at http://example.org/A/"));
+    QVERIFY(status->text().isEmpty());
+    emit home.Notices().JobNote(QStringLiteral("B"), QStringLiteral("published at http://example.org/B/"));
+    QCOMPARE(status->text(), QStringLiteral("published at http://example.org/B/"));
+    emit window.ModeTabs()->AdvancedPage()->JobStarted(QStringLiteral("C"));
+    QVERIFY(status->text().isEmpty());
 }
 
 QTEST_MAIN(MainDlgTest)

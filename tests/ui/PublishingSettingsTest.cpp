@@ -3,6 +3,7 @@
 // (combo refills, the refusals in their order, the login test against the real
 // vellumark-service on 127.0.0.1, what saving writes), the two publishing wizard pages
 // and the advanced page's button that opens the dialog.
+#include "tests/publish/FtpTestServer.h"
 #include "tests/service/ServiceFixture.h"
 #include "tests/ui/UiTestKit.h"
 
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -70,6 +72,15 @@ QString Selected(CFtpDlg& dialog)
     return item ? item->text(0) : QString();
 }
 
+// Creates the account kUser with kPassword on the service as its sign-up page does; the
+// HTTP status of the answer.
+long CreateAccount(ServiceProcess& service)
+{
+    return service.Post("/createPubAccount.asp", "email=" + kUser + "&password=" + kPassword,
+                        "application/x-www-form-urlencoded")
+        .status;
+}
+
 // Stores a complete FTP profile as the FTP dialog does.
 void AddProfile(AppConfig& cfg, const char* host, const char* subdir, const char* user, const char* password)
 {
@@ -94,6 +105,8 @@ private slots:
     void combosFollowTheStoredIdsAndRefill();
     void refusalsComeInOrderAndSavingWritesTheSettings();
     void cancelAndServiceOffCheckNothing();
+    void anAddressWithoutAServiceIsNotAWrongPassword();
+    void testConnectionChecksTheFolder();
     void aFailedLookupKeepsTheRestOfTheChoice();
     void wizardPagesSetTheirModeAndStep();
     void advancedPageOpensTheDialog();
@@ -375,10 +388,7 @@ void PublishingSettingsTest::refusalsComeInOrderAndSavingWritesTheSettings()
     AppConfig& cfg = home.Cfg();
     ServiceProcess service(home.Root() / "svc");
     QVERIFY(service.Running());
-    QCOMPARE(service.Post("/createPubAccount.asp", "email=" + kUser + "&password=" + kPassword,
-                          "application/x-www-form-urlencoded")
-                 .status,
-             200L);
+    QCOMPARE(CreateAccount(service), 200L);
     cfg.m_vazirudu_domain = "127.0.0.1:" + std::to_string(service.Port());
     // Every record goes to the status report, which must never hold a password.
     DiagLog::Instance().SetSwitches(1, 0);
@@ -485,6 +495,108 @@ void PublishingSettingsTest::cancelAndServiceOffCheckNothing()
     QCOMPARE(cfg.m_config_ini.ReadInt("network", "use_ftp"), 0);
 }
 
+void PublishingSettingsTest::anAddressWithoutAServiceIsNotAWrongPassword()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    ServiceProcess service(home.Root() / "svc");
+    QVERIFY(service.Running());
+    QCOMPARE(CreateAccount(service), 200L);
+    const QString service_host = QStringLiteral("127.0.0.1:%1").arg(service.Port());
+    // A port where nothing listens: taken and given back.
+    quint16 closed_port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        closed_port = probe.serverPort();
+    }
+    const std::string service_path = cfg.m_vazirudu_url;
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    for (const IniFile* language : {&cfg.m_lang_ini, &french}) {
+        CDlgLocalize::SetLanguage(language);
+        CNetworkDlg dialog(cfg, nullptr);
+        Find<QCheckBox>(&dialog, "useFtpCheck")->setChecked(false);
+        Find<QCheckBox>(&dialog, "useServiceCheck")->setChecked(true);
+        Choose(&dialog, "countryCombo", QStringLiteral("Italy"));
+        Choose(&dialog, "categoryCombo", QStringLiteral("Children's"));
+        SetText(&dialog, "accountEdit", QString::fromStdString(kUser));
+        SetText(&dialog, "accountPasswordEdit", QStringLiteral("wrong-guess-42"));
+        auto refused = [&](const QString& host, const std::string& path, const char* key) {
+            home.ClearPrompts();
+            cfg.m_vazirudu_url = path;
+            SetText(&dialog, "serviceHostEdit", host);
+            dialog.accept();
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            QCOMPARE(home.PromptTexts(), QStringList{CDlgLocalize::Lookup("MESSAGEBOX", key)});
+        };
+        // Nothing listening, then a web server whose page is not the service's (a 404).
+        refused(QStringLiteral("127.0.0.1:%1").arg(closed_port), service_path, "no_service_answers");
+        refused(service_host, "/no-service-here.ashx", "no_service_answers");
+        // The service itself refuses the password.
+        refused(service_host, service_path, "wrong_password");
+        QVERIFY(CDlgLocalize::Lookup("MESSAGEBOX", "no_service_answers") !=
+                CDlgLocalize::Lookup("MESSAGEBOX", "wrong_password"));
+    }
+    CDlgLocalize::SetLanguage(&cfg.m_lang_ini);
+}
+
+// Test connection also checks the profile's folder: a missing one is made when the user
+// agrees, one that cannot be made or written into is named with the server's answer.
+void PublishingSettingsTest::testConnectionChecksTheFolder()
+{
+    namespace fs = std::filesystem;
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    FtpTestServer ftp(home.Root() / "ftp");
+    QVERIFY(ftp.Running());
+    WriteFileBytes(ftp.Root() / "afile", "not a folder");
+    CFtpDlg dialog(cfg, nullptr);
+    auto test = [&](const char* folder, QMessageBox::StandardButton answer) {
+        home.ClearPrompts();
+        SetText(&dialog, "hostEdit", QStringLiteral("127.0.0.1"));
+        SetText(&dialog, "subdirEdit", QLatin1String(folder));
+        SetText(&dialog, "userEdit", QStringLiteral("alice"));
+        SetText(&dialog, "passwordEdit", QStringLiteral("secret"));
+        SetText(&dialog, "webaddrEdit", QStringLiteral("https://www.example.org/books/"));
+        Find<QSpinBox>(&dialog, "portSpin")->setValue(ftp.Port());
+        if (answer != QMessageBox::NoButton)
+            home.AnswerNext(answer);
+        Find<QPushButton>(&dialog, "testButton")->click();
+        return home.PromptTexts();
+    };
+    const QString missing = CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_missing");
+    // Missing, and made on request.
+    QStringList texts = test("books/2024", QMessageBox::Yes);
+    QCOMPARE(texts.size(), 2);
+    QCOMPARE(texts[0], missing);
+    QVERIFY2(texts[1].endsWith(CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_ok").arg("/books/2024")),
+             qPrintable(texts[1]));
+    QVERIFY(fs::is_directory(ftp.Root() / "books/2024"));
+    QVERIFY(!fs::exists(ftp.Root() / "books/2024/.vellumark-write-check"));
+    // There now: no question.
+    texts = test("books/2024", QMessageBox::NoButton);
+    QCOMPARE(texts.size(), 1);
+    QVERIFY(texts[0].contains(QStringLiteral("/books/2024")));
+    // A file in its place cannot become the folder: the server's answer is shown.
+    texts = test("afile", QMessageBox::Yes);
+    QCOMPARE(texts.size(), 2);
+    QVERIFY2(texts[1].startsWith(CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_not_made").arg("/afile")),
+             qPrintable(texts[1]));
+    QVERIFY2(texts[1].contains(QStringLiteral("550")), qPrintable(texts[1]));
+    // A server that refuses every write: the folder is there, but takes nothing.
+    FtpTestServer read_only(home.Root() / "ro", FtpFault::ReadOnly);
+    QVERIFY(read_only.Running());
+    fs::create_directories(read_only.Root() / "books");
+    home.ClearPrompts();
+    Find<QSpinBox>(&dialog, "portSpin")->setValue(read_only.Port());
+    SetText(&dialog, "subdirEdit", QStringLiteral("books"));
+    Find<QPushButton>(&dialog, "testButton")->click();
+    QCOMPARE(home.PromptTexts().size(), 1);
+    QVERIFY2(home.PromptTexts()[0].startsWith(
+                 CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_read_only").arg("/books")),
+             qPrintable(home.PromptTexts()[0]));
+}
+
 void PublishingSettingsTest::aFailedLookupKeepsTheRestOfTheChoice()
 {
     UiTestHome home;
@@ -525,10 +637,7 @@ void PublishingSettingsTest::wizardPagesSetTheirModeAndStep()
     AppConfig& cfg = home.Cfg();
     ServiceProcess service(home.Root() / "svc");
     QVERIFY(service.Running());
-    QCOMPARE(service.Post("/createPubAccount.asp", "email=" + kUser + "&password=" + kPassword,
-                          "application/x-www-form-urlencoded")
-                 .status,
-             200L);
+    QCOMPARE(CreateAccount(service), 200L);
     cfg.m_vazirudu_domain = "127.0.0.1:" + std::to_string(service.Port());
 
     CWizardDlg6Roruviza service_page(cfg, nullptr);

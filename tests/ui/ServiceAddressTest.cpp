@@ -15,7 +15,9 @@
 #include "ui/wizard/WizardPageKit.h"
 #include "tests/ui/WizardDriver.h"
 
+#include <QAccessible>
 #include <QCheckBox>
+#include <QLabel>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QProcess>
@@ -53,6 +55,30 @@ private:
     std::vector<QTcpSocket*> sockets_;
 };
 
+struct BatchResult {
+    int exit_code = -1;
+    QString errors;
+};
+
+// Saves a service account with the batch command (password "secret" on standard input).
+BatchResult SaveAccountByBatch(const QString& host)
+{
+    QProcess batch;
+    batch.start(QString::fromStdString((ProgramDir() / "vellumark-batch").string()),
+                {QStringLiteral("--set-service-account"), QStringLiteral("me@example.org"),
+                 QStringLiteral("--service-host"), host});
+    BatchResult result;
+    if (!batch.waitForStarted(10000))
+        return result;
+    batch.write("secret\n");
+    batch.closeWriteChannel();
+    if (!batch.waitForFinished(30000))
+        return result;
+    result.exit_code = batch.exitCode();
+    result.errors = QString::fromUtf8(batch.readAllStandardError());
+    return result;
+}
+
 std::string NetworkKey(const fs::path& config, const char* key)
 {
     IniFile ini(config.string());
@@ -67,6 +93,7 @@ class ServiceAddressTest : public QObject {
 private slots:
     void noAddressReachesNothingAndServiceButtonsSayWhy();
     void typedAddressIsStoredAsTheBatchCommandStoresIt();
+    void addressesAreCheckedAndHttpsIsTheDefault();
     void quitWhileWorkWaitsOnASilentServiceEndsSoon();
     void theProgramEndsSoonAndTheNextStartTakesTheLock();
 };
@@ -231,6 +258,71 @@ void ServiceAddressTest::theProgramEndsSoonAndTheNextStartTakesTheLock()
         QVERIFY2(quit.elapsed() < 2000, qPrintable(QString::number(quit.elapsed())));
         QCOMPARE(desktop.exitStatus(), QProcess::NormalExit);
     }
+}
+
+void ServiceAddressTest::addressesAreCheckedAndHttpsIsTheDefault()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    const fs::path config = cfg.m_config_ini.Path();
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    for (const IniFile* language : {&home.Cfg().m_lang_ini, &french}) {
+        CDlgLocalize::SetLanguage(language);
+        home.ClearPrompts();
+        CNetworkDlg settings(cfg, nullptr);
+        settings.show();
+        auto* host = Find<QLineEdit>(&settings, "serviceHostEdit");
+        auto* note = Find<QLabel>(&settings, "serviceHostNote");
+        QVERIFY(!host->placeholderText().contains(QStringLiteral("<#[")));
+        QVERIFY(!note->isVisible());
+        // A refused address says why under the field, to screen readers, and on OK.
+        host->setText(QStringLiteral("not a host!"));
+        const QString why = CDlgLocalize::Lookup("MESSAGEBOX", "service_host_characters");
+        QVERIFY(note->isVisible());
+        QCOMPARE(note->text(), why);
+        QCOMPARE(QAccessible::queryAccessibleInterface(host)->text(QAccessible::Description), why);
+        settings.accept();
+        QVERIFY(settings.result() != QDialog::Accepted);
+        QCOMPARE(home.PromptTexts(), QStringList{why});
+        QVERIFY(NetworkKey(config, "vazirudu_domain").empty());
+        host->setText(QStringLiteral("books.example.org:99999"));
+        QCOMPARE(note->text(), CDlgLocalize::Lookup("MESSAGEBOX", "service_host_port"));
+        host->setText(QStringLiteral("ftp://books.example.org"));
+        QCOMPARE(note->text(), CDlgLocalize::Lookup("MESSAGEBOX", "service_host_scheme"));
+        // Plain http, written out or to this machine, carries the unencrypted line.
+        const QString in_clear = CDlgLocalize::Lookup("NETWORK_SETTING", "note_service_http");
+        QVERIFY(!in_clear.isEmpty());
+        for (const char* clear : {"http://books.example.org", "127.0.0.1:8123", "localhost"}) {
+            host->setText(QLatin1String(clear));
+            QVERIFY2(note->isVisible() && note->text() == in_clear, clear);
+        }
+        // A host alone is reached over https and needs no note.
+        host->setText(QStringLiteral("books.example.org"));
+        QVERIFY(!note->isVisible());
+        QVERIFY(host->accessibleDescription().isEmpty());
+        settings.accept();
+        QCOMPARE(settings.result(), int(QDialog::Accepted));
+        QCOMPARE(NetworkKey(config, "vazirudu_webaddr"), std::string("https://books.example.org/vellumark/"));
+        QCOMPARE(AccountCreationAddress(cfg, cfg.m_vazirudu_domain),
+                 QStringLiteral("https://books.example.org/createPubAccount.asp"));
+        SaveServiceHost(cfg, "");
+    }
+    CDlgLocalize::SetLanguage(&home.Cfg().m_lang_ini);
+
+    // The batch command follows the same rule.
+    BatchResult refused = SaveAccountByBatch(QStringLiteral("not a host!"));
+    QCOMPARE(refused.exit_code, 2);
+    QVERIFY2(refused.errors.contains(QStringLiteral("a host name has only letters")), qPrintable(refused.errors));
+    QVERIFY(NetworkKey(config, "vazirudu_domain").empty());
+    BatchResult secure = SaveAccountByBatch(QStringLiteral("books.example.org"));
+    QCOMPARE(secure.exit_code, 0);
+    QVERIFY2(!secure.errors.contains(QStringLiteral("unencrypted")), qPrintable(secure.errors));
+    QCOMPARE(NetworkKey(config, "vazirudu_webaddr"), std::string("https://books.example.org/vellumark/"));
+    BatchResult clear = SaveAccountByBatch(QStringLiteral("http://books.example.org"));
+    QCOMPARE(clear.exit_code, 0);
+    QVERIFY2(clear.errors.contains(QStringLiteral("the password and the books travel unencrypted")),
+             qPrintable(clear.errors));
+    QCOMPARE(NetworkKey(config, "vazirudu_webaddr"), std::string("http://books.example.org/vellumark/"));
 }
 
 QTEST_MAIN(ServiceAddressTest)

@@ -5,6 +5,7 @@
 // scripts/help-screenshots.sh takes the user guide's pictures from it.
 #include "publish/NetworkSettings.h"
 #include "support/CSupportDlg.h"
+#include "pipeline/JobSection.h"
 #include "tests/ui/UiTestKit.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CAdvOptDlg.h"
@@ -170,9 +171,19 @@ void UiScreenshotTest::dialogs()
     home.Cfg().m_meta_ini.WriteInt(key, "pagewidth", 612);
     home.Cfg().m_meta_ini.WriteInt(key, "pageheight", 792);
     home.Cfg().m_meta_w_ini.WriteWide(key, "title", "A title");
+    WriteJobProgress(home.Cfg().m_meta_ini, key, kProgressFinished);
     properties.ShowEmbedCodes(home.Cfg(), key);
     properties.show();
     Shoot(&properties, QStringLiteral("properties"));
+    {
+        // The same book before its upload finished: no code, the reason and Publish....
+        WriteJobProgress(home.Cfg().m_meta_ini, key, kProgressUploadStart);
+        COptionDlg unfinished(nullptr);
+        unfinished.SetValues(QStringLiteral("A title"), QStringLiteral("some, words"), QStringLiteral("A description"));
+        unfinished.ShowEmbedCodes(home.Cfg(), key);
+        unfinished.show();
+        Shoot(&unfinished, QStringLiteral("properties-upload-unfinished"));
+    }
     CAdvOptDlg quality(home.Cfg(), nullptr);
     quality.show();
     Shoot(&quality, QStringLiteral("image-quality"));
@@ -298,6 +309,9 @@ void UiScreenshotTest::publishingDialogs()
     CNetworkDlg network(cfg, nullptr);
     network.show();
     Shoot(&network, QStringLiteral("publishing-settings"), 20);
+    // An address the field refuses, with the reason under it.
+    network.findChild<QLineEdit*>(QStringLiteral("serviceHostEdit"))->setText(QStringLiteral("not a host!"));
+    Shoot(&network, QStringLiteral("publishing-settings-address"), 20);
 }
 
 // The wizard after a failed conversion, and the queue with a failed and a stopped job.

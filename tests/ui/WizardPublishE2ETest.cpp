@@ -5,6 +5,9 @@
 // book names its address and its cover for link previews, the cover is served there, and
 // page 9 offers the code that shows the book on another site.
 #include "publish/FetchUrlText.h"
+#include "config/JobKey.h"
+#include "pipeline/JobSection.h"
+#include "pipeline/JobTable.h"
 #include "tests/publish/FtpTestServer.h"
 #include "tests/publish/PeerProcess.h"
 #include "tests/ui/BookInBrowser.h"
@@ -16,7 +19,9 @@
 
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTest>
 
 namespace fs = std::filesystem;
@@ -77,6 +82,22 @@ void UploadWithoutPauses(AppConfig& cfg)
     cfg.m_config_ini.WriteInt("network", "http_upld_try_times", 1);
 }
 
+// Makes the FTP server on 127.0.0.1:`port` (folder books, user alice) the FTP target, as
+// the FTP settings store it, with quick uploads.
+void UseFtpServer(AppConfig& cfg, int port, const std::string& webaddr)
+{
+    const std::string profile = "127.0.0.1/books";
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_user", "alice", cfg.m_cipher);
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher);
+    cfg.m_ftp_ini.WriteText(profile, "ftp_webaddr", webaddr);
+    cfg.m_ftp_ini.WriteInt(profile, "ftp_passive", 1);
+    cfg.m_ftp_ini.WriteInt(profile, "ftp_port", port);
+    cfg.m_config_ini.WriteText("network", "ftp_url", profile);
+    cfg.m_ftp_url = profile;
+    cfg.ReadFtpProfile();
+    UploadWithoutPauses(cfg);
+}
+
 }  // namespace
 
 class WizardPublishE2ETest : public QObject {
@@ -86,6 +107,7 @@ private slots:
     void toALocalFolder();
     void toAnFtpServer();
     void toThePublishingService();
+    void convertAfterAFailedUploadContinuesTheSameBook();
 };
 
 void WizardPublishE2ETest::toALocalFolder()
@@ -124,17 +146,7 @@ void WizardPublishE2ETest::toAnFtpServer()
                     home.Root() / "web.port");
     QVERIFY(web.Port() > 0);
     const std::string webaddr = "http://127.0.0.1:" + std::to_string(web.Port()) + "/books/";
-    // The profile as the FTP settings store it.
-    const std::string profile = "127.0.0.1/books";
-    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_user", "alice", cfg.m_cipher);
-    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher);
-    cfg.m_ftp_ini.WriteText(profile, "ftp_webaddr", webaddr);
-    cfg.m_ftp_ini.WriteInt(profile, "ftp_passive", 1);
-    cfg.m_ftp_ini.WriteInt(profile, "ftp_port", ftp.Port());
-    cfg.m_config_ini.WriteText("network", "ftp_url", profile);
-    cfg.m_ftp_url = profile;
-    cfg.ReadFtpProfile();
-    UploadWithoutPauses(cfg);
+    UseFtpServer(cfg, ftp.Port(), webaddr);
 
     const fs::path pdf = home.MakePdf("Ftp Book.pdf", 2);
     QVERIFY(!pdf.empty());
@@ -227,6 +239,51 @@ void WizardPublishE2ETest::toThePublishingService()
     QVERIFY2(page.body.find(std::string("<meta property=\"og:title\" content=\"") + kTitle + "\">") != std::string::npos,
              page.body.substr(0, 1500).c_str());
     ExpectEmbedCode(wizard, "embedServiceCode", url);
+}
+
+// An upload that fails names the server's answer on the page (here: the folder is a
+// file), and Convert, pressed again once that is put right, makes no second book: the same
+// job goes on, with its key, where the upload ended.
+void WizardPublishE2ETest::convertAfterAFailedUploadContinuesTheSameBook()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    cfg.m_autoview = 0;
+    FtpTestServer ftp(home.Root() / "ftp");
+    QVERIFY(ftp.Running());
+    WriteFileBytes(ftp.Root() / "books", "not a folder");
+    UseFtpServer(cfg, ftp.Port(), "http://127.0.0.1/books/");
+
+    const fs::path pdf = home.MakePdf("Retried Book.pdf", 2);
+    QVERIFY(!pdf.empty());
+    CMainDlg window(cfg, home.Table(), home.Notices());
+    window.show();
+    WizardDriver wizard(window);
+    QVERIFY(wizard.ToPublishMethod(pdf));
+    QVERIFY(wizard.Click("ftpButton") && wizard.Step() == kStepFtp && wizard.Click("nextButton"));
+    QCOMPARE(wizard.Step(), int(kStepConvert));
+    QVERIFY(wizard.Click("convertButton"));
+    const std::string key = wizard.Tabs().Values().job_key;
+    QVERIFY(!key.empty());
+    // The upload fails after the conversion: the page says so and Convert is offered again.
+    QTRY_VERIFY_WITH_TIMEOUT(wizard.Button("convertButton")->isEnabled() &&
+                                 home.Table().Slot(wizard.Tabs().Values().slot).state.load() == JOB_STATE_FREE,
+                             120000);
+    QVERIFY(!IsFinished(cfg.m_meta_ini, key));
+    QVERIFY(ReadJobProgress(cfg.m_meta_ini, key) >= kProgressPrintDone);
+    const QString shown = wizard.Page()->findChild<QLabel*>(QStringLiteral("uploadLabel"))->text();
+    QVERIFY2(shown.contains(QStringLiteral("the server answered: 550")), qPrintable(shown));
+
+    fs::remove(ftp.Root() / "books");
+    fs::create_directories(ftp.Root() / "books");
+    QVERIFY(wizard.Click("convertButton"));
+    QCOMPARE(wizard.Tabs().Values().job_key, key);
+    QVERIFY(wizard.WaitForStep(kStepSuccess, 120000));
+    QVERIFY(fs::exists(ftp.Root() / "books" / key / "index.html"));
+    int books = 0;
+    for (const auto& entry : fs::directory_iterator(cfg.m_books_folder))
+        books += entry.is_directory() && IsJobKey(entry.path().filename().string()) ? 1 : 0;
+    QCOMPARE(books, 1);
 }
 
 QTEST_MAIN(WizardPublishE2ETest)

@@ -10,6 +10,10 @@ BookLocations LocateBook(const AppConfig& cfg, const std::string& key)
     BookLocations where;
     const bool use_ftp = cfg.m_meta_ini.ReadInt(key, "use_ftp") == 1;
     const bool use_service = cfg.m_meta_ini.ReadInt(key, "use_vazirudu") == 1;
+    if ((use_ftp || use_service) && !IsFinished(cfg.m_meta_ini, key)) {
+        where.upload_unfinished = true;
+        return where;
+    }
     // Without a service address there is no service page to show.
     if (use_service && !cfg.m_vazirudu_webaddr.empty())
         where.service_address = QString::fromStdString(WebServiceBookAddress(cfg.m_vazirudu_webaddr, key));
