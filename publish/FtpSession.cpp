@@ -395,7 +395,11 @@ bool FtpSession::RunFolderCommand(const char* ftp_verb, const char* sftp_verb, c
     return RunCommand(std::string(ftp_verb) + " " + absolute);
 }
 
-bool FtpSession::MakeFolder(const std::string& name) { return RunFolderCommand("MKD", "mkdir", name); }
+bool FtpSession::MakeFolder(const std::string& name) {
+    if (!RunFolderCommand("MKD", "mkdir", name)) return false;
+    made_folders_.insert(Resolve(current_, name));
+    return true;
+}
 
 bool FtpSession::RemoveFolder(const std::string& name) { return RunFolderCommand("RMD", "rmdir", name); }
 
@@ -435,7 +439,7 @@ bool FtpSession::PutFile(const std::string& local_path, const std::string& remot
     std::fseek(file, 0, SEEK_END);
     const long size = std::ftell(file);
     std::fseek(file, 0, SEEK_SET);
-    const bool whole = !endpoint_.transport.replace_in_place;
+    const bool whole = !endpoint_.transport.replace_in_place && made_folders_.count(current_) == 0;
     const std::string written = whole ? TemporaryName(remote_name) : remote_name;
     const std::string temporary = Resolve(current_, written);
     const std::string final_path = Resolve(current_, remote_name);

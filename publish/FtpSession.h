@@ -7,6 +7,7 @@
 #include "publish/ServerIdentity.h"
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -84,7 +85,9 @@ public:
     bool RemoveFile(const std::string& path);
     // Stores the local file as `remote_name` in the current folder (binary). The file is
     // written under a temporary name beside it and then renamed over the old one, so that
-    // a reader gets the old or the new file whole, never half of one.
+    // a reader gets the old or the new file whole, never half of one. In a folder this
+    // session made, no reader can know a file yet: it is written under its own name, which
+    // spares a first publication two commands a file.
     bool PutFile(const std::string& local_path, const std::string& remote_name);
     // The names in the folder `path` (relative to the current folder, or absolute).
     bool ListNames(const std::string& path, std::vector<std::string>& names);
@@ -139,6 +142,8 @@ private:
     FtpEndpoint endpoint_;
     std::string login_folder_;
     std::string current_;
+    // The folders this session made (absolute paths).
+    std::set<std::string> made_folders_;
     std::string headers_;
     FtpFailure last_failure_ = FtpFailure::None;
     int32_t last_error_ = 0;

@@ -98,6 +98,23 @@ TEST_F(FtpSessionTest, FilesGoUpAndComeBackByteExactInPassiveAndActiveMode) {
     }
 }
 
+TEST_F(FtpSessionTest, AFileReplacesItsOldSelfWholeAndGoesStraightIntoAFolderTheSessionMade) {
+    ASSERT_TRUE(server_.Running());
+    WriteFileBytes(home_.Root() / "f.txt", "new");
+    WriteFileBytes(server_.Root() / "old" / "f.txt", "old");
+    FtpSession session;
+    ASSERT_TRUE(session.Open(Endpoint()));
+    ASSERT_TRUE(session.MakeFolder("fresh"));
+    ASSERT_TRUE(session.ChangeFolder("fresh"));
+    ASSERT_TRUE(session.PutFile((home_.Root() / "f.txt").string(), "f.txt"));
+    ASSERT_TRUE(session.ChangeFolder("/old"));
+    ASSERT_TRUE(session.PutFile((home_.Root() / "f.txt").string(), "f.txt"));
+    EXPECT_EQ(ReadFileBytes(server_.Root() / "fresh" / "f.txt"), "new");
+    EXPECT_EQ(ReadFileBytes(server_.Root() / "old" / "f.txt"), "new");
+    // Only the file a reader may have been reading went through a temporary name.
+    EXPECT_EQ(ReadFileBytes(home_.Root() / "renamed.log"), "old/f.txt\n");
+}
+
 TEST_F(FtpSessionTest, OneControlConnectionServesEveryOperation) {
     ASSERT_TRUE(server_.Running());
     WriteFileBytes(home_.Root() / "f.txt", "text");

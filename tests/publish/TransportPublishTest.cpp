@@ -178,13 +178,16 @@ protected:
     // Breaks every connection to the FTPS server once the large file is partly there.
     void CutWhenHalfWritten() {
         watcher_ = std::thread([this] {
-            // The file is written under a temporary name beside its own.
+            // The file is written under its own name in a folder the publication made, and
+            // under a temporary name beside its own when it replaces an old one.
             const fs::path large = remote_ / kKey / kLargeFile;
             const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             while (!watcher_stop_.load() && std::chrono::steady_clock::now() < end) {
                 std::error_code ec;
                 for (const auto& entry : fs::directory_iterator(large.parent_path(), ec)) {
-                    if (entry.path().filename().string().rfind(large.filename().string() + ".", 0) != 0) continue;
+                    const std::string name = entry.path().filename().string();
+                    if (name != large.filename().string() && name.rfind(large.filename().string() + ".", 0) != 0)
+                        continue;
                     const auto size = fs::file_size(entry.path(), ec);
                     if (!ec && size > 0 && size < kLargeSize) {
                         cut_done_.store(vsftpd_->Process().KillSessions() > 0);

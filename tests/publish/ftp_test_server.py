@@ -5,7 +5,7 @@ Serves ROOT for user "alice" (password "secret") on 127.0.0.1 at a free port, wh
 it writes to PORT_FILE once it listens. Each control connection adds a line to
 connections.log beside ROOT, and each file stored its path (relative to ROOT) to
 received.log there (a file stored under a temporary name when it is renamed to its
-own). With --drop-once the first upload that has
+own, and then also to renamed.log). With --drop-once the first upload that has
 received data loses its data and control connections, as a failing network would.
 With --read-only the account may list and read but every write is refused.
 While a file "hold" beside ROOT names a file, the next upload of a file of that name (in
@@ -73,6 +73,8 @@ class CountingFTPHandler(FTPHandler):
         FTPHandler.ftp_RNTO(self, path)
         if source and source.endswith(".vellumark-part") and os.path.exists(path) and not os.path.exists(source):
             self.note_received(path)
+            with open(os.path.join(os.path.dirname(ROOT[0]), "renamed.log"), "a") as log:
+                log.write(os.path.relpath(path, ROOT[0]) + "\n")
 
     def note_received(self, file):
         with open(os.path.join(os.path.dirname(ROOT[0]), "received.log"), "a") as log:
