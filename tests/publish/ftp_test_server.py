@@ -20,6 +20,7 @@ import sys
 import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.filesystems import AbstractedFS
 from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
@@ -68,19 +69,30 @@ class CountingFTPHandler(FTPHandler):
             return
         self.note_received(file)
 
-    def ftp_RNTO(self, path):
-        source = self._rnfr
-        FTPHandler.ftp_RNTO(self, path)
-        if source and source.endswith(".vellumark-part") and os.path.exists(path) and not os.path.exists(source):
-            self.note_received(path)
-            with open(os.path.join(os.path.dirname(ROOT[0]), "renamed.log"), "a") as log:
-                log.write(os.path.relpath(path, ROOT[0]) + "\n")
-
     def note_received(self, file):
-        with open(os.path.join(os.path.dirname(ROOT[0]), "received.log"), "a") as log:
-            log.write(os.path.relpath(file, ROOT[0]) + "\n")
-        if os.path.exists(os.path.join(os.path.dirname(ROOT[0]), "slow")):
-            time.sleep(0.3)
+        note_received(file)
+
+
+def note(log_name, file):
+    with open(os.path.join(os.path.dirname(ROOT[0]), log_name), "a") as log:
+        log.write(os.path.relpath(file, ROOT[0]) + "\n")
+
+
+def note_received(file):
+    note("received.log", file)
+    if os.path.exists(os.path.join(os.path.dirname(ROOT[0]), "slow")):
+        time.sleep(0.3)
+
+
+class NotingFS(AbstractedFS):
+    """Notes a file renamed from its temporary name to its own before the reply goes, so
+    that a test that has the reply finds the note."""
+
+    def rename(self, src, dst):
+        AbstractedFS.rename(self, src, dst)
+        if src.endswith(".vellumark-part"):
+            note_received(dst)
+            note("renamed.log", dst)
 
 
 ROOT = [""]
@@ -95,6 +107,7 @@ def main():
     handler = CountingFTPHandler
     handler.authorizer = authorizer
     handler.dtp_handler = DroppingDTPHandler
+    handler.abstracted_fs = NotingFS
     handler.permit_foreign_addresses = False
     server = FTPServer(("127.0.0.1", 0), handler)
     port = server.socket.getsockname()[1]
