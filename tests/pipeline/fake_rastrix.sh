@@ -40,7 +40,9 @@ case $mode in
     echo "<html>$title</html>" > "$output_dir/text.html"
     echo "window.VELLUMARK_BOOK_TEXT = {};" > "$output_dir/txt.js" ;;
   img)
-    name=$(basename "$dir")
+    # No programs beyond bash itself: a run of 514 jobs starts thousands of these.
+    name=${dir%/}
+    name=${name##*/}
     [ $cover = 1 ] && name=cover
     log img "$name" "$res"
     if [ $cover = 1 ]; then : > "$dir/img-1-e-cover.jpg"; exit 0; fi
@@ -54,7 +56,7 @@ case $mode in
     last=$pages
     [ "$FAKE_SHORT" = "$name" ] && last=$((pages / 2))
     for ((i = 1; i <= last; i++)); do
-      sleep "${FAKE_DELAY:-0.02}"
+      [ "${FAKE_DELAY:-0.02}" = 0 ] || sleep "${FAKE_DELAY:-0.02}"
       : > "$dir/img-$i.jpg"; : > "$dir/img-$i-f.png"; : > "$dir/img-$i-e.jpg"
       echo "PN:$i/$pages" >&2
     done
