@@ -4,6 +4,7 @@
 #include "publish/NetworkSettings.h"
 #include "publish/PublishSettings.h"
 #include "publish/Uploader.h"
+#include "ui/CDlgLocalize.h"
 #include "ui/CServerKeyDlg.h"
 
 #include <QApplication>
@@ -116,6 +117,7 @@ FolderCheckResult CheckFtpFolder(AppConfig& cfg, const std::string& key, bool cr
     result.folder = QStringLiteral("/") + QString::fromStdString(folder);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     ProfileConnection connection(cfg, key);
+    result.server = connection.Result().server;
     Uploader& uploader = connection.Session();
     FtpSession& session = uploader.Ftp();
     if (!connection.Result().logged_in) {
@@ -135,6 +137,37 @@ FolderCheckResult CheckFtpFolder(AppConfig& cfg, const std::string& key, bool cr
     }
     QApplication::restoreOverrideCursor();
     return result;
+}
+
+FolderCheckResult CheckFtpFolderAsking(QWidget* owner, AppConfig& cfg, const std::string& key)
+{
+    FolderCheckResult result = CheckFtpFolder(cfg, key, false);
+    if (result.state != FolderState::kMissing)
+        return result;
+    if (CDlgLocalize::MessageBoxByKey(owner, "ftp_folder_missing", QMessageBox::Yes | QMessageBox::No,
+                                      QMessageBox::Yes) != QMessageBox::Yes) {
+        result.declined = true;
+        return result;
+    }
+    return CheckFtpFolder(cfg, key, true);
+}
+
+QString DescribeFolderCheck(const FolderCheckResult& result)
+{
+    const auto line = [](const char* key, const QString& value) {
+        return CDlgLocalize::Lookup("MESSAGEBOX", key).arg(value) + QLatin1Char('\n');
+    };
+    switch (result.state) {
+    case FolderState::kWritable:
+        return line("ftp_test_ok", result.server) + line("ftp_folder_ok", result.folder).chopped(1);
+    case FolderState::kMissing:
+        return line("ftp_folder_not_made", result.folder) + result.reason;
+    case FolderState::kNotWritable:
+        return line("ftp_folder_read_only", result.folder) + result.reason;
+    case FolderState::kNoLogin:
+        return line("ftp_login_failed", result.server) + result.reason;
+    }
+    return {};
 }
 
 ServerCheckResult CheckFtpServer(QWidget* owner, AppConfig& cfg, const std::string& key)

@@ -231,6 +231,8 @@ void FtpServerIdentityTest::changedTlsKeyWarnsAndDefaultsToNo()
     QVERIFY(declined->isVisibleTo(&page));
     QCOMPARE(declined->text(), CDlgLocalize::Lookup("NETWORK_SETTING", "key_declined"));
     QVERIFY(!declined->text().isEmpty());
+    // Accepted; the profile's folder is not on the server yet and is made on request.
+    home.AnswerNext(QMessageBox::Yes);
     home.AnswerNext(QMessageBox::Yes);
     Find<QPushButton>(&page, "nextButton")->click();
     QCOMPARE(steps.count(), 1);

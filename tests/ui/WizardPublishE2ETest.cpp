@@ -251,7 +251,6 @@ void WizardPublishE2ETest::convertAfterAFailedUploadContinuesTheSameBook()
     cfg.m_autoview = 0;
     FtpTestServer ftp(home.Root() / "ftp");
     QVERIFY(ftp.Running());
-    WriteFileBytes(ftp.Root() / "books", "not a folder");
     UseFtpServer(cfg, ftp.Port(), "http://127.0.0.1/books/");
 
     const fs::path pdf = home.MakePdf("Retried Book.pdf", 2);
@@ -260,8 +259,12 @@ void WizardPublishE2ETest::convertAfterAFailedUploadContinuesTheSameBook()
     window.show();
     WizardDriver wizard(window);
     QVERIFY(wizard.ToPublishMethod(pdf));
+    // Next finds the folder; it is replaced by a file before the upload.
+    fs::create_directories(ftp.Root() / "books");
     QVERIFY(wizard.Click("ftpButton") && wizard.Step() == kStepFtp && wizard.Click("nextButton"));
     QCOMPARE(wizard.Step(), int(kStepConvert));
+    fs::remove(ftp.Root() / "books");
+    WriteFileBytes(ftp.Root() / "books", "not a folder");
     QVERIFY(wizard.Click("convertButton"));
     const std::string key = wizard.Tabs().Values().job_key;
     QVERIFY(!key.empty());

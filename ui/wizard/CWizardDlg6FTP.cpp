@@ -18,6 +18,8 @@ CWizardDlg6FTP::CWizardDlg6FTP(AppConfig& cfg, QWidget* parent) : WizardPage(par
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MakeWizardHeader(this, QStringLiteral("<#[NETWORK_SETTING:ftp_header]#>")));
     settings_ = new CBaseNetworkDlg(cfg, CBaseNetworkDlg::kFtpPart, this);
+    // Next leads to the upload: the folder must be there and take files.
+    settings_->CheckFolderOnValidate();
     layout->addWidget(settings_);
 
     toolbar_options_ = ToolbarOptions::InWizardGroup(cfg, this, layout);
