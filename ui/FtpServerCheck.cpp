@@ -6,6 +6,7 @@
 #include "publish/Uploader.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/CServerKeyDlg.h"
+#include "ui/FingerprintLines.h"
 
 #include <QApplication>
 
@@ -196,8 +197,8 @@ ServerCheckResult CheckFtpServer(QWidget* owner, AppConfig& cfg, const std::stri
         result.outcome = ServerCheck::kDeclined;
         return result;
     }
-    if (!ConfirmServerFingerprint(cfg, key, identity.offered)) {
-        result.reason = QString::fromStdString(DescribeIdentityProblem(identity));
+    if (!ConfirmServerFingerprint(cfg, key, identity.offered, identity.offered_type)) {
+        result.reason = IdentityLines(identity).join(QLatin1Char('\n'));
         return result;
     }
     // The key is accepted; logging in again tells the user at once whether the account works.
@@ -210,6 +211,6 @@ ServerCheckResult CheckFtpServer(QWidget* owner, AppConfig& cfg, const std::stri
     }
     result.reason = second.identity.check == IdentityCheck::Trusted
                         ? second.reason
-                        : QString::fromStdString(DescribeIdentityProblem(second.identity));
+                        : IdentityLines(second.identity).join(QLatin1Char('\n'));
     return result;
 }
