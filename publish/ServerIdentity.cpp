@@ -22,6 +22,11 @@ std::string Base64(const unsigned char* data, size_t size) {
     return out;
 }
 
+// A fingerprint as the log names it: the kind of key after it, as ssh-keygen -l prints it.
+std::string LoggedFingerprint(const std::string& key_type, const std::string& fingerprint) {
+    return key_type.empty() || fingerprint.empty() ? fingerprint : fingerprint + " (" + key_type + ")";
+}
+
 std::vector<unsigned char> Unbase64(const std::string& text) {
     std::vector<unsigned char> out(3 * (text.size() / 4) + 3);
     const int written = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(text.data()),
@@ -132,12 +137,12 @@ std::string DescribeIdentityProblem(const ServerIdentity& identity) {
         case IdentityCheck::Unknown:
             return "unknown server identity: the server offered " +
                    (identity.offered.empty() ? std::string("a key that could not be read")
-                                             : NamedFingerprint(identity.offered_type, identity.offered)) +
+                                             : LoggedFingerprint(identity.offered_type, identity.offered)) +
                    ", which nothing confirms yet";
         case IdentityCheck::Changed:
             return "the server's identity changed: " + identity.expected_from + " holds " +
-                   NamedFingerprint(identity.expected_type, identity.expected) + ", the server offered " +
-                   NamedFingerprint(identity.offered_type, identity.offered);
+                   LoggedFingerprint(identity.expected_type, identity.expected) + ", the server offered " +
+                   LoggedFingerprint(identity.offered_type, identity.offered);
     }
     return {};
 }

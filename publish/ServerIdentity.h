@@ -38,7 +38,8 @@ std::string NamedFingerprint(const std::string& key_type, const std::string& fin
 bool IsFingerprint(const std::string& text);
 // The form libcurl pins a public key with: "sha256//<base64 with padding>".
 std::string PinnedKeyOf(const std::string& fingerprint);
-// One line for the log and the user, naming the fingerprints; empty when trusted.
+// One line for the log and the user, naming the fingerprints, each followed by its key's
+// kind in brackets ("SHA256:... (ED25519)"); empty when trusted.
 std::string DescribeIdentityProblem(const ServerIdentity& identity);
 
 // ---- SFTP: the host key is checked against the user's known_hosts and, when that file

@@ -7,11 +7,12 @@
 
 namespace {
 
-// A fingerprint as NamedFingerprint writes it, or a certificate's colon-separated hex.
+// A fingerprint with its key's kind before it (as NamedFingerprint writes it) or after it
+// in brackets (as a job's note does), or a certificate's colon-separated hex.
 const QRegularExpression& FingerprintPattern()
 {
-    static const QRegularExpression pattern(
-        QStringLiteral("(?:\\b[A-Z0-9]{2,8} )?SHA256:[A-Za-z0-9+/]{43}|\\b(?:[0-9A-F]{2}:){31}[0-9A-F]{2}\\b"));
+    static const QRegularExpression pattern(QStringLiteral(
+        "(?:\\b([A-Z0-9]{2,8}) )?(SHA256:[A-Za-z0-9+/]{43})(?: \\(([A-Z0-9]{2,8})\\))?|\\b(?:[0-9A-F]{2}:){31}[0-9A-F]{2}\\b"));
     return pattern;
 }
 
@@ -37,8 +38,11 @@ QStringList IdentityLines(const ServerIdentity& identity)
 QStringList IdentityLinesFromNote(const QString& note)
 {
     QStringList found;
-    for (const QRegularExpressionMatch& match : FingerprintPattern().globalMatch(note))
-        found << match.captured();
+    for (const QRegularExpressionMatch& match : FingerprintPattern().globalMatch(note)) {
+        const QString kind = match.hasCaptured(1) ? match.captured(1) : match.captured(3);
+        if (match.hasCaptured(2))
+            found << QString::fromStdString(NamedFingerprint(kind.toStdString(), match.captured(2).toStdString()));
+    }
     QStringList lines;
     const char* captions[] = {"key_expected", "key_offered"};
     for (qsizetype i = 0; i < found.size() && i < 2; ++i)
