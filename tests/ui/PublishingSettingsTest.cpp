@@ -656,8 +656,11 @@ void PublishingSettingsTest::wizardNextChecksTheFolder()
         QVERIFY(spoken);
         QCOMPARE(spoken->text(QAccessible::Name), declined);
 
+        home.AnswerNext(QMessageBox::Yes);  // and books go there from now on
         next(folder, QMessageBox::Yes);
-        QCOMPARE(home.PromptTexts().size(), 1);
+        QCOMPARE(home.PromptTexts().size(), 2);
+        QVERIFY(home.PromptTexts()[1].startsWith(
+            CDlgLocalize::LocaliseText(QStringLiteral("<#[MESSAGEBOX:target_change]#>")).section(QLatin1Char('\n'), 0, 0)));
         QCOMPARE(steps.count(), 1);
         QVERIFY(fs::is_directory(ftp.Root() / folder));
         QCOMPARE(cfg.m_ftp_url, "127.0.0.1/" + folder);
@@ -725,7 +728,13 @@ void PublishingSettingsTest::wizardPagesSetTheirModeAndStep()
     SetText(&service_page, "accountEdit", QString::fromStdString(kUser));
     SetText(&service_page, "accountPasswordEdit", QString::fromStdString(kPassword));
     cfg.m_use_ftp = 1;
+    // Books went to the FTP server: the page asks before the service takes its place.
+    home.ClearPrompts();
+    home.AnswerNext(QMessageBox::Yes);
     Find<QPushButton>(&service_page, "nextButton")->click();
+    QCOMPARE(home.PromptTexts().size(), 1);
+    QVERIFY(home.PromptTexts()[0].startsWith(
+        CDlgLocalize::LocaliseText(QStringLiteral("<#[MESSAGEBOX:target_change]#>")).section(QLatin1Char('\n'), 0, 0)));
     QCOMPARE(steps.count(), 1);
     QCOMPARE(steps.at(0), (QList<QVariant>{7, 5}));
     QVERIFY(service_page.isHidden());
@@ -761,7 +770,10 @@ void PublishingSettingsTest::wizardPagesSetTheirModeAndStep()
     AddProfile(cfg, "127.0.0.1", "books", "alice", "secret");
     cfg.m_ftp_ini.WriteInt("127.0.0.1/books", "ftp_port", ftp.Port());
     ftp_page.Settings()->FillProfiles("127.0.0.1/books");
+    home.ClearPrompts();
+    home.AnswerNext(QMessageBox::Yes);  // books go to the FTP server instead of the service
     Find<QPushButton>(&ftp_page, "nextButton")->click();
+    QCOMPARE(home.PromptTexts().size(), 1);
     QCOMPARE(ftp_steps.count(), 1);
     QCOMPARE(ftp_steps.at(0), (QList<QVariant>{7, 6}));
     QVERIFY(ftp_page.isHidden());

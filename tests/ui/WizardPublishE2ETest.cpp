@@ -8,6 +8,7 @@
 #include "config/JobKey.h"
 #include "pipeline/JobSection.h"
 #include "pipeline/JobTable.h"
+#include "publish/NetworkSettings.h"
 #include "tests/publish/FtpTestServer.h"
 #include "tests/publish/PeerProcess.h"
 #include "tests/ui/BookInBrowser.h"
@@ -95,6 +96,7 @@ void UseFtpServer(AppConfig& cfg, int port, const std::string& webaddr)
     cfg.m_config_ini.WriteText("network", "ftp_url", profile);
     cfg.m_ftp_url = profile;
     cfg.ReadFtpProfile();
+    SetPublishingMode(cfg, PublishingMode::kFtp);
     UploadWithoutPauses(cfg);
 }
 
@@ -206,6 +208,7 @@ void WizardPublishE2ETest::toThePublishingService()
     cfg.m_http_user_ini.WriteEnciphered(user + "#" + host, "http_passwd", password, cfg.m_cipher);
     cfg.m_cat_id = 7;       // Education
     cfg.m_country_id = 380;  // Italy
+    SetPublishingMode(cfg, PublishingMode::kWebService);
     UploadWithoutPauses(cfg);
 
     const fs::path pdf = home.MakePdf("Service Book.pdf", 2);

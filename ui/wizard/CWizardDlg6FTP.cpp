@@ -4,6 +4,7 @@
 #include "publish/NetworkSettings.h"
 #include "ui/CBaseNetworkDlg.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/PublishingTarget.h"
 #include "ui/ToolbarOptions.h"
 #include "ui/wizard/WizardPageKit.h"
 
@@ -39,6 +40,11 @@ void CWizardDlg6FTP::Next()
 {
     NetworkChoice choice;
     if (!settings_->Validate(this, choice))
+        return;
+    PublishingTarget wanted;
+    wanted.ftp = true;
+    wanted.ftp_url = choice.ftp_url;
+    if (!AgreeToTargetChange(this, cfg_, wanted))
         return;
     SaveNetworkChoice(cfg_, choice);
     SetPublishingMode(cfg_, PublishingMode::kFtp);
