@@ -232,10 +232,11 @@ void FtpSession::NoteIdentity(CURLcode code) {
     if (IsSftp()) {
         seen = ssh_check_.result;
     } else if (endpoint_.transport.protocol == FtpProtocol::Ftps) {
-        seen.offered = tls_record_.offered;
+        RecordedTlsIdentity(seen);
         if (code == CURLE_SSL_PINNEDPUBKEYNOTMATCH) {
             seen.check = IdentityCheck::Changed;
             seen.expected = endpoint_.transport.fingerprint;
+            seen.expected_type = endpoint_.transport.key_type;
             seen.expected_from = "the profile";
         } else if (endpoint_.transport.fingerprint.empty()) {
             // No authority vouches for the certificate (self-signed, another name, expired).
@@ -245,6 +246,12 @@ void FtpSession::NoteIdentity(CURLcode code) {
     if (seen.check == IdentityCheck::Trusted) return;
     identity_ = seen;
     last_failure_ = FtpFailure::Identity;
+}
+
+void FtpSession::RecordedTlsIdentity(ServerIdentity& identity) const {
+    identity.offered = tls_record_.offered;
+    identity.offered_type = tls_record_.key_type;
+    identity.certificate = tls_record_.certificate;
 }
 
 bool FtpSession::FailLocally(int32_t code) {
@@ -286,6 +293,7 @@ void FtpSession::SetUpTransport() {
             curl_easy_setopt(h, CURLOPT_KEYPASSWD, endpoint_.transport.passphrase.c_str());
         }
         ssh_check_.confirmed = endpoint_.transport.fingerprint;
+        ssh_check_.confirmed_type = endpoint_.transport.key_type;
         ssh_check_.known_hosts = UserKnownHostsFile();
         curl_easy_setopt(h, CURLOPT_SSH_KNOWNHOSTS, ssh_check_.known_hosts.c_str());
         curl_easy_setopt(h, CURLOPT_SSH_KEYFUNCTION, CheckSshHostKey);
@@ -334,8 +342,11 @@ bool FtpSession::Open(const FtpEndpoint& endpoint) {
     curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     const bool ok = Perform();
     curl_easy_setopt(h, CURLOPT_QUOTE, nullptr);
-    if (endpoint.transport.protocol == FtpProtocol::Ftps) identity_.offered = tls_record_.offered;
-    if (IsSftp() && identity_.check == IdentityCheck::Trusted) identity_.offered = ssh_check_.result.offered;
+    if (endpoint.transport.protocol == FtpProtocol::Ftps) RecordedTlsIdentity(identity_);
+    if (IsSftp() && identity_.check == IdentityCheck::Trusted) {
+        identity_.offered = ssh_check_.result.offered;
+        identity_.offered_type = ssh_check_.result.offered_type;
+    }
     if (!ok) {
         Close();
         return false;

@@ -39,6 +39,8 @@ struct FtpTransport {
     // the certificate's public key is pinned to it instead of being checked against the
     // authorities. SFTP: used when known_hosts does not know the host.
     std::string fingerprint;
+    // The kind of that key ("ED25519", "RSA", ...), as the user is told; may be empty.
+    std::string key_type;
     // Benchmarks only, never from a profile: files are written under their final names,
     // as a reader may then see half of one, so that the cost of replacing whole files
     // can be measured against it.
@@ -133,6 +135,8 @@ private:
     void SetUpTransport();
     // Turns a failed verification into an identity failure.
     void NoteIdentity(CURLcode code);
+    // Copies what the TLS handshake showed of the server's certificate into `identity`.
+    void RecordedTlsIdentity(ServerIdentity& identity) const;
     bool IsSftp() const { return endpoint_.transport.protocol == FtpProtocol::Sftp; }
     // Records a failure found before anything was sent (no handle, unreadable file).
     bool FailLocally(int32_t code);

@@ -115,6 +115,7 @@ FtpTransport ReadFtpTransport(const IniFile& ftp_ini, Rijndael& cipher, const st
     transport.key_file = ftp_ini.ReadText(key, "key_file", 4096);
     transport.passphrase = ftp_ini.ReadEnciphered(key, "passphrase", cipher);
     transport.fingerprint = ftp_ini.ReadText(key, "fingerprint", 128);
+    transport.key_type = ftp_ini.ReadText(key, "key_type", 32);
     return transport;
 }
 
@@ -131,14 +132,17 @@ bool SaveFtpTransport(AppConfig& cfg, const std::string& key, const FtpTransport
     return ini.WriteText(key, "protocol", FtpProtocolName(transport.protocol)) &&
            ini.WriteText(key, "key_file", transport.key_file) &&
            ini.WriteEnciphered(key, "passphrase", transport.passphrase, cfg.m_cipher) &&
-           ini.WriteText(key, "fingerprint", transport.fingerprint);
+           ini.WriteText(key, "fingerprint", transport.fingerprint) &&
+           ini.WriteText(key, "key_type", transport.fingerprint.empty() ? std::string() : transport.key_type);
 }
 
-bool ConfirmServerFingerprint(AppConfig& cfg, const std::string& key, const std::string& fingerprint)
+bool ConfirmServerFingerprint(AppConfig& cfg, const std::string& key, const std::string& fingerprint,
+                              const std::string& key_type)
 {
     if (key.empty() || !IsFingerprint(fingerprint))
         return false;
-    return cfg.m_ftp_ini.WriteText(key, "fingerprint", fingerprint);
+    return cfg.m_ftp_ini.WriteText(key, "fingerprint", fingerprint) &&
+           cfg.m_ftp_ini.WriteText(key, "key_type", key_type);
 }
 
 void SetPublishingMode(AppConfig& cfg, PublishingMode mode)

@@ -37,8 +37,8 @@ std::string SaveFtpProfile(AppConfig& cfg, const FtpProfile& profile);
 // ---- How a profile reaches its server (keys of its ftp.ini section): `protocol` ("ftp",
 //      "ftps" or "sftp"; missing means plain FTP, as every profile made before it),
 //      `key_file` (SFTP: the private key's path), `passphrase` (enciphered like the
-//      password) and `fingerprint` (the server's key as the user confirmed it,
-//      "SHA256:..."). SaveFtpProfile leaves these keys alone, so an editor that does not
+//      password), `fingerprint` (the server's key as the user confirmed it,
+//      "SHA256:...") and `key_type` (that key's kind, "ED25519"). SaveFtpProfile leaves these keys alone, so an editor that does not
 //      know them keeps them.
 
 // "ftp", "ftps", "sftp".
@@ -56,8 +56,10 @@ FtpTransport ReadFtpTransport(AppConfig& cfg, const std::string& key);
 bool SaveFtpTransport(AppConfig& cfg, const std::string& key, const FtpTransport& transport);
 // Stores the fingerprint the user confirmed for the server of profile `key` (the
 // `offered` fingerprint of an unknown or changed identity); later connections accept
-// that key and refuse any other. False when it is not a fingerprint or cannot be written.
-bool ConfirmServerFingerprint(AppConfig& cfg, const std::string& key, const std::string& fingerprint);
+// that key and refuse any other; `key_type` is kept to name the key's kind. False when it
+// is not a fingerprint or cannot be written.
+bool ConfirmServerFingerprint(AppConfig& cfg, const std::string& key, const std::string& fingerprint,
+                              const std::string& key_type = {});
 
 // Where books go. Choosing one mode switches the other two off.
 enum class PublishingMode { kLocal, kFtp, kWebService };

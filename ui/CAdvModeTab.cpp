@@ -8,6 +8,7 @@
 #include "pipeline/SubmitJob.h"
 #include "ui/CAdvOptDlg.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/PublishingTarget.h"
 #include "ui/CNetworkDlg.h"
 #include "ui/PdfListView.h"
 #include "ui/UserPrompts.h"
@@ -338,21 +339,7 @@ void CAdvModeTab::RefreshUploadLabel()
     // The button says what it does: converting only, when books stay on this computer.
     CDlgLocalize::SetTextTemplate(convert_button_, ftp || service ? QStringLiteral("<#[ADVANCED:connvert_upload]#>")
                                                                   : QStringLiteral("<#[ADVANCED:convert_only]#>"));
-    if (!ftp && !service) {
-        upload_label_->setText(CDlgLocalize::Lookup("ADVANCED", "not_upload"));
-        return;
-    }
-    // Each target names its server, so the user can see which one it is.
-    auto named = [](const QString& target, const std::string& server) {
-        return server.empty() ? target : target + QStringLiteral(" (") + QString::fromStdString(server) + QLatin1Char(')');
-    };
-    QStringList targets;
-    if (ftp)
-        targets << named(CDlgLocalize::Lookup("ADVANCED", "ftp"), cfg_.m_ftp_url);
-    if (service)
-        targets << named(CDlgLocalize::Lookup("ADVANCED", "leafpub"), cfg_.m_vazirudu_domain);
-    upload_label_->setText(CDlgLocalize::Lookup("ADVANCED", "upload_to") + QLatin1Char(' ') +
-                           targets.join(QStringLiteral(", ")));
+    upload_label_->setText(DescribePublishingTarget(CurrentPublishingTarget(cfg_)));
 }
 
 void CAdvModeTab::RefreshQueue()

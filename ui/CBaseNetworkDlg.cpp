@@ -125,6 +125,13 @@ void CBaseNetworkDlg::BuildFtpPart(QGridLayout* grid, int& row, bool with_check)
     declined_note_->hide();
     grid->addWidget(declined_note_, row, 1, 1, 3);
     ++row;
+    // Says why Next stayed when the profile's folder cannot take the book.
+    folder_note_ = new QLabel(owner);
+    folder_note_->setObjectName(QStringLiteral("folderNote"));
+    folder_note_->setWordWrap(true);
+    folder_note_->hide();
+    grid->addWidget(folder_note_, row, 1, 1, 3);
+    ++row;
     connect(configure, &QPushButton::clicked, this, &CBaseNetworkDlg::ConfigureFtp);
     connect(profiles_, &QComboBox::currentIndexChanged, this, &CBaseNetworkDlg::ShowTransport);
     if (with_check) {
@@ -264,6 +271,7 @@ void CBaseNetworkDlg::ShowTransport()
     for (int i = 0; i < 3; ++i)
         transport_notes_[i]->setVisible(i == shown);
     declined_note_->hide();
+    folder_note_->hide();
 }
 
 const char* CBaseNetworkDlg::HostRefusal(const std::string& host)
@@ -490,19 +498,49 @@ bool CBaseNetworkDlg::StoreServiceHost() const
 
 bool CBaseNetworkDlg::ServerAccepted(QWidget* owner, const std::string& profile) const
 {
+    declined_note_->hide();
+    folder_note_->hide();
     // Plain FTP cannot say who its server is: there is nothing to confirm.
-    if (!ProfileChecksServerIdentity(cfg_, profile))
+    if (ProfileChecksServerIdentity(cfg_, profile)) {
+        const ServerCheckResult result = CheckFtpServer(owner, cfg_, profile);
+        declined_note_->setVisible(result.outcome == ServerCheck::kDeclined);
+        if (result.outcome == ServerCheck::kDeclined)
+            return false;
+        if (result.outcome == ServerCheck::kNoLogin)
+            return KeepAfterFailedLogin(owner, result.server, result.reason);
+    }
+    return !check_folder_ || FolderAccepted(owner, profile);
+}
+
+bool CBaseNetworkDlg::FolderAccepted(QWidget* owner, const std::string& profile) const
+{
+    const FolderCheckResult folder = CheckFtpFolderAsking(owner, cfg_, profile);
+    if (folder.state == FolderState::kWritable)
         return true;
-    const ServerCheckResult result = CheckFtpServer(owner, cfg_, profile);
-    declined_note_->setVisible(result.outcome == ServerCheck::kDeclined);
-    if (result.outcome != ServerCheck::kNoLogin)
-        return result.outcome == ServerCheck::kLoggedIn;
+    if (folder.state == FolderState::kNoLogin)
+        return KeepAfterFailedLogin(owner, folder.server, folder.reason);
+    if (folder.declined) {
+        folder_note_->setText(CDlgLocalize::Lookup("NETWORK_SETTING", "folder_declined").arg(folder.folder));
+    } else {
+        PromptRequest request;
+        request.caption = QStringLiteral("Vellumark");
+        request.text = DescribeFolderCheck(folder);
+        ShowPrompt(owner, request);
+        folder_note_->setText(
+            CDlgLocalize::Lookup("NETWORK_SETTING", "folder_unusable").arg(folder.folder, folder.reason));
+    }
+    folder_note_->show();
+    return false;
+}
+
+bool CBaseNetworkDlg::KeepAfterFailedLogin(QWidget* owner, const QString& server, const QString& reason)
+{
     // The server may be out of reach for now; the user decides whether to keep the choice.
     PromptRequest request;
     request.icon = QMessageBox::Warning;
     request.caption = QStringLiteral("Vellumark");
-    request.text = CDlgLocalize::Lookup("MESSAGEBOX", "ftp_login_failed").arg(result.server) + QLatin1Char('\n') +
-                   result.reason + QStringLiteral("\n\n") + CDlgLocalize::Lookup("MESSAGEBOX", "keep_ftp_choice");
+    request.text = CDlgLocalize::Lookup("MESSAGEBOX", "ftp_login_failed").arg(server) + QLatin1Char('\n') + reason +
+                   QStringLiteral("\n\n") + CDlgLocalize::Lookup("MESSAGEBOX", "keep_ftp_choice");
     request.buttons = QMessageBox::Yes | QMessageBox::No;
     request.default_button = QMessageBox::No;
     return ShowPrompt(owner, request) == QMessageBox::Yes;

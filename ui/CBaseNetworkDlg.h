@@ -56,6 +56,11 @@ public:
     // be written.
     bool StoreServiceHost() const;
 
+    // Makes Validate also check that the chosen profile's folder exists and takes new
+    // files (a missing one is made when the user agrees); the wizard page, whose Next
+    // leads straight to the upload, asks for it.
+    void CheckFolderOnValidate() { check_folder_ = true; }
+
     // Fills the profile combo from ftp.ini and selects `key` (the first entry when absent).
     void FillProfiles(const std::string& key);
     // Opens the FTP profiles dialog; afterwards the combo shows the profile last edited.
@@ -67,6 +72,10 @@ private:
     // Shows how the chosen profile reaches its server (plain FTP: unencrypted).
     void ShowTransport();
     bool ServerAccepted(QWidget* owner, const std::string& profile) const;
+    // The folder check; when it fails, a line under the profile says why.
+    bool FolderAccepted(QWidget* owner, const std::string& profile) const;
+    // Asks whether to keep a profile whose server could not be logged in to.
+    static bool KeepAfterFailedLogin(QWidget* owner, const QString& server, const QString& reason);
     // The message key of the reason the service address `host` is refused; null when
     // it can be used.
     static const char* HostRefusal(const std::string& host);
@@ -90,6 +99,8 @@ private:
     // One note per protocol, in FtpProtocol order; only the chosen profile's is shown.
     QLabel* transport_notes_[3] = {};
     QLabel* declined_note_ = nullptr;
+    QLabel* folder_note_ = nullptr;
+    bool check_folder_ = false;
     QCheckBox* use_service_ = nullptr;
     QLineEdit* host_ = nullptr;
     QLabel* host_note_ = nullptr;

@@ -337,8 +337,10 @@ bool CFtpDlg::Store(std::string& key)
     // The key the user accepted stays while the profile keeps its protocol: another
     // protocol meets another kind of key, which must be confirmed afresh.
     const FtpTransport stored = ReadFtpTransport(cfg_, key);
-    if (stored.protocol == transport.protocol)
+    if (stored.protocol == transport.protocol) {
         transport.fingerprint = stored.fingerprint;
+        transport.key_type = stored.key_type;
+    }
     if (!SaveFtpTransport(cfg_, key, transport) ||
         (!unknown_protocol_.empty() && !cfg_.m_ftp_ini.WriteText(key, "protocol", unknown_protocol_)))
         DIAG(kModule, 0, "ERR:ftp profile %s: transport not saved", key.c_str());
@@ -388,35 +390,11 @@ void CFtpDlg::Exit()
         accept();
 }
 
-void CFtpDlg::TestFolder(const std::string& key, const QString& server)
+void CFtpDlg::TestFolder(const std::string& key)
 {
-    FolderCheckResult folder = CheckFtpFolder(cfg_, key, false);
-    if (folder.state == FolderState::kMissing &&
-        CDlgLocalize::MessageBoxByKey(this, "ftp_folder_missing", QMessageBox::Yes | QMessageBox::No,
-                                      QMessageBox::Yes) == QMessageBox::Yes)
-        folder = CheckFtpFolder(cfg_, key, true);
-    switch (folder.state) {
-    case FolderState::kWritable:
-        ShowMessage(this, QMessageBox::Information,
-                    CDlgLocalize::Lookup("MESSAGEBOX", "ftp_test_ok").arg(server) + QLatin1Char('\n') +
-                        CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_ok").arg(folder.folder));
-        return;
-    case FolderState::kMissing:
-        ShowMessage(this, QMessageBox::Warning,
-                    CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_not_made").arg(folder.folder) + QLatin1Char('\n') +
-                        folder.reason);
-        return;
-    case FolderState::kNotWritable:
-        ShowMessage(this, QMessageBox::Warning,
-                    CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_read_only").arg(folder.folder) + QLatin1Char('\n') +
-                        folder.reason);
-        return;
-    case FolderState::kNoLogin:
-        ShowMessage(this, QMessageBox::Warning,
-                    CDlgLocalize::Lookup("MESSAGEBOX", "ftp_login_failed").arg(server) + QLatin1Char('\n') +
-                        folder.reason);
-        return;
-    }
+    const FolderCheckResult folder = CheckFtpFolderAsking(this, cfg_, key);
+    ShowMessage(this, folder.state == FolderState::kWritable ? QMessageBox::Information : QMessageBox::Warning,
+                DescribeFolderCheck(folder));
 }
 
 void CFtpDlg::Test()
@@ -427,7 +405,7 @@ void CFtpDlg::Test()
     ListAndSelect(key);
     const ServerCheckResult result = CheckFtpServer(this, cfg_, key);
     if (result.outcome == ServerCheck::kLoggedIn)
-        TestFolder(key, result.server);
+        TestFolder(key);
     else if (result.outcome == ServerCheck::kNoLogin)
         ShowMessage(this, QMessageBox::Warning,
                     CDlgLocalize::Lookup("MESSAGEBOX", "ftp_login_failed").arg(result.server) + QLatin1Char('\n') +

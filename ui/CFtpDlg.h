@@ -49,7 +49,7 @@ public:
 private:
     // After a login: checks that the profile's folder exists and takes new files,
     // offering to make a missing one, and tells the user.
-    void TestFolder(const std::string& key, const QString& server);
+    void TestFolder(const std::string& key);
     void BuildKeyFileRow(QFormLayout* form);
     void ShowProfile(const std::string& key);
     FtpProfile Fields() const;

@@ -8,6 +8,7 @@
 #include "ui/AppIcon.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/FingerprintLines.h"
 #include "ui/CModeTabCtrl.h"
 #include "ui/DlgNotifier.h"
 #include "ui/JobNoticeBridge.h"
@@ -248,10 +249,11 @@ void CMainDlg::ShowJobIncomplete(int result_code, const QString& key)
     if (result_code == JOB_RESULT_FTP_LOGIN_FAILED && note.contains(QStringLiteral("identity"))) {
         request.icon = QMessageBox::Warning;
         request.caption = CDlgLocalize::Lookup("MESSAGEBOX", "identity_caption");
-        text = CDlgLocalize::Lookup("MESSAGEBOX", "identity_next_step");
-    }
-    if (!note.isEmpty())
+        text = CDlgLocalize::Lookup("MESSAGEBOX", "identity_next_step") + QStringLiteral("\n\n") +
+               IdentityLinesFromNote(note).join(QLatin1Char('\n'));
+    } else if (!note.isEmpty()) {
         text += QLatin1Char('\n') + note;
+    }
     request.text = text;
     ShowPrompt(this, request);
 }

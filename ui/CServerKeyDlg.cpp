@@ -86,8 +86,8 @@ CServerKeyDlg::CServerKeyDlg(const ServerIdentity& identity, const QString& serv
 
     auto* grid = new QGridLayout;
     layout->addLayout(grid);
-    const QString offered = QString::fromStdString(identity.offered);
-    const QString expected = QString::fromStdString(identity.expected);
+    const QString offered = QString::fromStdString(NamedFingerprint(identity.offered_type, identity.offered));
+    const QString expected = QString::fromStdString(NamedFingerprint(identity.expected_type, identity.expected));
     int row = 0;
     if (kind_ == kUnknown) {
         AddFingerprint(grid, row++, Text("key_offered"), offered, "offeredEdit");
@@ -96,6 +96,10 @@ CServerKeyDlg::CServerKeyDlg(const ServerIdentity& identity, const QString& serv
                        "expectedEdit");
         AddFingerprint(grid, row++, Text("key_offered"), offered, "offeredEdit");
     }
+    // Providers publish a certificate's fingerprint in this form.
+    if (!identity.certificate.empty())
+        AddFingerprint(grid, row++, Text("key_certificate"), QString::fromStdString(identity.certificate),
+                       "certificateEdit");
     if (kind_ == kHostsDiffer)
         AddFingerprint(grid, row++, Text("key_command"), RemoveKeyCommand(server), "commandEdit");
     grid->setColumnStretch(1, 1);

@@ -4,7 +4,9 @@
 #include "publish/NetworkSettings.h"
 #include "publish/PublishSettings.h"
 #include "publish/Uploader.h"
+#include "ui/CDlgLocalize.h"
 #include "ui/CServerKeyDlg.h"
+#include "ui/FingerprintLines.h"
 
 #include <QApplication>
 
@@ -116,6 +118,7 @@ FolderCheckResult CheckFtpFolder(AppConfig& cfg, const std::string& key, bool cr
     result.folder = QStringLiteral("/") + QString::fromStdString(folder);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     ProfileConnection connection(cfg, key);
+    result.server = connection.Result().server;
     Uploader& uploader = connection.Session();
     FtpSession& session = uploader.Ftp();
     if (!connection.Result().logged_in) {
@@ -135,6 +138,37 @@ FolderCheckResult CheckFtpFolder(AppConfig& cfg, const std::string& key, bool cr
     }
     QApplication::restoreOverrideCursor();
     return result;
+}
+
+FolderCheckResult CheckFtpFolderAsking(QWidget* owner, AppConfig& cfg, const std::string& key)
+{
+    FolderCheckResult result = CheckFtpFolder(cfg, key, false);
+    if (result.state != FolderState::kMissing)
+        return result;
+    if (CDlgLocalize::MessageBoxByKey(owner, "ftp_folder_missing", QMessageBox::Yes | QMessageBox::No,
+                                      QMessageBox::Yes) != QMessageBox::Yes) {
+        result.declined = true;
+        return result;
+    }
+    return CheckFtpFolder(cfg, key, true);
+}
+
+QString DescribeFolderCheck(const FolderCheckResult& result)
+{
+    const auto line = [](const char* key, const QString& value) {
+        return CDlgLocalize::Lookup("MESSAGEBOX", key).arg(value) + QLatin1Char('\n');
+    };
+    switch (result.state) {
+    case FolderState::kWritable:
+        return line("ftp_test_ok", result.server) + line("ftp_folder_ok", result.folder).chopped(1);
+    case FolderState::kMissing:
+        return line("ftp_folder_not_made", result.folder) + result.reason;
+    case FolderState::kNotWritable:
+        return line("ftp_folder_read_only", result.folder) + result.reason;
+    case FolderState::kNoLogin:
+        return line("ftp_login_failed", result.server) + result.reason;
+    }
+    return {};
 }
 
 ServerCheckResult CheckFtpServer(QWidget* owner, AppConfig& cfg, const std::string& key)
@@ -163,8 +197,8 @@ ServerCheckResult CheckFtpServer(QWidget* owner, AppConfig& cfg, const std::stri
         result.outcome = ServerCheck::kDeclined;
         return result;
     }
-    if (!ConfirmServerFingerprint(cfg, key, identity.offered)) {
-        result.reason = QString::fromStdString(DescribeIdentityProblem(identity));
+    if (!ConfirmServerFingerprint(cfg, key, identity.offered, identity.offered_type)) {
+        result.reason = IdentityLines(identity).join(QLatin1Char('\n'));
         return result;
     }
     // The key is accepted; logging in again tells the user at once whether the account works.
@@ -177,6 +211,6 @@ ServerCheckResult CheckFtpServer(QWidget* owner, AppConfig& cfg, const std::stri
     }
     result.reason = second.identity.check == IdentityCheck::Trusted
                         ? second.reason
-                        : QString::fromStdString(DescribeIdentityProblem(second.identity));
+                        : IdentityLines(second.identity).join(QLatin1Char('\n'));
     return result;
 }

@@ -34,14 +34,24 @@ enum class FolderState {
 
 struct FolderCheckResult {
     FolderState state = FolderState::kNoLogin;
-    QString folder;  // the profile's folder, as the user is told
-    QString reason;  // the server's answer when it refused
+    QString folder;        // the profile's folder, as the user is told
+    QString server;        // "host:port", as the user is told
+    QString reason;        // the server's answer when it refused
+    bool declined = false;  // kMissing: the user did not want the folder made
 };
 
 // Logs in to the server of profile `key` (whose key was accepted before) and checks that
 // the profile's folder exists and takes new files, by making a folder there and removing
 // it again. With `create`, a missing folder is made first. Shows a wait cursor.
 FolderCheckResult CheckFtpFolder(AppConfig& cfg, const std::string& key, bool create);
+
+// CheckFtpFolder as the user meets it: a missing folder is made when the user agrees to
+// the question put in a box owned by `owner`.
+FolderCheckResult CheckFtpFolderAsking(QWidget* owner, AppConfig& cfg, const std::string& key);
+
+// What the user is told about a folder that did not pass the check, with the server's
+// answer (for kWritable: that the login worked and the folder takes files).
+QString DescribeFolderCheck(const FolderCheckResult& result);
 
 // True when the profile's protocol says who its server is (FTP with TLS, SFTP).
 bool ProfileChecksServerIdentity(AppConfig& cfg, const std::string& key);

@@ -3,6 +3,7 @@
 #include "config/CommonUtil.h"
 #include "config/DiagLog.h"
 #include "config/Folders.h"
+#include "ui/FingerprintLines.h"
 
 #include <QDesktopServices>
 #include <QDialog>
@@ -42,6 +43,16 @@ QString RememberFolder(const QString& chosen, const QString& folder)
     return chosen;
 }
 
+// A fingerprint is compared character by character: its line is never wrapped.
+void KeepFingerprintsWhole(QMessageBox& box, const QString& text)
+{
+    const QString html = MessageWithWholeFingerprints(text);
+    if (html.isEmpty())
+        return;
+    box.setTextFormat(Qt::RichText);
+    box.setText(html);
+}
+
 }  // namespace
 
 QMessageBox::StandardButton ShowPrompt(QWidget* owner, const PromptRequest& request)
@@ -49,6 +60,7 @@ QMessageBox::StandardButton ShowPrompt(QWidget* owner, const PromptRequest& requ
     if (g_prompt)
         return g_prompt(request);
     QMessageBox box(request.icon, request.caption, request.text, request.buttons, owner);
+    KeepFingerprintsWhole(box, request.text);
     if (request.default_button != QMessageBox::NoButton)
         box.setDefaultButton(request.default_button);
     return static_cast<QMessageBox::StandardButton>(box.exec());
@@ -62,6 +74,7 @@ void ShowNotice(QWidget* owner, const PromptRequest& request)
     }
     auto* box = new QMessageBox(request.icon, request.caption, request.text, request.buttons, owner);
     box->setObjectName(QStringLiteral("noticeBox"));
+    KeepFingerprintsWhole(*box, request.text);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
 }

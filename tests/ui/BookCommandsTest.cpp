@@ -2,6 +2,7 @@
 // the real buttons, the real worker with the scripted engine, and a real FTP server on
 // 127.0.0.1.
 #include "config/Folders.h"
+#include "config/IniFile.h"
 #include "pipeline/BookUpdate.h"
 #include "pipeline/JobSection.h"
 #include "tests/publish/FtpTestServer.h"
@@ -12,6 +13,9 @@
 
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QToolButton>
 #include <QTest>
 
 #include <cstdlib>
@@ -59,6 +63,7 @@ class BookCommandsTest : public QObject {
 private slots:
     void updateConvertsANewPdfUnderTheSameKey();
     void publishNeedsATargetAndSendsTheBookWithoutConverting();
+    void publishShowsUploadingWhileItUploads();
 };
 
 void BookCommandsTest::updateConvertsANewPdfUnderTheSameKey()
@@ -191,6 +196,69 @@ void BookCommandsTest::publishNeedsATargetAndSendsTheBookWithoutConverting()
     QVERIFY(!EngineLogHasImageRuns(engine_log));
     unsetenv("FAKE_LOG");
     QVERIFY2(home.Prompts().empty(), qPrintable(home.PromptTexts().join(" | ")));
+}
+
+// While a Publish... job is at the server, the job list says Uploading (in English and
+// French), not Converting: here the FTP server takes the connection and answers nothing
+// until the test lets it go.
+void BookCommandsTest::publishShowsUploadingWhileItUploads()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    home.UseFakeEngine(3, "0");
+    CAdvModeTab page(cfg, home.Table(), &home.Notices(), nullptr);
+    const fs::path pdf = home.Root() / "kept.pdf";
+    WriteFileBytes(pdf, "%PDF-1.4");
+    const std::string key = home.ConvertAndWait(page, pdf);
+    QVERIFY(!key.empty());
+
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    std::vector<QTcpSocket*> held;
+    connect(&silent, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = silent.nextPendingConnection())
+            held.push_back(socket);
+    });
+    const std::string profile = "127.0.0.1/books";
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_user", "alice", cfg.m_cipher);
+    cfg.m_ftp_ini.WriteEnciphered(profile, "ftp_passwd", "secret", cfg.m_cipher);
+    cfg.m_ftp_ini.WriteText(profile, "ftp_webaddr", "http://127.0.0.1/books/");
+    cfg.m_ftp_ini.WriteInt(profile, "ftp_port", silent.serverPort());
+    cfg.m_config_ini.WriteText("network", "ftp_url", profile);
+    cfg.ReadFtpProfile();
+    cfg.m_use_ftp = 1;
+    cfg.m_http_upld_try_times = 1;
+    cfg.m_config_ini.WriteInt("network", "http_upld_try_times", 1);
+
+    SelectProcessed(page, key);
+    Click(page, CAdvModeTab::kPublishBook);
+    const auto state = [&] {
+        page.RefreshQueue();
+        const int row = page.QueueList().FindRowByKey(key);
+        return row < 0 ? QString() : QString::fromStdString(page.QueueList().CellText(row, CPdfItemList::kColState));
+    };
+    const QString uploading = CDlgLocalize::Lookup("PROCESS_MSG", "process_5");
+    QTRY_VERIFY_WITH_TIMEOUT(!held.empty(), 10000);  // the job is at the server
+    QCOMPARE(state(), uploading);
+    QVERIFY(uploading != CDlgLocalize::Lookup("PROCESS_MSG", "process_2"));
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    CDlgLocalize::SetLanguage(&french);
+    page.Relocalise();
+    QCOMPARE(state(), CDlgLocalize::Lookup("PROCESS_MSG", "process_5"));
+    QVERIFY(state() != uploading);
+    CDlgLocalize::SetLanguage(&cfg.m_lang_ini);
+    page.Relocalise();
+
+    // Stopped, and let go: the login fails and the job ends without waiting to try again.
+    page.QueueView()->SelectRows({page.QueueList().FindRowByKey(key)});
+    emit page.QueueView()->Activated();
+    page.CommandButton(CAdvModeTab::kStop)->click();
+    for (QTcpSocket* socket : held)
+        socket->close();
+    silent.close();
+    const int slot = home.Table().FindSlotByKey(key);
+    QVERIFY(slot >= 0);
+    QTRY_COMPARE_WITH_TIMEOUT(home.Table().Slot(slot).state.load(), int32_t(JOB_STATE_FREE), 30000);
 }
 
 QTEST_MAIN(BookCommandsTest)

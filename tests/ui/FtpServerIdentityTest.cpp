@@ -8,6 +8,7 @@
 #include "tests/ui/UiTestKit.h"
 
 #include "config/DiagLog.h"
+#include "config/IniFile.h"
 #include "publish/NetworkSettings.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CBaseNetworkDlg.h"
@@ -16,16 +17,23 @@
 #include "ui/CMainDlg.h"
 #include "ui/CModeTabCtrl.h"
 #include "ui/CNetworkDlg.h"
+#include "ui/CServerKeyDlg.h"
+#include "ui/FtpServerCheck.h"
 #include "ui/wizard/CWizardDlg6FTP.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QProcess>
 #include <QSpinBox>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 #include <sstream>
 
@@ -61,6 +69,59 @@ std::string Fingerprint(AppConfig& cfg)
     return cfg.m_ftp_ini.ReadText(kProfile, "fingerprint");
 }
 
+// The certificate's SHA-256 as `openssl x509 -fingerprint -sha256` prints it.
+QString OpensslFingerprint(const std::filesystem::path& certificate)
+{
+    QProcess openssl;
+    openssl.start(QStringLiteral("/usr/bin/openssl"),
+                  {"x509", "-noout", "-fingerprint", "-sha256", "-in", QString::fromStdString(certificate.string())});
+    if (!openssl.waitForFinished(10000))
+        return {};
+    return QString::fromLatin1(openssl.readAllStandardOutput()).trimmed().section(QLatin1Char('='), 1);
+}
+
+// Shows `request` in a real message box over `owner` and checks that each of `values` is
+// laid out on one line, at the box's width and at half its own width, that the box is wide
+// enough for those lines, and that a screen reader hears them as plain text.
+void ExpectWholeInMessageBox(QWidget* owner, const PromptRequest& request, const QStringList& values)
+{
+    prompt_hooks::SetPrompt({});
+    ShowNotice(owner, request);
+    auto* box = owner->findChild<QMessageBox*>(QStringLiteral("noticeBox"));
+    QVERIFY(box);
+    QTRY_VERIFY(box->isVisible());
+    auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    QVERIFY(label);
+    QTextDocument doc;
+    doc.setDefaultFont(label->font());
+    doc.setDocumentMargin(0);
+    if (label->textFormat() == Qt::RichText)
+        doc.setHtml(label->text());
+    else
+        doc.setPlainText(label->text());
+    const QString plain = doc.toPlainText();
+    const int shown = label->contentsRect().width();
+    for (const int width : {shown, label->fontMetrics().horizontalAdvance(values.front()) / 2}) {
+        doc.setTextWidth(width);
+        doc.size();  // lays the text out
+        for (const QString& value : values) {
+            const qsizetype at = plain.indexOf(value);
+            QVERIFY2(at >= 0, qPrintable(plain));
+            const QTextBlock block = doc.findBlock(int(at));
+            const QTextLine first = block.layout()->lineForTextPosition(int(at - block.position()));
+            const QTextLine last = block.layout()->lineForTextPosition(int(at + value.size() - 1 - block.position()));
+            QVERIFY2(first.lineNumber() == last.lineNumber(), qPrintable(value));
+            if (width == shown)
+                QVERIFY2(first.naturalTextWidth() <= shown + 1, qPrintable(value));
+        }
+    }
+    const QString spoken = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
+    for (const QString& value : values)
+        QVERIFY2(spoken.contains(value), qPrintable(spoken));
+    QVERIFY(!spoken.contains(QLatin1Char('<')));
+    box->close();
+}
+
 }  // namespace
 
 class FtpServerIdentityTest : public QObject {
@@ -70,6 +131,7 @@ private slots:
     void sftpKeyIsShownAtFirstConnectionAndKeptWhenAccepted();
     void changedTlsKeyWarnsAndDefaultsToNo();
     void aJobMeetingAnUnknownServerNamesItsKey();
+    void theTlsQuestionShowsTheCertificateFingerprint();
 
 private:
     const TestAccount* Account()
@@ -109,6 +171,7 @@ void FtpServerIdentityTest::sftpKeyIsShownAtFirstConnectionAndKeptWhenAccepted()
     QCOMPARE(home.Prompts().size(), size_t(1));
     const PromptRequest first = home.Prompts().front();
     QVERIFY2(first.text.contains(QString::fromStdString(sshd.Fingerprint())), qPrintable(first.text));
+    QVERIFY2(first.text.contains(QString::fromStdString("ED25519 " + sshd.Fingerprint())), qPrintable(first.text));
     QVERIFY(first.text.contains(QStringLiteral("127.0.0.1:%1").arg(sshd.Port())));
     QCOMPARE(first.buttons, QMessageBox::Yes | QMessageBox::No);
     QCOMPARE(first.default_button, QMessageBox::No);
@@ -203,7 +266,8 @@ void FtpServerIdentityTest::changedTlsKeyWarnsAndDefaultsToNo()
     QCOMPARE(changed.icon, QMessageBox::Warning);
     QCOMPARE(changed.default_button, QMessageBox::No);
     QVERIFY(changed.text.contains(QString::fromStdString(kOtherKey)));
-    QVERIFY(changed.text.contains(QString::fromStdString(vsftpd.Fingerprint())));
+    QVERIFY(changed.text.contains(QString::fromStdString("RSA " + vsftpd.Fingerprint())));
+    QVERIFY(changed.text.contains(OpensslFingerprint(vsftpd.Certificate())));
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(Fingerprint(cfg), kOtherKey);
 
@@ -231,6 +295,8 @@ void FtpServerIdentityTest::changedTlsKeyWarnsAndDefaultsToNo()
     QVERIFY(declined->isVisibleTo(&page));
     QCOMPARE(declined->text(), CDlgLocalize::Lookup("NETWORK_SETTING", "key_declined"));
     QVERIFY(!declined->text().isEmpty());
+    // Accepted; the profile's folder is not on the server yet and is made on request.
+    home.AnswerNext(QMessageBox::Yes);
     home.AnswerNext(QMessageBox::Yes);
     Find<QPushButton>(&page, "nextButton")->click();
     QCOMPARE(steps.count(), 1);
@@ -278,8 +344,71 @@ void FtpServerIdentityTest::aJobMeetingAnUnknownServerNamesItsKey()
     QCOMPARE(home.Prompts().front().caption, CDlgLocalize::Lookup("MESSAGEBOX", "identity_caption"));
     QVERIFY2(box.startsWith(CDlgLocalize::Lookup("MESSAGEBOX", "identity_next_step")), qPrintable(box));
     QVERIFY(box.contains(QStringLiteral("Resume")));
-    QVERIFY2(box.contains(QString::fromStdString(sshd.Fingerprint())), qPrintable(box));
+    const QString offered = QString::fromStdString("ED25519 " + sshd.Fingerprint());
+    QVERIFY2(box.contains(offered), qPrintable(box));
     QVERIFY(Fingerprint(cfg).empty());
+
+    // A key other than the one accepted: the box, in French here, names both with their kind.
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    CDlgLocalize::SetLanguage(&french);
+    QVERIFY(ConfirmServerFingerprint(cfg, kProfile, kOtherKey, "ED25519"));
+    const std::filesystem::path second = home.Root() / "second.pdf";
+    WriteFileBytes(second, "%PDF-1.4");
+    page.findChild<QLineEdit*>(QStringLiteral("pdfPathEdit"))->setText(QString::fromStdString(second.string()));
+    page.findChild<QPushButton*>(QStringLiteral("convertButton"))->click();
+    QTRY_COMPARE_WITH_TIMEOUT(home.Prompts().size(), size_t(2), 30000);
+    const PromptRequest changed = home.Prompts().back();
+    QVERIFY2(changed.text.startsWith(CDlgLocalize::Lookup("MESSAGEBOX", "identity_next_step")), qPrintable(changed.text));
+    const QString expected = QString::fromStdString("ED25519 " + kOtherKey);
+    QVERIFY2(changed.text.contains(CDlgLocalize::Lookup("FTP_SETTING", "key_expected") + QLatin1Char(' ') + expected),
+             qPrintable(changed.text));
+    QVERIFY(changed.text.contains(CDlgLocalize::Lookup("FTP_SETTING", "key_offered") + QLatin1Char(' ') + offered));
+    // In the real box neither fingerprint wraps.
+    ExpectWholeInMessageBox(&window, changed, {expected, offered});
+    CDlgLocalize::SetLanguage(&cfg.m_lang_ini);
+}
+
+// The question about a server reached over TLS also shows the certificate's SHA-256 in the
+// hex form providers publish (as openssl prints it), each value whole on one line, in
+// English and French.
+void FtpServerIdentityTest::theTlsQuestionShowsTheCertificateFingerprint()
+{
+    const TestAccount* account = Account();
+    if (!account)
+        QSKIP("no local account for the servers");
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    ServerFolder folder;
+    VsftpdServer vsftpd(*account, folder);
+    QVERIFY(vsftpd.Running());
+    {
+        CFtpDlg dialog(cfg, nullptr);
+        FillServer(dialog, *account, FtpProtocol::Ftps, vsftpd.Port());
+        SetText(&dialog, "passwordEdit", account->password);
+        dialog.Add();
+    }
+    const FtpConnectResult connection = ConnectToFtpProfile(cfg, kProfile);
+    QVERIFY(!connection.logged_in);
+    const QString hex = OpensslFingerprint(vsftpd.Certificate());
+    QCOMPARE(hex.size(), 95);
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    for (const IniFile* language : {&cfg.m_lang_ini, &french}) {
+        CDlgLocalize::SetLanguage(language);
+        CServerKeyDlg dialog(connection.identity, connection.server, nullptr);
+        dialog.show();
+        QCOMPARE(dialog.Question(), CServerKeyDlg::kUnknown);
+        auto* certificate = Find<QLineEdit>(&dialog, "certificateEdit");
+        auto* offered = Find<QLineEdit>(&dialog, "offeredEdit");
+        QCOMPARE(certificate->text(), hex);
+        QCOMPARE(offered->text(), QString::fromStdString("RSA " + vsftpd.Fingerprint()));
+        for (QLineEdit* edit : {certificate, offered})
+            QVERIFY2(edit->width() >= edit->fontMetrics().horizontalAdvance(edit->text()), qPrintable(edit->text()));
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(certificate);
+        QCOMPARE(spoken->text(QAccessible::Name), CDlgLocalize::Lookup("FTP_SETTING", "key_certificate"));
+        QCOMPARE(spoken->text(QAccessible::Value), hex);
+        QVERIFY(dialog.AsPrompt().text.contains(hex));
+    }
+    CDlgLocalize::SetLanguage(&cfg.m_lang_ini);
 }
 
 QTEST_MAIN(FtpServerIdentityTest)

@@ -17,6 +17,7 @@
 #include "ui/wizard/CWizardDlg6FTP.h"
 #include "ui/wizard/CWizardDlg6Roruviza.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -107,6 +108,7 @@ private slots:
     void cancelAndServiceOffCheckNothing();
     void anAddressWithoutAServiceIsNotAWrongPassword();
     void testConnectionChecksTheFolder();
+    void wizardNextChecksTheFolder();
     void aFailedLookupKeepsTheRestOfTheChoice();
     void wizardPagesSetTheirModeAndStep();
     void advancedPageOpensTheDialog();
@@ -597,6 +599,78 @@ void PublishingSettingsTest::testConnectionChecksTheFolder()
              qPrintable(home.PromptTexts()[0]));
 }
 
+// The wizard's FTP page checks the profile's folder before Next moves on, as Test
+// connection does, in English and French: a folder that cannot be made shows the server's
+// answer; declining to make a missing one stays too; in both a line on the page (which a
+// screen reader reads) says why Next did nothing. Made on request, Next moves on.
+void PublishingSettingsTest::wizardNextChecksTheFolder()
+{
+    namespace fs = std::filesystem;
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    FtpTestServer ftp(home.Root() / "ftp");
+    QVERIFY(ftp.Running());
+    WriteFileBytes(ftp.Root() / "afile", "not a folder");
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    QStringList declined_lines;
+    for (const IniFile* language : {&cfg.m_lang_ini, &french}) {
+        CDlgLocalize::SetLanguage(language);
+        const std::string folder = language == &french ? "livres" : "books";
+        for (const std::string& subdir : {std::string("afile"), folder}) {
+            AddProfile(cfg, "127.0.0.1", subdir.c_str(), "alice", "secret");
+            cfg.m_ftp_ini.WriteInt("127.0.0.1/" + subdir, "ftp_port", ftp.Port());
+        }
+        CWizardDlg6FTP page(cfg, nullptr);
+        page.show();
+        QSignalSpy steps(&page, &CWizardDlg6FTP::StepRequested);
+        QLabel* note = Find<QLabel>(&page, "folderNote");
+        const auto next = [&](const std::string& subdir, QMessageBox::StandardButton answer) {
+            home.ClearPrompts();
+            home.AnswerNext(answer);
+            page.Settings()->FillProfiles("127.0.0.1/" + subdir);
+            QVERIFY(!note->isVisible());
+            Find<QPushButton>(&page, "nextButton")->click();
+        };
+
+        next("afile", QMessageBox::Yes);
+        QCOMPARE(home.PromptTexts().size(), 2);
+        QCOMPARE(home.PromptTexts()[0], CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_missing"));
+        QVERIFY2(home.PromptTexts()[1].contains(QStringLiteral("550")), qPrintable(home.PromptTexts()[1]));
+        QCOMPARE(steps.count(), 0);
+        QVERIFY(note->isVisible());
+        const QString unusable = CDlgLocalize::Lookup("NETWORK_SETTING", "folder_unusable");
+        QVERIFY2(note->text().startsWith(unusable.section(QLatin1String("%1"), 0, 0) + QStringLiteral("/afile")),
+                 qPrintable(note->text()));
+        QVERIFY(note->text().contains(QStringLiteral("550")));
+
+        next(folder, QMessageBox::No);
+        QCOMPARE(home.PromptTexts(), QStringList{CDlgLocalize::Lookup("MESSAGEBOX", "ftp_folder_missing")});
+        QCOMPARE(steps.count(), 0);
+        QVERIFY(!fs::exists(ftp.Root() / folder));
+        const QString declined =
+            CDlgLocalize::Lookup("NETWORK_SETTING", "folder_declined").arg(QString::fromStdString("/" + folder));
+        QCOMPARE(note->text(), declined);
+        declined_lines << declined;
+        QVERIFY(note->isVisible());
+        QAccessibleInterface* spoken = QAccessible::queryAccessibleInterface(note);
+        QVERIFY(spoken);
+        QCOMPARE(spoken->text(QAccessible::Name), declined);
+
+        home.AnswerNext(QMessageBox::Yes);  // and books go there from now on
+        next(folder, QMessageBox::Yes);
+        QCOMPARE(home.PromptTexts().size(), 2);
+        QVERIFY(home.PromptTexts()[1].startsWith(
+            CDlgLocalize::LocaliseText(QStringLiteral("<#[MESSAGEBOX:target_change]#>")).section(QLatin1Char('\n'), 0, 0)));
+        QCOMPARE(steps.count(), 1);
+        QVERIFY(fs::is_directory(ftp.Root() / folder));
+        QCOMPARE(cfg.m_ftp_url, "127.0.0.1/" + folder);
+        QVERIFY(!note->isVisible());
+    }
+    QCOMPARE(declined_lines.size(), 2);
+    QVERIFY(declined_lines[0] != declined_lines[1]);
+    CDlgLocalize::SetLanguage(&cfg.m_lang_ini);
+}
+
 void PublishingSettingsTest::aFailedLookupKeepsTheRestOfTheChoice()
 {
     UiTestHome home;
@@ -654,7 +728,13 @@ void PublishingSettingsTest::wizardPagesSetTheirModeAndStep()
     SetText(&service_page, "accountEdit", QString::fromStdString(kUser));
     SetText(&service_page, "accountPasswordEdit", QString::fromStdString(kPassword));
     cfg.m_use_ftp = 1;
+    // Books went to the FTP server: the page asks before the service takes its place.
+    home.ClearPrompts();
+    home.AnswerNext(QMessageBox::Yes);
     Find<QPushButton>(&service_page, "nextButton")->click();
+    QCOMPARE(home.PromptTexts().size(), 1);
+    QVERIFY(home.PromptTexts()[0].startsWith(
+        CDlgLocalize::LocaliseText(QStringLiteral("<#[MESSAGEBOX:target_change]#>")).section(QLatin1Char('\n'), 0, 0)));
     QCOMPARE(steps.count(), 1);
     QCOMPARE(steps.at(0), (QList<QVariant>{7, 5}));
     QVERIFY(service_page.isHidden());
@@ -683,15 +763,23 @@ void PublishingSettingsTest::wizardPagesSetTheirModeAndStep()
     own->setChecked(true);
     QVERIFY(Find<QLineEdit>(&ftp_page, "homeUrlEdit")->isEnabled());
     SetText(&ftp_page, "homeTextEdit", QStringLiteral("My shop"));
-    AddProfile(cfg, "ftp.example.org", "books", "writer", "pw");
-    ftp_page.Settings()->FillProfiles("ftp.example.org/books");
+    // Next logs in to check the folder: a real server on this machine.
+    FtpTestServer ftp(home.Root() / "ftp");
+    QVERIFY(ftp.Running());
+    std::filesystem::create_directories(ftp.Root() / "books");
+    AddProfile(cfg, "127.0.0.1", "books", "alice", "secret");
+    cfg.m_ftp_ini.WriteInt("127.0.0.1/books", "ftp_port", ftp.Port());
+    ftp_page.Settings()->FillProfiles("127.0.0.1/books");
+    home.ClearPrompts();
+    home.AnswerNext(QMessageBox::Yes);  // books go to the FTP server instead of the service
     Find<QPushButton>(&ftp_page, "nextButton")->click();
+    QCOMPARE(home.PromptTexts().size(), 1);
     QCOMPARE(ftp_steps.count(), 1);
     QCOMPARE(ftp_steps.at(0), (QList<QVariant>{7, 6}));
     QVERIFY(ftp_page.isHidden());
     QCOMPARE(cfg.m_use_ftp, 1);
     QCOMPARE(cfg.m_use_vazirudu, 0);
-    QCOMPARE(cfg.m_ftp_url, std::string("ftp.example.org/books"));
+    QCOMPARE(cfg.m_ftp_url, std::string("127.0.0.1/books"));
     QCOMPARE(cfg.m_config_ini.ReadText("skin", "skin_logotxt"), std::string("My shop"));
     QCOMPARE(cfg.m_config_ini.ReadInt("skin", "skin_useownlogo"), 1);
 }

@@ -6,9 +6,12 @@
 #include "publish/NetworkSettings.h"
 #include "support/CSupportDlg.h"
 #include "pipeline/JobSection.h"
+#include "publish/ServerIdentity.h"
+#include "tests/publish/FtpTestServer.h"
 #include "tests/ui/UiTestKit.h"
 #include "ui/CAdvModeTab.h"
 #include "ui/CAdvOptDlg.h"
+#include "ui/CBaseNetworkDlg.h"
 #include "ui/CCfgSkinDlg.h"
 #include "ui/CDlgLocalize.h"
 #include "ui/CFtpDlg.h"
@@ -17,12 +20,17 @@
 #include "ui/CNetworkDlg.h"
 #include "ui/CServerKeyDlg.h"
 #include "ui/COptionDlg.h"
+#include "ui/FingerprintLines.h"
+#include "ui/PublishingTarget.h"
+#include "ui/wizard/CWizardDlg6FTP.h"
 #include "tests/ui/WizardDriver.h"
 #include "ui/wizard/WizardPageKit.h"
 #include "ui/DlgNotifier.h"
 #include "ui/PdfListView.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QDir>
@@ -114,6 +122,7 @@ private slots:
     void dialogs();
     void wizardPages();
     void publishingDialogs();
+    void publishingQuestions();
     void endedJobs();
     void toolbarTooltips();
 };
@@ -287,6 +296,7 @@ void UiScreenshotTest::publishingDialogs()
     ServerIdentity identity;
     identity.check = IdentityCheck::Unknown;
     identity.offered = "SHA256:nThbg6kXUpJWGl7E1IGOCspRomTxdCARLviKw6E5SY8";
+    identity.offered_type = "ED25519";
     {
         CServerKeyDlg question(identity, QStringLiteral("sftp.example.org:22"), nullptr);
         question.show();
@@ -295,6 +305,7 @@ void UiScreenshotTest::publishingDialogs()
     identity.check = IdentityCheck::Changed;
     identity.expected_from = "the profile";
     identity.expected = "SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
+    identity.expected_type = "ED25519";
     CServerKeyDlg changed(identity, QStringLiteral("sftp.example.org:22"), nullptr);
     changed.show();
     Shoot(&changed, QStringLiteral("server-key-changed"));
@@ -312,6 +323,94 @@ void UiScreenshotTest::publishingDialogs()
     // An address the field refuses, with the reason under it.
     network.findChild<QLineEdit*>(QStringLiteral("serviceHostEdit"))->setText(QStringLiteral("not a host!"));
     Shoot(&network, QStringLiteral("publishing-settings-address"), 20);
+}
+
+// The message box a test hook stood in for, shown for real without waiting.
+QMessageBox* ShowForReal(const PromptRequest& request)
+{
+    prompt_hooks::SetPrompt({});
+    ShowNotice(nullptr, request);
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == QLatin1String("noticeBox") && widget->isVisible())
+            return qobject_cast<QMessageBox*>(widget);
+    return nullptr;
+}
+
+// The FTP-with-TLS question with the certificate's fingerprint, the message of a job that
+// met a changed key, the wizard's FTP page after the user declined to create the folder
+// and the question before the wizard changes the publishing target.
+void UiScreenshotTest::publishingQuestions()
+{
+    UiTestHome home;
+    AppConfig& cfg = home.Cfg();
+    ServerIdentity tls;
+    tls.check = IdentityCheck::Unknown;
+    tls.offered = "SHA256:x9QmV2nYk0c1bq5iZrUQ3pJtW8sHfLd4aEoG7yKuN6M";
+    tls.offered_type = "RSA";
+    tls.certificate = "3A:F1:0C:5D:9E:22:B7:48:61:AF:03:DE:7C:94:1B:E5:80:36:CA:5F:12:9B:D4:67:E0:2C:8A:F9:41:B3:76:9C";
+    {
+        CServerKeyDlg question(tls, QStringLiteral("ftp.example.org:21"), nullptr);
+        question.show();
+        Shoot(&question, QStringLiteral("server-key-tls"));
+    }
+
+    ServerIdentity changed;
+    changed.check = IdentityCheck::Changed;
+    changed.expected_from = "the profile";
+    changed.expected = "SHA256:47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU";
+    changed.expected_type = "ED25519";
+    changed.offered = "SHA256:nThbg6kXUpJWGl7E1IGOCspRomTxdCARLviKw6E5SY8";
+    changed.offered_type = "ED25519";
+    PromptRequest message;
+    message.caption = CDlgLocalize::Lookup("MESSAGEBOX", "identity_caption");
+    message.text = CDlgLocalize::Lookup("MESSAGEBOX", "identity_next_step") + QStringLiteral("\n\n") +
+                   IdentityLinesFromNote(QString::fromStdString(DescribeIdentityProblem(changed))).join(QLatin1Char('\n'));
+    if (QMessageBox* box = ShowForReal(message)) {
+        Shoot(box, QStringLiteral("identity-changed-message"), 2);
+        box->close();
+    } else {
+        QFAIL("no message box");
+    }
+
+    // The wizard's FTP page stays when the user does not want the missing folder made.
+    FtpTestServer ftp(home.Root() / "ftp");
+    QVERIFY(ftp.Running());
+    {
+        CFtpDlg profiles(cfg, nullptr);
+        for (const auto& [name, value] : {std::pair{"hostEdit", "127.0.0.1"}, {"subdirEdit", "books/2024"},
+                                          {"userEdit", "alice"}, {"passwordEdit", "secret"},
+                                          {"webaddrEdit", "https://www.example.org/books/"}})
+            profiles.findChild<QLineEdit*>(QLatin1String(name))->setText(QLatin1String(value));
+        profiles.findChild<QSpinBox*>(QStringLiteral("portSpin"))->setValue(ftp.Port());
+        profiles.Add();
+    }
+    QList<PromptRequest> asked;
+    prompt_hooks::SetPrompt([&](const PromptRequest& request) {
+        asked << request;
+        return QMessageBox::No;
+    });
+    {
+        CWizardDlg6FTP page(cfg, nullptr);
+        page.Settings()->FillProfiles("127.0.0.1/books/2024");
+        page.show();
+        page.findChild<QPushButton*>(QStringLiteral("nextButton"))->click();
+        QVERIFY(page.findChild<QLabel*>(QStringLiteral("folderNote"))->isVisible());
+        page.adjustSize();
+        Shoot(&page, QStringLiteral("wizard-6-ftp-folder"), 8);
+    }
+
+    // Keeping a book on this computer while books go to the FTP server.
+    cfg.m_ftp_url = "ftp.example.org/books";
+    SetPublishingMode(cfg, PublishingMode::kFtp);
+    asked.clear();
+    QVERIFY(!AgreeToTargetChange(nullptr, cfg, PublishingTarget{}));
+    QCOMPARE(asked.size(), 1);
+    if (QMessageBox* box = ShowForReal(asked.front())) {
+        Shoot(box, QStringLiteral("target-change-question"), 2);
+        box->close();
+    } else {
+        QFAIL("no message box");
+    }
 }
 
 // The wizard after a failed conversion, and the queue with a failed and a stopped job.

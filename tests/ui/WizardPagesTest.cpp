@@ -3,7 +3,10 @@
 // the web service's demand for metadata, the advert page, and a run that survives a
 // switch to the advanced tab and ends where a fresh run begins.
 #include "config/Folders.h"
+#include "config/IniFile.h"
 #include "pipeline/PdfJob.h"
+#include "publish/NetworkSettings.h"
+#include "tests/publish/FtpTestServer.h"
 #include "tests/ui/UiTestKit.h"
 #include "tests/ui/WizardDriver.h"
 #include "ui/CAdvModeTab.h"
@@ -26,6 +29,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QPushButton>
@@ -57,6 +61,7 @@ private slots:
     void advertPageAndNavigation();
     void runSurvivesTabSwitchAndBackStartsAFreshRun();
     void toolbarLanguageOnTheLocalAndFtpPages();
+    void keepingTheBookLocallyAsksBeforeTheTargetChanges();
     void newBookChoosersHelpAndTheAdvancedPageLook();
 };
 
@@ -416,11 +421,16 @@ void WizardPagesTest::toolbarLanguageOnTheLocalAndFtpPages()
     home.UseFakeEngine(3, "0");
     AppConfig& cfg = home.Cfg();
     cfg.m_config_ini.WriteText("skin", "skin_lang", "Français");
+    // Next on the FTP page logs in to check the folder: a real server on this machine.
+    FtpTestServer ftp(home.Root() / "ftp");
+    QVERIFY(ftp.Running());
+    fs::create_directories(ftp.Root() / "books");
     CFtpDlg profiles(cfg, nullptr);
-    for (const auto& [name, value] : {std::pair{"hostEdit", "ftp.example.org"}, {"subdirEdit", "books"},
-                                      {"userEdit", "writer"}, {"passwordEdit", "pw"},
+    for (const auto& [name, value] : {std::pair{"hostEdit", "127.0.0.1"}, {"subdirEdit", "books"},
+                                      {"userEdit", "alice"}, {"passwordEdit", "secret"},
                                       {"webaddrEdit", "https://www.example.org/books/"}})
         profiles.findChild<QLineEdit*>(QLatin1String(name))->setText(QLatin1String(value));
+    profiles.findChild<QSpinBox*>(QStringLiteral("portSpin"))->setValue(ftp.Port());
     profiles.Add();
     CMainDlg window(cfg, home.Table(), home.Notices());
     window.show();
@@ -464,12 +474,71 @@ void WizardPagesTest::toolbarLanguageOnTheLocalAndFtpPages()
     QVERIFY(wizard.Click("ftpButton"));
     QCOMPARE(wizard.Page()->findChild<QComboBox*>(QStringLiteral("languageCombo"))->currentText(), QStringLiteral("Deutsch"));
     QVERIFY(wizard.Click("backButton"));
+    home.AnswerNext(QMessageBox::Yes);  // books go to the FTP server from now on
     from_page = page_keys("ftpButton", QStringLiteral("Español"), [] {});
     from_dialog = dialog_keys(QStringLiteral("Español"));
     QCOMPARE(from_page.first, from_dialog.first);
     QCOMPARE(from_page.second, from_dialog.second);
     QCOMPARE(cfg.m_config_ini.ReadText("skin", "lang_filename"), std::string("es.asp"));
-    QVERIFY(home.Prompts().size() == 1);  // only the folder question
+    // Only the folder question and, as books now go to the FTP server, the target question.
+    QVERIFY2(home.Prompts().size() == 2, qPrintable(home.PromptTexts().join(" | ")));
+    QVERIFY(home.PromptTexts()[1].startsWith(
+        CDlgLocalize::LocaliseText(QStringLiteral("<#[MESSAGEBOX:target_change]#>")).section(QLatin1Char('\n'), 0, 0)));
+}
+
+// A wizard run that keeps the book on this computer asks before it changes where the
+// advanced tab sends books (one setting for both), in English and French: No stays on the
+// page and the advanced tab still shows the FTP server; Yes changes the target.
+void WizardPagesTest::keepingTheBookLocallyAsksBeforeTheTargetChanges()
+{
+    UiTestHome home;
+    home.UseFakeEngine(3, "0");
+    AppConfig& cfg = home.Cfg();
+    const fs::path pdf = home.MakePdf("target.pdf", 1);
+    QVERIFY(!pdf.empty());
+    IniFile french((SourceDir() / "data/DefaultCfg/lang_fr.ini").string());
+    for (const IniFile* language : {&cfg.m_lang_ini, &french}) {
+        CDlgLocalize::SetLanguage(language);
+        cfg.m_ftp_url = "ftp.example.org/books";
+        SetPublishingMode(cfg, PublishingMode::kFtp);
+        CMainDlg window(cfg, home.Table(), home.Notices());
+        window.show();
+        CModeTabCtrl& tabs = *window.ModeTabs();
+        auto* target = tabs.AdvancedPage()->findChild<QLabel*>(QStringLiteral("uploadLabel"));
+        const QString before = target->text();
+        QVERIFY2(before.contains(QStringLiteral("ftp.example.org/books")), qPrintable(before));
+        WizardDriver wizard(window);
+        QVERIFY(wizard.ToPublishMethod(pdf));
+        QVERIFY(wizard.Click("localButton"));
+        const fs::path folder = home.Root() / "out" / (language == &french ? "fr" : "en");
+        fs::create_directories(folder);
+        wizard.Edit("folderEdit")->setText(LocalPath(folder));
+
+        home.ClearPrompts();
+        home.AnswerNext(QMessageBox::No);
+        wizard.Click("nextButton");
+        const QString question = CDlgLocalize::LocaliseText(QStringLiteral("<#[MESSAGEBOX:target_change]#>"))
+                                     .arg(before, CDlgLocalize::Lookup("ADVANCED", "not_upload"));
+        QCOMPARE(home.PromptTexts(), QStringList{question});
+        QCOMPARE(home.Prompts().front().default_button, QMessageBox::Yes);
+        QCOMPARE(wizard.Step(), int(kStepLocalFolder));
+        QCOMPARE(cfg.m_use_ftp, 1);
+        QCOMPARE(cfg.m_config_ini.ReadInt("network", "use_ftp"), 1);
+        tabs.setCurrentIndex(CModeTabCtrl::kAdvancedTab);
+        QCOMPARE(target->text(), before);
+        tabs.setCurrentIndex(CModeTabCtrl::kWizardTab);
+
+        home.ClearPrompts();
+        home.AnswerNext(QMessageBox::Yes);
+        wizard.Click("nextButton");
+        QCOMPARE(home.PromptTexts(), QStringList{question});
+        QCOMPARE(wizard.Step(), int(kStepConvert));
+        QCOMPARE(cfg.m_use_ftp, 0);
+        QCOMPARE(cfg.m_use_local, 1);
+        tabs.setCurrentIndex(CModeTabCtrl::kAdvancedTab);
+        QCOMPARE(target->text(), CDlgLocalize::Lookup("ADVANCED", "not_upload"));
+    }
+    CDlgLocalize::SetLanguage(&cfg.m_lang_ini);
 }
 
 // New book while a job runs says that it goes on; the file choosers start in the

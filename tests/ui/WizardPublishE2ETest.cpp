@@ -8,6 +8,7 @@
 #include "config/JobKey.h"
 #include "pipeline/JobSection.h"
 #include "pipeline/JobTable.h"
+#include "publish/NetworkSettings.h"
 #include "tests/publish/FtpTestServer.h"
 #include "tests/publish/PeerProcess.h"
 #include "tests/ui/BookInBrowser.h"
@@ -95,6 +96,7 @@ void UseFtpServer(AppConfig& cfg, int port, const std::string& webaddr)
     cfg.m_config_ini.WriteText("network", "ftp_url", profile);
     cfg.m_ftp_url = profile;
     cfg.ReadFtpProfile();
+    SetPublishingMode(cfg, PublishingMode::kFtp);
     UploadWithoutPauses(cfg);
 }
 
@@ -206,6 +208,7 @@ void WizardPublishE2ETest::toThePublishingService()
     cfg.m_http_user_ini.WriteEnciphered(user + "#" + host, "http_passwd", password, cfg.m_cipher);
     cfg.m_cat_id = 7;       // Education
     cfg.m_country_id = 380;  // Italy
+    SetPublishingMode(cfg, PublishingMode::kWebService);
     UploadWithoutPauses(cfg);
 
     const fs::path pdf = home.MakePdf("Service Book.pdf", 2);
@@ -251,7 +254,6 @@ void WizardPublishE2ETest::convertAfterAFailedUploadContinuesTheSameBook()
     cfg.m_autoview = 0;
     FtpTestServer ftp(home.Root() / "ftp");
     QVERIFY(ftp.Running());
-    WriteFileBytes(ftp.Root() / "books", "not a folder");
     UseFtpServer(cfg, ftp.Port(), "http://127.0.0.1/books/");
 
     const fs::path pdf = home.MakePdf("Retried Book.pdf", 2);
@@ -260,8 +262,12 @@ void WizardPublishE2ETest::convertAfterAFailedUploadContinuesTheSameBook()
     window.show();
     WizardDriver wizard(window);
     QVERIFY(wizard.ToPublishMethod(pdf));
+    // Next finds the folder; it is replaced by a file before the upload.
+    fs::create_directories(ftp.Root() / "books");
     QVERIFY(wizard.Click("ftpButton") && wizard.Step() == kStepFtp && wizard.Click("nextButton"));
     QCOMPARE(wizard.Step(), int(kStepConvert));
+    fs::remove(ftp.Root() / "books");
+    WriteFileBytes(ftp.Root() / "books", "not a folder");
     QVERIFY(wizard.Click("convertButton"));
     const std::string key = wizard.Tabs().Values().job_key;
     QVERIFY(!key.empty());

@@ -4,6 +4,7 @@
 #include "publish/NetworkSettings.h"
 #include "ui/CBaseNetworkDlg.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/PublishingTarget.h"
 #include "ui/ToolbarOptions.h"
 #include "ui/wizard/WizardPageKit.h"
 
@@ -18,6 +19,8 @@ CWizardDlg6FTP::CWizardDlg6FTP(AppConfig& cfg, QWidget* parent) : WizardPage(par
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(MakeWizardHeader(this, QStringLiteral("<#[NETWORK_SETTING:ftp_header]#>")));
     settings_ = new CBaseNetworkDlg(cfg, CBaseNetworkDlg::kFtpPart, this);
+    // Next leads to the upload: the folder must be there and take files.
+    settings_->CheckFolderOnValidate();
     layout->addWidget(settings_);
 
     toolbar_options_ = ToolbarOptions::InWizardGroup(cfg, this, layout);
@@ -37,6 +40,11 @@ void CWizardDlg6FTP::Next()
 {
     NetworkChoice choice;
     if (!settings_->Validate(this, choice))
+        return;
+    PublishingTarget wanted;
+    wanted.ftp = true;
+    wanted.ftp_url = choice.ftp_url;
+    if (!AgreeToTargetChange(this, cfg_, wanted))
         return;
     SaveNetworkChoice(cfg_, choice);
     SetPublishingMode(cfg_, PublishingMode::kFtp);

@@ -1,7 +1,7 @@
 // Wizard page 6: publish the book to the user's own server by FTP. The page holds the
-// FTP profile and the book toolbar's own home link; Next checks the profile, saves
-// the choice and the toolbar options, makes FTP the only publishing target and moves
-// on to the convert page.
+// FTP profile and the book toolbar's own home link; Next checks the profile and its
+// folder on the server, saves the choice and the toolbar options, makes FTP the only
+// publishing target and moves on to the convert page.
 #pragma once
 
 #include "ui/wizard/WizardPage.h"

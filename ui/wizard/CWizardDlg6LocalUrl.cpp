@@ -5,6 +5,7 @@
 #include "pipeline/ExportTarget.h"
 #include "publish/NetworkSettings.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/PublishingTarget.h"
 #include "ui/ToolbarOptions.h"
 #include "ui/UserPrompts.h"
 #include "ui/wizard/WizardPageKit.h"
@@ -70,11 +71,10 @@ void CWizardDlg6LocalUrl::Browse()
 
 void CWizardDlg6LocalUrl::Next()
 {
-    SetPublishingMode(cfg_, PublishingMode::kLocal);
-
     const QString folder = folder_->text().trimmed();
-    if (!AcceptFolder(folder))
+    if (!AcceptFolder(folder) || !AgreeToTargetChange(this, cfg_, PublishingTarget{}))
         return;
+    SetPublishingMode(cfg_, PublishingMode::kLocal);
     values_.local_folder = QDir::cleanPath(folder);
     toolbar_options_->Store(cfg_);
     hide();

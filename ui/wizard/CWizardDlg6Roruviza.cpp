@@ -5,6 +5,7 @@
 #include "publish/NetworkSettings.h"
 #include "ui/CBaseNetworkDlg.h"
 #include "ui/CDlgLocalize.h"
+#include "ui/PublishingTarget.h"
 #include "ui/wizard/WizardPageKit.h"
 
 #include <cerrno>
@@ -33,6 +34,11 @@ void CWizardDlg6Roruviza::Next()
 {
     NetworkChoice choice;
     if (!settings_->Validate(this, choice))
+        return;
+    PublishingTarget wanted;
+    wanted.service = true;
+    wanted.service_host = settings_->ServiceHost();
+    if (!AgreeToTargetChange(this, cfg_, wanted))
         return;
     if (!settings_->StoreServiceHost())
         DIAG("NetworkDlg", errno, "ERR:service address not saved");
