@@ -12,7 +12,21 @@ scripts/check-layers.sh
 
 jobs=${VELLUMARK_TEST_JOBS:-$(($(nproc) * 2))}
 
-scripts/build.sh build
+# Tests keep their homes, books and servers' folders under TMPDIR: a folder in memory
+# (/dev/shm) spares them the disk's syncs, which made up most of the batch tests' time. It
+# is open to all (0755), as /tmp is, so the transport tests' servers can reach the folders
+# they serve.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  TMPDIR=$(mktemp -d /dev/shm/vellumark-tests.XXXXXX)
+  chmod 755 "$TMPDIR"
+  export TMPDIR
+  trap 'rm -rf "$TMPDIR"' EXIT
+fi
+
+# The test build carries no debug information (the sanitizer build below does): it builds
+# in about a quarter less time. -O2, as the usual build has.
+scripts/build.sh build -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG"
 
 # Left out of the sanitizer build: the desktop programs and so their tests (their time goes
 # to Qt's offscreen painting; the publishing, pipeline and settings code they drive is
