@@ -13,6 +13,7 @@ const char* BatchUsage()
            "       vellumark-batch --resume [KEY...]\n"
            "       vellumark-batch --publish-book KEY [--publish-book KEY...]\n"
            "       vellumark-batch --update KEY NEW.pdf [--publish]\n"
+           "       vellumark-batch --embed-code KEY [--embed-code KEY...]\n"
            "       vellumark-batch --set-ftp-target HOST/FOLDER --ftp-user NAME --ftp-webaddr URL\n"
            "                       [--protocol ftp|ftps|sftp] [--key-file PATH] [--accept-fingerprint SHA256:...]\n"
            "                       [--ftp-port N] [--ftp-active] < password (with --key-file: passphrase)\n"
@@ -35,6 +36,10 @@ const char* BatchUsage()
            "                            (thousandths of a percent, 0 to 100000)\n"
            "  --publish                 publish as configured in the desktop program (by\n"
            "                            default nothing is published)\n"
+           "  --offer-pdf               publish the PDF beside the book, with a download button\n"
+           "                            on its page (by default the PDF stays on this computer)\n"
+           "  --embed-code KEY          print the HTML that shows the published book KEY in a\n"
+           "                            page of your own, for each address it is published at\n"
            "  --publish-book KEY        publish the finished book KEY to the configured targets\n"
            "                            without converting it again; where the book was\n"
            "                            published before, only what changed is sent\n"
@@ -119,6 +124,16 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
             options.resume = true;
         } else if (arg == "--publish") {
             options.publish = true;
+        } else if (arg == "--offer-pdf") {
+            options.offer_pdf = true;
+        } else if (arg == "--embed-code") {
+            if (!value(i, "--embed-code", text))
+                return false;
+            if (!IsJobKey(text)) {
+                error = "--embed-code needs a book key (32 hexadecimal digits in capitals)";
+                return false;
+            }
+            options.embed_keys.push_back(text);
         } else if (arg == "--publish-book") {
             if (!value(i, "--publish-book", text))
                 return false;
@@ -212,6 +227,10 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
         return false;
     }
     const bool finished_books = !options.publish_keys.empty() || !options.updates.empty();
+    if (!options.embed_keys.empty() && (setup || !options.pdfs.empty() || options.resume || finished_books)) {
+        error = "--embed-code is given on its own";
+        return false;
+    }
     if (setup && (!options.pdfs.empty() || options.resume || finished_books)) {
         error = "a target is saved on its own: convert in a second command";
         return false;
@@ -220,7 +239,8 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
         error = "--set-ftp-target needs --ftp-user and --ftp-webaddr";
         return false;
     }
-    if (!options.help && !setup && options.pdfs.empty() && !options.resume && !finished_books) {
+    if (!options.help && !setup && options.pdfs.empty() && !options.resume && !finished_books &&
+        options.embed_keys.empty()) {
         error = "no PDF file given";
         return false;
     }

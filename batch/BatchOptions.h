@@ -22,6 +22,8 @@ struct BatchOptions {
     std::vector<std::pair<std::string, std::string>> updates;
     int32_t stop_after_progress = -1;       // request a stop at this progress; -1: never
     bool publish = false;                   // use the configured publishing targets
+    bool offer_pdf = false;                 // publish the PDF beside the book, with a download button
+    std::vector<std::string> embed_keys;    // published books whose embed code is printed
     bool verbose = false;                   // show the diagnostic records on stderr
     bool help = false;
     // Saving a publishing target instead of converting (the password comes on stdin).

@@ -8,6 +8,7 @@
 
 #include "batch/BatchOptions.h"
 #include "batch/BatchRun.h"
+#include "batch/EmbedCode.h"
 #include "config/AppConfig.h"
 #include "config/DiagLog.h"
 #include "config/InstanceLock.h"
@@ -153,6 +154,11 @@ int main(int argc, char** argv)
         return 1;
     if (options.ftp_target || options.service_account)
         return SaveTarget(cfg, options);
+    if (!options.embed_keys.empty())
+        return PrintEmbedCodes(cfg, options.embed_keys, stdout, stderr);
+    // For this command's books only: the desktop program's choice stays as it is.
+    if (options.offer_pdf)
+        cfg.m_upload_pdf = 1;
     BatchRun run(cfg, options);
     return run.Run();
 }

@@ -27,6 +27,13 @@ struct BookPageSettings {
     // ".../KEY/index.html"); empty when no published address is known. The tags that
     // point at the book (its address, its cover, the canonical link) need it.
     std::string book_address;
+    // The link-preview picture (kShareImageFile) in pixels; 0 when the book has none,
+    // and the cover stands in for it.
+    int32_t share_image_width = 0;
+    int32_t share_image_height = 0;
+    // The file name of the PDF published beside the book for readers to download; empty
+    // when the publisher does not offer it (then the page has no download button).
+    std::string offered_pdf;
 
     // ---- HTML toolbar settings (section "skin" of config.ini).
     std::string skin_subdir = "skins/2";         // skin_subdir

@@ -1,6 +1,9 @@
 #include "pagegen/ShareTags.h"
 
+#include "pagegen/ImageSize.h"
 #include "pagegen/TextLimits.h"
+
+#include <cstdio>
 
 namespace pagegen {
 namespace {
@@ -24,14 +27,38 @@ void Meta(std::string& out, const char* attribute, const char* name, const std::
 
 }  // namespace
 
-std::string CoverAddress(const std::string& book_address) {
+std::string BookFileAddress(const std::string& book_address, const std::string& file) {
     if (!IsAbsoluteWebAddress(book_address)) return {};
     // The folder is the path up to its last '/', before any query or fragment.
     const std::string path = book_address.substr(0, book_address.find_first_of("?#"));
     const size_t host = path.find("//") + 2;
     const size_t slash = path.find('/', host) == std::string::npos ? std::string::npos : path.rfind('/');
-    if (slash == std::string::npos) return path + "/" + kCoverFile;  // the site's root page
-    return path.substr(0, slash + 1) + kCoverFile;
+    if (slash == std::string::npos) return path + "/" + file;  // the site's root page
+    return path.substr(0, slash + 1) + file;
+}
+
+bool ReadShareImageSize(const std::string& book_folder, BookPageSettings& book) {
+    if (JpegFileSize(book_folder + "/" + kShareImageFile, book.share_image_width, book.share_image_height) &&
+        book.share_image_width > 0 && book.share_image_height > 0)
+        return true;
+    book.share_image_width = book.share_image_height = 0;
+    return false;
+}
+
+std::string PdfFileAddress(const std::string& file_name) {
+    std::string out;
+    for (unsigned char c : file_name) {
+        const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                                c == '-' || c == '.' || c == '_' || c == '~';
+        if (unreserved) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            out += hex;
+        }
+    }
+    return out;
 }
 
 std::string ShareTags(const BookPageSettings& book, const std::string& language) {
@@ -45,14 +72,20 @@ std::string ShareTags(const BookPageSettings& book, const std::string& language)
     for (char& c : locale)
         if (c == '-') c = '_';
     Meta(out, "property", "og:locale", locale);
-    Meta(out, "name", "twitter:card", "summary");
+    const bool large = book.share_image_width > 0 && book.share_image_height > 0;
+    Meta(out, "name", "twitter:card", large ? "summary_large_image" : "summary");
     Meta(out, "name", "twitter:title", book.title);
     Meta(out, "name", "twitter:description", book.description);
     if (IsAbsoluteWebAddress(book.book_address)) {
-        const std::string cover = CoverAddress(book.book_address);
+        // The preview picture of page 1, or the small cover of books made before it.
+        const std::string image = BookFileAddress(book.book_address, large ? kShareImageFile : kCoverFile);
         Meta(out, "property", "og:url", book.book_address);
-        Meta(out, "property", "og:image", cover);
-        Meta(out, "name", "twitter:image", cover);
+        Meta(out, "property", "og:image", image);
+        if (large) {
+            Meta(out, "property", "og:image:width", std::to_string(book.share_image_width));
+            Meta(out, "property", "og:image:height", std::to_string(book.share_image_height));
+        }
+        Meta(out, "name", "twitter:image", image);
         out += "<link rel=\"canonical\" href=\"" + Escaped(book.book_address) + "\">\n";
     }
     if (!out.empty()) out.pop_back();  // the template's own line ends the last tag

@@ -1,6 +1,8 @@
 #include "pipeline/EngineCommand.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdio>
 
 namespace {
 
@@ -47,6 +49,25 @@ EngineCommand CoverCommand(int32_t resolution, const std::string& dir, const std
     b.Word("-postfix").Quoted("-cover").Word("-jpeg-quality").Word("75");
     b.Word("-jpeg-smoothing-factor").Word("0").Word("-e").Word("jpeg");
     return ImageTail(b, dir, pdf);
+}
+
+EngineCommand ShareImageCommand(int32_t centi_dpi, const std::string& dir, const std::string& pdf) {
+    // Written by hand: a decimal comma of the user's locale would not read as a number.
+    char res[32];
+    std::snprintf(res, sizeof res, "%d.%02d", centi_dpi / 100, centi_dpi % 100);
+    CommandBuilder b;
+    b.Word("-r").Word(res).Word("-o").Word("none").Word("-page").Word("1");
+    b.Word("-postfix").Quoted("-share").Word("-jpeg-quality").Word("85");
+    b.Word("-jpeg-smoothing-factor").Word("0").Word("-e").Word("jpeg");
+    return ImageTail(b, dir, pdf);
+}
+
+int32_t FitResolution(int32_t box_width, int32_t box_height, int32_t dpi, int32_t page_width, int32_t page_height) {
+    if (page_width < 1 || page_height < 1) return 0;
+    // In 64 bits: box * dpi * 100 outgrows 32 bits for large settings.
+    const int64_t by_width = int64_t{box_width} * dpi * 100 / page_width;
+    const int64_t by_height = int64_t{box_height} * dpi * 100 / page_height;
+    return static_cast<int32_t>(std::clamp<int64_t>(std::min(by_width, by_height), 0, INT32_MAX));
 }
 
 EngineCommand ThumbsCommand(int32_t resolution, const std::string& dir, const std::string& pdf) {

@@ -17,6 +17,13 @@ struct EngineCommand {
 
 // Cover image "img-1-e-cover.jpg" into `dir` (the book's thumb folder).
 EngineCommand CoverCommand(int32_t resolution, const std::string& dir, const std::string& pdf);
+// Link-preview picture "img-1-e-share.jpg" into `dir` (thumb): page 1 at a resolution of
+// `centi_dpi` hundredths of a dot per inch, so that the picture fills its box.
+EngineCommand ShareImageCommand(int32_t centi_dpi, const std::string& dir, const std::string& pdf);
+// The resolution, in hundredths of a dot per inch rounded down (so that the picture never
+// exceeds the box), at which a page of `page_width` x `page_height` pixels at `dpi` fills
+// as much of a `box_width` x `box_height` box as its shape allows; 0 for an empty page.
+int32_t FitResolution(int32_t box_width, int32_t box_height, int32_t dpi, int32_t page_width, int32_t page_height);
 // Thumbnails "img-<n>-e.jpg" into `dir` (thumb), with progress lines.
 EngineCommand ThumbsCommand(int32_t resolution, const std::string& dir, const std::string& pdf);
 // Page images "img-<n>.jpg" and "img-<n>-f.png" into `dir`: the zoom, high, medium and low

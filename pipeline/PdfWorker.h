@@ -72,6 +72,13 @@ private:
     // Each step: true when done, else false with `why` empty for a stop request or
     // saying what failed.
     bool CoverStep(std::string& why);
+    // Page 1 as the link-preview picture into `thumb`; a failure is only noted.
+    void ShareImageStep(const std::string& thumb);
+    // The PDF is published beside the book for download (the publisher's choice, and a
+    // publishing target to hold it).
+    bool OffersPdf() const;
+    // The book's page prints from a print set of its own rather than from its images.
+    bool NeedsPrintSet() const;
     bool PageStep(std::string& why);
     bool SearchStep(std::string& why);
     bool ImageRun(int run_index, const EngineCommand& command, const std::string& folder, int32_t end,

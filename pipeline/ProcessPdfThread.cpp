@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 #include <string>
 #include <string_view>
@@ -14,6 +16,7 @@
 #include "config/DiagLog.h"
 #include "config/JobKey.h"
 #include "pagegen/HtmlBuilder.h"
+#include "pagegen/ShareTags.h"
 #include "pipeline/BookAddress.h"
 #include "pipeline/BookUpdate.h"
 #include "pipeline/CreateSearchDB.h"
@@ -43,9 +46,30 @@ void MakeFolder(const std::string& path)
         DIAG(kModule, errno, "ERR:cannot create folder %s", path.c_str());
 }
 
+std::string FinalComponent(const std::string& path)
+{
+    const size_t cut = path.find_last_of('/');
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
 }  // namespace
 
 namespace pipeline_detail {
+
+bool PdfWorker::OffersPdf() const
+{
+    return cfg_.m_upload_pdf > 0 && (use_ftp_ || use_vazirudu_);
+}
+
+bool PdfWorker::NeedsPrintSet() const
+{
+    // The page names the image set it prints from in data-print-set; a page without one
+    // prints from the print folder.
+    std::ifstream in(JoinPath(book_folder_, "index.html"), std::ios::binary);
+    const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t at = page.find("data-print-set=\"");
+    return !in.bad() && (at == std::string::npos || page.compare(at + 16, 1, "\"") == 0);
+}
 
 int PdfWorker::Run()
 {
@@ -151,7 +175,13 @@ int PdfWorker::Run()
             return why.empty() ? EndEarly() : Fail(why);
     }
 
-    // Print images.
+    // Print images, only for a page that prints from a set of its own (one made from an
+    // older template); the shipped page prints from the high-resolution set.
+    if (job_.progress.load() < kProgressPrintDone && !NeedsPrintSet()) {
+        std::error_code ignored;
+        fs::remove_all(Folder("print"), ignored);  // left by an earlier run of the job
+        Reach(kProgressPrintDone);
+    }
     if (job_.progress.load() < kProgressPrintDone) {
         SetBack(kProgressLowDone);
         if (StopRequested())
@@ -222,7 +252,21 @@ bool PdfWorker::CoverStep(std::string& why)
         why = "the engine wrote no cover image";
         return false;
     }
+    ShareImageStep(thumb);
     return true;
+}
+
+void PdfWorker::ShareImageStep(const std::string& thumb)
+{
+    // Link previews show page 1 as large as 1200 x 630 allows. Without it the page names
+    // the cover instead, so a failure costs the preview's size, not the book.
+    const int32_t centi_dpi = FitResolution(1200, 630, dpi_, page_width_, page_height_);
+    EngineRun& run = runs_[ENGINE_RUN_COVER];
+    const EngineCommand command = ShareImageCommand(centi_dpi, thumb, pdf_path_);
+    std::string why;
+    if (centi_dpi < 1 || !run.Start(cfg_.m_engine_path, command) || !run.Follow(job_, ENGINE_RUN_COVER, 0) ||
+        !RunSucceeded(run, command, why) || !FileExists(JoinPath(thumb, "img-1-e-share.jpg")))
+        DIAG(kModule, 0, "INF:no link-preview picture of page 1 (%s): the cover serves", why.c_str());
 }
 
 bool PdfWorker::SearchStep(std::string& why)
@@ -249,6 +293,9 @@ bool PdfWorker::PageStep(std::string& why)
     settings.description = description_;
     settings.book_address = PublishedPageAddress(use_ftp_ != 0, meta_.ReadText(key_, "ftp_webaddr", 512),
                                                  use_vazirudu_ != 0, cfg_.m_vazirudu_webaddr, key_);
+    pagegen::ReadShareImageSize(book_folder_, settings);
+    if (OffersPdf())
+        settings.offered_pdf = FinalComponent(pdf_path_);
     settings.skin_subdir = cfg_.m_skin_subdir;
     settings.skin_cssfile = cfg_.m_skin_cssfile;
     settings.skin_usemail = cfg_.m_skin_usemail;

@@ -20,8 +20,12 @@ std::vector<PublishedFile> PublishedFiles(const std::string& book_folder, const 
     const auto add = [&](const std::string& path) { files.emplace_back(path, book_folder + "/" + path); };
     if (!pdf_path.empty()) files.emplace_back(FinalComponent(pdf_path), pdf_path);
     add("thumb/img-1-e-cover.jpg");
+    // Books made before the link-preview picture have none.
+    if (std::filesystem::exists(book_folder + "/thumb/img-1-e-share.jpg")) add("thumb/img-1-e-share.jpg");
     for (const char* folder : {"100", "HighRes", "MedRes", "LowRes", "print", "thumb"}) {
         const std::string name(folder);
+        // A book prints from its print folder only when its page asks for one.
+        if (name == "print" && !std::filesystem::exists(book_folder + "/print")) continue;
         const bool single_image = name == "thumb" || name == "print";
         for (int32_t page = 1; page <= page_count; ++page) {
             const std::string stem = name + "/img-" + std::to_string(page);

@@ -89,16 +89,23 @@ int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const 
                       const std::string& subdir, int32_t page_count, int32_t start_mark,
                       std::atomic<int32_t>* progress, int32_t span, const PublishDelta* delta) {
     int32_t result = kPlanPublished;
+    const std::string local_folder = JoinFolder(book_folder, subdir);
+    // A book prints from its print folder only when its page asks for one.
+    if (subdir == "print" && !std::filesystem::exists(local_folder)) return kPlanPublished;
     if (uploader.FtpOn() && !EnterFtpSubfolder(uploader, job_key, subdir)) return kPlanFailed;
 
-    const std::string local_folder = JoinFolder(book_folder, subdir);
     const bool single_image = subdir == "thumb" || subdir == "print";
     if (subdir == "thumb" && (!progress || progress->load() <= start_mark)) {
-        const int32_t sent = SendWithAttempts(uploader, JoinFolder(local_folder, "img-1-e-cover.jpg"), job_key, subdir, delta);
-        if (sent == kPlanStopped) return kPlanStopped;
-        if (sent != kPlanPublished) {
-            DIAG(kModule, 0, "ERR:unable to upload cover");
-            return kPlanFailed;
+        for (const char* picture : {"img-1-e-cover.jpg", "img-1-e-share.jpg"}) {
+            const std::string path = JoinFolder(local_folder, picture);
+            // Books made before the link-preview picture have only the cover.
+            if (std::string(picture) == "img-1-e-share.jpg" && !std::filesystem::exists(path)) continue;
+            const int32_t sent = SendWithAttempts(uploader, path, job_key, subdir, delta);
+            if (sent == kPlanStopped) return kPlanStopped;
+            if (sent != kPlanPublished) {
+                DIAG(kModule, 0, "ERR:unable to upload %s", picture);
+                return kPlanFailed;
+            }
         }
     }
 

@@ -3,7 +3,8 @@
 #include "config/DiagLog.h"
 #include "config/JobKey.h"
 #include "pagegen/HtmlBuilder.h"
-#include "service/ImageSize.h"
+#include "pagegen/ImageSize.h"
+#include "pagegen/ShareTags.h"
 #include "service/NameRules.h"
 #include "service/RandomHex.h"
 
@@ -110,6 +111,18 @@ std::string ContentTypeFor(const std::string& name) {
 const char* const kBookPagePolicy =
     "default-src 'self'; script-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data: blob:; "
     "object-src 'none'; worker-src 'none'; base-uri 'none'; form-action 'none'";
+
+// The name of the PDF published in the book's folder, or empty: the desktop program sends
+// the PDF there only when its publisher offers it for download.
+std::string OfferedPdf(const fs::path& folder) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        std::error_code kind;
+        if (entry.path().extension() == ".pdf" && IsSafeFileName(name) && entry.is_regular_file(kind)) return name;
+    }
+    return {};
+}
 
 void DescribeUploadedFile(const std::string& name, WebReply& reply) {
     const size_t dot = name.rfind('.');
@@ -223,11 +236,16 @@ bool BookPages::MakePage(const BookRecord& book, const std::string& books_addres
                  {"MedRes", &settings.med_res_width, &settings.med_res_height},
                  {"HighRes", &settings.high_res_width, &settings.high_res_height}};
     for (Box& box : boxes) {
-        if (!JpegFileSize(books_.FilePath(book.key, box.folder, "img-1.jpg").string(), *box.width, *box.height)) {
+        if (!pagegen::JpegFileSize(books_.FilePath(book.key, box.folder, "img-1.jpg").string(), *box.width, *box.height)) {
             *box.width = settings.page_width;
             *box.height = settings.page_height;
         }
     }
+
+    // The link-preview picture and the PDF its publisher offers, when the book has them.
+    const fs::path folder = books_.FilePath(book.key, "", "");
+    pagegen::ReadShareImageSize(folder.string(), settings);
+    settings.offered_pdf = OfferedPdf(folder);
 
     const fs::path output = temp_dir_ / (".page-" + RandomHex(16) + ".html");
     HtmlBuilder builder(settings);

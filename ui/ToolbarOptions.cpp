@@ -46,6 +46,7 @@ ToolbarOptions::ToolbarOptions(const AppConfig& cfg, QWidget* parent, QVBoxLayou
 {
     use_email_ = AddCheck(layout, parent, "use_email", 1067, cfg.m_skin_usemail, "useEmailCheck");
     use_note_ = AddCheck(layout, parent, "use_note", 1120, cfg.m_skin_usenote, "useNoteCheck");
+    offer_pdf_ = AddCheck(layout, parent, "offer_pdf", 1138, cfg.m_upload_pdf, "offerPdfCheck");
     use_home_ = AddCheck(layout, parent, "use_home_url", 1121, cfg.m_skin_useownlogo, "useHomeCheck");
     form_ = new QFormLayout;
     layout->addLayout(form_);
@@ -87,6 +88,7 @@ std::unique_ptr<ToolbarOptions> ToolbarOptions::InWizardGroup(const AppConfig& c
     auto options = std::make_unique<ToolbarOptions>(cfg, group, new QVBoxLayout(group));
     options->use_email_->hide();
     options->use_note_->hide();
+    options->offer_pdf_->hide();
     layout->addWidget(group);
     return options;
 }
@@ -96,7 +98,9 @@ void ToolbarOptions::Store(AppConfig& cfg) const
     cfg.m_skin_usemail = use_email_->isChecked() ? 1 : 0;
     cfg.m_skin_usenote = use_note_->isChecked() ? 1 : 0;
     cfg.m_skin_useownlogo = use_home_->isChecked() ? 1 : 0;
+    cfg.m_upload_pdf = offer_pdf_->isChecked() ? 1 : 0;
     IniFile& ini = cfg.m_config_ini;
+    ini.WriteInt("general", "upload_pdf", cfg.m_upload_pdf);
     ini.WriteInt("skin", "skin_usemail", cfg.m_skin_usemail);
     ini.WriteInt("skin", "skin_usenote", cfg.m_skin_usenote);
     ini.WriteInt("skin", "skin_useownlogo", cfg.m_skin_useownlogo);

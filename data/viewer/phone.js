@@ -2,7 +2,7 @@
 
 // Commands a phone reader uses less often; on a narrow screen they move into the menu.
 var MENU_ITEMS = ['vm-first', 'vm-last', 'vm-contents-btn', 'vm-thumbs-btn', 'vm-zoom-btn', 'vm-print-btn',
-  'vm-full-btn', 'vm-note-btn', 'vm-email'];
+  'vm-full-btn', 'vm-note-btn', 'vm-share-btn', 'vm-email', 'vm-download'];
 var phoneQuery = null, menuPlaces = [];
 
 function isPhone() { return !!(phoneQuery && phoneQuery.matches); }

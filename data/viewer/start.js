@@ -121,6 +121,7 @@ function start() {
   setTitle(book.title);
   $('vm-pagetotal').textContent = '/ ' + book.pages;
   labelOptionalButtons();
+  setupShareButtons();
   setupPhone();
   app.style.setProperty('--vm-bar-h', $('vm-bar').offsetHeight + 'px');
   state.layout = computeLayout();

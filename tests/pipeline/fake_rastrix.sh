@@ -11,7 +11,7 @@
 #                exits 1
 #   FAKE_WARN    every image run reports page 2 as not fully read (and still succeeds)
 pages=${FAKE_PAGES:-4}
-res="" dir="" mode=img output_dir="" title="" cover=0 pdf=""
+res="" dir="" mode=img output_dir="" title="" postfix="" pdf=""
 while [ $# -gt 0 ]; do
   case "$1" in
     -r) res=$2; shift ;;
@@ -20,7 +20,7 @@ while [ $# -gt 0 ]; do
     -size) mode=size ;;
     -output-dir) mode=search; output_dir=$2; shift ;;
     -title) title=$2; shift ;;
-    -postfix) cover=1; shift ;;
+    -postfix) postfix=$2; shift ;;
     -o|-e|-page|-jpeg-quality|-jpeg-smoothing-factor|-page-count) shift ;;
     -*) ;;
     *) pdf=$1 ;;
@@ -43,9 +43,10 @@ case $mode in
     # No programs beyond bash itself: a run of 514 jobs starts thousands of these.
     name=${dir%/}
     name=${name##*/}
-    [ $cover = 1 ] && name=cover
+    # A run with a postfix makes page 1 alone: the cover, the link-preview picture.
+    [ -n "$postfix" ] && name=${postfix#-}
     log img "$name" "$res"
-    if [ $cover = 1 ]; then : > "$dir/img-1-e-cover.jpg"; exit 0; fi
+    if [ -n "$postfix" ]; then : > "$dir/img-1-e$postfix.jpg"; exit 0; fi
     if [ "$FAKE_BURST" = "$name" ]; then
       lines=""
       for ((i = 1; i <= pages; i++)); do : > "$dir/img-$i.jpg"; : > "$dir/img-$i-f.png"; lines+="PN:$i/$pages"$'\n'; done

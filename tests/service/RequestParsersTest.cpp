@@ -2,7 +2,7 @@
 // lets through to the storage folder.
 #include "ServiceFixture.h"
 #include "service/ClientRequests.h"
-#include "service/ImageSize.h"
+#include "pagegen/ImageSize.h"
 #include "service/NameRules.h"
 #include "service/RequestParsers.h"
 #include "service/ServiceOptions.h"
@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 using namespace service;
+using pagegen::ParseJpegSize;
 namespace bodies = service_bodies;
 
 namespace {

@@ -8,18 +8,12 @@
 BookLocations LocateBook(const AppConfig& cfg, const std::string& key)
 {
     BookLocations where;
+    const PublishedAddresses web = BookWebAddresses(cfg.m_meta_ini, key, cfg.m_vazirudu_webaddr);
+    where.upload_unfinished = web.unfinished;
+    where.service_address = QString::fromStdString(web.service);
+    where.ftp_address = QString::fromStdString(web.ftp);
     const bool use_ftp = cfg.m_meta_ini.ReadInt(key, "use_ftp") == 1;
     const bool use_service = cfg.m_meta_ini.ReadInt(key, "use_vazirudu") == 1;
-    if ((use_ftp || use_service) && !IsFinished(cfg.m_meta_ini, key)) {
-        where.upload_unfinished = true;
-        return where;
-    }
-    // Without a service address there is no service page to show.
-    if (use_service && !cfg.m_vazirudu_webaddr.empty())
-        where.service_address = QString::fromStdString(WebServiceBookAddress(cfg.m_vazirudu_webaddr, key));
-    if (use_ftp)
-        where.ftp_address =
-            QString::fromStdString(FtpBookAddress(cfg.m_meta_ini.ReadText(key, "ftp_webaddr", 512), key));
     if (!use_ftp && !use_service) {
         // A failed export leaves the book only in the books folder: never point at a
         // folder that does not hold it.

@@ -10,6 +10,8 @@
   <symbol id="vm-i-full" viewBox="0 0 24 24"><path d="M4 9V4h5M15 4h5v5M20 15v5h-5M9 20H4v-5"/></symbol>
   <symbol id="vm-i-mail" viewBox="0 0 24 24"><path d="M3 6h18v12H3zM3 6l9 7 9-7"/></symbol>
   <symbol id="vm-i-note" viewBox="0 0 24 24"><path d="M5 3h10l4 4v14H5zM15 3v4h4M8 12h8M8 16h6"/></symbol>
+  <symbol id="vm-i-share" viewBox="0 0 24 24"><circle cx="18" cy="5" r="2.5"/><circle cx="6" cy="12" r="2.5"/><circle cx="18" cy="19" r="2.5"/><path d="M8.2 10.8l7.6-4.5M8.2 13.2l7.6 4.5"/></symbol>
+  <symbol id="vm-i-download" viewBox="0 0 24 24"><path d="M12 3v12M7 10l5 5 5-5M4 20h16"/></symbol>
   <symbol id="vm-i-close" viewBox="0 0 24 24"><path d="M6 6l12 12M18 6L6 18"/></symbol>
 </svg>
 <header id="vm-bar" class="vm-bar" style="--vm-bar-max:<%=toolbar_width%>px">
@@ -34,7 +36,10 @@
       <button type="button" id="vm-print-btn" class="vm-btn" aria-label="<%=g_PRINT%>" title="<%=g_PRINT%>" aria-expanded="false" aria-controls="vm-print"><svg aria-hidden="true"><use href="#vm-i-print"/></svg></button>
       <button type="button" id="vm-full-btn" class="vm-btn" aria-label="<%=g_FULL%>" title="<%=g_FULL%>" aria-pressed="false"><svg aria-hidden="true"><use href="#vm-i-full"/></svg></button>
       <%=note_button%>
+      <button type="button" id="vm-share-btn" class="vm-btn" aria-label="<%=g_SHARE%>" title="<%=g_SHARE%>"><svg aria-hidden="true"><use href="#vm-i-share"/></svg></button>
       <%=email_button%>
+      <a id="vm-download" class="vm-btn" download><svg aria-hidden="true"><use href="#vm-i-download"/></svg></a>
     </div>
   </nav>
+  <p id="vm-share-note" class="vm-share-note" role="status" hidden></p>
 </header>

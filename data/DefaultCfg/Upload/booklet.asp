@@ -33,7 +33,8 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
   data-book="<%=guid%>" data-images="<%=img_parent_dir%>"
   data-res="LowRes <%=LowResWidth%> <%=LowResHeight%>,MedRes <%=MedResWidth%> <%=MedResHeight%>,HighRes <%=HighResWidth%> <%=HighResHeight%>"
   data-zoom-frame="<%=zoom_container_width%> <%=zoom_container_height%>"
-  data-print="../print.html" data-layout="layout.js" data-direction="">
+  data-print="../print.html" data-print-set="HighRes" data-pdf="<%=pdf_file%>"
+  data-layout="layout.js" data-direction="">
 <a class="vm-skip" href="#vm-stage"><%=g_SKIP%></a>
 <!--#include file="bar2.asp"-->
 <main id="vm-stage" class="vm-stage" tabindex="-1" aria-label="<%=g_BOOK%>">
@@ -88,7 +89,8 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
   data-found="<%=g_FOUND%>" data-noresult="<%=g_NORESULT%>" data-loading="<%=g_LOADING%>"
   data-notext="<%=g_NOTEXT%>" data-print="<%=g_PRINT%>" data-mail-body="<%=g_MAILBODY%>"
   data-email="<%=g_EMAIL%>" data-note="<%=g_NOTE%>" data-note-fail="<%=g_NOTEFAIL%>"
-  data-contents="<%=g_CONTENTS%>" data-close="<%=g_CLOSE%>"></div>
+  data-contents="<%=g_CONTENTS%>" data-close="<%=g_CLOSE%>" data-copied="<%=g_COPIED%>"
+  data-copy-fail="<%=g_COPYFAIL%>" data-download="<%=g_DOWNLOAD%>"></div>
 </div>
 </body>
 </html>

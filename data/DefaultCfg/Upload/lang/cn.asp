@@ -38,4 +38,8 @@ g_NOTEXT="本书没有可搜索的文字。"
 g_TEXTVERSION="文字版本"
 g_MAILBODY="请看这本书："
 g_NOTEFAIL="此浏览器无法保存笔记。"
+g_SHARE="分享"
+g_COPIED="链接已复制"
+g_COPYFAIL="请复制此链接："
+g_DOWNLOAD="下载 PDF"
 %>

@@ -38,4 +38,8 @@ g_NOTEXT="Dieses Buch hat keinen durchsuchbaren Text."
 g_TEXTVERSION="Textfassung"
 g_MAILBODY="Sieh dir dieses Buch an:"
 g_NOTEFAIL="Dieser Browser speichert keine Notizen."
+g_SHARE="Teilen"
+g_COPIED="Link kopiert"
+g_COPYFAIL="Diesen Link kopieren:"
+g_DOWNLOAD="PDF herunterladen"
 %>

@@ -38,4 +38,8 @@ g_NOTEXT="This book has no searchable text."
 g_TEXTVERSION="Text version"
 g_MAILBODY="Have a look at this book:"
 g_NOTEFAIL="This browser does not keep notes."
+g_SHARE="Share"
+g_COPIED="Link copied"
+g_COPYFAIL="Copy this link:"
+g_DOWNLOAD="Download the PDF"
 %>

@@ -38,4 +38,8 @@ g_NOTEXT="Este libro no tiene texto para buscar."
 g_TEXTVERSION="Versión de texto"
 g_MAILBODY="Mira este libro:"
 g_NOTEFAIL="Este navegador no guarda notas."
+g_SHARE="Compartir"
+g_COPIED="Enlace copiado"
+g_COPYFAIL="Copie este enlace:"
+g_DOWNLOAD="Descargar el PDF"
 %>

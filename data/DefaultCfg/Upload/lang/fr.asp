@@ -38,4 +38,8 @@ g_NOTEXT="Ce livre n’a pas de texte à rechercher."
 g_TEXTVERSION="Version texte"
 g_MAILBODY="Voici un livre à découvrir :"
 g_NOTEFAIL="Ce navigateur ne garde pas les notes."
+g_SHARE="Partager"
+g_COPIED="Lien copié"
+g_COPYFAIL="Copiez ce lien :"
+g_DOWNLOAD="Télécharger le PDF"
 %>

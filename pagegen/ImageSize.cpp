@@ -1,8 +1,8 @@
-#include "service/ImageSize.h"
+#include "pagegen/ImageSize.h"
 
 #include <fstream>
 
-namespace service {
+namespace pagegen {
 namespace {
 
 uint32_t Byte(std::string_view bytes, size_t at) { return static_cast<unsigned char>(bytes[at]); }
@@ -42,4 +42,4 @@ bool JpegFileSize(const std::string& path, int32_t& width, int32_t& height) {
     return ParseJpegSize(bytes, width, height);
 }
 
-}  // namespace service
+}  // namespace pagegen

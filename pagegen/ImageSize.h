@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace service {
+namespace pagegen {
 
 // Width and height from the first start-of-frame marker of `bytes`; false when there is
 // none or the data is not a JPEG stream.
@@ -15,4 +15,4 @@ bool ParseJpegSize(std::string_view bytes, int32_t& width, int32_t& height);
 // The same for a file (its first 256 KiB are read).
 bool JpegFileSize(const std::string& path, int32_t& width, int32_t& height);
 
-}  // namespace service
+}  // namespace pagegen
