@@ -261,7 +261,7 @@ void PdfWorker::ShareImageStep(const std::string& thumb)
     // Link previews show page 1 as large as 1200 x 630 allows. Without it the page names
     // the cover instead, so a failure costs the preview's size, not the book.
     const int32_t centi_dpi = FitResolution(1200, 630, dpi_, page_width_, page_height_);
-    EngineRun& run = runs_[ENGINE_RUN_COVER];
+    EngineRun run;  // a run starts once: the cover's is spent
     const EngineCommand command = ShareImageCommand(centi_dpi, thumb, pdf_path_);
     std::string why;
     if (centi_dpi < 1 || !run.Start(cfg_.m_engine_path, command) || !run.Follow(job_, ENGINE_RUN_COVER, 0) ||

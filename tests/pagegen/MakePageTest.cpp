@@ -173,4 +173,27 @@ TEST_F(MakePage, ShippedTemplateDescribesTheBookForPreviews) {
     }
 }
 
+// A book with the link-preview picture names it with its size for a large preview; the
+// PDF offered for download is named by an address that reaches its file whatever its name.
+TEST_F(MakePage, ShippedTemplateNamesThePreviewPictureAndTheOfferedPdf) {
+    const fs::path shipped = SourceDir() / "data" / "DefaultCfg" / "Upload";
+    if (!fs::exists(shipped / "booklet.asp")) GTEST_SKIP() << "no shipped template yet";
+    fs::copy(shipped, dir, fs::copy_options::recursive);
+    BookPageSettings s = SampleBook();
+    s.book_address = "https://books.example.org/shelf/" + s.job_key + "/";
+    EXPECT_NE(Make(ReadFileBytes(tpl), s).find("data-pdf=\"\""), std::string::npos) << "no PDF unless offered";
+    s.share_image_width = 486;
+    s.share_image_height = 630;
+    s.offered_pdf = "Rapport 2024 #2 \"é\".pdf";
+    const std::string page = Make(ReadFileBytes(tpl), s);
+    const std::string picture = s.book_address + "thumb/img-1-e-share.jpg";
+    for (const std::string& tag : {"<meta property=\"og:image\" content=\"" + picture + "\">",
+                                   std::string("<meta property=\"og:image:width\" content=\"486\">"),
+                                   std::string("<meta property=\"og:image:height\" content=\"630\">"),
+                                   std::string("<meta name=\"twitter:card\" content=\"summary_large_image\">"),
+                                   "<meta name=\"twitter:image\" content=\"" + picture + "\">"})
+        EXPECT_NE(page.find(tag + "\n"), std::string::npos) << tag;
+    EXPECT_NE(page.find("data-pdf=\"Rapport%202024%20%232%20%22%C3%A9%22.pdf\""), std::string::npos);
+}
+
 }  // namespace

@@ -175,18 +175,21 @@ void BatchE2E::ExpectCompleteBook(const fs::path& book, int pages)
         std::string png = "img-" + std::to_string(n) + "-f.png";
         std::string e = "img-" + std::to_string(n) + "-e.jpg";
         EXPECT_TRUE(fs::exists(book / "thumb" / e)) << n;
-        EXPECT_TRUE(fs::exists(book / "print" / e)) << n;
         for (const char* folder : {"100", "HighRes", "MedRes", "LowRes"}) {
             ASSERT_TRUE(fs::exists(book / folder / jpg)) << folder << " " << n;
             EXPECT_EQ(JpegSize(book / folder / jpg), PngSize(book / folder / png)) << folder << " " << n;
         }
     }
     EXPECT_TRUE(fs::exists(book / "thumb/img-1-e-cover.jpg"));
+    EXPECT_TRUE(fs::exists(book / "thumb/img-1-e-share.jpg"));
+    // The shipped page prints from the high-resolution set: no images exist for printing alone.
+    EXPECT_FALSE(fs::exists(book / "print"));
     EXPECT_FALSE(fs::exists(book / "thumb" / ("img-" + std::to_string(pages + 1) + "-e.jpg")));
     EXPECT_TRUE(fs::exists(book / "text.html"));
     EXPECT_TRUE(fs::exists(book / "txt.js"));
     std::string page = ReadFileBytes(book / "index.html");
     EXPECT_EQ(page.rfind("<!DOCTYPE", 0), 0u);
     EXPECT_EQ(page.find("<%"), std::string::npos);
+    EXPECT_NE(page.find("data-print-set=\"HighRes\""), std::string::npos);
     EXPECT_EQ(page.find("%>"), std::string::npos);
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -45,9 +46,11 @@ TEST_F(BatchE2E, AMultiPagePdfBecomesACompleteBook)
         EXPECT_LE(h, box) << folder;
         EXPECT_GE(h, box - step) << folder;
     }
-    auto [pw, ph] = JpegSize(books_ / key / "print/img-1-e.jpg");
-    EXPECT_NEAR(pw, 612 * 108 / 72, 1);
-    EXPECT_NEAR(ph, 792 * 108 / 72, 1);
+    // The link-preview picture: page 1 as large as fits 1200 x 630, here as high as that.
+    auto [sw, sh] = JpegSize(books_ / key / "thumb/img-1-e-share.jpg");
+    EXPECT_LE(sh, 630);
+    EXPECT_GE(sh, 628);
+    EXPECT_NEAR(sw, sh * 612 / 792, 2);
 
     // The page names the book and escapes the PDF's own title.
     std::string page = ReadFileBytes(index);
@@ -203,7 +206,8 @@ TEST_F(BatchE2E, WithOneThreadJobsRunOneAfterAnotherInSubmissionOrder)
         // Each job's first output is newer than the previous job's last one.
         fs::file_time_type start = fs::last_write_time(books_ / key / "thumb/img-1-e-cover.jpg");
         EXPECT_GE(start, previous_end) << i;
-        previous_end = fs::last_write_time(books_ / key / "print/img-4-e.jpg");
+        previous_end = std::max(fs::last_write_time(books_ / key / "LowRes/img-4.jpg"),
+                                fs::last_write_time(books_ / key / "LowRes/img-4-f.png"));
     }
 }
 

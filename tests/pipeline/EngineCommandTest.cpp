@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -75,4 +76,17 @@ TEST(EngineCommandTest, SideResolutionDropsTheRemainderAndNeverDividesByZero) {
     EXPECT_EQ(SideResolution(60, 72, 0), 0);
     EXPECT_EQ(SideResolution(60, 72, -5), 0);
     EXPECT_EQ(SideResolution(2000000, 2000, 1000), 4000000);  // no 32-bit overflow in between
+}
+
+// The link-preview picture fills 1200 x 630 as far as the page's shape allows, never more,
+// with its resolution written with a decimal point whatever the locale.
+TEST(EngineCommandTest, ThePreviewPictureFitsItsBoxAndNamesItsResolutionInHundredths) {
+    EXPECT_EQ(FitResolution(1200, 630, 120, 1020, 1320), 5727);  // portrait: the height decides
+    EXPECT_EQ(FitResolution(1200, 630, 150, 3000, 1000), 6000);  // wide: the width decides
+    EXPECT_EQ(FitResolution(1200, 630, 72, 0, 792), 0);
+    EXPECT_EQ(FitResolution(1200, 630, 2000000, 1, 1), INT32_MAX);  // no overflow on the way
+    EngineCommand share = ShareImageCommand(5727, "/b/K/thumb", "/in/a.pdf");
+    EXPECT_EQ(share.args, (Args{"-r", "57.27", "-o", "none", "-page", "1", "-postfix", "-share", "-jpeg-quality", "85",
+                                "-jpeg-smoothing-factor", "0", "-e", "jpeg", "-d", "/b/K/thumb", "/in/a.pdf"}));
+    EXPECT_EQ(ShareImageCommand(7205, "/t", "/a.pdf").args[1], "72.05");
 }

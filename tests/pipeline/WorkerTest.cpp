@@ -151,6 +151,7 @@ TEST_F(WorkerTest, AFullRunTakesEveryStepInOrderAtItsResolution)
     EXPECT_TRUE(observer_.Notes().empty());
     std::vector<std::string> expected = {
         "img cover 15",  // 128 * 120 / 1020
+        "img share 57.27",  // fits 1200 x 630: 630 * 120 / 1320
         "size - 45",     // low: 500 * 120 / 1320 (portrait)
         "size - 59",     // medium: 650 * 120 / 1320
         "size - 68",     // high: 750 * 120 / 1320
@@ -169,6 +170,24 @@ TEST_F(WorkerTest, AFullRunTakesEveryStepInOrderAtItsResolution)
     // Sizes as the stand-in's size query prints them: 8.5 and 11 times the resolution.
     EXPECT_EQ(ReadFileBytes(Book() / "index.html"),
               "<!DOCTYPE html>4|382x495|578x748|1020|" + key_ + "|Title");
+}
+
+// A page that prints from one of the book's image sets gets no print images; those an
+// earlier run made for an older page go when the book is made again.
+TEST_F(WorkerTest, APageThatPrintsFromItsImagesGetsNoPrintSet)
+{
+    WriteFileBytes(cfg_->m_template_target, "<!DOCTYPE html><div data-print-set=\"\"></div>");
+    int slot = Submit();
+    WaitIdle();
+    ASSERT_TRUE(fs::exists(Book() / "print/img-4-e.jpg")) << "an empty name asks for the print set";
+    WriteFileBytes(cfg_->m_template_target, "<!DOCTYPE html><div data-print-set=\"HighRes\"></div>");
+    fs::remove(log_);
+    JobParams params = ReadJobParams(IniFile(cfg_->m_meta_ini.Path()), key_);
+    ASSERT_EQ(table_.LaunchJob(key_, params, &observer_, 0), slot);
+    WaitIdle();
+    EXPECT_EQ(StoredProgress(), kProgressFinished);
+    EXPECT_EQ(EngineRuns().back(), "img LowRes 45");
+    EXPECT_FALSE(fs::exists(Book() / "print"));
 }
 
 TEST_F(WorkerTest, ResumeSetsAnInterruptedStepBackAndSkipsFinishedOnes)
@@ -203,6 +222,8 @@ TEST_F(WorkerTest, IncompleteRunsOfEveryStepFailTheJob)
     ASSERT_EQ(observer_.Notes().size(), 1u);
     EXPECT_NE(observer_.Notes()[0].find("/thumb"), std::string::npos) << observer_.Notes()[0];
 
+    // Print images are made for a page that names no image set to print from.
+    WriteFileBytes(cfg_->m_template_target, "<!DOCTYPE html><div data-print=\"../print.html\"></div>");
     setenv("FAKE_SHORT", "print", 1);
     Submit();
     WaitIdle();

@@ -156,13 +156,21 @@ TEST_F(PublishFtpE2E, ABookKeptOnThisComputerIsPublishedLaterAndAgainWithoutRese
     EXPECT_NE(later.err.find("published at http://127.0.0.1/books/" + key + "/index.html"), std::string::npos)
         << later.err;
     ExpectPublished(server, key);
-    // The published page names the FTP web site's address and cover for link previews.
+    // The published page names the FTP web site's address and page 1's preview picture,
+    // which is there, as large as 1200 x 630 allows.
     const std::string page = ReadFileBytes(server.Root() / "books" / key / "index.html");
     const std::string address = "http://127.0.0.1/books/" + key + "/";
+    const auto [width, height] = JpegSize(server.Root() / "books" / key / "thumb/img-1-e-share.jpg");
+    EXPECT_GE(height, 628);
+    EXPECT_LE(height, 630);
     for (const std::string& tag : {"<link rel=\"canonical\" href=\"" + address + "index.html\">",
                                    "<meta property=\"og:url\" content=\"" + address + "index.html\">",
-                                   "<meta property=\"og:image\" content=\"" + address + "thumb/img-1-e-cover.jpg\">"})
+                                   "<meta property=\"og:image\" content=\"" + address + "thumb/img-1-e-share.jpg\">",
+                                   "<meta property=\"og:image:width\" content=\"" + std::to_string(width) + "\">",
+                                   "<meta property=\"og:image:height\" content=\"" + std::to_string(height) + "\">",
+                                   std::string("data-pdf=\"\"")})
         EXPECT_NE(page.find(tag), std::string::npos) << tag;
+    EXPECT_FALSE(fs::exists(server.Root() / "books" / key / "flyer.pdf")) << "the PDF only when offered";
 
     // Published again unchanged: the server receives no file at all.
     const fs::path received = server.Root().parent_path() / "received.log";
@@ -171,6 +179,18 @@ TEST_F(PublishFtpE2E, ABookKeptOnThisComputerIsPublishedLaterAndAgainWithoutRese
     ASSERT_EQ(again.code, 0) << again.err;
     EXPECT_FALSE(fs::exists(received)) << ReadFileBytes(received);
     ExpectPublished(server, key);
+
+    // Offered, the PDF goes beside the book whole and the page names it for its download
+    // button; no longer offered, both go again.
+    RunResult offered = Run({"--offer-pdf", "--publish-book", key}, "offered");
+    ASSERT_EQ(offered.code, 0) << offered.err;
+    EXPECT_EQ(ReadFileBytes(server.Root() / "books" / key / "flyer.pdf"), ReadFileBytes(home_.Root() / "flyer.pdf"));
+    EXPECT_NE(ReadFileBytes(server.Root() / "books" / key / "index.html").find("data-pdf=\"flyer.pdf\""),
+              std::string::npos);
+    RunResult withdrawn = Run({"--publish-book", key}, "withdrawn");
+    ASSERT_EQ(withdrawn.code, 0) << withdrawn.err;
+    EXPECT_FALSE(fs::exists(server.Root() / "books" / key / "flyer.pdf"));
+    EXPECT_NE(ReadFileBytes(server.Root() / "books" / key / "index.html").find("data-pdf=\"\""), std::string::npos);
 
     RunResult unknown = Run({"--publish-book", "0123456789ABCDEF0123456789ABCDEF"}, "unknown");
     EXPECT_NE(unknown.code, 0);
