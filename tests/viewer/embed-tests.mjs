@@ -3,13 +3,15 @@
 // the frame and its host are of different origins, as on a real site.
 import assert from 'node:assert/strict';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { createRequire } from 'node:module';
 import { join, relative } from 'node:path';
 import { startServer } from './lib/server.mjs';
 
 const WAIT = { timeout: 8000 };
+const require = createRequire(import.meta.url);
 
 export function embedTests(env) {
-  const { context, artifacts, books, title: TITLE, server, maker, pdf, work } = env;
+  const { context, artifacts, books, title: TITLE, server, maker, pdf, work, account } = env;
   const escape = (s) => s.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/>/g, '&gt;').replace(/"/g, '&quot;');
   const current = (frame) => frame.$eval('#vm-app', (a) => a.dataset.current);
 
@@ -123,6 +125,71 @@ export function embedTests(env) {
       assert.deepEqual(errors, [], 'no script errors');
     } finally {
       await page.close();
+    }
+  }]);
+  tests.push(['published: the offered PDF downloads whole, the preview picture is large and served, the embed code reads', async () => {
+    if (!account) return console.log('  (skipped: vellumark-service is not built)');
+    const offered = maker.publish(pdf, { ...account, title: TITLE, offerPdf: true });
+    const key = offered.match(/[0-9A-F]{32}/)[0];
+    const page = await context.newPage();
+    const errors = [];
+    page.on('pageerror', (e) => errors.push(e.message));
+    const { folder, host } = await hostPage('about:blank');
+    try {
+      // The service's page admits only its own scripts: axe-core comes in with the policy
+      // taken off this one page.
+      await page.route((u) => u.href.endsWith(`/books/${key}/`), async (route) => {
+        const response = await route.fetch();
+        const headers = { ...response.headers() };
+        delete headers['content-security-policy'];
+        await route.fulfill({ response, headers });
+      });
+      const reading = new URL(`books/${key}/`, offered).href;
+      await page.goto(reading);
+      await page.waitForSelector('#vm-app[data-ready]', WAIT);
+      assert.ok(await page.isVisible('#vm-download'), 'download button shown');
+      assert.equal(await page.getAttribute('#vm-download', 'aria-label'), 'Download the PDF');
+      await page.addScriptTag({ path: require.resolve('axe-core/axe.min.js') });
+      const result = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+      assert.deepEqual(result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical').map((v) => v.id), []);
+      const [download] = await Promise.all([page.waitForEvent('download', WAIT), page.click('#vm-download')]);
+      assert.ok(readFileSync(await download.path()).equals(readFileSync(pdf)), 'the PDF byte for byte');
+
+      // Page 1 as the preview: an absolute address that serves a picture of the size named,
+      // 1200 wide or, for this portrait page, as high as 1200 x 630 allows.
+      const meta = (p) => page.$eval(`meta[property="${p}"]`, (m) => m.content);
+      const [image, width, height] = [await meta('og:image'), +(await meta('og:image:width')), +(await meta('og:image:height'))];
+      assert.ok(/^http:\/\/127\.0\.0\.1:\d+\//.test(image), image);
+      assert.ok(width === 1200 || (height >= 628 && height <= 630 && width < 1200), `${width} x ${height}`);
+      const served = await page.evaluate(async (src) => {
+        const img = new Image();
+        img.src = src;
+        await img.decode();
+        return [img.naturalWidth, img.naturalHeight];
+      }, image);
+      assert.deepEqual(served, [width, height]);
+
+      // A book published without the offer has no button and no PDF beside it.
+      const plain = await context.newPage();
+      await plain.goto(books.service);
+      await plain.waitForSelector('#vm-app[data-ready]', WAIT);
+      assert.equal(await plain.$$eval('#vm-download', (e) => e.length), 0);
+      const missing = await plain.evaluate(async () => (await fetch('animals.pdf')).status);
+      assert.equal(missing, 404);
+      await plain.close();
+
+      // The embed code the batch command prints reads the book inside another site.
+      const code = maker.embedCode(key);
+      assert.match(code, /^service:\n<iframe src="[^"]+" title="Field notes: &lt;animals&gt; &amp; &quot;friends&quot;"/);
+      writeFileSync(join(folder, 'index.html'), `<!DOCTYPE html><html lang="en"><head><title>Host</title></head><body>${code.split('\n')[1]}</body></html>`);
+      await page.goto(host.url);
+      const frame = await bookIn(page, 'iframe');
+      assert.equal(await current(frame), '1');
+      assert.deepEqual(errors, [], 'no script errors');
+    } finally {
+      await page.close();
+      await host.close();
+      rmSync(folder, { recursive: true, force: true });
     }
   }]);
   return tests;

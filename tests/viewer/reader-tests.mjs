@@ -390,6 +390,9 @@ export function readerTests(env) {
       assert.deepEqual(bad, [], what);
     };
     await check('reader');
+    await page.click('#vm-share-btn');
+    await page.waitForSelector('#vm-share-note:not([hidden])', WAIT);
+    await check('with the share note shown');
     for (const btn of ['#vm-contents-btn', '#vm-thumbs-btn', '#vm-search-btn', '#vm-print-btn']) {
       await page.click(btn);
       if (btn === '#vm-search-btn') {

@@ -124,11 +124,12 @@ try {
   });
 
   // The same book published to our own publishing service, read where the service serves it.
-  let published = null;
+  let published = null, account = null;
   if (haveService(programDir)) {
     service = await startService(programDir, join(work, 'service'));
-    await service.createAccount('reader@example.org', 'open-sesame');
-    published = maker.publish(pdf, { host: service.host, email: 'reader@example.org', password: 'open-sesame', title: TITLE });
+    account = { host: service.host, email: 'reader@example.org', password: 'open-sesame' };
+    await service.createAccount(account.email, account.password);
+    published = maker.publish(pdf, { ...account, title: TITLE });
   }
 
   server = await startServer(maker.booksFolder);
@@ -151,7 +152,7 @@ try {
     viewer: () => viewerTests(env),
     reader: () => readerTests(readerEnv),
     phone: () => phoneTests({ ...env, logo: LOGO }),
-    embed: () => embedTests({ ...env, maker, pdf, work }),
+    embed: () => embedTests({ ...env, maker, pdf, work, account }),
     sharpness: () => sharpnessTests(env),
   };
   for (const [suite, tests] of Object.entries(suiteTests)) {

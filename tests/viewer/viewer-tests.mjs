@@ -202,17 +202,23 @@ export function viewerTests(env) {
       const printed = async () => {
         const [popup] = await Promise.all([context.waitForEvent('page', WAIT), page.click('#vm-print-go')]);
         await popup.waitForSelector('body[data-ready]', WAIT);
-        const imgs = await popup.$$eval('main img', (is) => is.map((i) => [i.src.replace(/^.*\/print\//, ''), i.naturalWidth > 0]));
+        // Each page prints from the book's high-resolution set, its text layer exactly over
+        // its background.
+        const imgs = await popup.$$eval('main figure', (fs) => fs.map((f) => {
+          const [bg, fg] = f.querySelectorAll('img'), a = bg.getBoundingClientRect(), b = fg.getBoundingClientRect();
+          return [bg.src.replace(/^.*\/HighRes\//, ''), bg.naturalWidth > 0 && fg.naturalWidth > 0 &&
+            fg.src === bg.src.replace(/\.jpg$/, '-f.png') && a.width === b.width && a.height === b.height && a.x === b.x && a.y === b.y];
+        }));
         return { popup, imgs };
       };
       await page.click('#vm-print-btn');
       let { popup, imgs } = await printed();
-      assert.deepEqual(imgs, [['img-4-e.jpg', true], ['img-5-e.jpg', true]], 'current spread');
+      assert.deepEqual(imgs, [['img-4.jpg', true], ['img-5.jpg', true]], 'current spread');
       await popup.close();
       await page.fill('#vm-print-from', '2');
       await page.fill('#vm-print-to', '7');
       ({ popup, imgs } = await printed());
-      assert.deepEqual(imgs.map((i) => i[0]), ['img-2-e.jpg', 'img-3-e.jpg', 'img-4-e.jpg', 'img-5-e.jpg', 'img-6-e.jpg', 'img-7-e.jpg'], 'range');
+      assert.deepEqual(imgs.map((i) => i[0]), ['img-2.jpg', 'img-3.jpg', 'img-4.jpg', 'img-5.jpg', 'img-6.jpg', 'img-7.jpg'], 'range');
       assert.ok(imgs.every((i) => i[1]), 'every print image loaded');
       await popup.close();
       await page.check('input[name="vm-print-what"][value="all"]');
@@ -306,6 +312,7 @@ export function viewerTests(env) {
       assert.equal(await page.getAttribute('html', 'lang'), 'fr');
       assert.equal(await page.getAttribute('#vm-next', 'aria-label'), 'Page suivante');
       assert.equal(await page.getAttribute('#vm-search-btn', 'aria-label'), 'Rechercher');
+      assert.equal(await page.getAttribute('#vm-share-btn', 'aria-label'), 'Partager');
       await page.click('#vm-next');
       await expectPages(page, [2, 3]);
       const mail = await page.getAttribute('#vm-email', 'href');
@@ -326,6 +333,26 @@ export function viewerTests(env) {
       await finish(t, `${mode}-toolbar`);
     }]);
   }
+
+  tests.push(['share copies the address of the page read with a note, or hands it to the share sheet', async () => {
+    await context.grantPermissions(['clipboard-read', 'clipboard-write'], { origin: new URL(books.http).origin });
+    const t = await open(`${books.http}#page=4`);
+    const { page } = t;
+    assert.equal(await page.getAttribute('#vm-share-btn', 'aria-label'), 'Share');
+    assert.equal(await page.$$eval('#vm-download', (e) => e.length), 0, 'no download button unless the PDF is offered');
+    await page.click('#vm-share-btn');
+    await page.waitForSelector('#vm-share-note:not([hidden])', WAIT);
+    assert.equal(await page.textContent('#vm-share-note'), 'Link copied');
+    assert.ok(await page.isVisible('#vm-share-note'), 'the note is seen');
+    assert.equal(await page.evaluate(() => navigator.clipboard.readText()), `${books.http}#page=4`);
+    // Where the browser has a share sheet, the address goes there instead.
+    await page.evaluate(() => { navigator.share = (data) => { window.sharedWith = data; return Promise.resolve(); }; });
+    await page.click('#vm-next');
+    await expectPages(page, [6, 7]);
+    await page.click('#vm-share-btn');
+    assert.deepEqual(await page.evaluate(() => window.sharedWith), { title: TITLE, url: `${books.http}#page=6` });
+    await finish(t, 'share');
+  }]);
 
   tests.push(['a note the browser cannot keep is reported, not lost in silence', async () => {
     const page = await context.newPage();

@@ -65,19 +65,27 @@ export class BookMaker {
 
   // Publishes one PDF to the publishing service at `host` with the account `email`, as a
   // user of the batch command does; returns the address the book is read at.
-  publish(pdf, { host, email, password, title = null, timeoutMs = 600000 }) {
+  publish(pdf, { host, email, password, title = null, offerPdf = false, timeoutMs = 600000 }) {
     const save = spawnSync(batchProgram(this.programDir), ['--set-service-account', email, '--service-host', host],
       { env: this.env, encoding: 'utf8', input: `${password}\n` });
     if (save.status !== 0) throw new Error(`the account was not saved: ${save.stderr}`);
     // No pause between the chunks of a file: the tests have no network to spare.
     this.setConfig('network', { http_wait_after_upld_chunk: 1 });
     const args = ['--publish'];
+    if (offerPdf) args.push('--offer-pdf');
     if (title !== null) args.push('--title', title);
     args.push(pdf);
     const run = spawnSync(batchProgram(this.programDir), args, { env: this.env, encoding: 'utf8', timeout: timeoutMs });
     const address = (run.stderr || '').match(/published at (\S+)/);
     if (run.status !== 0 || !address) throw new Error(`not published (${run.status ?? run.signal}):\n${(run.stderr || '').slice(-3000)}`);
     return address[1];
+  }
+
+  // The embed code vellumark-batch prints for a published book.
+  embedCode(key) {
+    const run = spawnSync(batchProgram(this.programDir), ['--embed-code', key], { env: this.env, encoding: 'utf8' });
+    if (run.status !== 0) throw new Error(`no embed code (${run.status ?? run.signal}): ${run.stderr}`);
+    return run.stdout;
   }
 
   // Sets keys of section [skin] of config.ini (exists after the first conversion).
