@@ -125,10 +125,15 @@ void SettingsDialogsTest::toolbarDialogStoresTheChoices()
         QVERIFY(!dialog.findChild<QLineEdit*>(QStringLiteral("homeTextEdit"))->isEnabled());
         dialog.findChild<QLineEdit*>(QStringLiteral("homeTextEdit"))->setText(QStringLiteral("Ignored"));
         dialog.findChild<QCheckBox*>(QStringLiteral("useEmailCheck"))->setChecked(true);
+        auto* offer = dialog.findChild<QCheckBox*>(QStringLiteral("offerPdfCheck"));
+        QVERIFY(!offer->isChecked());  // the PDF stays on this computer unless the publisher says so
+        offer->setChecked(true);
         combo->setCurrentText(QStringLiteral("English"));
         dialog.accept();
     }
     QCOMPARE(cfg.m_config_ini.ReadInt("skin", "skin_usemail"), 1);
+    QCOMPARE(cfg.m_config_ini.ReadInt("general", "upload_pdf"), 1);
+    QCOMPARE(cfg.m_upload_pdf, 1);
     QCOMPARE(cfg.m_config_ini.ReadInt("skin", "skin_useownlogo"), 0);
     // With the own link off the stored link stays as it was.
     QCOMPARE(cfg.m_config_ini.ReadText("skin", "skin_logotxt", 260), std::string("Kept text"));
