@@ -72,8 +72,9 @@ private:
     // Each step: true when done, else false with `why` empty for a stop request or
     // saying what failed.
     bool CoverStep(std::string& why);
-    // Page 1 as the link-preview picture into `thumb`; a failure is only noted.
-    void ShareImageStep(const std::string& thumb);
+    // Page 1 as the link-preview picture into `thumb`; a failure is only noted. False
+    // when the job was stopped meanwhile.
+    bool ShareImageStep(const std::string& thumb);
     // The PDF is published beside the book for download (the publisher's choice, and a
     // publishing target to hold it).
     bool OffersPdf() const;

@@ -46,12 +46,6 @@ void MakeFolder(const std::string& path)
         DIAG(kModule, errno, "ERR:cannot create folder %s", path.c_str());
 }
 
-std::string FinalComponent(const std::string& path)
-{
-    const size_t cut = path.find_last_of('/');
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
 }  // namespace
 
 namespace pipeline_detail {
@@ -252,11 +246,10 @@ bool PdfWorker::CoverStep(std::string& why)
         why = "the engine wrote no cover image";
         return false;
     }
-    ShareImageStep(thumb);
-    return true;
+    return ShareImageStep(thumb);
 }
 
-void PdfWorker::ShareImageStep(const std::string& thumb)
+bool PdfWorker::ShareImageStep(const std::string& thumb)
 {
     // Link previews show page 1 as large as 1200 x 630 allows. Without it the page names
     // the cover instead, so a failure costs the preview's size, not the book.
@@ -264,9 +257,11 @@ void PdfWorker::ShareImageStep(const std::string& thumb)
     EngineRun run;  // a run starts once: the cover's is spent
     const EngineCommand command = ShareImageCommand(centi_dpi, thumb, pdf_path_);
     std::string why;
-    if (centi_dpi < 1 || !run.Start(cfg_.m_engine_path, command) || !run.Follow(job_, ENGINE_RUN_COVER, 0) ||
-        !RunSucceeded(run, command, why) || !FileExists(JoinPath(thumb, "img-1-e-share.jpg")))
+    if (centi_dpi >= 1 && run.Start(cfg_.m_engine_path, command) && !run.Follow(job_, ENGINE_RUN_COVER, 0))
+        return false;  // stopped
+    if (centi_dpi < 1 || !RunSucceeded(run, command, why) || !FileExists(JoinPath(thumb, "img-1-e-share.jpg")))
         DIAG(kModule, 0, "INF:no link-preview picture of page 1 (%s): the cover serves", why.c_str());
+    return true;
 }
 
 bool PdfWorker::SearchStep(std::string& why)
@@ -295,7 +290,7 @@ bool PdfWorker::PageStep(std::string& why)
                                                  use_vazirudu_ != 0, cfg_.m_vazirudu_webaddr, key_);
     pagegen::ReadShareImageSize(book_folder_, settings);
     if (OffersPdf())
-        settings.offered_pdf = FinalComponent(pdf_path_);
+        settings.offered_pdf = PublishedPdfName(pdf_path_);
     settings.skin_subdir = cfg_.m_skin_subdir;
     settings.skin_cssfile = cfg_.m_skin_cssfile;
     settings.skin_usemail = cfg_.m_skin_usemail;

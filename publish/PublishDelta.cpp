@@ -7,18 +7,18 @@
 
 namespace {
 constexpr const char* kModule = "Upload";
-
-std::string FinalComponent(const std::string& path) {
-    const size_t cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
 }  // namespace
+
+std::string PublishedPdfName(const std::string& pdf_path) {
+    const size_t cut = pdf_path.find_last_of("/\\");
+    return cut == std::string::npos ? pdf_path : pdf_path.substr(cut + 1);
+}
 
 std::vector<PublishedFile> PublishedFiles(const std::string& book_folder, const std::string& pdf_path,
                                           int32_t page_count, bool with_page) {
     std::vector<PublishedFile> files;
     const auto add = [&](const std::string& path) { files.emplace_back(path, book_folder + "/" + path); };
-    if (!pdf_path.empty()) files.emplace_back(FinalComponent(pdf_path), pdf_path);
+    if (!pdf_path.empty()) files.emplace_back(PublishedPdfName(pdf_path), pdf_path);
     add("thumb/img-1-e-cover.jpg");
     // Books made before the link-preview picture have none.
     if (std::filesystem::exists(book_folder + "/thumb/img-1-e-share.jpg")) add("thumb/img-1-e-share.jpg");

@@ -14,8 +14,12 @@
 // A file of a publication: its path in the book folder and the local file sent there.
 using PublishedFile = std::pair<std::string, std::filesystem::path>;
 
+// The name the source PDF has beside the book on a target: its own file name.
+std::string PublishedPdfName(const std::string& pdf_path);
+
 // The files one publication of the book folder sends, in the book's own folders:
-// the PDF (when `pdf_path` is not empty), every page's images, the cover, the book's
+// the PDF (when `pdf_path` is not empty), every page's images (print images only when the
+// book has them), the cover and link-preview picture, the book's
 // page (`with_page`: FTP only, the service makes its own) and the search and layout files.
 std::vector<PublishedFile> PublishedFiles(const std::string& book_folder, const std::string& pdf_path,
                                           int32_t page_count, bool with_page);
