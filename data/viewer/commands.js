@@ -46,7 +46,9 @@ function openPrint(e) {
   e.preventDefault();
   var form = $('vm-print-form');
   var what = (form.querySelector('input[name="vm-print-what"]:checked') || {}).value || 'current';
-  var addr = printAddress(what);
+  // The whole book prints best from the PDF itself, where the publisher offers it.
+  var pdf = $('vm-download');
+  var addr = what === 'all' && pdf && pdf.href ? pdf.href : printAddress(what);
   // Where pop-ups are blocked, the print view opens in place of the book.
   if (!window.open(addr, '_blank')) location.assign(addr);
 }

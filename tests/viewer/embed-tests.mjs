@@ -154,6 +154,13 @@ export function embedTests(env) {
       assert.deepEqual(result.violations.filter((v) => v.impact === 'serious' || v.impact === 'critical').map((v) => v.id), []);
       const [download] = await Promise.all([page.waitForEvent('download', WAIT), page.click('#vm-download')]);
       assert.ok(readFileSync(await download.path()).equals(readFileSync(pdf)), 'the PDF byte for byte');
+      // The whole book prints from the PDF; a range still from the book's images.
+      await page.click('#vm-print-btn');
+      await page.check('input[name="vm-print-what"][value="all"]');
+      const [whole] = await Promise.all([context.waitForEvent('page', WAIT), page.click('#vm-print-go')]);
+      await whole.waitForLoadState('commit').catch(() => {});
+      assert.equal(whole.url(), new URL('animals.pdf', reading).href);
+      await whole.close();
 
       // Page 1 as the preview: an absolute address that serves a picture of the size named,
       // 1200 wide or, for this portrait page, as high as 1200 x 630 allows.
