@@ -68,6 +68,7 @@ BatchRun::BatchRun(AppConfig& cfg, const BatchOptions& options)
       view_(isatty(STDERR_FILENO) != 0)
 {
     table_.SetThreadLimit(cfg.m_threads_limit);
+    table_.SetStopMark(options_.stop_after_progress);
     queue_.SetTexts(cfg.m_process_msg, cfg.m_error_msg);
 }
 

@@ -48,6 +48,7 @@ int JobTable::LaunchJob(const std::string& key, const JobParams& params, JobObse
     job.progress.store(initial_progress);
     job.result_code.store(0);
     job.stopped.store(0);
+    job.stop_at_progress = stop_mark_ >= 0 && initial_progress < stop_mark_ ? stop_mark_ : -1;
 
     if (running_ >= thread_limit_) {
         job.state.store(JOB_STATE_PENDING);

@@ -29,6 +29,10 @@ public:
     void SetWorker(Worker worker) { worker_ = std::move(worker); }
     // The configured limit; a missing (-1) or non-positive value allows one worker.
     void SetThreadLimit(int32_t limit) { thread_limit_ = limit < 1 ? 1 : limit; }
+    // Jobs launched from now on stop by themselves once their upload reaches `mark`
+    // (-1: never), unless they start at or beyond it. Taken by the job itself, the stop
+    // lands on the mark however late the controlling thread runs.
+    void SetStopMark(int32_t mark) { stop_mark_ = mark; }
     int32_t ThreadLimit() const { return thread_limit_; }
     int32_t RunningCount() const { return running_; }
     const std::deque<int>& PendingList() const { return pending_; }
@@ -66,5 +70,6 @@ private:
     std::array<std::thread, kSlotCount> threads_;
     int32_t thread_limit_ = 4;  // until the configuration is loaded
     int32_t running_ = 0;
+    int32_t stop_mark_ = -1;
     std::deque<int> pending_;
 };

@@ -97,6 +97,9 @@ struct PdfJob : JobParams {
     // 1 when the job's last run ended early because a stop was asked for, 0 otherwise
     // (so an early end with it 0 is a failure, whatever the result code).
     std::atomic<int32_t> stopped{0};
+    // The progress at which the job asks itself to stop before its next file is sent
+    // (vellumark-batch --stop-after-progress); -1: never. Set at launch.
+    int32_t stop_at_progress = -1;
 
     bool has_thread = false;           // a worker thread was started for this run
     JobObserver* notify = nullptr;     // receiver of WM_JOB_INCOMPLETE; null = nobody

@@ -119,6 +119,9 @@ int PdfWorker::PublishAndFinish()
     const PublishControl web_control{&job_.state, both ? &web_mark : &job_.progress};
     Uploader web(web_control.progress, web_control.state, settings);
     Uploader ftp(ftp_control.progress, ftp_control.state, settings);
+    // The stop mark is read against the job's progress, which the web upload has only alone.
+    ftp.SetStopMark(job_.stop_at_progress);
+    if (!both) web.SetStopMark(job_.stop_at_progress);
     const std::string& host = cfg_.m_vazirudu_domain;
 
     // Login.

@@ -37,6 +37,7 @@ bool HeldUnchanged(const PublishDelta* delta, const std::string& local_path, con
 int32_t SendWithAttempts(Uploader& uploader, const std::string& local_path, const std::string& job_key,
                          const std::string& subdir, const PublishDelta* delta) {
     if (HeldUnchanged(delta, local_path, subdir)) return kPlanPublished;
+    uploader.StopAtMark();
     for (int32_t attempt = 0; attempt < kFileAttempts; ++attempt) {
         if (retry::StopRequested(uploader.JobState())) return kPlanStopped;
         if (upload_one_file(uploader, local_path, job_key, subdir)) return kPlanPublished;

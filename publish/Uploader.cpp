@@ -1,6 +1,7 @@
 #include "publish/Uploader.h"
 
 #include "config/DiagLog.h"
+#include "publish/PublishControl.h"
 #include "publish/RetryPolicy.h"
 
 #include <algorithm>
@@ -43,6 +44,12 @@ void Uploader::SetFtpTarget(const std::string& url, const std::string& user, con
 }
 
 void Uploader::SetFtpTransport(const FtpTransport& transport) { ftp_transport_ = transport; }
+
+void Uploader::StopAtMark() const {
+    if (stop_mark_ < 0 || !progress_ || !job_state_ || progress_->load() < stop_mark_) return;
+    int32_t uploading = PublishControl::kUploading;
+    job_state_->compare_exchange_strong(uploading, PublishControl::kStopping);
+}
 
 bool Uploader::ConnectFtp() {
     EnsureCurlGlobalInit();

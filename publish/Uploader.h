@@ -128,6 +128,11 @@ public:
     FtpSession& Ftp() { return ftp_; }
     std::atomic<int32_t>* Progress() const { return progress_; }
     std::atomic<int32_t>* JobState() const { return job_state_; }
+    // Makes the job ask itself to stop once its progress reaches `mark` (-1: never).
+    void SetStopMark(int32_t mark) { stop_mark_ = mark; }
+    // Turns an uploading job's state into a stop request when the stop mark is reached;
+    // called before each file.
+    void StopAtMark() const;
 
 private:
     // Closes the FTP connection, waits the retry delay of `attempt` (ending early on a
@@ -175,6 +180,7 @@ private:
     int32_t file_attempts_ = 2;
     std::atomic<int32_t>* progress_ = nullptr;
     std::atomic<int32_t>* job_state_ = nullptr;
+    int32_t stop_mark_ = -1;
     int32_t chunk_size_ = 48 * 1024;
     bool service_unpacks_ = false;  // the login's answer said the service unpacks gzip
     std::string update_id_;         // the open staged update the book's requests name
