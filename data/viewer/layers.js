@@ -1,25 +1,79 @@
-// ----- Page layout (layout.js): words, links, labels, outline, direction ---------------
+// ----- Page layout (layout.js or its pieces): words, links, labels, outline, direction --
 // Books made before layout.js existed have no data-layout attribute, so nothing is
 // requested for them and they read exactly as before.
 
-var layoutPromise = null;
+// Pages per piece as books are made now: the first piece is asked for by this size,
+// every later one by the size the pieces declare.
+var PIECE_PAGES = 32;
+var layoutPromise = null, layoutPieces = {};
+
+function layoutName() { return String(app.dataset.layout || '').trim(); }
+
+// A file of a later format than this viewer knows is left alone.
+function knownLayout(L) {
+  return L && (L.version === 1 || L.version === 2) && Array.isArray(L.pages) && L.unit > 0 ? L : null;
+}
+function layoutPiece(P) { return knownLayout(P) && P.pieces > 0 && P.first >= 1 ? P : null; }
+
+// The layout the first spread needs: the piece that holds the page opened, else (a book
+// made before pieces) the whole file. Later pieces join book.layout as pages are reached.
 function loadLayout() {
   if (layoutPromise) return layoutPromise;
-  var name = String(app.dataset.layout || '').trim();
-  layoutPromise = new Promise(function (done) {
-    if (!name) { done(null); return; }
-    var s = doc.createElement('script');
-    s.src = book.base + name;
-    s.onload = function () { done(window.VELLUMARK_BOOK_LAYOUT || null); };
-    s.onerror = function () { done(null); };
-    doc.head.appendChild(s);
-  }).then(function (L) {
-    // A file of a later format than this viewer knows is left alone.
-    if (!L || (L.version !== 1 && L.version !== 2) || !Array.isArray(L.pages) || !(L.unit > 0)) return null;
-    book.layout = L;
-    return L;
+  var name = layoutName(), first = pieceFirst(state.page, PIECE_PAGES);
+  if (!name) return (layoutPromise = Promise.resolve(null));
+  layoutPromise = loadData(pieceName(name, first), 'VELLUMARK_BOOK_LAYOUT').then(function (P) {
+    if (layoutPiece(P) && P.first === first) {
+      book.layout = { version: P.version, unit: P.unit, pageCount: P.pageCount, direction: P.direction,
+        pieces: P.pieces, outlineEntries: P.outlineEntries | 0, outline: [], pages: [] };
+      layoutPieces[first] = Promise.resolve(addLayoutPiece(P));
+      return book.layout;
+    }
+    return loadData(name, 'VELLUMARK_BOOK_LAYOUT').then(function (L) {
+      window.VELLUMARK_BOOK_LAYOUT = L;
+      book.layout = knownLayout(L);
+      return book.layout;
+    });
   });
   return layoutPromise;
+}
+
+function addLayoutPiece(P) {
+  for (var i = 0; i < P.pages.length; i++) book.layout.pages[P.first - 1 + i] = P.pages[i];
+  window.VELLUMARK_BOOK_LAYOUT = book.layout;
+  return P;
+}
+
+// The layout of pages `list`, for a book in pieces (the whole file holds them all);
+// the pages on show get their layers when their piece comes in.
+function loadLayoutFor(list) {
+  var L = book.layout;
+  if (!L || !L.pieces) return Promise.resolve(L);
+  var name = layoutName(), wanted = {};
+  list.forEach(function (n) { if (n >= 1 && n <= book.pages) wanted[pieceFirst(n, L.pieces)] = true; });
+  return Promise.all(Object.keys(wanted).map(function (key) {
+    var first = +key;
+    if (!layoutPieces[first]) {
+      layoutPieces[first] = loadData(pieceName(name, first), 'VELLUMARK_BOOK_LAYOUT').then(function (P) {
+        window.VELLUMARK_BOOK_LAYOUT = book.layout;
+        if (!layoutPiece(P) || P.first !== first) return null;
+        addLayoutPiece(P);
+        refreshLayers();
+        return P;
+      });
+    }
+    return layoutPieces[first];
+  }));
+}
+
+// The outline of a book in pieces comes in a file of its own, after the first spread.
+function loadOutline() {
+  var L = book.layout;
+  if (!L || !L.pieces || !L.outlineEntries) return Promise.resolve(L);
+  return loadData(pieceName(layoutName(), 'outline'), 'VELLUMARK_BOOK_LAYOUT').then(function (O) {
+    window.VELLUMARK_BOOK_LAYOUT = book.layout;
+    if (O && Array.isArray(O.outline)) L.outline = O.outline;
+    return L;
+  });
 }
 
 function layoutPage(n) {
