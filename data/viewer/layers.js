@@ -246,20 +246,30 @@ function hitLayer(n) {
   return layer;
 }
 
-// Adds the layout layers of page n to a page element (the book's or the zoom view's).
+// Adds the layout layers of page n to a page element (the book's or the zoom view's),
+// noting which pieces of layout and text were in then.
+var layersStamp = 0;
 function addLayers(el, n) {
+  el.vmLayers = layersStamp;
   if (!book.layout) return;
   [hitLayer(n), textLayer(n), linkLayer(n)].forEach(function (layer) { if (layer) el.appendChild(layer); });
 }
 
-// Once txt.js is in, the shown pages get their text layer (and marks).
+function refreshPageLayers(el) {
+  var old = el.querySelectorAll('.vm-hits, .vm-text, .vm-links');
+  for (var j = 0; j < old.length; j++) old[j].remove();
+  addLayers(el, +el.dataset.page);
+}
+
+// Once a piece of layout or text is in, the shown pages get their layers (and marks);
+// pages made before and shown later catch up as they show (see layersCatchUp).
 function refreshLayers() {
+  layersStamp++;
   var pages = doc.querySelectorAll('.vm-page[data-page], .vm-zoom-page[data-page]');
-  for (var i = 0; i < pages.length; i++) {
-    var old = pages[i].querySelectorAll('.vm-hits, .vm-text, .vm-links');
-    for (var j = 0; j < old.length; j++) old[j].remove();
-    addLayers(pages[i], +pages[i].dataset.page);
-  }
+  for (var i = 0; i < pages.length; i++) refreshPageLayers(pages[i]);
+}
+function layersCatchUp(el) {
+  if (el && el.dataset.page && el.vmLayers !== layersStamp) refreshPageLayers(el);
 }
 
 function refreshHits() {

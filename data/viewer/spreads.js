@@ -85,7 +85,7 @@ function pageReady(page) {
 
 function fill(slot, page) {
   slot.textContent = '';
-  if (page) slot.appendChild(page);
+  if (page) { layersCatchUp(page); slot.appendChild(page); }
 }
 
 function slots() {

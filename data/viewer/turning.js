@@ -94,6 +94,7 @@ function animateLeaf(frontPage, backPage, fwd, keyframes, ms, first, last) {
   var front = doc.createElement('div'), back = doc.createElement('div');
   front.className = 'vm-face vm-front';
   back.className = 'vm-face vm-back';
+  [frontPage, backPage].forEach(layersCatchUp);
   front.appendChild(frontPage);
   if (backPage) back.appendChild(backPage);
   leaf.appendChild(front);
