@@ -256,13 +256,16 @@ function addLayers(el, n) {
 }
 
 function refreshPageLayers(el) {
+  var bg = el.querySelector('img.vm-bg');
+  if (bg) bg.alt = altText(+el.dataset.page);
   var old = el.querySelectorAll('.vm-hits, .vm-text, .vm-links');
   for (var j = 0; j < old.length; j++) old[j].remove();
   addLayers(el, +el.dataset.page);
 }
 
-// Once a piece of layout or text is in, the shown pages get their layers (and marks);
-// pages made before and shown later catch up as they show (see layersCatchUp).
+// Once a piece of layout or text is in, the shown pages get their layers (and marks)
+// and their images' alternative text; pages made before and shown later catch up as
+// they show (see layersCatchUp).
 function refreshLayers() {
   layersStamp++;
   var pages = doc.querySelectorAll('.vm-page[data-page], .vm-zoom-page[data-page]');

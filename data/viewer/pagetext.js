@@ -20,8 +20,7 @@ function takeText(t, first) {
   for (var i = 0; i < t.pages.length; i++) bookText.pages[first - 1 + i] = t.pages[i];
   window.VELLUMARK_BOOK_TEXT = bookText;
   if (!book.title && bookText.title) setTitle(bookText.title);
-  refreshAltTexts();
-  if (book.layout) refreshLayers();
+  refreshLayers();
   return true;
 }
 
@@ -80,11 +79,6 @@ function altText(n) {
   var body = pageText(n).replace(/\s+/g, ' ').trim();
   if (body.length > 300) body = body.slice(0, 300).replace(/\s\S*$/, '') + '…';
   return body ? label + ': ' + body : label;
-}
-
-function refreshAltTexts() {
-  var imgs = doc.querySelectorAll('img.vm-bg[data-page]');
-  for (var i = 0; i < imgs.length; i++) imgs[i].alt = altText(+imgs[i].dataset.page);
 }
 
 function setTitle(t) {

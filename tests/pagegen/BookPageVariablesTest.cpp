@@ -36,6 +36,15 @@ TEST(BookPageVariables, NumbersFoldDigitByDigit) {
     EXPECT_EQ(builder.Evaluate("win_height", 0, 0), std::to_string(static_cast<int32_t>(99999999999LL)));
 }
 
+TEST(BookPageVariables, PageTurnLengthKeepsZeroAndFallsBackOnTheUsualLength) {
+    HtmlBuilder builder(SampleBook());
+    EXPECT_EQ(builder.Evaluate("page_turn_ms", 0, 0), "650");
+    builder.Assign("page_turn_ms", "0");
+    EXPECT_EQ(builder.Evaluate("page_turn_ms", 0, 0), "0");
+    builder.Assign("page_turn_ms", "-40");
+    EXPECT_EQ(builder.page_turn_ms(), 650);
+}
+
 TEST(BookPageVariables, ButtonsAreWrittenOnlyWhenSwitchedOn) {
     BookPageSettings s = SampleBook();
     HtmlBuilder off(s);

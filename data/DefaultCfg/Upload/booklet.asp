@@ -4,13 +4,13 @@
      panels below write.
      data-direction below: "rtl" shows every book made with this template right to left,
      "ltr" left to right; empty follows each PDF's own preference.
-     g_PAGE_TURN_MS: how long one page turn lasts, in milliseconds; 0 shows each spread at
+     page_turn_ms: how long one page turn lasts, in milliseconds; 0 shows each spread at
      once (readers who ask their system for reduced motion always get that). -->
 <!DOCTYPE html>
 <!--#include file="lang/en.asp"-->
 <%
 toolbar_width=900
-g_PAGE_TURN_MS=650
+page_turn_ms=650
 home_link=#page=1
 home_img=home.svg
 home_content=1
@@ -37,7 +37,7 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
   data-res="LowRes <%=LowResWidth%> <%=LowResHeight%>,MedRes <%=MedResWidth%> <%=MedResHeight%>,HighRes <%=HighResWidth%> <%=HighResHeight%>"
   data-zoom-frame="<%=zoom_container_width%> <%=zoom_container_height%>"
   data-print="../print.html" data-layout="layout.js" data-direction=""
-  data-turn-ms="<%=g_PAGE_TURN_MS%>">
+  data-turn-ms="<%=page_turn_ms%>">
 <a class="vm-skip" href="#vm-stage"><%=g_SKIP%></a>
 <!--#include file="bar2.asp"-->
 <main id="vm-stage" class="vm-stage" tabindex="-1" aria-label="<%=g_BOOK%>">
