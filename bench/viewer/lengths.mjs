@@ -122,7 +122,7 @@ function beforeFolder(books, commit) {
     for (const f of readdirSync(dir)) if (/^(layout|txt)-(\d+|outline)\.js$/.test(f)) rmSync(join(dir, f));
     const page = join(dir, 'index.html'), html = readFileSync(page, 'utf8');
     rmSync(page);
-    writeFileSync(page, html.replace('layout-1.js"', 'layout.js"'));
+    writeFileSync(page, html.replace('layout-1.js"', 'layout.js"').replace(/ data-layout-pieces="\d+"/, ''));
   }
   rmSync(join(before, 'index.js'));
   baseViewer(commit, join(before, 'index.js'));

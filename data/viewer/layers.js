@@ -2,9 +2,6 @@
 // Books made before layout.js existed have no data-layout attribute, so nothing is
 // requested for them and they read exactly as before.
 
-// Pages per piece as books are made now: the first piece is asked for by this size,
-// every later one by the size the pieces declare.
-var PIECE_PAGES = 32;
 var layoutPromise = null, layoutPieces = {};
 
 function layoutName() { return String(app.dataset.layout || '').trim(); }
@@ -15,13 +12,17 @@ function knownLayout(L) {
 }
 function layoutPiece(P) { return knownLayout(P) && P.pieces > 0 && P.first >= 1 ? P : null; }
 
-// The layout the first spread needs: the piece that holds the page opened, else (a book
-// made before pieces) the whole file. Later pieces join book.layout as pages are reached.
+// The layout the first spread needs: the piece that holds the page opened, when the page
+// says its book comes in pieces (by how many pages: the first piece is asked for by that
+// size, every later one by the size the pieces declare), else the whole file, which is
+// also read when the piece is missing. Later pieces join book.layout as pages are reached.
 function loadLayout() {
   if (layoutPromise) return layoutPromise;
-  var name = layoutName(), first = pieceFirst(state.page, PIECE_PAGES);
+  var name = layoutName(), size = parseInt(app.dataset.layoutPieces, 10) || 0;
   if (!name) return (layoutPromise = Promise.resolve(null));
-  layoutPromise = loadData(pieceName(name, first), 'VELLUMARK_BOOK_LAYOUT').then(function (P) {
+  var first = size > 0 ? pieceFirst(state.page, size) : 0;
+  var piece = first ? loadData(pieceName(name, first), 'VELLUMARK_BOOK_LAYOUT') : Promise.resolve(null);
+  layoutPromise = piece.then(function (P) {
     if (layoutPiece(P) && P.first === first) {
       book.layout = { version: P.version, unit: P.unit, pageCount: P.pageCount, direction: P.direction,
         pieces: P.pieces, outlineEntries: P.outlineEntries | 0, outline: [], pages: [] };
