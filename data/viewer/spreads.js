@@ -14,7 +14,9 @@ function spreadPages(k) {
 function ascending(a, b) { return a - b; }
 function visiblePages() { return spreadPages(state.spread).filter(Boolean).sort(ascending); }
 
-function makePage(n) {
+// A page element of page n with its images and, unless `bare` (a turning leaf's face,
+// which moves too fast to be read), its layout layers.
+function makePage(n, bare) {
   var page = doc.createElement('div');
   page.className = 'vm-page';
   if (!n) { page.classList.add('vm-blank'); return page; }
@@ -33,7 +35,7 @@ function makePage(n) {
   setImage(fg, n, true);
   page.appendChild(bg);
   page.appendChild(fg);
-  addLayers(page, n);
+  if (!bare) addLayers(page, n);
   page.classList.add('vm-loading');
   bg.onload = function () { page.classList.remove('vm-loading'); };
   bg.onerror = function () { page.classList.remove('vm-loading'); page.classList.add('vm-missing'); };

@@ -1,7 +1,8 @@
 // ----- Turning pages --------------------------------------------------------------------
 // The reader asks for a spread (state.spread) at once; the book shows it as soon as its
 // images are decoded, so that no page is ever blank. One step is turned as a leaf over
-// the spine; a jump, or a step the reader has already moved past, shows at once. A turn
+// the spine; a jump, a step the reader has already moved past and the steps of a held
+// key show at once. A turn
 // asked for while another runs ends the running one at once, so that pages move as fast
 // as the reader asks for them.
 
@@ -15,8 +16,11 @@ function turnMs() {
   return ms >= 0 ? Math.min(ms, 5000) : 650;
 }
 
-function goTo(page) {
+// `riffle`: the move comes from a held key, whose spreads show without the leaf (it
+// would be cut short by the next one anyway).
+function goTo(page, riffle) {
   page = clamp(Math.round(page) || 1, 1, book.pages);
+  state.riffle = !!riffle;
   var target = spreadOf(page);
   if (target !== state.spread) { resetTouchZoom(); state.heading = target > state.spread ? 1 : -1; }
   state.page = page;
@@ -43,7 +47,7 @@ function showTarget() {
     if (ticket === renderCount && onTheWay) {
       if (turning) turning.finish();
       shownSpread = to;
-      plan.start(Math.abs(to - from) === 1 && now === to ? turnMs() : 0);
+      plan.start(Math.abs(to - from) === 1 && now === to && !state.riffle ? turnMs() : 0);
     }
     markTurning();
     return showTarget();
@@ -64,8 +68,8 @@ function planTurn(from, to) {
   var left = makePage(tgt[0]), right = wide ? makePage(tgt[1]) : null;
   var front = null, back = null;
   if (Math.abs(to - from) === 1) {
-    if (wide) { front = makePage(fwd ? cur[1] : cur[0]); back = makePage(fwd ? tgt[0] : tgt[1]); }
-    else front = makePage(fwd ? cur[0] : tgt[0]);
+    if (wide) { front = makePage(fwd ? cur[1] : cur[0], true); back = makePage(fwd ? tgt[0] : tgt[1], true); }
+    else front = makePage(fwd ? cur[0] : tgt[0], true);
   }
   var all = [left, right, front, back].filter(Boolean);
   return {
@@ -94,7 +98,6 @@ function animateLeaf(frontPage, backPage, fwd, keyframes, ms, first, last) {
   var front = doc.createElement('div'), back = doc.createElement('div');
   front.className = 'vm-face vm-front';
   back.className = 'vm-face vm-back';
-  [frontPage, backPage].forEach(layersCatchUp);
   front.appendChild(frontPage);
   if (backPage) back.appendChild(backPage);
   leaf.appendChild(front);
@@ -122,8 +125,8 @@ function animateLeaf(frontPage, backPage, fwd, keyframes, ms, first, last) {
   anim.finished.then(handle.finish, handle.finish);
 }
 
-function next() { return goTo(firstOf(state.spread + 1)); }
-function prev() { return goTo(firstOf(state.spread - 1)); }
+function next(riffle) { return goTo(firstOf(state.spread + 1), riffle === true); }
+function prev(riffle) { return goTo(firstOf(state.spread - 1), riffle === true); }
 function firstOf(k) {
   k = clamp(k, 0, spreadCount() - 1);
   var p = spreadPages(k).filter(Boolean).sort(ascending);
