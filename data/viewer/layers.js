@@ -59,6 +59,7 @@ function loadLayoutFor(list) {
         if (!layoutPiece(P) || P.first !== first) return null;
         addLayoutPiece(P);
         refreshLayers();
+        showPageNames();
         return P;
       });
     }

@@ -133,11 +133,19 @@ function firstOf(k) {
   return p[0] || 1;
 }
 
+// The page box and the announcement name the pages on show by their labels, which come
+// with the pages' layout piece.
+function showPageNames() {
+  var label = visiblePages().map(pageName).join('–');
+  var status = text('page', 'Page') + ' ' + label + ' ' + text('of', 'of') + ' ' + book.pages;
+  if (doc.activeElement !== $('vm-pagenum')) $('vm-pagenum').value = label;
+  if ($('vm-status').textContent !== status) $('vm-status').textContent = status;
+}
+
 function afterMove() {
   var pages = visiblePages();
-  var label = pages.map(pageName).join('–');
-  $('vm-pagenum').value = label;
-  $('vm-status').textContent = text('page', 'Page') + ' ' + label + ' ' + text('of', 'of') + ' ' + book.pages;
+  $('vm-pagenum').value = pages.map(pageName).join('–');
+  showPageNames();
   updateContentsCurrent();
   hideBarWhileReading();
   var focused = doc.activeElement;
