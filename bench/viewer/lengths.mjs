@@ -8,6 +8,7 @@
 //  - time from navigation start until the first spread is shown, bytes and requests
 //    before it, and whether any search text came before it;
 //  - search text fetched in the second after it (none, or only the shown pages' piece);
+//  - a search for "manual" from the first spread on: time to the first hit and to all;
 //  - each book's size and file count beside its PDF.
 // "before" reads the same books as this branch's base made them: its viewer script (built
 // from data/viewer/ at the base commit) and no layout or text pieces.
@@ -156,6 +157,30 @@ async function firstSpread(context, url) {
   return seen;
 }
 
+// A search for `word` from the first spread on: time until the first hit is listed and
+// until the list is complete, and the hits.
+async function searchTimes(context, url, word) {
+  const page = await context.newPage();
+  const cdp = await context.newCDPSession(page);
+  await cdp.send('Network.enable');
+  await cdp.send('Network.setCacheDisabled', { cacheDisabled: true });
+  await cdp.send('Network.emulateNetworkConditions', SLOW_LINK);
+  await page.goto(url);
+  await page.waitForFunction(() => performance.getEntriesByName('vm-first-spread').length > 0, null, { timeout: 60000 });
+  await page.click('#vm-search-btn');
+  await page.fill('#vm-search-box', word);
+  const t0 = Date.now();
+  await page.press('#vm-search-box', 'Enter');
+  await page.waitForSelector('.vm-result', { timeout: 120000 });
+  const first = Date.now() - t0;
+  // The status names the count without the loading sign once every page is searched.
+  await page.waitForFunction(() => /\d$/.test(document.querySelector('#vm-search-status').textContent.trim()), null, { timeout: 120000 });
+  const all = Date.now() - t0;
+  const hits = await page.$$eval('.vm-result', (r) => r.length);
+  await page.close();
+  return { firstHitMs: first, allHitsMs: all, hits };
+}
+
 function folderStats(path) {
   let bytes = 0, files = 0;
   const walk = (p) => {
@@ -194,6 +219,7 @@ try {
         firstSpreadMs: Math.round(median(runs.map((x) => x.ms))), runsMs: runs.map((x) => Math.round(x.ms)),
         bytesBeforeFirstSpread: median(runs.map((x) => x.bytes)), requestsBeforeFirstSpread: median(runs.map((x) => x.requests)),
         searchTextBeforeFirstSpread: runs[runs.length - 1].textBefore, searchTextInTheSecondAfter: runs[runs.length - 1].textAfter,
+        search: await searchTimes(browser.context, url, 'manual'),
       };
     }
   }

@@ -55,16 +55,19 @@ function loadTextFor(list) {
 }
 
 // Hands every piece of the text to `each` in page order, as soon as it and those before
-// it are in (all are asked for at once); resolves to false when the book has no text.
+// it are in; resolves to false when the book has no text. At most three pieces are on
+// their way at once, so that on a slow line the first ones, and their hits, come first.
 function eachTextPiece(each) {
   return textPieceSize().then(function (size) {
     if (!size) return loadWholeText().then(function (t) { if (t) each(t); return !!t; });
-    var got = false, chain = Promise.resolve();
+    var loads = [], got = false, chain = Promise.resolve();
     for (var first = 1; first <= book.pages; first += size) {
-      chain = chain.then(textPiece.bind(null, first)).then(function (t) { if (t) { got = true; each(t); } });
+      var after = loads.length >= 3 ? loads[loads.length - 3] : Promise.resolve();
+      loads.push(after.then(textPiece.bind(null, first)));
     }
-    // Every piece is asked for before the first one is handed on.
-    for (var f = 1; f <= book.pages; f += size) textPiece(f);
+    loads.forEach(function (load) {
+      chain = chain.then(function () { return load; }).then(function (t) { if (t) { got = true; each(t); } });
+    });
     return chain.then(function () { return got; });
   });
 }
