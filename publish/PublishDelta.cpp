@@ -4,7 +4,6 @@
 #include "config/FileHashCache.h"
 #include "publish/BookDataFiles.h"
 
-#include <filesystem>
 
 namespace {
 constexpr const char* kModule = "Upload";
