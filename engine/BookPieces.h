@@ -6,6 +6,8 @@
 
 #include <string>
 
+// The page template announces the same size to the viewer (data-layout-pieces in
+// booklet.asp), which asks for the first spread's piece by it.
 constexpr int kPiecePages = 32;
 
 // "layout-33.js" for stem "layout" and the piece that starts at page 33 (from 1).
