@@ -132,3 +132,15 @@ void AtomicFile::Discard()
         temp_path_.clear();
     }
 }
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error)
+{
+    AtomicFile file;
+    if (!file.Open(path, error))
+        return false;
+    if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), file.Stream()) != bytes.size()) {
+        error = "cannot write '" + path + "'";
+        return false;
+    }
+    return file.Commit(error);
+}

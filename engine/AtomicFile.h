@@ -27,6 +27,9 @@ private:
     std::string temp_path_;
 };
 
+// Writes `bytes` to `path` through a temporary name; false (and `error`) on failure.
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, std::string& error);
+
 // Folder part and name part of a path ("a/b/c.jpg" -> "a/b", "c.jpg").
 std::string FolderOf(const std::string& path);
 // Creates a folder and its missing parents; false (and `error`) on failure.

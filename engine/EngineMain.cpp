@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "engine/AtomicFile.h"
+#include "engine/BookPieces.h"
 #include "engine/EngineOptions.h"
 #include "engine/LayoutFile.h"
 #include "engine/MupdfContext.h"
@@ -216,6 +217,7 @@ int SearchRun(fz_context* ctx, fz_document* doc, const EngineOptions& opts, cons
         PrintError(error);
         return kExitFailure;
     }
+    RemoveStalePieces(folder, page_count, !nav.outline.empty());
     return failed == 0 ? kExitOk : kExitFailure;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/BookPieces.h"
 #include "engine/TextUtil.h"
 
 namespace {
@@ -102,11 +103,19 @@ std::string LinkBox(fz_rect box, const PageLayout& page)
 
 } // namespace
 
-std::string MakeLayoutHead(const DocumentNavigation& nav, int page_count)
+namespace {
+
+// The fields before the outline, common to layout.js and its pieces.
+std::string LayoutFields(const DocumentNavigation& nav, int page_count)
 {
-    std::string out = "window.VELLUMARK_BOOK_LAYOUT = {\"version\":" + std::to_string(kLayoutVersion) +
-                      ",\"unit\":" + std::to_string(kLayoutUnit) + ",\"pageCount\":" + std::to_string(page_count) +
-                      ",\"direction\":\"" + (nav.right_to_left ? "rtl" : "ltr") + "\",\"outline\":[";
+    return "\"version\":" + std::to_string(kLayoutVersion) + ",\"unit\":" + std::to_string(kLayoutUnit) +
+           ",\"pageCount\":" + std::to_string(page_count) + ",\"direction\":\"" + (nav.right_to_left ? "rtl" : "ltr") +
+           '"';
+}
+
+std::string OutlineList(const DocumentNavigation& nav)
+{
+    std::string out = "[";
     bool first = true;
     for (const OutlineEntry& e : nav.outline) {
         out += first ? "\n" : ",\n";
@@ -114,8 +123,29 @@ std::string MakeLayoutHead(const DocumentNavigation& nav, int page_count)
         out += "{\"title\":" + JsonString(e.title) + ",\"page\":" + std::to_string(e.page) +
                ",\"level\":" + std::to_string(e.level) + "}";
     }
-    out += "],\"pages\":[\n";
-    return out;
+    return out + ']';
+}
+
+} // namespace
+
+std::string MakeLayoutHead(const DocumentNavigation& nav, int page_count)
+{
+    return "window.VELLUMARK_BOOK_LAYOUT = {" + LayoutFields(nav, page_count) + ",\"outline\":" + OutlineList(nav) +
+           ",\"pages\":[\n";
+}
+
+std::string MakeLayoutPiece(const DocumentNavigation& nav, int page_count, int first, const std::string& entries)
+{
+    // "outlineEntries" tells the reader whether there is an outline piece to fetch.
+    return "window.VELLUMARK_BOOK_LAYOUT = {" + LayoutFields(nav, page_count) + ",\"pieces\":" +
+           std::to_string(kPiecePages) + ",\"outlineEntries\":" + std::to_string(nav.outline.size()) +
+           ",\"first\":" + std::to_string(first) + ",\"pages\":[\n" + entries + "\n]};\n";
+}
+
+std::string MakeLayoutOutline(const DocumentNavigation& nav)
+{
+    return "window.VELLUMARK_BOOK_LAYOUT = {\"version\":" + std::to_string(kLayoutVersion) +
+           ",\"outline\":" + OutlineList(nav) + "};\n";
 }
 
 std::string MakeLayoutTail()
@@ -147,7 +177,12 @@ bool LayoutFileWriter::Open(const std::string& path, std::string& error)
     std::lock_guard<std::mutex> lock(mutex_);
     if (!file_.Open(path, error))
         return false;
+    folder_ = FolderOf(path);
+    if (!folder_.empty() && folder_.back() != '/')
+        folder_ += '/';
     WriteLocked(MakeLayoutHead(nav_, page_count_));
+    if (!nav_.outline.empty() && !WriteFileAtomically(folder_ + kOutlinePieceName, MakeLayoutOutline(nav_), error))
+        return false;
     return true;
 }
 
@@ -166,8 +201,21 @@ void LayoutFileWriter::WriteReadyLocked()
 {
     for (auto it = waiting_.begin(); it != waiting_.end() && it->first == next_; it = waiting_.erase(it)) {
         WriteLocked((next_ > 0 ? ",\n" : "") + it->second);
+        piece_ += (piece_.empty() ? "" : ",\n") + it->second;
         ++next_;
+        if (next_ - piece_first_ == kPiecePages || next_ == page_count_)
+            WritePieceLocked();
     }
+}
+
+void LayoutFileWriter::WritePieceLocked()
+{
+    std::string error;
+    const std::string name = PieceFileName("layout", piece_first_ + 1);
+    if (!WriteFileAtomically(folder_ + name, MakeLayoutPiece(nav_, page_count_, piece_first_ + 1, piece_), error))
+        write_failed_ = true;
+    piece_.clear();
+    piece_first_ = next_;
 }
 
 void LayoutFileWriter::WriteLocked(const std::string& bytes)
@@ -186,7 +234,7 @@ bool LayoutFileWriter::Finish(std::string& error)
     WriteLocked("\n");
     WriteLocked(MakeLayoutTail());
     if (write_failed_) {
-        error = "cannot write layout.js";
+        error = "cannot write layout.js or its pieces";
         return false;
     }
     return file_.Commit(error);

@@ -1,19 +1,38 @@
 #include "engine/SearchFiles.h"
 
+#include <algorithm>
+
 #include "engine/AtomicFile.h"
+#include "engine/BookPieces.h"
 #include "engine/TextUtil.h"
 
-std::string MakeTxtJs(const std::string& title, const std::vector<PageText>& pages)
+namespace {
+// The texts of pages [begin, end) as a JSON list.
+std::string PageList(const std::vector<PageText>& pages, size_t begin, size_t end)
 {
-    std::string out = "window.VELLUMARK_BOOK_TEXT = {\"title\":" + JsonString(OneLine(title, 4096)) +
-                      ",\"pageCount\":" + std::to_string(pages.size()) + ",\"pages\":[";
-    for (size_t i = 0; i < pages.size(); ++i) {
-        if (i > 0)
+    std::string out = "[";
+    for (size_t i = begin; i < end; ++i) {
+        if (i > begin)
             out += ",\n";
         out += JsonString(pages[i].Joined());
     }
-    out += "]};\n";
-    return out;
+    return out + ']';
+}
+} // namespace
+
+std::string MakeTxtJs(const std::string& title, const std::vector<PageText>& pages)
+{
+    return "window.VELLUMARK_BOOK_TEXT = {\"title\":" + JsonString(OneLine(title, 4096)) +
+           ",\"pageCount\":" + std::to_string(pages.size()) + ",\"pages\":" + PageList(pages, 0, pages.size()) +
+           "};\n";
+}
+
+std::string MakeTxtPiece(const std::string& title, const std::vector<PageText>& pages, size_t first_index)
+{
+    const size_t end = std::min(pages.size(), first_index + kPiecePages);
+    return "window.VELLUMARK_BOOK_TEXT = {\"title\":" + JsonString(OneLine(title, 4096)) +
+           ",\"pageCount\":" + std::to_string(pages.size()) + ",\"first\":" + std::to_string(first_index + 1) +
+           ",\"pages\":" + PageList(pages, first_index, end) + "};\n";
 }
 
 std::string MakeTextHtml(const std::string& title, const std::string& description,
@@ -50,26 +69,17 @@ std::string MakeTextHtml(const std::string& title, const std::string& descriptio
     return out;
 }
 
-namespace {
-bool WriteWhole(const std::string& path, const std::string& bytes, std::string& error)
-{
-    AtomicFile file;
-    if (!file.Open(path, error))
-        return false;
-    if (!bytes.empty() && fwrite(bytes.data(), 1, bytes.size(), file.Stream()) != bytes.size()) {
-        error = "cannot write '" + path + "'";
-        return false;
-    }
-    return file.Commit(error);
-}
-} // namespace
-
 bool WriteSearchFiles(const std::string& folder, const std::string& title, const std::string& description,
                       const std::vector<PageText>& pages, std::string& error)
 {
     if (!MakeFolders(folder, error))
         return false;
     std::string base = folder.back() == '/' ? folder : folder + "/";
-    return WriteWhole(base + "txt.js", MakeTxtJs(title, pages), error) &&
-           WriteWhole(base + "text.html", MakeTextHtml(title, description, pages), error);
+    for (size_t first = 0; first < pages.size(); first += kPiecePages) {
+        if (!WriteFileAtomically(base + PieceFileName("txt", static_cast<int>(first) + 1),
+                                 MakeTxtPiece(title, pages, first), error))
+            return false;
+    }
+    return WriteFileAtomically(base + "txt.js", MakeTxtJs(title, pages), error) &&
+           WriteFileAtomically(base + "text.html", MakeTextHtml(title, description, pages), error);
 }

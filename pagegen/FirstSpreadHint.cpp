@@ -83,8 +83,9 @@ std::string FirstSpreadHint(const BookPageSettings& book, const std::string& ima
         out += "<link rel=\"preload\" as=\"image\" data-vm-first=\"" + std::string(file) + "\" imagesrcset=\"" + srcset +
                "\" imagesizes=\"" + sizes + "\">\n";
     }
-    // The page layout (links, words, reading direction), for which the first spread waits.
-    out += "<link rel=\"preload\" as=\"script\" href=\"" + image_dir + "layout.js\">";
+    // The first piece of the page layout (links, words, reading direction), for which the
+    // first spread waits.
+    out += "<link rel=\"preload\" as=\"script\" href=\"" + image_dir + "layout-1.js\">";
     return out;
 }
 

@@ -14,11 +14,11 @@ namespace pagegen {
 // shows page 1 in the window: the browser then asks for the set that the screen's pixel
 // ratio and the window size call for, and nothing larger. The descriptors are the sets'
 // page widths divided by 0.95, the slack the viewer allows before it takes a larger set.
-// A third link asks for the page layout file, which the viewer reads before the first
-// spread (it holds the reading direction). `image_dir` is the folder of the image sets
-// and of the layout file relative to the page. Empty when the book
-// has no usable image sets or the folder holds characters that have no place in an
-// address.
+// A third link asks for the first piece of the page layout (layout-1.js), which the
+// viewer reads before the first spread (it holds the reading direction). `image_dir` is
+// the folder of the image sets and of the layout files relative to the page. Empty when
+// the book has no usable image sets or the folder holds characters that have no place in
+// an address.
 std::string FirstSpreadHint(const BookPageSettings& book, const std::string& image_dir);
 
 }  // namespace pagegen

@@ -61,6 +61,7 @@ public:
     const BookPageSettings& Settings() const { return settings_; }
     int32_t toolbar_width() const { return toolbar_width_; }
     int32_t win_height() const { return win_height_; }
+    int32_t page_turn_ms() const { return page_turn_ms_; }
     const std::string& win_id() const { return win_id_; }
     const std::string& home_link() const { return home_link_; }
     const std::string& home_img() const { return home_img_; }
@@ -91,6 +92,7 @@ private:
     std::string email_button_;
     std::string note_button_;
     int32_t win_height_ = 0;
+    int32_t page_turn_ms_ = 650;  // how long the viewer turns a page; 0: no animation
     bool in_tag_ = false;
     bool was_in_tag_ = false;
     std::map<std::string, std::string> free_variables_;

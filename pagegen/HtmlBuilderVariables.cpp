@@ -65,6 +65,7 @@ std::string HtmlBuilder::Evaluate(const std::string& name, char op, int32_t oper
     else if (name == "pdf_file")
         return pagegen::EscapeHtml(pagegen::PdfFileAddress(s.offered_pdf), pagegen::kShareValueCapacity);
     else if (name == "win_height") out = Integer(win_height_, op, operand);
+    else if (name == "page_turn_ms") out = Integer(page_turn_ms_, op, operand);
     else if (name == "win_id") out = win_id_;
     else if (name == "zoom_container_width") out = Integer(zoom_container_width_, op, operand);
     else if (name == "zoom_container_height") out = Integer(zoom_container_height_, op, operand);
@@ -102,6 +103,11 @@ std::string HtmlBuilder::Evaluate(const std::string& name, char op, int32_t oper
 void HtmlBuilder::Assign(const std::string& name, const std::string& value) {
     if (name == "win_id") win_id_ = pagegen::FitText(value, kWinIdCapacity);
     else if (name == "win_height") win_height_ = pagegen::FoldDecimal(value);
+    else if (name == "page_turn_ms") {
+        // 0 is a choice (no animation); a length below it keeps the usual one.
+        const int32_t ms = pagegen::FoldDecimal(value);
+        page_turn_ms_ = ms >= 0 ? ms : 650;
+    }
     else if (name == "home_link") home_link_ = pagegen::FitText(value, kHomeLinkCapacity);
     else if (name == "home_img") home_img_ = pagegen::FitText(value, kHomeImgCapacity);
     else if (name == "home_content") {

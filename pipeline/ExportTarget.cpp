@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config/AppConfig.h"
+#include "publish/BookDataFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -69,8 +70,8 @@ std::vector<fs::path> HomeFolders()
 
 bool IsExportedName(const std::string& name)
 {
-    return std::any_of(std::begin(kExportedNames), std::end(kExportedNames),
-                       [&](const char* known) { return name == known; });
+    return IsBookDataPiece(name) || std::any_of(std::begin(kExportedNames), std::end(kExportedNames),
+                                                [&](const char* known) { return name == known; });
 }
 
 // The first top-level entry of `folder` that an export does not write, or empty.

@@ -2,8 +2,8 @@
 
 #include "config/DiagLog.h"
 #include "config/FileHashCache.h"
+#include "publish/BookDataFiles.h"
 
-#include <filesystem>
 
 namespace {
 constexpr const char* kModule = "Upload";
@@ -38,10 +38,7 @@ std::vector<PublishedFile> PublishedFiles(const std::string& book_folder, const 
         }
     }
     if (with_page) add("index.html");
-    add("txt.js");
-    add("text.html");
-    // Books converted before the page layout existed have no layout.js.
-    if (std::filesystem::exists(book_folder + "/layout.js")) add("layout.js");
+    for (const std::string& name : BookDataFiles(book_folder)) add(name);
     return files;
 }
 

@@ -8,6 +8,7 @@
 
 #include "config/DiagLog.h"
 #include "config/FileHashCache.h"
+#include "publish/BookDataFiles.h"
 #include "publish/PublishControl.h"
 #include "publish/PublishDelta.h"
 #include "publish/RetryPolicy.h"
@@ -156,10 +157,8 @@ int32_t upload_static_html(Uploader& uploader, const std::string& book_folder, c
             return kPlanFailed;
         }
     }
-    for (const char* name : {"txt.js", "text.html", "layout.js"}) {
+    for (const std::string& name : BookDataFiles(book_folder)) {
         const std::string path = JoinFolder(book_folder, name);
-        // Books converted before the page layout existed have no layout.js; they read as before.
-        if (std::string(name) == "layout.js" && !std::filesystem::exists(path)) continue;
         if (!HeldUnchanged(delta, path, "") && !upload_one_file(uploader, path, job_key, "")) {
             DIAG(kModule, 0, "upload_one_file failed");
             return kPlanFailed;

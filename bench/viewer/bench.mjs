@@ -7,7 +7,8 @@
 //  - the requests made before the first turn (goal: the first spread, its neighbours and
 //    the shared files only),
 //  - frame rate of a page turn, from Chromium's trace of the compositor (goal >= 50 fps),
-//  - the size of the book's layout.js beside its LowRes images.
+//  - the size of the book's layout.js (and of its first piece) beside its LowRes images.
+// bench/viewer/lengths.mjs compares a long book with a short one on the slow link.
 // Usage:
 //   node bench/viewer/bench.mjs [program folder]   makes the book with vellumark-batch
 //   node bench/viewer/bench.mjs --book PATH         measures an existing book's index.html
@@ -189,7 +190,7 @@ function classify(paths, bookDir) {
     const m = inBook && /^(LowRes|MedRes|HighRes)\/img-(\d+)(-f\.png|\.jpg)$/.exec(inBook);
     if (inBook === 'index.html') out.page.push(p);
     else if (m) (+m[2] === 1 ? out.spread : [2, 3].includes(+m[2]) ? out.neighbours : out.other).push(p);
-    else if (inBook === 'txt.js' || inBook === 'layout.js') out.text.push(p);
+    else if (/^(txt|layout)(-(\d+|outline))?\.js$/.test(inBook)) out.text.push(p);
     else if (!inBook) out.shared.push(p);
     else out.other.push(p);
   }
@@ -237,6 +238,7 @@ try {
     turnFrameRate: { medianFps: fps.length ? median(fps) : 0, turns: rates, goal: '>= 50' },
     // The page layout file (word boxes, links) beside the smallest page images.
     layoutFile: { layoutJsBytes: bytes(join(dirname(bookPage), 'layout.js')),
+      firstPieceBytes: bytes(join(dirname(bookPage), 'layout-1.js')),
       lowResBytes: bytes(join(dirname(bookPage), 'LowRes')) },
   };
   const outDir = join(here, '..', 'results');

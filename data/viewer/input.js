@@ -21,7 +21,7 @@ function onKey(e) {
   // Arrow keys keep their meaning inside panels (lists scroll with them).
   if (e.target.closest && e.target.closest('.vm-panel') && /^Arrow/.test(e.key)) return;
   e.preventDefault();
-  act();
+  act(e.repeat);
 }
 
 var wheelSum = 0, wheelLock = 0;

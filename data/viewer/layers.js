@@ -1,25 +1,81 @@
-// ----- Page layout (layout.js): words, links, labels, outline, direction ---------------
+// ----- Page layout (layout.js or its pieces): words, links, labels, outline, direction --
 // Books made before layout.js existed have no data-layout attribute, so nothing is
 // requested for them and they read exactly as before.
 
-var layoutPromise = null;
+var layoutPromise = null, layoutPieces = {};
+
+function layoutName() { return String(app.dataset.layout || '').trim(); }
+
+// A file of a later format than this viewer knows is left alone.
+function knownLayout(L) {
+  return L && (L.version === 1 || L.version === 2) && Array.isArray(L.pages) && L.unit > 0 ? L : null;
+}
+function layoutPiece(P) { return knownLayout(P) && P.pieces > 0 && P.first >= 1 ? P : null; }
+
+// The layout the first spread needs: the piece that holds the page opened, when the page
+// says its book comes in pieces (by how many pages: the first piece is asked for by that
+// size, every later one by the size the pieces declare), else the whole file, which is
+// also read when the piece is missing. Later pieces join book.layout as pages are reached.
 function loadLayout() {
   if (layoutPromise) return layoutPromise;
-  var name = String(app.dataset.layout || '').trim();
-  layoutPromise = new Promise(function (done) {
-    if (!name) { done(null); return; }
-    var s = doc.createElement('script');
-    s.src = book.base + name;
-    s.onload = function () { done(window.VELLUMARK_BOOK_LAYOUT || null); };
-    s.onerror = function () { done(null); };
-    doc.head.appendChild(s);
-  }).then(function (L) {
-    // A file of a later format than this viewer knows is left alone.
-    if (!L || (L.version !== 1 && L.version !== 2) || !Array.isArray(L.pages) || !(L.unit > 0)) return null;
-    book.layout = L;
-    return L;
+  var name = layoutName(), size = parseInt(app.dataset.layoutPieces, 10) || 0;
+  if (!name) return (layoutPromise = Promise.resolve(null));
+  var first = size > 0 ? pieceFirst(state.page, size) : 0;
+  var piece = first ? loadData(pieceName(name, first), 'VELLUMARK_BOOK_LAYOUT') : Promise.resolve(null);
+  layoutPromise = piece.then(function (P) {
+    if (layoutPiece(P) && P.first === first) {
+      book.layout = { version: P.version, unit: P.unit, pageCount: P.pageCount, direction: P.direction,
+        pieces: P.pieces, outlineEntries: P.outlineEntries | 0, outline: [], pages: [] };
+      layoutPieces[first] = Promise.resolve(addLayoutPiece(P));
+      return book.layout;
+    }
+    return loadData(name, 'VELLUMARK_BOOK_LAYOUT').then(function (L) {
+      window.VELLUMARK_BOOK_LAYOUT = L;
+      book.layout = knownLayout(L);
+      return book.layout;
+    });
   });
   return layoutPromise;
+}
+
+function addLayoutPiece(P) {
+  for (var i = 0; i < P.pages.length; i++) book.layout.pages[P.first - 1 + i] = P.pages[i];
+  window.VELLUMARK_BOOK_LAYOUT = book.layout;
+  return P;
+}
+
+// The layout of pages `list`, for a book in pieces (the whole file holds them all);
+// the pages on show get their layers when their piece comes in.
+function loadLayoutFor(list) {
+  var L = book.layout;
+  if (!L || !L.pieces) return Promise.resolve(L);
+  var name = layoutName(), wanted = {};
+  list.forEach(function (n) { if (n >= 1 && n <= book.pages) wanted[pieceFirst(n, L.pieces)] = true; });
+  return Promise.all(Object.keys(wanted).map(function (key) {
+    var first = +key;
+    if (!layoutPieces[first]) {
+      layoutPieces[first] = loadData(pieceName(name, first), 'VELLUMARK_BOOK_LAYOUT').then(function (P) {
+        window.VELLUMARK_BOOK_LAYOUT = book.layout;
+        if (!layoutPiece(P) || P.first !== first) return null;
+        addLayoutPiece(P);
+        refreshLayers();
+        showPageNames();
+        return P;
+      });
+    }
+    return layoutPieces[first];
+  }));
+}
+
+// The outline of a book in pieces comes in a file of its own, after the first spread.
+function loadOutline() {
+  var L = book.layout;
+  if (!L || !L.pieces || !L.outlineEntries) return Promise.resolve(L);
+  return loadData(pieceName(layoutName(), 'outline'), 'VELLUMARK_BOOK_LAYOUT').then(function (O) {
+    window.VELLUMARK_BOOK_LAYOUT = book.layout;
+    if (O && Array.isArray(O.outline)) L.outline = O.outline;
+    return L;
+  });
 }
 
 function layoutPage(n) {
@@ -192,20 +248,33 @@ function hitLayer(n) {
   return layer;
 }
 
-// Adds the layout layers of page n to a page element (the book's or the zoom view's).
+// Adds the layout layers of page n to a page element (the book's or the zoom view's),
+// noting which pieces of layout and text were in then.
+var layersStamp = 0;
 function addLayers(el, n) {
+  el.vmLayers = layersStamp;
   if (!book.layout) return;
   [hitLayer(n), textLayer(n), linkLayer(n)].forEach(function (layer) { if (layer) el.appendChild(layer); });
 }
 
-// Once txt.js is in, the shown pages get their text layer (and marks).
+function refreshPageLayers(el) {
+  var bg = el.querySelector('img.vm-bg');
+  if (bg) bg.alt = altText(+el.dataset.page);
+  var old = el.querySelectorAll('.vm-hits, .vm-text, .vm-links');
+  for (var j = 0; j < old.length; j++) old[j].remove();
+  addLayers(el, +el.dataset.page);
+}
+
+// Once a piece of layout or text is in, the shown pages get their layers (and marks)
+// and their images' alternative text; pages made before and shown later catch up as
+// they show (see layersCatchUp).
 function refreshLayers() {
+  layersStamp++;
   var pages = doc.querySelectorAll('.vm-page[data-page], .vm-zoom-page[data-page]');
-  for (var i = 0; i < pages.length; i++) {
-    var old = pages[i].querySelectorAll('.vm-hits, .vm-text, .vm-links');
-    for (var j = 0; j < old.length; j++) old[j].remove();
-    addLayers(pages[i], +pages[i].dataset.page);
-  }
+  for (var i = 0; i < pages.length; i++) refreshPageLayers(pages[i]);
+}
+function layersCatchUp(el) {
+  if (el && el.dataset.page && el.vmLayers !== layersStamp) refreshPageLayers(el);
 }
 
 function refreshHits() {

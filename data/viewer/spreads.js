@@ -14,7 +14,9 @@ function spreadPages(k) {
 function ascending(a, b) { return a - b; }
 function visiblePages() { return spreadPages(state.spread).filter(Boolean).sort(ascending); }
 
-function makePage(n) {
+// A page element of page n with its images and, unless `bare` (a turning leaf's face,
+// which moves too fast to be read), its layout layers.
+function makePage(n, bare) {
   var page = doc.createElement('div');
   page.className = 'vm-page';
   if (!n) { page.classList.add('vm-blank'); return page; }
@@ -33,7 +35,7 @@ function makePage(n) {
   setImage(fg, n, true);
   page.appendChild(bg);
   page.appendChild(fg);
-  addLayers(page, n);
+  if (!bare) addLayers(page, n);
   page.classList.add('vm-loading');
   bg.onload = function () { page.classList.remove('vm-loading'); };
   bg.onerror = function () { page.classList.remove('vm-loading'); page.classList.add('vm-missing'); };
@@ -70,17 +72,22 @@ function settleHintedSet() {
   else render(true);
 }
 
+// Resolves once the page's images are decoded (or have failed), its loading mark gone:
+// a page shown after that is never blank.
 function pageReady(page) {
   var imgs = page.querySelectorAll('img');
   return Promise.all(Array.prototype.map.call(imgs, function (img) {
     if (img.decode) return img.decode().catch(function () {});
     return new Promise(function (ok) { if (img.complete) ok(); else { img.onload = ok; img.onerror = ok; } });
-  }));
+  })).then(function () {
+    var bg = page.querySelector('img.vm-bg');
+    if (bg && bg.complete) page.classList.remove('vm-loading');
+  });
 }
 
 function fill(slot, page) {
   slot.textContent = '';
-  if (page) slot.appendChild(page);
+  if (page) { layersCatchUp(page); slot.appendChild(page); }
 }
 
 function slots() {
@@ -102,6 +109,8 @@ function applyLayout() {
 var renderCount = 0;
 function render(keep) {
   var s = slots(), p = spreadPages(state.spread), ticket = ++renderCount;
+  if (turning) turning.finish();
+  shownSpread = state.spread;
   var pages = state.layout.spread ? [makePage(p[0]), makePage(p[1])] : [makePage(p[0])];
   function show() {
     if (ticket !== renderCount) return;
@@ -132,14 +141,20 @@ function fetchSpread(k, held) {
 }
 
 // Neighbouring spreads are fetched ahead so that a turn finds its images in the cache,
-// once the first spread is up (before, they would only slow it down). Only the current
-// neighbours are held, so a long read does not pile up decoded images.
+// once the first spread is up (before, they would only slow it down): two ahead in the
+// direction the reader goes, one behind. Only these are held, so a long read does not
+// pile up decoded images. Their layout comes too, and the text of the pages on show once
+// the reader has been idle after the first spread (see start).
 var preloaded = {};
 function preload() {
   if (!state.shown) return;
-  var keep = {};
-  [state.spread + 1, state.spread - 1].forEach(function (k) {
-    if (k >= 0 && k < spreadCount()) fetchSpread(k, keep);
+  var keep = {}, dir = state.heading || 1, near = [];
+  [state.spread + dir, state.spread + 2 * dir, state.spread - dir].forEach(function (k) {
+    if (k < 0 || k >= spreadCount()) return;
+    fetchSpread(k, keep);
+    near = near.concat(spreadPages(k));
   });
   preloaded = keep;
+  loadLayoutFor(visiblePages().concat(near));
+  if (state.textWanted) loadTextFor(visiblePages());
 }

@@ -39,7 +39,8 @@ function bind() {
   $('vm-zoom-view').addEventListener('click', onPageLink);
 
   $('vm-thumbs-btn').addEventListener('click', function () { togglePanel('vm-thumbs'); });
-  $('vm-search-btn').addEventListener('click', function () { togglePanel('vm-search'); loadText(); });
+  // Opening the search panel starts fetching the text the search will need.
+  $('vm-search-btn').addEventListener('click', function () { togglePanel('vm-search'); eachTextPiece(function () {}); });
   $('vm-print-btn').addEventListener('click', function () { togglePanel('vm-print'); });
   if ($('vm-note-btn')) $('vm-note-btn').addEventListener('click', function () { togglePanel('vm-note'); });
   else { $('vm-note').remove(); delete panels['vm-note']; }
@@ -117,6 +118,7 @@ function start() {
   if (!app) return;
   book = readBook();
   state = { page: clamp(pageFromHash() || 1, 1, book.pages), spread: 0, layout: null, shown: false, query: '',
+    heading: 1, textWanted: false,
     rtl: String(app.dataset.direction || '').trim().toLowerCase() === 'rtl' };
   setTitle(book.title);
   $('vm-pagetotal').textContent = '/ ' + book.pages;
@@ -130,25 +132,28 @@ function start() {
   bind();
   watchPixelRatio();
   // The first spread's images are asked for at once (unless the page's head did so
-  // already), while the layout arrives: it decides the reading direction, so the first
-  // spread waits for it (a small script; a book without one goes on at once). Nothing
-  // else is fetched before the first spread is up.
+  // already), while its layout arrives (the piece that holds it, a small script; a book
+  // without one goes on at once): it decides the reading direction, so the first spread
+  // waits for it. Nothing else is fetched before the first spread is up.
   fetchSpread(state.spread, preloaded);
   loadLayout().then(function (L) {
     if (L && !String(app.dataset.direction || '').trim()) state.rtl = L.direction === 'rtl';
     app.classList.toggle('vm-rtl', state.rtl);
-    if (L) buildContents();
     afterMove();
     return render();
   }).then(function () {
     state.shown = true;
-    app.dataset.ready = '1';
     if (window.performance && performance.mark) performance.mark('vm-first-spread');
     settleHintedSet();
-    // Then the neighbours' images, and the page text, which gives the text layer its
-    // words and the images their alternative text.
+    // Then the neighbours' images and layout, and the outline for the contents panel.
     preload();
-    setTimeout(loadText, 0);
+    return loadOutline();
+  }).then(function (L) {
+    if (L) buildContents();
+    app.dataset.ready = '1';
+    // A moment later, the text of the pages on show, which gives the text layer its
+    // words and the images their alternative text; the rest waits for a search.
+    setTimeout(function () { state.textWanted = true; loadTextFor(visiblePages()); }, 300);
   });
   afterMove();
 }

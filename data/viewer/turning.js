@@ -1,109 +1,151 @@
 // ----- Turning pages --------------------------------------------------------------------
+// The reader asks for a spread (state.spread) at once; the book shows it as soon as its
+// images are decoded, so that no page is ever blank. One step is turned as a leaf over
+// the spine; a jump, a step the reader has already moved past and the steps of a held
+// key show at once. A turn
+// asked for while another runs ends the running one at once, so that pages move as fast
+// as the reader asks for them.
 
-var TURN_MS = 650;
-var turning = null;
+var turning = null, preparing = null, shownSpread = -1;
 
-function reducedMotion() {
-  return window.matchMedia && window.matchMedia('(prefers-reduced-motion: reduce)').matches;
+// The length of a turn, from the book page (a template variable; 0 shows every spread
+// at once); readers who ask for reduced motion get no animation.
+function turnMs() {
+  if (window.matchMedia && window.matchMedia('(prefers-reduced-motion: reduce)').matches) return 0;
+  var ms = parseInt(app.dataset.turnMs, 10);
+  return ms >= 0 ? Math.min(ms, 5000) : 650;
 }
 
-function goTo(page) {
+// `riffle`: the move comes from a held key, whose spreads show without the leaf (it
+// would be cut short by the next one anyway).
+function goTo(page, riffle) {
   page = clamp(Math.round(page) || 1, 1, book.pages);
+  state.riffle = !!riffle;
   var target = spreadOf(page);
-  if (turning) turning.finish();
-  if (target !== state.spread) { resetTouchZoom(); renderCount++; }
-  var from = state.spread;
+  if (target !== state.spread) { resetTouchZoom(); state.heading = target > state.spread ? 1 : -1; }
   state.page = page;
   state.spread = target;
-  var shown;
-  if (target === from) shown = Promise.resolve();
-  else if (reducedMotion() || !state.shown) shown = render();
-  else shown = turn(from, target);
   afterMove();
-  return shown;
+  if (!state.shown) { renderCount++; return render(); }
+  return showTarget();
 }
 
-// One leaf turns over the spine: forward it carries the right page away and shows the
-// target's left page on its back; backward the mirror image.
-function turn(from, to) {
+function markTurning() { app.classList.toggle('vm-turning', !!(turning || preparing)); }
+
+// Prepares the way from the spread on show to the one asked for and shows it once its
+// images are decoded; then goes on to a spread asked for meanwhile. A preparation the
+// reader has turned away from (or a render has overtaken) is dropped.
+function showTarget() {
+  if (preparing) return preparing;
+  var from = shownSpread, to = state.spread, ticket = renderCount;
+  if (to === from) return Promise.resolve();
+  var plan = planTurn(from, to);
+  preparing = plan.ready.then(function () {
+    preparing = null;
+    var now = state.spread;
+    var onTheWay = (now - from) * (to - from) > 0 && Math.abs(now - from) >= Math.abs(to - from);
+    if (ticket === renderCount && onTheWay) {
+      if (turning) turning.finish();
+      shownSpread = to;
+      plan.start(Math.abs(to - from) === 1 && now === to && !state.riffle ? turnMs() : 0);
+    }
+    markTurning();
+    return showTarget();
+  });
+  markTurning();
+  return preparing;
+}
+
+// The pages of a move from spread `from` (on show) to `to`, made ahead so that their
+// images are decoded before anything changes on screen: `ready` resolves then, and
+// `start(ms)` shows the move, turning one leaf over the spine in `ms` milliseconds
+// (forward it carries the right page away and shows the target's left page on its back;
+// backward the mirror image), or at once.
+function planTurn(from, to) {
   // In a right-to-left book a forward turn moves like a backward one of other books.
-  var s = slots(), fwd = (to > from) !== state.rtl;
+  var fwd = (to > from) !== state.rtl, wide = state.layout.spread;
   var cur = spreadPages(from), tgt = spreadPages(to);
+  var left = makePage(tgt[0]), right = wide ? makePage(tgt[1]) : null;
+  var front = null, back = null;
+  if (Math.abs(to - from) === 1) {
+    if (wide) { front = makePage(fwd ? cur[1] : cur[0], true); back = makePage(fwd ? tgt[0] : tgt[1], true); }
+    else front = makePage(fwd ? cur[0] : tgt[0], true);
+  }
+  var all = [left, right, front, back].filter(Boolean);
+  return {
+    ready: Promise.all(all.map(pageReady)),
+    start: function (ms) {
+      var s = slots();
+      if (!ms || !front) { fill(s.left, left); fill(s.right, right); return; }
+      var first, last, keyframes = fwd ? ['rotateY(0deg)', 'rotateY(-180deg)'] : ['rotateY(0deg)', 'rotateY(180deg)'];
+      if (wide && fwd) { first = function () { fill(s.right, right); }; last = function () { fill(s.left, left); }; }
+      else if (wide) { first = function () { fill(s.left, left); }; last = function () { fill(s.right, right); }; }
+      else if (fwd) { first = function () { fill(s.left, left); }; last = function () {}; }
+      else {
+        first = function () {};
+        last = function () { fill(s.left, left); };
+        keyframes = ['rotateY(-180deg)', 'rotateY(0deg)'];
+      }
+      animateLeaf(front, back, fwd, keyframes, ms, first, last);
+    }
+  };
+}
+
+function animateLeaf(frontPage, backPage, fwd, keyframes, ms, first, last) {
+  var s = slots();
   var leaf = doc.createElement('div');
   leaf.className = 'vm-leaf ' + (fwd ? 'vm-leaf-fwd' : 'vm-leaf-back');
   var front = doc.createElement('div'), back = doc.createElement('div');
   front.className = 'vm-face vm-front';
   back.className = 'vm-face vm-back';
-  var keyframes, under;
-  if (state.layout.spread) {
-    if (fwd) {
-      front.appendChild(makePage(cur[1]));
-      back.appendChild(makePage(tgt[0]));
-      fill(s.right, makePage(tgt[1]));
-      under = function () { fill(s.left, makePage(tgt[0])); };
-      keyframes = [{ transform: 'rotateY(0deg)' }, { transform: 'rotateY(-180deg)' }];
-    } else {
-      front.appendChild(makePage(cur[0]));
-      back.appendChild(makePage(tgt[1]));
-      fill(s.left, makePage(tgt[0]));
-      under = function () { fill(s.right, makePage(tgt[1])); };
-      keyframes = [{ transform: 'rotateY(0deg)' }, { transform: 'rotateY(180deg)' }];
-    }
-  } else if (fwd) {
-    front.appendChild(makePage(cur[0]));
-    fill(s.left, makePage(tgt[0]));
-    under = function () {};
-    keyframes = [{ transform: 'rotateY(0deg)' }, { transform: 'rotateY(-180deg)' }];
-  } else {
-    front.appendChild(makePage(tgt[0]));
-    under = function () { fill(s.left, makePage(tgt[0])); };
-    keyframes = [{ transform: 'rotateY(-180deg)' }, { transform: 'rotateY(0deg)' }];
-  }
+  front.appendChild(frontPage);
+  if (backPage) back.appendChild(backPage);
   leaf.appendChild(front);
   leaf.appendChild(back);
-  leaf.style.transform = keyframes[0].transform;
+  leaf.style.transform = keyframes[0];
+  first();
   s.book.appendChild(leaf);
-  var anim = null, shade = null, done = false;
+  var done = false;
+  var anim = leaf.animate([{ transform: keyframes[0] }, { transform: keyframes[1] }],
+    { duration: ms, easing: 'cubic-bezier(.3,.1,.3,1)', fill: 'forwards' });
+  var shade = front.animate([{ opacity: 1 }, { opacity: 0.75 }], { duration: ms, fill: 'forwards' });
   var handle = {
     finish: function () {
       if (done) return;
       done = true;
-      if (anim) anim.cancel();
-      if (shade) shade.cancel();
-      under();
+      anim.cancel();
+      shade.cancel();
+      last();
       leaf.remove();
       if (turning === handle) turning = null;
-      app.classList.remove('vm-turning');
+      markTurning();
     }
   };
   turning = handle;
-  app.classList.add('vm-turning');
-  // The leaf starts moving once its images are decoded (they usually are, having been
-  // fetched ahead), so that no frame of the turn waits for a decode; a slow image
-  // holds the turn back for a moment at most.
-  var ready = Promise.all([pageReady(front), pageReady(back)]);
-  var atMost = new Promise(function (ok) { setTimeout(ok, 250); });
-  return Promise.race([ready, atMost]).then(function () {
-    if (done) return;
-    anim = leaf.animate(keyframes, { duration: TURN_MS, easing: 'cubic-bezier(.3,.1,.3,1)', fill: 'forwards' });
-    shade = front.animate([{ opacity: 1 }, { opacity: 0.75 }], { duration: TURN_MS, fill: 'forwards' });
-    return anim.finished.then(handle.finish, handle.finish);
-  });
+  anim.finished.then(handle.finish, handle.finish);
 }
 
-function next() { return goTo(firstOf(state.spread + 1)); }
-function prev() { return goTo(firstOf(state.spread - 1)); }
+function next(riffle) { return goTo(firstOf(state.spread + 1), riffle === true); }
+function prev(riffle) { return goTo(firstOf(state.spread - 1), riffle === true); }
 function firstOf(k) {
   k = clamp(k, 0, spreadCount() - 1);
   var p = spreadPages(k).filter(Boolean).sort(ascending);
   return p[0] || 1;
 }
 
+// The page box and the announcement name the pages on show by their labels, which come
+// with the pages' layout piece.
+function showPageNames() {
+  var label = visiblePages().map(pageName).join('–');
+  var status = text('page', 'Page') + ' ' + label + ' ' + text('of', 'of') + ' ' + book.pages;
+  if (doc.activeElement !== $('vm-pagenum')) $('vm-pagenum').value = label;
+  if ($('vm-status').textContent !== status) $('vm-status').textContent = status;
+}
+
 function afterMove() {
   var pages = visiblePages();
-  var label = pages.map(pageName).join('–');
-  $('vm-pagenum').value = label;
-  $('vm-status').textContent = text('page', 'Page') + ' ' + label + ' ' + text('of', 'of') + ' ' + book.pages;
+  $('vm-pagenum').value = pages.map(pageName).join('–');
+  showPageNames();
   updateContentsCurrent();
   hideBarWhileReading();
   var focused = doc.activeElement;

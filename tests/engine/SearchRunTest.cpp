@@ -68,7 +68,8 @@ TEST(RastrixSearch, WritesBothFilesWithEveryPageInOrder)
     ASSERT_NE(p4, std::string::npos);
     EXPECT_LT(p3, p4);
     EXPECT_NE(html.find("This is page 3 of", p3), std::string::npos);
-    EXPECT_EQ(FilesIn(book), (std::vector<std::string>{"layout.js", "text.html", "txt.js"}));
+    EXPECT_EQ(FilesIn(book),
+              (std::vector<std::string>{"layout-1.js", "layout.js", "text.html", "txt-1.js", "txt.js"}));
 }
 
 TEST(RastrixSearch, PageCountLimitsThePagesAndLargerCountsAreHarmless)
@@ -119,6 +120,59 @@ TEST(RastrixSearch, MarkupInTheTextCannotEscapeEitherFile)
     EXPECT_EQ(html.find("<i>"), std::string::npos);
     EXPECT_NE(html.find("<a href=\"index.html\">"), std::string::npos);
     EXPECT_LT(html.find("<a href=\"index.html\">"), html.find("<section"));
+}
+
+// Checks with Python's JSON reader that the pieces of layout.js and txt.js in `book` hold,
+// in order, exactly the whole files' page entries, each piece naming its first page and
+// the book's page count; prints the pieces' first pages, or what does not fit.
+std::string CheckPieces(const fs::path& book)
+{
+    std::string script =
+        "import json,os,re,sys\n"
+        "d=sys.argv[1]\n"
+        "def load(n,p):\n"
+        "  s=open(os.path.join(d,n),encoding='utf-8').read(); assert s.startswith(p) and s.endswith('};\\n'), n\n"
+        "  return json.loads(s[len(p):-2])\n"
+        "out=[]\n"
+        "for stem,p in (('layout','window.VELLUMARK_BOOK_LAYOUT = '),('txt','window.VELLUMARK_BOOK_TEXT = ')):\n"
+        "  whole=load(stem+'.js',p); firsts=sorted(int(m.group(1)) for m in (re.fullmatch(stem+r'-(\\d+)\\.js',f) for f in os.listdir(d)) if m)\n"
+        "  pages=[]\n"
+        "  for f in firsts:\n"
+        "    o=load('%s-%d.js'%(stem,f),p); assert o['first']==f and o['pageCount']==whole['pageCount'], f\n"
+        "    if stem=='layout': assert o['pieces']==32 and o['direction']==whole['direction'] and o['outlineEntries']==len(whole['outline'])\n"
+        "    assert len(pages)==f-1, f; pages+=o['pages']\n"
+        "  assert pages==whole['pages'], stem+': pieces differ from the whole file'\n"
+        "  out.append(stem+' '+' '.join(map(str,firsts)))\n"
+        "print('; '.join(out))\n";
+    fs::path py = book.parent_path() / "pieces.py";
+    WriteFileBytes(py, script);
+    std::string output;
+    if (FILE* pipe = popen(("python3 '" + py.string() + "' '" + book.string() + "' 2>&1").c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, pipe)) > 0)
+            output.append(buf, n);
+        pclose(pipe);
+    }
+    fs::remove(py);
+    return output;
+}
+
+TEST(RastrixSearch, PiecesHoldTheWholeFilesPagesAndAShorterRunLeavesNoneBeyondIt)
+{
+    TempHome home;
+    fs::path book = home.Root() / "BOOK";
+    RunResult r = RunRastrix({"-o", "all", "-output-dir", book.string(), "-r", "72", "-title", "t",
+                              Fixture("pages100.pdf")},
+                             {"RASTRIX_THREADS=4"});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(CheckPieces(book), "layout 1 33 65 97; txt 1 33 65 97\n");
+    EXPECT_FALSE(fs::exists(book / "layout-outline.js"));
+    // The same folder converted again from a shorter document.
+    r = RunRastrix({"-o", "all", "-output-dir", book.string(), "-r", "72", "-title", "t", "-page-count", "40",
+                    Fixture("pages100.pdf")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(CheckPieces(book), "layout 1 33; txt 1 33\n");
 }
 
 TEST(RastrixSearch, EmptyDocumentStillGetsItsFiles)

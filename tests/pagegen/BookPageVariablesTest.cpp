@@ -36,6 +36,15 @@ TEST(BookPageVariables, NumbersFoldDigitByDigit) {
     EXPECT_EQ(builder.Evaluate("win_height", 0, 0), std::to_string(static_cast<int32_t>(99999999999LL)));
 }
 
+TEST(BookPageVariables, PageTurnLengthKeepsZeroAndFallsBackOnTheUsualLength) {
+    HtmlBuilder builder(SampleBook());
+    EXPECT_EQ(builder.Evaluate("page_turn_ms", 0, 0), "650");
+    builder.Assign("page_turn_ms", "0");
+    EXPECT_EQ(builder.Evaluate("page_turn_ms", 0, 0), "0");
+    builder.Assign("page_turn_ms", "-40");
+    EXPECT_EQ(builder.page_turn_ms(), 650);
+}
+
 TEST(BookPageVariables, ButtonsAreWrittenOnlyWhenSwitchedOn) {
     BookPageSettings s = SampleBook();
     HtmlBuilder off(s);
@@ -148,7 +157,7 @@ TEST(BookPageVariables, FirstSpreadHintOffersEveryImageSetOfPageOne) {
     EXPECT_EQ(hint.rfind("<link rel=\"preload\" as=\"image\"", 0), 0u);
     EXPECT_EQ(hint.back(), '>');
     EXPECT_GT(hint.size(), 255u);
-    EXPECT_NE(hint.find("<link rel=\"preload\" as=\"script\" href=\"./layout.js\">"), std::string::npos);
+    EXPECT_NE(hint.find("<link rel=\"preload\" as=\"script\" href=\"./layout-1.js\">"), std::string::npos);
     EXPECT_NE(hint.find("(min-width: 700px) and (min-aspect-ratio: 1/1) min(calc((100vh - 48px - 2 * clamp(8px, 2vw, "
                         "24px)) * 0.7727), calc(50vw - clamp(8px, 2vw, 24px)))"),
               std::string::npos)

@@ -4,7 +4,7 @@
 // from a web server on 127.0.0.1 and as an exported copy.
 //   node tests/viewer/run.mjs [program folder] [--suites NAME,...]
 // The program folder defaults to $VELLUMARK_PROGRAM_DIR. --suites runs only those suites
-// (shared, viewer, reader, phone, embed, sharpness; all without it), each run with books
+// (shared, viewer, reader, reading, phone, embed, sharpness; all without it), each run with books
 // of its own, so that CTest runs the suites side by side.
 // Exit status: 0 all passed, 1 a test failed, 77 skipped (the programs are not built).
 import assert from 'node:assert/strict';
@@ -21,6 +21,7 @@ import { checkSharedFiles } from './shared-files.mjs';
 import { embedTests } from './embed-tests.mjs';
 import { phoneTests } from './phone-tests.mjs';
 import { readerTests } from './reader-tests.mjs';
+import { readingTests } from './reading-tests.mjs';
 import { sharpnessTests } from './sharpness-tests.mjs';
 import { viewerTests } from './viewer-tests.mjs';
 
@@ -107,6 +108,14 @@ try {
   maker.setSkin({ skin_useownlogo: 0, lang_filename: 'fr.asp', skin_lang: 'Français', skin_usemail: 1, skin_usenote: 1 });
   const french = maker.convert(pdf, { title: TITLE });
   const rtl = maker.convert(rtlPdf, { title: 'Right to left' });
+  // A book of three layout and text pieces (32 pages each, the last one shorter).
+  const LONG_PAGES = 72;
+  let longBook = null;
+  if (wanted('reading')) {
+    const longPdf = join(work, 'long.pdf');
+    writePdf(longPdf, Array.from({ length: LONG_PAGES }, (_, i) => pageLines(i + 1)), { title: 'A longer book' });
+    longBook = maker.convert(longPdf, { title: 'A longer book' });
+  }
 
   if (wanted('viewer')) await run('the configuration refresh puts the shared files into the books folder', () => {
     for (const f of ['index.js', 'print.html', 'booklet.asp', 'bar2.asp', 'service.asp', 'RurovOzeza.v1.css',
@@ -151,6 +160,7 @@ try {
   const suiteTests = {
     viewer: () => viewerTests(env),
     reader: () => readerTests(readerEnv),
+    reading: () => readingTests({ ...env, longBook: longBook && httpUrl(longBook), longPages: LONG_PAGES }),
     phone: () => phoneTests({ ...env, logo: LOGO }),
     embed: () => embedTests({ ...env, maker, pdf, work, account }),
     sharpness: () => sharpnessTests(env),

@@ -3,11 +3,16 @@
      fragment comes first because it defines the g_ texts that the toolbar and the
      panels below write.
      data-direction below: "rtl" shows every book made with this template right to left,
-     "ltr" left to right; empty follows each PDF's own preference. -->
+     "ltr" left to right; empty follows each PDF's own preference.
+     data-layout-pieces: books made with this template have their layout and text also in
+     pieces of this many pages (a page without it reads the whole files).
+     page_turn_ms: how long one page turn lasts, in milliseconds; 0 shows each spread at
+     once (readers who ask their system for reduced motion always get that). -->
 <!DOCTYPE html>
 <!--#include file="lang/en.asp"-->
 <%
 toolbar_width=900
+page_turn_ms=650
 home_link=#page=1
 home_img=home.svg
 home_content=1
@@ -34,7 +39,8 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
   data-res="LowRes <%=LowResWidth%> <%=LowResHeight%>,MedRes <%=MedResWidth%> <%=MedResHeight%>,HighRes <%=HighResWidth%> <%=HighResHeight%>"
   data-zoom-frame="<%=zoom_container_width%> <%=zoom_container_height%>"
   data-print="../print.html" data-print-set="HighRes" data-pdf="<%=pdf_file%>"
-  data-layout="layout.js" data-direction="">
+  data-layout="layout.js" data-direction=""
+  data-layout-pieces="32" data-turn-ms="<%=page_turn_ms%>">
 <a class="vm-skip" href="#vm-stage"><%=g_SKIP%></a>
 <!--#include file="bar2.asp"-->
 <main id="vm-stage" class="vm-stage" tabindex="-1" aria-label="<%=g_BOOK%>">
