@@ -144,26 +144,35 @@ TEST_F(FarmSlurmE2E, ABacklogRunsAsAnArrayAndAKilledTaskIsCompletedByAResubmissi
     // line naming a file that is not there; 8 more good ones join the list later.
     std::vector<fs::path> good, later;
     for (int i = 0; i < 18; ++i)
-        good.push_back(MakePdf("book-" + std::to_string(i) + ".pdf", 1, "Farm Book " + std::to_string(i)));
+        good.push_back(home_.Root() / ("book-" + std::to_string(i) + ".pdf"));
     for (int i = 0; i < 8; ++i)
-        later.push_back(MakePdf("later-" + std::to_string(i) + ".pdf", 3, "Later Book " + std::to_string(i)));
+        later.push_back(home_.Root() / ("later-" + std::to_string(i) + ".pdf"));
     std::map<fs::path, std::string> bad;  // PDF, a word of its reason
-    const std::string pdfgen = (SourceDir() / "tests/pdfgen").string();
     for (int i = 0; i < 2; ++i) {
-        const fs::path encrypted = home_.Root() / ("locked-" + std::to_string(i) + ".pdf");
-        const std::string make = "/usr/bin/python3 -c \"import sys; sys.path.insert(0, '" + pdfgen +
-                                 "'); from pdfgen import build, text_page; open('" + encrypted.string() +
-                                 "', 'wb').write(build([text_page(1)], user_password='secret', owner_password='o'))\"";
-        ASSERT_EQ(std::system(make.c_str()), 0);
-        bad[encrypted] = "encrypted";
-        const fs::path cut = home_.Root() / ("cut-" + std::to_string(i) + ".pdf");
-        WriteFileBytes(cut, ReadFileBytes(good[static_cast<size_t>(i)]).substr(0, 300));
-        bad[cut] = "cut short";
-        const fs::path text = home_.Root() / ("notes-" + std::to_string(i) + ".pdf");
-        WriteFileBytes(text, "Minutes of the meeting\nnothing to report\n");
-        bad[text] = "not a PDF";
+        bad[home_.Root() / ("locked-" + std::to_string(i) + ".pdf")] = "encrypted";
+        bad[home_.Root() / ("cut-" + std::to_string(i) + ".pdf")] = "cut short";
+        bad[home_.Root() / ("notes-" + std::to_string(i) + ".pdf")] = "not a PDF";
     }
     bad[home_.Root() / "gone.pdf"] = "no such file";
+    // One interpreter makes them all: good books of one page (the later ones of two), and
+    // PDFs encrypted with a user password.
+    std::string script = "import runpy, sys\nsys.path.insert(0, '" + (SourceDir() / "tests/pdfgen").string() +
+                         "')\nfrom pdfgen import build, text_page\n";
+    for (const auto* set : {&good, &later})
+        for (const fs::path& pdf : *set)
+            script += "sys.argv = ['make', '" + pdf.string() + "', '--pages', '" + (set == &good ? "1" : "2") +
+                      "', '--title', '" + pdf.stem().string() + "']\nrunpy.run_path('" +
+                      (SourceDir() / "tests/pipeline/make_book_pdf.py").string() + "', run_name='__main__')\n";
+    for (int i = 0; i < 2; ++i)
+        script += "open('" + (home_.Root() / ("locked-" + std::to_string(i) + ".pdf")).string() +
+                  "', 'wb').write(build([text_page(1)], user_password='secret', owner_password='o'))\n";
+    WriteFileBytes(home_.Root() / "make_pdfs.py", script);
+    ASSERT_EQ(std::system(("/usr/bin/python3 " + (home_.Root() / "make_pdfs.py").string()).c_str()), 0);
+    for (int i = 0; i < 2; ++i) {
+        WriteFileBytes(home_.Root() / ("cut-" + std::to_string(i) + ".pdf"),
+                       ReadFileBytes(good[static_cast<size_t>(i)]).substr(0, 300));
+        WriteFileBytes(home_.Root() / ("notes-" + std::to_string(i) + ".pdf"), "Minutes of the meeting\nnothing\n");
+    }
     std::string list = "# the backlog\n\n";
     auto next_bad = bad.begin();
     for (size_t i = 0; i < good.size(); ++i) {
