@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
-#include <cerrno>
-#include <cstring>
 #include <unistd.h>
 
 #include "config/AppConfig.h"
@@ -64,6 +64,7 @@ std::string Printable(const std::string& text)
     }
     return out;
 }
+
 // Why the engine may not have read a file, from its first bytes and its trailer: a
 // plainer reason for the message and the farm's report than "cannot read".
 std::string ReadTrouble(const std::string& pdf)
@@ -264,8 +265,10 @@ std::string BatchRun::SubmitRefusal(const Planned& planned, EngineDocInfo& info)
         return "no such file";
     if (std::string reason = UnstorablePathReason(pdf); !reason.empty())
         return "cannot be converted: " + reason + "; rename the file or its folder";
-    if (std::ifstream readable(pdf, std::ios::binary); !readable || fs::is_directory(pdf))
-        return std::string("cannot be read: ") + (fs::is_directory(pdf) ? "it is a folder" : std::strerror(errno));
+    if (fs::is_directory(pdf))
+        return "cannot be read: it is a folder";
+    if (std::ifstream readable(pdf, std::ios::binary); !readable)
+        return std::string("cannot be read: ") + std::strerror(errno);
     if (!EngineRun::QueryInfo(cfg_.m_dpi, cfg_.m_engine_path, pdf, info)) {
         const std::string trouble = ReadTrouble(pdf);
         return "the engine cannot read this PDF" + (trouble.empty() ? std::string() : " (" + trouble + ")");
