@@ -91,6 +91,9 @@ SlurmCluster::SlurmCluster(const fs::path& folder) : folder_(folder), conf_(fold
          << "SlurmctldLogFile=" << f << "/slurmctld.log\nSlurmdLogFile=" << f << "/slurmd.log\n"
          << "ProctrackType=proctrack/linuxproc\nTaskPlugin=task/none\n"
          << "SchedulerType=sched/builtin\nSelectType=select/cons_tres\nSelectTypeParameters=CR_Core\n"
+         // A task that waits for a free core, or a job for the array it depends on, starts
+         // within a second of its turn rather than at the next two-second scheduling pass.
+         << "SchedulerParameters=sched_interval=1,sched_min_interval=100000\n"
          << "MpiDefault=none\nReturnToService=2\nJobAcctGatherType=jobacct_gather/none\n"
          << "AccountingStorageType=accounting_storage/none\nMailProg=/bin/true\n"
          // A finished job stays visible long enough for the test to read its state.
