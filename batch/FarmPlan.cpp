@@ -16,6 +16,11 @@ bool PlanFarm(const std::string& list_file, const Slice& slice, bool only_failed
     std::vector<std::string> list;
     if (!ReadList(list_file, list, error))
         return false;
+    if (!task_results.empty()) {
+        const fs::path note = fs::path(task_results).parent_path() / kTaskListNote;
+        std::error_code ec;
+        WriteFileWhole(note.string(), fs::absolute(list_file, ec).lexically_normal().string() + "\n");
+    }
     std::vector<std::pair<std::string, std::string>> done;
     std::map<std::pair<std::string, std::string>, std::string> started;
     if (only_failed) {

@@ -20,6 +20,11 @@ struct FarmPlan {
     size_t already_done = 0;  // items of the slice left out by --only-failed
 };
 
-// `farm` is the farm folder, `task_results` this task's results file.
+// The file in a task's folder that names the list the task works on, so that the report
+// can name the PDFs no task has taken yet.
+inline constexpr const char* kTaskListNote = "list";
+
+// `farm` is the farm folder, `task_results` this task's results file; the list's path is
+// noted beside the results.
 bool PlanFarm(const std::string& list_file, const Slice& slice, bool only_failed, const std::string& farm,
               const std::string& task_results, FarmPlan& plan, std::string& error);

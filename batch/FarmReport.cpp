@@ -1,15 +1,27 @@
 #include "batch/FarmReport.h"
+#include "batch/FarmList.h"
+#include "batch/FarmPlan.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 
 namespace fs = std::filesystem;
 
 namespace {
+std::string ReadFileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 struct PdfHistory {
     std::string latest_sha;
     std::string latest_time;
@@ -97,6 +109,29 @@ FarmSummary ReadFarm(const std::string& farm)
     FarmSummary summary = MergeResults(all);
     summary.tasks = static_cast<int>(files.size());
     summary.skipped_lines = skipped;
+    std::set<std::string> seen, lists;
+    for (const ItemResult& r : all)
+        seen.insert(r.pdf);
+    for (const std::string& file : files) {
+        std::string list = ReadFileText((fs::path(file).parent_path() / kTaskListNote).string());
+        while (!list.empty() && list.back() == '\n')
+            list.pop_back();
+        if (!list.empty())
+            lists.insert(list);
+    }
+    for (const std::string& list : lists) {
+        std::vector<std::string> items;
+        std::string error;
+        ReadList(list, items, error);
+        for (const std::string& item : items) {
+            const std::string pdf = fs::path(item).lexically_normal().string();
+            if (seen.insert(pdf).second) {
+                ++summary.items;
+                ++summary.not_started;
+                summary.not_started_items.push_back(pdf);
+            }
+        }
+    }
     return summary;
 }
 
@@ -113,7 +148,8 @@ std::string SummaryText(const FarmSummary& s)
 {
     std::string text = std::to_string(s.items) + " PDFs from " + std::to_string(s.tasks) + " tasks: " +
                        std::to_string(s.done) + " done, " + std::to_string(s.failed) + " failed, " +
-                       std::to_string(s.unfinished) + " unfinished\n" + std::to_string(s.pages) +
+                       std::to_string(s.unfinished) + " unfinished, " + std::to_string(s.not_started) +
+                       " not started\n" + std::to_string(s.pages) +
                        " pages in the books done; " + Seconds(s.seconds) + " s of work in all\n";
     if (s.skipped_lines > 0)
         text += std::to_string(s.skipped_lines) + " lines of the results could not be read\n";
@@ -122,6 +158,8 @@ std::string SummaryText(const FarmSummary& s)
     for (const ItemResult& u : s.unfinished_items)
         text += "unfinished: " + u.pdf + ": job " + u.key + " of task " + std::to_string(u.task) +
                 " did not end (the task was stopped); run again with --only-failed\n";
+    for (const std::string& pdf : s.not_started_items)
+        text += "not started: " + pdf + "\n";
     return text;
 }
 
@@ -134,8 +172,10 @@ std::string SummaryJson(const FarmSummary& s)
     for (const ItemResult& u : s.unfinished_items)
         unfinished.push_back({{"pdf", u.pdf}, {"sha256", u.sha256}, {"key", u.key}, {"task", u.task}});
     const json summary = {{"items", s.items},     {"done", s.done},       {"failed", s.failed},
-                          {"unfinished", s.unfinished}, {"pages", s.pages}, {"seconds", s.seconds},
+                          {"unfinished", s.unfinished}, {"not_started", s.not_started},
+                          {"pages", s.pages}, {"seconds", s.seconds},
                           {"tasks", s.tasks},     {"skipped_lines", s.skipped_lines},
-                          {"failures", failures}, {"unfinished_items", unfinished}};
+                          {"failures", failures}, {"unfinished_items", unfinished},
+                          {"not_started_items", s.not_started_items}};
     return summary.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
 }

@@ -11,12 +11,14 @@ struct FarmSummary {
     int done = 0;
     int failed = 0;
     int unfinished = 0;  // a job was started and no line says how it ended (a killed task)
+    int not_started = 0; // in a task's list, without any line (its task was stopped first)
     long pages = 0;      // of the books done
     double seconds = 0;  // every attempt's time, failed ones and repeats included
     int tasks = 0;       // results files read
     int skipped_lines = 0;
     std::vector<ItemResult> failures;         // the latest failure of each failed PDF
     std::vector<ItemResult> unfinished_items; // the started line of each unfinished PDF
+    std::vector<std::string> not_started_items;
 };
 
 // Merges results (any order of tasks; each task's lines in the order written). A PDF's
@@ -27,6 +29,8 @@ FarmSummary MergeResults(const std::vector<ItemResult>& results);
 
 // The results files of a farm folder: FARM/task-*/results.jsonl, sorted.
 std::vector<std::string> FarmResultFiles(const std::string& farm);
+// Merges the results files, and counts the PDFs of the lists the tasks noted that have
+// no line at all as not started (an item counts in `items` either way).
 FarmSummary ReadFarm(const std::string& farm);
 
 // (PDF path, SHA-256) of every item done in the farm folder: what --only-failed skips.

@@ -1,6 +1,7 @@
 #include "batch/ResultLog.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -91,6 +92,17 @@ std::vector<ItemResult> ReadResults(const std::string& file, int* skipped)
     if (!line.empty() && in.eof() && skipped)
         ++*skipped;
     return results;
+}
+
+bool WriteFileWhole(const std::string& path, const std::string& text)
+{
+    const std::string part = path + ".part";
+    {
+        std::ofstream out(part, std::ios::binary | std::ios::trunc);
+        if (!(out << text) || !out.flush())
+            return false;
+    }
+    return std::rename(part.c_str(), path.c_str()) == 0;
 }
 
 std::string UtcNow()

@@ -43,5 +43,9 @@ bool AppendResult(const std::string& file, const ItemResult& result, std::string
 // Every whole line of `file`, in order; lines that cannot be read are counted in `skipped`.
 std::vector<ItemResult> ReadResults(const std::string& file, int* skipped = nullptr);
 
+// Writes `text` into `path` whole: beside it first, then renamed over it, so that a
+// reader finds the old file or the new one.
+bool WriteFileWhole(const std::string& path, const std::string& text);
+
 // The current time as "2026-01-31T12:00:00Z".
 std::string UtcNow();

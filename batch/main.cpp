@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include "batch/BatchRun.h"
 #include "batch/FarmList.h"
 #include "batch/FarmReport.h"
+#include "batch/ResultLog.h"
 #include "config/AppConfig.h"
 #include "config/DiagLog.h"
 #include "config/InstanceLock.h"
@@ -65,20 +65,6 @@ void PrintLines(const std::string& text)
     }
 }
 
-// Writes `text` into `path` whole: beside it first, then renamed over it.
-bool WriteWhole(const std::filesystem::path& path, const std::string& text)
-{
-    const std::filesystem::path part = path.string() + ".part";
-    {
-        std::ofstream out(part, std::ios::binary | std::ios::trunc);
-        if (!(out << text) || !out.flush())
-            return false;
-    }
-    std::error_code ec;
-    std::filesystem::rename(part, path, ec);
-    return !ec;
-}
-
 // --farm-report: needs no configuration and no lock, so that it runs beside the tasks.
 int FarmReportCommand(const std::string& farm)
 {
@@ -89,12 +75,12 @@ int FarmReportCommand(const std::string& farm)
     const FarmSummary summary = ReadFarm(farm);
     const std::string text = SummaryText(summary);
     std::fputs(text.c_str(), stdout);
-    if (!WriteWhole(std::filesystem::path(farm) / "report.txt", text) ||
-        !WriteWhole(std::filesystem::path(farm) / "report.json", SummaryJson(summary))) {
+    if (!WriteFileWhole((std::filesystem::path(farm) / "report.txt").string(), text) ||
+        !WriteFileWhole((std::filesystem::path(farm) / "report.json").string(), SummaryJson(summary))) {
         std::fprintf(stderr, "vellumark-batch: the report could not be written into %s\n", farm.c_str());
         return 1;
     }
-    return summary.failed == 0 && summary.unfinished == 0 && summary.items > 0 ? 0 : 1;
+    return summary.failed == 0 && summary.unfinished == 0 && summary.not_started == 0 && summary.items > 0 ? 0 : 1;
 }
 
 // The slice this run converts: --slice, --slice-from-env, else a Slurm array task's, else

@@ -184,9 +184,13 @@ TEST(FarmReport, EveryTaskFolderOfTheFarmIsRead)
                              Line(kOutcomeFailed, "/b.pdf", "2", "t1", 0, 0, "no such file"), error));
     std::filesystem::create_directories(farm / "other");
     WriteFileBytes(farm / "other/results.jsonl", "{\"outcome\":\"done\",\"pdf\":\"/c.pdf\"}\n");
+    // The list a task noted names a PDF that no task has taken yet.
+    WriteFileBytes(home.Root() / "list.txt", "/a.pdf\n/b.pdf\n# not this\n/never.pdf\n");
+    WriteFileBytes(farm / "task-0/list", (home.Root() / "list.txt").string() + "\n");
     const FarmSummary s = ReadFarm(farm.string());
     EXPECT_EQ(s.tasks, 2);
-    EXPECT_EQ(s.items, 2);
+    EXPECT_EQ(s.items, 3);
     EXPECT_EQ(s.done, 1);
     EXPECT_EQ(s.failed, 1);
+    EXPECT_EQ(s.not_started_items, std::vector<std::string>{"/never.pdf"});
 }

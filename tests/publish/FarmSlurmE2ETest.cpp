@@ -114,7 +114,7 @@ protected:
     {
         std::map<std::string, int> counts;
         const std::string json = ReadFileBytes(farm_ / "report.json");
-        for (const char* name : {"items", "done", "failed", "unfinished"}) {
+        for (const char* name : {"items", "done", "failed", "unfinished", "not_started"}) {
             const std::string field = std::string("\"") + name + "\": ";
             const size_t at = json.find(field);
             counts[name] = at == std::string::npos ? -1 : std::atoi(json.c_str() + at + field.size());
@@ -240,7 +240,8 @@ TEST_F(FarmSlurmE2E, ABacklogRunsAsAnArrayAndAKilledTaskIsCompletedByAResubmissi
     EXPECT_EQ(ReportCounts(), (std::map<std::string, int>{{"items", items},
                                                           {"done", static_cast<int>(good.size())},
                                                           {"failed", static_cast<int>(bad.size())},
-                                                          {"unfinished", 0}}))
+                                                          {"unfinished", 0},
+                                                          {"not_started", 0}}))
         << ReadFileBytes(farm_ / "report.txt");
     EXPECT_NE(ReadFileBytes(farm_ / "logs/report.out").find("18 done, 7 failed"), std::string::npos);
 
@@ -299,7 +300,8 @@ TEST_F(FarmSlurmE2E, ABacklogRunsAsAnArrayAndAKilledTaskIsCompletedByAResubmissi
     EXPECT_EQ(ReportCounts(), (std::map<std::string, int>{{"items", items + 8},
                                                           {"done", static_cast<int>(all_good.size())},
                                                           {"failed", static_cast<int>(bad.size())},
-                                                          {"unfinished", 0}}))
+                                                          {"unfinished", 0},
+                                                          {"not_started", 0}}))
         << ReadFileBytes(farm_ / "report.txt");
 }
 
