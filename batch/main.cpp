@@ -172,8 +172,9 @@ int main(int argc, char** argv)
     // meta.ini, and the task's results lie beside its books.
     std::string task_folder;
     if (!options.farm_dir.empty()) {
-        task_folder = (std::filesystem::path(options.farm_dir) / ("task-" + std::to_string(slice.index))).string();
         std::error_code ec;
+        const std::filesystem::path farm = std::filesystem::absolute(options.farm_dir, ec).lexically_normal();
+        task_folder = (farm / ("task-" + std::to_string(slice.index))).string();
         std::filesystem::create_directories(task_folder + "/books", ec);
         if (ec) {
             std::fprintf(stderr, "vellumark-batch: cannot make %s: %s\n", task_folder.c_str(), ec.message().c_str());
