@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "batch/FarmList.h"
 #include "config/JobKey.h"
 #include "config/ServiceHostCheck.h"
 #include "publish/NetworkSettings.h"
@@ -14,6 +15,9 @@ const char* BatchUsage()
            "       vellumark-batch --publish-book KEY [--publish-book KEY...]\n"
            "       vellumark-batch --update KEY NEW.pdf [--publish]\n"
            "       vellumark-batch --embed-code KEY [--embed-code KEY...]\n"
+           "       vellumark-batch --list FILE [--slice I/N | --slice-from-env NAME[,COUNT]] --farm DIR\n"
+           "                       [--only-failed] [--publish]\n"
+           "       vellumark-batch --farm-report DIR\n"
            "       vellumark-batch --set-ftp-target HOST/FOLDER --ftp-user NAME --ftp-webaddr URL\n"
            "                       [--protocol ftp|ftps|sftp] [--key-file PATH] [--accept-fingerprint SHA256:...]\n"
            "                       [--ftp-port N] [--ftp-active] < password (with --key-file: passphrase)\n"
@@ -47,6 +51,24 @@ const char* BatchUsage()
            "                            addresses, the book's own settings and targets), then\n"
            "                            publish it where the book was published, sending only\n"
            "                            what changed; the old book stays until the new one is whole\n"
+           "  --list FILE               also convert the PDFs FILE names, one path a line (blank\n"
+           "                            lines and # comments skipped, relative paths taken from\n"
+           "                            FILE's folder); a PDF that is missing or unreadable is\n"
+           "                            that item's failure, the others go on\n"
+           "  --slice I/N               only the list's items whose position (from 0) modulo N\n"
+           "                            is I. Without it, a Slurm array task takes its slice from\n"
+           "                            SLURM_ARRAY_TASK_ID, _MIN and _COUNT\n"
+           "  --slice-from-env NAME[,COUNT_NAME]\n"
+           "                            the slice's I from variable NAME, N from COUNT_NAME\n"
+           "                            (default VELLUMARK_TASK_COUNT), as in a Kubernetes\n"
+           "                            Indexed Job: JOB_COMPLETION_INDEX\n"
+           "  --farm DIR                work in DIR/task-I/ (its own books folder, books/, and\n"
+           "                            its results, results.jsonl: a JSON line per item)\n"
+           "  --only-failed             with --farm: skip the items that a task of the farm has\n"
+           "                            done already (a PDF whose bytes changed is new)\n"
+           "  --farm-report DIR         merge the results of every task of the farm DIR into one\n"
+           "                            summary: printed, and kept in DIR/report.txt and\n"
+           "                            DIR/report.json; status 1 while any item is not done\n"
            "  --verbose                 also print the diagnostic records on standard error\n"
            "  --set-ftp-target ADDRESS  save an FTP profile (HOST/FOLDER) and make it the FTP\n"
            "                            target of --publish; the password is the first line\n"
@@ -134,6 +156,26 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
                 return false;
             }
             options.embed_keys.push_back(text);
+        } else if (arg == "--list" || arg == "--farm" || arg == "--farm-report" || arg == "--slice-from-env") {
+            if (!value(i, arg.c_str(), text))
+                return false;
+            if (text.empty()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            (arg == "--list"          ? options.list_file
+             : arg == "--farm"        ? options.farm_dir
+             : arg == "--farm-report" ? options.farm_report_dir
+                                      : options.slice_from_env) = text;
+        } else if (arg == "--slice") {
+            if (!value(i, "--slice", text))
+                return false;
+            Slice slice;
+            if (!ParseSlice(text, slice, error))
+                return false;
+            options.slice = text;
+        } else if (arg == "--only-failed") {
+            options.only_failed = true;
         } else if (arg == "--publish-book") {
             if (!value(i, "--publish-book", text))
                 return false;
@@ -222,16 +264,44 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
         }
     }
     const bool setup = options.ftp_target || options.service_account;
+    const bool finished_books = !options.publish_keys.empty() || !options.updates.empty();
+    if (!options.farm_report_dir.empty() &&
+        (setup || !options.pdfs.empty() || !options.list_file.empty() || options.resume || finished_books)) {
+        error = "--farm-report is given on its own";
+        return false;
+    }
+    if ((options.slice || !options.slice_from_env.empty()) && options.list_file.empty()) {
+        error = "--slice and --slice-from-env take a slice of --list";
+        return false;
+    }
+    if (options.slice && !options.slice_from_env.empty()) {
+        error = "give --slice or --slice-from-env, not both";
+        return false;
+    }
+    if (!options.list_file.empty() && !options.export_dir.empty()) {
+        error = "--export copies the books of PDFs given by name, not of a --list";
+        return false;
+    }
+    if (options.only_failed && options.farm_dir.empty()) {
+        error = "--only-failed needs --farm, where the results are";
+        return false;
+    }
+    if (!options.farm_dir.empty() && options.list_file.empty()) {
+        error = "--farm works on a --list";
+        return false;
+    }
+    if (!options.farm_report_dir.empty())
+        return true;
     if (options.ftp_target && options.service_account) {
         error = "save one target at a time";
         return false;
     }
-    const bool finished_books = !options.publish_keys.empty() || !options.updates.empty();
-    if (!options.embed_keys.empty() && (setup || !options.pdfs.empty() || options.resume || finished_books)) {
+    if (!options.embed_keys.empty() &&
+        (setup || !options.pdfs.empty() || !options.list_file.empty() || options.resume || finished_books)) {
         error = "--embed-code is given on its own";
         return false;
     }
-    if (setup && (!options.pdfs.empty() || options.resume || finished_books)) {
+    if (setup && (!options.pdfs.empty() || options.resume || finished_books || !options.list_file.empty())) {
         error = "a target is saved on its own: convert in a second command";
         return false;
     }
@@ -239,8 +309,8 @@ bool ParseBatchOptions(int argc, char** argv, BatchOptions& options, std::string
         error = "--set-ftp-target needs --ftp-user and --ftp-webaddr";
         return false;
     }
-    if (!options.help && !setup && options.pdfs.empty() && !options.resume && !finished_books &&
-        options.embed_keys.empty()) {
+    if (!options.help && !setup && options.pdfs.empty() && options.list_file.empty() && !options.resume &&
+        !finished_books && options.embed_keys.empty()) {
         error = "no PDF file given";
         return false;
     }

@@ -26,6 +26,13 @@ struct BatchOptions {
     std::vector<std::string> embed_keys;    // published books whose embed code is printed
     bool verbose = false;                   // show the diagnostic records on stderr
     bool help = false;
+    // A farm task: a slice of a list of PDFs, in a folder of its own under a farm folder.
+    std::string list_file;                  // --list: the PDFs, one path a line
+    std::optional<std::string> slice;       // --slice I/N
+    std::string slice_from_env;             // --slice-from-env NAME[,COUNT_NAME]
+    std::string farm_dir;                   // --farm: the shared farm folder
+    bool only_failed = false;               // only items without a success in the farm
+    std::string farm_report_dir;            // --farm-report: merge a farm's results
     // Saving a publishing target instead of converting (the password comes on stdin).
     std::optional<FtpTargetSetup> ftp_target;
     std::optional<ServiceAccountSetup> service_account;

@@ -1,11 +1,15 @@
 #include "batch/BatchRun.h"
+#include "batch/FarmPlan.h"
 #include "batch/JobStage.h"
 #include "batch/PublishOutcome.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <unistd.h>
 
@@ -60,12 +64,41 @@ std::string Printable(const std::string& text)
     }
     return out;
 }
+
+// Why the engine may not have read a file, from its first bytes and its trailer: a
+// plainer reason for the message and the farm's report than "cannot read".
+std::string ReadTrouble(const std::string& pdf)
+{
+    std::ifstream in(pdf, std::ios::binary);
+    std::string head(1024, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<size_t>(in.gcount()));
+    if (head.find("%PDF-") == std::string::npos)
+        return "not a PDF";
+    in.clear();
+    in.seekg(0, std::ios::end);
+    const std::streamoff size = in.tellg();
+    const std::streamoff tail_size = std::min<std::streamoff>(size, 64 * 1024);
+    std::string tail(static_cast<size_t>(tail_size), '\0');
+    in.seekg(size - tail_size);
+    in.read(tail.data(), tail_size);
+    if (tail.find("/Encrypt") != std::string::npos)
+        return "encrypted: it needs a password";
+    if (tail.find("%%EOF") == std::string::npos)
+        return "damaged or cut short";
+    return "";
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 }  // namespace
 
-BatchRun::BatchRun(AppConfig& cfg, const BatchOptions& options)
-    : cfg_(cfg), options_(options),
-      table_([&cfg](PdfJob& job) { return ProcessPdfThread(job, cfg); }),
-      view_(isatty(STDERR_FILENO) != 0)
+BatchRun::BatchRun(AppConfig& cfg, const BatchOptions& options, const Slice& slice, const std::string& task_folder)
+    : cfg_(cfg), options_(options), table_([&cfg](PdfJob& job) { return ProcessPdfThread(job, cfg); }),
+      view_(isatty(STDERR_FILENO) != 0), slice_(slice),
+      results_file_(task_folder.empty() ? std::string() : task_folder + "/results.jsonl")
 {
     table_.SetThreadLimit(cfg.m_threads_limit);
     table_.SetStopMark(options_.stop_after_progress);
@@ -111,10 +144,23 @@ int BatchRun::Run()
         return 1;
     std::vector<std::string> keys = options_.resume_keys;
     PrepareFinishedBooks(keys);
+    if (!options_.list_file.empty() && !PlanList(keys))
+        return 1;
     // Without --resume only the books readied above are resumed, never every unfinished job.
     if ((options_.resume || keys.size() > options_.resume_keys.size()) && !Resume(keys))
         ++failures_;
+    // Resumed list items record their result as newly taken ones do.
+    for (Job& job : jobs_) {
+        auto found = resumed_items_.find(job.key);
+        if (found == resumed_items_.end())
+            continue;
+        job.record.farm_item = true;
+        job.record.sha256 = found->second.sha256;
+        job.record.pages = cfg_.m_meta_ini.ReadInt(job.key, "pagenum");
+        job.record.taken = std::chrono::steady_clock::now();
+    }
     waiting_.assign(plan.begin(), plan.end());
+    waiting_.insert(waiting_.end(), listed_.begin(), listed_.end());
     while (true) {
         SubmitWaiting();
         Poll();
@@ -128,6 +174,34 @@ int BatchRun::Run()
     Poll();
     view_.Finish();
     return Report();
+}
+
+bool BatchRun::PlanList(std::vector<std::string>& resume_keys)
+{
+    FarmPlan farm;
+    std::string error;
+    if (!PlanFarm(options_.list_file, slice_, options_.only_failed, options_.farm_dir, results_file_, farm, error)) {
+        std::fprintf(stderr, "vellumark-batch: %s\n", Printable(error).c_str());
+        return false;
+    }
+    if (farm.already_done > 0)
+        std::fprintf(stderr, "vellumark-batch: %zu PDFs of this slice are done already\n", farm.already_done);
+    // A job that an earlier run of this task started and a kill cut short is resumed from
+    // its last finished step, under its key: its book and the pages it had published are
+    // not made again, and the book on the target is completed rather than left half.
+    CPdfItemList unfinished(false);
+    unfinished.Build(cfg_.m_meta_ini);
+    for (const FarmItem& item : farm.items) {
+        Planned planned{item.pdf, item.pdf, std::string(), true, item.sha256};
+        const int row = item.resume_key.empty() ? -1 : unfinished.FindRowByKey(item.resume_key);
+        if (row >= 0 && unfinished.Item(row)->pdf_path == item.pdf) {
+            resumed_items_[item.resume_key] = planned;
+            resume_keys.push_back(item.resume_key);
+        } else {
+            listed_.push_back(planned);
+        }
+    }
+    return true;
 }
 
 bool BatchRun::Plan(std::vector<Planned>& plan)
@@ -144,7 +218,7 @@ bool BatchRun::Plan(std::vector<Planned>& plan)
         }
     }
     for (const std::string& pdf_arg : options_.pdfs) {
-        Planned planned{pdf_arg, Absolute(pdf_arg), export_root};
+        Planned planned{pdf_arg, Absolute(pdf_arg), export_root, false, std::string()};
         // One PDF exports into the folder itself; several each into a sub-folder named
         // after the PDF, made safe as a folder name and unique among this run's.
         if (!export_root.empty() && options_.pdfs.size() > 1) {
@@ -185,24 +259,46 @@ void BatchRun::SubmitWaiting()
     }
 }
 
-bool BatchRun::Submit(const Planned& planned)
+std::string BatchRun::SubmitRefusal(const Planned& planned, EngineDocInfo& info)
 {
     const std::string& pdf = planned.pdf;
-    const std::string shown = Printable(planned.pdf_arg);
-    if (!fs::exists(pdf)) {
-        std::fprintf(stderr, "vellumark-batch: %s: no such file\n", shown.c_str());
-        return false;
-    }
-    if (std::string reason = UnstorablePathReason(pdf); !reason.empty()) {
-        std::fprintf(stderr, "vellumark-batch: %s: cannot be converted: %s; rename the file or its folder\n",
-                     shown.c_str(), reason.c_str());
-        return false;
-    }
-    EngineDocInfo info;
+    if (!fs::exists(pdf))
+        return "no such file";
+    if (std::string reason = UnstorablePathReason(pdf); !reason.empty())
+        return "cannot be converted: " + reason + "; rename the file or its folder";
+    if (fs::is_directory(pdf))
+        return "cannot be read: it is a folder";
+    if (std::ifstream readable(pdf, std::ios::binary); !readable)
+        return std::string("cannot be read: ") + std::strerror(errno);
     if (!EngineRun::QueryInfo(cfg_.m_dpi, cfg_.m_engine_path, pdf, info)) {
-        std::fprintf(stderr, "vellumark-batch: %s: the engine cannot read this PDF\n", shown.c_str());
-        return false;
+        const std::string trouble = ReadTrouble(pdf);
+        return "the engine cannot read this PDF" + (trouble.empty() ? std::string() : " (" + trouble + ")");
     }
+    return {};
+}
+
+bool BatchRun::Submit(const Planned& planned)
+{
+    const auto taken = std::chrono::steady_clock::now();
+    EngineDocInfo info;
+    std::string why = SubmitRefusal(planned, info);
+    if (why.empty() && StartJob(planned, info, taken))
+        return true;
+    if (why.empty())
+        why = "the job could not be started";
+    std::fprintf(stderr, "vellumark-batch: %s: %s\n", Printable(planned.pdf_arg).c_str(), why.c_str());
+    if (planned.farm_item) {
+        ItemResult failed(kOutcomeFailed, planned.pdf, planned.sha256);
+        failed.seconds = SecondsSince(taken);
+        failed.error = why;
+        RecordResult(failed);
+    }
+    return false;
+}
+
+bool BatchRun::StartJob(const Planned& planned, const EngineDocInfo& info, std::chrono::steady_clock::time_point taken)
+{
+    const std::string& pdf = planned.pdf;
     SubmitRequest request;
     request.pdf_path = pdf;
     request.title = options_.title.value_or(info.title);
@@ -224,17 +320,70 @@ bool BatchRun::Submit(const Planned& planned)
         targets.export_folder = planned.export_dir;
     }
     std::string key;
-    int slot = SubmitJob(cfg_, table_, request, targets, false, &queue_, &key, this);
-    if (slot < 0) {
-        std::fprintf(stderr, "vellumark-batch: %s: the job could not be started\n", shown.c_str());
+    if (SubmitJob(cfg_, table_, request, targets, false, &queue_, &key, this) < 0)
         return false;
-    }
     Job job;
     job.key = key;
     job.pdf = pdf;
     job.export_dir = planned.export_dir;
+    job.record = {planned.farm_item, false, planned.sha256, info.page_count, taken};
     jobs_.push_back(job);
+    if (planned.farm_item)
+        RecordResult(ItemResult(kOutcomeStarted, pdf, planned.sha256, key, info.page_count));
     return true;
+}
+
+void BatchRun::RecordResult(ItemResult result)
+{
+    if (results_file_.empty())
+        return;
+    result.task = slice_.index;
+    result.time = UtcNow();
+    std::string error;
+    if (!AppendResult(results_file_, result, error))
+        std::fprintf(stderr, "vellumark-batch: the result of %s is not recorded: %s\n",
+                     Printable(result.pdf).c_str(), Printable(error).c_str());
+}
+
+std::string BatchRun::FailureOf(const Job& job) const
+{
+    std::string why;
+    if (!job.outcome.finished) {
+        const int32_t code = job.outcome.result_code;
+        why = code == JOB_RESULT_CONVERSION_FAILED ? "the conversion failed" : "the job ended early";
+        if (code > JOB_RESULT_OK && code < JOB_RESULT_CONVERSION_FAILED)
+            why += ": " + cfg_.m_error_msg[static_cast<size_t>(code)];
+    } else if (const std::vector<std::string> missed = MissedTargets(cfg_, job.key, job.outcome.notes);
+               !missed.empty()) {
+        why = "the book was made but not published to " + missed.front();
+        for (size_t i = 1; i < missed.size(); ++i)
+            why += " and " + missed[i];
+    } else if (!job.export_dir.empty() && job.outcome.exit_code != 0) {
+        why = "the book was made but its export into " + job.export_dir + " failed";
+    }
+    if (why.empty())
+        return why;
+    // The worker's own messages (the engine's, naming the page) say more.
+    for (const std::string& note : job.outcome.notes)
+        if (note.rfind("published at ", 0) != 0)
+            why += "; " + note;
+    return why;
+}
+
+void BatchRun::RecordEnded(Job& job)
+{
+    if (!job.record.farm_item || job.record.written || !job.outcome.ended)
+        return;
+    job.record.written = true;
+    ItemResult result(kOutcomeDone, job.pdf, job.record.sha256, job.key, job.record.pages);
+    result.seconds = SecondsSince(job.record.taken);
+    result.error = FailureOf(job);
+    if (!result.error.empty())
+        result.outcome = kOutcomeFailed;
+    for (const JobTarget& target : JobTargetsOf(cfg_, job.key, job.outcome.notes))
+        if (target.reached)
+            result.addresses.emplace_back(target.name, target.address);
+    RecordResult(result);
 }
 
 void BatchRun::PrepareFinishedBooks(std::vector<std::string>& keys)
@@ -326,6 +475,7 @@ void BatchRun::Poll()
         line.key = job.key;
         line.name = CPdfItemList::FileNameOf(job.pdf);
         if (job.outcome.ended) {
+            RecordEnded(job);
             // Its slot may serve another job by now: the reported outcome stands.
             line.ended = true;
             line.progress = job.outcome.finished ? kProgressFinished : StoredProgress(job.key);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -12,16 +13,21 @@
 #include <vector>
 
 #include "batch/BatchOptions.h"
+#include "batch/FarmList.h"
+#include "batch/ResultLog.h"
 #include "batch/ProgressView.h"
 #include "pipeline/JobTable.h"
 #include "pipeline/PdfItemList.h"
 #include "pipeline/PdfJob.h"
 
 class AppConfig;
+struct EngineDocInfo;
 
 class BatchRun : public JobObserver {
 public:
-    BatchRun(AppConfig& cfg, const BatchOptions& options);
+    // `task_folder`: a farm task's folder (its results go there), or empty.
+    BatchRun(AppConfig& cfg, const BatchOptions& options, const Slice& slice = {},
+             const std::string& task_folder = {});
     ~BatchRun() override;
 
     // Runs every job to its end; the process exit status (0 only when all finished).
@@ -41,6 +47,16 @@ private:
         std::string pdf_arg;     // as given
         std::string pdf;         // absolute
         std::string export_dir;  // where its book is exported, or empty
+        bool farm_item = false;  // from the list: its result is recorded
+        std::string sha256;
+    };
+    // What a farm item's result line says beyond its outcome.
+    struct Record {
+        bool farm_item = false;
+        bool written = false;
+        std::string sha256;
+        int pages = 0;
+        std::chrono::steady_clock::time_point taken;
     };
     // What the workers reported about one job.
     struct Outcome {
@@ -57,11 +73,21 @@ private:
         int32_t start_progress = 0;
         bool stop_requested = false;
         Outcome outcome;  // copied from the reports as they arrive
+        Record record;
     };
 
+    // Adds the slice of the list to the PDFs; false when the list cannot be read.
+    bool PlanList(std::vector<std::string>& resume_keys);
     bool Plan(std::vector<Planned>& plan);
     void SubmitWaiting();
     bool Submit(const Planned& planned);
+    bool StartJob(const Planned& planned, const EngineDocInfo& info, std::chrono::steady_clock::time_point taken);
+    // Why `planned` cannot be submitted, or empty; fills `info`.
+    std::string SubmitRefusal(const Planned& planned, EngineDocInfo& info);
+    // Why a job that ended did not succeed, or empty.
+    std::string FailureOf(const Job& job) const;
+    void RecordEnded(Job& job);
+    void RecordResult(ItemResult result);
     // Resumes the unfinished jobs `keys` (every unfinished job when empty).
     bool Resume(const std::vector<std::string>& keys);
     // Readies the finished books that are to be published or updated now; the keys of
@@ -80,6 +106,10 @@ private:
     std::deque<Planned> waiting_;
     std::vector<Job> jobs_;
     int failures_ = 0;
+    Slice slice_;
+    std::string results_file_;  // a farm task's results, or empty
+    std::vector<Planned> listed_;  // the list's items this run converts
+    std::map<std::string, Planned> resumed_items_;  // list items resumed, by job key
 
     std::mutex outcomes_lock_;
     std::map<std::string, Outcome> outcomes_;  // by job key, filled by the workers

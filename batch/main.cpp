@@ -3,12 +3,16 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <termios.h>
 #include <unistd.h>
 
 #include "batch/BatchOptions.h"
 #include "batch/BatchRun.h"
 #include "batch/EmbedCode.h"
+#include "batch/FarmList.h"
+#include "batch/FarmReport.h"
+#include "batch/ResultLog.h"
 #include "config/AppConfig.h"
 #include "config/DiagLog.h"
 #include "config/InstanceLock.h"
@@ -60,6 +64,42 @@ void PrintLines(const std::string& text)
         std::fprintf(stderr, "vellumark-batch: %s\n", text.substr(start, end - start).c_str());
         start = end + 1;
     }
+}
+
+// --farm-report: needs no configuration and no lock, so that it runs beside the tasks.
+int FarmReportCommand(const std::string& farm)
+{
+    if (!std::filesystem::is_directory(farm)) {
+        std::fprintf(stderr, "vellumark-batch: %s: no such farm folder\n", farm.c_str());
+        return 1;
+    }
+    const FarmSummary summary = ReadFarm(farm);
+    const std::string text = SummaryText(summary);
+    std::fputs(text.c_str(), stdout);
+    if (!WriteFileWhole((std::filesystem::path(farm) / "report.txt").string(), text) ||
+        !WriteFileWhole((std::filesystem::path(farm) / "report.json").string(), SummaryJson(summary))) {
+        std::fprintf(stderr, "vellumark-batch: the report could not be written into %s\n", farm.c_str());
+        return 1;
+    }
+    return summary.failed == 0 && summary.unfinished == 0 && summary.not_started == 0 && summary.items > 0 ? 0 : 1;
+}
+
+// The slice this run converts: --slice, --slice-from-env, else a Slurm array task's, else
+// the whole list (task 0 of 1).
+bool ResolveSlice(const BatchOptions& options, Slice& slice)
+{
+    std::string error;
+    const EnvReader env = ProcessEnv();
+    bool ok = true;
+    if (options.slice)
+        ok = ParseSlice(*options.slice, slice, error);
+    else if (!options.slice_from_env.empty())
+        ok = SliceFromEnv(options.slice_from_env, env, slice, error);
+    else if (!options.list_file.empty())
+        ok = SliceFromSlurm(env, slice, error) || error.empty();
+    if (!ok)
+        std::fprintf(stderr, "vellumark-batch: %s\n", error.c_str());
+    return ok;
 }
 
 int SaveFtp(AppConfig& cfg, const FtpTargetSetup& setup)
@@ -123,6 +163,26 @@ int main(int argc, char** argv)
         std::fputs(BatchUsage(), stdout);
         return 0;
     }
+    if (!options.farm_report_dir.empty())
+        return FarmReportCommand(options.farm_report_dir);
+    Slice slice;
+    if (!ResolveSlice(options, slice))
+        return 2;
+    // A farm task works in a folder of its own under the farm folder, with its own books
+    // folder: tasks on one machine or on a shared filesystem never share a lock or a
+    // meta.ini, and the task's results lie beside its books.
+    std::string task_folder;
+    if (!options.farm_dir.empty()) {
+        std::error_code ec;
+        const std::filesystem::path farm = std::filesystem::absolute(options.farm_dir, ec).lexically_normal();
+        task_folder = (farm / ("task-" + std::to_string(slice.index))).string();
+        std::filesystem::create_directories(task_folder + "/books", ec);
+        if (ec) {
+            std::fprintf(stderr, "vellumark-batch: cannot make %s: %s\n", task_folder.c_str(), ec.message().c_str());
+            return 1;
+        }
+    }
+
     // Ctrl-C or a polite kill stops the jobs where they are; they can be resumed.
     struct sigaction action{};
     action.sa_handler = OnSignal;
@@ -138,7 +198,8 @@ int main(int argc, char** argv)
     // books folder, do nothing. The lock is held before the configuration is loaded,
     // since loading already writes to the books folder.
     InstanceLock lock;
-    const std::string books_folder = AppConfig::LocateBooksFolder();
+    const std::string books_folder =
+        task_folder.empty() ? AppConfig::LocateBooksFolder() : task_folder + "/books";
     if (!TakeLock(lock, books_folder))
         return 1;
     // The passwords the desktop program keeps in the desktop's secret store are read
@@ -147,6 +208,8 @@ int main(int argc, char** argv)
     if (secrets.Available())
         InstallSecretStore(&secrets);
     AppConfig& cfg = TheConfig();
+    if (!task_folder.empty())
+        cfg.m_books_folder_override = books_folder;
     cfg.Load();
     // A first start may take the books folder from the shipped settings instead.
     InstanceLock loaded_lock;
@@ -159,6 +222,6 @@ int main(int argc, char** argv)
     // For this command's books only: the desktop program's choice stays as it is.
     if (options.offer_pdf)
         cfg.m_upload_pdf = 1;
-    BatchRun run(cfg, options);
+    BatchRun run(cfg, options, slice, task_folder);
     return run.Run();
 }

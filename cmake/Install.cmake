@@ -41,5 +41,9 @@ install(DIRECTORY ${VELLUMARK_PROGRAM_DIR}/DefaultCfg
 # The HTML help, when the source tree has it.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/help DESTINATION ${VELLUMARK_INSTALL_DIR} OPTIONAL)
 
+# The Slurm scripts that run a backlog as a job array (docs/farm.md).
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/scripts/slurm/submit-farm.sh ${CMAKE_SOURCE_DIR}/scripts/slurm/vellumark-farm.sbatch
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/vellumark/slurm)
+
 file(GLOB docs ${CMAKE_SOURCE_DIR}/docs/*.md)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${docs} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vellumark)

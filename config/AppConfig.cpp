@@ -222,7 +222,7 @@ void AppConfig::Load()
     m_vazirudu_path = m_config_ini.ReadText("general", "vazirudu_path", 260);
     if (m_vazirudu_path.empty())
         MakeFolder(folders::DocumentsFolder());
-    m_books_folder = BooksFolderFor(m_vazirudu_path);
+    m_books_folder = m_books_folder_override.empty() ? BooksFolderFor(m_vazirudu_path) : m_books_folder_override;
     MakeFolder(m_books_folder);
     m_meta_ini.SetPath(m_books_folder, "meta.ini");
     m_meta_w_ini.SetPath(m_books_folder, "meta_w.ini");

@@ -111,6 +111,9 @@ public:
 
     // ---- Section general.
     std::string m_vazirudu_path;      // root of the books folder as configured (260)
+    // Set before Load(): the books folder to use instead of the configured one (a batch
+    // farm task's own); the configured root is left as it is.
+    std::string m_books_folder_override;
     std::string m_localization_file;  // language file name (260)
     int32_t m_log_cmd = 0;            // 1 on, else off
     int32_t m_log_err = 0;            // 1 on, else off

@@ -39,12 +39,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The transport tests start sshd and vsftpd of their own on loopback. Installing the two
-# packages must not leave system services listening (an SSH or FTP login to this
-# machine): they are installed with service starts refused and left disabled.
+# The transport tests start sshd and vsftpd of their own on loopback, the farm test its own
+# munged, slurmctld and slurmd. Installing these packages must not leave system services
+# running (an SSH or FTP login to this machine, a cluster controller): they are installed
+# with service starts refused and left disabled.
 if [ "${1:-}" = "--test" ]; then
   servers=()
-  for p in openssh-server vsftpd; do
+  for p in openssh-server vsftpd munge slurm-wlm; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || servers+=("$p")
   done
   if [ ${#servers[@]} -gt 0 ]; then
@@ -60,8 +61,13 @@ if [ "${1:-}" = "--test" ]; then
     [ -n "$made_guard" ] && rm -f "$guard"
     if command -v systemctl >/dev/null; then
       for p in "${servers[@]}"; do
-        case "$p" in openssh-server) unit=ssh.service ;; *) unit=vsftpd.service ;; esac
-        systemctl disable --now "$unit" >/dev/null 2>&1 || true
+        case "$p" in
+          openssh-server) units=(ssh.service) ;;
+          munge) units=(munge.service) ;;
+          slurm-wlm) units=(slurmctld.service slurmd.service) ;;
+          *) units=(vsftpd.service) ;;
+        esac
+        for unit in "${units[@]}"; do systemctl disable --now "$unit" >/dev/null 2>&1 || true; done
       done
     fi
   fi

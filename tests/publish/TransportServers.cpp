@@ -246,6 +246,7 @@ bool ServerProcess::Start(const std::vector<std::string>& argv, const fs::path& 
         pid_ = -1;
         return false;
     }
+    if (port == 0) return true;
     const auto end = std::chrono::steady_clock::now() + kStartWait;
     while (std::chrono::steady_clock::now() < end) {
         if (Accepts(port)) return true;

@@ -57,7 +57,7 @@ public:
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
     // Starts `argv` with standard output and error into `log`; waits (15 s at most) until
-    // `port` accepts connections.
+    // `port` accepts connections (port 0: a server without one, not waited for).
     bool Start(const std::vector<std::string>& argv, const std::filesystem::path& log, int port);
     void Stop();
     pid_t Pid() const { return pid_; }
