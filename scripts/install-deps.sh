@@ -10,7 +10,7 @@ packages=(
   cmake g++ make pkg-config ninja-build
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libpq-dev
   libcurl4-openssl-dev libssl-dev
   libsodium-dev nlohmann-json3-dev
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
@@ -39,12 +39,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The transport tests start sshd and vsftpd of their own on loopback. Installing the two
-# packages must not leave system services listening (an SSH or FTP login to this
-# machine): they are installed with service starts refused and left disabled.
+# The transport tests start sshd and vsftpd of their own on loopback, the service tests a
+# PostgreSQL server of their own. Installing the packages must not leave system services
+# listening (an SSH or FTP login to this machine, the system's database cluster): they
+# are installed with service starts refused and left disabled.
 if [ "${1:-}" = "--test" ]; then
   servers=()
-  for p in openssh-server vsftpd; do
+  for p in openssh-server vsftpd postgresql-15; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || servers+=("$p")
   done
   if [ ${#servers[@]} -gt 0 ]; then
@@ -60,7 +61,7 @@ if [ "${1:-}" = "--test" ]; then
     [ -n "$made_guard" ] && rm -f "$guard"
     if command -v systemctl >/dev/null; then
       for p in "${servers[@]}"; do
-        case "$p" in openssh-server) unit=ssh.service ;; *) unit=vsftpd.service ;; esac
+        case "$p" in openssh-server) unit=ssh.service ;; postgresql-15) unit=postgresql.service ;; *) unit=vsftpd.service ;; esac
         systemctl disable --now "$unit" >/dev/null 2>&1 || true
       done
     fi
