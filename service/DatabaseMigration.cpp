@@ -21,6 +21,8 @@ const Table kTables[] = {
     {"staged_book", kBookColumns},
     {"login_failure", "scope, key, failures, last_failure, wait_until"},
     {"signup", "id, key, taken"},
+    {"reference_category", "id, title, status"},
+    {"reference_subcategory", "id, title, category_id, status"},
 };
 
 // Copies one table's rows; how many, or -1.

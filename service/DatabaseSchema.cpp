@@ -57,7 +57,19 @@ constexpr const char* kCommonTables =
     "  PRIMARY KEY (scope, key)\n"
     ");\n"
     "CREATE INDEX IF NOT EXISTS login_failure_last ON login_failure (scope, last_failure);\n"
-    "CREATE INDEX IF NOT EXISTS signup_key ON signup (key, taken);\n";
+    "CREATE INDEX IF NOT EXISTS signup_key ON signup (key, taken);\n"
+    // The reference data clients bring their own copy up to (ReferenceSync).
+    "CREATE TABLE IF NOT EXISTS reference_category (\n"
+    "  id      BIGINT PRIMARY KEY,\n"
+    "  title   TEXT,\n"
+    "  status  BIGINT\n"
+    ");\n"
+    "CREATE TABLE IF NOT EXISTS reference_subcategory (\n"
+    "  id           BIGINT PRIMARY KEY,\n"
+    "  title        TEXT,\n"
+    "  category_id  BIGINT,\n"
+    "  status       BIGINT\n"
+    ");\n";
 
 #undef VELLUMARK_BOOK_COLUMNS
 

@@ -121,6 +121,9 @@ int main(int argc, char** argv) {
     const fs::path data = options.data_dir;
     const fs::path default_cfg = ProgramFolder() / "DefaultCfg";
     const fs::path upload_dir = default_cfg / "Upload";
+    // A reference file the host names replaces the database's reference data; the
+    // shipped one only fills a database that has none.
+    const bool replace_reference = !options.reference_db.empty();
     if (options.reference_db.empty()) options.reference_db = (default_cfg / "data.db3").string();
 
     std::error_code error;
@@ -143,8 +146,8 @@ int main(int argc, char** argv) {
 
     ServiceDatabase database;
     if (!database.Open(database_target, why)) return Fail(why);
-    ReferenceSync reference;
-    if (!reference.Open(options.reference_db, why)) return Fail(why);
+    ReferenceSync reference(database);
+    if (!reference.Load(options.reference_db, replace_reference, why)) return Fail(why);
     AccountLimits limits = kAccountLimits;
     limits.signups.max_accounts = options.signups_per_hour;
     AccountStore accounts(database, WallMilliseconds, limits);
