@@ -39,6 +39,10 @@ public:
     // Serves on free ports of 127.0.0.1 in front of the service at 127.0.0.1:service_port
     // whose data folder is `data_dir`; its own files go into `root`.
     NginxFront(const std::filesystem::path& root, int service_port, const std::filesystem::path& data_dir);
+    // In front of several service processes on one database, at these ports: the
+    // upstream's server line is repeated for each.
+    NginxFront(const std::filesystem::path& root, const std::vector<int>& service_ports,
+               const std::filesystem::path& data_dir);
     ~NginxFront();
     NginxFront(const NginxFront&) = delete;
     NginxFront& operator=(const NginxFront&) = delete;
@@ -59,7 +63,7 @@ public:
 
 private:
     bool MakeCertificates();
-    bool WriteConfiguration(int service_port, const std::filesystem::path& data_dir);
+    bool WriteConfiguration(const std::vector<int>& service_ports, const std::filesystem::path& data_dir);
     bool Start();
     void Stop();
 
