@@ -86,11 +86,13 @@ bool BookUpdates::FindOpen(const std::string& key, OpenUpdate& out) {
     ServiceDatabase& db = books_.Database();
     auto lock = db.Lock();
     Statement find(db,
-                   "SELECT coalesce(update_id, ''), owner, coalesce(touched, started) FROM book_stage WHERE key = ?1");
+                   "SELECT coalesce(update_id, ''), owner, coalesce(touched, started), coalesce(session, 0) FROM book_stage"
+                   " WHERE key = ?1");
     if (!find.Ok() || !find.Bind(1, key).Step()) return false;
     out.id = find.Text(0);
     out.owner = find.Int(1);
     out.touched = find.Int(2);
+    out.session = find.Int(3);
     return true;
 }
 
@@ -104,11 +106,12 @@ void BookUpdates::Touch(const std::string& key, const OpenUpdate& open) {
         DIAG(kModule, 0, "ERR:the update of %s cannot be noted", key.c_str());
 }
 
-BeginResult BookUpdates::Begin(const std::string& key, int64_t owner, const std::string& named_id, std::string& id,
-                               std::string& why) {
+BeginResult BookUpdates::Begin(const std::string& key, int64_t owner, int64_t session, const std::string& named_id,
+                               std::string& id, std::string& why) {
     OpenUpdate open;
     if (FindOpen(key, open)) {
-        if (named_id.empty() || open.id != named_id) return BeginResult::Busy;
+        const bool asked_again = named_id.empty() && session != 0 && open.session == session && !open.id.empty();
+        if (!asked_again && (named_id.empty() || open.id != named_id)) return BeginResult::Busy;
         id = open.id;
         Touch(key, open);
     } else {
@@ -125,10 +128,12 @@ BeginResult BookUpdates::Begin(const std::string& key, int64_t owner, const std:
         if (count.Int(0) >= kMaxOpenUpdates) return BeginResult::TooMany;
         const int64_t now = static_cast<int64_t>(std::time(nullptr));
         Statement start(db,
-                        "INSERT INTO book_stage (key, owner, started, update_id, touched) VALUES (?1, ?2, ?3, ?4, ?3)");
+                        "INSERT INTO book_stage (key, owner, started, update_id, touched, session)"
+                        " VALUES (?1, ?2, ?3, ?4, ?3, ?5)");
         // Metadata an earlier stage of the book left is not this update's.
         Statement stale(db, "DELETE FROM staged_book WHERE key = ?1");
-        if (!start.Ok() || !start.Bind(1, key).Bind(2, owner).Bind(3, now).Bind(4, id).Run() || !stale.Ok() ||
+        if (!start.Ok() || !start.Bind(1, key).Bind(2, owner).Bind(3, now).Bind(4, id).Bind(5, session).Run() ||
+            !stale.Ok() ||
             !stale.Bind(1, key).Run()) {
             why = "the update cannot be recorded";
             return BeginResult::Failed;

@@ -185,7 +185,7 @@ std::string ClientRequests::BeginUpdate(std::string_view payload, const ClientCo
     if (owner == 0 && books_.Owner(key) != 0 && books_.Owner(key) != account)
         return Refuse("the book belongs to another account");
     std::string why;
-    switch (updates_.Begin(key, account, context.update_id, id, why)) {
+    switch (updates_.Begin(key, account, accounts_.SessionByKey(context.session_key).token, context.update_id, id, why)) {
         case BeginResult::Begun: return "OK";
         case BeginResult::Busy:
             DIAG(kModule, 0, "INF:refused: a second update of %s", key.c_str());

@@ -17,7 +17,7 @@ const Table kTables[] = {
     {"account", "id, email, pwhash, created"},
     {"session", "token, account, address, created, seq, keyhash"},
     {"book", kBookColumns},
-    {"book_stage", "key, owner, started, update_id, touched"},
+    {"book_stage", "key, owner, started, update_id, touched, session"},
     {"staged_book", kBookColumns},
     {"login_failure", "scope, key, failures, last_failure, wait_until"},
     {"signup", "id, key, taken"},

@@ -43,7 +43,8 @@ constexpr const char* kCommonTables =
     "  owner      BIGINT NOT NULL REFERENCES account(id),\n"
     "  started    BIGINT NOT NULL,\n"
     "  update_id  TEXT,\n"
-    "  touched    BIGINT\n"
+    "  touched    BIGINT,\n"
+    "  session    BIGINT\n"
     ");\n"
     // Metadata sent during a staged update: it replaces the book's row when the update ends.
     "CREATE TABLE IF NOT EXISTS staged_book (\n" VELLUMARK_BOOK_COLUMNS ");\n"
@@ -123,10 +124,13 @@ bool UpgradeSqliteColumns(DatabaseConnection& db, std::string& why) {
     if (!HasColumn(db, "session", "keyhash") && !db.Exec("ALTER TABLE session ADD COLUMN keyhash TEXT", why))
         return false;
     // Stages of before update ids: no request can name them, so they wait for their expiry.
-    return HasColumn(db, "book_stage", "update_id") ||
-           db.Exec("ALTER TABLE book_stage ADD COLUMN update_id TEXT; ALTER TABLE book_stage ADD COLUMN touched INTEGER;"
+    if (!HasColumn(db, "book_stage", "update_id") &&
+        !db.Exec("ALTER TABLE book_stage ADD COLUMN update_id TEXT; ALTER TABLE book_stage ADD COLUMN touched INTEGER;"
                    " UPDATE book_stage SET touched = started",
-                   why);
+                   why))
+        return false;
+    // Stages of before the session was noted: their begin cannot be asked for again.
+    return HasColumn(db, "book_stage", "session") || db.Exec("ALTER TABLE book_stage ADD COLUMN session BIGINT", why);
 }
 
 int StoredVersion(DatabaseConnection& db) {

@@ -381,6 +381,31 @@ TEST_F(ServiceUpdateTest, AnUpdateUntouchedForTheExpiryTimeIsRemovedAtStartAndWh
 
 }  // namespace
 
+// The answer of a begin lost on its way (a service process died): the same session asks
+// again without the id and gets the same update back; another session of the owner is
+// still told to wait.
+TEST_F(ServiceUpdateTest, ASessionAskingAgainForItsUpdateGetsItAnotherSessionWaits) {
+    const long long token = PublishVersion1();
+    EXPECT_EQ(Request("stag", ""), "OK");
+    const std::string first = update_;
+    EXPECT_EQ(Send("txt.js", Version2().at("txt.js")), "OK");
+    update_.clear();
+    EXPECT_EQ(Request("stag", ""), "OK");
+    EXPECT_EQ(update_, first);
+    EXPECT_EQ(ReadFileBytes(Stage() / "txt.js"), Version2().at("txt.js")) << "the staged file stayed";
+
+    const std::string session = service_->SessionKey();
+    EXPECT_GT(Login("owner@example.org"), 0);
+    update_.clear();
+    EXPECT_EQ(Request("stag", "").rfind("ERR:busy:", 0), 0u);
+    service_->SetSessionKey(session);
+    update_ = first;
+    EXPECT_EQ(Meta(token, "Second title", 2), "OK");
+    EXPECT_EQ(Send("HighRes/img-2.jpg", Version2().at("HighRes/img-2.jpg")), "OK");
+    EXPECT_EQ(Request("comm", ManifestOf(Version2())), "OK");
+    ExpectServed(Version2());
+}
+
 // A data folder of the SQLite service moved to PostgreSQL with --migrate-to: the
 // session, the account, the book, the open update and the reference data carry over,
 // and the update is committed on the new database.
