@@ -115,8 +115,8 @@ private:
     // Should this process die without stopping the server, a watcher does it.
     void Watch() {
         const std::string script = "while [ -d /proc/" + std::to_string(::getpid()) + " ]; do sleep 1; done; " +
-                                   (kBin / "pg_ctl").string() + " -D " + Data() + " -m immediate -s stop; rm -rf " +
-                                   root_.string() + "/data";
+                                   "[ -d " + Data() + " ] && " + (kBin / "pg_ctl").string() + " -D " + Data() +
+                                   " -m immediate -s stop >/dev/null 2>&1; rm -rf " + Data();
         std::vector<std::string> args = AsPostgres({"/bin/sh", "-c", script});
         std::vector<char*> argv;
         for (auto& arg : args) argv.push_back(arg.data());

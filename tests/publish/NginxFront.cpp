@@ -250,7 +250,7 @@ bool NginxFront::WriteConfiguration(const std::vector<int>& service_ports, const
                        "worker_processes 1;\n"
                        "pid " + r + "/nginx.pid;\n"
                        "error_log " + r + "/error.log info;\n"
-                       "events { worker_connections 128; }\n"
+                       "events { worker_connections 512; }\n"
                        "http {\n"
                        "    sendfile on;\n"
                        "    tcp_nopush on;\n"
