@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <curl/curl.h>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -30,7 +31,9 @@ std::string LengthPrefixed(const std::string& text) {
 }  // namespace
 
 FrontPublisher::FrontPublisher(const NginxFront& front, std::string source_address)
-    : front_(front), source_address_(std::move(source_address)) {}
+    : front_(front), connection_(curl_easy_init()), source_address_(std::move(source_address)) {}
+
+FrontPublisher::~FrontPublisher() { curl_easy_cleanup(connection_); }
 
 FrontReply FrontPublisher::SendOnce(const std::string& path, const std::string& body, const std::string& type,
                                     const std::vector<std::string>& headers) {
@@ -43,7 +46,7 @@ FrontReply FrontPublisher::SendOnce(const std::string& path, const std::string& 
     request.headers.push_back("Content-Type: " + type);
     if (!session_key_.empty()) request.headers.push_back("X-Vellumark-Session: " + session_key_);
     const auto start = std::chrono::steady_clock::now();
-    FrontReply reply = front_.Send(request);
+    FrontReply reply = front_.Send(request, connection_);
     if (!Shed(reply))
         answer_seconds_.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     return reply;

@@ -22,6 +22,9 @@ public:
     // Connects from `source_address` (a 127.0.0.x of its own, so that nginx's limits
     // per address count it alone).
     FrontPublisher(const NginxFront& front, std::string source_address);
+    ~FrontPublisher();
+    FrontPublisher(const FrontPublisher&) = delete;
+    FrontPublisher& operator=(const FrontPublisher&) = delete;
 
     // Makes the account and logs in; false (with Failure() set) when either fails.
     bool SignUpAndLogIn(const std::string& email, const std::string& password);
@@ -50,6 +53,7 @@ private:
     bool Expect(const FrontReply& reply, const std::string& what);
 
     const NginxFront& front_;
+    void* connection_;  // the kept connection (a libcurl easy handle)
     std::string source_address_;
     std::string session_key_;
     std::string update_id_;

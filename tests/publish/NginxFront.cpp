@@ -308,14 +308,19 @@ void NginxFront::Stop() {
 
 FrontReply NginxFront::Send(const FrontRequest& request) const {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    FrontReply reply;
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(initialised ? curl_easy_init() : nullptr,
                                                               curl_easy_cleanup);
-    if (!curl) return reply;
+    if (!curl) return FrontReply{};
+    return Send(request, curl.get());
+}
+
+FrontReply NginxFront::Send(const FrontRequest& request, void* handle) const {
+    CURL* h = static_cast<CURL*>(handle);
+    FrontReply reply;
+    curl_easy_reset(h);
     std::string url = request.plain_http ? "http://127.0.0.1:" + std::to_string(http_port_) : BaseUrl();
     if (!request.base.empty()) url = request.base;
     url += request.path;
-    CURL* h = curl.get();
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_CAINFO, ca_file_.c_str());
     curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);

@@ -59,6 +59,9 @@ public:
 
     // One request over TLS (or plain HTTP), trusting only the test's authority.
     FrontReply Send(const FrontRequest& request) const;
+    // The same on `handle`, whose connection stays open for the next request, as the
+    // desktop program keeps its connection (libcurl's easy handle).
+    FrontReply Send(const FrontRequest& request, void* handle) const;
     FrontReply Get(const std::string& path) const;
 
 private:
