@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path kBin = "/usr/lib/postgresql/15/bin";
+std::atomic<bool> durable{false};
 
 // Runs `args` and waits; true when it ended with status 0.
 bool RunCommand(const std::vector<std::string>& args) {
@@ -101,9 +102,9 @@ private:
         // A port taken between the probe and the start is tried again on another.
         for (int attempt = 0; attempt < 5 && !started_; ++attempt) {
             port_ = FreePort();
-            const std::string options = "-p " + std::to_string(port_) + " -k " + root_.string() +
-                                        " -c listen_addresses= -c fsync=off -c synchronous_commit=off"
-                                        " -c full_page_writes=off -c max_connections=200";
+            const std::string options =
+                "-p " + std::to_string(port_) + " -k " + root_.string() + " -c listen_addresses= -c max_connections=200" +
+                (durable ? "" : " -c fsync=off -c synchronous_commit=off -c full_page_writes=off");
             started_ = RunCommand(AsPostgres({(kBin / "pg_ctl").string(), "-D", Data(), "-o", options, "-l",
                                               (root_ / "log").string(), "-w", "-t", "60", "-s", "start"}));
         }
@@ -166,6 +167,8 @@ std::string NewPostgresDatabase(std::string& why) {
     PQfinish(conn);
     return ok ? TheCluster().Url(name) : std::string();
 }
+
+void UseDurablePostgres() { durable = true; }
 
 bool TestsUsePostgres() {
     const char* kind = std::getenv("VELLUMARK_TEST_DATABASE");

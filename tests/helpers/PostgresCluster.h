@@ -15,6 +15,11 @@ std::string PostgresUnavailable();
 // `why` set) when the server cannot be started.
 std::string NewPostgresDatabase(std::string& why);
 
+// The server the tests start skips flushing to the disk (fsync off), which is safe for
+// data that ends with the test and makes it much faster. A benchmark that compares it
+// with SQLite asks for a durable server instead, before its first database.
+void UseDurablePostgres();
+
 // True when the service tests run against PostgreSQL (VELLUMARK_TEST_DATABASE=postgresql),
 // the tests being registered a second time for it.
 bool TestsUsePostgres();
