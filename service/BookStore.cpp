@@ -128,9 +128,7 @@ bool SameBytesAt(const fs::path& path, std::string_view data, int64_t offset, in
 BookStore::BookStore(ServiceDatabase& db, fs::path books_root) : db_(db), root_(std::move(books_root)) {}
 
 BookLock::~BookLock() {
-    if (!db_) return;
-    auto lock = db_->Lock();
-    db_->Release(name_);
+    if (db_) db_->Release(name_);
 }
 
 BookLock BookStore::LockBook(const std::string& key) {
@@ -144,14 +142,11 @@ BookLock BookStore::LockBook(const std::string& key) {
     // The map keeps the mutex alive for the life of the service (one per book).
     std::unique_lock<std::mutex> local(*lock);
     // The database's lock is asked for again and again rather than waited for, so
-    // that this process's other requests keep the shared connection meanwhile.
+    // that this process's other requests keep the connection that holds the locks.
     const std::string name = "book:" + key;
     const auto end = std::chrono::steady_clock::now() + kBookLockWait;
     for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
-        {
-            auto db_lock = db_.Lock();
-            if (db_.TryHold(name)) return BookLock(std::move(local), &db_, name);
-        }
+        if (db_.TryHold(name)) return BookLock(std::move(local), &db_, name);
         if (std::chrono::steady_clock::now() >= end) break;
         std::this_thread::sleep_for(pause);
     }

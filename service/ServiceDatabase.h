@@ -1,20 +1,44 @@
 // The service's own database (accounts, login sessions, login throttles, books, open
 // updates): an SQLite file in the data folder by default, or a PostgreSQL database that
-// several service processes share. One connection per process, shared by every request
-// thread; callers hold Lock() while they use it, so statements never interleave.
+// several service processes share. A thread holds Lock() while it runs statements: it
+// then has a connection to itself, so its statements (and transactions) never
+// interleave with another thread's. An SQLite file has one connection, which the request
+// threads take in turn; PostgreSQL has a few, since each statement waits for the server.
 #pragma once
 
 #include "service/DatabaseConnection.h"
 
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace service {
 
+class ServiceDatabase;
+
+// A connection of the database held by this thread until the object goes.
+class DatabaseLock {
+public:
+    DatabaseLock(ServiceDatabase& db, DatabaseConnection& connection);
+    ~DatabaseLock();
+    DatabaseLock(DatabaseLock&& other) noexcept;
+    DatabaseLock(const DatabaseLock&) = delete;
+    DatabaseLock& operator=(const DatabaseLock&) = delete;
+    DatabaseLock& operator=(DatabaseLock&&) = delete;
+
+private:
+    ServiceDatabase* db_;
+    DatabaseConnection* connection_;
+};
+
 class ServiceDatabase {
 public:
+    // Connections to a PostgreSQL database per service process.
+    static constexpr size_t kPostgresConnections = 4;
+
     ServiceDatabase() = default;
     ServiceDatabase(const ServiceDatabase&) = delete;
     ServiceDatabase& operator=(const ServiceDatabase&) = delete;
@@ -23,26 +47,38 @@ public:
     // creates or upgrades its tables. False with `why` set.
     bool Open(const std::string& target, std::string& why);
 
-    DatabaseKind Kind() const { return connection_->Kind(); }
-    std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(mutex_); }
-    DatabaseConnection& Connection() { return *connection_; }
+    DatabaseKind Kind() const { return pool_.front()->Kind(); }
+    // Waits for a free connection and gives it to this thread.
+    DatabaseLock Lock();
+    // The connection this thread's Lock() holds.
+    DatabaseConnection& Connection();
 
     // A transaction, under Lock().
-    bool Begin() { return connection_->Begin(); }
-    bool Commit() { return connection_->Commit(); }
-    void Rollback() { connection_->Rollback(); }
+    bool Begin() { return Connection().Begin(); }
+    bool Commit() { return Connection().Commit(); }
+    void Rollback() { Connection().Rollback(); }
     // Within a transaction: waits until no other transaction of any service process
     // holds `name`, and holds it until the end of this one. An SQLite transaction has
     // the whole database to itself already.
     bool LockNameForTransaction(const std::string& name);
     // Holds `name` for this process until Release, when no other service process holds
     // it; false at once when one does. Always true on SQLite, which one process uses.
+    // Not under Lock(): the names are held on a connection of their own, which they
+    // need to stay on until they are released.
     bool TryHold(const std::string& name);
     void Release(const std::string& name);
 
 private:
-    std::unique_ptr<DatabaseConnection> connection_;
+    friend class DatabaseLock;
+    void Give(DatabaseConnection& connection);
+    bool Hold(const char* sql, const std::string& name);
+
+    std::vector<std::unique_ptr<DatabaseConnection>> pool_;
+    std::vector<DatabaseConnection*> free_;
     std::mutex mutex_;
+    std::condition_variable freed_;
+    std::unique_ptr<DatabaseConnection> names_;  // PostgreSQL: holds the names of TryHold
+    std::mutex names_mutex_;
 };
 
 // A prepared statement of the database, its placeholders ?1, ?2, ... Ok() is false when
