@@ -102,8 +102,11 @@ Outcome Run(const Setup& setup, int publishers, int files) {
     std::atomic<int> failures{0};
     for (int i = 0; i < publishers; ++i)
         threads.emplace_back([&, i] {
-            if (!clients[static_cast<size_t>(i)]->SignUpAndLogIn("bench" + std::to_string(i) + "@example.org", "secret1"))
+            FrontPublisher& client = *clients[static_cast<size_t>(i)];
+            if (!client.SignUpAndLogIn("bench" + std::to_string(i) + "@example.org", "secret1")) {
+                std::fprintf(stderr, "publisher %d: %s\n", i, client.Failure().c_str());
                 ++failures;
+            }
         });
     for (auto& thread : threads) thread.join();
     threads.clear();
@@ -114,9 +117,11 @@ Outcome Run(const Setup& setup, int publishers, int files) {
     for (int i = 0; i < publishers; ++i)
         threads.emplace_back([&, i] {
             const BookFiles book = Book(i, files);
-            if (!clients[static_cast<size_t>(i)]->Publish(Key(i), "Book " + std::to_string(i), book, {},
-                                                          home.Root() / "local" / Key(i)))
+            FrontPublisher& client = *clients[static_cast<size_t>(i)];
+            if (!client.Publish(Key(i), "Book " + std::to_string(i), book, {}, home.Root() / "local" / Key(i))) {
+                std::fprintf(stderr, "publisher %d: %s\n", i, client.Failure().c_str());
                 ++failures;
+            }
         });
     for (auto& thread : threads) thread.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -134,7 +139,9 @@ Outcome Run(const Setup& setup, int publishers, int files) {
             FrontRequest request;
             request.path = "/vellumark/books/" + Key(i) + "/" + path;
             request.source_address = "127.0.2." + std::to_string(1 + i);
-            if (front.Send(request).body != bytes) {
+            const FrontReply served = front.Send(request);
+            if (served.body != bytes) {
+                std::fprintf(stderr, "book %d: %s is served otherwise (status %ld)\n", i, path.c_str(), served.status);
                 ++failures;
                 break;
             }
@@ -172,8 +179,8 @@ int main(int argc, char** argv) {
     for (int rep = 0; rep < reps; ++rep) {
         for (size_t i = 0; i < std::size(setups); ++i) {
             const Outcome outcome = Run(setups[i], publishers, files);
-            std::fprintf(stderr, "round %d, %s: %.0f files/s, p95 %.1f ms\n", rep + 1, setups[i].name,
-                         outcome.files_per_second, outcome.p95_ms);
+            std::fprintf(stderr, "round %d, %s: %.0f files/s, p95 %.1f ms, %d failed\n", rep + 1, setups[i].name,
+                         outcome.files_per_second, outcome.p95_ms, outcome.failures);
             outcomes[i].push_back(outcome);
             failed += outcome.failures;
         }
