@@ -181,6 +181,7 @@ TEST_F(MultiInstanceE2E, FiftyPublishersThroughNginxLoseNothingWhenAServiceProce
     // Every book as its publisher has it, byte for byte, and its page names edition 2.
     for (int book = 0; book < kPublishers; ++book) {
         const fs::path local = home_.Root() / "local" / Key(book);
+        ASSERT_TRUE(fs::is_directory(local)) << Key(book) << " was never published";
         for (const auto& entry : fs::recursive_directory_iterator(local)) {
             if (!entry.is_regular_file()) continue;
             const std::string path = fs::relative(entry.path(), local).string();
