@@ -10,7 +10,7 @@ packages=(
   cmake g++ make pkg-config ninja-build
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins
-  libsqlite3-dev sqlite3
+  libsqlite3-dev sqlite3 libpq-dev
   libcurl4-openssl-dev libssl-dev
   libsodium-dev nlohmann-json3-dev
   libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
@@ -39,13 +39,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-# The transport tests start sshd and vsftpd of their own on loopback, the farm test its own
-# munged, slurmctld and slurmd. Installing these packages must not leave system services
-# running (an SSH or FTP login to this machine, a cluster controller): they are installed
+# The transport tests start sshd and vsftpd of their own on loopback, the service tests a
+# PostgreSQL server of their own, the farm test its own munged, slurmctld and slurmd.
+# Installing these packages must not leave system services running (an SSH or FTP login to
+# this machine, the system's database cluster, a cluster controller): they are installed
 # with service starts refused and left disabled.
 if [ "${1:-}" = "--test" ]; then
   servers=()
-  for p in openssh-server vsftpd munge slurm-wlm; do
+  for p in openssh-server vsftpd postgresql-15 munge slurm-wlm; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || servers+=("$p")
   done
   if [ ${#servers[@]} -gt 0 ]; then
@@ -63,6 +64,7 @@ if [ "${1:-}" = "--test" ]; then
       for p in "${servers[@]}"; do
         case "$p" in
           openssh-server) units=(ssh.service) ;;
+          postgresql-15) units=(postgresql.service) ;;
           munge) units=(munge.service) ;;
           slurm-wlm) units=(slurmctld.service slurmd.service) ;;
           *) units=(vsftpd.service) ;;

@@ -26,12 +26,14 @@
 
 namespace service {
 
-// Milliseconds on a clock that never goes back; tests pass one of their own.
+// Milliseconds since 1970; tests pass a clock of their own. The times are kept in the
+// database, where the service processes of several machines compare them: only the
+// wall clock is the same on every machine.
 using ThrottleClock = std::function<int64_t()>;
 
-inline int64_t SteadyMilliseconds() {
+inline int64_t WallMilliseconds() {
     using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 struct ThrottleRules {

@@ -63,9 +63,9 @@ bool IsValidLoginText(const std::string& text) {
 
 AccountStore::AccountStore(ServiceDatabase& db, ThrottleClock clock, const AccountLimits& limits)
     : db_(db),
-      account_logins_(limits.account_logins, clock),
-      address_logins_(limits.address_logins, clock),
-      signups_(limits.signups, clock) {}
+      account_logins_(db, "account", limits.account_logins, clock),
+      address_logins_(db, "address", limits.address_logins, clock),
+      signups_(db, limits.signups, clock) {}
 
 bool AccountStore::InitCrypto() { return sodium_init() >= 0; }
 
@@ -88,11 +88,11 @@ CreateResult AccountStore::Insert(const std::string& email, const std::string& p
     if (!HashPassword(password, hash)) return CreateResult::Failed;
     auto lock = db_.Lock();
     {
-        Statement exists(db_.Handle(), "SELECT 1 FROM account WHERE email = ?1");
+        Statement exists(db_, "SELECT 1 FROM account WHERE lower(email) = lower(?1)");
         if (!exists.Ok()) return CreateResult::Failed;
         if (exists.Bind(1, email).Step()) return CreateResult::Exists;
     }
-    Statement insert(db_.Handle(), "INSERT INTO account (email, pwhash, created) VALUES (?1, ?2, ?3)");
+    Statement insert(db_, "INSERT INTO account (email, pwhash, created) VALUES (?1, ?2, ?3)");
     if (!insert.Ok() || !insert.Bind(1, email).Bind(2, hash).Bind(3, Now()).Run()) return CreateResult::Failed;
     return CreateResult::Created;
 }
@@ -106,7 +106,7 @@ LoginOutcome AccountStore::Login(const std::string& email, const std::string& pa
     std::string hash;
     if (IsValidLoginText(email)) {
         auto lock = db_.Lock();
-        Statement find(db_.Handle(), "SELECT id, pwhash FROM account WHERE email = ?1");
+        Statement find(db_, "SELECT id, pwhash FROM account WHERE lower(email) = lower(?1)");
         if (find.Ok() && find.Bind(1, email).Step()) {
             account = find.Int(0);
             hash = find.Text(1);
@@ -148,13 +148,13 @@ LoginOutcome AccountStore::OpenSession(int64_t account, const std::string& addre
     const std::string key = NewSessionKey();
     const std::string key_hash = SessionKeyHash(key);
     auto lock = db_.Lock();
-    Statement expire(db_.Handle(), "DELETE FROM session WHERE created < ?1");
+    Statement expire(db_, "DELETE FROM session WHERE created < ?1");
     expire.Bind(1, Now() - kSessionSeconds).Run();
     for (int attempt = 0; attempt < 8; ++attempt) {
         // 1 .. 2^31 - 1: the client reads the answer as a positive 32-bit number.
         const auto token = static_cast<int32_t>(randombytes_uniform(0x7fffffffu - 1u) + 1u);
-        Statement insert(db_.Handle(), "INSERT INTO session (token, account, address, created, seq, keyhash)"
-                         " VALUES (?1, ?2, ?3, ?4, (SELECT ifnull(max(seq), 0) + 1 FROM session), ?5)");
+        Statement insert(db_, "INSERT INTO session (token, account, address, created, seq, keyhash)"
+                         " VALUES (?1, ?2, ?3, ?4, (SELECT coalesce(max(seq), 0) + 1 FROM session), ?5)");
         insert.Bind(1, token).Bind(2, account).Bind(3, address).Bind(4, Now()).Bind(5, key_hash);
         if (insert.Ok() && insert.Run()) {
             outcome.token = token;
@@ -171,7 +171,7 @@ SessionInfo AccountStore::SessionByKey(const std::string& key) {
     if (!IsSessionKeyText(key)) return info;
     const std::string key_hash = SessionKeyHash(key);
     auto lock = db_.Lock();
-    Statement find(db_.Handle(), "SELECT account, token FROM session WHERE keyhash = ?1 AND created >= ?2");
+    Statement find(db_, "SELECT account, token FROM session WHERE keyhash = ?1 AND created >= ?2");
     if (find.Ok() && find.Bind(1, key_hash).Bind(2, Now() - kSessionSeconds).Step()) {
         info.account = find.Int(0);
         info.token = find.Int(1);

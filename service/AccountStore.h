@@ -37,7 +37,7 @@ public:
     static constexpr int64_t kSessionSeconds = 24 * 60 * 60;
 
     // `clock` and `limits` are for tests; the service uses the defaults.
-    explicit AccountStore(ServiceDatabase& db, ThrottleClock clock = SteadyMilliseconds,
+    explicit AccountStore(ServiceDatabase& db, ThrottleClock clock = WallMilliseconds,
                           const AccountLimits& limits = kAccountLimits);
     // Must be called once before use (sodium_init); false when the library cannot start.
     static bool InitCrypto();

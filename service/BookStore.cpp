@@ -11,6 +11,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -126,7 +127,11 @@ bool SameBytesAt(const fs::path& path, std::string_view data, int64_t offset, in
 
 BookStore::BookStore(ServiceDatabase& db, fs::path books_root) : db_(db), root_(std::move(books_root)) {}
 
-std::unique_lock<std::mutex> BookStore::LockBook(const std::string& key) {
+BookLock::~BookLock() {
+    if (db_) db_->Release(name_);
+}
+
+BookLock BookStore::LockBook(const std::string& key) {
     std::shared_ptr<std::mutex> lock;
     {
         std::lock_guard<std::mutex> guard(locks_mutex_);
@@ -135,7 +140,19 @@ std::unique_lock<std::mutex> BookStore::LockBook(const std::string& key) {
         lock = slot;
     }
     // The map keeps the mutex alive for the life of the service (one per book).
-    return std::unique_lock<std::mutex>(*lock);
+    std::unique_lock<std::mutex> local(*lock);
+    // The database's lock is asked for again and again rather than waited for, so
+    // that this process's other requests keep the connection that holds the locks.
+    const std::string name = "book:" + key;
+    const auto end = std::chrono::steady_clock::now() + kBookLockWait;
+    for (auto pause = std::chrono::milliseconds(1);; pause = std::min(pause * 2, std::chrono::milliseconds(50))) {
+        if (db_.TryHold(name)) return BookLock(std::move(local), &db_, name);
+        if (std::chrono::steady_clock::now() >= end) break;
+        std::this_thread::sleep_for(pause);
+    }
+    DIAG(kModule, 0, "ERR:%s stayed locked by another service for %lld s", key.c_str(),
+         static_cast<long long>(kBookLockWait.count()));
+    return BookLock(std::move(local), nullptr, name);
 }
 
 SaveResult BookStore::SaveMetadata(const BookMetadata& m, int64_t owner, bool staged) {
@@ -147,13 +164,11 @@ SaveResult BookStore::SaveMetadata(const BookMetadata& m, int64_t owner, bool st
         DIAG(kModule, 0, "ERR:cannot make the folder of %s: %s", m.key.c_str(), error.message().c_str());
         return SaveResult::Failed;
     }
-    const std::string sql =
-        std::string("INSERT OR REPLACE INTO ") + (staged ? "staged_book" : "book") +
-        " (key, owner, title, description, tags, pdf_name, page_count, page_width, page_height, category,"
-        " subcategory, country, state, city, pdf_size, cover_width, cover_height, updated) VALUES (?1, ?2, ?3, ?4,"
-        " ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18)";
+    const std::string sql = UpsertSql(staged ? "staged_book" : "book", kBookColumns,
+                                      "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16,"
+                                      " ?17, ?18)");
     auto lock = db_.Lock();
-    Statement save(db_.Handle(), sql.c_str());
+    Statement save(db_, sql.c_str());
     if (!save.Ok()) return SaveResult::Failed;
     save.Bind(1, m.key).Bind(2, owner).Bind(3, m.title).Bind(4, m.description).Bind(5, m.tags).Bind(6, m.pdf_name);
     save.Bind(7, m.page_count).Bind(8, m.page_width).Bind(9, m.page_height).Bind(10, m.category_id);
@@ -165,20 +180,20 @@ SaveResult BookStore::SaveMetadata(const BookMetadata& m, int64_t owner, bool st
 
 int64_t BookStore::Owner(const std::string& key) {
     auto lock = db_.Lock();
-    Statement find(db_.Handle(),
+    Statement find(db_,
                    "SELECT owner FROM book WHERE key = ?1 UNION ALL SELECT owner FROM book_stage WHERE key = ?1");
     return find.Ok() && find.Bind(1, key).Step() ? find.Int(0) : 0;
 }
 
 bool BookStore::IsStaged(const std::string& key) {
     auto lock = db_.Lock();
-    Statement find(db_.Handle(), "SELECT 1 FROM book_stage WHERE key = ?1");
+    Statement find(db_, "SELECT 1 FROM book_stage WHERE key = ?1");
     return find.Ok() && find.Bind(1, key).Step();
 }
 
 bool BookStore::Find(const std::string& key, BookRecord& out) {
     auto lock = db_.Lock();
-    Statement find(db_.Handle(),
+    Statement find(db_,
                    "SELECT owner, title, description, tags, pdf_name, page_count, page_width, page_height,"
                    " cover_width, cover_height FROM book WHERE key = ?1");
     if (!find.Ok() || !find.Bind(1, key).Step()) return false;
@@ -290,7 +305,8 @@ bool BookStore::WriteUpload(const UploadHeader& header, const UploadData& upload
     return true;
 }
 
-int BookStore::RemoveLeftovers() {
+int BookStore::RemoveLeftovers(std::chrono::seconds min_age) {
+    const auto before = fs::file_time_type::clock::now() - min_age;
     int removed = 0;
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(root_, error); !error && it != fs::recursive_directory_iterator();
@@ -300,6 +316,7 @@ int BookStore::RemoveLeftovers() {
         if (!it->is_regular_file(error)) continue;
         if (name.rfind(kTempPrefix, 0) == 0 || name.rfind(kPartialPrefix, 0) == 0) {
             std::error_code ignored;
+            if (min_age.count() > 0 && it->last_write_time(ignored) > before) continue;
             if (fs::remove(it->path(), ignored)) ++removed;
         }
     }

@@ -10,6 +10,7 @@
 #include "service/RequestParsers.h"
 #include "service/ServiceDatabase.h"
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <utility>
 
 namespace service {
 
@@ -40,6 +42,33 @@ struct UploadData {
     int64_t file_size = -1;
 };
 
+// The lock of one book while it changes: the process's own lock of the book, and the
+// database's lock of it, which keeps every other service process on the same database
+// off the book. False when the database's lock could not be had in time.
+class BookLock {
+public:
+    BookLock(std::unique_lock<std::mutex> local, ServiceDatabase* db, std::string name)
+        : local_(std::move(local)), db_(db), name_(std::move(name)) {}
+    ~BookLock();
+    BookLock(BookLock&& other) noexcept
+        : local_(std::move(other.local_)), db_(std::exchange(other.db_, nullptr)), name_(std::move(other.name_)) {}
+    BookLock(const BookLock&) = delete;
+    BookLock& operator=(const BookLock&) = delete;
+    BookLock& operator=(BookLock&&) = delete;
+
+    explicit operator bool() const { return db_ != nullptr; }
+
+private:
+    std::unique_lock<std::mutex> local_;
+    ServiceDatabase* db_;  // null when the database's lock is not held
+    std::string name_;
+};
+
+// The columns of a book's row (in the book and staged_book tables), its key first.
+inline constexpr const char* kBookColumns =
+    "key, owner, title, description, tags, pdf_name, page_count, page_width, page_height, category, subcategory,"
+    " country, state, city, pdf_size, cover_width, cover_height, updated";
+
 class BookStore {
 public:
     BookStore(ServiceDatabase& db, std::filesystem::path books_root);
@@ -47,8 +76,10 @@ public:
     // Hidden name prefix of a book's stage folder in the books folder.
     static constexpr const char* kStagePrefix = ".stage-";
 
-    // The lock every change of one book holds.
-    std::unique_lock<std::mutex> LockBook(const std::string& key);
+    // The lock every change of one book holds, in this process and across every service
+    // process on the same database. It waits at most kBookLockWait for another process.
+    BookLock LockBook(const std::string& key);
+    static constexpr std::chrono::seconds kBookLockWait{30};
     // Making a book's page reads its metadata and its files; it holds this lock shared,
     // and the end of a staged update holds it alone while it switches both, so that a
     // page is made either all from the old book or all from the new one.
@@ -81,8 +112,10 @@ public:
     bool WriteUpload(const UploadHeader& header, const UploadData& upload, bool staged, std::string& why);
 
     // Removes what uploads cut off by a crash left behind: temporary and partial files
-    // in every book folder. Returns how many were removed.
-    int RemoveLeftovers();
+    // in every book folder, of those only the files untouched for `min_age` (other
+    // service processes sharing the folder may be writing the newer ones). Returns how
+    // many were removed.
+    int RemoveLeftovers(std::chrono::seconds min_age = std::chrono::seconds(0));
 
     // Where a stored file of a book is (it may not exist).
     std::filesystem::path FilePath(const std::string& key, const std::string& sub_folder,

@@ -27,9 +27,6 @@ constexpr const char* kModule = "BookUpdates";
 // Put into the stage just before the switch: found in the live folder, it tells that
 // the switch happened (the old folder is then where the stage was).
 constexpr const char* kSwitchMarker = ".switching";
-constexpr const char* kBookColumns =
-    "key, owner, title, description, tags, pdf_name, page_count, page_width, page_height, category, subcategory,"
-    " country, state, city, pdf_size, cover_width, cover_height, updated";
 
 bool ReadText(const fs::path& path, std::string& out) {
     std::ifstream in(path, std::ios::binary);
@@ -88,12 +85,14 @@ std::string BookUpdates::LiveManifest(const std::string& key) {
 bool BookUpdates::FindOpen(const std::string& key, OpenUpdate& out) {
     ServiceDatabase& db = books_.Database();
     auto lock = db.Lock();
-    Statement find(db.Handle(),
-                   "SELECT ifnull(update_id, ''), owner, ifnull(touched, started) FROM book_stage WHERE key = ?1");
+    Statement find(db,
+                   "SELECT coalesce(update_id, ''), owner, coalesce(touched, started), coalesce(session, 0) FROM book_stage"
+                   " WHERE key = ?1");
     if (!find.Ok() || !find.Bind(1, key).Step()) return false;
     out.id = find.Text(0);
     out.owner = find.Int(1);
     out.touched = find.Int(2);
+    out.session = find.Int(3);
     return true;
 }
 
@@ -102,16 +101,17 @@ void BookUpdates::Touch(const std::string& key, const OpenUpdate& open) {
     if (static_cast<int64_t>(std::time(nullptr)) - open.touched < kTouchSeconds) return;
     ServiceDatabase& db = books_.Database();
     auto lock = db.Lock();
-    Statement touch(db.Handle(), "UPDATE book_stage SET touched = ?2 WHERE key = ?1");
+    Statement touch(db, "UPDATE book_stage SET touched = ?2 WHERE key = ?1");
     if (!touch.Ok() || !touch.Bind(1, key).Bind(2, static_cast<int64_t>(std::time(nullptr))).Run())
         DIAG(kModule, 0, "ERR:the update of %s cannot be noted", key.c_str());
 }
 
-BeginResult BookUpdates::Begin(const std::string& key, int64_t owner, const std::string& named_id, std::string& id,
-                               std::string& why) {
+BeginResult BookUpdates::Begin(const std::string& key, int64_t owner, int64_t session, const std::string& named_id,
+                               std::string& id, std::string& why) {
     OpenUpdate open;
     if (FindOpen(key, open)) {
-        if (named_id.empty() || open.id != named_id) return BeginResult::Busy;
+        const bool asked_again = named_id.empty() && session != 0 && open.session == session && !open.id.empty();
+        if (!asked_again && (named_id.empty() || open.id != named_id)) return BeginResult::Busy;
         id = open.id;
         Touch(key, open);
     } else {
@@ -120,18 +120,20 @@ BeginResult BookUpdates::Begin(const std::string& key, int64_t owner, const std:
         id = RandomHex(16);
         ServiceDatabase& db = books_.Database();
         auto lock = db.Lock();
-        Statement count(db.Handle(), "SELECT count(*) FROM book_stage WHERE owner = ?1");
+        Statement count(db, "SELECT count(*) FROM book_stage WHERE owner = ?1");
         if (!count.Ok() || !count.Bind(1, owner).Step()) {
             why = "the update cannot be recorded";
             return BeginResult::Failed;
         }
         if (count.Int(0) >= kMaxOpenUpdates) return BeginResult::TooMany;
         const int64_t now = static_cast<int64_t>(std::time(nullptr));
-        Statement start(db.Handle(),
-                        "INSERT INTO book_stage (key, owner, started, update_id, touched) VALUES (?1, ?2, ?3, ?4, ?3)");
+        Statement start(db,
+                        "INSERT INTO book_stage (key, owner, started, update_id, touched, session)"
+                        " VALUES (?1, ?2, ?3, ?4, ?3, ?5)");
         // Metadata an earlier stage of the book left is not this update's.
-        Statement stale(db.Handle(), "DELETE FROM staged_book WHERE key = ?1");
-        if (!start.Ok() || !start.Bind(1, key).Bind(2, owner).Bind(3, now).Bind(4, id).Run() || !stale.Ok() ||
+        Statement stale(db, "DELETE FROM staged_book WHERE key = ?1");
+        if (!start.Ok() || !start.Bind(1, key).Bind(2, owner).Bind(3, now).Bind(4, id).Bind(5, session).Run() ||
+            !stale.Ok() ||
             !stale.Bind(1, key).Run()) {
             why = "the update cannot be recorded";
             return BeginResult::Failed;
@@ -247,7 +249,7 @@ bool BookUpdates::Commit(const std::string& key, std::string_view manifest_text,
     {
         ServiceDatabase& db = books_.Database();
         auto lock = db.Lock();
-        Statement find(db.Handle(), "SELECT 1 FROM book WHERE key = ?1 UNION ALL SELECT 1 FROM staged_book WHERE key = ?1");
+        Statement find(db, "SELECT 1 FROM book WHERE key = ?1 UNION ALL SELECT 1 FROM staged_book WHERE key = ?1");
         if (!find.Ok() || !find.Bind(1, key).Step()) {
             why = "unknown book, its metadata comes first";
             return false;
@@ -298,16 +300,16 @@ bool BookUpdates::Commit(const std::string& key, std::string_view manifest_text,
 bool BookUpdates::TakeStagedMetadata(const std::string& key) {
     ServiceDatabase& db = books_.Database();
     auto lock = db.Lock();
-    const std::string copy = std::string("INSERT OR REPLACE INTO book (") + kBookColumns + ") SELECT " + kBookColumns +
-                             " FROM staged_book WHERE key = ?1";
-    if (!Statement(db.Handle(), "BEGIN IMMEDIATE").Run()) return false;
+    const std::string copy =
+        UpsertSql("book", kBookColumns, std::string("SELECT ") + kBookColumns + " FROM staged_book WHERE key = ?1");
+    if (!db.Begin()) return false;
     bool done = true;
     for (const char* sql : {copy.c_str(), "DELETE FROM staged_book WHERE key = ?1", "DELETE FROM book_stage WHERE key = ?1"}) {
-        Statement step(db.Handle(), sql);
+        Statement step(db, sql);
         done = done && step.Ok() && step.Bind(1, key).Run();
     }
-    if (done && Statement(db.Handle(), "COMMIT").Run()) return true;
-    Statement(db.Handle(), "ROLLBACK").Run();
+    if (done && db.Commit()) return true;
+    db.Rollback();
     return false;
 }
 
@@ -323,13 +325,17 @@ int BookUpdates::FinishInterrupted() {
     {
         ServiceDatabase& db = books_.Database();
         auto lock = db.Lock();
-        Statement rows(db.Handle(), "SELECT key FROM book_stage");
+        Statement rows(db, "SELECT key FROM book_stage");
         while (rows.Step()) staged.push_back(rows.Text(0));
     }
     int repaired = 0;
     for (const std::string& key : staged) {
-        // Switched but its metadata not yet taken: the commit is completed.
+        // Switched but its metadata not yet taken: the commit is completed. Another
+        // service process on the same database may be in the middle of that commit:
+        // under the book's lock it has finished it.
         if (!Exists(books_.BookFolder(key) / kSwitchMarker)) continue;
+        auto book = books_.LockBook(key);
+        if (!book || !books_.IsStaged(key) || !Exists(books_.BookFolder(key) / kSwitchMarker)) continue;
         if (TakeStagedMetadata(key)) {
             CleanUp(key);
             ++repaired;
@@ -347,6 +353,8 @@ int BookUpdates::FinishInterrupted() {
         if (IsJobKey(key) && !books_.IsStaged(key)) leftovers.push_back(key);
     }
     for (const std::string& key : leftovers) {
+        auto book = books_.LockBook(key);
+        if (!book || books_.IsStaged(key)) continue;
         CleanUp(key);
         ++repaired;
     }
@@ -357,13 +365,13 @@ void BookUpdates::RemoveStage(const std::string& key) {
     ServiceDatabase& db = books_.Database();
     {
         auto lock = db.Lock();
-        bool done = Statement(db.Handle(), "BEGIN IMMEDIATE").Run();
+        bool done = db.Begin();
         for (const char* sql : {"DELETE FROM staged_book WHERE key = ?1", "DELETE FROM book_stage WHERE key = ?1"}) {
-            Statement step(db.Handle(), sql);
+            Statement step(db, sql);
             done = done && step.Ok() && step.Bind(1, key).Run();
         }
-        if (!done || !Statement(db.Handle(), "COMMIT").Run()) {
-            Statement(db.Handle(), "ROLLBACK").Run();
+        if (!done || !db.Commit()) {
+            db.Rollback();
             DIAG(kModule, 0, "ERR:the stage of %s cannot be ended", key.c_str());
             return;
         }
@@ -377,7 +385,7 @@ int BookUpdates::RemoveExpired(int64_t expiry_seconds) {
         std::vector<std::string> keys;
         ServiceDatabase& db = books_.Database();
         auto lock = db.Lock();
-        Statement rows(db.Handle(), "SELECT key FROM book_stage WHERE ifnull(touched, started) < ?1");
+        Statement rows(db, "SELECT key FROM book_stage WHERE coalesce(touched, started) < ?1");
         rows.Bind(1, static_cast<int64_t>(std::time(nullptr)) - expiry_seconds);
         while (rows.Step()) keys.push_back(rows.Text(0));
         return keys;
@@ -385,6 +393,7 @@ int BookUpdates::RemoveExpired(int64_t expiry_seconds) {
     int removed = 0;
     for (const std::string& key : expired_keys()) {
         auto book = books_.LockBook(key);
+        if (!book) continue;
         // A request may have touched it meanwhile.
         const std::vector<std::string> still = expired_keys();
         if (std::find(still.begin(), still.end(), key) == still.end()) continue;

@@ -31,6 +31,7 @@ struct OpenUpdate {
     std::string id;      // empty for a stage of a service before update ids: none can name it
     int64_t owner = 0;
     int64_t touched = 0;  // when a request of it last came (seconds since 1970)
+    int64_t session = 0;  // the login session (its token) that began it; 0: unknown
 };
 
 enum class BeginResult { Begun, Busy, TooMany, Failed };
@@ -48,12 +49,14 @@ public:
     // written at most once a minute: a database write per upload would cost a flush.
     void Touch(const std::string& key, const OpenUpdate& open);
 
-    // Begins a staged update of the book for `owner` and sets `id`; or, when `named_id`
-    // names the book's open update, continues it: live files missing from the stage are
-    // linked into it, staged files stay. Busy while another update of the book is open;
-    // TooMany when `owner` has kMaxOpenUpdates open already.
-    BeginResult Begin(const std::string& key, int64_t owner, const std::string& named_id, std::string& id,
-                      std::string& why);
+    // Begins a staged update of the book for `owner`'s session `session` and sets `id`;
+    // or, when `named_id` names the book's open update, continues it: live files missing
+    // from the stage are linked into it, staged files stay. A session that began the open
+    // update and names none gets it again: the answer of its begin was lost (a service
+    // process died, a connection broke) and it asks again. Busy while another update of
+    // the book is open; TooMany when `owner` has kMaxOpenUpdates open already.
+    BeginResult Begin(const std::string& key, int64_t owner, int64_t session, const std::string& named_id,
+                      std::string& id, std::string& why);
 
     // Ends the staged update with `manifest_text` (empty: the manifest uploaded into the
     // stage as book-manifest.txt). Every file the manifest lists must be in the stage

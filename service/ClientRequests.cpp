@@ -17,6 +17,11 @@ std::string Refuse(const std::string& why) {
     return "ERR:" + why;
 }
 
+// The book stayed locked by another service process; the client tries again later.
+std::string BookBusy() {
+    return std::string(kBusyRefusal) + "the book is being changed by another service; try again later";
+}
+
 }  // namespace
 
 bool SupplyTitle(BookMetadata& metadata) {
@@ -90,6 +95,7 @@ std::string ClientRequests::Metadata(std::string_view payload, const ClientConte
     if (session.account == 0 || session.token != metadata.user_row_id) return Refuse("not logged in");
     const bool title_changed = SupplyTitle(metadata);
     auto lock = books_.LockBook(metadata.key);
+    if (!lock) return BookBusy();
     const int64_t owner = books_.Owner(metadata.key);
     if (owner != 0 && owner != session.account) return Refuse("the book belongs to another account");
     bool staged = false;
@@ -124,6 +130,7 @@ std::string ClientRequests::Upload(std::string_view body, const ClientContext& c
             return Refuse("a packed file needs its unpacked size, at most 64 MiB");
     }
     auto lock = books_.LockBook(header.key);
+    if (!lock) return BookBusy();
     bool staged = false;
     if (std::string refused = UpdateTarget(header.key, context.update_id, staged); !refused.empty()) return refused;
     if (!books_.WriteUpload(header, upload, staged, why)) return Refuse(why);
@@ -162,6 +169,7 @@ std::string ClientRequests::Manifest(std::string_view payload, const ClientConte
     if (std::string refused = CheckUpdater(payload, context, key, account, owner); !refused.empty()) return refused;
     if (payload.size() != key.size()) return Refuse("malformed manifest request");
     auto lock = books_.LockBook(key);
+    if (!lock) return BookBusy();
     return LengthPrefixed(owner == 0 ? std::string() : updates_.LiveManifest(key));
 }
 
@@ -171,12 +179,13 @@ std::string ClientRequests::BeginUpdate(std::string_view payload, const ClientCo
     if (std::string refused = CheckUpdater(payload, context, key, account, owner); !refused.empty()) return refused;
     if (payload.size() != key.size()) return Refuse("malformed update request");
     auto lock = books_.LockBook(key);
+    if (!lock) return BookBusy();
     // A book no account owns yet may be staged too (its first publication); another
     // account may have taken the key meanwhile.
     if (owner == 0 && books_.Owner(key) != 0 && books_.Owner(key) != account)
         return Refuse("the book belongs to another account");
     std::string why;
-    switch (updates_.Begin(key, account, context.update_id, id, why)) {
+    switch (updates_.Begin(key, account, accounts_.SessionByKey(context.session_key).token, context.update_id, id, why)) {
         case BeginResult::Begun: return "OK";
         case BeginResult::Busy:
             DIAG(kModule, 0, "INF:refused: a second update of %s", key.c_str());
@@ -195,6 +204,7 @@ std::string ClientRequests::CommitUpdate(std::string_view payload, const ClientC
     if (std::string refused = CheckUpdater(payload, context, key, account, owner); !refused.empty()) return refused;
     if (owner == 0) return Refuse("no update of this book was begun");
     auto lock = books_.LockBook(key);
+    if (!lock) return BookBusy();
     bool staged = false;
     if (std::string refused = UpdateTarget(key, context.update_id, staged); !refused.empty()) return refused;
     if (!staged) return Refuse("no update of this book was begun");

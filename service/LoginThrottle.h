@@ -1,22 +1,23 @@
 // Slows down password guessing: counts the failed logins of a key (an account, or an
 // address) and, beyond the free ones, makes the key wait before its next attempt, each
 // wait twice the last up to a cap. It only answers and counts, so a caller refuses a
-// waiting key at once instead of holding a request thread. Safe to use from several
-// threads; its memory is bounded by the rules' max_keys.
+// waiting key at once instead of holding a request thread. The counts are kept in the
+// service's database (table login_failure, one `scope` per throttle), so every service
+// process on one database counts the same failures. At most the rules' max_keys keys
+// are kept.
 #pragma once
 
 #include "service/AccountLimits.h"
+#include "service/ServiceDatabase.h"
 
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 
 namespace service {
 
 class LoginThrottle {
 public:
-    LoginThrottle(const ThrottleRules& rules, ThrottleClock clock);
+    LoginThrottle(ServiceDatabase& db, std::string scope, const ThrottleRules& rules, ThrottleClock clock);
 
     // Milliseconds until `key` may try again; 0 when it may now.
     int64_t WaitMs(const std::string& key);
@@ -28,21 +29,14 @@ public:
     size_t Size();
 
 private:
-    struct Entry {
-        int failures = 0;
-        int64_t last_failure = 0;
-        int64_t wait_until = 0;
-    };
-
-    bool Stale(const Entry& entry, int64_t now) const { return now - entry.last_failure >= rules_.forget_ms; }
-    // Frees a place for one more key: the stale keys go, and if none was, the one whose
+    // Keeps at most max_keys keys: the stale keys go, and if none was, the ones whose
     // last failure is the oldest.
-    void MakeRoom(int64_t now);
+    void Bound(int64_t now);
 
+    ServiceDatabase& db_;
+    const std::string scope_;
     const ThrottleRules rules_;
     const ThrottleClock clock_;
-    std::mutex mutex_;
-    std::unordered_map<std::string, Entry> entries_;
 };
 
 }  // namespace service

@@ -1,180 +1,125 @@
 #include "service/ServiceDatabase.h"
 
-#include "config/DiagLog.h"
+#include "service/DatabaseSchema.h"
+#include "service/PostgresConnection.h"
+#include "service/SqliteConnection.h"
 
-#include <sqlite3.h>
+#include <algorithm>
+#include <sstream>
+#include <utility>
 
 namespace service {
+
 namespace {
 
-constexpr const char* kModule = "ServiceDatabase";
+// The connections this thread holds, by database (a copy between two databases holds one
+// of each).
+thread_local std::vector<std::pair<const ServiceDatabase*, DatabaseConnection*>> held;
 
-constexpr const char* kSchema = R"sql(
-PRAGMA journal_mode = WAL;
-PRAGMA foreign_keys = ON;
-CREATE TABLE IF NOT EXISTS account (
-  id       INTEGER PRIMARY KEY,
-  email    TEXT NOT NULL UNIQUE COLLATE NOCASE,
-  pwhash   TEXT NOT NULL,
-  created  INTEGER NOT NULL
-);
-CREATE TABLE IF NOT EXISTS session (
-  token    INTEGER PRIMARY KEY,
-  account  INTEGER NOT NULL REFERENCES account(id),
-  address  TEXT NOT NULL,
-  created  INTEGER NOT NULL,
-  seq      INTEGER NOT NULL,
-  keyhash  TEXT
-);
-CREATE INDEX IF NOT EXISTS session_address ON session (address, created);
-CREATE TABLE IF NOT EXISTS book (
-  key          TEXT PRIMARY KEY,
-  owner        INTEGER NOT NULL REFERENCES account(id),
-  title        TEXT NOT NULL,
-  description  TEXT NOT NULL,
-  tags         TEXT NOT NULL,
-  pdf_name     TEXT NOT NULL,
-  page_count   INTEGER NOT NULL,
-  page_width   INTEGER NOT NULL,
-  page_height  INTEGER NOT NULL,
-  category     INTEGER NOT NULL,
-  subcategory  INTEGER NOT NULL,
-  country      INTEGER NOT NULL,
-  state        INTEGER NOT NULL,
-  city         INTEGER NOT NULL,
-  pdf_size     INTEGER NOT NULL,
-  cover_width  INTEGER NOT NULL,
-  cover_height INTEGER NOT NULL,
-  updated      INTEGER NOT NULL
-);
--- The open staged update of a book, its files in books/.stage-KEY/: the update's id,
--- which its requests name, and when a request of it last came (for the expiry).
-CREATE TABLE IF NOT EXISTS book_stage (
-  key        TEXT PRIMARY KEY,
-  owner      INTEGER NOT NULL REFERENCES account(id),
-  started    INTEGER NOT NULL,
-  update_id  TEXT,
-  touched    INTEGER
-);
--- Metadata sent during a staged update: it replaces the book's row when the update ends.
-CREATE TABLE IF NOT EXISTS staged_book (
-  key          TEXT PRIMARY KEY,
-  owner        INTEGER NOT NULL REFERENCES account(id),
-  title        TEXT NOT NULL,
-  description  TEXT NOT NULL,
-  tags         TEXT NOT NULL,
-  pdf_name     TEXT NOT NULL,
-  page_count   INTEGER NOT NULL,
-  page_width   INTEGER NOT NULL,
-  page_height  INTEGER NOT NULL,
-  category     INTEGER NOT NULL,
-  subcategory  INTEGER NOT NULL,
-  country      INTEGER NOT NULL,
-  state        INTEGER NOT NULL,
-  city         INTEGER NOT NULL,
-  pdf_size     INTEGER NOT NULL,
-  cover_width  INTEGER NOT NULL,
-  cover_height INTEGER NOT NULL,
-  updated      INTEGER NOT NULL
-);
-)sql";
-
-// Indexes on columns that a database made by an older service gains only when migrated.
-constexpr const char* kLaterIndexes = R"sql(
-CREATE UNIQUE INDEX IF NOT EXISTS session_keyhash ON session (keyhash);
-)sql";
-
-bool HasColumn(sqlite3* db, const char* table, const char* column) {
-    Statement columns(db, (std::string("PRAGMA table_info(") + table + ")").c_str());
-    while (columns.Step()) {
-        if (columns.Text(1) == column) return true;
+std::unique_ptr<DatabaseConnection> Connect(const std::string& target, std::string& why) {
+    if (IsPostgresUrl(target)) {
+        auto postgres = std::make_unique<PostgresConnection>();
+        if (!postgres->Open(target, why)) return nullptr;
+        return postgres;
     }
-    return false;
-}
-
-bool Exec(sqlite3* db, const char* sql, std::string& why) {
-    char* error = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) == SQLITE_OK) return true;
-    why = error ? error : "unknown error";
-    sqlite3_free(error);
-    return false;
-}
-
-// Brings a database made by an older service up to the current tables, keeping its rows.
-// Sessions of before session keys keep no key hash (NULL): no key opens them.
-bool Migrate(sqlite3* db, std::string& why) {
-    if (!HasColumn(db, "session", "keyhash") && !Exec(db, "ALTER TABLE session ADD COLUMN keyhash TEXT", why))
-        return false;
-    // Stages of before update ids: no request can name them, so they wait for their expiry.
-    if (!HasColumn(db, "book_stage", "update_id") &&
-        !Exec(db,
-              "ALTER TABLE book_stage ADD COLUMN update_id TEXT; ALTER TABLE book_stage ADD COLUMN touched INTEGER;"
-              " UPDATE book_stage SET touched = started",
-              why))
-        return false;
-    return Exec(db, kLaterIndexes, why);
+    auto sqlite = std::make_unique<SqliteConnection>();
+    if (!sqlite->Open(target, why)) return nullptr;
+    return sqlite;
 }
 
 }  // namespace
 
-ServiceDatabase::~ServiceDatabase() {
-    if (db_) sqlite3_close(db_);
+DatabaseLock::DatabaseLock(ServiceDatabase& db, DatabaseConnection& connection) : db_(&db), connection_(&connection) {
+    held.emplace_back(db_, connection_);
 }
 
-bool ServiceDatabase::Open(const std::string& path, std::string& why) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr) != SQLITE_OK) {
-        why = "cannot open " + path + ": " + (db_ ? sqlite3_errmsg(db_) : "out of memory");
-        return false;
+DatabaseLock::DatabaseLock(DatabaseLock&& other) noexcept
+    : db_(std::exchange(other.db_, nullptr)), connection_(std::exchange(other.connection_, nullptr)) {}
+
+DatabaseLock::~DatabaseLock() {
+    if (!db_) return;
+    std::erase(held, std::make_pair(static_cast<const ServiceDatabase*>(db_), connection_));
+    db_->Give(*connection_);
+}
+
+bool ServiceDatabase::Open(const std::string& target, std::string& why) {
+    const size_t count = IsPostgresUrl(target) ? kPostgresConnections : 1;
+    for (size_t i = 0; i < count; ++i) {
+        auto connection = Connect(target, why);
+        if (!connection) return false;
+        // The first sets up the tables, before the others are used.
+        std::string error;
+        if (i == 0 && !PrepareSchema(*connection, error)) {
+            why = "cannot set up the database: " + error;
+            return false;
+        }
+        free_.push_back(connection.get());
+        pool_.push_back(std::move(connection));
     }
-    sqlite3_busy_timeout(db_, 5000);
-    std::string error;
-    if (!Exec(db_, kSchema, error) || !Migrate(db_, error)) {
-        why = "cannot set up " + path + ": " + error;
-        return false;
-    }
+    if (count > 1 && !(names_ = Connect(target, why))) return false;
     return true;
 }
 
-Statement::Statement(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-        DIAG(kModule, 0, "ERR:SQL error: %s", sqlite3_errmsg(db));
-        stmt_ = nullptr;
+DatabaseLock ServiceDatabase::Lock() {
+    std::unique_lock<std::mutex> guard(mutex_);
+    freed_.wait(guard, [this] { return !free_.empty(); });
+    DatabaseConnection* connection = free_.back();
+    free_.pop_back();
+    return DatabaseLock(*this, *connection);
+}
+
+void ServiceDatabase::Give(DatabaseConnection& connection) {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        free_.push_back(&connection);
     }
+    freed_.notify_one();
 }
 
-Statement::~Statement() {
-    if (stmt_) sqlite3_finalize(stmt_);
-}
-
-Statement& Statement::Bind(int index, int64_t value) {
-    if (stmt_) sqlite3_bind_int64(stmt_, index, value);
-    return *this;
-}
-
-Statement& Statement::Bind(int index, std::string_view text) {
-    if (stmt_) sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-    return *this;
-}
-
-bool Statement::Step() {
-    if (!stmt_) return false;
-    last_ = sqlite3_step(stmt_);
-    if (last_ != SQLITE_ROW && last_ != SQLITE_DONE) DIAG(kModule, 0, "ERR:SQL error: %s", sqlite3_errmsg(db_));
-    return last_ == SQLITE_ROW;
-}
-
-bool Statement::Run() {
-    while (Step()) {
+DatabaseConnection& ServiceDatabase::Connection() {
+    for (auto it = held.rbegin(); it != held.rend(); ++it) {
+        if (it->first == this) return *it->second;
     }
-    return last_ == SQLITE_DONE;
+    // Callers hold Lock(). Without it a statement runs on the first connection, which
+    // only a caller alone with an SQLite database (a start-up step) may do.
+    return *pool_.front();
 }
 
-int64_t Statement::Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+bool ServiceDatabase::LockNameForTransaction(const std::string& name) {
+    if (Kind() == DatabaseKind::Sqlite) return true;
+    return Statement(*this, "SELECT pg_advisory_xact_lock(hashtextextended(?1, 0))").Bind(1, name).Run();
+}
 
-std::string Statement::Text(int column) const {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
-    return text ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column))) : std::string();
+bool ServiceDatabase::Hold(const char* sql, const std::string& name) {
+    std::lock_guard<std::mutex> guard(names_mutex_);
+    auto statement = names_->Prepare(sql);
+    statement->Bind(1, name);
+    return statement->Step() && statement->Text(0) == "t";
+}
+
+bool ServiceDatabase::TryHold(const std::string& name) {
+    if (Kind() == DatabaseKind::Sqlite) return true;
+    return Hold("SELECT pg_try_advisory_lock(hashtextextended(?1, 0))", name);
+}
+
+void ServiceDatabase::Release(const std::string& name) {
+    if (Kind() == DatabaseKind::Sqlite) return;
+    Hold("SELECT pg_advisory_unlock(hashtextextended(?1, 0))", name);
+}
+
+std::string UpsertSql(const std::string& table, const std::string& columns, const std::string& source) {
+    std::string sql = "INSERT INTO " + table + " (" + columns + ") " + source;
+    std::istringstream names(columns);
+    std::string name;
+    std::getline(names, name, ',');
+    sql += " ON CONFLICT (" + name + ") DO UPDATE SET ";
+    bool first = true;
+    while (std::getline(names, name, ',')) {
+        name.erase(0, name.find_first_not_of(' '));
+        sql += (first ? "" : ", ") + name + " = excluded." + name;
+        first = false;
+    }
+    return sql;
 }
 
 }  // namespace service

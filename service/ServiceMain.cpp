@@ -6,6 +6,8 @@
 #include "service/BookPages.h"
 #include "service/BookStore.h"
 #include "service/BookUpdates.h"
+#include "service/DatabaseMigration.h"
+#include "service/PostgresConnection.h"
 #include "service/ClientRequests.h"
 #include "service/ReferenceSync.h"
 #include "service/ServiceDatabase.h"
@@ -16,6 +18,7 @@
 #include "service/http/HttpServer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -63,6 +66,47 @@ size_t ConnectionLimit() {
     return std::clamp<size_t>(descriptors > 128 ? descriptors - 128 : 16, 16, 10000);
 }
 
+// Copies the data folder's SQLite database to the PostgreSQL database at `url`.
+int MigrateTo(const fs::path& data, const std::string& url) {
+    const fs::path file = data / "service.db";
+    std::error_code error;
+    if (!fs::is_regular_file(file, error)) return Fail("no database to migrate: " + file.string() + " is missing");
+    if (!LockDataFolder(data)) return Fail("data folder " + data.string() + " is in use by a running service; stop it first");
+    ServiceDatabase from;
+    ServiceDatabase to;
+    std::string why;
+    std::string summary;
+    if (!from.Open(file.string(), why) || !to.Open(url, why)) return Fail(why);
+    if (!CopyDatabase(from, to, summary, why)) return Fail("migration failed, nothing was copied: " + why);
+    std::printf("vellumark-service: copied %s\n", summary.c_str());
+    return 0;
+}
+
+// Where this process makes its pages. Service processes sharing a data folder each
+// have a folder of their own in tmp/ (named by host and process), and remove the ones
+// of processes of this host that no longer run.
+fs::path PrivateTempFolder(const fs::path& tmp, bool shared) {
+    std::error_code error;
+    if (!shared) {
+        // What a killed run left there is junk.
+        for (const auto& entry : fs::directory_iterator(tmp, error)) fs::remove_all(entry.path(), error);
+        return tmp;
+    }
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    const std::string prefix = std::string(host) + "-";
+    for (const auto& entry : fs::directory_iterator(tmp, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind(prefix, 0) != 0) continue;
+        const pid_t pid = static_cast<pid_t>(std::atol(name.c_str() + prefix.size()));
+        if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) fs::remove_all(entry.path(), error);
+    }
+    const fs::path own = tmp / (prefix + std::to_string(::getpid()));
+    fs::remove_all(own, error);
+    fs::create_directories(own, error);
+    return own;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,6 +121,9 @@ int main(int argc, char** argv) {
     const fs::path data = options.data_dir;
     const fs::path default_cfg = ProgramFolder() / "DefaultCfg";
     const fs::path upload_dir = default_cfg / "Upload";
+    // A reference file the host names replaces the database's reference data; the
+    // shipped one only fills a database that has none.
+    const bool replace_reference = !options.reference_db.empty();
     if (options.reference_db.empty()) options.reference_db = (default_cfg / "data.db3").string();
 
     std::error_code error;
@@ -85,22 +132,28 @@ int main(int argc, char** argv) {
         if (error) return Fail("data folder " + data.string() + " unusable: " + error.message());
     }
     if (::access(data.c_str(), W_OK) != 0) return Fail("data folder " + data.string() + " is not writable");
-    if (!LockDataFolder(data)) return Fail("data folder " + data.string() + " is in use by another service");
-    // Pages are made in tmp/ and read back at once: what a killed run left there is junk.
-    for (const auto& entry : fs::directory_iterator(data / "tmp", error)) fs::remove(entry.path(), error);
+    if (!options.migrate_to.empty()) return MigrateTo(data, options.migrate_to);
+    // Service processes on one PostgreSQL database share the data folder; on an SQLite
+    // file, one process has it to itself.
+    const std::string database_target =
+        options.database.empty() ? (data / "service.db").string() : options.database;
+    const bool shared = IsPostgresUrl(database_target);
+    if (!shared && !LockDataFolder(data)) return Fail("data folder " + data.string() + " is in use by another service");
+    // Pages are made in tmp/ and read back at once.
+    const fs::path page_tmp = PrivateTempFolder(data / "tmp", shared);
     if (!fs::is_regular_file(upload_dir / "booklet.asp", error))
         return Fail("the page template " + (upload_dir / "booklet.asp").string() + " is missing");
 
     ServiceDatabase database;
-    if (!database.Open((data / "service.db").string(), why)) return Fail(why);
-    ReferenceSync reference;
-    if (!reference.Open(options.reference_db, why)) return Fail(why);
+    if (!database.Open(database_target, why)) return Fail(why);
+    ReferenceSync reference(database);
+    if (!reference.Load(options.reference_db, replace_reference, why)) return Fail(why);
     AccountLimits limits = kAccountLimits;
     limits.signups.max_accounts = options.signups_per_hour;
-    AccountStore accounts(database, SteadyMilliseconds, limits);
+    AccountStore accounts(database, WallMilliseconds, limits);
     BookStore books(database, data / "books");
     BookUpdates updates(books);
-    BookPages pages(books, upload_dir, data / "tmp");
+    BookPages pages(books, upload_dir, page_tmp);
     ClientRequests requests(accounts, books, updates, reference, options.latest_build);
     ServiceRoutes routes(options, requests, pages, accounts);
     // A commit of an update cut off by a crash is completed; no request runs yet.
@@ -110,7 +163,8 @@ int main(int argc, char** argv) {
     if (const int expired = updates.RemoveExpired(options.stage_expiry_seconds); expired > 0)
         DIAG("ServiceMain", 0, "INF:removed %d expired book updates", expired);
     // Uploads cut off by a crash leave hidden files behind.
-    if (const int removed = books.RemoveLeftovers(); removed > 0)
+    // Other processes sharing the folder may be writing theirs: only old ones go then.
+    if (const int removed = books.RemoveLeftovers(shared ? std::chrono::hours(1) : std::chrono::hours(0)); removed > 0)
         DIAG("ServiceMain", 0, "INF:removed %d unfinished upload files", removed);
 
     // SIGINT and SIGTERM are taken by one waiting thread only (every thread the server

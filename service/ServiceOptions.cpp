@@ -1,5 +1,7 @@
 #include "service/ServiceOptions.h"
 
+#include "service/PostgresConnection.h"
+
 #include <arpa/inet.h>
 #include <charconv>
 #include <netinet/in.h>
@@ -30,6 +32,14 @@ bool ParseServiceOptions(const std::vector<std::string>& args, ServiceOptions& o
         const std::string& value = args[++i];
         if (name == "--data") {
             out.data_dir = value;
+        } else if (name == "--database") {
+            out.database = value;
+        } else if (name == "--migrate-to") {
+            if (!IsPostgresUrl(value)) {
+                why = "--migrate-to needs a postgresql:// URL";
+                return false;
+            }
+            out.migrate_to = value;
         } else if (name == "--listen") {
             out.listen = value;
         } else if (name == "--port") {

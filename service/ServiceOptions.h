@@ -9,6 +9,12 @@ namespace service {
 
 struct ServiceOptions {
     std::string data_dir;                 // --data DIR (required)
+    // --database URL: a postgresql:// URL (a database several service processes share)
+    // or the path of an SQLite file; empty: service.db in the data folder.
+    std::string database;
+    // --migrate-to URL: copy the data folder's SQLite database into the (empty)
+    // PostgreSQL database at URL, then end.
+    std::string migrate_to;
     std::string listen = "0.0.0.0";       // --listen ADDR: every interface, as the desktop
     int port = 80;                        // --port N: program always talks to port 80
     uint64_t latest_build = 201302010343; // --latest-build N: answer to the version check
@@ -28,11 +34,13 @@ struct ServiceOptions {
 };
 
 inline constexpr const char* kUsage =
-    "usage: vellumark-service --data DIR [--listen ADDR] [--port N] [--latest-build N]\n"
+    "usage: vellumark-service --data DIR [--database URL] [--listen ADDR] [--port N]\n"
+    "                         [--latest-build N]\n"
     "                         [--reference FILE] [--notice FILE] [--service-path PATH]\n"
     "                         [--trusted-proxy ADDR]... [--request-threads N]\n"
     "                         [--signups-per-hour N] [--client-seconds N]\n"
-    "                         [--stage-expiry-seconds N]\n";
+    "                         [--stage-expiry-seconds N]\n"
+    "       vellumark-service --data DIR --migrate-to postgresql://...\n";
 
 // True for an IPv4 or IPv6 address literal.
 bool IsIpAddress(const std::string& text);

@@ -1,53 +1,58 @@
 #include "service/SignupLimit.h"
 
-#include <algorithm>
 #include <utility>
 
 namespace service {
 
-SignupLimit::SignupLimit(const SignupRules& rules, ThrottleClock clock) : rules_(rules), clock_(std::move(clock)) {}
+SignupLimit::SignupLimit(ServiceDatabase& db, const SignupRules& rules, ThrottleClock clock)
+    : db_(db), rules_(rules), clock_(std::move(clock)) {}
 
 bool SignupLimit::Take(const std::string& key) {
     const int64_t now = clock_();
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = taken_.find(key);
-    if (found == taken_.end()) {
-        MakeRoom(now);
-        found = taken_.emplace(key, std::deque<int64_t>()).first;
-    }
-    std::deque<int64_t>& times = found->second;
-    Expire(times, now);
-    if (times.size() >= static_cast<size_t>(rules_.max_accounts)) return false;
-    times.push_back(now);
-    return true;
+    auto lock = db_.Lock();
+    if (!db_.Begin()) return false;
+    if (TakeInTransaction(key, now) && db_.Commit()) return true;
+    db_.Rollback();
+    return false;
+}
+
+bool SignupLimit::TakeInTransaction(const std::string& key, int64_t now) {
+    // Sign-ups of one address counted by several processes at once take turns.
+    if (!db_.LockNameForTransaction("signup:" + key)) return false;
+    Statement expire(db_, "DELETE FROM signup WHERE key = ?1 AND taken <= ?2");
+    if (!expire.Bind(1, key).Bind(2, now - rules_.window_ms).Run()) return false;
+    Statement count(db_, "SELECT count(*) FROM signup WHERE key = ?1");
+    if (!count.Bind(1, key).Step() || count.Int(0) >= rules_.max_accounts) return false;
+    return Statement(db_, "INSERT INTO signup (key, taken) VALUES (?1, ?2)").Bind(1, key).Bind(2, now).Run() &&
+           Bound(now);
 }
 
 void SignupLimit::GiveBack(const std::string& key) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = taken_.find(key);
-    if (found == taken_.end() || found->second.empty()) return;
-    found->second.pop_back();
-    if (found->second.empty()) taken_.erase(found);
+    auto lock = db_.Lock();
+    Statement(db_, "DELETE FROM signup WHERE id = (SELECT max(id) FROM signup WHERE key = ?1)").Bind(1, key).Run();
 }
 
 size_t SignupLimit::Size() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return taken_.size();
+    auto lock = db_.Lock();
+    Statement count(db_, "SELECT count(DISTINCT key) FROM signup");
+    return count.Step() ? static_cast<size_t>(count.Int(0)) : 0;
 }
 
-void SignupLimit::Expire(std::deque<int64_t>& times, int64_t now) const {
-    while (!times.empty() && now - times.front() >= rules_.window_ms) times.pop_front();
-}
-
-void SignupLimit::MakeRoom(int64_t now) {
-    if (taken_.size() < rules_.max_keys) return;
-    std::erase_if(taken_, [&](const auto& item) {
-        return item.second.empty() || now - item.second.back() >= rules_.window_ms;
-    });
-    if (taken_.size() < rules_.max_keys || taken_.empty()) return;
-    const auto oldest = std::min_element(taken_.begin(), taken_.end(),
-                                         [](const auto& a, const auto& b) { return a.second.back() < b.second.back(); });
-    taken_.erase(oldest);
+bool SignupLimit::Bound(int64_t now) {
+    const auto size = [this] {
+        Statement count(db_, "SELECT count(DISTINCT key) FROM signup");
+        return count.Step() ? count.Int(0) : 0;
+    };
+    const auto max_keys = static_cast<int64_t>(rules_.max_keys);
+    if (size() <= max_keys) return true;
+    if (!Statement(db_, "DELETE FROM signup WHERE taken <= ?1").Bind(1, now - rules_.window_ms).Run()) return false;
+    const int64_t over = size() - max_keys;
+    if (over <= 0) return true;
+    return Statement(db_,
+                     "DELETE FROM signup WHERE key IN"
+                     " (SELECT key FROM signup GROUP BY key ORDER BY max(taken) LIMIT ?1)")
+        .Bind(1, over)
+        .Run();
 }
 
 }  // namespace service

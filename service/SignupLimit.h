@@ -1,22 +1,22 @@
 // Slows down sign-up floods: at most a few new accounts per address within a time
 // window. A sign-up takes its place before the slow password hash runs, so sign-ups
 // sent at the same moment cannot all slip through; one that made no account gives its
-// place back. Safe to use from several threads; its memory is bounded by max_keys.
+// place back. The places are kept in the service's database (table signup), so every
+// service process on one database counts them together. At most max_keys addresses
+// are kept.
 #pragma once
 
 #include "service/AccountLimits.h"
+#include "service/ServiceDatabase.h"
 
 #include <cstdint>
-#include <deque>
-#include <mutex>
 #include <string>
-#include <unordered_map>
 
 namespace service {
 
 class SignupLimit {
 public:
-    SignupLimit(const SignupRules& rules, ThrottleClock clock);
+    SignupLimit(ServiceDatabase& db, const SignupRules& rules, ThrottleClock clock);
 
     // Takes one of `key`'s sign-ups within the window; false when all are taken.
     bool Take(const std::string& key);
@@ -26,16 +26,14 @@ public:
     size_t Size();
 
 private:
-    // Forgets the sign-ups of `times` older than the window.
-    void Expire(std::deque<int64_t>& times, int64_t now) const;
-    // Frees a place for one more key: the keys with no sign-up in the window go, and if
-    // none did, the one whose newest sign-up is the oldest.
-    void MakeRoom(int64_t now);
+    // Keeps at most max_keys addresses: the ones with no sign-up in the window go, and
+    // if that is not enough, the ones whose newest sign-up is the oldest.
+    bool Bound(int64_t now);
+    bool TakeInTransaction(const std::string& key, int64_t now);
 
+    ServiceDatabase& db_;
     const SignupRules rules_;
     const ThrottleClock clock_;
-    std::mutex mutex_;
-    std::unordered_map<std::string, std::deque<int64_t>> taken_;  // times, oldest first
 };
 
 }  // namespace service

@@ -156,13 +156,16 @@ bool NginxFront::Available(std::string& why) {
 }
 
 NginxFront::NginxFront(const fs::path& root, int service_port, const fs::path& data_dir)
+    : NginxFront(root, std::vector<int>{service_port}, data_dir) {}
+
+NginxFront::NginxFront(const fs::path& root, const std::vector<int>& service_ports, const fs::path& data_dir)
     : root_(root), ca_file_(root / "ca.pem") {
     std::error_code error;
     fs::create_directories(root_ / "temp", error);
     if (!Available(failure_) || !MakeCertificates()) return;
     // A port taken between the probe and nginx's bind makes nginx fail: try new ports.
     for (int attempt = 0; attempt < 3 && !Running(); ++attempt) {
-        if (!WriteConfiguration(service_port, data_dir)) return;
+        if (!WriteConfiguration(service_ports, data_dir)) return;
         if (!Start() && failure_.find("Address already in use") == std::string::npos) return;
     }
 }
@@ -198,9 +201,23 @@ bool NginxFront::MakeCertificates() {
     return true;
 }
 
-bool NginxFront::WriteConfiguration(int service_port, const fs::path& data_dir) {
+bool NginxFront::WriteConfiguration(const std::vector<int>& service_ports, const fs::path& data_dir) {
     const fs::path shipped = SourceDir() / "service/deploy/nginx-vellumark.conf.in";
     std::string site = ReadFileBytes(shipped);
+    // The upstream's server line, once for each service process.
+    const size_t port_at = site.find("server 127.0.0.1:@SERVICE_PORT@");
+    if (port_at != std::string::npos) {
+        const size_t start = site.rfind('\n', port_at) + 1;
+        const size_t end = site.find('\n', port_at) + 1;
+        const std::string line = site.substr(start, end - start);
+        std::string lines;
+        for (int port : service_ports) {
+            std::string one = line;
+            ReplaceAll(one, "@SERVICE_PORT@", std::to_string(port));
+            lines += one;
+        }
+        site.replace(start, end - start, lines);
+    }
     https_port_ = FreePort();
     http_port_ = FreePort();
     if (site.empty() || https_port_ == 0 || http_port_ == 0 || https_port_ == http_port_) {
@@ -213,7 +230,7 @@ bool NginxFront::WriteConfiguration(int service_port, const fs::path& data_dir) 
         {"@HTTP_LISTEN@", "127.0.0.1:" + std::to_string(http_port_)},
         {"@CERTIFICATE@", (root_ / "server.pem").string()},
         {"@CERTIFICATE_KEY@", (root_ / "server.key").string()},
-        {"@SERVICE_PORT@", std::to_string(service_port)},
+        {"@SERVICE_PORT@", std::to_string(service_ports.front())},
         {"@DATA_DIR@", fs::absolute(data_dir).lexically_normal().string()},
         {"@PROGRAM_DIR@", fs::absolute(ProgramDir()).lexically_normal().string()},
     };
@@ -233,7 +250,7 @@ bool NginxFront::WriteConfiguration(int service_port, const fs::path& data_dir) 
                        "worker_processes 1;\n"
                        "pid " + r + "/nginx.pid;\n"
                        "error_log " + r + "/error.log info;\n"
-                       "events { worker_connections 128; }\n"
+                       "events { worker_connections 512; }\n"
                        "http {\n"
                        "    sendfile on;\n"
                        "    tcp_nopush on;\n"
@@ -291,14 +308,19 @@ void NginxFront::Stop() {
 
 FrontReply NginxFront::Send(const FrontRequest& request) const {
     static const bool initialised = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    FrontReply reply;
     std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(initialised ? curl_easy_init() : nullptr,
                                                               curl_easy_cleanup);
-    if (!curl) return reply;
+    if (!curl) return FrontReply{};
+    return Send(request, curl.get());
+}
+
+FrontReply NginxFront::Send(const FrontRequest& request, void* handle) const {
+    CURL* h = static_cast<CURL*>(handle);
+    FrontReply reply;
+    curl_easy_reset(h);
     std::string url = request.plain_http ? "http://127.0.0.1:" + std::to_string(http_port_) : BaseUrl();
     if (!request.base.empty()) url = request.base;
     url += request.path;
-    CURL* h = curl.get();
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_CAINFO, ca_file_.c_str());
     curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);

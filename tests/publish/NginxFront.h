@@ -39,6 +39,10 @@ public:
     // Serves on free ports of 127.0.0.1 in front of the service at 127.0.0.1:service_port
     // whose data folder is `data_dir`; its own files go into `root`.
     NginxFront(const std::filesystem::path& root, int service_port, const std::filesystem::path& data_dir);
+    // In front of several service processes on one database, at these ports: the
+    // upstream's server line is repeated for each.
+    NginxFront(const std::filesystem::path& root, const std::vector<int>& service_ports,
+               const std::filesystem::path& data_dir);
     ~NginxFront();
     NginxFront(const NginxFront&) = delete;
     NginxFront& operator=(const NginxFront&) = delete;
@@ -55,11 +59,14 @@ public:
 
     // One request over TLS (or plain HTTP), trusting only the test's authority.
     FrontReply Send(const FrontRequest& request) const;
+    // The same on `handle`, whose connection stays open for the next request, as the
+    // desktop program keeps its connection (libcurl's easy handle).
+    FrontReply Send(const FrontRequest& request, void* handle) const;
     FrontReply Get(const std::string& path) const;
 
 private:
     bool MakeCertificates();
-    bool WriteConfiguration(int service_port, const std::filesystem::path& data_dir);
+    bool WriteConfiguration(const std::vector<int>& service_ports, const std::filesystem::path& data_dir);
     bool Start();
     void Stop();
 

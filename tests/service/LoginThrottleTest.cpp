@@ -1,6 +1,8 @@
 // The login throttle on a clock of the test's own: growing waits after a burst of
 // failures, a right password clearing them, forgetting, and bounded memory.
 #include "service/LoginThrottle.h"
+#include "tests/helpers/PostgresCluster.h"
+#include "tests/helpers/TempHome.h"
 
 #include <gtest/gtest.h>
 
@@ -16,8 +18,16 @@ constexpr ThrottleRules kRules{3, 1000, 8000, 60000, 100};
 
 class LoginThrottleTest : public ::testing::Test {
 protected:
+    void SetUp() override {
+        std::string why;
+        const std::string target = TestDatabaseTarget((home_.Root() / "service.db").string(), why);
+        ASSERT_TRUE(!target.empty() && db_.Open(target, why)) << why;
+    }
+
+    TempHome home_;
+    service::ServiceDatabase db_;
     int64_t now_ = 1000000;
-    LoginThrottle throttle_{kRules, [this] { return now_; }};
+    LoginThrottle throttle_{db_, "account", kRules, [this] { return now_; }};
 };
 
 }  // namespace
@@ -66,7 +76,7 @@ TEST_F(LoginThrottleTest, CountIsForgottenAfterAQuietSpell) {
 TEST_F(LoginThrottleTest, MemoryStaysBoundedDroppingTheStalestKeys) {
     // A spray over many keys (addresses, or accounts): the table never outgrows its
     // bound, and the keys failing now are the ones it keeps.
-    LoginThrottle strict({0, 1000, 8000, 60000, 100}, [this] { return now_; });
+    LoginThrottle strict(db_, "address", {0, 1000, 8000, 60000, 100}, [this] { return now_; });
     for (int i = 0; i < 1000; ++i) {
         strict.Failure("key" + std::to_string(i));
         ++now_;

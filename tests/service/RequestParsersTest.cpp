@@ -219,6 +219,7 @@ TEST(ServiceOptions, DefaultsAndMistakes) {
     EXPECT_FALSE(ParseServiceOptions({"--data", "d", "--port"}, o, why));
     EXPECT_FALSE(ParseServiceOptions({"--data", "d", "--bogus", "1"}, o, why));
     EXPECT_FALSE(ParseServiceOptions({"--data", "d", "--service-path", "x"}, o, why));
+    EXPECT_FALSE(ParseServiceOptions({"--data", "d", "--migrate-to", "/srv/other.db"}, o, why)) << "PostgreSQL only";
 }
 
 TEST(JpegSize, FrameHeaderAfterOtherSegments) {

@@ -1,5 +1,6 @@
 #include "ServiceFixture.h"
 
+#include "tests/helpers/PostgresCluster.h"
 #include "tests/helpers/TempHome.h"
 
 #include <cerrno>
@@ -7,6 +8,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <poll.h>
 #include <random>
@@ -132,6 +134,16 @@ std::string HttpResult::Header(const std::string& name) const {
     return std::string();
 }
 
+std::string TestDatabaseFor(const fs::path& data_dir) {
+    // A service started again on the same data folder finds the same database.
+    static std::map<std::string, std::string> databases;
+    std::string& url = databases[data_dir.string()];
+    std::string why;
+    if (url.empty()) url = NewPostgresDatabase(why);
+    if (url.empty()) std::fprintf(stderr, "no test database: %s\n", why.c_str());
+    return url;
+}
+
 fs::path ServiceProgram() { return ProgramDir() / "vellumark-service"; }
 
 long PeakMemoryMb(pid_t pid) {
@@ -146,6 +158,7 @@ ServiceProcess::ServiceProcess(const fs::path& data_dir, const std::vector<std::
                                std::chrono::seconds wait, const fs::path& log_file) {
     std::vector<std::string> args = {ServiceProgram().string(), "--data", data_dir.string(),
                                      "--listen", "127.0.0.1", "--port", "0"};
+    if (TestsUsePostgres()) args.insert(args.end(), {"--database", TestDatabaseFor(data_dir)});
     args.insert(args.end(), extra_args.begin(), extra_args.end());
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return;

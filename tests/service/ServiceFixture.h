@@ -61,6 +61,10 @@ private:
     std::string first_line_;
 };
 
+// When the tests run against PostgreSQL: the database of the services on `data_dir`,
+// made the first time it is asked for.
+std::string TestDatabaseFor(const std::filesystem::path& data_dir);
+
 // The program under test: vellumark-service in the build's program folder.
 std::filesystem::path ServiceProgram();
 

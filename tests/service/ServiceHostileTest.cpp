@@ -3,6 +3,7 @@
 // readers during a cut upload, uploaded files that would run script, forged log records
 // and sign-up floods. Every loop is bounded in count and time.
 #include "ServiceFixture.h"
+#include "tests/helpers/PostgresCluster.h"
 #include "config/GzipBytes.h"
 #include "tests/helpers/TempHome.h"
 
@@ -277,12 +278,20 @@ TEST_F(ServiceHostileTest, AReaderNeverGetsAHalfFileAndACrashLeavesNoneBehind) {
 
     service_->Stop(SIGKILL);
     Start();
-    EXPECT_FALSE(fs::exists(BookFile(".partial-file.pdf"))) << "the cut upload's leftover is removed at start";
+    // Service processes sharing the data folder (on PostgreSQL) keep recent leftovers at
+    // start: another process may be writing them.
+    const bool shared_folder = TestsUsePostgres();
+    if (!shared_folder) {
+        EXPECT_FALSE(fs::exists(BookFile(".partial-file.pdf"))) << "the cut upload's leftover is removed at start";
+    }
     EXPECT_EQ(service_->Get(path).body, old_version);
     // The cut upload cannot be continued where it stopped; sent again from its start it lands whole.
     service_->Exchange(bodies::Login("owner@x.org", "pw1"));
-    EXPECT_NE(service_->Exchange(bodies::Upload(kKey, "file.pdf", "", new_version.substr(2 * 49152, 49152), 2, 48), size).body,
-              "OK");
+    if (!shared_folder) {
+        EXPECT_NE(
+            service_->Exchange(bodies::Upload(kKey, "file.pdf", "", new_version.substr(2 * 49152, 49152), 2, 48), size).body,
+            "OK");
+    }
     EXPECT_EQ(bodies::UploadFile(*service_, kKey, "file.pdf", "", new_version).body, "OK");
     EXPECT_EQ(service_->Get(path).body, new_version);
     for (const auto& entry : fs::recursive_directory_iterator(Data() / "books"))

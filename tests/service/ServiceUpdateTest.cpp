@@ -5,11 +5,13 @@
 #include "ServiceFixture.h"
 #include "config/BookManifest.h"
 #include "config/GzipBytes.h"
+#include "tests/helpers/PostgresCluster.h"
 #include "tests/helpers/TempHome.h"
 
 #include <atomic>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <random>
 #include <thread>
 
@@ -378,3 +380,68 @@ TEST_F(ServiceUpdateTest, AnUpdateUntouchedForTheExpiryTimeIsRemovedAtStartAndWh
 }
 
 }  // namespace
+
+// The answer of a begin lost on its way (a service process died): the same session asks
+// again without the id and gets the same update back; another session of the owner is
+// still told to wait.
+TEST_F(ServiceUpdateTest, ASessionAskingAgainForItsUpdateGetsItAnotherSessionWaits) {
+    const long long token = PublishVersion1();
+    EXPECT_EQ(Request("stag", ""), "OK");
+    const std::string first = update_;
+    EXPECT_EQ(Send("txt.js", Version2().at("txt.js")), "OK");
+    update_.clear();
+    EXPECT_EQ(Request("stag", ""), "OK");
+    EXPECT_EQ(update_, first);
+    EXPECT_EQ(ReadFileBytes(Stage() / "txt.js"), Version2().at("txt.js")) << "the staged file stayed";
+
+    const std::string session = service_->SessionKey();
+    EXPECT_GT(Login("owner@example.org"), 0);
+    update_.clear();
+    EXPECT_EQ(Request("stag", "").rfind("ERR:busy:", 0), 0u);
+    service_->SetSessionKey(session);
+    update_ = first;
+    EXPECT_EQ(Meta(token, "Second title", 2), "OK");
+    EXPECT_EQ(Send("HighRes/img-2.jpg", Version2().at("HighRes/img-2.jpg")), "OK");
+    EXPECT_EQ(Request("comm", ManifestOf(Version2())), "OK");
+    ExpectServed(Version2());
+}
+
+// A data folder of the SQLite service moved to PostgreSQL with --migrate-to: the
+// session, the account, the book, the open update and the reference data carry over,
+// and the update is committed on the new database.
+TEST_F(ServiceUpdateTest, MigrationToPostgresqlKeepsSessionsBooksOpenUpdatesAndReferenceData) {
+    if (TestsUsePostgres()) GTEST_SKIP() << "migrates an SQLite data folder";
+    if (const std::string missing = PostgresUnavailable(); !missing.empty()) GTEST_SKIP() << missing;
+    const long long token = PublishVersion1();
+    EXPECT_EQ(Request("stag", ""), "OK");
+    EXPECT_EQ(Send("txt.js", Version2().at("txt.js")), "OK");
+    EXPECT_EQ(service_->Stop(SIGTERM), 0);
+
+    std::string why;
+    const std::string url = NewPostgresDatabase(why);
+    ASSERT_FALSE(url.empty()) << why;
+    std::string output;
+    EXPECT_EQ(RunServiceExpectingFailure({"--data", Data().string(), "--migrate-to", url}, output), 0) << output;
+    // A second run finds the accounts there and copies nothing.
+    EXPECT_NE(RunServiceExpectingFailure({"--data", Data().string(), "--migrate-to", url}, output), 0);
+    EXPECT_NE(output.find("holds accounts already"), std::string::npos) << output;
+
+    const std::string session = service_->SessionKey();
+    Start({"--database", url});
+    service_->SetSessionKey(session);
+    ExpectServed(Version1());
+    // The session of before the move goes on with the open update without a new login.
+    EXPECT_EQ(Meta(token, "Second title", 2), "OK");
+    EXPECT_EQ(Send("HighRes/img-2.jpg", Version2().at("HighRes/img-2.jpg")), "OK");
+    EXPECT_EQ(Request("comm", ManifestOf(Version2())), "OK");
+    ExpectServed(Version2());
+    EXPECT_GT(Login("owner@example.org"), 0) << "the account and its password came along";
+
+    // The reference data came along: all the shipped categories are in the database.
+    PGconn* conn = PQconnectdb(url.c_str());
+    PGresult* result = PQexec(conn, "SELECT count(*) FROM reference_category");
+    ASSERT_EQ(PQresultStatus(result), PGRES_TUPLES_OK) << PQerrorMessage(conn);
+    EXPECT_GT(std::atoi(PQgetvalue(result, 0, 0)), 0);
+    PQclear(result);
+    PQfinish(conn);
+}

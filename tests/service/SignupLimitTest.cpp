@@ -2,6 +2,8 @@
 // the per-address limits count under.
 #include "service/AddressGroup.h"
 #include "service/SignupLimit.h"
+#include "tests/helpers/PostgresCluster.h"
+#include "tests/helpers/TempHome.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +12,25 @@
 using service::AddressGroup;
 using service::SignupLimit;
 
-TEST(SignupLimit, FewPerAddressWithinTheWindowAndUnusedPlacesGoBack) {
+namespace {
+
+class SignupLimitTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string why;
+        const std::string target = TestDatabaseTarget((home_.Root() / "service.db").string(), why);
+        ASSERT_TRUE(!target.empty() && db_.Open(target, why)) << why;
+    }
+
+    TempHome home_;
+    service::ServiceDatabase db_;
+};
+
+}  // namespace
+
+TEST_F(SignupLimitTest, FewPerAddressWithinTheWindowAndUnusedPlacesGoBack) {
     int64_t now = 5000000;
-    SignupLimit limit({3, 3600000, 100}, [&now] { return now; });
+    SignupLimit limit(db_, {3, 3600000, 100}, [&now] { return now; });
     EXPECT_TRUE(limit.Take("10.0.0.1"));
     now += 1000;
     EXPECT_TRUE(limit.Take("10.0.0.1"));
@@ -34,9 +52,9 @@ TEST(SignupLimit, FewPerAddressWithinTheWindowAndUnusedPlacesGoBack) {
     EXPECT_TRUE(limit.Take("10.0.0.1"));
 }
 
-TEST(SignupLimit, MemoryStaysBounded) {
+TEST_F(SignupLimitTest, MemoryStaysBounded) {
     int64_t now = 0;
-    SignupLimit limit({2, 3600000, 50}, [&now] { return now; });
+    SignupLimit limit(db_, {2, 3600000, 50}, [&now] { return now; });
     for (int i = 0; i < 500; ++i) {
         ASSERT_TRUE(limit.Take("10.1." + std::to_string(i / 256) + "." + std::to_string(i % 256)));
         ++now;
