@@ -7,6 +7,7 @@
 #include "config/GzipBytes.h"
 #include "tests/helpers/TempHome.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
@@ -177,12 +178,26 @@ TEST_F(ServiceHostileTest, IdleAndTricklingConnectionsDoNotHoldUpAPublisher) {
     }
     done = true;
     trickle.join();
-    for (size_t i = 0; i < seconds.size(); ++i) EXPECT_LT(seconds[i], 1.0) << "answer " << i;
     for (int page = 1; page <= 20; ++page)
         EXPECT_EQ(ReadFileBytes(Data() / "books" / kKey / "HighRes" / ("img-" + std::to_string(page) + ".jpg")),
                   files[static_cast<size_t>(page - 1)]);
     for (int fd : idle) ::close(fd);
     for (int fd : slow) ::close(fd);
+
+    // A held-up answer waits for a trickling client's deadline (10 s). Sign-up and login
+    // cost a password hash, which takes longer on a busy machine: the same two answers
+    // without the hostile connections set the machine's own pace, and each answer above
+    // may take at most a second more than the slowest of them.
+    std::vector<double> own_pace;
+    std::swap(seconds, own_pace);
+    timed([&] {
+        return service_->Post("/createPubAccount.asp", "email=b%40x.org&password=pw2",
+                              "application/x-www-form-urlencoded");
+    });
+    timed([&] { return service_->Exchange(bodies::Login("b@x.org", "pw2")); });
+    std::swap(seconds, own_pace);
+    const double allowed = 1.0 + *std::max_element(own_pace.begin(), own_pace.end());
+    for (size_t i = 0; i < seconds.size(); ++i) EXPECT_LT(seconds[i], allowed) << "answer " << i;
 }
 
 TEST_F(ServiceHostileTest, SilentAndSlowClientsAreCutOffAtTheirDeadline) {
