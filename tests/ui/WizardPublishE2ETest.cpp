@@ -168,10 +168,10 @@ void WizardPublishE2ETest::toAnFtpServer()
     QCOMPARE(home.Opened().last().toStdString(), url);
     ExpectBookOpens(home, url);
 
-    // The published page names the book's address and its cover as absolute addresses
-    // for link previews, and the web site serves that cover.
+    // The published page names the book's address and its preview picture as absolute
+    // addresses for link previews, and the web site serves that picture.
     const std::string page = ReadFileBytes(ftp.Root() / "books" / key / "index.html");
-    const std::string cover = webaddr + key + "/thumb/img-1-e-cover.jpg";
+    const std::string cover = webaddr + key + "/thumb/img-1-e-share.jpg";
     for (const std::string& tag :
          {"<meta property=\"og:url\" content=\"" + url + "\">", "<link rel=\"canonical\" href=\"" + url + "\">",
           "<meta property=\"og:image\" content=\"" + cover + "\">",
@@ -180,7 +180,7 @@ void WizardPublishE2ETest::toAnFtpServer()
         QVERIFY2(page.find(tag) != std::string::npos, tag.c_str());
     const std::string served = FetchUrlText(cover, 10000);
     QVERIFY2(!served.empty(), cover.c_str());
-    QVERIFY(served == ReadFileBytes(fs::path(cfg.m_books_folder) / key / "thumb/img-1-e-cover.jpg"));
+    QVERIFY(served == ReadFileBytes(fs::path(cfg.m_books_folder) / key / "thumb/img-1-e-share.jpg"));
     ExpectEmbedCode(wizard, "embedFtpCode", url);
 }
 
