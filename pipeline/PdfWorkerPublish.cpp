@@ -133,7 +133,7 @@ int PdfWorker::PublishAndFinish()
         web.SetHttpTarget(host, 80, cfg_.m_vazirudu_url);
         web.SetCoverSize(128, page_height_ * 128 / page_width_);
         DIAG(kModule, 0, "INF:will %s login", host.c_str());
-        if (web.LoginHttp(service_user_, service_password_) <= 0) {
+        if (web.LoginHttpRepeatable(service_user_, service_password_) <= 0) {
             // The password never reaches the log.
             web.ReportLoginFailure(service_user_);
             Note({"not published on " + host + ": the login as " + service_user_ + " failed"});

@@ -57,6 +57,10 @@ public:
     // handler the reply is read as a length-prefixed message and passed to it; without
     // one the caller reads the reply (IsOK, GetUserRowID).
     bool PostByHttp(const char* code, const std::string& body, const ReplyHandler* handler);
+    // The same for a message the service may get twice without harm: one that got no
+    // answer (no connection, a service process that died with it, a 5xx or 429) is sent
+    // again after the retry delay, up to the try-times setting.
+    bool PostRepeatable(const char* code, const std::string& body);
     // Judges the last reply as a status text; `number` (may be null) receives the number
     // that follows "OK" when there is one.
     bool IsOK(int32_t* number);
@@ -64,6 +68,9 @@ public:
     // Logs in; the user row id (also kept for the metadata message), 0 on failure.
     // Names and passwords of more than 31 bytes are refused.
     int32_t LoginHttp(const std::string& user, const std::string& password);
+    // LoginHttp, tried again after the retry delay (up to the try-times setting) while no
+    // service answers it; a refused login is not tried again.
+    int32_t LoginHttpRepeatable(const std::string& user, const std::string& password);
     // Logs that the login of `user` to the service failed. The password is never
     // written: it appears as asterisks.
     void ReportLoginFailure(const std::string& user) const;
@@ -144,6 +151,9 @@ private:
     int32_t FailureTail();
     int32_t TryTimes() const;
     int32_t HttpTryTimes() const;
+    // After failed attempt `attempt` of message `code`: true (after the retry delay) when
+    // it got no answer and may be tried again.
+    bool TryAgainAfter(int32_t attempt, const char* code) const;
     // The request headers of an upload of a file of `size` bytes.
     std::vector<std::string> UploadHeaders(int64_t size) const;
     // Sends one upload request; false when the exchange failed or was refused.

@@ -171,6 +171,30 @@ bool Uploader::PostByHttp(const char* code, const std::string& body, const Reply
     return true;
 }
 
+bool Uploader::TryAgainAfter(int32_t attempt, const char* code) const {
+    // No answer: no connection, a service process that died with the request, a 5xx or 429.
+    const long status = http_.Status();
+    const bool unanswered = status == 0 || status == 429 || status >= 500;
+    if (!unanswered || attempt + 1 >= HttpTryTimes() || !retry::WaitUnlessStopped(retry::DelayMs(attempt), job_state_))
+        return false;
+    DIAG(kModule, 0, "INF:%.4s got no answer; sending it again", code);
+    return true;
+}
+
+bool Uploader::PostRepeatable(const char* code, const std::string& body) {
+    for (int32_t attempt = 0;; ++attempt) {
+        if (PostByHttp(code, body, nullptr)) return true;
+        if (!TryAgainAfter(attempt, code)) return false;
+    }
+}
+
+int32_t Uploader::LoginHttpRepeatable(const std::string& user, const std::string& password) {
+    for (int32_t attempt = 0;; ++attempt) {
+        const int32_t row = LoginHttp(user, password);
+        if (row > 0 || !TryAgainAfter(attempt, "logi")) return row;
+    }
+}
+
 bool Uploader::IsOK(int32_t* number) {
     const http_reply::Status status = http_reply::JudgeStatus(http_.Reply());
     if (!status.ok) {
@@ -275,7 +299,7 @@ bool Uploader::handle_pdf_metadata_http(const std::string& pdf_path, const std::
     meta.pdf_size = pdf_size;
     meta.cover_width = cover_width_;
     meta.cover_height = cover_height_;
-    if (!PostByHttp("meta", http_body::MetadataText(meta), nullptr)) return false;
+    if (!PostRepeatable("meta", http_body::MetadataText(meta))) return false;
     int32_t number = 0;
     if (!IsOK(&number)) return false;
     // 5: the service changed the book's title.
@@ -286,7 +310,7 @@ bool Uploader::handle_pdf_metadata_http(const std::string& pdf_path, const std::
 bool Uploader::FetchManifestHttp(const std::string& job_key, std::string& text) {
     text.clear();
     if (http_on_ == 0 || job_key.size() != 32 || !http_.IsOpen()) return false;
-    if (!PostByHttp("mani", job_key, nullptr)) return false;
+    if (!PostRepeatable("mani", job_key)) return false;
     // A length-prefixed text; "0" announces a book without a manifest. Anything else
     // (an "ERR:" of an older service or a refusal) is no manifest to rely on.
     switch (http_reply::ParseLengthPrefixed(http_.Reply(), text)) {
@@ -312,7 +336,7 @@ bool Uploader::BeginUpdateHttp(const std::string& job_key) {
     // the usual 4), before giving up.
     const int32_t tries = 2 * HttpTryTimes();
     for (int32_t attempt = 0; attempt < tries; ++attempt) {
-        if (!PostByHttp("stag", job_key, nullptr)) return false;
+        if (!PostRepeatable("stag", job_key)) return false;
         const std::string& reply = http_.Reply();
         if (reply == "OK") {
             // A service of before update ids answers none: its stage is the book's only one.
@@ -338,8 +362,19 @@ bool Uploader::BeginUpdateHttp(const std::string& job_key) {
 
 bool Uploader::CommitUpdateHttp(const std::string& job_key, const std::string& manifest_text) {
     if (http_on_ == 0 || job_key.size() != 32 || !http_.IsOpen()) return false;
-    if (!PostByHttp("comm", job_key + manifest_text, nullptr) || !UpdateStepDone("comm", job_key, http_.Reply()))
-        return false;
+    bool repeated = false;
+    for (int32_t attempt = 0; !PostByHttp("comm", job_key + manifest_text, nullptr); ++attempt) {
+        if (!TryAgainAfter(attempt, "comm")) return false;
+        repeated = true;
+    }
+    // A commit whose answer was lost may have been done: the repeat then finds no open
+    // update, and the live book's manifest is the one committed.
+    const std::string reply = http_.Reply();
+    std::string live;
+    const bool done_before = repeated && reply != "OK" && !manifest_text.empty() &&
+                             FetchManifestHttp(job_key, live) && live == manifest_text;
+    if (done_before) DIAG(kModule, 0, "INF:the commit of %s was done before its answer was lost", job_key.c_str());
+    else if (!UpdateStepDone("comm", job_key, reply)) return false;
     update_id_.clear();
     return true;
 }
