@@ -495,3 +495,41 @@ TEST_F(UploaderHttpTest, UpdateStepsCarryTheKeyAndAnOlderServicesErrorFailsThem)
         EXPECT_FALSE(up->CommitUpdateHttp(kKey, manifest)) << answer;
     }
 }
+
+TEST_F(UploaderHttpTest, MessagesThatGotNoAnswerAreSentAgainAndALostCommitsWorkIsFound) {
+    const std::string manifest = "vellumark-book-manifest 1 " + kKey + "\n" + std::string(64, 'a') + " 5 txt.js\n";
+    const auto prefixed = [](const std::string& text) {
+        std::string json = std::to_string(text.size());
+        for (size_t i = json.size(); i < 16; ++i) json += "\\u0000";
+        for (char c : text) json += c == '\n' ? std::string("\\n") : std::string(1, c);
+        return json;
+    };
+    // The login, the stage and the commit each lose their first answer (requests 1, 5
+    // and 9; even ones are probes). The repeated commit finds the update gone: the first
+    // one was done, as the live manifest shows, or it was not, when the manifest is another.
+    const auto script = [&](const std::string& live) {
+        return R"({"shed_requests": [1, 5, 9], "replies": {"logi": "42", "stag": "OK", "mani": ")" + prefixed(live) +
+               R"(", "comm": "ERR:the update is no longer open"}})";
+    };
+    StartPeer(script(manifest));
+    auto up = Connected();
+    EXPECT_EQ(up->LoginHttpRepeatable("alice", "secret"), 42);
+    EXPECT_TRUE(up->BeginUpdateHttp(kKey));
+    EXPECT_TRUE(up->CommitUpdateHttp(kKey, manifest));
+    const auto requests = peer_->Requests();
+    ASSERT_EQ(requests.size(), 14u);
+    for (size_t shed : {1u, 5u, 9u}) EXPECT_EQ(requests[shed + 2].body, requests[shed].body) << "request " << shed;
+    EXPECT_EQ(requests[13].Code(), "mani");
+
+    StartPeer(script("vellumark-book-manifest 1 " + kKey + "\n"));
+    up = Connected();
+    ASSERT_EQ(up->LoginHttpRepeatable("alice", "secret"), 42);
+    ASSERT_TRUE(up->BeginUpdateHttp(kKey));
+    EXPECT_FALSE(up->CommitUpdateHttp(kKey, manifest)) << "another book is live: this commit was not done";
+
+    // A refused login is answered, and not tried again.
+    StartPeer(R"({"replies": {"logi": "0"}})");
+    up = Connected();
+    EXPECT_EQ(up->LoginHttpRepeatable("alice", "wrong"), 0);
+    EXPECT_EQ(peer_->Requests().size(), 2u);
+}
