@@ -467,9 +467,10 @@ bool Uploader::upload_one_file_http(const std::string& local_path, const std::st
         DIAG(kModule, 0, "ERR:no http connection");
         return false;
     }
-    if (!Authenticate()) {
+    // The probe changes nothing: one that got no answer is sent again.
+    for (int32_t attempt = 0; !Authenticate(); ++attempt) {
         DIAG(kModule, http_.DiagCode(), "Authenticate failed");
-        return false;
+        if (!TryAgainAfter(attempt, "upld")) return false;
     }
     FilePtr file(std::fopen(local_path.c_str(), "rb"));
     if (!file) {

@@ -505,11 +505,12 @@ TEST_F(UploaderHttpTest, MessagesThatGotNoAnswerAreSentAgainAndALostCommitsWorkI
         return json;
     };
     // The login, the stage and the commit each lose their first answer (requests 1, 5
-    // and 9; even ones are probes). The repeated commit finds the update gone: the first
-    // one was done, as the live manifest shows, or it was not, when the manifest is another.
+    // and 9; even ones are probes), then the probe of an upload (14). The repeated commit
+    // finds the update gone: the first one was done, as the live manifest shows, or it
+    // was not, when the manifest is another.
     const auto script = [&](const std::string& live) {
-        return R"({"shed_requests": [1, 5, 9], "replies": {"logi": "42", "stag": "OK", "mani": ")" + prefixed(live) +
-               R"(", "comm": "ERR:the update is no longer open"}})";
+        return R"({"shed_requests": [1, 5, 9, 14], "replies": {"logi": "42", "stag": "OK", "upld": "OK", "mani": ")" +
+               prefixed(live) + R"(", "comm": "ERR:the update is no longer open"}})";
     };
     StartPeer(script(manifest));
     auto up = Connected();
@@ -520,6 +521,9 @@ TEST_F(UploaderHttpTest, MessagesThatGotNoAnswerAreSentAgainAndALostCommitsWorkI
     ASSERT_EQ(requests.size(), 14u);
     for (size_t shed : {1u, 5u, 9u}) EXPECT_EQ(requests[shed + 2].body, requests[shed].body) << "request " << shed;
     EXPECT_EQ(requests[13].Code(), "mani");
+    EXPECT_TRUE(up->upload_one_file_http(WriteSample("page.jpg", 1000), kKey, "HighRes"));
+    ASSERT_EQ(peer_->Requests().size(), 17u);
+    EXPECT_EQ(peer_->Requests()[16].Code(), "upld");
 
     StartPeer(script("vellumark-book-manifest 1 " + kKey + "\n"));
     up = Connected();
