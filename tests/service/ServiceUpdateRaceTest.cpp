@@ -114,9 +114,18 @@ TEST_F(ServiceUpdateRaceTest, TwoSessionsOfOneOwnerUpdatingAtOnceGiveReadersOneW
     std::vector<int> commit_order = {0};  // the editions in the order they went live
     std::atomic<int> sessions_done{0};
     std::atomic<int> refused_stages{0}, refused_intrusions{0}, accepted_intrusions{0};
+    std::atomic<int> logged_in{0};
+    // Waits (bounded) until `ready` holds: a login costs a password hash, and on a busy
+    // machine one session could otherwise finish before the other has begun.
+    const auto wait_until = [](const auto& ready) {
+        for (const auto end = Clock::now() + std::chrono::seconds(20); !ready() && Clock::now() < end;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    };
 
     const auto session = [&](unsigned seed) {
         const auto [key, token] = Login();
+        ++logged_in;
+        wait_until([&] { return logged_in == 2; });
         std::mt19937 random(seed);
         const auto pause = [&] { std::this_thread::sleep_for(std::chrono::milliseconds(random() % 15)); };
         for (int done = 0; done < kUpdatesPerSession;) {
@@ -129,6 +138,9 @@ TEST_F(ServiceUpdateRaceTest, TwoSessionsOfOneOwnerUpdatingAtOnceGiveReadersOneW
                 continue;
             }
             const std::string id = begun.Header("X-Vellumark-Update");
+            // The first session's first update stays open until the other session has been
+            // turned away at least once, so the two always meet.
+            if (seed == 1 && done == 0) wait_until([&] { return refused_stages > 0; });
             const int edition = next_edition++;
             pause();
             EXPECT_EQ(Say(key, id, bodies::Metadata(kKey, token, Title(edition), "d", "t", "b.pdf")).body, "OK");
