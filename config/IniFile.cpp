@@ -25,7 +25,7 @@ std::string ReadValue(const std::string& path, const std::string& section, const
 {
     if (path.empty())
         return {};
-    return ini_storage::Load(path).Find(section, key).value_or(std::string());
+    return ini_storage::Load(path)->Find(section, key).value_or(std::string());
 }
 
 bool WriteValue(const std::string& path, const std::string& section, const std::string& key,
@@ -118,6 +118,16 @@ bool IniFile::WriteText(const std::string& section, const std::string& key, cons
     return WriteValue(path_, section, key, text);
 }
 
+bool IniFile::WriteTexts(const std::string& section,
+                         const std::vector<std::pair<std::string, std::string>>& entries)
+{
+    return ini_storage::Modify(path_, [&](IniDocument& doc) {
+        for (const auto& [key, value] : entries)
+            doc.Set(section, key, value);
+        return true;
+    });
+}
+
 std::string IniFile::ReadRaw(const std::string& section, const std::string& key, size_t capacity) const
 {
     return Bounded(ReadValue(path_, section, key), capacity, false);
@@ -147,12 +157,17 @@ bool IniFile::WriteWide(const std::string& section, const std::string& key, cons
     return WriteValue(path_, section, key, text_utf8);
 }
 
-bool IniFile::WriteDateTime(const std::string& section, const std::string& key, const DateTimeRecord& r)
+std::string DateTimeText(const DateTimeRecord& r)
 {
     char text[96];
     std::snprintf(text, sizeof text, "%d,%d,%d,%d,%d,%d,%d,%d,", r.year, r.month, r.day_of_week, r.day, r.hour,
                   r.minute, r.second, r.milliseconds);
-    return WriteText(section, key, text);
+    return text;
+}
+
+bool IniFile::WriteDateTime(const std::string& section, const std::string& key, const DateTimeRecord& r)
+{
+    return WriteText(section, key, DateTimeText(r));
 }
 
 bool IniFile::ReadDateTime(const std::string& section, const std::string& key, DateTimeRecord& record) const
@@ -213,7 +228,7 @@ int IniFile::SectionNames(int entry_count, int entry_length)
     // zeros; the result counts the bytes before the final zero.
     const size_t cap = static_cast<size_t>(size);
     std::string list;
-    for (const auto& name : ini_storage::Load(path_).SectionNames()) {
+    for (const auto& name : ini_storage::Load(path_)->SectionNames()) {
         list += name;
         list += '\0';
     }

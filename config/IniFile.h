@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class Rijndael;
@@ -19,6 +20,9 @@ struct DateTimeRecord {
     uint16_t year = 0, month = 0, day_of_week = 0, day = 0;
     uint16_t hour = 0, minute = 0, second = 0, milliseconds = 0;
 };
+
+// The stored text of a date-time record: "%d,%d,%d,%d,%d,%d,%d,%d," in record order.
+std::string DateTimeText(const DateTimeRecord& record);
 
 class IniFile {
 public:
@@ -41,6 +45,10 @@ public:
     // caller's buffer would (result holds at most capacity - 1 bytes).
     std::string ReadText(const std::string& section, const std::string& key, size_t capacity = 2048) const;
     bool WriteText(const std::string& section, const std::string& key, const std::string& text);
+
+    // Several keys of one section written in one file replacement, in order: the file ends
+    // as after writing them one by one, and a reader sees all of them or none.
+    bool WriteTexts(const std::string& section, const std::vector<std::pair<std::string, std::string>>& entries);
 
     // Bytes stored unchanged; at most capacity - 1 bytes are returned.
     std::string ReadRaw(const std::string& section, const std::string& key, size_t capacity = 2048) const;

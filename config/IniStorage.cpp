@@ -1,6 +1,7 @@
 #include "config/IniStorage.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cerrno>
 #include <filesystem>
 #include <map>
@@ -120,6 +121,76 @@ bool ReplaceFile(const std::string& target, const std::string& bytes)
     return ok;
 }
 
+// The documents of the last files read or written, by the path they were asked for. A
+// process reads few settings files, so a handful of entries serve them all and bound
+// the memory the cache holds.
+class DocumentCache {
+public:
+    // The cached document when it was parsed from exactly `bytes`.
+    std::shared_ptr<IniDocument> Find(const std::string& path, const std::string& bytes)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        Entry* entry = EntryFor(path);
+        if (!entry || entry->bytes != bytes)
+            return nullptr;
+        entry->last_use = ++clock_;
+        return entry->doc;
+    }
+
+    // The cached document parsed from exactly `bytes`, for the caller alone to change:
+    // taken out of the cache when no reader holds it, a copy otherwise. Null on a miss.
+    std::shared_ptr<IniDocument> Take(const std::string& path, const std::string& bytes)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        Entry* entry = EntryFor(path);
+        if (!entry || entry->bytes != bytes)
+            return nullptr;
+        std::shared_ptr<IniDocument> doc = std::move(entry->doc);
+        entries_.erase(path);
+        // Readers get their reference under this lock, so a single owner stays single.
+        if (doc.use_count() == 1)
+            return doc;
+        return std::make_shared<IniDocument>(*doc);
+    }
+
+    void Remember(const std::string& path, std::string bytes, std::shared_ptr<IniDocument> doc)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!entries_.count(path) && entries_.size() >= kEntries) {
+            auto oldest = entries_.begin();
+            for (auto it = entries_.begin(); it != entries_.end(); ++it)
+                if (it->second.last_use < oldest->second.last_use)
+                    oldest = it;
+            entries_.erase(oldest);
+        }
+        entries_[path] = Entry{std::move(bytes), std::move(doc), ++clock_};
+    }
+
+private:
+    static constexpr size_t kEntries = 8;
+    struct Entry {
+        std::string bytes;
+        std::shared_ptr<IniDocument> doc;
+        uint64_t last_use = 0;
+    };
+
+    Entry* EntryFor(const std::string& path)
+    {
+        auto it = entries_.find(path);
+        return it == entries_.end() ? nullptr : &it->second;
+    }
+
+    std::mutex lock_;
+    std::map<std::string, Entry> entries_;
+    uint64_t clock_ = 0;
+};
+
+DocumentCache& Cache()
+{
+    static DocumentCache cache;
+    return cache;
+}
+
 } // namespace
 
 bool ReadBytes(const std::string& path, std::string& bytes)
@@ -145,11 +216,15 @@ bool ReadBytes(const std::string& path, std::string& bytes)
     }
 }
 
-IniDocument Load(const std::string& path)
+std::shared_ptr<const IniDocument> Load(const std::string& path)
 {
     std::string bytes;
     ReadBytes(path, bytes);
-    return IniDocument::Parse(bytes);
+    if (auto cached = Cache().Find(path, bytes))
+        return cached;
+    auto doc = std::make_shared<IniDocument>(IniDocument::Parse(bytes));
+    Cache().Remember(path, std::move(bytes), doc);
+    return doc;
 }
 
 bool Modify(const std::string& path, const std::function<bool(IniDocument&)>& change)
@@ -163,10 +238,18 @@ bool Modify(const std::string& path, const std::function<bool(IniDocument&)>& ch
     std::string bytes;
     if (!ReadBytes(target, bytes) && errno != ENOENT)
         return false;
-    IniDocument doc = IniDocument::Parse(bytes);
-    if (!change(doc))
+    std::shared_ptr<IniDocument> doc = Cache().Take(path, bytes);
+    if (!doc)
+        doc = std::make_shared<IniDocument>(IniDocument::Parse(bytes));
+    // A change that reports no change may still have touched the document: it is not
+    // kept, so the cache only ever holds what a file holds.
+    if (!change(*doc))
         return true;
-    return ReplaceFile(target, doc.Serialize());
+    std::string written = doc->Serialize();
+    if (!ReplaceFile(target, written))
+        return false;
+    Cache().Remember(path, std::move(written), std::move(doc));
+    return true;
 }
 
 } // namespace ini_storage

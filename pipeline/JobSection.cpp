@@ -1,6 +1,8 @@
 #include "pipeline/JobSection.h"
 
 #include <ctime>
+#include <utility>
+#include <vector>
 #include <sys/time.h>
 
 std::string TrimJobText(const std::string& text)
@@ -35,36 +37,41 @@ int32_t NormaliseProgress(int32_t stored)
 
 bool WriteJobSection(IniFile& meta, IniFile& meta_w, const std::string& key, const JobSection& job)
 {
-    bool ok = meta.WriteText(key, "pdf_url", TrimJobText(job.pdf_url));
-    ok &= meta_w.WriteWide(key, "tags", TrimJobText(job.tags));
-    ok &= meta_w.WriteWide(key, "title", TrimJobText(job.title));
-    ok &= meta_w.WriteWide(key, "description", TrimJobText(job.description));
-    ok &= meta.WriteInt(key, "pagenum", job.pagenum);
-    ok &= meta.WriteInt(key, "pagewidth", job.pagewidth);
-    ok &= meta.WriteInt(key, "pageheight", job.pageheight);
-    ok &= meta.WriteDateTime(key, "timestamp", job.timestamp);
-    ok &= meta.WriteText(key, "progress", "0");
+    // Each file is replaced once with the whole section: a books list of hundreds of jobs
+    // is rewritten whole on every replacement.
     const JobParams& p = job.params;
-    ok &= meta.WriteInt(key, "use_ftp", p.use_ftp);
-    ok &= meta.WriteInt(key, "use_vazirudu", p.use_vazirudu);
-    ok &= meta.WriteInt(key, "preview_quality", p.preview_quality);
-    ok &= meta.WriteInt(key, "preview_smooth", p.preview_smooth);
-    ok &= meta.WriteInt(key, "zoomin_quality", p.zoomin_quality);
-    ok &= meta.WriteInt(key, "zoomin_smooth", p.zoomin_smooth);
-    ok &= meta.WriteInt(key, "dpi", p.dpi);
-    ok &= meta.WriteInt(key, "cat_id", p.cat_id);
-    ok &= meta.WriteInt(key, "subcat_id", p.subcat_id);
-    ok &= meta.WriteInt(key, "country_id", p.country_id);
-    ok &= meta.WriteInt(key, "state_id", p.state_id);
-    ok &= meta.WriteInt(key, "city_id", p.city_id);
+    std::vector<std::pair<std::string, std::string>> entries = {
+        {"pdf_url", TrimJobText(job.pdf_url)},
+        {"pagenum", std::to_string(job.pagenum)},
+        {"pagewidth", std::to_string(job.pagewidth)},
+        {"pageheight", std::to_string(job.pageheight)},
+        {"timestamp", DateTimeText(job.timestamp)},
+        {"progress", "0"},
+        {"use_ftp", std::to_string(p.use_ftp)},
+        {"use_vazirudu", std::to_string(p.use_vazirudu)},
+        {"preview_quality", std::to_string(p.preview_quality)},
+        {"preview_smooth", std::to_string(p.preview_smooth)},
+        {"zoomin_quality", std::to_string(p.zoomin_quality)},
+        {"zoomin_smooth", std::to_string(p.zoomin_smooth)},
+        {"dpi", std::to_string(p.dpi)},
+        {"cat_id", std::to_string(p.cat_id)},
+        {"subcat_id", std::to_string(p.subcat_id)},
+        {"country_id", std::to_string(p.country_id)},
+        {"state_id", std::to_string(p.state_id)},
+        {"city_id", std::to_string(p.city_id)},
+    };
     if (p.use_ftp) {
-        ok &= meta.WriteText(key, "ftp_url", job.ftp_url);
-        ok &= meta.WriteText(key, "ftp_webaddr", job.ftp_webaddr);
+        entries.emplace_back("ftp_url", job.ftp_url);
+        entries.emplace_back("ftp_webaddr", job.ftp_webaddr);
     }
     if (p.use_vazirudu)
-        ok &= meta.WriteText(key, "vazirudu_user", job.vazirudu_user);
+        entries.emplace_back("vazirudu_user", job.vazirudu_user);
     if (!job.export_folder.empty())
-        ok &= meta.WriteText(key, "export_folder", job.export_folder);
+        entries.emplace_back("export_folder", job.export_folder);
+    bool ok = meta.WriteTexts(key, entries);
+    ok &= meta_w.WriteTexts(key, {{"tags", TrimJobText(job.tags)},
+                                  {"title", TrimJobText(job.title)},
+                                  {"description", TrimJobText(job.description)}});
     return ok;
 }
 

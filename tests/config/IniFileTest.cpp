@@ -328,3 +328,30 @@ TEST_F(IniFileTest, ConcurrentWritersLoseNothingAndReadersNeverSeeTornFiles)
                      std::to_string(t) + "-" + std::to_string(i);
     EXPECT_EQ(found, kThreads * kKeys);
 }
+
+// The store keeps the parsed file between calls; a file another program rewrote (even to
+// the same size) must be read as it now is, and a write must keep what that program added.
+TEST_F(IniFileTest, ChangesByAnotherProgramAreReadAndKeptByTheNextWrite)
+{
+    fs::create_directories(Dir());
+    const std::string path = PathOf("meta.ini");
+    IniFile ini(path);
+    ASSERT_TRUE(ini.WriteText("job", "progress", "5000"));
+    EXPECT_EQ(ini.ReadText("job", "progress"), "5000");
+
+    WriteFileBytes(path, "[job]\nprogress=6000\n");
+    EXPECT_EQ(ini.ReadText("job", "progress"), "6000");
+
+    WriteFileBytes(path, "[job]\nprogress=7000\nother=kept\n");
+    ASSERT_TRUE(ini.WriteText("job", "title", "t"));
+    EXPECT_EQ(ReadFileBytes(path), "[job]\nprogress=7000\nother=kept\ntitle=t\n");
+
+    // Several keys in one replacement leave the file as writing them one by one does.
+    IniFile one_by_one(PathOf("one.ini"));
+    one_by_one.WriteText("job", "a", "1");
+    one_by_one.WriteText("JOB", "b", "2");
+    one_by_one.WriteText("job", "a", "3");
+    IniFile together(PathOf("together.ini"));
+    ASSERT_TRUE(together.WriteTexts("job", {{"a", "1"}, {"b", "2"}, {"a", "3"}}));
+    EXPECT_EQ(ReadFileBytes(PathOf("together.ini")), ReadFileBytes(PathOf("one.ini")));
+}
