@@ -11,6 +11,7 @@
 #include "config/DiagLog.h"
 #include "publish/NetworkSettings.h"
 #include "publish/PublishControl.h"
+#include "publish/SftpRename.h"
 #include "publish/UploadPlan.h"
 #include "tests/helpers/TempHome.h"
 
@@ -209,6 +210,17 @@ protected:
         return up;
     }
 
+    FtpEndpoint Endpoint(const FtpTransport& transport) const {
+        FtpEndpoint endpoint;
+        endpoint.host = "127.0.0.1";
+        endpoint.port = port_;
+        endpoint.user = user_;
+        endpoint.password = password_;
+        endpoint.timeout_ms = 5000;
+        endpoint.transport = transport;
+        return endpoint;
+    }
+
     int32_t Publish(int32_t from, int32_t upload_pdf = 0) {
         progress_.store(from);
         auto up = Connect(password_, transport_);
@@ -383,11 +395,9 @@ TEST_P(TransportPublishTest, AReaderGetsTheOldOrTheNewPageImageWholeWhileItIsRep
     EXPECT_GT(reads_while_travelling, 0) << "the replacement was never read while it travelled";
     EXPECT_GT(old_reads, 0);
     EXPECT_EQ(ReadFileBytes(page), new_bytes);
-    // vsftpd renames over the old file. sshd renames only onto a free name: the old file is
-    // removed just before, so a reader may miss it for that moment, never get half of it.
-    if (GetParam() == Kind::Ftps) {
-        EXPECT_EQ(missing, 0);
-    }
+    // vsftpd renames over the old file, and so does sshd by its overwriting rename: a
+    // reader never misses the file.
+    EXPECT_EQ(missing, 0);
     RecordProperty("reads_old_new_missing",
                    std::to_string(old_reads) + "/" + std::to_string(new_reads) + "/" + std::to_string(missing));
 }
@@ -434,6 +444,26 @@ TEST_P(TransportPublishTest, AnUnknownOrChangedServerIdentityIsRefused) {
     EXPECT_NE(Log().find("the profile holds " + other.fingerprint + ", the server offered " + server_fingerprint_),
               std::string::npos)
         << Log();
+    if (!sshd_) return;
+
+    // The rename connection beside an SFTP session judges the host key alike.
+    SftpRename renamer;
+    EXPECT_EQ(renamer.Open(Endpoint(other)), CURLE_PEER_FAILED_VERIFICATION);
+    EXPECT_FALSE(renamer.IsOpen());
+    EXPECT_EQ(renamer.HostCheck().result.check, IdentityCheck::Changed);
+    EXPECT_EQ(renamer.HostCheck().result.offered, server_fingerprint_);
+    EXPECT_EQ(renamer.Open(Endpoint(unconfirmed)), CURLE_PEER_FAILED_VERIFICATION);
+    EXPECT_EQ(renamer.HostCheck().result.check, IdentityCheck::Unknown);
+    // Confirmed, it logs in; a rename the server refuses keeps the connection usable.
+    ASSERT_EQ(renamer.Open(Endpoint(confirmed)), CURLE_OK) << renamer.Reason();
+    EXPECT_TRUE(renamer.CanOverwrite());
+    const fs::path old_file = remote_ / "old.txt";
+    WriteFileBytes(old_file, "old");
+    WriteFileBytes(remote_ / "new.txt", "new");
+    EXPECT_EQ(renamer.Rename((remote_ / "missing.txt").string(), old_file.string()), CURLE_QUOTE_ERROR);
+    EXPECT_NE(renamer.Reason().find("refused"), std::string::npos) << renamer.Reason();
+    ASSERT_EQ(renamer.Rename((remote_ / "new.txt").string(), old_file.string()), CURLE_OK) << renamer.Reason();
+    EXPECT_EQ(ReadFileBytes(old_file), "new");
 }
 
 TEST_P(TransportPublishTest, TheUsualAuthoritiesVouchWithoutAFingerprint) {
@@ -462,6 +492,10 @@ TEST_P(TransportPublishTest, TheUsualAuthoritiesVouchWithoutAFingerprint) {
         EXPECT_EQ(changed->FtpIdentity().check, IdentityCheck::Changed);
         EXPECT_EQ(changed->FtpIdentity().expected_from, known_hosts.string());
         EXPECT_EQ(changed->FtpIdentity().offered, server_fingerprint_);
+        SftpRename renamer;
+        EXPECT_EQ(renamer.Open(Endpoint(transport_)), CURLE_PEER_FAILED_VERIFICATION);
+        EXPECT_EQ(renamer.HostCheck().result.check, IdentityCheck::Changed);
+        EXPECT_EQ(renamer.HostCheck().result.expected_from, known_hosts.string());
     } else {
         GTEST_SKIP() << "covered by the other protocols";
     }
@@ -470,14 +504,7 @@ TEST_P(TransportPublishTest, TheUsualAuthoritiesVouchWithoutAFingerprint) {
 TEST_P(TransportPublishTest, FolderAndFileNamesWithBlanksAndQuotesArriveAsNamed) {
     START_SERVER();
     FtpSession session;
-    FtpEndpoint endpoint;
-    endpoint.host = "127.0.0.1";
-    endpoint.port = port_;
-    endpoint.user = user_;
-    endpoint.password = password_;
-    endpoint.timeout_ms = 5000;
-    endpoint.transport = transport_;
-    ASSERT_TRUE(session.Open(endpoint)) << Log();
+    ASSERT_TRUE(session.Open(Endpoint(transport_))) << Log();
     const std::string folder = "my \"books\" 'here' \\ 2";
     ASSERT_TRUE(session.ChangeFolder("books"));
     ASSERT_TRUE(session.MakeFolder(folder)) << session.LastReply();
