@@ -375,6 +375,15 @@ TEST_P(TransportPublishTest, AReaderGetsTheOldOrTheNewPageImageWholeWhileItIsRep
             if (entry.path().filename().string().rfind(page.filename().string() + ".", 0) == 0) return true;
         return false;
     };
+    // The moment a replacement might leave no file is far shorter than a read: a second
+    // reader only looks for the file, as often as it can.
+    std::atomic<int> missing_looks{0};
+    std::thread looker([&] {
+        while (!done.load()) {
+            if (access(page.c_str(), F_OK) != 0) ++missing_looks;
+            std::this_thread::yield();
+        }
+    });
     int old_reads = 0, new_reads = 0, missing = 0, reads_while_travelling = 0;
     std::vector<size_t> torn;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -389,6 +398,9 @@ TEST_P(TransportPublishTest, AReaderGetsTheOldOrTheNewPageImageWholeWhileItIsRep
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     publisher.join();
+    done.store(true);
+    looker.join();
+    missing += missing_looks.load();
     ASSERT_EQ(result, kPlanPublished) << Log();
     EXPECT_TRUE(torn.empty()) << torn.size() << " reads got part of a file, the first " << torn.front() << " bytes";
     // However fast or slow the machine, the page was read while its replacement travelled.
