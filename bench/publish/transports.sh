@@ -227,6 +227,7 @@ ours() {
 }
 
 if [ "$replace" = 1 ]; then
+  mkdir -p "$work/ftp/served"
   start_ftp_server "$work/ftp"
   ftp_test_port=$port
   echo "converting a $pages-page PDF..." >&2
