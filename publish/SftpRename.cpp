@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -177,6 +179,9 @@ int ConnectSocket(const std::string& host, int port, long timeout_ms) {
         if (ok) {
             // libssh2 waits on the socket itself, bounded by the session's time-out.
             fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            // Each request is small and waits for its answer: not held back to be merged.
+            const int on = 1;
+            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             connected = fd;
         } else {
             close(fd);
