@@ -3,7 +3,8 @@
 // (OpenSSH's sshd, by password and by an enciphered key). A book arrives byte for byte,
 // a stop resumes at its page, a connection cut in the middle of a file is survived, a
 // wrong password fails, an unknown or changed server identity is refused naming the
-// fingerprints, and no secret ever reaches the log.
+// fingerprints (by SFTP's rename connection too), a replaced file is never missing for a
+// reader, and no secret ever reaches the log.
 #include "PublishedBook.h"
 #include "FtpTestServer.h"
 #include "TransportServers.h"
@@ -17,7 +18,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -494,6 +498,8 @@ TEST_P(TransportPublishTest, TheUsualAuthoritiesVouchWithoutAFingerprint) {
         WriteFileBytes(known_hosts, name + " " + sshd_->PublicKeyLine() + "\n");
         Connect(password_, unconfirmed);
         EXPECT_TRUE(connected_) << Log();
+        SftpRename trusted;
+        EXPECT_EQ(trusted.Open(Endpoint(unconfirmed)), CURLE_OK) << trusted.Reason();
         // known_hosts naming another key for the host wins over the profile: refused.
         std::istringstream other_key(ReadFileBytes(sshd_->KeyFile().string() + ".pub"));
         std::string type, blob;
@@ -549,6 +555,31 @@ TEST(UnknownProtocolTest, AProfileWithAProtocolNotKnownHereNeverConnects) {
     up.SetFtpTransport(transport);
     EXPECT_FALSE(up.ConnectFtp());
     EXPECT_FALSE(fs::exists(home.Root() / "ftp/connections.log")) << "the server was contacted";
+}
+
+TEST(SftpRenameTest, AServerThatNeverAnswersFailsTheRenameConnectionWithinItsTimeOut) {
+    // The listening socket takes the connection into its backlog and never says a word.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    FtpEndpoint endpoint;
+    endpoint.host = "127.0.0.1";
+    endpoint.port = ntohs(address.sin_port);
+    endpoint.user = "nobody";
+    endpoint.timeout_ms = 1000;
+    endpoint.transport.protocol = FtpProtocol::Sftp;
+    SftpRename renamer;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(renamer.Open(endpoint), CURLE_OPERATION_TIMEDOUT) << renamer.Reason();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(renamer.IsOpen());
+    close(listener);
 }
 
 TEST(FingerprintTest, FingerprintsAreWrittenAsOpenSshShowsThem) {
