@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -407,10 +408,12 @@ CURLcode SftpRename::Receive(std::string& packet) {
 
 void SftpRename::Close() {
     if (session_) {
-        // A goodbye that cannot leave at once is not waited for: the channel goes with
-        // the session, and the server sees the connection close.
-        libssh2_session_set_blocking(session_, 0);
+        // A goodbye is waited for a second at most. libssh2 frees a session only once its
+        // channel is closed; with the socket shut, that close cannot wait any longer.
+        libssh2_session_set_timeout(session_, std::min(1000L, libssh2_session_get_timeout(session_)));
+        if (channel_) libssh2_channel_free(channel_);
         libssh2_session_disconnect(session_, "done");
+        if (socket_ >= 0) shutdown(socket_, SHUT_RDWR);
         libssh2_session_free(session_);
     }
     channel_ = nullptr;
