@@ -504,13 +504,19 @@ bool FtpSession::RenamesOverOldFiles(bool& failed) {
     if (renamer_ && renamer_->IsOpen()) return true;
     if (!renamer_) renamer_ = std::make_unique<SftpRename>();
     const CURLcode code = renamer_->Open(endpoint_);
-    if (code != CURLE_OK) {
+    if (code == CURLE_PEER_FAILED_VERIFICATION) {
         // Its host key is judged as the transfer session's is, and reported alike.
-        if (code == CURLE_PEER_FAILED_VERIFICATION) ssh_check_ = renamer_->HostCheck();
+        ssh_check_ = renamer_->HostCheck();
         failed = !Conclude(code, renamer_->Reason());
         return false;
     }
-    if (renamer_->CanOverwrite()) {
+    if (code != CURLE_OK) {
+        // Some servers take one connection per account: this session still publishes,
+        // as with a server that lacks the rename (below).
+        DIAG("FtpSession", 0, "INF:no second SFTP connection (%s): old files are removed before the rename",
+             renamer_->Reason().c_str());
+    }
+    if (code == CURLE_OK && renamer_->CanOverwrite()) {
         overwrite_ = Overwrite::Offered;
         return true;
     }

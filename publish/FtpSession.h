@@ -146,7 +146,8 @@ private:
     void RecordedTlsIdentity(ServerIdentity& identity) const;
     // SFTP: whether finished uploads are renamed over old files by the rename
     // connection, which is opened on first need. False when the server cannot replace a
-    // file in one step; false with a recorded failure when the connection failed.
+    // file in one step or refuses that connection; false with a recorded failure (and
+    // `failed`) when it refuses the server's identity.
     bool RenamesOverOldFiles(bool& failed);
     bool IsSftp() const { return endpoint_.transport.protocol == FtpProtocol::Sftp; }
     // Records a failure found before anything was sent (no handle, unreadable file).
