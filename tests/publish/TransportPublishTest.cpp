@@ -538,6 +538,23 @@ TEST_P(TransportPublishTest, FolderAndFileNamesWithBlanksAndQuotesArriveAsNamed)
     EXPECT_TRUE(fs::exists(remote_ / folder / "page one #1.jpg"));
 }
 
+TEST_P(TransportPublishTest, AServerThatTakesOneConnectionPerAccountStillGetsFilesReplaced) {
+    if (GetParam() != Kind::SftpPassword) GTEST_SKIP() << "only SFTP opens a second connection";
+    START_SERVER();
+    CuttingRelay one_connection(port_, LONG_MAX, 0, 1);
+    port_ = one_connection.Port();
+    WriteFileBytes(remote_ / "page.jpg", "old");
+    const fs::path local = home_.Root() / "page.jpg";
+    WriteFileBytes(local, "new");
+    FtpSession session;
+    ASSERT_TRUE(session.Open(Endpoint(transport_))) << Log();
+    ASSERT_TRUE(session.ChangeFolder("books"));
+    ASSERT_TRUE(session.PutFile(local.string(), "page.jpg")) << session.LastReply();
+    EXPECT_EQ(ReadFileBytes(remote_ / "page.jpg"), "new");
+    EXPECT_EQ(one_connection.Connections(), 2);
+    EXPECT_NE(Log().find("no second SFTP connection"), std::string::npos) << Log();
+}
+
 INSTANTIATE_TEST_SUITE_P(Protocols, TransportPublishTest,
                          testing::Values(Kind::Ftp, Kind::Ftps, Kind::SftpPassword, Kind::SftpKey), KindName);
 
