@@ -1,6 +1,7 @@
 #include "publish/FtpSession.h"
 
 #include "config/DiagLog.h"
+#include "publish/SftpRename.h"
 
 #include <chrono>
 #include <cstdio>
@@ -203,8 +204,16 @@ CURLcode FtpSession::RunTransfer() {
     return result;
 }
 
+FtpSession::FtpSession() = default;
+FtpSession::~FtpSession() = default;
+
 bool FtpSession::Perform() {
+    // SFTP has no reply lines: libcurl's own account of the failure stands for one.
     const CURLcode code = RunTransfer();
+    return Conclude(code, IsSftp() ? std::string(error_text_) : LastLine(headers_));
+}
+
+bool FtpSession::Conclude(CURLcode code, const std::string& reason) {
     last_error_ = static_cast<int32_t>(code);
     last_failure_ = Classify(code, IsSftp());
     if (code == CURLE_OK) {
@@ -217,8 +226,7 @@ bool FtpSession::Perform() {
         DiagLog::Instance().SetLastServerResponse(last_reply_);
         return false;
     }
-    // SFTP has no reply lines: libcurl's own account of the failure stands for one.
-    last_reply_ = IsSftp() ? std::string(error_text_) : LastLine(headers_);
+    last_reply_ = reason;
     // A refusal is explained by the server's reply; a broken or silent connection by
     // the library's description (the last reply then predates the failure).
     const bool refused = last_failure_ == FtpFailure::Other && !last_reply_.empty();
@@ -307,6 +315,7 @@ bool FtpSession::Open(const FtpEndpoint& endpoint) {
     endpoint_ = endpoint;
     identity_ = ServerIdentity{};
     ssh_check_ = SshHostCheck{};
+    overwrite_ = Overwrite::Unknown;
     tls_record_ = TlsKeyRecord{};
     if (!endpoint.transport.unknown_protocol.empty()) return FailLocally(CURLE_UNSUPPORTED_PROTOCOL);
     if (session_tag_.empty()) session_tag_ = RandomTag();
@@ -358,6 +367,7 @@ bool FtpSession::Open(const FtpEndpoint& endpoint) {
 }
 
 void FtpSession::Close() {
+    renamer_.reset();
     handle_.reset();
     multi_.reset();  // closes the kept connection
 }
@@ -451,6 +461,12 @@ bool FtpSession::PutFile(const std::string& local_path, const std::string& remot
     const long size = std::ftell(file);
     std::fseek(file, 0, SEEK_SET);
     const bool whole = !endpoint_.transport.replace_in_place && made_folders_.count(current_) == 0;
+    bool failed = false;
+    const bool own_rename = whole && IsSftp() && RenamesOverOldFiles(failed);
+    if (failed) {
+        std::fclose(file);
+        return false;
+    }
     const std::string written = whole ? TemporaryName(remote_name) : remote_name;
     const std::string temporary = Resolve(current_, written);
     const std::string final_path = Resolve(current_, remote_name);
@@ -458,9 +474,10 @@ bool FtpSession::PutFile(const std::string& local_path, const std::string& remot
     char* escaped = curl_easy_escape(h, written.c_str(), static_cast<int>(written.size()));
     Prepare(FolderUrl(current_) + (escaped ? escaped : ""), size);
     curl_free(escaped);
-    // The rename follows the transfer on the same connection.
+    // The rename follows the transfer on the same connection, unless the rename
+    // connection replaces the old file after it.
     CurlSlist rename = ListOf(RenameCommands(temporary, final_path, false));
-    if (whole) curl_easy_setopt(h, CURLOPT_POSTQUOTE, rename.get());
+    if (whole && !own_rename) curl_easy_setopt(h, CURLOPT_POSTQUOTE, rename.get());
     curl_easy_setopt(h, CURLOPT_UPLOAD, 1L);
     curl_easy_setopt(h, CURLOPT_READFUNCTION, ReadFromFile);
     curl_easy_setopt(h, CURLOPT_READDATA, file);
@@ -470,12 +487,44 @@ bool FtpSession::PutFile(const std::string& local_path, const std::string& remot
     curl_easy_setopt(h, CURLOPT_READDATA, nullptr);
     curl_easy_setopt(h, CURLOPT_POSTQUOTE, nullptr);
     std::fclose(file);
-    // The file arrived whole but the rename was refused: SFTP servers (OpenSSH's among
-    // them) and some FTP servers rename only onto a free name. The old file is removed
-    // first then, so a reader may miss the file for that moment but never gets half.
-    if (!ok && whole && last_error_ == CURLE_QUOTE_ERROR)
+    // Only a file that arrived whole replaces the old one.
+    if (ok && own_rename) ok = Conclude(renamer_->Rename(temporary, final_path), renamer_->Reason());
+    // The file arrived whole but the rename was refused: plain SFTP servers (and SFTP
+    // servers without a rename that replaces, see RenamesOverOldFiles) and some FTP
+    // servers rename only onto a free name. The old file is removed first then, so a
+    // reader may miss the file for that moment but never gets half.
+    if (!ok && whole && !own_rename && last_error_ == CURLE_QUOTE_ERROR)
         ok = RunCommands(RenameCommands(temporary, final_path, true));
     return ok;
+}
+
+bool FtpSession::RenamesOverOldFiles(bool& failed) {
+    failed = false;
+    if (overwrite_ == Overwrite::NotOffered) return false;
+    if (renamer_ && renamer_->IsOpen()) return true;
+    if (!renamer_) renamer_ = std::make_unique<SftpRename>();
+    const CURLcode code = renamer_->Open(endpoint_);
+    if (code == CURLE_PEER_FAILED_VERIFICATION) {
+        // Its host key is judged as the transfer session's is, and reported alike.
+        ssh_check_ = renamer_->HostCheck();
+        failed = !Conclude(code, renamer_->Reason());
+        return false;
+    }
+    if (code != CURLE_OK) {
+        // Some servers take one connection per account: this session still publishes,
+        // as with a server that lacks the rename (below).
+        DIAG("FtpSession", 0, "INF:no second SFTP connection (%s): old files are removed before the rename",
+             renamer_->Reason().c_str());
+    }
+    if (code == CURLE_OK && renamer_->CanOverwrite()) {
+        overwrite_ = Overwrite::Offered;
+        return true;
+    }
+    // Without that rename the server can only rename onto a free name: PutFile removes
+    // the old file just before (a reader may then miss it for a moment).
+    overwrite_ = Overwrite::NotOffered;
+    renamer_.reset();
+    return false;
 }
 
 bool FtpSession::ListNames(const std::string& path, std::vector<std::string>& names) {

@@ -7,9 +7,12 @@
 #include "publish/ServerIdentity.h"
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
+
+class SftpRename;
 
 // What a failed FTP operation means to a caller that may reconnect.
 enum class FtpFailure {
@@ -66,7 +69,8 @@ struct FtpEndpoint {
 
 class FtpSession {
 public:
-    FtpSession() = default;
+    FtpSession();
+    ~FtpSession();
     FtpSession(const FtpSession&) = delete;
     FtpSession& operator=(const FtpSession&) = delete;
 
@@ -117,6 +121,9 @@ private:
     // Resets the handle for a command or transfer on `url` that sends `upload_bytes`.
     void Prepare(const std::string& url, int64_t upload_bytes = 0);
     bool Perform();
+    // Records the outcome `code` of an operation; `reason` stands for the server's reply
+    // (SFTP has none).
+    bool Conclude(CURLcode code, const std::string& reason);
     // Runs the prepared transfer on the session's multi handle, which keeps the control
     // connection between transfers.
     CURLcode RunTransfer();
@@ -137,6 +144,11 @@ private:
     void NoteIdentity(CURLcode code);
     // Copies what the TLS handshake showed of the server's certificate into `identity`.
     void RecordedTlsIdentity(ServerIdentity& identity) const;
+    // SFTP: whether finished uploads are renamed over old files by the rename
+    // connection, which is opened on first need. False when the server cannot replace a
+    // file in one step or refuses that connection; false with a recorded failure (and
+    // `failed`) when it refuses the server's identity.
+    bool RenamesOverOldFiles(bool& failed);
     bool IsSftp() const { return endpoint_.transport.protocol == FtpProtocol::Sftp; }
     // Records a failure found before anything was sent (no handle, unreadable file).
     bool FailLocally(int32_t code);
@@ -159,4 +171,8 @@ private:
     ServerIdentity identity_;
     SshHostCheck ssh_check_;
     TlsKeyRecord tls_record_;
+    // SFTP: the rename connection and whether the server offers its rename (unknown
+    // until it was first opened after Open()).
+    std::unique_ptr<SftpRename> renamer_;
+    enum class Overwrite { Unknown, Offered, NotOffered } overwrite_ = Overwrite::Unknown;
 };

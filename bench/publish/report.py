@@ -9,6 +9,9 @@ repetition) and, when the concurrency case ran, many/ with publishers.txt, secon
 (each publisher's total), wall.txt, memory.txt, files.txt and times-*.txt.
 transports.sh: sftp.txt, rclone.txt, rclone-one.txt, ftps.txt and lftp-ftps.txt, and
 sftp-in-place.txt and ftps-in-place.txt (seconds per repetition, one a line).
+transports.sh --replace: replace-T.txt and replace-T-in-place.txt for T in ftp, ftps and
+sftp (seconds per repetition), and load-T.txt and load-T-in-place.txt (the one-minute
+load average before each of those runs).
 """
 import glob
 import math
@@ -91,8 +94,30 @@ def transports(measures):
                   f"{whole / statistics.median(numbers(in_place)):.2f} (goal: at most 1.1)")
 
 
+def replacement(measures):
+    print("Each repetition republishes the book over each transport into a folder that already holds every file")
+    print("of it (without its manifest, so every file is sent again), once renaming each finished upload over the")
+    print("old file and once writing each file under its final name; which goes first alternates. Every published")
+    print("copy is checked byte for byte; each upload is timed from the start of its process to its end.\n")
+    print("| transport | renames: runs (s) | median | in place: runs (s) | median | renames / in place | load (1 min) |")
+    print("|---|---|---|---|---|---|---|")
+    for name, label in (("ftp", "FTP (pyftpdlib)"), ("ftps", "FTP with TLS (vsftpd)"), ("sftp", "SFTP (sshd)")):
+        whole = numbers(os.path.join(measures, f"replace-{name}.txt"))
+        in_place = numbers(os.path.join(measures, f"replace-{name}-in-place.txt"))
+        loads = numbers(os.path.join(measures, f"load-{name}.txt")) + \
+            numbers(os.path.join(measures, f"load-{name}-in-place.txt"))
+        w, i = statistics.median(whole), statistics.median(in_place)
+        print(f"| {label} | {runs(whole)} | {w:.2f} | {runs(in_place)} | {i:.2f} | {w / i:.2f} | "
+              f"{min(loads):.2f} to {max(loads):.2f} |")
+    print("\nGoal: renames / in place at most 1.10 for each transport.")
+
+
 def main(measures, book, pages):
     files, size, chunks = book_facts(book)
+    if os.path.exists(os.path.join(measures, "replace-sftp.txt")):
+        print(f"# Republishing a {pages}-page book with every file replaced ({files} files, {size / 1e6:.1f} MB, loopback)\n")
+        replacement(measures)
+        return
     if os.path.exists(os.path.join(measures, "sftp.txt")):
         print(f"# Publishing a {pages}-page book by SFTP and FTP with TLS ({files} files, {size / 1e6:.1f} MB, loopback)\n")
         transports(measures)

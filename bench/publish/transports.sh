@@ -16,25 +16,36 @@
 # the start of its process to its end. The table gives the medians and the ratios
 # ours/rclone (goal: at most 1.0 against rclone's defaults) and ours/lftp (goal: at most
 # 1.2); it is also written to bench/results/publish-transports-<time>.md.
-#   bench/publish/transports.sh [--pages N] [--reps R] [--build DIR]
+# With --replace it measures instead what replacing whole files costs when each file is
+# already on the server, over FTP (the loopback test server, pyftpdlib), FTP over TLS and
+# SFTP: in each repetition and for each transport, the book is republished into a folder
+# holding a copy of it (without its manifest, so every file is sent again), once
+# uploading each file under a temporary name and renaming it over the old one, once
+# writing each file under its final name (which goes first alternates). The table gives
+# the medians, the ratio renames / in place (goal: at most 1.10) and the load average
+# before the runs; written to bench/results/publish-replace-<time>.md.
+#   bench/publish/transports.sh [--pages N] [--reps R] [--build DIR] [--replace]
 # Runs as root: the servers log in a local account by password. The account is the one
 # the transport tests use: created if absent (no home, no shell), left alone and the run
 # refused if an account of that name exists that they did not make, given a new random
 # password for the run, and held under the tests' lock so that a test program running at
 # the same time never sees its password change. No system service is touched.
-# Needs sshd, vsftpd, openssl, rclone, lftp and /usr/bin/python3.
+# Needs sshd, vsftpd, openssl, rclone, lftp and /usr/bin/python3 (with --replace: pyftpdlib,
+# no rclone nor lftp).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
 pages=100
 reps=3
+replace=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --pages) pages=$2; shift ;;
     --reps) reps=$2; shift ;;
     --build) build=$2; shift ;;
-    -h|--help) sed -n '2,25p' "$0"; exit 0 ;;
+    --replace) replace=1 ;;
+    -h|--help) sed -n '2,34p' "$0"; exit 0 ;;
     *) echo "unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -43,7 +54,9 @@ done
 for tool in /usr/sbin/sshd /usr/sbin/vsftpd /usr/bin/openssl /usr/bin/ssh-keygen; do
   [ -x "$tool" ] || { echo "missing: $tool" >&2; exit 1; }
 done
-for tool in rclone lftp flock chpasswd; do command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }; done
+peers=(rclone lftp)
+[ "$replace" = 1 ] && peers=()
+for tool in "${peers[@]}" flock chpasswd; do command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }; done
 mkdir -p "$build"
 build=$(cd "$build" && pwd)
 [ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -Wno-dev -DVELLUMARK_BUILD_UI=OFF >/dev/null
@@ -61,7 +74,9 @@ work=$(mktemp -d "$build/publish-transports-XXXXXX")
 chmod 755 "$work"
 sshd_pid=""
 vsftpd_pid=""
+server_pid=""
 cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
   [ -n "$sshd_pid" ] && kill "$sshd_pid" 2>/dev/null
   [ -n "$vsftpd_pid" ] && kill "$vsftpd_pid" 2>/dev/null
   rm -rf "$work"
@@ -189,6 +204,92 @@ EOF
 vsftpd_pid=$!
 wait_for_port "$ftp_port" "$vsftpd_pid" || { echo "vsftpd did not start: $(cat "$work/vsftpd/stderr.log")" >&2; exit 1; }
 
+# Remote folders, made by root and handed to the account.
+remote_folder() {
+  mkdir -p "$site/$1"
+  chown "$account:" "$site/$1"
+}
+
+# Our client, over protocol $1 into remote folder $2, timed into file $3; with a fourth
+# argument --in-place, writing each file under its final name.
+ours() {
+  local fingerprint=$sftp_fingerprint port=$ssh_port
+  [ "$1" = ftps ] && { fingerprint=$ftps_fingerprint; port=$ftp_port; }
+  if [ "$1" = ftp ]; then
+    # The loopback test server's own account; no password on standard input.
+    timed "$3" "$bin/publish_bench" ${4:-} ftp "$book" "$books" "$ftp_test_port" "$2" >/dev/null 2>"$work/ours.log" ||
+      { echo "our client failed over ftp:" >&2; tail -5 "$work/ours.log" >&2; exit 1; }
+    return
+  fi
+  printf '%s\n' "$password" | timed "$3" "$bin/publish_bench" ${4:-} "$1" "$book" "$books" "$port" "$2" "$account" \
+                                      "$fingerprint" >/dev/null 2>"$work/ours.log" ||
+    { echo "our client failed over $1:" >&2; tail -5 "$work/ours.log" >&2; exit 1; }
+}
+
+if [ "$replace" = 1 ]; then
+  mkdir -p "$work/ftp/served"
+  start_ftp_server "$work/ftp"
+  ftp_test_port=$port
+  echo "converting a $pages-page PDF..." >&2
+  python3 "$root/bench/engine/make_bench_pdf.py" "$pages" "$work/bench.pdf"
+  convert_book "$work/bench.pdf"
+  # The skin and shared files go once, as they do for every book after the first.
+  mkdir -p "$work/ftp/served/warm"
+  remote_folder warm
+  ours ftp warm "$work/warm.txt"
+  ours sftp warm "$work/warm.txt"
+  # A folder (served at $1) holding the shared files and this book's files without its
+  # manifest, owned by the account $2 ("" for the FTP test server).
+  published_copy() {
+    local shared=$site/warm
+    [ -z "$2" ] && shared=$work/ftp/served/warm
+    mkdir -p "$1"
+    cp -a "$shared/." "$1/"
+    rm -rf "${1:?}/$key"
+    cp -a "$book" "$1/$key"
+    rm -f "$1/$key/book-manifest.txt"
+    [ -n "$2" ] && chown -R "$2:" "$1"
+    return 0
+  }
+  uptime | tee "$measures/uptime.txt" >&2
+  for rep in $(seq "$reps"); do
+    echo "repetition $rep of $reps..." >&2
+    order=("" --in-place)
+    [ $((rep % 2)) = 0 ] && order=(--in-place "")
+    for protocol in ftp ftps sftp; do
+      for how in "${order[@]}"; do
+        name=$protocol${how:+-in-place}
+        folder="replace-$name$rep"
+        if [ "$protocol" = ftp ]; then
+          served=$work/ftp/served/$folder
+          published_copy "$served" ""
+        else
+          served=$site/$folder
+          published_copy "$served" "$account"
+        fi
+        cut -d' ' -f1 /proc/loadavg >> "$measures/load-$name.txt"
+        ours "$protocol" "$folder" "$measures/replace-$name.txt" $how
+        $py "$here/compare_books.py" "$book" "$served/$key" --written book-manifest.txt
+      done
+    done
+  done
+  uptime | tee -a "$measures/uptime.txt" >&2
+  mkdir -p "$root/bench/results"
+  log="$root/bench/results/publish-replace-$(date +%Y%m%d-%H%M%S).md"
+  {
+    $py "$here/report.py" "$measures" "$book" "$pages"
+    echo
+    echo "Load (uptime) before the first and after the last run:"
+    sed 's/^/    /' "$measures/uptime.txt"
+    changed=$(git -C "$root" status --porcelain -- publish config | wc -l)
+    echo
+    echo "Client built from commit $(git -C "$root" rev-parse --short HEAD)$( [ "$changed" -gt 0 ] &&
+         echo " with $changed uncommitted files changed in publish/ and config/")."
+  } | tee "$log"
+  echo "(written to $log)"
+  exit 0
+fi
+
 # ---- The peers' settings: rclone's remote "bench" from the environment (password
 # obscured, host key from known_hosts), lftp's login from ~/.netrc; no secret on a
 # command line.
@@ -212,21 +313,6 @@ book=$(dirname "$index")
 books=$(dirname "$book")
 key=$(basename "$book")
 
-# Remote folders, made by root and handed to the account.
-remote_folder() {
-  mkdir -p "$site/$1"
-  chown "$account:" "$site/$1"
-}
-
-# Our client, over protocol $1 into remote folder $2, timed into file $3; with a fourth
-# argument --in-place, writing each file under its final name.
-ours() {
-  local fingerprint=$sftp_fingerprint port=$ssh_port
-  [ "$1" = ftps ] && { fingerprint=$ftps_fingerprint; port=$ftp_port; }
-  printf '%s\n' "$password" | timed "$3" "$bin/publish_bench" ${4:-} "$1" "$book" "$books" "$port" "$2" "$account" \
-                                      "$fingerprint" >/dev/null 2>"$work/ours.log" ||
-    { echo "our client failed over $1:" >&2; tail -5 "$work/ours.log" >&2; exit 1; }
-}
 
 # The skin and shared files go once, as they do for every book after the first; each
 # repetition's folder for our client starts with them, as the peers' need none.

@@ -3,7 +3,8 @@
 // (OpenSSH's sshd, by password and by an enciphered key). A book arrives byte for byte,
 // a stop resumes at its page, a connection cut in the middle of a file is survived, a
 // wrong password fails, an unknown or changed server identity is refused naming the
-// fingerprints, and no secret ever reaches the log.
+// fingerprints (by SFTP's rename connection too), a replaced file is never missing for a
+// reader, and no secret ever reaches the log.
 #include "PublishedBook.h"
 #include "FtpTestServer.h"
 #include "TransportServers.h"
@@ -11,12 +12,16 @@
 #include "config/DiagLog.h"
 #include "publish/NetworkSettings.h"
 #include "publish/PublishControl.h"
+#include "publish/SftpRename.h"
 #include "publish/UploadPlan.h"
 #include "tests/helpers/TempHome.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -209,6 +214,17 @@ protected:
         return up;
     }
 
+    FtpEndpoint Endpoint(const FtpTransport& transport) const {
+        FtpEndpoint endpoint;
+        endpoint.host = "127.0.0.1";
+        endpoint.port = port_;
+        endpoint.user = user_;
+        endpoint.password = password_;
+        endpoint.timeout_ms = 5000;
+        endpoint.transport = transport;
+        return endpoint;
+    }
+
     int32_t Publish(int32_t from, int32_t upload_pdf = 0) {
         progress_.store(from);
         auto up = Connect(password_, transport_);
@@ -363,6 +379,15 @@ TEST_P(TransportPublishTest, AReaderGetsTheOldOrTheNewPageImageWholeWhileItIsRep
             if (entry.path().filename().string().rfind(page.filename().string() + ".", 0) == 0) return true;
         return false;
     };
+    // The moment a replacement might leave no file is far shorter than a read: a second
+    // reader only looks for the file, as often as it can.
+    std::atomic<int> missing_looks{0};
+    std::thread looker([&] {
+        while (!done.load()) {
+            if (access(page.c_str(), F_OK) != 0) ++missing_looks;
+            std::this_thread::yield();
+        }
+    });
     int old_reads = 0, new_reads = 0, missing = 0, reads_while_travelling = 0;
     std::vector<size_t> torn;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -377,17 +402,18 @@ TEST_P(TransportPublishTest, AReaderGetsTheOldOrTheNewPageImageWholeWhileItIsRep
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     publisher.join();
+    done.store(true);
+    looker.join();
+    missing += missing_looks.load();
     ASSERT_EQ(result, kPlanPublished) << Log();
     EXPECT_TRUE(torn.empty()) << torn.size() << " reads got part of a file, the first " << torn.front() << " bytes";
     // However fast or slow the machine, the page was read while its replacement travelled.
     EXPECT_GT(reads_while_travelling, 0) << "the replacement was never read while it travelled";
     EXPECT_GT(old_reads, 0);
     EXPECT_EQ(ReadFileBytes(page), new_bytes);
-    // vsftpd renames over the old file. sshd renames only onto a free name: the old file is
-    // removed just before, so a reader may miss it for that moment, never get half of it.
-    if (GetParam() == Kind::Ftps) {
-        EXPECT_EQ(missing, 0);
-    }
+    // vsftpd renames over the old file, and so does sshd by its overwriting rename: a
+    // reader never misses the file.
+    EXPECT_EQ(missing, 0);
     RecordProperty("reads_old_new_missing",
                    std::to_string(old_reads) + "/" + std::to_string(new_reads) + "/" + std::to_string(missing));
 }
@@ -434,6 +460,26 @@ TEST_P(TransportPublishTest, AnUnknownOrChangedServerIdentityIsRefused) {
     EXPECT_NE(Log().find("the profile holds " + other.fingerprint + ", the server offered " + server_fingerprint_),
               std::string::npos)
         << Log();
+    if (!sshd_) return;
+
+    // The rename connection beside an SFTP session judges the host key alike.
+    SftpRename renamer;
+    EXPECT_EQ(renamer.Open(Endpoint(other)), CURLE_PEER_FAILED_VERIFICATION);
+    EXPECT_FALSE(renamer.IsOpen());
+    EXPECT_EQ(renamer.HostCheck().result.check, IdentityCheck::Changed);
+    EXPECT_EQ(renamer.HostCheck().result.offered, server_fingerprint_);
+    EXPECT_EQ(renamer.Open(Endpoint(unconfirmed)), CURLE_PEER_FAILED_VERIFICATION);
+    EXPECT_EQ(renamer.HostCheck().result.check, IdentityCheck::Unknown);
+    // Confirmed, it logs in; a rename the server refuses keeps the connection usable.
+    ASSERT_EQ(renamer.Open(Endpoint(confirmed)), CURLE_OK) << renamer.Reason();
+    EXPECT_TRUE(renamer.CanOverwrite());
+    const fs::path old_file = remote_ / "old.txt";
+    WriteFileBytes(old_file, "old");
+    WriteFileBytes(remote_ / "new.txt", "new");
+    EXPECT_EQ(renamer.Rename((remote_ / "missing.txt").string(), old_file.string()), CURLE_QUOTE_ERROR);
+    EXPECT_NE(renamer.Reason().find("refused"), std::string::npos) << renamer.Reason();
+    ASSERT_EQ(renamer.Rename((remote_ / "new.txt").string(), old_file.string()), CURLE_OK) << renamer.Reason();
+    EXPECT_EQ(ReadFileBytes(old_file), "new");
 }
 
 TEST_P(TransportPublishTest, TheUsualAuthoritiesVouchWithoutAFingerprint) {
@@ -452,6 +498,8 @@ TEST_P(TransportPublishTest, TheUsualAuthoritiesVouchWithoutAFingerprint) {
         WriteFileBytes(known_hosts, name + " " + sshd_->PublicKeyLine() + "\n");
         Connect(password_, unconfirmed);
         EXPECT_TRUE(connected_) << Log();
+        SftpRename trusted;
+        EXPECT_EQ(trusted.Open(Endpoint(unconfirmed)), CURLE_OK) << trusted.Reason();
         // known_hosts naming another key for the host wins over the profile: refused.
         std::istringstream other_key(ReadFileBytes(sshd_->KeyFile().string() + ".pub"));
         std::string type, blob;
@@ -462,6 +510,10 @@ TEST_P(TransportPublishTest, TheUsualAuthoritiesVouchWithoutAFingerprint) {
         EXPECT_EQ(changed->FtpIdentity().check, IdentityCheck::Changed);
         EXPECT_EQ(changed->FtpIdentity().expected_from, known_hosts.string());
         EXPECT_EQ(changed->FtpIdentity().offered, server_fingerprint_);
+        SftpRename renamer;
+        EXPECT_EQ(renamer.Open(Endpoint(transport_)), CURLE_PEER_FAILED_VERIFICATION);
+        EXPECT_EQ(renamer.HostCheck().result.check, IdentityCheck::Changed);
+        EXPECT_EQ(renamer.HostCheck().result.expected_from, known_hosts.string());
     } else {
         GTEST_SKIP() << "covered by the other protocols";
     }
@@ -470,14 +522,7 @@ TEST_P(TransportPublishTest, TheUsualAuthoritiesVouchWithoutAFingerprint) {
 TEST_P(TransportPublishTest, FolderAndFileNamesWithBlanksAndQuotesArriveAsNamed) {
     START_SERVER();
     FtpSession session;
-    FtpEndpoint endpoint;
-    endpoint.host = "127.0.0.1";
-    endpoint.port = port_;
-    endpoint.user = user_;
-    endpoint.password = password_;
-    endpoint.timeout_ms = 5000;
-    endpoint.transport = transport_;
-    ASSERT_TRUE(session.Open(endpoint)) << Log();
+    ASSERT_TRUE(session.Open(Endpoint(transport_))) << Log();
     const std::string folder = "my \"books\" 'here' \\ 2";
     ASSERT_TRUE(session.ChangeFolder("books"));
     ASSERT_TRUE(session.MakeFolder(folder)) << session.LastReply();
@@ -491,6 +536,23 @@ TEST_P(TransportPublishTest, FolderAndFileNamesWithBlanksAndQuotesArriveAsNamed)
     EXPECT_FALSE(session.ChangeFolder("missing"));
     EXPECT_FALSE(session.RemoveFolder(folder));
     EXPECT_TRUE(fs::exists(remote_ / folder / "page one #1.jpg"));
+}
+
+TEST_P(TransportPublishTest, AServerThatTakesOneConnectionPerAccountStillGetsFilesReplaced) {
+    if (GetParam() != Kind::SftpPassword) GTEST_SKIP() << "only SFTP opens a second connection";
+    START_SERVER();
+    CuttingRelay one_connection(port_, LONG_MAX, 0, 1);
+    port_ = one_connection.Port();
+    WriteFileBytes(remote_ / "page.jpg", "old");
+    const fs::path local = home_.Root() / "page.jpg";
+    WriteFileBytes(local, "new");
+    FtpSession session;
+    ASSERT_TRUE(session.Open(Endpoint(transport_))) << Log();
+    ASSERT_TRUE(session.ChangeFolder("books"));
+    ASSERT_TRUE(session.PutFile(local.string(), "page.jpg")) << session.LastReply();
+    EXPECT_EQ(ReadFileBytes(remote_ / "page.jpg"), "new");
+    EXPECT_EQ(one_connection.Connections(), 2);
+    EXPECT_NE(Log().find("no second SFTP connection"), std::string::npos) << Log();
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, TransportPublishTest,
@@ -510,6 +572,31 @@ TEST(UnknownProtocolTest, AProfileWithAProtocolNotKnownHereNeverConnects) {
     up.SetFtpTransport(transport);
     EXPECT_FALSE(up.ConnectFtp());
     EXPECT_FALSE(fs::exists(home.Root() / "ftp/connections.log")) << "the server was contacted";
+}
+
+TEST(SftpRenameTest, AServerThatNeverAnswersFailsTheRenameConnectionWithinItsTimeOut) {
+    // The listening socket takes the connection into its backlog and never says a word.
+    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(listener, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+    ASSERT_EQ(getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    FtpEndpoint endpoint;
+    endpoint.host = "127.0.0.1";
+    endpoint.port = ntohs(address.sin_port);
+    endpoint.user = "nobody";
+    endpoint.timeout_ms = 1000;
+    endpoint.transport.protocol = FtpProtocol::Sftp;
+    SftpRename renamer;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(renamer.Open(endpoint), CURLE_OPERATION_TIMEDOUT) << renamer.Reason();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(renamer.IsOpen());
+    close(listener);
 }
 
 TEST(FingerprintTest, FingerprintsAreWrittenAsOpenSshShowsThem) {

@@ -364,8 +364,8 @@ VsftpdServer::VsftpdServer(const TestAccount&, const ServerFolder& folder, int m
     running_ = process_.Start({"/usr/sbin/vsftpd", config.string()}, dir / "stderr.log", port_);
 }
 
-CuttingRelay::CuttingRelay(int target_port, long cut_after, long rate)
-    : target_port_(target_port), cut_after_(cut_after), rate_(rate) {
+CuttingRelay::CuttingRelay(int target_port, long cut_after, long rate, int passed)
+    : target_port_(target_port), cut_after_(cut_after), rate_(rate), passed_(passed) {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -397,7 +397,12 @@ void CuttingRelay::Accept() {
 }
 
 void CuttingRelay::Pass(int client) {
-    const bool first = connections_.fetch_add(1) == 0;
+    const int index = connections_.fetch_add(1);
+    const bool first = index == 0;
+    if (index >= passed_) {
+        close(client);
+        return;
+    }
     const int server = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;

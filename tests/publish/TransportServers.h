@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <filesystem>
 #include <string>
 #include <sys/types.h>
@@ -114,10 +115,11 @@ private:
 // A loopback relay in front of a server that cuts the first connection through it once,
 // after it has passed `cut_after` bytes towards the server; later connections pass whole.
 // With `rate` (bytes a second), it passes data towards the server no faster, as a slow
-// line would.
+// line would. Connections past the first `passed` are closed at once, as by a server that
+// takes so many per account.
 class CuttingRelay {
 public:
-    CuttingRelay(int target_port, long cut_after, long rate = 0);
+    CuttingRelay(int target_port, long cut_after, long rate = 0, int passed = INT_MAX);
     ~CuttingRelay();
     CuttingRelay(const CuttingRelay&) = delete;
     CuttingRelay& operator=(const CuttingRelay&) = delete;
@@ -132,6 +134,7 @@ private:
     int target_port_;
     long cut_after_;
     long rate_;
+    int passed_;
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};
