@@ -130,7 +130,8 @@ function beforeFolder(books, commit) {
   return before;
 }
 
-async function firstSpread(context, url) {
+// A new page on the slow line without a cache, at `url`, once its first spread has shown.
+async function openOnSlowLink(context, url) {
   const page = await context.newPage();
   const cdp = await context.newCDPSession(page);
   await cdp.send('Network.enable');
@@ -138,6 +139,11 @@ async function firstSpread(context, url) {
   await cdp.send('Network.emulateNetworkConditions', SLOW_LINK);
   await page.goto(url);
   await page.waitForFunction(() => performance.getEntriesByName('vm-first-spread').length > 0, null, { timeout: 60000 });
+  return page;
+}
+
+async function firstSpread(context, url) {
+  const page = await openOnSlowLink(context, url);
   await page.waitForTimeout(1000);
   const seen = await page.evaluate(() => {
     const mark = performance.getEntriesByName('vm-first-spread')[0].startTime;
@@ -160,13 +166,7 @@ async function firstSpread(context, url) {
 // A search for `word` from the first spread on: time until the first hit is listed and
 // until the list is complete, and the hits.
 async function searchTimes(context, url, word) {
-  const page = await context.newPage();
-  const cdp = await context.newCDPSession(page);
-  await cdp.send('Network.enable');
-  await cdp.send('Network.setCacheDisabled', { cacheDisabled: true });
-  await cdp.send('Network.emulateNetworkConditions', SLOW_LINK);
-  await page.goto(url);
-  await page.waitForFunction(() => performance.getEntriesByName('vm-first-spread').length > 0, null, { timeout: 60000 });
+  const page = await openOnSlowLink(context, url);
   await page.click('#vm-search-btn');
   await page.fill('#vm-search-box', word);
   const t0 = Date.now();

@@ -23,6 +23,14 @@ namespace {
 const std::string kKey = "0123456789ABCDEF0123456789ABCDEF";
 const std::string kPath = "/vellumark/standalone.ashx";
 
+// A length-prefixed reply as JSON text: its length, NUL bytes up to 16, the text.
+std::string LengthPrefixedJson(const std::string& text) {
+    std::string json = std::to_string(text.size());
+    for (size_t i = json.size(); i < 16; ++i) json += "\\u0000";
+    for (char c : text) json += c == '\n' ? std::string("\\n") : std::string(1, c);
+    return json;
+}
+
 // The fields of an upload body, read back as the service reads them.
 struct Upload {
     std::string key, name, subdir, index, kib, data;
@@ -445,18 +453,11 @@ TEST_F(UploaderHttpTest, FetchUrlTextReturnsThePageOrNothing) {
 TEST_F(UploaderHttpTest, UpdateStepsCarryTheKeyAndAnOlderServicesErrorFailsThem) {
     const std::string session = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
     const std::string manifest = "vellumark-book-manifest 1 " + kKey + "\n" + std::string(64, 'a') + " 5 txt.js\n";
-    // A length-prefixed reply as JSON text: its length, NUL bytes up to 16, the text.
-    const auto prefixed = [](const std::string& text) {
-        std::string json = std::to_string(text.size());
-        for (size_t i = json.size(); i < 16; ++i) json += "\\u0000";
-        for (char c : text) json += c == '\n' ? std::string("\\n") : std::string(1, c);
-        return json;
-    };
     const std::string session_header = R"("reply_headers": {"logi": {"X-Vellumark-Session": ")" + session +
                                        R"("}, "stag": {"X-Vellumark-Update": "u-17"}})";
 
     // Our service: the manifest, then "OK" to the stage and the commit.
-    StartPeer(R"({"replies": {"logi": "42", "mani": ")" + prefixed(manifest) +
+    StartPeer(R"({"replies": {"logi": "42", "mani": ")" + LengthPrefixedJson(manifest) +
               R"(", "stag": "OK", "comm": "OK"}, )" + session_header + "}");
     auto up = Connected();
     ASSERT_EQ(up->LoginHttp("alice", "secret"), 42);
@@ -478,7 +479,7 @@ TEST_F(UploaderHttpTest, UpdateStepsCarryTheKeyAndAnOlderServicesErrorFailsThem)
     EXPECT_EQ(up->UpdateId(), "");
 
     // A book without a manifest: true with an empty text.
-    StartPeer(R"({"replies": {"mani": ")" + prefixed("") + R"("}})");
+    StartPeer(R"({"replies": {"mani": ")" + LengthPrefixedJson("") + R"("}})");
     up = Connected();
     EXPECT_TRUE(up->FetchManifestHttp(kKey, text));
     EXPECT_EQ(text, "");
@@ -498,19 +499,13 @@ TEST_F(UploaderHttpTest, UpdateStepsCarryTheKeyAndAnOlderServicesErrorFailsThem)
 
 TEST_F(UploaderHttpTest, MessagesThatGotNoAnswerAreSentAgainAndALostCommitsWorkIsFound) {
     const std::string manifest = "vellumark-book-manifest 1 " + kKey + "\n" + std::string(64, 'a') + " 5 txt.js\n";
-    const auto prefixed = [](const std::string& text) {
-        std::string json = std::to_string(text.size());
-        for (size_t i = json.size(); i < 16; ++i) json += "\\u0000";
-        for (char c : text) json += c == '\n' ? std::string("\\n") : std::string(1, c);
-        return json;
-    };
     // The login, the stage and the commit each lose their first answer (requests 1, 5
     // and 9; even ones are probes), then the probe of an upload (14). The repeated commit
     // finds the update gone: the first one was done, as the live manifest shows, or it
     // was not, when the manifest is another.
     const auto script = [&](const std::string& live) {
         return R"({"shed_requests": [1, 5, 9, 14], "replies": {"logi": "42", "stag": "OK", "upld": "OK", "mani": ")" +
-               prefixed(live) + R"(", "comm": "ERR:the update is no longer open"}})";
+               LengthPrefixedJson(live) + R"(", "comm": "ERR:the update is no longer open"}})";
     };
     StartPeer(script(manifest));
     auto up = Connected();

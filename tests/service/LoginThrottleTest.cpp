@@ -1,8 +1,7 @@
 // The login throttle on a clock of the test's own: growing waits after a burst of
 // failures, a right password clearing them, forgetting, and bounded memory.
 #include "service/LoginThrottle.h"
-#include "tests/helpers/PostgresCluster.h"
-#include "tests/helpers/TempHome.h"
+#include "tests/service/DatabaseTest.h"
 
 #include <gtest/gtest.h>
 
@@ -16,16 +15,8 @@ namespace {
 // 3 free failures, then 1 s doubling up to 8 s; forgotten after a minute; 100 keys.
 constexpr ThrottleRules kRules{3, 1000, 8000, 60000, 100};
 
-class LoginThrottleTest : public ::testing::Test {
+class LoginThrottleTest : public DatabaseTest {
 protected:
-    void SetUp() override {
-        std::string why;
-        const std::string target = TestDatabaseTarget((home_.Root() / "service.db").string(), why);
-        ASSERT_TRUE(!target.empty() && db_.Open(target, why)) << why;
-    }
-
-    TempHome home_;
-    service::ServiceDatabase db_;
     int64_t now_ = 1000000;
     LoginThrottle throttle_{db_, "account", kRules, [this] { return now_; }};
 };

@@ -2,8 +2,7 @@
 // the per-address limits count under.
 #include "service/AddressGroup.h"
 #include "service/SignupLimit.h"
-#include "tests/helpers/PostgresCluster.h"
-#include "tests/helpers/TempHome.h"
+#include "tests/service/DatabaseTest.h"
 
 #include <gtest/gtest.h>
 
@@ -14,17 +13,7 @@ using service::SignupLimit;
 
 namespace {
 
-class SignupLimitTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        std::string why;
-        const std::string target = TestDatabaseTarget((home_.Root() / "service.db").string(), why);
-        ASSERT_TRUE(!target.empty() && db_.Open(target, why)) << why;
-    }
-
-    TempHome home_;
-    service::ServiceDatabase db_;
-};
+using SignupLimitTest = DatabaseTest;
 
 }  // namespace
 
