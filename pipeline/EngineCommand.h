@@ -31,6 +31,14 @@ EngineCommand ThumbsCommand(int32_t resolution, const std::string& dir, const st
 // smoothing factor within 0..100, the ranges the engine takes.
 EngineCommand PageImagesCommand(int32_t resolution, int32_t quality, int32_t smooth,
                                 const std::string& dir, const std::string& pdf);
+// The zoom run: the page images of PageImagesCommand at `resolution` plus the sharp
+// zoom's tiles of the text layer at `tile_resolution` into `tile_dir` (tiles).
+EngineCommand ZoomImagesCommand(int32_t resolution, int32_t tile_resolution, int32_t quality, int32_t smooth,
+                                const std::string& dir, const std::string& tile_dir, const std::string& pdf);
+// The resolution of the sharp zoom's tiles for a book at `dpi`: two and a half times as
+// fine, so that a page zoomed to twice its fitted size on a phone of pixel ratio 3 still
+// gets about one image pixel per screen pixel.
+int32_t TileResolution(int32_t dpi);
 // Print images "img-<n>-e.jpg" at 108, quality 70, into `dir` (print).
 EngineCommand PrintCommand(const std::string& dir, const std::string& pdf);
 // The search files into the book folder `book_dir`; `title` is UTF-8 and passed unescaped.

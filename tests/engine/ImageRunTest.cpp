@@ -381,3 +381,76 @@ TEST(RastrixImages, TerminatedRunLeavesNoTemporaryFiles)
 }
 
 } // namespace
+
+// The zoom run's tiles are the text layer at the tile resolution, cut into 256 px squares:
+// every tile the index names is the same crop of the page's text layer drawn whole at that
+// resolution, and every tile left out is empty there.
+TEST(RastrixImages, TilesAreTheTextLayerAtTheTileResolutionCutIntoSquares)
+{
+    TempHome home;
+    fs::path zoom = home.Root() / "100", tiles = home.Root() / "tiles", whole = home.Root() / "whole";
+    RunResult r = RunRastrix({"-r", "40", "-verbose", "-o", "none", "-png-single-bit-alpha", "-bf", "-tile-r", "100",
+                              "-tile-dir", tiles.string(), "-d", zoom.string(), Fixture("text3.pdf")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, ProgressLines(3));
+    EXPECT_EQ(FilesIn(zoom).size(), 6u);   // the zoom images as before
+    RunResult w = RunRastrix({"-r", "100", "-o", "none", "-png-single-bit-alpha", "-bf", "-d", whole.string(),
+                              Fixture("text3.pdf")});
+    ASSERT_EQ(w.exit_code, 0) << w.err;
+
+    const std::string index = ReadFileBytes(tiles / "tiles.js");
+    const std::string head = "window.VELLUMARK_BOOK_TILES = {\"version\":1,\"size\":256,\"dpi\":100,\"pages\":[";
+    ASSERT_EQ(index.substr(0, head.size()), head) << index;
+    size_t at = head.size(), files = 1;
+    for (int page = 1; page <= 3; ++page) {
+        SCOPED_TRACE(page);
+        Raster full;
+        ASSERT_TRUE(ReadPng(whole / ("img-" + std::to_string(page) + "-f.png"), full));
+        const std::string entry = "{\"w\":" + std::to_string(full.width) + ",\"h\":" + std::to_string(full.height) +
+                                  ",\"tiles\":\"";
+        ASSERT_EQ(index.compare(at, entry.size(), entry), 0) << index.substr(at);
+        at += entry.size();
+        const int cols = (full.width + 255) / 256, rows = (full.height + 255) / 256;
+        int present = 0;
+        for (int t = 0; t < cols * rows; ++t) {
+            const int x0 = t % cols * 256, y0 = t / cols * 256;
+            const char digit = index[at + static_cast<size_t>(t / 4)];
+            const bool listed = ((digit <= '9' ? digit - '0' : digit - 'a' + 10) >> (t % 4)) & 1;
+            const fs::path file = tiles / ("img-" + std::to_string(page) + "-" + std::to_string(t % cols) + "-" +
+                                           std::to_string(t / cols) + ".png");
+            ASSERT_EQ(fs::exists(file), listed) << file;
+            Raster tile;
+            if (listed) {
+                ASSERT_TRUE(ReadPng(file, tile));
+                ASSERT_EQ(tile.width, std::min(256, full.width - x0));
+                ASSERT_EQ(tile.height, std::min(256, full.height - y0));
+                ++present;
+            }
+            long differing = 0, drawn = 0;
+            for (int y = y0; y < std::min(full.height, y0 + 256); ++y)
+                for (int x = x0; x < std::min(full.width, x0 + 256); ++x) {
+                    const unsigned char* want = full.At(x, y);
+                    drawn += want[3] != 0;
+                    if (listed && !std::equal(want, want + 4, tile.At(x - x0, y - y0)))
+                        ++differing;
+                }
+            EXPECT_EQ(differing, 0) << file;
+            if (!listed)
+                EXPECT_EQ(drawn, 0) << file;
+        }
+        EXPECT_GT(present, 0);
+        files += static_cast<size_t>(present);
+        at = index.find('{', at);
+    }
+    EXPECT_EQ(FilesIn(tiles).size(), files);
+    EXPECT_EQ(index.substr(index.size() - 4), "]};\n");
+
+    // Tiles come only with the two layers, and both options go together.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-r", "40", "-tile-r", "100", "-tile-dir", tiles.string(), "-d", zoom.string()},
+          std::vector<std::string>{"-r", "40", "-bf", "-tile-r", "100", "-d", zoom.string()}}) {
+        std::vector<std::string> full = args;
+        full.push_back(Fixture("text3.pdf"));
+        EXPECT_EQ(RunRastrix(full).exit_code, 2);
+    }
+}
