@@ -435,8 +435,9 @@ TEST(RastrixImages, TilesAreTheTextLayerAtTheTileResolutionCutIntoSquares)
                         ++differing;
                 }
             EXPECT_EQ(differing, 0) << file;
-            if (!listed)
+            if (!listed) {
                 EXPECT_EQ(drawn, 0) << file;
+            }
         }
         EXPECT_GT(present, 0);
         files += static_cast<size_t>(present);
