@@ -280,8 +280,8 @@ bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const 
     if (!pixmaps.tiles)
         return true;
     std::vector<bool> present;
-    if (!WritePageTiles(ctx, pixmaps.tiles, bg, settings.tile_folder, page_number, settings.single_bit_alpha,
-                        static_cast<int>(settings.tile_dpi + 0.5), buffers.palette, buffers.png, present, error))
+    if (!WritePageTiles(ctx, pixmaps.tiles, settings.tile_folder, page_number, static_cast<int>(settings.tile_dpi + 0.5),
+                        buffers.palette, buffers.png, present, error))
         return false;
     settings.tile_index->Add(page_index, fz_pixmap_width(ctx, pixmaps.tiles), fz_pixmap_height(ctx, pixmaps.tiles),
                              present);

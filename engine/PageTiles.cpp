@@ -19,27 +19,6 @@ bool HasText(const unsigned char* samples, int width, int height, ptrdiff_t stri
     return false;
 }
 
-// The background under one tile, scaled from the page's background by nearest pixel.
-void SampleBackground(fz_context* ctx, fz_pixmap* bg, int page_width, int page_height, int x0, int y0, int width,
-                      int height, std::vector<unsigned char>& out)
-{
-    const int bw = fz_pixmap_width(ctx, bg), bh = fz_pixmap_height(ctx, bg);
-    const int n = fz_pixmap_components(ctx, bg);
-    const ptrdiff_t stride = fz_pixmap_stride(ctx, bg);
-    const unsigned char* samples = fz_pixmap_samples(ctx, bg);
-    out.resize(static_cast<size_t>(width) * static_cast<size_t>(height) * static_cast<size_t>(n));
-    unsigned char* q = out.data();
-    for (int y = 0; y < height; ++y) {
-        const long long by = static_cast<long long>(y0 + y) * bh / page_height;
-        const unsigned char* row = samples + by * stride;
-        for (int x = 0; x < width; ++x) {
-            const long long bx = static_cast<long long>(x0 + x) * bw / page_width;
-            for (int c = 0; c < n; ++c)
-                *q++ = row[bx * n + c];
-        }
-    }
-}
-
 const char kHex[] = "0123456789abcdef";
 
 } // namespace
@@ -111,17 +90,14 @@ bool WriteLayerPng(PaletteImage& palette, PngWriter& png, const unsigned char* s
     return file.Commit(error);
 }
 
-bool WritePageTiles(fz_context* ctx, fz_pixmap* foreground, fz_pixmap* background, const std::string& folder,
-                    int page_number, bool single_bit_alpha, int dpi, PaletteImage& palette, PngWriter& png,
-                    std::vector<bool>& present, std::string& error)
+bool WritePageTiles(fz_context* ctx, fz_pixmap* foreground, const std::string& folder, int page_number, int dpi,
+                    PaletteImage& palette, PngWriter& png, std::vector<bool>& present, std::string& error)
 {
     const int width = fz_pixmap_width(ctx, foreground), height = fz_pixmap_height(ctx, foreground);
     const ptrdiff_t stride = fz_pixmap_stride(ctx, foreground);
     unsigned char* samples = fz_pixmap_samples(ctx, foreground);
-    const int bg_components = fz_pixmap_components(ctx, background);
     const int columns = (width + kTileSize - 1) / kTileSize, rows = (height + kTileSize - 1) / kTileSize;
     present.assign(static_cast<size_t>(columns) * static_cast<size_t>(rows), false);
-    std::vector<unsigned char> under;
     for (int row = 0; row < rows; ++row) {
         for (int column = 0; column < columns; ++column) {
             const int x0 = column * kTileSize, y0 = row * kTileSize;
@@ -129,11 +105,11 @@ bool WritePageTiles(fz_context* ctx, fz_pixmap* foreground, fz_pixmap* backgroun
             unsigned char* tile = samples + y0 * stride + x0 * 4;
             if (!HasText(tile, tw, th, stride))
                 continue;
-            SampleBackground(ctx, background, width, height, x0, y0, tw, th, under);
+            // Hard edges (half coverage) in the text's own colours: one bit per pixel for
+            // one-colour text, which keeps the tiles of a text page small; at this
+            // resolution a screen shows no steps.
             const bool as_palette = palette.Start(tw, th);
-            FinishForegroundAlpha(tile, tw, th, stride, under.data(), bg_components,
-                                  static_cast<ptrdiff_t>(tw) * bg_components, single_bit_alpha,
-                                  as_palette ? &palette : nullptr);
+            FinishForegroundAlpha(tile, tw, th, stride, nullptr, 0, 0, true, as_palette ? &palette : nullptr);
             if (!WriteLayerPng(palette, png, tile, tw, th, stride, TilePath(folder, page_number, column, row), dpi,
                                error))
                 return false;

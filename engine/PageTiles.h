@@ -39,13 +39,11 @@ private:
 // from 0.
 std::string TilePath(const std::string& folder, int page_number, int column, int row);
 
-// Cuts `foreground` (premultiplied RGBA as drawn) into tiles and writes those with text.
-// `background` is the page's background at any smaller size: single-bit edges are blended
-// over it, scaled to the tile resolution. `foreground`'s pixels are finished in place.
-// `present` receives one flag per tile.
-bool WritePageTiles(fz_context* ctx, fz_pixmap* foreground, fz_pixmap* background, const std::string& folder,
-                    int page_number, bool single_bit_alpha, int dpi, PaletteImage& palette, PngWriter& png,
-                    std::vector<bool>& present, std::string& error);
+// Cuts `foreground` (premultiplied RGBA as drawn) into tiles and writes those with text,
+// each pixel fully opaque in its text colour from half coverage, else transparent.
+// `foreground`'s pixels are finished in place. `present` receives one flag per tile.
+bool WritePageTiles(fz_context* ctx, fz_pixmap* foreground, const std::string& folder, int page_number, int dpi,
+                    PaletteImage& palette, PngWriter& png, std::vector<bool>& present, std::string& error);
 
 // A text layer as a palette PNG when `palette` holds it complete, else as RGBA from
 // `samples`, written under a temporary name and renamed into place.

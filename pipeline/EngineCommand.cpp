@@ -104,8 +104,10 @@ EngineCommand ZoomImagesCommand(int32_t resolution, int32_t tile_resolution, int
     return ImageTail(b, dir, pdf);
 }
 
-int32_t TileResolution(int32_t dpi) {
-    return static_cast<int32_t>(std::clamp<int64_t>(int64_t{dpi} * 5 / 2, 1, 2400));
+int32_t TileResolution(int32_t dpi, int32_t page_width) {
+    if (page_width < 1 || dpi < 1) return 0;
+    const int64_t across = (int64_t{2048} * dpi + page_width - 1) / page_width;
+    return static_cast<int32_t>(std::clamp<int64_t>(std::max<int64_t>(across, (int64_t{dpi} * 3 + 1) / 2), 1, 2400));
 }
 
 EngineCommand PrintCommand(const std::string& dir, const std::string& pdf) {

@@ -171,7 +171,7 @@ int PdfWorker::Run()
             fs::remove_all(Folder("tiles"), ignored);
         }
         const EngineCommand command =
-            zoom ? ZoomImagesCommand(res, TileResolution(dpi_), quality, smooth, Folder(step.folder), Folder("tiles"),
+            zoom ? ZoomImagesCommand(res, TileResolution(dpi_, page_width_), quality, smooth, Folder(step.folder), Folder("tiles"),
                                      pdf_path_)
                  : PageImagesCommand(res, quality, smooth, Folder(step.folder), pdf_path_);
         if (!ImageRun(step.run_index, command, Folder(step.folder), step.end, 8000, why))
