@@ -13,7 +13,7 @@
 #include "engine/PaletteImage.h"
 #include "engine/PngWriter.h"
 
-constexpr int kTileSize = 256;
+constexpr int kTileSize = 512;
 
 // Which tiles of each page exist, gathered from the worker threads and written at the end
 // of the run as "window.VELLUMARK_BOOK_TILES = {...};" into the tile folder's tiles.js.

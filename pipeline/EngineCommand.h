@@ -36,7 +36,7 @@ EngineCommand PageImagesCommand(int32_t resolution, int32_t quality, int32_t smo
 EngineCommand ZoomImagesCommand(int32_t resolution, int32_t tile_resolution, int32_t quality, int32_t smooth,
                                 const std::string& dir, const std::string& tile_dir, const std::string& pdf);
 // The resolution of the sharp zoom's tiles for a book at `dpi` whose pages are
-// `page_width` pixels wide at it: 2048 pixels (eight tiles) across the page, so that a
+// `page_width` pixels wide at it: 2048 pixels (four tiles) across the page, so that a
 // page zoomed to twice its fitted width on a phone (about 2250 device pixels on a 390 px
 // screen at ratio 3) gets at least 0.9 image pixels per device pixel; and at least one and
 // a half times `dpi`, so that the tiles are always sharper than the zoom images. Whole

@@ -382,7 +382,7 @@ TEST(RastrixImages, TerminatedRunLeavesNoTemporaryFiles)
 
 } // namespace
 
-// The zoom run's tiles are the text layer at the tile resolution, cut into 256 px squares
+// The zoom run's tiles are the text layer at the tile resolution, cut into 512 px squares
 // with hard edges: every tile the index names is the crop of the page's text layer drawn
 // whole at that resolution, opaque in its colour from half coverage, and every tile left
 // out is empty there.
@@ -400,7 +400,7 @@ TEST(RastrixImages, TilesAreTheTextLayerAtTheTileResolutionCutIntoSquares)
     ASSERT_EQ(w.exit_code, 0) << w.err;
 
     const std::string index = ReadFileBytes(tiles / "tiles.js");
-    const std::string head = "window.VELLUMARK_BOOK_TILES = {\"version\":1,\"size\":256,\"dpi\":100,\"pages\":[";
+    const std::string head = "window.VELLUMARK_BOOK_TILES = {\"version\":1,\"size\":512,\"dpi\":100,\"pages\":[";
     ASSERT_EQ(index.substr(0, head.size()), head) << index;
     size_t at = head.size(), files = 1;
     for (int page = 1; page <= 3; ++page) {
@@ -411,10 +411,10 @@ TEST(RastrixImages, TilesAreTheTextLayerAtTheTileResolutionCutIntoSquares)
                                   ",\"tiles\":\"";
         ASSERT_EQ(index.compare(at, entry.size(), entry), 0) << index.substr(at);
         at += entry.size();
-        const int cols = (full.width + 255) / 256, rows = (full.height + 255) / 256;
+        const int cols = (full.width + 511) / 512, rows = (full.height + 511) / 512;
         int present = 0;
         for (int t = 0; t < cols * rows; ++t) {
-            const int x0 = t % cols * 256, y0 = t / cols * 256;
+            const int x0 = t % cols * 512, y0 = t / cols * 512;
             const char digit = index[at + static_cast<size_t>(t / 4)];
             const bool listed = ((digit <= '9' ? digit - '0' : digit - 'a' + 10) >> (t % 4)) & 1;
             const fs::path file = tiles / ("img-" + std::to_string(page) + "-" + std::to_string(t % cols) + "-" +
@@ -423,13 +423,13 @@ TEST(RastrixImages, TilesAreTheTextLayerAtTheTileResolutionCutIntoSquares)
             Raster tile;
             if (listed) {
                 ASSERT_TRUE(ReadPng(file, tile));
-                ASSERT_EQ(tile.width, std::min(256, full.width - x0));
-                ASSERT_EQ(tile.height, std::min(256, full.height - y0));
+                ASSERT_EQ(tile.width, std::min(512, full.width - x0));
+                ASSERT_EQ(tile.height, std::min(512, full.height - y0));
                 ++present;
             }
             long differing = 0, drawn = 0;
-            for (int y = y0; y < std::min(full.height, y0 + 256); ++y)
-                for (int x = x0; x < std::min(full.width, x0 + 256); ++x) {
+            for (int y = y0; y < std::min(full.height, y0 + 512); ++y)
+                for (int x = x0; x < std::min(full.width, x0 + 512); ++x) {
                     const unsigned char* want = full.At(x, y);
                     const bool opaque = want[3] >= 96;
                     drawn += opaque;
