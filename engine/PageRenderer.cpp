@@ -156,9 +156,12 @@ bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, boo
         if (split)
             out->foreground = DrawLayer(ctx, list, px, true, PageLayer::Foreground, false, buffers.foreground,
                                         cookie);
-        // The tiles' text comes from the same list, so the page is read only once.
+        // The tiles' text comes from the same list, so the page is read only once. A page
+        // whose tiles do not fit the memory budget keeps its images and goes without tiles
+        // (the zoom then enlarges its images, as in a book without tiles).
         PagePixels tile_px;
-        if (split && tile_dpi > 0 && ComputePagePixels(fz_bound_page(ctx, page), tile_dpi, tile_px))
+        if (split && tile_dpi > 0 && ComputePagePixels(fz_bound_page(ctx, page), tile_dpi, tile_px) &&
+            buffers.tiles.Get(static_cast<size_t>(tile_px.width) * static_cast<size_t>(tile_px.height) * 4))
             out->tiles = DrawLayer(ctx, list, tile_px, true, PageLayer::Foreground, false, buffers.tiles, cookie);
     }
     fz_always(ctx)

@@ -453,6 +453,18 @@ TEST(RastrixImages, TilesAreTheTextLayerAtTheTileResolutionCutIntoSquares)
     EXPECT_EQ(FilesIn(tiles).size(), files);
     EXPECT_EQ(index.substr(index.size() - 4), "]};\n");
 
+    // A page whose tiles would not fit the memory budget keeps its images and goes
+    // without tiles, silently; the others get theirs.
+    fs::path huge = home.Root() / "huge";
+    RunResult h = RunRastrix({"-r", "10", "-o", "none", "-png-single-bit-alpha", "-bf", "-tile-r", "400", "-tile-dir",
+                              (huge / "tiles").string(), "-d", huge.string(), Fixture("huge-page.pdf")},
+                             {"RASTRIX_MEMORY_MB=150"});
+    EXPECT_EQ(h.exit_code, 0) << h.err;
+    EXPECT_EQ(h.err, "");
+    EXPECT_TRUE(fs::exists(huge / "img-2.jpg") && fs::exists(huge / "img-2-f.png"));
+    const std::string huge_index = ReadFileBytes(huge / "tiles" / "tiles.js");
+    EXPECT_NE(huge_index.find("},\nnull,\n{"), std::string::npos) << huge_index;
+
     // Tiles come only with the two layers, and both options go together.
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"-r", "40", "-tile-r", "100", "-tile-dir", tiles.string(), "-d", zoom.string()},
