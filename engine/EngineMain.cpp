@@ -12,6 +12,7 @@
 #include "engine/PageGeometry.h"
 #include "engine/PagePool.h"
 #include "engine/PageRenderer.h"
+#include "engine/PageTiles.h"
 #include "engine/PdfOpener.h"
 #include "engine/SearchFiles.h"
 #include "engine/TextUtil.h"
@@ -174,6 +175,16 @@ int ImageRun(const EngineOptions& opts, const std::vector<int>& pages)
     settings.single_bit_alpha = opts.single_bit_alpha;
     settings.folder = opts.image_dir;
     settings.postfix = opts.postfix;
+    TileIndex tiles;
+    if (!opts.tile_dir.empty()) {
+        if (!MakeFolders(opts.tile_dir, error)) {
+            PrintError(error);
+            return kExitFailure;
+        }
+        settings.tile_dpi = opts.tile_resolution;
+        settings.tile_folder = opts.tile_dir;
+        settings.tile_index = &tiles;
+    }
 
     ProgressReporter progress(static_cast<int>(pages.size()), opts.verbose);
     int failed = RunPages(opts.pdf_path, pages, DefaultWorkerCount(),
@@ -181,6 +192,12 @@ int ImageRun(const EngineOptions& opts, const std::vector<int>& pages)
                               return RenderPageToFiles(ctx, doc, index, settings, cookie, err);
                           },
                           progress);
+    // The index lists the pages drawn, also after a failed page, so that it never names
+    // a tile that is not there.
+    if (settings.tile_index && !tiles.Write(opts.tile_dir, opts.tile_resolution, error)) {
+        PrintError(error);
+        return kExitFailure;
+    }
     return failed == 0 ? kExitOk : kExitFailure;
 }
 

@@ -93,7 +93,7 @@ ParseResult ParseEngineOptions(const std::vector<std::string>& args, EngineOptio
 
         static const char* const kValued[] = {
             "-r", "-o", "-page", "-postfix", "-jpeg-quality", "-jpeg-smoothing-factor",
-            "-e", "-d", "-output-dir", "-title", "-description", "-page-count",
+            "-e", "-d", "-output-dir", "-title", "-description", "-page-count", "-tile-r", "-tile-dir",
         };
         bool valued = false;
         for (const char* name : kValued)
@@ -129,6 +129,11 @@ ParseResult ParseEngineOptions(const std::vector<std::string>& args, EngineOptio
         } else if (arg == "-d") {
             out.image_dir = value;
             ok = !value.empty();
+        } else if (arg == "-tile-r") {
+            ok = ParseResolution(value, out.tile_resolution);
+        } else if (arg == "-tile-dir") {
+            out.tile_dir = value;
+            ok = !value.empty();
         } else if (arg == "-output-dir") {
             out.output_dir = value;
             ok = !value.empty();
@@ -161,6 +166,10 @@ ParseResult ParseEngineOptions(const std::vector<std::string>& args, EngineOptio
         error = "-e jpeg and -bf cannot be combined";
         return ParseResult::Usage;
     }
+    if ((out.tile_resolution > 0) != !out.tile_dir.empty() || (!out.tile_dir.empty() && !out.split_layers)) {
+        error = "-tile-r and -tile-dir go together, and only with -bf";
+        return ParseResult::Usage;
+    }
     if (out.text_output && out.output_dir.empty()) {
         error = "-o all needs -output-dir";
         return ParseResult::Usage;
@@ -189,6 +198,9 @@ const char* EngineUsageText()
         "  -png-single-bit-alpha   foreground pixels fully opaque or fully transparent\n"
         "  -page N                 only page N\n"
         "  -postfix TEXT           appended to every image name before its extension\n"
+        "  -tile-r N -tile-dir DIR with -bf: the text layer also at N dpi in 256 px tiles\n"
+        "                          img-N-COLUMN-ROW.png (tiles without text left out),\n"
+        "                          listed in DIR/tiles.js\n"
         "  -jpeg-quality Q         1..100 (default 75)\n"
         "  -jpeg-smoothing-factor S  0..100 (default 0)\n"
         "  -verbose                print PN:done/total after every page\n"

@@ -23,6 +23,8 @@ struct EngineOptions {
     bool single_bit_alpha = false;   // -png-single-bit-alpha
     bool split_layers = false;       // -bf
     std::string image_dir;           // -d
+    double tile_resolution = 0;      // -tile-r: the text layer's tiles at this resolution (-bf)
+    std::string tile_dir;            // -tile-dir: where the tiles and tiles.js go
     bool size_query = false;         // -size
     bool info_query = false;         // -i
     std::string output_dir;          // -output-dir

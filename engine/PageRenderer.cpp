@@ -7,6 +7,7 @@
 #include "engine/LayerDevice.h"
 #include "engine/MupdfContext.h"
 #include "engine/PageGeometry.h"
+#include "engine/PageTiles.h"
 #include "engine/PaletteImage.h"
 #include "engine/PngWriter.h"
 #include "engine/UniformJpeg.h"
@@ -19,6 +20,7 @@ namespace {
 struct WorkerBuffers {
     BudgetBuffer background;
     BudgetBuffer foreground;
+    BudgetBuffer tiles;
     PaletteImage palette;
     PngWriter png;
     UniformJpeg uniform_jpeg;
@@ -33,6 +35,7 @@ WorkerBuffers& Buffers()
 struct PagePixmaps {
     fz_pixmap* background = nullptr;   // RGB or gray, white, no alpha
     fz_pixmap* foreground = nullptr;   // RGBA premultiplied, transparent
+    fz_pixmap* tiles = nullptr;        // the foreground at the tile resolution, or null
     int page_has_colour = 0;           // set by MuPDF's colour test while recording
     int background_has_colour = 0;
 };
@@ -115,8 +118,8 @@ fz_pixmap* DrawLayer(fz_context* ctx, fz_display_list* list, const PagePixels& p
 }
 
 // Kept free of C++ objects with destructors: MuPDF reports errors by longjmp.
-bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, bool split, PagePixmaps* out,
-              fz_cookie* cookie, char* message, size_t message_size)
+bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, bool split, double tile_dpi,
+              PagePixmaps* out, fz_cookie* cookie, char* message, size_t message_size)
 {
     fz_page* volatile page = nullptr;
     fz_display_list* volatile list = nullptr;
@@ -153,6 +156,13 @@ bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, boo
         if (split)
             out->foreground = DrawLayer(ctx, list, px, true, PageLayer::Foreground, false, buffers.foreground,
                                         cookie);
+        // The tiles' text comes from the same list, so the page is read only once. A page
+        // whose tiles do not fit the memory budget keeps its images and goes without tiles
+        // (the zoom then enlarges its images, as in a book without tiles).
+        PagePixels tile_px;
+        if (split && tile_dpi > 0 && ComputePagePixels(fz_bound_page(ctx, page), tile_dpi, tile_px) &&
+            buffers.tiles.Get(static_cast<size_t>(tile_px.width) * static_cast<size_t>(tile_px.height) * 4))
+            out->tiles = DrawLayer(ctx, list, tile_px, true, PageLayer::Foreground, false, buffers.tiles, cookie);
     }
     fz_always(ctx)
     {
@@ -165,7 +175,8 @@ bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, boo
     {
         fz_drop_pixmap(ctx, out->background);
         fz_drop_pixmap(ctx, out->foreground);
-        out->background = out->foreground = nullptr;
+        fz_drop_pixmap(ctx, out->tiles);
+        out->background = out->foreground = out->tiles = nullptr;
         std::strncpy(message, fz_caught_message(ctx), message_size - 1);
         message[message_size - 1] = 0;
         ok = false;
@@ -182,6 +193,7 @@ public:
     {
         fz_drop_pixmap(ctx_, p_.background);
         fz_drop_pixmap(ctx_, p_.foreground);
+        fz_drop_pixmap(ctx_, p_.tiles);
     }
     PixmapsGuard(const PixmapsGuard&) = delete;
     PixmapsGuard& operator=(const PixmapsGuard&) = delete;
@@ -213,24 +225,6 @@ bool WriteJpegFile(fz_context* ctx, fz_pixmap* pix, const std::string& path, con
     return file.Commit(error);
 }
 
-// The text layer as a palette image when `palette` holds it complete, else as RGBA.
-bool WritePngFile(fz_context* ctx, fz_pixmap* pix, PaletteImage& palette, PngWriter& png, const std::string& path,
-                  int dpi, std::string& error)
-{
-    AtomicFile file;
-    if (!file.Open(path, error))
-        return false;
-    bool written = palette.Complete()
-                       ? png.WritePalette(file.Stream(), palette, dpi, error)
-                       : png.WriteRgba(file.Stream(), fz_pixmap_samples(ctx, pix), fz_pixmap_width(ctx, pix),
-                                       fz_pixmap_height(ctx, pix), fz_pixmap_stride(ctx, pix), dpi, error);
-    if (!written) {
-        error = "'" + path + "': " + error;
-        return false;
-    }
-    return file.Commit(error);
-}
-
 } // namespace
 
 std::string ImagePath(const RenderSettings& settings, int page_number, ImageKind kind)
@@ -253,7 +247,9 @@ bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const 
     bool split = settings.mode == ImageMode::SplitLayers;
     PagePixmaps pixmaps;
     char message[256] = {0};
-    bool drawn = DrawPage(ctx, doc, page_index, settings.dpi, split, &pixmaps, cookie, message, sizeof message);
+    const double tile_dpi = settings.tile_index ? settings.tile_dpi : 0;
+    bool drawn = DrawPage(ctx, doc, page_index, settings.dpi, split, tile_dpi, &pixmaps, cookie, message,
+                          sizeof message);
     PixmapsGuard guard(ctx, pixmaps);
     if (!drawn) {
         error = message;
@@ -278,8 +274,19 @@ bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const 
     FinishForegroundAlpha(fz_pixmap_samples(ctx, fg), fz_pixmap_width(ctx, fg), fz_pixmap_height(ctx, fg),
                           fz_pixmap_stride(ctx, fg), fz_pixmap_samples(ctx, bg), fz_pixmap_components(ctx, bg),
                           fz_pixmap_stride(ctx, bg), settings.single_bit_alpha, palette ? &buffers.palette : nullptr);
-    return WriteJpegFile(ctx, pixmaps.background, ImagePath(settings, page_number, ImageKind::Background), jpeg,
-                         error) &&
-           WritePngFile(ctx, fg, buffers.palette, buffers.png, ImagePath(settings, page_number, ImageKind::Foreground),
-                        dpi, error);
+    if (!WriteJpegFile(ctx, pixmaps.background, ImagePath(settings, page_number, ImageKind::Background), jpeg,
+                       error) ||
+        !WriteLayerPng(buffers.palette, buffers.png, fz_pixmap_samples(ctx, fg), fz_pixmap_width(ctx, fg),
+                       fz_pixmap_height(ctx, fg), fz_pixmap_stride(ctx, fg),
+                       ImagePath(settings, page_number, ImageKind::Foreground), dpi, error))
+        return false;
+    if (!pixmaps.tiles)
+        return true;
+    std::vector<bool> present;
+    if (!WritePageTiles(ctx, pixmaps.tiles, settings.tile_folder, page_number, static_cast<int>(settings.tile_dpi + 0.5),
+                        buffers.palette, buffers.png, present, error))
+        return false;
+    settings.tile_index->Add(page_index, fz_pixmap_width(ctx, pixmaps.tiles), fz_pixmap_height(ctx, pixmaps.tiles),
+                             present);
+    return true;
 }

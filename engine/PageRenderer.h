@@ -9,6 +9,8 @@
 #include "engine/EngineOptions.h"
 #include "engine/JpegWriter.h"
 
+class TileIndex;
+
 struct RenderSettings {
     ImageMode mode = ImageMode::SingleJpeg;
     double dpi = 72.0;
@@ -16,6 +18,11 @@ struct RenderSettings {
     bool single_bit_alpha = false;
     std::string folder;    // existing output folder
     std::string postfix;   // appended to every name before its extension
+    // With two layers and a tile resolution, the text layer is also drawn at tile_dpi and
+    // cut into tiles in tile_folder (an existing folder), noted in tile_index.
+    double tile_dpi = 0;
+    std::string tile_folder;
+    TileIndex* tile_index = nullptr;
 };
 
 // "img-<page>-e<postfix>.jpg", "img-<page><postfix>.jpg" or "img-<page>-f<postfix>.png"

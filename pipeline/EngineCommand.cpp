@@ -77,17 +77,37 @@ EngineCommand ThumbsCommand(int32_t resolution, const std::string& dir, const st
     return ImageTail(b, dir, pdf);
 }
 
-EngineCommand PageImagesCommand(int32_t resolution, int32_t quality, int32_t smooth, const std::string& dir,
-                                const std::string& pdf) {
+namespace {
+// The page images' options up to their tail.
+CommandBuilder& PageImagesOptions(CommandBuilder& b, int32_t resolution, int32_t quality, int32_t smooth) {
     // The engine refuses a quality outside 1..100 or a smoothing outside 0..100 and
     // converts nothing; a job recorded with such a value still converts.
     quality = std::clamp(quality, 1, 100);
     smooth = std::clamp(smooth, 0, 100);
-    CommandBuilder b;
     b.Word("-r").Number(resolution).Word("-verbose").Word("-o").Word("none");
     b.Word("-jpeg-quality").Number(quality).Word("-jpeg-smoothing-factor").Number(smooth);
-    b.Word("-png-single-bit-alpha").Word("-bf");
+    return b.Word("-png-single-bit-alpha").Word("-bf");
+}
+}  // namespace
+
+EngineCommand PageImagesCommand(int32_t resolution, int32_t quality, int32_t smooth, const std::string& dir,
+                                const std::string& pdf) {
+    CommandBuilder b;
+    return ImageTail(PageImagesOptions(b, resolution, quality, smooth), dir, pdf);
+}
+
+EngineCommand ZoomImagesCommand(int32_t resolution, int32_t tile_resolution, int32_t quality, int32_t smooth,
+                                const std::string& dir, const std::string& tile_dir, const std::string& pdf) {
+    CommandBuilder b;
+    PageImagesOptions(b, resolution, quality, smooth).Word("-tile-r").Number(tile_resolution);
+    b.Word("-tile-dir").Quoted(tile_dir);
     return ImageTail(b, dir, pdf);
+}
+
+int32_t TileResolution(int32_t dpi, int32_t page_width) {
+    if (page_width < 1 || dpi < 1) return 0;
+    const int64_t across = (int64_t{2048} * dpi + page_width - 1) / page_width;
+    return static_cast<int32_t>(std::clamp<int64_t>(std::max<int64_t>(across, (int64_t{dpi} * 3 + 1) / 2), 1, 2400));
 }
 
 EngineCommand PrintCommand(const std::string& dir, const std::string& pdf) {

@@ -31,6 +31,17 @@ EngineCommand ThumbsCommand(int32_t resolution, const std::string& dir, const st
 // smoothing factor within 0..100, the ranges the engine takes.
 EngineCommand PageImagesCommand(int32_t resolution, int32_t quality, int32_t smooth,
                                 const std::string& dir, const std::string& pdf);
+// The zoom run: the page images of PageImagesCommand at `resolution` plus the sharp
+// zoom's tiles of the text layer at `tile_resolution` into `tile_dir` (tiles).
+EngineCommand ZoomImagesCommand(int32_t resolution, int32_t tile_resolution, int32_t quality, int32_t smooth,
+                                const std::string& dir, const std::string& tile_dir, const std::string& pdf);
+// The resolution of the sharp zoom's tiles for a book at `dpi` whose pages are
+// `page_width` pixels wide at it: 2048 pixels (four tiles) across the page, so that a
+// page zoomed to twice its fitted width on a phone (about 2250 device pixels on a 390 px
+// screen at ratio 3) gets at least 0.9 image pixels per device pixel; and at least one and
+// a half times `dpi`, so that the tiles are always sharper than the zoom images. Whole
+// dots per inch, rounded up; 0 for an empty page.
+int32_t TileResolution(int32_t dpi, int32_t page_width);
 // Print images "img-<n>-e.jpg" at 108, quality 70, into `dir` (print).
 EngineCommand PrintCommand(const std::string& dir, const std::string& pdf);
 // The search files into the book folder `book_dir`; `title` is UTF-8 and passed unescaped.

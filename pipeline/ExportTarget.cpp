@@ -19,7 +19,7 @@ namespace {
 // Everything an export writes at the top of its destination: the book folder's entries,
 // the shared book files and the skins folder.
 const char* const kExportedNames[] = {
-    "index.html", "text.html", "txt.js", "layout.js", "thumb", "100", "HighRes", "MedRes", "LowRes", "print",
+    "index.html", "text.html", "txt.js", "layout.js", "thumb", "100", "HighRes", "MedRes", "LowRes", "print", "tiles",
     "index.js", "service.asp", "print.html", "RurovOzeza.v1.css", "skins",
 };
 

@@ -164,8 +164,17 @@ int PdfWorker::Run()
                            : BoxResolution(step.box_width, step.box_height, dpi_, page_width_, page_height_);
         int32_t quality = zoom ? job_.zoomin_quality : job_.preview_quality;
         int32_t smooth = zoom ? job_.zoomin_smooth : job_.preview_smooth;
-        if (!ImageRun(step.run_index, PageImagesCommand(res, quality, smooth, Folder(step.folder), pdf_path_),
-                      Folder(step.folder), step.end, 8000, why))
+        // The zoom run also cuts the sharp zoom's tiles; a folder left by an earlier run
+        // goes first, so that the folder holds exactly the tiles its index names.
+        if (zoom) {
+            std::error_code ignored;
+            fs::remove_all(Folder("tiles"), ignored);
+        }
+        const EngineCommand command =
+            zoom ? ZoomImagesCommand(res, TileResolution(dpi_, page_width_), quality, smooth, Folder(step.folder), Folder("tiles"),
+                                     pdf_path_)
+                 : PageImagesCommand(res, quality, smooth, Folder(step.folder), pdf_path_);
+        if (!ImageRun(step.run_index, command, Folder(step.folder), step.end, 8000, why))
             return why.empty() ? EndEarly() : Fail(why);
     }
 

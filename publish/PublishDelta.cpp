@@ -3,7 +3,9 @@
 #include "config/DiagLog.h"
 #include "config/FileHashCache.h"
 #include "publish/BookDataFiles.h"
+#include "publish/TileFiles.h"
 
+#include <filesystem>
 
 namespace {
 constexpr const char* kModule = "Upload";
@@ -36,6 +38,12 @@ std::vector<PublishedFile> PublishedFiles(const std::string& book_folder, const 
                 add(stem + "-f.png");
             }
         }
+    }
+    // The sharp zoom's tiles, then their index (books made before the tiles have none).
+    if (std::filesystem::exists(book_folder + "/tiles/" + kTileIndexName)) {
+        for (const auto& names : TileNamesByPage(book_folder + "/tiles", page_count))
+            for (const std::string& name : names) add("tiles/" + name);
+        add(std::string("tiles/") + kTileIndexName);
     }
     if (with_page) add("index.html");
     for (const std::string& name : BookDataFiles(book_folder)) add(name);

@@ -19,7 +19,8 @@ std::string PublishedPdfName(const std::string& pdf_path);
 
 // The files one publication of the book folder sends, in the book's own folders:
 // the PDF (when `pdf_path` is not empty), every page's images (print images only when the
-// book has them), the cover and link-preview picture, the book's
+// book has them), the cover and link-preview picture, the sharp zoom's tiles and their
+// index (when the book has them), the book's
 // page (`with_page`: FTP only, the service makes its own) and the search and layout files.
 std::vector<PublishedFile> PublishedFiles(const std::string& book_folder, const std::string& pdf_path,
                                           int32_t page_count, bool with_page);

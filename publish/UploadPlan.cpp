@@ -12,6 +12,7 @@
 #include "publish/PublishControl.h"
 #include "publish/PublishDelta.h"
 #include "publish/RetryPolicy.h"
+#include "publish/TileFiles.h"
 
 namespace {
 constexpr const char* kModule = "Upload";
@@ -92,9 +93,14 @@ int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const 
                       std::atomic<int32_t>* progress, int32_t span, const PublishDelta* delta) {
     int32_t result = kPlanPublished;
     const std::string local_folder = JoinFolder(book_folder, subdir);
-    // A book prints from its print folder only when its page asks for one.
+    // A book prints from its print folder only when its page asks for one; books made
+    // before the sharp zoom's tiles have none.
     if (subdir == "print" && !std::filesystem::exists(local_folder)) return kPlanPublished;
+    const bool tiles = subdir == "tiles";
+    if (tiles && !std::filesystem::exists(JoinFolder(local_folder, kTileIndexName))) return kPlanPublished;
     if (uploader.FtpOn() && !EnterFtpSubfolder(uploader, job_key, subdir)) return kPlanFailed;
+    const std::vector<std::vector<std::string>> tile_names =
+        tiles ? TileNamesByPage(local_folder, page_count) : std::vector<std::vector<std::string>>();
 
     const bool single_image = subdir == "thumb" || subdir == "print";
     if (subdir == "thumb" && (!progress || progress->load() <= start_mark)) {
@@ -116,6 +122,19 @@ int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const 
         first_page = (progress->load() - start_mark) * page_count / span + 1;
     if (first_page < 1) first_page = 1;
     for (int32_t page = first_page; page <= page_count; ++page) {
+        if (tiles) {
+            // A page's tiles; a page without text has none.
+            for (const std::string& name : tile_names[static_cast<size_t>(page - 1)]) {
+                const int32_t sent = SendWithAttempts(uploader, JoinFolder(local_folder, name), job_key, subdir, delta);
+                if (sent == kPlanStopped) return kPlanStopped;
+                if (sent != kPlanPublished) {
+                    DIAG(kModule, 0, "ERR:unable to upload page%d", page);
+                    return kPlanFailed;
+                }
+            }
+            if (progress && page_count > 0) progress->store(start_mark + page * span / page_count);
+            continue;
+        }
         const std::string stem = JoinFolder(local_folder, "img-" + std::to_string(page));
         const int32_t sent = SendWithAttempts(uploader, stem + (single_image ? "-e.jpg" : ".jpg"), job_key, subdir, delta);
         if (sent == kPlanStopped) return kPlanStopped;
@@ -139,6 +158,11 @@ int32_t handle_subdir(Uploader& uploader, const std::string& book_folder, const 
             progress->store(start_mark + page * span / page_count);
     }
 
+    // The index last, so that it never names a tile the target does not hold yet.
+    if (tiles) {
+        const int32_t sent = SendWithAttempts(uploader, JoinFolder(local_folder, kTileIndexName), job_key, subdir, delta);
+        if (sent != kPlanPublished) return sent;
+    }
     if (uploader.FtpOn() && !uploader.Ftp().ChangeFolder("..")) {
         DIAG(kModule, uploader.Ftp().DiagCode(), "ERR:FtpSetCurrentDirectory failed");
         return kPlanFailed;  // the next stage would land in the wrong folder

@@ -31,6 +31,7 @@ struct FolderStage {
 inline constexpr FolderStage kFolderStages[] = {
     {"100", 63000, 2000},    {"HighRes", 65000, 5000}, {"MedRes", 70000, 5000},
     {"LowRes", 75000, 5000}, {"print", 80000, 2000},   {"thumb", 82000, 3000},
+    {"tiles", 85000, 1000},
 };
 
 // Sends one file to the web service and then by FTP, as the uploader has them on.

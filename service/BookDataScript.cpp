@@ -9,7 +9,8 @@
 namespace service {
 namespace {
 
-constexpr std::string_view kPrefixes[] = {"window.VELLUMARK_BOOK_TEXT = ", "window.VELLUMARK_BOOK_LAYOUT = "};
+constexpr std::string_view kPrefixes[] = {"window.VELLUMARK_BOOK_TEXT = ", "window.VELLUMARK_BOOK_LAYOUT = ",
+                                          "window.VELLUMARK_BOOK_TILES = "};
 
 bool IsBlank(char c) { return c == '\n' || c == '\r' || c == ' ' || c == '\t'; }
 

@@ -12,7 +12,7 @@ bool IsSafeFileName(std::string_view name) {
 }
 
 bool IsBookSubFolder(std::string_view name) {
-    for (std::string_view folder : {"", "100", "HighRes", "MedRes", "LowRes", "print", "thumb"}) {
+    for (std::string_view folder : {"", "100", "HighRes", "MedRes", "LowRes", "print", "thumb", "tiles"}) {
         if (name == folder) return true;
     }
     return false;

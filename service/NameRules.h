@@ -12,7 +12,7 @@ namespace service {
 bool IsSafeFileName(std::string_view name);
 
 // One of the book's folders: "" (the book folder itself), "100", "HighRes", "MedRes",
-// "LowRes", "print" or "thumb".
+// "LowRes", "print", "thumb" or "tiles" (the sharp zoom's tiles).
 bool IsBookSubFolder(std::string_view name);
 
 }  // namespace service

@@ -8,6 +8,7 @@ function applyTouchZoom() {
   b.style.transform = touchZoom.scale > 1 ? 'translate(' + touchZoom.x.toFixed(1) + 'px,' +
     touchZoom.y.toFixed(1) + 'px) scale(' + touchZoom.scale.toFixed(3) + ')' : '';
   app.classList.toggle('vm-touch-zoomed', touchZoom.scale > 1);
+  scheduleTiles();
 }
 
 // The zoom as it is now, with the book's untransformed corner on screen (the transform's

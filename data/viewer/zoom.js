@@ -16,7 +16,8 @@ function setZoom(on) {
 
 function closePanelsOnly() { Object.keys(panels).forEach(function (id) { setPanel(id, false); }); }
 
-// The zoom images (folder 100) are fetched only here, at their own pixel size.
+// The zoom images (folder 100) are fetched only here, at their own pixel size; where the
+// screen has more pixels than they do, the tiles sharpen their text.
 function showZoom() {
   var view = $('vm-zoom-view');
   var key = visiblePages().join(',');
@@ -54,11 +55,14 @@ function showZoom() {
   view.appendChild(row);
   view.scrollLeft = 0;
   view.scrollTop = 0;
+  scheduleTiles();
 }
 
 // Dragging pans the zoomed page.
 function enablePan(view) {
   var drag = null;
+  // What comes into view gets its tiles.
+  view.addEventListener('scroll', scheduleTiles, { passive: true });
   view.addEventListener('pointerdown', function (e) {
     // A link of the zoomed page is clicked, not dragged.
     if (e.button !== 0 || e.target.closest('a')) return;

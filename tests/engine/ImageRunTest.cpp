@@ -381,3 +381,96 @@ TEST(RastrixImages, TerminatedRunLeavesNoTemporaryFiles)
 }
 
 } // namespace
+
+// The zoom run's tiles are the text layer at the tile resolution, cut into 512 px squares
+// with hard edges: every tile the index names is the crop of the page's text layer drawn
+// whole at that resolution, opaque in its colour from half coverage, and every tile left
+// out is empty there.
+TEST(RastrixImages, TilesAreTheTextLayerAtTheTileResolutionCutIntoSquares)
+{
+    TempHome home;
+    fs::path zoom = home.Root() / "100", tiles = home.Root() / "tiles", whole = home.Root() / "whole";
+    RunResult r = RunRastrix({"-r", "40", "-verbose", "-o", "none", "-png-single-bit-alpha", "-bf", "-tile-r", "100",
+                              "-tile-dir", tiles.string(), "-d", zoom.string(), Fixture("text3.pdf")});
+    ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.err, ProgressLines(3));
+    EXPECT_EQ(FilesIn(zoom).size(), 6u);   // the zoom images as before
+    // The text layer with its coverage as alpha, for comparison.
+    RunResult w = RunRastrix({"-r", "100", "-o", "none", "-bf", "-d", whole.string(), Fixture("text3.pdf")});
+    ASSERT_EQ(w.exit_code, 0) << w.err;
+
+    const std::string index = ReadFileBytes(tiles / "tiles.js");
+    const std::string head = "window.VELLUMARK_BOOK_TILES = {\"version\":1,\"size\":512,\"dpi\":100,\"pages\":[";
+    ASSERT_EQ(index.substr(0, head.size()), head) << index;
+    size_t at = head.size(), files = 1;
+    for (int page = 1; page <= 3; ++page) {
+        SCOPED_TRACE(page);
+        Raster full;
+        ASSERT_TRUE(ReadPng(whole / ("img-" + std::to_string(page) + "-f.png"), full));
+        const std::string entry = "{\"w\":" + std::to_string(full.width) + ",\"h\":" + std::to_string(full.height) +
+                                  ",\"tiles\":\"";
+        ASSERT_EQ(index.compare(at, entry.size(), entry), 0) << index.substr(at);
+        at += entry.size();
+        const int cols = (full.width + 511) / 512, rows = (full.height + 511) / 512;
+        int present = 0;
+        for (int t = 0; t < cols * rows; ++t) {
+            const int x0 = t % cols * 512, y0 = t / cols * 512;
+            const char digit = index[at + static_cast<size_t>(t / 4)];
+            const bool listed = ((digit <= '9' ? digit - '0' : digit - 'a' + 10) >> (t % 4)) & 1;
+            const fs::path file = tiles / ("img-" + std::to_string(page) + "-" + std::to_string(t % cols) + "-" +
+                                           std::to_string(t / cols) + ".png");
+            ASSERT_EQ(fs::exists(file), listed) << file;
+            Raster tile;
+            if (listed) {
+                ASSERT_TRUE(ReadPng(file, tile));
+                ASSERT_EQ(tile.width, std::min(512, full.width - x0));
+                ASSERT_EQ(tile.height, std::min(512, full.height - y0));
+                ++present;
+            }
+            long differing = 0, drawn = 0;
+            for (int y = y0; y < std::min(full.height, y0 + 512); ++y)
+                for (int x = x0; x < std::min(full.width, x0 + 512); ++x) {
+                    const unsigned char* want = full.At(x, y);
+                    const bool opaque = want[3] >= 96;
+                    drawn += opaque;
+                    if (!listed)
+                        continue;
+                    const unsigned char* got = tile.At(x - x0, y - y0);
+                    bool same = got[3] == (opaque ? 255 : 0);
+                    for (int c = 0; c < 3 && opaque; ++c)
+                        same = same && std::abs(got[c] - want[c]) <= 2;
+                    differing += !same;
+                }
+            EXPECT_EQ(differing, 0) << file;
+            if (!listed) {
+                EXPECT_EQ(drawn, 0) << file;
+            }
+        }
+        EXPECT_GT(present, 0);
+        files += static_cast<size_t>(present);
+        at = index.find('{', at);
+    }
+    EXPECT_EQ(FilesIn(tiles).size(), files);
+    EXPECT_EQ(index.substr(index.size() - 4), "]};\n");
+
+    // A page whose tiles would not fit the memory budget keeps its images and goes
+    // without tiles, silently; the others get theirs.
+    fs::path huge = home.Root() / "huge";
+    RunResult h = RunRastrix({"-r", "10", "-o", "none", "-png-single-bit-alpha", "-bf", "-tile-r", "400", "-tile-dir",
+                              (huge / "tiles").string(), "-d", huge.string(), Fixture("huge-page.pdf")},
+                             {"RASTRIX_MEMORY_MB=150"});
+    EXPECT_EQ(h.exit_code, 0) << h.err;
+    EXPECT_EQ(h.err, "");
+    EXPECT_TRUE(fs::exists(huge / "img-2.jpg") && fs::exists(huge / "img-2-f.png"));
+    const std::string huge_index = ReadFileBytes(huge / "tiles" / "tiles.js");
+    EXPECT_NE(huge_index.find("},\nnull,\n{"), std::string::npos) << huge_index;
+
+    // Tiles come only with the two layers, and both options go together.
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"-r", "40", "-tile-r", "100", "-tile-dir", tiles.string(), "-d", zoom.string()},
+          std::vector<std::string>{"-r", "40", "-bf", "-tile-r", "100", "-d", zoom.string()}}) {
+        std::vector<std::string> full = args;
+        full.push_back(Fixture("text3.pdf"));
+        EXPECT_EQ(RunRastrix(full).exit_code, 2);
+    }
+}

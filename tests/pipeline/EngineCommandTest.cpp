@@ -28,6 +28,17 @@ TEST(EngineCommandTest, ImageRunLinesAreExactAndArgumentsMatchTheirPieces) {
     EXPECT_EQ(zoom.args, (Args{"-r", "150", "-verbose", "-o", "none", "-jpeg-quality", "85", "-jpeg-smoothing-factor",
                                "10", "-png-single-bit-alpha", "-bf", "-d", "/b/K/100", "/in/a.pdf"}));
 
+    // The zoom run also cuts the tiles: 2048 pixels across the page (A4 at 120 dpi is 992
+    // pixels wide), and at least one and a half times the zoom images' resolution.
+    EngineCommand tiled =
+        ZoomImagesCommand(120, TileResolution(120, 992), 25, 100, "/b/K/100", "/b/K/tiles", "/in/a.pdf");
+    EXPECT_EQ(tiled.text,
+              " -r 120 -verbose -o none -jpeg-quality 25 -jpeg-smoothing-factor 100 -png-single-bit-alpha -bf"
+              " -tile-r 248 -tile-dir \"/b/K/tiles\" -d \"/b/K/100\" \"/in/a.pdf\" ");
+    EXPECT_EQ(tiled.args.size(), 18u);
+    EXPECT_EQ(TileResolution(300, 2480), 450);
+    EXPECT_EQ(TileResolution(120, 0), 0);
+
     // A job recorded with values the engine refuses still gets values it takes.
     EXPECT_EQ(PageImagesCommand(150, 999, -5, "/b/K/100", "/in/a.pdf").args[6], "100");
     EXPECT_EQ(PageImagesCommand(150, -5, 999, "/b/K/100", "/in/a.pdf").args[8], "100");

@@ -122,6 +122,28 @@ TEST_F(UploadPlanTest, ThePageLayoutGoesWithTheSearchFilesWhenTheBookHasOne) {
     EXPECT_EQ(ReadFileBytes(Remote() / "layout.js"), "layout");
 }
 
+TEST_F(UploadPlanTest, TheTilesAndTheirIndexGoWithTheBookAndAResumeStartsAtItsPage) {
+    // Tiles of pages 2 and 7 (page 7 has two), and a name of no tile form, which stays home.
+    for (const char* name : {"img-2-0-0.png", "img-7-1-0.png", "img-7-0-3.png", "notes.png"})
+        WriteFileBytes(Book() / "tiles" / name, name);
+    WriteFileBytes(Book() / "tiles/tiles.js", "index");
+    ASSERT_EQ(Publish(85000), kPlanPublished);
+    const std::multiset<std::string> sent = Received();
+    std::vector<std::string> tiles;
+    for (const std::string& file : sent)
+        if (file.rfind("tiles/", 0) == 0) tiles.push_back(file);
+    EXPECT_EQ(tiles, (std::vector<std::string>{"tiles/img-2-0-0.png", "tiles/img-7-0-3.png", "tiles/img-7-1-0.png",
+                                               "tiles/tiles.js"}));
+    EXPECT_NE(ReadFileBytes(Remote() / "book-manifest.txt").find("tiles/img-7-0-3.png"), std::string::npos);
+
+    // 85500 is half of the stage: from page 6 on, then the index.
+    fs::remove_all(Remote());
+    ASSERT_EQ(Publish(85500), kPlanPublished);
+    std::set<std::string> files = RemoteFiles();
+    EXPECT_FALSE(files.count("tiles/img-2-0-0.png"));
+    EXPECT_TRUE(files.count("tiles/img-7-1-0.png") && files.count("tiles/img-7-0-3.png") && files.count("tiles/tiles.js"));
+}
+
 TEST_F(UploadPlanTest, AStopInAResumedStageLeavesAMarkInsideThatStage) {
     // Ask for a stop while the server holds a page of the resumed HighRes stage (page 6
     // is the first the mark 67500 resends), then let that page through.

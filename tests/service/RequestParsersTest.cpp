@@ -166,9 +166,9 @@ TEST(NameRules, OnlySinglePlainComponents) {
     for (const std::string& name : std::vector<std::string>{"", ".", "..", "../x", "/abs", "a/b", "a\\b", ".hidden",
                                                              std::string("a\0b", 3), "a\nb", std::string(256, 'a')})
         EXPECT_FALSE(IsSafeFileName(name)) << name;
-    for (const char* folder : {"", "100", "HighRes", "MedRes", "LowRes", "print", "thumb"})
+    for (const char* folder : {"", "100", "HighRes", "MedRes", "LowRes", "print", "thumb", "tiles"})
         EXPECT_TRUE(IsBookSubFolder(folder)) << folder;
-    for (const char* folder : {"..", "/", "highres", "thumb/..", "HighRes/", "tmp"})
+    for (const char* folder : {"..", "/", "highres", "thumb/..", "HighRes/", "tmp", "tiles/.."})
         EXPECT_FALSE(IsBookSubFolder(folder)) << folder;
 }
 

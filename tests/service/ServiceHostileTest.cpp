@@ -332,6 +332,12 @@ TEST_F(ServiceHostileTest, UploadedFilesCannotRunScriptInTheServiceOrigin) {
     const std::string long_script = "window.VELLUMARK_BOOK_LAYOUT = {\"v\":\"" + std::string(100000, 'a') + "\"};alert(1)";
     EXPECT_NE(bodies::UploadFile(*service_, kKey, "layout.js", "", long_script).body, "OK") << "checked when whole";
     EXPECT_FALSE(fs::exists(BookFile("layout.js")));
+    // The tile index in the tiles folder is book data too.
+    const std::string tiles = "window.VELLUMARK_BOOK_TILES = {\"version\":1,\"size\":256,\"pages\":[null]};\n";
+    ASSERT_EQ(bodies::UploadFile(*service_, kKey, "tiles.js", "tiles", tiles).body, "OK");
+    EXPECT_NE(bodies::UploadFile(*service_, kKey, "tiles.js", "tiles", "window.VELLUMARK_BOOK_TILES = {};alert(1);").body,
+              "OK");
+    EXPECT_EQ(service_->Get(base + "tiles/tiles.js").body, tiles);
 
     const HttpResult image = service_->Get(base + "evil.svg");
     EXPECT_EQ(image.content_type, "application/octet-stream");
