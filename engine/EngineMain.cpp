@@ -181,6 +181,10 @@ int ImageRun(const EngineOptions& opts, const std::vector<int>& pages)
             PrintError(error);
             return kExitFailure;
         }
+        // Tiles are written straight under their names, which is far cheaper than a
+        // temporary file and a rename for each; the index goes first and is written
+        // last, so that it never names a tile this run has not finished.
+        std::remove(TileIndexPath(opts.tile_dir).c_str());
         settings.tile_dpi = opts.tile_resolution;
         settings.tile_folder = opts.tile_dir;
         settings.tile_index = &tiles;

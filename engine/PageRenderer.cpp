@@ -153,16 +153,16 @@ bool DrawPage(fz_context* ctx, fz_document* doc, int page_index, double dpi, boo
         WorkerBuffers& buffers = Buffers();
         out->background = DrawLayer(ctx, list, px, split, PageLayer::Background, !out->background_has_colour,
                                     buffers.background, cookie);
-        if (split)
-            out->foreground = DrawLayer(ctx, list, px, true, PageLayer::Foreground, false, buffers.foreground,
-                                        cookie);
         // The tiles' text comes from the same list, so the page is read only once. A page
-        // whose tiles do not fit the memory budget keeps its images and goes without tiles
-        // (the zoom then enlarges its images, as in a book without tiles).
+        // with tiles carries its text there, so its own text layer is not drawn. A page
+        // whose tiles do not fit the memory budget keeps its own text layer instead.
         PagePixels tile_px;
         if (split && tile_dpi > 0 && ComputePagePixels(fz_bound_page(ctx, page), tile_dpi, tile_px) &&
             buffers.tiles.Get(static_cast<size_t>(tile_px.width) * static_cast<size_t>(tile_px.height) * 4))
             out->tiles = DrawLayer(ctx, list, tile_px, true, PageLayer::Foreground, false, buffers.tiles, cookie);
+        if (split && !out->tiles)
+            out->foreground = DrawLayer(ctx, list, px, true, PageLayer::Foreground, false, buffers.foreground,
+                                        cookie);
     }
     fz_always(ctx)
     {
@@ -265,28 +265,35 @@ bool RenderPageToFiles(fz_context* ctx, fz_document* doc, int page_index, const 
     // cut the file to about a third; on full pages they gain little for their time.
     jpeg.optimize_coding = true;
 
+    WorkerBuffers& buffers = Buffers();
+    if (pixmaps.tiles) {
+        // The page's text is in its tiles: its own text layer is an empty 1x1 image, so
+        // that the book keeps one text layer file per page image.
+        const unsigned char transparent[4] = {0, 0, 0, 0};
+        std::vector<bool> present;
+        buffers.palette.Start(1, 1);   // no rows given: written from `transparent`
+        if (!WriteJpegFile(ctx, pixmaps.background, ImagePath(settings, page_number, ImageKind::Background), jpeg,
+                           error) ||
+            !WriteLayerPng(buffers.palette, buffers.png, transparent, 1, 1, 4,
+                           ImagePath(settings, page_number, ImageKind::Foreground), dpi, error) ||
+            !WritePageTiles(ctx, pixmaps.tiles, settings.tile_folder, page_number,
+                            static_cast<int>(settings.tile_dpi + 0.5), buffers.palette, buffers.png, present, error))
+            return false;
+        settings.tile_index->Add(page_index, fz_pixmap_width(ctx, pixmaps.tiles),
+                                 fz_pixmap_height(ctx, pixmaps.tiles), present);
+        return true;
+    }
     fz_pixmap* fg = pixmaps.foreground;
     fz_pixmap* bg = pixmaps.background;
-    WorkerBuffers& buffers = Buffers();
     // The text layer's rows go into its palette image as soon as they are final; without
     // room for one it is written as RGBA.
     bool palette = buffers.palette.Start(fz_pixmap_width(ctx, fg), fz_pixmap_height(ctx, fg));
     FinishForegroundAlpha(fz_pixmap_samples(ctx, fg), fz_pixmap_width(ctx, fg), fz_pixmap_height(ctx, fg),
                           fz_pixmap_stride(ctx, fg), fz_pixmap_samples(ctx, bg), fz_pixmap_components(ctx, bg),
                           fz_pixmap_stride(ctx, bg), settings.single_bit_alpha, palette ? &buffers.palette : nullptr);
-    if (!WriteJpegFile(ctx, pixmaps.background, ImagePath(settings, page_number, ImageKind::Background), jpeg,
-                       error) ||
-        !WriteLayerPng(buffers.palette, buffers.png, fz_pixmap_samples(ctx, fg), fz_pixmap_width(ctx, fg),
-                       fz_pixmap_height(ctx, fg), fz_pixmap_stride(ctx, fg),
-                       ImagePath(settings, page_number, ImageKind::Foreground), dpi, error))
-        return false;
-    if (!pixmaps.tiles)
-        return true;
-    std::vector<bool> present;
-    if (!WritePageTiles(ctx, pixmaps.tiles, settings.tile_folder, page_number, static_cast<int>(settings.tile_dpi + 0.5),
-                        buffers.palette, buffers.png, present, error))
-        return false;
-    settings.tile_index->Add(page_index, fz_pixmap_width(ctx, pixmaps.tiles), fz_pixmap_height(ctx, pixmaps.tiles),
-                             present);
-    return true;
+    return WriteJpegFile(ctx, pixmaps.background, ImagePath(settings, page_number, ImageKind::Background), jpeg,
+                         error) &&
+           WriteLayerPng(buffers.palette, buffers.png, fz_pixmap_samples(ctx, fg), fz_pixmap_width(ctx, fg),
+                         fz_pixmap_height(ctx, fg), fz_pixmap_stride(ctx, fg),
+                         ImagePath(settings, page_number, ImageKind::Foreground), dpi, error);
 }

@@ -57,13 +57,18 @@ bool TileIndex::Write(const std::string& folder, double dpi, std::string& error)
     }
     text += "]};\n";
     AtomicFile file;
-    if (!file.Open(folder + "/tiles.js", error))
+    if (!file.Open(TileIndexPath(folder), error))
         return false;
     if (std::fwrite(text.data(), 1, text.size(), file.Stream()) != text.size()) {
         error = "cannot write the tile index";
         return false;
     }
     return file.Commit(error);
+}
+
+std::string TileIndexPath(const std::string& folder)
+{
+    return folder + "/tiles.js";
 }
 
 std::string TilePath(const std::string& folder, int page_number, int column, int row)
@@ -74,6 +79,32 @@ std::string TilePath(const std::string& folder, int page_number, int column, int
     return path + "img-" + std::to_string(page_number) + "-" + std::to_string(column) + "-" + std::to_string(row) +
            ".png";
 }
+
+namespace {
+
+// A tile straight under its name (see TileIndexPath); a failed write removes it.
+bool WriteTilePng(PaletteImage& palette, PngWriter& png, const unsigned char* samples, int width, int height,
+                  ptrdiff_t stride, const std::string& path, int dpi, std::string& error)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        error = "cannot create '" + path + "'";
+        return false;
+    }
+    bool written = palette.Complete() ? png.WritePalette(file, palette, dpi, error)
+                                      : png.WriteRgba(file, samples, width, height, stride, dpi, error);
+    if (std::fclose(file) != 0 && written) {
+        error = "cannot write";
+        written = false;
+    }
+    if (!written) {
+        error = "'" + path + "': " + error;
+        std::remove(path.c_str());
+    }
+    return written;
+}
+
+} // namespace
 
 bool WriteLayerPng(PaletteImage& palette, PngWriter& png, const unsigned char* samples, int width, int height,
                    ptrdiff_t stride, const std::string& path, int dpi, std::string& error)
@@ -110,8 +141,8 @@ bool WritePageTiles(fz_context* ctx, fz_pixmap* foreground, const std::string& f
             // resolution a screen shows no steps.
             const bool as_palette = palette.Start(tw, th);
             FinishForegroundAlpha(tile, tw, th, stride, nullptr, 0, 0, true, as_palette ? &palette : nullptr);
-            if (!WriteLayerPng(palette, png, tile, tw, th, stride, TilePath(folder, page_number, column, row), dpi,
-                               error))
+            if (!WriteTilePng(palette, png, tile, tw, th, stride, TilePath(folder, page_number, column, row), dpi,
+                              error))
                 return false;
             present[static_cast<size_t>(row) * static_cast<size_t>(columns) + static_cast<size_t>(column)] = true;
         }

@@ -35,6 +35,9 @@ private:
     std::vector<Page> pages_;
 };
 
+// The tile index, "tiles.js" in `folder`.
+std::string TileIndexPath(const std::string& folder);
+
 // "img-<page>-<column>-<row>.png" in `folder`; page numbers count from 1, columns and rows
 // from 0.
 std::string TilePath(const std::string& folder, int page_number, int column, int row);
