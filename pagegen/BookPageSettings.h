@@ -34,6 +34,9 @@ struct BookPageSettings {
     // The file name of the PDF published beside the book for readers to download; empty
     // when the publisher does not offer it (then the page has no download button).
     std::string offered_pdf;
+    // The zoom layer's pages carry their text in the sharp zoom's tiles (tiles/tiles.js),
+    // and their own text layer images are empty.
+    bool zoom_text_in_tiles = false;
 
     // ---- HTML toolbar settings (section "skin" of config.ini).
     std::string skin_subdir = "skins/2";         // skin_subdir

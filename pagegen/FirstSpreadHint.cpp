@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <vector>
 
 namespace pagegen {
@@ -75,8 +76,10 @@ std::string FirstSpreadHint(const BookPageSettings& book, const std::string& ima
 
     std::string out;
     for (const char* file : {"img-1.jpg", "img-1-f.png"}) {
+        const bool text_layer = file[5] == '-';
         std::string srcset;
         for (const auto& [descriptor, dir] : candidates) {
+            if (text_layer && book.zoom_text_in_tiles && std::string(dir) == "100") continue;
             if (!srcset.empty()) srcset += ", ";
             srcset += image_dir + dir + "/" + file + " " + std::to_string(descriptor) + "w";
         }
@@ -87,6 +90,11 @@ std::string FirstSpreadHint(const BookPageSettings& book, const std::string& ima
     // first spread waits.
     out += "<link rel=\"preload\" as=\"script\" href=\"" + image_dir + "layout-1.js\">";
     return out;
+}
+
+bool ZoomTextInTiles(const std::string& book_folder) {
+    std::error_code ignored;
+    return std::filesystem::is_regular_file(book_folder + "/tiles/tiles.js", ignored);
 }
 
 }  // namespace pagegen

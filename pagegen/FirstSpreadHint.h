@@ -19,6 +19,12 @@ namespace pagegen {
 // the folder of the image sets and of the layout files relative to the page. Empty when
 // the book has no usable image sets or the folder holds characters that have no place in
 // an address.
+// When the zoom layer's text is in tiles, the text layer's list leaves that set out: the
+// viewer shows the largest other set's text layer there until the tiles are in.
 std::string FirstSpreadHint(const BookPageSettings& book, const std::string& image_dir);
+
+// Whether the book in `book_folder` has the sharp zoom's tiles, which then carry the zoom
+// layer's text (BookPageSettings::zoom_text_in_tiles).
+bool ZoomTextInTiles(const std::string& book_folder);
 
 }  // namespace pagegen

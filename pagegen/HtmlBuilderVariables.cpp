@@ -62,6 +62,8 @@ std::string HtmlBuilder::Evaluate(const std::string& name, char op, int32_t oper
     else if (name == "cover_url")
         return pagegen::EscapeHtml(pagegen::CoverAddress(s.book_address), pagegen::kShareValueCapacity);
     else if (name == "share_tags") return pagegen::ShareTags(s, FreeVariable("g_LANG"));
+    // "tiles" when the zoom layer's text is in the sharp zoom's tiles, else empty.
+    else if (name == "zoom_text") out = s.zoom_text_in_tiles ? "tiles" : "";
     else if (name == "pdf_file")
         return pagegen::EscapeHtml(pagegen::PdfFileAddress(s.offered_pdf), pagegen::kShareValueCapacity);
     else if (name == "win_height") out = Integer(win_height_, op, operand);

@@ -15,6 +15,7 @@
 #include "config/CommonUtil.h"
 #include "config/DiagLog.h"
 #include "config/JobKey.h"
+#include "pagegen/FirstSpreadHint.h"
 #include "pagegen/HtmlBuilder.h"
 #include "pagegen/ShareTags.h"
 #include "pipeline/BookAddress.h"
@@ -298,6 +299,9 @@ bool PdfWorker::PageStep(std::string& why)
     settings.book_address = PublishedPageAddress(use_ftp_ != 0, meta_.ReadText(key_, "ftp_webaddr", 512),
                                                  use_vazirudu_ != 0, cfg_.m_vazirudu_webaddr, key_);
     pagegen::ReadShareImageSize(book_folder_, settings);
+    // The zoom run, which comes after this step, cuts the zoom layer's text into tiles.
+    settings.zoom_text_in_tiles =
+        job_.progress.load() < kProgressZoomDone || pagegen::ZoomTextInTiles(book_folder_);
     if (OffersPdf())
         settings.offered_pdf = PublishedPdfName(pdf_path_);
     settings.skin_subdir = cfg_.m_skin_subdir;

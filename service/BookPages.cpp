@@ -2,6 +2,7 @@
 
 #include "config/DiagLog.h"
 #include "config/JobKey.h"
+#include "pagegen/FirstSpreadHint.h"
 #include "pagegen/HtmlBuilder.h"
 #include "pagegen/ImageSize.h"
 #include "pagegen/ShareTags.h"
@@ -245,6 +246,7 @@ bool BookPages::MakePage(const BookRecord& book, const std::string& books_addres
     // The link-preview picture and the PDF its publisher offers, when the book has them.
     const fs::path folder = books_.FilePath(book.key, "", "");
     pagegen::ReadShareImageSize(folder.string(), settings);
+    settings.zoom_text_in_tiles = pagegen::ZoomTextInTiles(folder.string());
     settings.offered_pdf = OfferedPdf(folder);
 
     const fs::path output = temp_dir_ / (".page-" + RandomHex(16) + ".html");

@@ -21,6 +21,8 @@ function readBook() {
     // than the largest normal set has.
     sharp: pw > 0 && ph > 0 ? { dir: '100', w: pw, h: ph } : null,
     zoomFrame: zoom.length === 2 && zoom[0] > 0 && zoom[1] > 0 ? zoom : null,
+    // The zoom layer's text is in the sharp zoom's tiles (its own text layer is empty).
+    tileText: String(d.zoomText || '').trim() === 'tiles',
     printPage: resolve(d.print || '../print.html'),
     title: readTitle(),
     layout: null
@@ -38,8 +40,15 @@ function text(key, fallback) {
   return v && v.trim() ? v : fallback;
 }
 
-// Image of page n in one of the image folders; "-f.png" is the foreground layer.
-function pageImage(dir, n, fg) { return book.base + dir + '/img-' + n + (fg ? '-f.png' : '.jpg'); }
+// Image of page n in one of the image folders; "-f.png" is the foreground layer. Where the
+// zoom layer's text is in tiles, the largest normal set's text layer stands in for it
+// until the tiles are in (see tiles.js).
+function pageImage(dir, n, fg) {
+  if (fg && textStandsIn(dir)) dir = book.res.slice().sort(function (a, b) { return imgHeight(a) - imgHeight(b); }).pop().dir;
+  return book.base + dir + '/img-' + n + (fg ? '-f.png' : '.jpg');
+}
+
+function textStandsIn(dir) { return !!(book.tileText && book.sharp && dir === book.sharp.dir); }
 
 // ----- Layout: spread or single page, page size, image resolution --------------------
 

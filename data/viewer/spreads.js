@@ -118,6 +118,8 @@ function render(keep) {
     fill(s.right, pages[1] || null);
   }
   var ready = Promise.all(pages.map(pageReady));
+  // Pages of the zoom layer's set take their text from the tiles.
+  if (textStandsIn(state.layout.res)) scheduleTiles();
   if (!keep) { show(); return ready; }
   return ready.then(show);
 }

@@ -1,8 +1,10 @@
 // ----- Sharp zoom: the text layer in tiles at a higher resolution -------------------------
 // A zoomed page that shows more device pixels than its images have gets its text from the
 // tiles folder: only the tiles that lie in the visible part of the page are fetched, and
-// once they are in they take the place of the page's own (softer) text layer. Books made
-// before the tiles have no tiles/tiles.js and zoom their images as before.
+// once they are in they take the place of the page's own (softer) text layer. A page shown
+// from the zoom layer's set, whose text is only in the tiles, always gets them; until they
+// are in, a smaller set's text layer stands in. Books made before the tiles have no
+// tiles/tiles.js and zoom their images as before.
 
 var tileIndexPromise = null, tileTimer = 0, tileObserver = null;
 
@@ -43,7 +45,7 @@ function placeTiles(T) {
   var zoomOpen = !$('vm-zoom').hidden, bookZoomed = touchZoom.scale > 1;
   var stage = $('vm-stage').getBoundingClientRect(), view = $('vm-zoom-view').getBoundingClientRect();
   doc.querySelectorAll('#vm-book .vm-page[data-page]').forEach(function (page) {
-    sharpenPage(page, T && bookZoomed ? T : null, stage);
+    sharpenPage(page, T && (bookZoomed || standIn(page)) ? T : null, stage);
   });
   doc.querySelectorAll('#vm-zoom-view .vm-zoom-page[data-page]').forEach(function (page) {
     sharpenPage(page, T && zoomOpen ? T : null, view);
@@ -57,7 +59,10 @@ function sharpenPage(page, T, clip) {
   var n = +page.dataset.page, info = T && T.pages[n - 1];
   var bg = page.querySelector('img.vm-bg'), layer = page.querySelector('.vm-tiles');
   var r = page.getBoundingClientRect(), dpr = window.devicePixelRatio || 1;
-  var needed = info && info.w > 0 && info.h > 0 && bg && r.width * dpr > (bg.naturalWidth || 0) * 1.05;
+  var stands = standIn(page);
+  // A page the engine drew without tiles has its own text layer in the zoom layer's set.
+  if (T && !info && stands) page.querySelector('img.vm-fg').src = book.base + book.sharp.dir + '/img-' + n + '-f.png';
+  var needed = info && info.w > 0 && info.h > 0 && bg && (stands || r.width * dpr > (bg.naturalWidth || 0) * 1.05);
   if (!needed) {
     if (layer) layer.remove();
     showOwnText(page, true);
@@ -90,6 +95,14 @@ function sharpenPage(page, T, clip) {
     }
   }
   settleTiles(page, layer);
+}
+
+// Whether the page shows the zoom layer's set with another set's text standing in.
+function standIn(page) {
+  var bg = page.querySelector('img.vm-bg'), fg = page.querySelector('img.vm-fg');
+  var set = bg && /\/([^\/]+)\/img-\d+\.jpg$/.exec(bg.currentSrc || bg.src || '');
+  if (!set || !fg || !textStandsIn(decodeURIComponent(set[1]))) return false;
+  return (fg.currentSrc || fg.src || '').indexOf('/' + set[1] + '/img-') < 0;
 }
 
 function pct(f) { return (f * 100).toFixed(4) + '%'; }

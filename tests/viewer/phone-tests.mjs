@@ -107,44 +107,72 @@ export function phoneTests(env) {
     await pinch(page, cdp, at, 100, 250, 20);
   }
 
-  // Zoomed to twice the fitted size at ratio 3, the page's text comes from the tiles, at
-  // least 0.9 image pixels per device pixel, and exactly the tiles of the visible part of
-  // the page are fetched (none before the zoom).
-  async function zoomDrawsVisibleTiles(page, cdp) {
+  // Tiles are fetched for the visible part of a page only, each once; and the image pixels
+  // per device pixel of the tiles in view.
+  const tileRequests = (page) => {
     const fetched = [];
     page.on('request', (r) => { const m = /\/tiles\/img-(\d+-\d+-\d+)\.png$/.exec(r.url()); if (m) fetched.push(m[1]); });
-    const img = await box(page, '.vm-slot .vm-page[data-page="2"] .vm-bg');
-    await page.waitForTimeout(300);
-    assert.deepEqual(fetched, [], 'no tile at the fitted size');
+    return fetched;
+  };
+  const tilesInView = (page, sel, clip) => page.$eval(sel, (el, clip) => {
+    const T = window.VELLUMARK_BOOK_TILES, n = +el.dataset.page, info = T.pages[n - 1], dpr = devicePixelRatio;
+    const st = document.querySelector(clip).getBoundingClientRect();
+    const area = el.querySelector('.vm-tiles').getBoundingClientRect();
+    const vis = { l: Math.max(area.left, st.left, 0), t: Math.max(area.top, st.top, 0),
+      r: Math.min(area.right, st.right, innerWidth), b: Math.min(area.bottom, st.bottom, innerHeight) };
+    const cols = Math.ceil(info.w / T.size), rows = Math.ceil(info.h / T.size), k = area.width / info.w;
+    const visible = [], ratios = [];
+    for (let t = 0; t < cols * rows; t++) {
+      if (!((parseInt(info.tiles[t >> 2], 16) >> (t & 3)) & 1)) continue;
+      const x = t % cols, y = Math.floor(t / cols);
+      const l = area.left + x * T.size * k, tp = area.top + y * T.size * k;
+      if (l < vis.r && l + T.size * k > vis.l && tp < vis.b && tp + T.size * k > vis.t) visible.push(`${n}-${x}-${y}`);
+    }
+    for (const tile of el.querySelectorAll('.vm-tiles img')) {
+      const r = tile.getBoundingClientRect();
+      if (r.right > vis.l && r.left < vis.r && r.bottom > vis.t && r.top < vis.b) ratios.push(tile.naturalWidth / (r.width * dpr));
+    }
+    return { visible: visible.sort(), ratios, total: cols * rows };
+  }, clip);
+  const textFromTiles = (page, sel) =>
+    page.waitForFunction((s) => document.querySelector(s + ' .vm-fg').style.visibility === 'hidden', sel, WAIT);
+
+  // At ratio 3 the page's text comes from the tiles already at the fitted size (the zoom
+  // layer's own images have fewer pixels than the screen), and zoomed to twice that size
+  // it stays at least 0.9 image pixels per device pixel, with no tile fetched twice.
+  async function zoomDrawsVisibleTiles(page, cdp) {
+    const fetched = tileRequests(page);
+    const sel = '.vm-slot .vm-page[data-page="2"]';
+    await textFromTiles(page, sel);
+    const fitted = await tilesInView(page, sel, '#vm-stage');
+    assert.ok(fitted.visible.length >= 2, `tiles in view: ${fitted.visible}`);
+    assert.ok(Math.min(...fitted.ratios) >= 0.9, `fitted: image pixels per device pixel ${fitted.ratios.map((r) => r.toFixed(2))}`);
+    const img = await box(page, sel + ' .vm-bg');
     await pinch(page, cdp, { x: img.x + img.w / 2, y: img.y + img.h / 3 }, 100, 200, 10);
     assert.ok(Math.abs(await bookScale(page) - 2) < 0.02, `scale ${await bookScale(page)}`);
-    const sel = '.vm-slot .vm-page[data-page="2"]';
-    await page.waitForFunction((s) => document.querySelector(s + ' .vm-fg').style.visibility === 'hidden', sel, WAIT);
-    const seen = await page.$eval(sel, (el) => {
-      const T = window.VELLUMARK_BOOK_TILES, info = T.pages[1], dpr = devicePixelRatio;
-      const st = document.querySelector('#vm-stage').getBoundingClientRect();
-      const area = el.querySelector('.vm-tiles').getBoundingClientRect();
-      const vis = { l: Math.max(area.left, st.left, 0), t: Math.max(area.top, st.top, 0),
-        r: Math.min(area.right, st.right, innerWidth), b: Math.min(area.bottom, st.bottom, innerHeight) };
-      const cols = Math.ceil(info.w / T.size), rows = Math.ceil(info.h / T.size), k = area.width / info.w;
-      const visible = [], ratios = [];
-      for (let t = 0; t < cols * rows; t++) {
-        if (!((parseInt(info.tiles[t >> 2], 16) >> (t & 3)) & 1)) continue;
-        const x = t % cols, y = Math.floor(t / cols);
-        const l = area.left + x * T.size * k, tp = area.top + y * T.size * k;
-        if (l < vis.r && l + T.size * k > vis.l && tp < vis.b && tp + T.size * k > vis.t) visible.push(`2-${x}-${y}`);
-      }
-      for (const tile of el.querySelectorAll('.vm-tiles img')) {
-        const r = tile.getBoundingClientRect();
-        if (r.right > vis.l && r.left < vis.r && r.bottom > vis.t && r.top < vis.b) ratios.push(tile.naturalWidth / (r.width * dpr));
-      }
-      return { visible: visible.sort(), ratios };
-    });
-    assert.ok(seen.visible.length >= 2, `tiles in view: ${seen.visible}`);
-    assert.deepEqual([...new Set(fetched)].sort(), seen.visible, 'the tiles fetched are those of the visible area');
-    assert.equal(fetched.length, seen.visible.length, 'each tile once');
-    assert.equal(seen.ratios.length, seen.visible.length);
-    assert.ok(Math.min(...seen.ratios) >= 0.9, `image pixels per device pixel: ${seen.ratios.map((r) => r.toFixed(2))}`);
+    await page.waitForTimeout(400);
+    await textFromTiles(page, sel);
+    const zoomed = await tilesInView(page, sel, '#vm-stage');
+    assert.equal(zoomed.ratios.length, zoomed.visible.length);
+    assert.ok(Math.min(...zoomed.ratios) >= 0.9, `zoomed: image pixels per device pixel ${zoomed.ratios.map((r) => r.toFixed(2))}`);
+    assert.equal(new Set(fetched).size, fetched.length, `each tile once: ${fetched}`);
+    for (const t of fetched) assert.ok(/^[123]-/.test(t), `tiles of the pages on show and their neighbours only: ${t}`);
+  }
+
+  // In the zoom view of a desktop window, which shows part of a page, exactly the tiles of
+  // the visible part are fetched, and none before the zoom view opens.
+  async function zoomViewFetchesVisibleTiles(page) {
+    const fetched = tileRequests(page);
+    await page.waitForLoadState('networkidle');
+    assert.deepEqual(fetched, [], 'no tile at the fitted size');
+    await page.click('#vm-zoom-btn');
+    const sel = '.vm-zoom-page[data-page="2"]';
+    await page.waitForSelector(sel + ' .vm-tiles', WAIT);
+    await textFromTiles(page, sel);
+    const seen = await tilesInView(page, sel, '#vm-zoom-view');
+    assert.ok(seen.visible.length >= 2 && seen.visible.length < seen.total, `part of the page in view: ${seen.visible}`);
+    assert.deepEqual(fetched.filter((t) => t.startsWith('2-')).sort(), seen.visible, 'the tiles fetched are those of the visible area');
+    assert.equal(new Set(fetched).size, fetched.length, 'each tile once');
   }
 
   // The toolbar is one row at most 56 px tall: every control's middle at the same height.
@@ -225,8 +253,10 @@ export function phoneTests(env) {
 
     ['phone: pinch zoom keeps the word under the fingers and the page on the screen',
       () => withPhone('phone-pinch', pinchZoomKeepsTheWord, { ratio: 3 })],
-    ['phone: zoomed to twice the fitted size at ratio 3, the text is drawn sharp from the tiles of the visible area only',
+    ['phone: at ratio 3 the text is drawn sharp from the tiles, fitted and zoomed to twice that size, each tile fetched once',
       () => withPhone('phone-tiles', zoomDrawsVisibleTiles, { ratio: 3 })],
+    ['desktop zoom view: only the tiles of the part of the page in view are fetched',
+      () => withPhone('desktop-zoom-tiles', zoomViewFetchesVisibleTiles, { viewport: { width: 1366, height: 800 } })],
     ['touch screen: pinch zoom keeps the word under the fingers and the spread on the screen',
       () => withPhone('touch-screen-pinch', pinchZoomKeepsTheWord, { viewport: { width: 1366, height: 800 } })],
   ];

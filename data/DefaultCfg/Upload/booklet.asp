@@ -37,7 +37,7 @@ note_button=<button type="button" id="vm-note-btn" class="vm-btn" aria-expanded=
   data-pages="<%=PAGECOUNT%>" data-page-width="<%=PAGEWIDTH%>" data-page-height="<%=PAGEHEIGHT%>"
   data-book="<%=guid%>" data-images="<%=img_parent_dir%>"
   data-res="LowRes <%=LowResWidth%> <%=LowResHeight%>,MedRes <%=MedResWidth%> <%=MedResHeight%>,HighRes <%=HighResWidth%> <%=HighResHeight%>"
-  data-zoom-frame="<%=zoom_container_width%> <%=zoom_container_height%>"
+  data-zoom-frame="<%=zoom_container_width%> <%=zoom_container_height%>" data-zoom-text="<%=zoom_text%>"
   data-print="../print.html" data-print-set="HighRes" data-pdf="<%=pdf_file%>"
   data-layout="layout.js" data-direction=""
   data-layout-pieces="32" data-turn-ms="<%=page_turn_ms%>">
