@@ -395,6 +395,12 @@ TEST(RastrixImages, TilesAreTheTextLayerAtTheTileResolutionCutIntoSquares)
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.err, ProgressLines(3));
     EXPECT_EQ(FilesIn(zoom).size(), 6u);   // the zoom images as before
+    // Their own text layers are empty 1x1 images: the text is in the tiles.
+    for (int page = 1; page <= 3; ++page) {
+        Raster layer;
+        ASSERT_TRUE(ReadPng(zoom / ("img-" + std::to_string(page) + "-f.png"), layer));
+        EXPECT_TRUE(layer.width == 1 && layer.height == 1 && layer.At(0, 0)[3] == 0) << page;
+    }
     // The text layer with its coverage as alpha, for comparison.
     RunResult w = RunRastrix({"-r", "100", "-o", "none", "-bf", "-d", whole.string(), Fixture("text3.pdf")});
     ASSERT_EQ(w.exit_code, 0) << w.err;
@@ -453,15 +459,16 @@ TEST(RastrixImages, TilesAreTheTextLayerAtTheTileResolutionCutIntoSquares)
     EXPECT_EQ(FilesIn(tiles).size(), files);
     EXPECT_EQ(index.substr(index.size() - 4), "]};\n");
 
-    // A page whose tiles would not fit the memory budget keeps its images and goes
-    // without tiles, silently; the others get theirs.
+    // A page whose tiles would not fit the memory budget keeps its images, its own text
+    // layer among them, and goes without tiles, silently; the others get theirs.
     fs::path huge = home.Root() / "huge";
     RunResult h = RunRastrix({"-r", "10", "-o", "none", "-png-single-bit-alpha", "-bf", "-tile-r", "400", "-tile-dir",
                               (huge / "tiles").string(), "-d", huge.string(), Fixture("huge-page.pdf")},
                              {"RASTRIX_MEMORY_MB=150"});
     EXPECT_EQ(h.exit_code, 0) << h.err;
     EXPECT_EQ(h.err, "");
-    EXPECT_TRUE(fs::exists(huge / "img-2.jpg") && fs::exists(huge / "img-2-f.png"));
+    Raster own_layer;
+    EXPECT_TRUE(fs::exists(huge / "img-2.jpg") && ReadPng(huge / "img-2-f.png", own_layer) && own_layer.width > 1);
     const std::string huge_index = ReadFileBytes(huge / "tiles" / "tiles.js");
     EXPECT_NE(huge_index.find("},\nnull,\n{"), std::string::npos) << huge_index;
 

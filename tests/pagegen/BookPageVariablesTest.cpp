@@ -173,6 +173,19 @@ TEST(BookPageVariables, FirstSpreadHintOffersEveryImageSetOfPageOne) {
     none.low_res_width = none.low_res_height = none.med_res_width = none.med_res_height = 0;
     none.high_res_width = none.high_res_height = 0;
     EXPECT_EQ(pagegen::FirstSpreadHint(none, "./"), "");
+
+    // Where the zoom layer's text is in tiles, its empty text layer is never asked for:
+    // the largest other set's stands in, and the page says so to the viewer.
+    BookPageSettings tiled = SampleBook();
+    tiled.zoom_text_in_tiles = true;
+    const std::string tiled_hint = pagegen::FirstSpreadHint(tiled, "./");
+    EXPECT_NE(tiled_hint.find(with("img-1.jpg")), std::string::npos) << tiled_hint;
+    EXPECT_NE(tiled_hint.find("imagesrcset=\"./LowRes/img-1-f.png 407w, ./MedRes/img-1-f.png 529w, "
+                              "./HighRes/img-1-f.png 610w\""),
+              std::string::npos)
+        << tiled_hint;
+    EXPECT_EQ(HtmlBuilder(tiled).Evaluate("zoom_text", 0, 0), "tiles");
+    EXPECT_EQ(HtmlBuilder(SampleBook()).Evaluate("zoom_text", 0, 0), "");
 }
 
 }  // namespace
