@@ -44,7 +44,7 @@ function text(key, fallback) {
 // zoom layer's text is in tiles, the largest normal set's text layer stands in for it
 // until the tiles are in (see tiles.js).
 function pageImage(dir, n, fg) {
-  if (fg && textStandsIn(dir)) dir = book.res.slice().sort(function (a, b) { return imgHeight(a) - imgHeight(b); }).pop().dir;
+  if (fg && textStandsIn(dir)) dir = (imageSets().filter(function (r) { return r.dir !== dir; }).pop() || { dir: dir }).dir;
   return book.base + dir + '/img-' + n + (fg ? '-f.png' : '.jpg');
 }
 
