@@ -225,6 +225,20 @@ bool WriteJpegFile(fz_context* ctx, fz_pixmap* pix, const std::string& path, con
     return file.Commit(error);
 }
 
+// A text layer written under a temporary name and renamed into place.
+bool WriteLayerPng(PaletteImage& palette, PngWriter& png, const unsigned char* samples, int width, int height,
+                   ptrdiff_t stride, const std::string& path, int dpi, std::string& error)
+{
+    AtomicFile file;
+    if (!file.Open(path, error))
+        return false;
+    if (!png.WriteLayer(file.Stream(), palette, samples, width, height, stride, dpi, error)) {
+        error = "'" + path + "': " + error;
+        return false;
+    }
+    return file.Commit(error);
+}
+
 } // namespace
 
 std::string ImagePath(const RenderSettings& settings, int page_number, ImageKind kind)

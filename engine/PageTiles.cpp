@@ -91,8 +91,7 @@ bool WriteTilePng(PaletteImage& palette, PngWriter& png, const unsigned char* sa
         error = "cannot create '" + path + "'";
         return false;
     }
-    bool written = palette.Complete() ? png.WritePalette(file, palette, dpi, error)
-                                      : png.WriteRgba(file, samples, width, height, stride, dpi, error);
+    bool written = png.WriteLayer(file, palette, samples, width, height, stride, dpi, error);
     if (std::fclose(file) != 0 && written) {
         error = "cannot write";
         written = false;
@@ -105,21 +104,6 @@ bool WriteTilePng(PaletteImage& palette, PngWriter& png, const unsigned char* sa
 }
 
 } // namespace
-
-bool WriteLayerPng(PaletteImage& palette, PngWriter& png, const unsigned char* samples, int width, int height,
-                   ptrdiff_t stride, const std::string& path, int dpi, std::string& error)
-{
-    AtomicFile file;
-    if (!file.Open(path, error))
-        return false;
-    bool written = palette.Complete() ? png.WritePalette(file.Stream(), palette, dpi, error)
-                                      : png.WriteRgba(file.Stream(), samples, width, height, stride, dpi, error);
-    if (!written) {
-        error = "'" + path + "': " + error;
-        return false;
-    }
-    return file.Commit(error);
-}
 
 bool WritePageTiles(fz_context* ctx, fz_pixmap* foreground, const std::string& folder, int page_number, int dpi,
                     PaletteImage& palette, PngWriter& png, std::vector<bool>& present, std::string& error)

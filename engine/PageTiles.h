@@ -47,8 +47,3 @@ std::string TilePath(const std::string& folder, int page_number, int column, int
 // `foreground`'s pixels are finished in place. `present` receives one flag per tile.
 bool WritePageTiles(fz_context* ctx, fz_pixmap* foreground, const std::string& folder, int page_number, int dpi,
                     PaletteImage& palette, PngWriter& png, std::vector<bool>& present, std::string& error);
-
-// A text layer as a palette PNG when `palette` holds it complete, else as RGBA from
-// `samples`, written under a temporary name and renamed into place.
-bool WriteLayerPng(PaletteImage& palette, PngWriter& png, const unsigned char* samples, int width, int height,
-                   ptrdiff_t stride, const std::string& path, int dpi, std::string& error);

@@ -26,6 +26,15 @@ public:
     bool WriteRgba(FILE* out, const unsigned char* samples, int width, int height, ptrdiff_t stride, int dpi,
                    std::string& error);
 
+    // Writes a text layer: from `palette` when it holds the layer complete, else the
+    // straight RGBA `samples`.
+    bool WriteLayer(FILE* out, PaletteImage& palette, const unsigned char* samples, int width, int height,
+                    ptrdiff_t stride, int dpi, std::string& error)
+    {
+        return palette.Complete() ? WritePalette(out, palette, dpi, error)
+                                  : WriteRgba(out, samples, width, height, stride, dpi, error);
+    }
+
     // Writes straight RGBA as a palette image when every pixel is fully opaque or fully
     // transparent and the opaque pixels use at most 255 colours, otherwise as RGBA.
     bool Write(FILE* out, const unsigned char* samples, int width, int height, ptrdiff_t stride, int dpi,
